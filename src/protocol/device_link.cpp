@@ -1,0 +1,78 @@
+#include "protocol/device_link.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "serial/byte_sink.h"
+#include "serial/channels.h"
+#include "services/clock.h"
+#include "services/dialogs.h"
+#include "services/event_pump.h"
+
+namespace dravion {
+
+bool AnswerMatches(const uint8_t* frame, int frameLength, const uint8_t* request) {
+  if (frame == nullptr || frameLength < 6) return false;
+  return (frame[4] & 0x40) != 0 && (frame[4] & 0x3F) == (request[0] & 0x3F) &&
+         (frame[5] & 0x3F) == (request[1] & 0x3F);
+}
+
+bool DeviceLink::SendFrame(TMessageControl& channel, const uint8_t* request, int length,
+                           bool takeLock) {
+  if (request == nullptr || length < 2 || length > TSlipTx::Capacity) return false;
+  RegistryLock lock(registry_, takeLock);
+  uint8_t payload[TSlipTx::Capacity + 4];
+  payload[0] = channel.Destination[0];
+  payload[1] = channel.Destination[1];
+  payload[2] = 0;
+  payload[3] = static_cast<uint8_t>(channel.Address & 0x1F);
+  std::copy(request, request + length, payload + 4);
+  const int encoded = encoder_.Encode(payload, static_cast<uint16_t>(length + 4));
+  for (int sent = 0; sent < encoded; sent += kWritePiece) {
+    port_.WriteBytes(encoder_.Buffer + sent, std::min(kWritePiece, encoded - sent));
+  }
+  return encoded > 0;
+}
+
+bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int length,
+                          bool resend, const std::string& noAnswerText) {
+  if (channel == nullptr || request == nullptr || length < 2 || !port_.IsOpen()) return false;
+  if (channel->Busy) return false;
+  channel->Busy = true;
+  struct BusyReset {
+    TMessageControl* channel;
+    ~BusyReset() { channel->Busy = false; }
+  } busyReset{channel};
+
+  channel->Clear(true);
+  SendFrame(*channel, request, length, true);
+  int attempt = 1;
+  uint32_t start = clock_.TickMs();
+  const int maxSends = resend ? kMaxSends : 1;
+  for (;;) {
+    bool moreWaiting = false;
+    {
+      RegistryLock lock(registry_, true);
+      if (channel->FrameCount > 0 && channel->Current != nullptr) {
+        if (AnswerMatches(channel->Current, channel->CurrentLength, request)) return true;
+        channel->Advance(false);
+        moreWaiting = channel->FrameCount > 0;
+      }
+    }
+    const uint32_t now = clock_.TickMs();
+    if (TicksSince(start, now) > kAttemptTimeoutMs) {
+      if (attempt >= maxSends) break;
+      SendFrame(*channel, request, length, true);
+      ++attempt;
+      start = now;
+    }
+    // Sleep until the reader thread files a frame or the attempt expires; with frames still
+    // waiting, only let pending events run.
+    pump_.ProcessEvents(moreWaiting ? now : start + kAttemptTimeoutMs + 1);
+  }
+  const std::string text = noAnswerText == kDefaultNoAnswer ? kNoAnswerFromDevice : noAnswerText;
+  if (!text.empty()) dialogs_.ShowMessage(BoxKind::Error, text);
+  return false;
+}
+
+}  // namespace dravion

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+namespace dravion {
+
+// Where request frames are written: the serial port, or a recording fake in tests.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual bool IsOpen() const = 0;
+  // Writes up to `count` bytes; returns how many were written (0 when closed).
+  virtual int WriteBytes(const uint8_t* bytes, int count) = 0;
+};
+
+}  // namespace dravion

@@ -1,0 +1,13 @@
+#include "serial/com_z.h"
+
+#include <algorithm>
+
+namespace dravion {
+
+void TComZ::OnReceive(int queued) {
+  uint8_t buffer[1000];
+  const int n = ReadBytes(buffer, std::min(queued, static_cast<int>(sizeof buffer)));
+  receiver_.Feed(buffer, n);
+}
+
+}  // namespace dravion

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <functional>
+
+#include "serial/com_port.h"
+#include "serial/frame_receiver.h"
+
+namespace dravion {
+
+class ChannelRegistry;
+
+// The manager's serial port: received bytes are decoded into frames and filed into channels.
+class TComZ : public TComPort {
+ public:
+  explicit TComZ(ChannelRegistry& registry) : receiver_(registry) {}
+  ~TComZ() override { Close(); }
+
+  // Reads at most 1000 of the queued bytes and feeds them to the frame receiver.
+  void OnReceive(int queued) override;
+  // Runs on the reader thread after each filed frame; the manager wakes its event pump here.
+  void SetFrameFiled(std::function<void()> callback) {
+    receiver_.OnFrameFiled = std::move(callback);
+  }
+
+ private:
+  FrameReceiver receiver_;
+};
+
+}  // namespace dravion

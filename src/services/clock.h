@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace dravion {
+
+// Local calendar time as the user's machine sees it.
+struct LocalDateTime {
+  int year = 2000;
+  int month = 1;
+  int day = 1;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+// Time source of the manager: a wrapping millisecond tick for time-outs and spacing, and the
+// local date and time for log headers and the device clock.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual uint32_t TickMs() = 0;
+  virtual LocalDateTime Now() = 0;
+  // The date and time as the log header shows them (short date, long time).
+  virtual std::string DateTimeText();
+};
+
+// "dd.MM.yyyy HH:mm:ss", the form used where the platform offers no locale format.
+std::string FormatDateTime(const LocalDateTime& t);
+
+// Milliseconds elapsed between two ticks, immune to the tick's wrap-around.
+inline uint32_t TicksSince(uint32_t start, uint32_t now) { return now - start; }
+
+// The real clock: a monotonic tick and the system's local time.
+class SystemClock : public Clock {
+ public:
+  uint32_t TickMs() override;
+  LocalDateTime Now() override;
+};
+
+}  // namespace dravion

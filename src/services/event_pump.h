@@ -1,0 +1,46 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace dravion {
+
+class Clock;
+
+// The user-interface thread's event loop as the core sees it. Device exchanges wait through it:
+// it processes pending events and then sleeps until an event arrives, until Wake is called, or
+// until the clock's tick reaches the deadline. It never spins.
+class EventPump {
+ public:
+  virtual ~EventPump() = default;
+  // Processes pending events, then waits at most until `deadlineTick` (a Clock tick). Returns at
+  // once, after processing, when Wake was called since the previous return.
+  virtual void ProcessEvents(uint32_t deadlineTick) = 0;
+  // Safe from any thread: ends the current or the next wait early.
+  virtual void Wake() = 0;
+};
+
+// Waits `ms` milliseconds while events keep flowing. Returns at once for ms <= 0.
+void Delay(EventPump& pump, Clock& clock, int ms);
+
+// A pump for programs and tests without a window: posted tasks are its events.
+class ThreadEventPump : public EventPump {
+ public:
+  explicit ThreadEventPump(Clock& clock) : clock_(clock) {}
+  void ProcessEvents(uint32_t deadlineTick) override;
+  void Wake() override;
+  // Runs `task` on the thread that processes events; safe from any thread.
+  void Post(std::function<void()> task);
+
+ private:
+  Clock& clock_;
+  std::mutex mutex_;
+  std::condition_variable wakeup_;
+  std::deque<std::function<void()>> tasks_;
+  bool woken_ = false;
+};
+
+}  // namespace dravion

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace dravion {
+
+// Named options kept between runs (the registry or the platform's settings file in the GUI).
+class OptionStore {
+ public:
+  virtual ~OptionStore() = default;
+  // Missing or unreadable values read as nullopt.
+  virtual std::optional<int64_t> ReadInt(const std::string& name) = 0;
+  virtual bool WriteInt(const std::string& name, int64_t value) = 0;
+  virtual std::optional<std::string> ReadText(const std::string& name) = 0;
+};
+
+}  // namespace dravion
