@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "serial/com_port.h"
+
+namespace dravion {
+
+// Lists the system's serial ports into `entries` (capacity `count` on entry; `count` becomes the
+// number of list positions used, entries may have gaps with Port 255).
+using PortListing = std::function<void(PortEntry* entries, int& count)>;
+
+// The candidate ports of the automatic search: the port that last held the device first, then
+// ports that appeared since the manager started. Ports already present at the first refresh are
+// left alone until they disappear and come back.
+class TCPList {
+ public:
+  static constexpr int kPorts = 1000;
+
+  // Marks of CurrentMark / PreviousMark.
+  static constexpr uint8_t kAbsent = 0;
+  static constexpr uint8_t kPresent = 1;   // present, and present at the refresh before
+  static constexpr uint8_t kAppeared = 2;  // appeared since the refresh before
+  static constexpr uint8_t kSelected = 3;  // present and equal to Selected
+
+  // Lists through the port object's ListPorts (without probing).
+  explicit TCPList(TComPort& port);
+  explicit TCPList(PortListing listing);
+
+  void Reset();
+  void Refresh();
+  // Removes empty (Port 255) and duplicate entries, keeping the first of each port, packed from
+  // the front; a non-zero State becomes 1.
+  static void Compact(PortEntry* entries, int& count);
+
+  int32_t CandidateCount = 0;
+  std::array<PortEntry, kPorts> Entries{};
+  std::array<uint8_t, kPorts> PreviousMark{};
+  std::array<uint8_t, kPorts> CurrentMark{};
+  std::array<int32_t, kPorts> Candidates{};
+  std::array<int32_t, kPorts> PresentAtStart{};
+  int32_t Selected = -1;
+  uint8_t Changed = 0;
+  uint8_t FirstRefresh = 1;
+  int32_t Reserved = 0;
+  LogFunction LogCallback;
+  std::string LastText;
+
+ private:
+  PortListing listing_;
+};
+
+}  // namespace dravion
