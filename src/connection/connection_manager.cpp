@@ -1,0 +1,329 @@
+#include "connection/connection_manager.h"
+
+#include <cctype>
+#include <climits>
+
+#include "connection/connected_device.h"
+#include "connection/connection_port.h"
+#include "log/log_sink.h"
+#include "serial/port_list.h"
+#include "services/clock.h"
+#include "services/dialogs.h"
+#include "services/language.h"
+
+namespace dravion {
+namespace {
+
+const std::string kBanner(42, '#');
+const char* const kWaitingRu = "Ожидание соединения";
+const char* const kWaitingEn = "Waiting Connection";
+
+// Clears a flag when the scope ends, however it ends.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = false; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+int ParsePortNumberText(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+    ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const size_t digits = i;
+  long long value = 0;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+    value = value * 10 + (text[i] - '0');
+    if (value > INT_MAX) return -1;
+    ++i;
+  }
+  if (i == digits) return -1;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+    ++i;
+  if (i != text.size()) return -1;
+  return static_cast<int>(negative ? -value : value);
+}
+
+ConnectionManager::ConnectionManager(ConnectionPort& port, TCPList& ports, ConnectedDevice& device,
+                                     ConnectionView& view, Dialogs& dialogs, Clock& clock,
+                                     LogSink& log, const Language& language)
+    : port_(port),
+      ports_(ports),
+      device_(device),
+      view_(view),
+      dialogs_(dialogs),
+      clock_(clock),
+      log_(log),
+      language_(language) {}
+
+void ConnectionManager::ShowInitialState() {
+  view_.ShowStatus(StatusText, StatusStyleShown);
+  view_.ShowPortPanel(port_.IsOpen() ? "COM " + std::to_string(port_.PortNumber()) : "----");
+  view_.SetUpdateButtonEnabled(UpdateEnabled);
+  view_.SetAutoChecked(autoChecked_);
+}
+
+void ConnectionManager::ShowStatus(const std::string& text, int style) {
+  StatusText = text;
+  StatusStyleShown = StatusStyleFromNumber(style);
+  view_.ShowStatus(StatusText, StatusStyleShown);
+}
+
+void ConnectionManager::ShowLink(LinkState state) {
+  Indicator = state;
+  view_.ShowLink(state, ColourOfLink(state), TextOfLink(state, Blink));
+  view_.ShowPortPanel(port_.IsOpen() ? "COM " + std::to_string(port_.PortNumber()) : "----");
+}
+
+void ConnectionManager::SetUpdateEnabled(bool enabled) {
+  UpdateEnabled = enabled;
+  view_.SetUpdateButtonEnabled(enabled);
+}
+
+void ConnectionManager::DropLink() {
+  ConnectedPort = -1;
+  Connected = false;
+}
+
+void ConnectionManager::ClosePort() {
+  port_.Close();
+}
+
+void ConnectionManager::SwitchMode(int from, int to) {
+  if (ConnectionMode == from) ConnectionMode = to;
+}
+
+int ConnectionManager::LinkTest() {
+  if (!LinkWatch) return 1;
+  const int result = device_.ConnectionTest(reinterpret_cast<const uint8_t*>(kLinkTestPayload),
+                                            static_cast<int>(sizeof kLinkTestPayload - 1));
+  if (result > 0) CurrentPort = port_.PortNumber();
+  return result;
+}
+
+void ConnectionManager::Timer_ConnectionTimer() {
+  if (inConnectionTick_) return;
+  FlagScope guard(inConnectionTick_);
+  Blink = !Blink;
+  switch (ConnectionMode) {
+    case kManualPort:
+      ManualPortTick();
+      break;
+    case kAutoWatch:
+      AutoWatchTick();
+      break;
+    case kAutoScan:
+      AutoScanTick();
+      break;
+    default:
+      break;
+  }
+}
+
+void ConnectionManager::ManualPortTick() {
+  if (SelectedPort >= 0 && SelectedPort != ConnectedPort && Connected) {
+    // Another port was chosen while connected: let go of this one; the next tick opens the new.
+    ClosePort();
+    DropLink();
+    ShowLink(LinkState::ERR);
+    return;
+  }
+  if (Connected) {
+    const int r = LinkTest();
+    if (r < 0) {
+      ShowLink(LinkState::NOK);
+      DropLink();
+    } else if (r == 0) {
+      ClosePort();
+      DropLink();
+      ShowLink(LinkState::ERR);
+    } else {
+      ShowLink(LinkState::OK);
+    }
+    return;
+  }
+  ConnectedPort = -1;
+  ClosePort();
+  if (SelectedPort < 0) return;
+  // The number may change during the link test (the dialog can run while it waits), so the port
+  // that is recorded as connected is the one that was opened.
+  const int tried = SelectedPort;
+  port_.SetPortNumber(tried);
+  if (!port_.Open(kConnectionBaud)) {
+    ShowLink(LinkState::NOK);
+    return;
+  }
+  const int r = LinkTest();
+  if (r < 0) {
+    ShowLink(LinkState::NOK);
+    DropLink();
+  } else if (r == 0) {
+    ClosePort();
+    DropLink();
+    ShowLink(LinkState::ERR);
+  } else {
+    ShowLink(LinkState::OK);
+    ConnectedPort = CurrentPort = ports_.Selected = tried;
+    Connected = true;
+  }
+}
+
+void ConnectionManager::AutoWatchTick() {
+  if (!Connected) {
+    ShowLink(LinkState::NOK);
+    SwitchMode(kAutoWatch, kAutoScan);
+    return;
+  }
+  const int r = LinkTest();
+  if (r >= 1) {
+    ShowLink(LinkState::OK);
+    return;
+  }
+  if (r < 0) {
+    DropLink();
+    ShowLink(LinkState::NOK);
+  } else {
+    ClosePort();
+    DropLink();
+    ShowLink(LinkState::ERR);
+  }
+  SwitchMode(kAutoWatch, kAutoScan);
+}
+
+void ConnectionManager::AutoScanTick() {
+  ports_.Refresh();
+  if (ports_.CandidateCount <= 0) {
+    DropLink();
+    SelectedPort = -1;
+    ClosePort();
+    ShowLink(LinkState::NOK);
+    return;
+  }
+  if (ports_.Changed || ScanIndex >= ports_.CandidateCount || ScanIndex < 0) ScanIndex = 0;
+
+  const int tried = ports_.Candidates[ScanIndex];
+  SelectedPort = tried;
+  // Closed before the number changes, so the close is logged with the port that was open.
+  ClosePort();
+  port_.SetPortNumber(tried);
+  if (port_.Open(kConnectionBaud)) {
+    const int r = LinkTest();
+    if (r >= 1) {
+      Connected = true;
+      ConnectedPort = CurrentPort = ports_.Selected = tried;
+      ShowLink(LinkState::OK);
+      SwitchMode(kAutoScan, kAutoWatch);
+      return;
+    }
+    if (r < 0) {
+      DropLink();
+      ShowLink(LinkState::NOK);
+    } else {
+      ClosePort();
+      DropLink();
+      ShowLink(LinkState::ERR);
+    }
+  } else {
+    ShowLink(LinkState::NOK);
+  }
+  ++ScanIndex;
+  if (ScanIndex >= ports_.CandidateCount) ScanIndex = 0;
+}
+
+bool ConnectionManager::ReadDeviceInformationLogged() {
+  log_.LogLine(kBanner);
+  log_.LogLine("# Read Device Information:");
+  const bool identified = device_.IdentifyDevice();
+  log_.LogLine(kBanner);
+  return identified;
+}
+
+void ConnectionManager::Identify() {
+  if (ReadDeviceInformationLogged()) {
+    ShowStatus(device_.DeviceName() + " S/N: " + device_.SerialText(), 1);
+    Identified = true;
+    SetUpdateEnabled(true);
+  } else {
+    ShowStatus(
+        language_.Text("Неизвестный прибор [", "Unknown Device [") + device_.DeviceName() + "]", 2);
+    Identified = false;
+    SetUpdateEnabled(false);
+  }
+  if (ShowDeviceInformation) ShowDeviceInformation();
+  IdentificationDone = true;
+}
+
+void ConnectionManager::ForgetDevice() {
+  ShowStatus(language_.Text(kWaitingRu, kWaitingEn), 0);
+  IdentificationDone = false;
+  device_.ForgetDeviceData();
+  device_.ClearDeviceInfo();
+  view_.ClearDeviceInformation();
+  SetUpdateEnabled(false);
+  Identified = false;
+  ConnectStartTick = clock_.TickMs();
+}
+
+void ConnectionManager::Timer_ProcTimer() {
+  if (heartbeatDepth_ > 0) return;
+  ++heartbeatDepth_;
+  struct Leave {
+    int& depth;
+    ~Leave() { --depth; }
+  } leave{heartbeatDepth_};
+
+  const uint32_t now = clock_.TickMs();
+  if (TicksSince(LastConnectionTick, now) > kConnectionTickSpacingMs) {
+    LastConnectionTick = now;
+    Timer_ConnectionTimer();
+  }
+  if (!IdentificationDone) {
+    if (!Connected) {
+      ConnectStartTick = clock_.TickMs();
+    } else if (TicksSince(ConnectStartTick, clock_.TickMs()) >= kIdentificationDelayMs) {
+      Identify();
+    }
+  }
+  if (IdentificationDone && !Connected && LinkWatch) ForgetDevice();
+  if (MeasurementTick) MeasurementTick();
+}
+
+void ConnectionManager::Action_Connection_AutoExecute() {
+  autoChecked_ = true;
+  view_.SetAutoChecked(true);
+  ConnectionMode = kAutoWatch;
+}
+
+void ConnectionManager::Action_Connection_Manual_NumberExecute() {
+  std::string value = std::to_string(ManualPortNumber);
+  const bool ok = dialogs_.AskText(
+      language_.Text("Установка соединения", "Connecting"),
+      language_.Text("Введите номер COM порта от 0 до 250", "Enter COM Port Number from 0 to 250"),
+      value);
+  if (!ok) {
+    autoChecked_ = AutoWasChecked;
+    view_.SetAutoChecked(autoChecked_);
+    return;
+  }
+  const int number = ParsePortNumberText(value);
+  if (number < 0 || number > kManualPortMax) {
+    dialogs_.ShowMessage(BoxKind::Error, language_.Text("Ошибка формата номера COM порта",
+                                                        "COM Port Number Format Error"));
+    return;
+  }
+  ManualPortNumber = SelectedPort = number;
+  autoChecked_ = false;
+  view_.SetAutoChecked(false);
+  view_.SetManualCaption(language_.Text("Вручную COM", "Manual COM") + std::to_string(number));
+  ConnectionMode = kManualPort;
+}
+
+}  // namespace dravion

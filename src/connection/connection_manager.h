@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "connection/connection_view.h"
+
+namespace dravion {
+
+class Clock;
+class ConnectedDevice;
+class ConnectionPort;
+class Dialogs;
+class Language;
+class LogSink;
+class TCPList;
+
+inline constexpr int kManualPort = 1;
+inline constexpr int kAutoWatch = 2;
+inline constexpr int kAutoScan = 21;
+
+inline constexpr uint32_t kConnectionBaud = 230400;
+inline constexpr uint32_t kConnectionTickSpacingMs = 1000;
+inline constexpr uint32_t kIdentificationDelayMs = 1000;
+inline constexpr int kManualPortMax = 250;
+// The link-test payload (8 bytes, no terminator).
+inline constexpr char kLinkTestPayload[] = "Zavrelon";
+
+// Finds the device on a serial port, keeps checking that it answers, identifies it once per
+// connection and shows all of this in the status bar. Driven by Timer_ProcTimer, which the window
+// calls every 100 ms on its user-interface thread (a headless program calls it from its loop).
+class ConnectionManager {
+ public:
+  ConnectionManager(ConnectionPort& port, TCPList& ports, ConnectedDevice& device,
+                    ConnectionView& view, Dialogs& dialogs, Clock& clock, LogSink& log,
+                    const Language& language);
+
+  // The heartbeat: the connection tick at more than 1000 ms spacing, the identification one second
+  // into a connection, the reset when the device is lost, then MeasurementTick.
+  void Timer_ProcTimer();
+  // The connection tick of the current ConnectionMode.
+  void Timer_ConnectionTimer();
+  // Positive: the device echoed the payload (or LinkWatch is off); 0 no answer; negative no port.
+  int LinkTest();
+  // Runs the identification framed by its log banners; true when the device was identified.
+  bool ReadDeviceInformationLogged();
+  void ShowStatus(const std::string& text, int style);
+
+  // The Connection menu.
+  void Action_Connection_AutoExecute();
+  void Action_Connection_ManualExecute() {}
+  void Action_Connection_ManualUpdate() { AutoWasChecked = autoChecked_; }
+  void Action_Connection_Manual_NumberExecute();
+  void Action_Connection_Manual_ListExecute() {}
+  bool ManualListEnabled() const { return false; }
+  bool AutoChecked() const { return autoChecked_; }
+
+  // Shows the current state on a freshly built view: device line, indicator, menu.
+  void ShowInitialState();
+
+  // Hooks of the pages that follow the connection; empty ones do nothing.
+  std::function<void()> ShowDeviceInformation;
+  std::function<void()> MeasurementTick;
+
+  int ConnectionMode = kAutoWatch;
+  bool Connected = false;
+  bool Identified = false;
+  int SelectedPort = -1;
+  int CurrentPort = -1;
+  int ConnectedPort = -1;
+  int ManualPortNumber = 1;
+  int ScanIndex = 0;
+  bool Blink = false;
+  bool LinkWatch = true;
+  bool IdentificationDone = false;
+  uint32_t LastConnectionTick = 0;
+  uint32_t ConnectStartTick = 0;
+  bool AutoWasChecked = false;
+
+  // What the device line and the indicator show now; the line starts with the window's text.
+  std::string StatusText = "Ожидание соединения";
+  StatusStyle StatusStyleShown = StatusStyle::Neutral;
+  LinkState Indicator = LinkState::NOK;
+  bool UpdateEnabled = false;
+
+ private:
+  void ManualPortTick();
+  void AutoWatchTick();
+  void AutoScanTick();
+  void Identify();
+  void ForgetDevice();
+  void DropLink();
+  void ClosePort();
+  void ShowLink(LinkState state);
+  void SetUpdateEnabled(bool enabled);
+  // Moves to `to` unless a menu action changed the mode while the tick was waiting for the device.
+  void SwitchMode(int from, int to);
+
+  ConnectionPort& port_;
+  TCPList& ports_;
+  ConnectedDevice& device_;
+  ConnectionView& view_;
+  Dialogs& dialogs_;
+  Clock& clock_;
+  LogSink& log_;
+  const Language& language_;
+  int heartbeatDepth_ = 0;
+  bool inConnectionTick_ = false;
+  bool autoChecked_ = true;
+};
+
+// The number typed in the manual port dialog: a decimal integer with optional sign and
+// surrounding blanks; anything else is -1.
+int ParsePortNumberText(const std::string& text);
+
+}  // namespace dravion

@@ -1,0 +1,23 @@
+#include "connection/connection_port.h"
+
+#include "serial/com_port.h"
+
+namespace dravion {
+
+void ComPortConnection::SetPortNumber(int number) {
+  port_.PortNumber = number;
+}
+int ComPortConnection::PortNumber() const {
+  return port_.PortNumber;
+}
+bool ComPortConnection::Open(uint32_t baud) {
+  return port_.Open(baud);
+}
+bool ComPortConnection::Close() {
+  return port_.Close();
+}
+bool ComPortConnection::IsOpen() const {
+  return port_.IsOpen();
+}
+
+}  // namespace dravion

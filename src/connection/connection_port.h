@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+
+namespace dravion {
+
+class TComPort;
+
+// The serial port as the connection manager drives it.
+class ConnectionPort {
+ public:
+  virtual ~ConnectionPort() = default;
+  // Only while the port is closed.
+  virtual void SetPortNumber(int number) = 0;
+  virtual int PortNumber() const = 0;
+  virtual bool Open(uint32_t baud) = 0;
+  virtual bool Close() = 0;
+  virtual bool IsOpen() const = 0;
+};
+
+// The manager's one real serial port.
+class ComPortConnection : public ConnectionPort {
+ public:
+  explicit ComPortConnection(TComPort& port) : port_(port) {}
+  void SetPortNumber(int number) override;
+  int PortNumber() const override;
+  bool Open(uint32_t baud) override;
+  bool Close() override;
+  bool IsOpen() const override;
+
+ private:
+  TComPort& port_;
+};
+
+}  // namespace dravion

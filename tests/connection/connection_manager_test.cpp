@@ -1,0 +1,524 @@
+#include "connection/connection_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "connection/connected_device.h"
+#include "connection/connection_port.h"
+#include "connection_fakes.h"
+#include "serial/port_list.h"
+#include "services/language.h"
+#include "support/fakes.h"
+
+namespace dravion {
+namespace {
+
+// Ports that exist (and open) by number, with a record of every open and close.
+class FakePort : public ConnectionPort {
+ public:
+  void SetPortNumber(int number) override {
+    EXPECT_FALSE(open) << "port number changed while open";
+    number_ = number;
+  }
+  int PortNumber() const override { return number_; }
+  bool Open(uint32_t baud) override {
+    EXPECT_EQ(baud, 230400u);
+    if (open) Close();
+    open = number_ > 0 && present.count(number_) > 0;
+    opens.push_back(open ? number_ : -number_);
+    return open;
+  }
+  bool Close() override {
+    if (!open) return false;
+    open = false;
+    closes.push_back(number_);
+    return true;
+  }
+  bool IsOpen() const override { return open; }
+
+  std::set<int> present;
+  bool open = false;
+  std::vector<int> opens;  // negative: failed open of that number
+  std::vector<int> closes;
+
+ private:
+  int number_ = 0;
+};
+
+// Devices behind ports on fake time: an answering port echoes the link test after 5 ms, a silent
+// one costs the three 700 ms attempts.
+class FakeDevices : public ConnectedDevice {
+ public:
+  FakeDevices(FakePort& port, test::FakePump& pump, test::FakeClock& clock)
+      : port_(port), pump_(pump), clock_(clock) {}
+  int ConnectionTest(const uint8_t* bytes, int count) override {
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), count), "Zavrelon");
+    EXPECT_FALSE(inTest) << "link tests overlap";
+    ++linkTests;
+    if (!port_.open) return -2;
+    inTest = true;
+    const bool echo = answering.count(port_.PortNumber()) > 0;
+    Delay(pump_, clock_, echo ? 5 : 2100);
+    inTest = false;
+    return echo ? 1 : 0;
+  }
+  bool IdentifyDevice() override {
+    ++identifications;
+    identifiedAt = clock_.tick;
+    name = "Dravion ZAV-740.41.3";
+    return identifies;
+  }
+  void ForgetDeviceData() override { ++forgets; }
+  void ClearDeviceInfo() override {
+    ++clears;
+    name.clear();
+  }
+  std::string DeviceName() const override { return name; }
+  std::string SerialText() const override { return "214-36587"; }
+
+  std::set<int> answering;
+  bool inTest = false;
+  bool identifies = true;
+  std::string name;
+  int linkTests = 0;
+  int identifications = 0;
+  uint32_t identifiedAt = 0;
+  int forgets = 0;
+  int clears = 0;
+
+ private:
+  FakePort& port_;
+  test::FakePump& pump_;
+  test::FakeClock& clock_;
+};
+
+// The manager with the window's 100 ms timer firing on fake time, also inside link-test waits.
+struct Harness {
+  Harness() {
+    language.Set(Lang::English);
+    list.LogCallback = [this](const std::string& line) { log.LogLine(line); };
+  }
+  void Start() {
+    manager.ShowInitialState();
+    Beat(clock.tick);
+  }
+  // Like a window timer, the next beat is due while the handler still runs.
+  void Beat(uint32_t at) {
+    pump.At(at, [this, at] {
+      ++beats;
+      Beat(at + 100);
+      manager.Timer_ProcTimer();
+    });
+  }
+  void Run(uint32_t ms) { Delay(pump, clock, static_cast<int>(ms)); }
+  bool RunUntil(const std::function<bool()>& done, uint32_t maxMs = 20000) {
+    for (uint32_t t = 0; t < maxMs && !done(); t += 50)
+      Run(50);
+    return done();
+  }
+  void Plug(int number, bool device = true) {
+    port.present.insert(number);
+    if (device) devices.answering.insert(number);
+  }
+  void Unplug(int number) {
+    port.present.erase(number);
+    devices.answering.erase(number);
+  }
+  void AskManual(const std::string& answer) {
+    dialogs.textAnswers.push_back(answer);
+    manager.Action_Connection_ManualUpdate();
+    manager.Action_Connection_Manual_NumberExecute();
+  }
+
+  test::FakeClock clock;
+  test::FakePump pump{clock};
+  test::ScriptedDialogs dialogs{&clock};
+  test::RecordingView view;
+  test::RecordingLog log;
+  Language language;
+  FakePort port;
+  FakeDevices devices{port, pump, clock};
+  TCPList list{[this](PortEntry* entries, int& count) {
+    int n = 0;
+    for (int p : port.present) {
+      if (n < count) entries[n++] = PortEntry{p, -1};
+    }
+    count = n;
+  }};
+  ConnectionManager manager{port, list, devices, view, dialogs, clock, log, language};
+  int beats = 0;
+};
+
+TEST(ConnectionManager, DevicePluggedAfterStartIsFoundAndIdentifiedASecondLater) {
+  Harness h;
+  h.Plug(2, false);
+  h.Start();
+  h.Run(3000);
+  EXPECT_EQ(h.manager.ConnectionMode, kAutoScan);
+  EXPECT_EQ(h.view.link, LinkState::NOK);
+  EXPECT_EQ(h.view.portPanel, "----");
+  EXPECT_TRUE(h.port.opens.empty());  // port 2 was there at start
+
+  const uint32_t plugged = h.clock.tick;
+  h.Plug(7);
+  h.Run(1200);
+  EXPECT_TRUE(h.manager.Connected);
+  EXPECT_EQ(h.manager.ConnectionMode, kAutoWatch);
+  EXPECT_EQ(h.manager.ConnectedPort, 7);
+  EXPECT_EQ(h.manager.CurrentPort, 7);
+  EXPECT_EQ(h.list.Selected, 7);
+  EXPECT_EQ(h.view.link, LinkState::OK);
+  EXPECT_EQ(h.view.linkColour, 0x00FF00u);
+  EXPECT_EQ(h.view.portPanel, "COM 7");
+  EXPECT_EQ(h.devices.identifications, 0);
+
+  h.Run(1500);
+  ASSERT_EQ(h.devices.identifications, 1);
+  EXPECT_GE(h.devices.identifiedAt - plugged, 1000u);
+  EXPECT_LE(h.devices.identifiedAt - plugged, 1100u + 1000u + 200u);
+  EXPECT_EQ(h.view.status, "Dravion ZAV-740.41.3 S/N: 214-36587");
+  EXPECT_EQ(h.view.statusStyle, StatusStyle::Recognised);
+  EXPECT_TRUE(h.view.updateEnabled);
+  EXPECT_TRUE(h.manager.Identified);
+  EXPECT_TRUE(h.manager.IdentificationDone);
+  EXPECT_EQ(h.log.Count(std::string(42, '#')), 2);
+  EXPECT_EQ(h.log.Count("# Read Device Information:"), 1);
+  EXPECT_EQ(h.log.Count("PORT LIST: 2,7"), 1);
+
+  // The connection is watched once a second, blinking; identification is not repeated.
+  const int tests = h.devices.linkTests;
+  std::vector<std::string> texts;
+  for (int i = 0; i < 2; ++i) {
+    h.Run(1100);
+    texts.push_back(h.view.linkText);
+  }
+  EXPECT_EQ(h.devices.linkTests, tests + 2);
+  EXPECT_NE(texts[0], texts[1]);
+  EXPECT_TRUE((texts[0] == "OK" && texts[1] == "= OK =") ||
+              (texts[0] == "= OK =" && texts[1] == "OK"));
+  EXPECT_EQ(h.devices.identifications, 1);
+  EXPECT_EQ(h.port.opens, std::vector<int>{7});
+}
+
+TEST(ConnectionManager, ConnectionTickRunsAtMoreThanOneSecondSpacingAndRefusesNesting) {
+  Harness h;
+  h.Start();
+  h.Run(1500);
+  h.Plug(4, false);  // a silent port: each test holds the tick for 2.1 s
+  h.Run(10000);
+  // Nested heartbeats during the waits were refused: one test at a time, about 2.2 s apart.
+  EXPECT_GE(h.devices.linkTests, 4);
+  EXPECT_LE(h.devices.linkTests, 5);
+  EXPECT_EQ(h.view.link, LinkState::ERR);
+  EXPECT_EQ(h.view.linkColour, 0xFF0000u);
+  for (int n : h.port.opens)
+    EXPECT_EQ(n, 4);
+  EXPECT_EQ(h.port.opens.size(), h.port.closes.size());
+  EXPECT_GT(h.beats, 100);  // the window timer kept firing
+
+  // Without waits the tick keeps its spacing of more than a second.
+  Harness idle;
+  idle.Start();
+  idle.Run(1500);
+  idle.Plug(4);
+  idle.Run(1200);
+  ASSERT_TRUE(idle.manager.Connected);
+  const int before = idle.devices.linkTests;
+  idle.Run(11000);
+  EXPECT_EQ(idle.devices.linkTests, before + 10);
+}
+
+TEST(ConnectionManager, DevicePresentAtStartIsFoundOnlyThroughTheManualNumber) {
+  Harness h;
+  h.Plug(5);
+  h.Start();
+  h.Run(5000);
+  EXPECT_FALSE(h.manager.Connected);
+  EXPECT_EQ(h.devices.linkTests, 0);
+
+  h.AskManual("5");
+  EXPECT_EQ(h.dialogs.prompts.back(), "Connecting|Enter COM Port Number from 0 to 250|1");
+  EXPECT_EQ(h.manager.ConnectionMode, kManualPort);
+  EXPECT_EQ(h.manager.ManualPortNumber, 5);
+  EXPECT_EQ(h.view.manualCaption, "Manual COM5");
+  EXPECT_FALSE(h.view.autoChecked);
+  h.Run(1200);
+  EXPECT_TRUE(h.manager.Connected);
+  EXPECT_EQ(h.manager.ConnectedPort, 5);
+  EXPECT_EQ(h.list.Selected, 5);
+  EXPECT_EQ(h.view.portPanel, "COM 5");
+  h.Run(1500);
+  EXPECT_EQ(h.view.statusStyle, StatusStyle::Recognised);
+
+  // Back to automatic: the connection stays and the next tick tests it.
+  h.manager.Action_Connection_AutoExecute();
+  EXPECT_TRUE(h.view.autoChecked);
+  EXPECT_EQ(h.manager.ConnectionMode, kAutoWatch);
+  h.Run(1200);
+  EXPECT_TRUE(h.manager.Connected);
+  EXPECT_EQ(h.manager.ConnectionMode, kAutoWatch);
+  EXPECT_EQ(h.port.opens, std::vector<int>{5});
+
+  // The dialog is pre-filled with the last accepted number, in the current language.
+  h.language.Set(Lang::Russian);
+  h.AskManual("\x18");
+  EXPECT_EQ(h.dialogs.prompts.back(), "Установка соединения|Введите номер COM порта от 0 до 250|5");
+}
+
+TEST(ConnectionManager, ManualNumbersOutOfRangeAreRefusedAndZeroNeverOpens) {
+  Harness h;
+  h.Start();
+  for (const char* bad : {"251", "-1", "abc", "", "7x", "99999999999"}) {
+    h.AskManual(bad);
+    EXPECT_EQ(h.manager.ConnectionMode, kAutoWatch) << bad;
+    EXPECT_EQ(h.manager.SelectedPort, -1) << bad;
+    ASSERT_FALSE(h.dialogs.boxes.empty());
+    EXPECT_EQ(h.dialogs.boxes.back().kind, BoxKind::Error);
+    EXPECT_EQ(h.dialogs.boxes.back().text, "COM Port Number Format Error");
+  }
+  EXPECT_EQ(h.dialogs.boxes.size(), 6u);
+  EXPECT_EQ(h.manager.ManualPortNumber, 1);
+  EXPECT_TRUE(h.view.autoChecked);
+
+  h.AskManual(" 0 ");
+  EXPECT_EQ(h.manager.ConnectionMode, kManualPort);
+  EXPECT_EQ(h.manager.SelectedPort, 0);
+  EXPECT_EQ(h.view.manualCaption, "Manual COM0");
+  h.Run(4000);
+  EXPECT_FALSE(h.manager.Connected);
+  EXPECT_EQ(h.view.link, LinkState::NOK);
+  EXPECT_EQ(h.devices.linkTests, 0);
+  EXPECT_FALSE(h.port.opens.empty());
+  for (int n : h.port.opens)
+    EXPECT_EQ(n, 0);  // tried at every tick, never open
+
+  // A refused number in manual mode keeps manual mode and its port.
+  h.AskManual("300");
+  EXPECT_EQ(h.manager.ConnectionMode, kManualPort);
+  EXPECT_EQ(h.manager.SelectedPort, 0);
+
+  h.language.Set(Lang::Russian);
+  h.AskManual("250");
+  EXPECT_EQ(h.view.manualCaption, "Вручную COM250");
+  h.AskManual("-5");
+  EXPECT_EQ(h.dialogs.boxes.back().text, "Ошибка формата номера COM порта");
+}
+
+TEST(ConnectionManager, CancelledDialogRestoresTheAutomaticCheck) {
+  Harness h;
+  h.Start();
+  h.AskManual("\x18");
+  EXPECT_TRUE(h.manager.AutoWasChecked);
+  EXPECT_TRUE(h.view.autoChecked);
+  EXPECT_EQ(h.manager.ConnectionMode, kAutoWatch);
+
+  h.AskManual("3");
+  h.AskManual("\x18");  // cancel while manual: stays manual
+  EXPECT_FALSE(h.manager.AutoWasChecked);
+  EXPECT_FALSE(h.view.autoChecked);
+  EXPECT_EQ(h.manager.ConnectionMode, kManualPort);
+  EXPECT_EQ(h.manager.SelectedPort, 3);
+  EXPECT_TRUE(h.dialogs.boxes.empty());
+  EXPECT_FALSE(h.manager.ManualListEnabled());
+}
+
+TEST(ConnectionManager, NewManualNumberWhileConnectedGivesOneErrTickThenTheNewPort) {
+  Harness h;
+  h.Plug(3);
+  h.Plug(8);
+  h.Start();
+  h.AskManual("3");
+  h.Run(2500);
+  ASSERT_TRUE(h.manager.Connected);
+  ASSERT_TRUE(h.manager.Identified);
+
+  h.AskManual("8");
+  h.Run(1100);
+  EXPECT_FALSE(h.manager.Connected);
+  EXPECT_EQ(h.view.link, LinkState::ERR);
+  EXPECT_EQ(h.view.portPanel, "----");
+  EXPECT_EQ(h.port.closes.back(), 3);
+  EXPECT_EQ(h.view.status, "Waiting Connection");
+  h.Run(1100);
+  EXPECT_TRUE(h.manager.Connected);
+  EXPECT_EQ(h.manager.ConnectedPort, 8);
+  EXPECT_EQ(h.view.link, LinkState::OK);
+  EXPECT_EQ(h.port.opens, (std::vector<int>{3, 8}));
+  h.Run(1500);
+  EXPECT_EQ(h.devices.identifications, 2);
+}
+
+TEST(ConnectionManager, LostDeviceResetsTheDeviceLineAndIsFoundAgain) {
+  Harness h;
+  h.Start();
+  h.Run(1500);
+  h.Plug(6);
+  h.Run(3000);
+  ASSERT_TRUE(h.manager.Identified);
+  ASSERT_TRUE(h.view.updateEnabled);
+
+  h.Unplug(6);
+  h.Run(4000);
+  EXPECT_FALSE(h.manager.Connected);
+  EXPECT_EQ(h.manager.ConnectionMode, kAutoScan);
+  EXPECT_EQ(h.view.status, "Waiting Connection");
+  EXPECT_EQ(h.view.statusStyle, StatusStyle::Neutral);
+  EXPECT_FALSE(h.manager.Identified);
+  EXPECT_FALSE(h.manager.IdentificationDone);
+  EXPECT_FALSE(h.view.updateEnabled);
+  EXPECT_EQ(h.devices.forgets, 1);
+  EXPECT_EQ(h.devices.clears, 1);
+  EXPECT_EQ(h.view.memoClears, 1);
+  EXPECT_EQ(h.view.link, LinkState::NOK);  // no candidate left
+  EXPECT_FALSE(h.port.open);
+
+  // The port of the last connection comes first again when it comes back.
+  h.Plug(6);
+  h.Run(3000);
+  EXPECT_TRUE(h.manager.Identified);
+  EXPECT_EQ(h.devices.identifications, 2);
+
+  h.language.Set(Lang::Russian);
+  h.Unplug(6);
+  h.Run(4000);
+  EXPECT_EQ(h.view.status, "Ожидание соединения");
+}
+
+TEST(ConnectionManager, IdentificationFailureShowsTheUnknownDeviceAndKeepsTheLink) {
+  Harness h;
+  h.devices.identifies = false;
+  h.Start();
+  h.Run(1500);
+  h.Plug(9);
+  h.Run(3000);
+  EXPECT_EQ(h.view.status, "Unknown Device [Dravion ZAV-740.41.3]");
+  EXPECT_EQ(h.view.statusStyle, StatusStyle::Unknown);
+  EXPECT_FALSE(h.view.updateEnabled);
+  EXPECT_FALSE(h.manager.Identified);
+  EXPECT_TRUE(h.manager.IdentificationDone);
+  int shown = 0;
+  h.manager.ShowDeviceInformation = [&] { ++shown; };
+  h.Run(3000);
+  EXPECT_TRUE(h.manager.Connected);
+  EXPECT_EQ(h.view.link, LinkState::OK);
+  EXPECT_EQ(h.devices.identifications, 1);
+  EXPECT_EQ(shown, 0);
+}
+
+TEST(ConnectionManager, WithoutLinkWatchALostLinkLeavesDeviceLineAndRecord) {
+  Harness h;
+  int shown = 0;
+  int measured = 0;
+  h.manager.ShowDeviceInformation = [&] { ++shown; };
+  h.manager.MeasurementTick = [&] { ++measured; };
+  h.Start();
+  h.Run(1500);
+  h.Plug(4);
+  h.Run(3000);
+  ASSERT_TRUE(h.manager.Identified);
+  EXPECT_EQ(shown, 1);
+  EXPECT_GT(measured, 40);
+
+  // A long operation runs: no link tests go out, and the device restarts under it.
+  h.manager.LinkWatch = false;
+  const int tests = h.devices.linkTests;
+  h.manager.ShowStatus("step 2", 3);
+  h.Run(2500);
+  h.manager.Connected = false;
+  h.Run(2500);
+  EXPECT_EQ(h.devices.linkTests, tests);
+  EXPECT_EQ(h.view.status, "step 2");
+  EXPECT_EQ(h.view.statusStyle, StatusStyle::Progress);
+  EXPECT_EQ(h.devices.clears, 0);
+  EXPECT_EQ(h.devices.forgets, 0);
+  EXPECT_TRUE(h.manager.Identified);
+  EXPECT_TRUE(h.view.updateEnabled);
+
+  // It ends with the link dropped and the watch back on.
+  h.manager.Connected = false;
+  h.manager.LinkWatch = true;
+  h.Run(100);
+  EXPECT_EQ(h.view.status, "Waiting Connection");
+  EXPECT_EQ(h.devices.clears, 1);
+  ASSERT_TRUE(h.RunUntil([&] { return h.manager.Identified; }));
+  EXPECT_EQ(shown, 2);
+}
+
+TEST(ConnectionManager, ManualChoiceDuringAScanLinkTestIsKept) {
+  Harness h;
+  h.Start();
+  h.Run(1500);  // the first refresh ran at 2200 with no port
+  h.Plug(4);
+  h.Plug(11, false);
+  // The scan tests port 4 at 3300; the dialog is accepted while it waits for the echo.
+  h.pump.At(3302, [&] { h.AskManual("11"); });
+  h.Run(1000);
+  ASSERT_EQ(h.port.opens, std::vector<int>{4});
+  EXPECT_EQ(h.manager.ConnectionMode, kManualPort);
+  EXPECT_EQ(h.manager.SelectedPort, 11);
+  EXPECT_TRUE(h.manager.Connected);
+  EXPECT_EQ(h.manager.ConnectedPort, 4);
+  // The next tick lets go of port 4 and the one after tries the chosen port.
+  ASSERT_TRUE(h.RunUntil([&] { return h.port.opens.size() >= 2; }));
+  EXPECT_EQ(h.port.opens[1], 11);
+  EXPECT_EQ(h.manager.ConnectionMode, kManualPort);
+}
+
+TEST(ConnectionManager, ScanWalksTheCandidatesAndRestartsWhenTheListShrinks) {
+  Harness h;
+  h.Start();
+  h.Run(1500);
+  for (int p : {2, 5, 9})
+    h.Plug(p, false);
+  ASSERT_TRUE(h.RunUntil([&] { return h.port.opens.size() >= 4; }));
+  EXPECT_EQ(std::vector<int>(h.port.opens.begin(), h.port.opens.begin() + 4),
+            (std::vector<int>{2, 5, 9, 2}));
+  // Ports 5 and 9 vanish while the walk is beyond the first candidate: it goes on from port 2.
+  ASSERT_TRUE(h.RunUntil([&] { return h.manager.ScanIndex == 2; }));
+  h.Unplug(5);
+  h.Unplug(9);
+  const size_t before = h.port.opens.size();
+  ASSERT_TRUE(h.RunUntil([&] { return h.port.opens.size() >= before + 2; }));
+  for (size_t i = before; i < h.port.opens.size(); ++i)
+    EXPECT_EQ(h.port.opens[i], 2);
+  h.Unplug(2);
+  ASSERT_TRUE(h.RunUntil([&] { return h.manager.SelectedPort == -1; }));
+  EXPECT_EQ(h.view.link, LinkState::NOK);
+  EXPECT_FALSE(h.port.open);
+}
+
+TEST(ConnectionView, StylesColoursAndIndicatorTexts) {
+  EXPECT_EQ(StatusStyleFromNumber(4), StatusStyle::Neutral);
+  EXPECT_EQ(StatusStyleFromNumber(-1), StatusStyle::Neutral);
+  EXPECT_EQ(StatusStyleFromNumber(3), StatusStyle::Progress);
+  EXPECT_TRUE(LookOfStatus(StatusStyle::Neutral).systemColours);
+  EXPECT_FALSE(LookOfStatus(StatusStyle::Neutral).bold);
+  const StatusLook green = LookOfStatus(StatusStyle::Recognised);
+  EXPECT_EQ(green.background, 0x008000u);
+  EXPECT_EQ(green.text, 0xFFFFFFu);
+  EXPECT_TRUE(green.bold);
+  EXPECT_EQ(LookOfStatus(StatusStyle::Unknown).text, 0xFFFF00u);
+  EXPECT_EQ(LookOfStatus(StatusStyle::Progress).text, 0x0000FFu);
+  EXPECT_EQ(ColourOfLink(LinkState::NOK), 0xFFFFFFu);
+  EXPECT_EQ(TextOfLink(LinkState::ERR, true), "= ERR =");
+  EXPECT_EQ(TextOfLink(LinkState::NOK, false), "NOK");
+
+  Harness h;
+  h.manager.ShowStatus("x", 7);
+  EXPECT_EQ(h.view.statusStyle, StatusStyle::Neutral);
+}
+
+TEST(ParsePortNumberText, DecimalWithBlanksElseMinusOne) {
+  EXPECT_EQ(ParsePortNumberText("12"), 12);
+  EXPECT_EQ(ParsePortNumberText(" +7 "), 7);
+  EXPECT_EQ(ParsePortNumberText("-3"), -3);
+  EXPECT_EQ(ParsePortNumberText("0x10"), -1);
+  EXPECT_EQ(ParsePortNumberText("1 2"), -1);
+  EXPECT_EQ(ParsePortNumberText("-"), -1);
+  EXPECT_EQ(ParsePortNumberText("4294967301"), -1);
+}
+
+}  // namespace
+}  // namespace dravion
