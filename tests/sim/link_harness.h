@@ -1,0 +1,117 @@
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "protocol/link_stack.h"
+#include "services/clock.h"
+#include "services/event_pump.h"
+#include "sim/device.h"
+#include "support/fakes.h"
+
+namespace dravion::test {
+
+// Header-only: the test build compiles only *_test.cpp files from this folder.
+
+// A fresh port folder under /tmp, removed with everything in it at the end.
+class TempPortFolder {
+ public:
+  TempPortFolder();
+  ~TempPortFolder();
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The manager's real serial stack (TComZ, channels, DeviceLink) on real time, talking to an
+// emulated device plugged into a private port folder.
+class SimLink {
+ public:
+  explicit SimLink(sim::DeviceConfig config = {}, bool open = true);
+  ~SimLink();
+
+  // Opens the manager's port on the device's number.
+  bool OpenPort();
+  // One Transact on a channel (1, 2 or 3); the answer data (after the command bytes) on success.
+  bool Request(int channel, const std::vector<uint8_t>& request,
+               std::vector<uint8_t>* data = nullptr, const std::string& noAnswer = "");
+  TMessageControl& Channel(int channel);
+
+  TempPortFolder folder;
+  SystemClock clock;
+  ThreadEventPump pump{clock};
+  ScriptedDialogs dialogs{&clock};
+  std::unique_ptr<sim::Device> device;
+  std::unique_ptr<LinkStack> stack;
+};
+
+inline TempPortFolder::TempPortFolder() {
+  char pattern[] = "/tmp/dravion-sim-test.XXXXXX";
+  const char* made = ::mkdtemp(pattern);
+  path_ = made != nullptr ? made : "/tmp";
+  ::setenv("DRAVION_PORT_DIR", path_.c_str(), 1);
+}
+
+inline TempPortFolder::~TempPortFolder() {
+  std::error_code ignored;
+  if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
+}
+
+inline SimLink::SimLink(sim::DeviceConfig config, bool open) {
+  config.portFolder = folder.Path();
+  device = std::make_unique<sim::Device>(config);
+  stack = std::make_unique<LinkStack>(pump, clock, dialogs);
+  stack->port.PortNumber = config.port;
+  if (open) {
+    device->Plug();
+    OpenPort();
+  }
+}
+
+inline SimLink::~SimLink() {
+  stack.reset();
+  device.reset();
+}
+
+inline bool SimLink::OpenPort() {
+  return stack->port.Open(230400);
+}
+
+inline TMessageControl& SimLink::Channel(int channel) {
+  if (channel == 2) return stack->dataFlash;
+  if (channel == 3) return stack->programFlash;
+  return stack->main;
+}
+
+inline bool SimLink::Request(int channel, const std::vector<uint8_t>& request,
+                             std::vector<uint8_t>* data, const std::string& noAnswer) {
+  TMessageControl& c = Channel(channel);
+  if (!stack->link.Transact(&c, request.data(), static_cast<int>(request.size()), true, noAnswer)) {
+    return false;
+  }
+  if (data != nullptr) {
+    data->clear();
+    if (c.Current != nullptr && c.CurrentLength > 6)
+      data->assign(c.Current + 6, c.Current + c.CurrentLength);
+  }
+  return true;
+}
+
+inline std::vector<uint8_t> Le32(uint32_t v) {
+  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 24)};
+}
+inline uint32_t ReadLe32(const uint8_t* b) {
+  return b[0] | b[1] << 8 | b[2] << 16 | uint32_t{b[3]} << 24;
+}
+inline uint16_t ReadLe16(const uint8_t* b) {
+  return static_cast<uint16_t>(b[0] | b[1] << 8);
+}
+
+}  // namespace dravion::test
