@@ -250,17 +250,22 @@ bool DeviceModel::Serves(uint8_t group, uint8_t code) const {
   }
   if (group == 2) return !inBoot_ && (code == 0x02 || code == 0x03 || code == 0x05);
   if (group == 3) {
-    const uint8_t offset = ProgramFlashCodeOffset();
-    return code == 0x03 + offset || code == 0x05 + offset;
+    return code == ProgramWriteCode() || code == ProgramEraseCode();
   }
   return false;
 }
 
 // The boot loader writes its flash with 03/05; the main program with 06/07 when its boot loader
 // is 2.0 or later and not of the 5.x line, else with 03/05 as well.
-uint8_t DeviceModel::ProgramFlashCodeOffset() const {
+bool DeviceModel::SecondProgramCodes() const {
   const uint16_t boot = config_.bootVersion;
-  return (!inBoot_ && boot >= 0x0200 && (boot >> 8) != 5) ? 3 : 0;
+  return !inBoot_ && boot >= 0x0200 && (boot >> 8) != 5;
+}
+uint8_t DeviceModel::ProgramWriteCode() const {
+  return SecondProgramCodes() ? 0x06 : 0x03;
+}
+uint8_t DeviceModel::ProgramEraseCode() const {
+  return SecondProgramCodes() ? 0x07 : 0x05;
 }
 
 void DeviceModel::ReadMemory(uint32_t address, uint8_t* out, uint32_t count) {
@@ -519,7 +524,6 @@ Outcome DeviceModel::Handle(uint8_t group, uint8_t code, const uint8_t* p, int n
     out.data.push_back(count);
   };
   const uint16_t key = CommandKey(group, code);
-  const uint8_t flashOffset = ProgramFlashCodeOffset();
   if (key == CommandKey(1, 0x00)) {
     if (n < 1) return out;
     out.data.assign(p, p + std::min(n, 32));
@@ -585,7 +589,7 @@ Outcome DeviceModel::Handle(uint8_t group, uint8_t code, const uint8_t* p, int n
     Put16(out.data, number);
     Put32(out.data, value);
     if (config_.parameterAnswerLength >= 22) out.data.resize(22, 0);
-  } else if (key == CommandKey(2, 0x03) || key == CommandKey(3, 0x03 + flashOffset)) {
+  } else if (key == CommandKey(2, 0x03) || key == CommandKey(3, ProgramWriteCode())) {
     if (n < 5) return out;
     const uint32_t address = Get32(p);
     const uint32_t count = p[4];
@@ -614,7 +618,7 @@ Outcome DeviceModel::Handle(uint8_t group, uint8_t code, const uint8_t* p, int n
     external_.EraseSector(address / map::kExternalSector);
     ++counters.externalErases;
     Put32(out.data, address);
-  } else if (key == CommandKey(3, 0x05 + flashOffset)) {
+  } else if (key == CommandKey(3, ProgramEraseCode())) {
     if (n < 4) return out;
     const uint32_t address = Get32(p);
     // The boot loader's own pages are never erased.

@@ -71,7 +71,9 @@ class DeviceModel {
   void RunCommand(uint32_t value);
   uint32_t KeepParameter(uint16_t number, uint32_t value);
   double CountsPerSecond() const;
-  uint8_t ProgramFlashCodeOffset() const;
+  bool SecondProgramCodes() const;
+  uint8_t ProgramWriteCode() const;
+  uint8_t ProgramEraseCode() const;
 
   DeviceConfig config_;
   bool inBoot_;
