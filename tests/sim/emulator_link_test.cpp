@@ -167,5 +167,45 @@ TEST(EmulatorLink, RestartIntoBootDisappearsAndComesBackUnderTheSameNumber) {
   EXPECT_EQ(ReadLe16(&soft[2]), 0x0C06);
 }
 
+TEST(EmulatorLink, MeasurementValuesFollowTheBackgroundAndTheDoseResets) {
+  sim::DeviceConfig config;
+  config.background = 0.50;  // 50 µR/h
+  test::SimLink link(config);
+  uint32_t rateAddress = 0, countAddress = 0, levelAddress = 0, valueAddress = 0, unitAddress = 0;
+  ASSERT_TRUE(link.ReadParameter(0xC001, rateAddress));
+  ASSERT_TRUE(link.ReadParameter(0xC004, countAddress));
+  ASSERT_TRUE(link.ReadParameter(0xC002, levelAddress));
+  ASSERT_TRUE(link.ReadParameter(0xC015, valueAddress));
+  ASSERT_TRUE(link.ReadParameter(0xC016, unitAddress));
+
+  const Bytes rate = ReadMemory(link, rateAddress, 4);
+  ASSERT_EQ(rate.size(), 4u);
+  EXPECT_NEAR(ReadLe32(rate.data()), 50.0, 25.0);  // a 20-second counter window fluctuates
+  const Bytes count = ReadMemory(link, countAddress, 4);
+  // CPM from the same counts: 50 µR/h is about 112 counts a minute at K 1,27.
+  EXPECT_NEAR(ReadLe32(count.data()) >> 1, 112.0, 56.0);
+  const Bytes level = ReadMemory(link, levelAddress, 4);
+  EXPECT_GT(level[2], 30);
+  EXPECT_LE(level[2], 120);
+
+  auto doseText = [&] {
+    EXPECT_TRUE(link.WriteParameter(0xFF00, 0xC0BA0021));
+    const Bytes value = ReadMemory(link, valueAddress, 10);
+    const Bytes unit = ReadMemory(link, unitAddress, 10);
+    return std::string(reinterpret_cast<const char*>(value.data())) + " " +
+           std::string(reinterpret_cast<const char*>(unit.data()));
+  };
+  ASSERT_TRUE(link.WriteParameter(0xFF00, 0xC0BA0020));  // DoseReset
+  EXPECT_EQ(doseText(), "0.00 uSv");
+  ASSERT_TRUE(link.WriteParameter(9, 1));
+  EXPECT_EQ(doseText(), "0.00 uR");
+  ASSERT_TRUE(link.WriteParameter(9, 2));
+  EXPECT_EQ(doseText().substr(doseText().find(' ')), " CNT");
+  // Two seconds at a high background leave counts behind.
+  link.device->SetBackground(100.0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  EXPECT_NE(doseText(), "0 CNT");
+}
+
 }  // namespace
 }  // namespace dravion
