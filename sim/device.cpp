@@ -353,7 +353,7 @@ void Device::Serve() {
   uint8_t buffer[4096];
   while (!stop_) {
     if (const int mode = pendingRestart_.exchange(0); mode != 0) {
-      Absent(config_.restartMs, mode == 2, true);
+      if (!Absent(config_.restartMs, mode == 2, true)) break;
       decoder = FrameDecoder();
       hangup = false;
       continue;
