@@ -1,0 +1,41 @@
+#include "log/remote_folder.h"
+
+#include <gtest/gtest.h>
+
+namespace dravion {
+namespace {
+
+TEST(RemoteLogFolder, BuildsTheFourLevelsFromTheSerialText) {
+  EXPECT_EQ(RemoteLogFolder("log5", true, "A-BC-DEF01"), "log5\\A_BC\\DExxx\\Fxx\\");
+  EXPECT_EQ(RemoteLogFolder("log5", true, "1-23-45678"), "log5\\1_23\\45xxx\\6xx\\");
+  EXPECT_EQ(RemoteFolders("log5\\1_23\\45xxx\\6xx\\rep.txt"),
+            (std::vector<std::string>{"log5", "1_23", "45xxx", "6xx"}));
+  EXPECT_EQ(RemoteFileName("log5\\1_23\\45xxx\\6xx\\rep.txt"), "rep.txt");
+}
+
+TEST(RemoteLogFolder, DevicesWithoutANumberShareOneFolder) {
+  for (const char* text : {"F-FF-FFFFF", "f-ff-fffff", "F-fF-FfFfF"}) {
+    EXPECT_EQ(RemoteLogFolder("log5", true, text), "log5\\__no_number\\") << text;
+  }
+  EXPECT_EQ(RemoteLogFolder("log5", false, "A-BC-DEF01"), "log5\\__no_number\\");
+  EXPECT_EQ(RemoteLogFolder("log5", ReportIdentity{}), "log5\\__no_number\\");
+  EXPECT_EQ(RemoteLogFolder("log5", ReportIdentity{true, {0xFF, 0xFF, 0xFF, 0xFF}}),
+            "log5\\__no_number\\");
+  EXPECT_EQ(RemoteLogFolder("log5", true, "1-23"), "log5\\__no_number\\");
+}
+
+TEST(RemoteLogFolder, SerialBytesGiveLowNibbleFirstDigits) {
+  EXPECT_EQ(SerialFolderText({0x12, 0x34, 0x56, 0x78}), "2-14-36587");
+  EXPECT_EQ(SerialFolderText({0xAB, 0x0C, 0xF0, 0x01}), "B-AC-00F10");
+  EXPECT_EQ(RemoteLogFolder("log5", ReportIdentity{true, {0x12, 0x34, 0x56, 0x78}}),
+            "log5\\2_14\\36xxx\\5xx\\");
+}
+
+TEST(RemoteLogFolder, EmptyComponentsAreNoFolders) {
+  EXPECT_EQ(RemoteFolders("\\\\a\\\\b\\file"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(RemoteFolders("file").empty());
+  EXPECT_EQ(RemoteFileName("file"), "file");
+}
+
+}  // namespace
+}  // namespace dravion
