@@ -90,9 +90,13 @@ struct TComPort::Impl {
 
 TComPort::TComPort() : impl_(std::make_unique<Impl>()) {}
 
-TComPort::~TComPort() { Close(); }
+TComPort::~TComPort() {
+  Close();
+}
 
-bool TComPort::IsOpen() const { return impl_->handle != INVALID_HANDLE_VALUE; }
+bool TComPort::IsOpen() const {
+  return impl_->handle != INVALID_HANDLE_VALUE;
+}
 
 bool TComPort::Open(uint32_t baud) {
   std::string line = "Open COM " + std::to_string(PortNumber) + " : ";
@@ -211,13 +215,17 @@ bool TComPort::ProbeName(const std::string& name) {
   return true;
 }
 
-std::string PortFolder() { return {}; }
+std::string PortFolder() {
+  return {};
+}
 
 std::string PortDevicePath(int number) {
   return number > 0 ? "\\\\.\\COM" + std::to_string(number) : std::string();
 }
 
-std::string PortDevicePathForValue(const std::string& value) { return "\\\\.\\" + value; }
+std::string PortDevicePathForValue(const std::string& value) {
+  return "\\\\.\\" + value;
+}
 
 bool ReadPortValues(std::vector<std::string>& values) {
   values.clear();

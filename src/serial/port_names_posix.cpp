@@ -15,7 +15,7 @@ namespace dravion {
 namespace {
 
 bool Exists(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) == 0;
 }
 

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       RegistryLock lock(registry, true);
       if (channel.Current != nullptr) {
         // Touch every byte the channel claims to hold.
-        for (int k = 0; k < channel.CurrentLength; ++k) sink ^= channel.Current[k];
+        for (int k = 0; k < channel.CurrentLength; ++k)
+          sink ^= channel.Current[k];
         if (channel.PayloadLength() < 0) __builtin_trap();
       }
       if (channel.FrameCount < 0 || channel.FrameCount > TMessageControl::kQueueCapacity) {

@@ -112,8 +112,10 @@ TEST_F(PortFixture, CloseStopsTheReaderWhileTheOtherSideFloods) {
     const std::vector<uint8_t> frame = test::EncodeFrame(test::AnswerPayload(1, 0x01, 0x00));
     const std::string bytes(frame.begin(), frame.end());
     std::string burst;
-    for (int i = 0; i < 100; ++i) burst += bytes + "\x12\xDB";
-    while (flooding) pty.Write(burst);
+    for (int i = 0; i < 100; ++i)
+      burst += bytes + "\x12\xDB";
+    while (flooding)
+      pty.Write(burst);
   });
   ASSERT_TRUE(WaitFiled(5));  // the queue holds 10; later frames are dropped
   const auto start = std::chrono::steady_clock::now();
@@ -154,7 +156,8 @@ TEST(PortListing, ReadsThePortFolder) {
   port.ListPorts(entries, count);
   ASSERT_EQ(count, 3);
   std::vector<std::pair<int, int>> got;
-  for (int i = 0; i < count; ++i) got.emplace_back(entries[i].Port, entries[i].State);
+  for (int i = 0; i < count; ++i)
+    got.emplace_back(entries[i].Port, entries[i].State);
   EXPECT_EQ(got, (std::vector<std::pair<int, int>>{{3, -1}, {12, -1}, {255, 0}}));
 
   PortEntry probed[16];

@@ -26,7 +26,9 @@ PtyPair::PtyPair() {
   ::tcsetattr(master_, TCSANOW, &tio);
 }
 
-PtyPair::~PtyPair() { CloseMaster(); }
+PtyPair::~PtyPair() {
+  CloseMaster();
+}
 
 void PtyPair::CloseMaster() {
   if (master_ >= 0) ::close(master_);
