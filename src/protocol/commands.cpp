@@ -49,15 +49,21 @@ DeviceCommands::DeviceCommands(LinkStack& stack)
 
 bool DeviceCommands::Ask(TMessageControl* channel, const uint8_t* request, int length, bool show,
                          const std::string& noAnswerText, Answer& answer) {
-  answer = {};
+  answer.length = 0;
   if (channel == nullptr) return false;
   if (!link_.Transact(channel, request, length, true, show ? noAnswerText : std::string())) {
     return false;
   }
-  // The answer stays the channel's current frame until the next exchange on the channel.
-  if (channel->Current == nullptr || channel->CurrentLength < 6) return false;
-  answer.data = channel->Current + 6;
-  answer.length = channel->CurrentLength - 6;
+  // The answer is the channel's current frame; copy its data under the lock that the reader
+  // thread takes when it files frames.
+  RegistryLock lock(channel->Registry(), true);
+  const int dataLength = channel->CurrentLength - 6;
+  if (channel->Current == nullptr || dataLength < 0 ||
+      dataLength > static_cast<int>(answer.bytes.size())) {
+    return false;
+  }
+  std::copy(channel->Current + 6, channel->Current + 6 + dataLength, answer.bytes.begin());
+  answer.length = dataLength;
   return true;
 }
 
@@ -71,7 +77,7 @@ int DeviceCommands::ConnectionTest(const uint8_t* bytes, int count, bool show) {
   if (!Ask(main_, request.data(), 2 + n, show, kNoAnswerConnectionTest, answer)) return 0;
   // All n bytes must come back, followed by at most one more; nothing past the answer is read.
   if (answer.length < 2 || answer.length < n || answer.length > n + 1) return 0;
-  return std::equal(bytes, bytes + n, answer.data) ? 1 : 0;
+  return std::equal(bytes, bytes + n, answer.data()) ? 1 : 0;
 }
 
 bool DeviceCommands::ReadProgramInfo(SoftInfo& out, bool show) {
@@ -80,7 +86,7 @@ bool DeviceCommands::ReadProgramInfo(SoftInfo& out, bool show) {
   Answer answer;
   if (!Ask(main_, request, 2, show, kNoAnswerProgramInfo, answer)) return false;
   if (answer.length != SoftInfo::kSize) return false;
-  soft_.value = SoftInfo::FromBytes(answer.data);
+  soft_.value = SoftInfo::FromBytes(answer.data());
   soft_.present = true;
   out = soft_.value;
   return true;
@@ -94,10 +100,10 @@ int DeviceCommands::ReadPiece(TMessageControl* channel, uint8_t group, uint32_t 
   Answer answer;
   if (!Ask(channel, request, sizeof request, show, noAnswerText, answer)) return -1;
   // Address echo, one byte not examined, then at most `count` data bytes.
-  if (answer.length < 5 || LoadU32(answer.data) != address) return -1;
+  if (answer.length < 5 || LoadU32(answer.data()) != address) return -1;
   const int received = answer.length - 5;
   if (received > count) return -1;
-  std::copy(answer.data + 5, answer.data + 5 + received, dest);
+  std::copy(answer.data() + 5, answer.data() + 5 + received, dest);
   return received;
 }
 
@@ -155,7 +161,7 @@ bool DeviceCommands::ReadBoardInformation(BoardInfo& out, bool show) {
   Answer answer;
   if (!Ask(main_, request, 2, show, kNoAnswerBoardInformation, answer)) return false;
   if (answer.length != BoardInfo::kSize) return false;
-  board_.value = BoardInfo::FromBytes(answer.data);
+  board_.value = BoardInfo::FromBytes(answer.data());
   board_.present = true;
   out = board_.value;
   return true;
@@ -180,7 +186,7 @@ bool DeviceCommands::ReadTime(TimeRecord& out) {
   Answer answer;
   if (!Ask(main_, request, 2, true, kNoAnswerTimeRead, answer)) return false;
   if (answer.length != TimeRecord::kSize && answer.length != TimeRecord::kSize + 1) return false;
-  std::copy(answer.data, answer.data + TimeRecord::kSize, out.Bytes.begin());
+  std::copy(answer.data(), answer.data() + TimeRecord::kSize, out.Bytes.begin());
   return true;
 }
 
@@ -191,8 +197,8 @@ bool DeviceCommands::ReadParameter(ParameterRecord& record, bool show) {
   Answer answer;
   if (!Ask(main_, request, sizeof request, show, kNoAnswerParameterRead, answer)) return false;
   if (answer.length != 6 && answer.length != ParameterRecord::kSize) return false;
-  record.ParameterId = LoadU16(answer.data);
-  std::copy(answer.data + 2, answer.data + answer.length, record.Value.begin());
+  record.ParameterId = LoadU16(answer.data());
+  std::copy(answer.data() + 2, answer.data() + answer.length, record.Value.begin());
   return true;
 }
 
@@ -203,7 +209,7 @@ bool DeviceCommands::WriteParameter(ParameterRecord& record) {
   Answer answer;
   if (!Ask(main_, request, sizeof request, true, kNoAnswerParameterWrite, answer)) return false;
   if (answer.length != 6 && answer.length != ParameterRecord::kSize) return false;
-  std::copy(answer.data + 2, answer.data + 6, record.Value.begin());
+  std::copy(answer.data() + 2, answer.data() + 6, record.Value.begin());
   return true;
 }
 
@@ -224,7 +230,7 @@ bool DeviceCommands::WritePiece(TMessageControl* channel, uint8_t group, uint8_t
   if (!Ask(channel, request.data(), kAddressedHeader + 1 + count, show, noAnswerText, answer)) {
     return false;
   }
-  return answer.length == 5 && LoadU32(answer.data) == address && answer.data[4] == count;
+  return answer.length == 5 && LoadU32(answer.data()) == address && answer.data()[4] == count;
 }
 
 bool DeviceCommands::Erase(TMessageControl* channel, uint8_t group, uint8_t code, uint32_t address,

@@ -1,15 +1,16 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "protocol/device_records.h"
+#include "serial/channels.h"
 
 namespace dravion {
 
 class DeviceLink;
 class LinkStack;
-class TMessageControl;
 
 // No-answer texts of the commands.
 inline constexpr const char* kNoAnswerConnectionTest = "No answer in connection test";
@@ -138,7 +139,8 @@ class DeviceCommands {
  private:
   // Answer data of the last exchange on a channel (after header and command bytes).
   struct Answer {
-    const uint8_t* data = nullptr;
+    std::array<uint8_t, PacketBuffer::kEntrySize> bytes{};
+    const uint8_t* data() const { return bytes.data(); }
     int length = 0;
   };
   bool Ask(TMessageControl* channel, const uint8_t* request, int length, bool show,
