@@ -81,8 +81,9 @@ class DeviceCommands {
   bool PC_CONNECTION(const std::string& text, bool show);
   // Draws one screen-markup text of at most 125 device characters.
   bool PC_PRINT(const std::string& text, bool show);
-  // Needs boot loader 4.0 or later. Zeroes ModelCode and SubRevision of `out` and of the cache
-  // first; on success `out` and the cache hold the answer.
+  // Needs the device information (fetched when absent, following the show flag, so that the
+  // silent GetModelCode stays silent) and boot loader 4.0 or later. Zeroes ModelCode and
+  // SubRevision of `out` and of the cache first; on success `out` and the cache hold the answer.
   bool ReadBoardInformation(BoardInfo& out, bool show);
   // Only for models 740, 644, 648 and 658.
   bool WriteTime(const TimeRecord& time);
