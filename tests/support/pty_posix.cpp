@@ -13,7 +13,7 @@
 namespace dravion::test {
 
 PtyPair::PtyPair() {
-  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
     throw std::runtime_error("no pseudo-terminal");
   }
@@ -50,8 +50,11 @@ std::string PtyPair::Read(int ms) {
 }
 
 void PtyPair::Write(const std::string& bytes) {
+  // Gives up when the other side stops reading for a while (a closed port), instead of blocking.
   size_t done = 0;
   while (done < bytes.size()) {
+    pollfd out{master_, POLLOUT, 0};
+    if (::poll(&out, 1, 200) <= 0) break;
     const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
     if (n <= 0) break;
     done += static_cast<size_t>(n);
