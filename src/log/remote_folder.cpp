@@ -1,5 +1,10 @@
 #include "log/remote_folder.h"
 
+#include <algorithm>
+
+#include "protocol/device_format.h"
+#include "protocol/identification.h"
+
 namespace dravion {
 
 namespace {
@@ -18,14 +23,12 @@ bool IsAllF(const std::string& text) {
 
 }  // namespace
 
-std::string SerialFolderText(const std::array<uint8_t, 4>& serial, char separator) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string digits;
-  for (uint8_t byte : serial) {
-    digits += kHex[byte & 0x0F];
-    digits += kHex[byte >> 4];
-  }
-  return digits.substr(0, 1) + separator + digits.substr(1, 2) + separator + digits.substr(3);
+ReportIdentity ReportIdentityOf(const TV8DeviceInfo& device) {
+  ReportIdentity identity;
+  identity.valid = device.Valid != 0;
+  const auto serial = SerialBytes(device.Inf1);
+  std::copy(serial.begin(), serial.end(), identity.serial.begin());
+  return identity;
 }
 
 std::string RemoteLogFolder(const std::string& root, bool valid, const std::string& serialText) {
@@ -39,7 +42,8 @@ std::string RemoteLogFolder(const std::string& root, bool valid, const std::stri
 }
 
 std::string RemoteLogFolder(const std::string& root, const ReportIdentity& identity) {
-  return RemoteLogFolder(root, identity.valid, SerialFolderText(identity.serial, '-'));
+  return RemoteLogFolder(root, identity.valid,
+                         FormatSerialForFolder(std::span<const uint8_t, 4>(identity.serial), "-"));
 }
 
 std::vector<std::string> RemoteFolders(const std::string& remotePath) {

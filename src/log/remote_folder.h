@@ -14,16 +14,16 @@ struct ReportIdentity {
   std::array<uint8_t, 4> serial{};
 };
 
-// The serial number as the folder rules read it: eight upper-case hexadecimal digits, low nibble
-// of each byte first, with `separator` after the first and the third digit (12 34 56 78 gives
-// 2-14-36587).
-std::string SerialFolderText(const std::array<uint8_t, 4>& serial, char separator = '-');
+class TV8DeviceInfo;
+
+// The identity of the device at exit: its Valid flag and its serial bytes.
+ReportIdentity ReportIdentityOf(const TV8DeviceInfo& device);
 
 // The remote folder of a device's report under `root`, components joined and ended by "\"
-// (log5\1_23\45xxx\6xx\). Devices without a usable serial go to root\__no_number\.
+// (log5\1_23\45xxx\6xx\), from the serial in its folder form (1-23-45678). Devices without a
+// usable serial go to root\__no_number\.
 std::string RemoteLogFolder(const std::string& root, const ReportIdentity& identity);
-// The same from the serial text in the ten-character form above (compared without regard to
-// case for the all-F serial).
+// The same from the serial's folder text (compared without regard to case for the all-F serial).
 std::string RemoteLogFolder(const std::string& root, bool valid, const std::string& serialText);
 
 // The components of a remote path ("a\b\file"): the folders (each followed by "\"; empty ones

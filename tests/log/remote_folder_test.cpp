@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "protocol/identification.h"
+
 namespace dravion {
 namespace {
 
@@ -24,11 +26,16 @@ TEST(RemoteLogFolder, DevicesWithoutANumberShareOneFolder) {
   EXPECT_EQ(RemoteLogFolder("log5", true, "1-23"), "log5\\__no_number\\");
 }
 
-TEST(RemoteLogFolder, SerialBytesGiveLowNibbleFirstDigits) {
-  EXPECT_EQ(SerialFolderText({0x12, 0x34, 0x56, 0x78}), "2-14-36587");
-  EXPECT_EQ(SerialFolderText({0xAB, 0x0C, 0xF0, 0x01}), "B-AC-00F10");
-  EXPECT_EQ(RemoteLogFolder("log5", ReportIdentity{true, {0x12, 0x34, 0x56, 0x78}}),
-            "log5\\2_14\\36xxx\\5xx\\");
+TEST(RemoteLogFolder, TheIdentifiedDeviceGivesItsSerialFolder) {
+  TV8DeviceInfo device;
+  device.Valid = 1;
+  device.Inf1[9] = 0x12;
+  device.Inf1[10] = 0x34;
+  device.Inf1[11] = 0x56;
+  device.Inf1[12] = 0x78;  // 2-14-36587
+  EXPECT_EQ(RemoteLogFolder("log5", ReportIdentityOf(device)), "log5\\2_14\\36xxx\\5xx\\");
+  device.Clear();
+  EXPECT_EQ(RemoteLogFolder("log5", ReportIdentityOf(device)), "log5\\__no_number\\");
 }
 
 TEST(RemoteLogFolder, EmptyComponentsAreNoFolders) {
