@@ -3,7 +3,6 @@
 #include <stdlib.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,21 +12,11 @@
 #include "services/event_pump.h"
 #include "sim/device.h"
 #include "support/fakes.h"
+#include "support/pty.h"
 
 namespace dravion::test {
 
 // Header-only: the test build compiles only *_test.cpp files from this folder.
-
-// A fresh port folder under /tmp, removed with everything in it at the end.
-class TempPortFolder {
- public:
-  TempPortFolder();
-  ~TempPortFolder();
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The manager's real serial stack (TComZ, channels, DeviceLink) on real time, talking to an
 // emulated device plugged into a private port folder.
@@ -60,20 +49,8 @@ class SimLink {
   std::unique_ptr<LinkStack> stack;
 };
 
-inline TempPortFolder::TempPortFolder() {
-  char pattern[] = "/tmp/dravion-sim-test.XXXXXX";
-  const char* made = ::mkdtemp(pattern);
-  path_ = made != nullptr ? made : "/tmp";
-  ::setenv("DRAVION_PORT_DIR", path_.c_str(), 1);
-}
-
-inline TempPortFolder::~TempPortFolder() {
-  std::error_code ignored;
-  if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
-}
-
 inline SimLink::SimLink(sim::DeviceConfig config, bool open) {
-  config.portFolder = folder.Path();
+  config.portFolder = folder.path();
   device = std::make_unique<sim::Device>(config);
   stack = std::make_unique<LinkStack>(pump, clock, dialogs);
   stack->port.PortNumber = config.port;
