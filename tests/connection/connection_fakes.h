@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -47,7 +48,10 @@ class RecordingView : public ConnectionView {
 
 class RecordingLog : public LogSink {
  public:
-  void LogLine(const std::string& text) override { lines.push_back(text); }
+  void LogLine(const std::string& text) override {
+    lines.push_back(text);
+    if (onLine) onLine(text);
+  }
   int Count(const std::string& text) const {
     int n = 0;
     for (const auto& line : lines)
@@ -55,6 +59,7 @@ class RecordingLog : public LogSink {
     return n;
   }
   std::vector<std::string> lines;
+  std::function<void(const std::string&)> onLine;
 };
 
 }  // namespace dravion::test

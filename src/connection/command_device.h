@@ -1,0 +1,30 @@
+#pragma once
+
+#include "connection/connected_device.h"
+
+namespace dravion {
+
+class DeviceCommands;
+class LogSink;
+class TV8DeviceInfo;
+
+// The connected device through the manager's command set and its one identity record.
+class CommandDevice : public ConnectedDevice {
+ public:
+  CommandDevice(DeviceCommands& commands, TV8DeviceInfo& record, LogSink& log)
+      : commands_(commands), record_(record), log_(log) {}
+
+  int ConnectionTest(const uint8_t* bytes, int count) override;
+  bool IdentifyDevice() override;
+  void ForgetDeviceData() override;
+  void ClearDeviceInfo() override;
+  std::string DeviceName() const override;
+  std::string SerialText() const override;
+
+ private:
+  DeviceCommands& commands_;
+  TV8DeviceInfo& record_;
+  LogSink& log_;
+};
+
+}  // namespace dravion

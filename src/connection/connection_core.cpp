@@ -1,0 +1,18 @@
+#include "connection/connection_core.h"
+
+#include "log/log_sink.h"
+#include "protocol/link_stack.h"
+
+namespace dravion {
+
+ConnectionCore::ConnectionCore(LinkStack& stack, DeviceCommands& commands, TV8DeviceInfo& record,
+                               ConnectionView& view, Dialogs& dialogs, Clock& clock, LogSink& log,
+                               const Language& language)
+    : port(stack.port),
+      ports(stack.port),
+      device(commands, record, log),
+      manager(port, ports, device, view, dialogs, clock, log, language) {
+  ports.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+}
+
+}  // namespace dravion

@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "connection/connection_core.h"
+#include "connection_fakes.h"
+#include "protocol/commands.h"
+#include "protocol/identification.h"
+#include "protocol/link_stack.h"
+#include "services/language.h"
+#include "sim/device.h"
+#include "support/fakes.h"
+#include "support/pty.h"
+
+namespace dravion {
+namespace {
+
+// Real time running `scale` times faster: every spacing, delay and time-out of the manager
+// (ticks, identification delay, the 700 ms answer waits) shrinks alike, while the emulator
+// answers at its own real speed.
+class ScaledClock : public Clock {
+ public:
+  explicit ScaledClock(uint32_t scale) : scale_(scale) {}
+  uint32_t TickMs() override { return real_.TickMs() * scale_; }
+  LocalDateTime Now() override { return real_.Now(); }
+  uint32_t scale() const { return scale_; }
+
+ private:
+  SystemClock real_;
+  uint32_t scale_;
+};
+
+// Sleeps until woken (a frame was filed) or the deadline of the scaled clock.
+class ScaledPump : public EventPump {
+ public:
+  explicit ScaledPump(ScaledClock& clock) : clock_(clock) {}
+  void ProcessEvents(uint32_t deadlineTick) override {
+    std::unique_lock lock(mutex_);
+    if (!woken_) {
+      const uint32_t left = deadlineTick - clock_.TickMs();
+      if (left == 0 || left > 0x7FFFFFFFu) return;
+      const uint32_t realMs = (left + clock_.scale() - 1) / clock_.scale();
+      wakeup_.wait_for(lock, std::chrono::milliseconds(realMs), [this] { return woken_; });
+    }
+    woken_ = false;
+  }
+  void Wake() override {
+    {
+      std::lock_guard lock(mutex_);
+      woken_ = true;
+    }
+    wakeup_.notify_one();
+  }
+
+ private:
+  ScaledClock& clock_;
+  std::mutex mutex_;
+  std::condition_variable wakeup_;
+  bool woken_ = false;
+};
+
+// The connection manager on the real serial stack, with emulated devices plugged into a private
+// port folder; the heartbeat is called every 100 ticks as the window's timer would.
+struct LinkHarness {
+  explicit LinkHarness(uint32_t scale = 4) : clock(scale) {
+    ::setenv("DRAVION_SYSTEM_PORTS", "0", 1);
+    language.Set(Lang::English);
+    core.manager.ShowDeviceInformation = [this] {
+      ++shown;
+      if (onShown) onShown();
+    };
+    core.manager.ShowInitialState();
+  }
+  ~LinkHarness() { stack.port.Close(); }
+
+  sim::Device& AddDevice(int port, const std::function<void(sim::DeviceConfig&)>& adjust = {}) {
+    sim::DeviceConfig config;
+    config.port = port;
+    config.portFolder = folder.path();
+    if (adjust) adjust(config);
+    devices.push_back(std::make_unique<sim::Device>(config));
+    return *devices.back();
+  }
+  // Heartbeats until `done` holds or `ticks` of manager time passed.
+  bool RunUntil(const std::function<bool()>& done, uint32_t ticks = 8000) {
+    const uint32_t start = clock.TickMs();
+    while (!done()) {
+      if (clock.TickMs() - start >= ticks) return false;
+      core.manager.Timer_ProcTimer();
+      Delay(pump, clock, 100);
+    }
+    return true;
+  }
+  void Run(uint32_t ticks) {
+    RunUntil([] { return false; }, ticks);
+  }
+  // Past the first refresh of the port list, so that later ports count as new.
+  void StartScanning() {
+    ASSERT_TRUE(RunUntil([this] { return !core.ports.FirstRefresh; }, 4000));
+  }
+  bool Recognised() const { return view.statusStyle == StatusStyle::Recognised; }
+  void AskManual(const std::string& answer) {
+    dialogs.textAnswers.push_back(answer);
+    core.manager.Action_Connection_ManualUpdate();
+    core.manager.Action_Connection_Manual_NumberExecute();
+  }
+
+  test::TempPortFolder folder;
+  ScaledClock clock;
+  ScaledPump pump{clock};
+  test::ScriptedDialogs dialogs{&clock};
+  test::RecordingView view;
+  test::RecordingLog log;
+  Language language;
+  LinkStack stack{pump, clock, dialogs};
+  DeviceCommands commands{stack};
+  TV8DeviceInfo record;
+  ConnectionCore core{stack, commands, record, view, dialogs, clock, log, language};
+  std::vector<std::unique_ptr<sim::Device>> devices;
+  int shown = 0;
+  std::function<void()> onShown;
+};
+
+TEST(ConnectionLink, DevicePluggedAfterStartIsFoundAndIdentified) {
+  LinkHarness h;
+  h.StartScanning();
+  sim::Device& device = h.AddDevice(7);
+  ASSERT_TRUE(device.Plug());
+  ASSERT_TRUE(h.RunUntil([&] { return h.Recognised(); }));
+  EXPECT_EQ(h.view.status, "Dravion ZAV-740.41.3 S/N: 214-36587");
+  EXPECT_TRUE(h.view.updateEnabled);
+  EXPECT_TRUE(h.core.manager.Identified);
+  EXPECT_EQ(h.core.manager.ConnectedPort, 7);
+  EXPECT_EQ(h.view.link, LinkState::OK);
+  EXPECT_EQ(h.view.portPanel, "COM 7");
+  EXPECT_EQ(h.record.Valid, 1);
+  EXPECT_EQ(h.shown, 1);
+  EXPECT_EQ(h.log.Count("PORT LIST: 7"), 1);
+  EXPECT_EQ(h.log.Count(std::string(42, '#')), 2);
+  EXPECT_EQ(h.log.Count("# Read Device Information:"), 1);
+  EXPECT_EQ(h.log.Count("# S/N   : 214-36587"), 1);
+  EXPECT_TRUE(h.dialogs.boxes.empty());
+
+  // The link is watched from then on with one connection test per tick and nothing else.
+  const int before = device.GetCounters().totalRequests;
+  h.Run(3300);
+  const int after = device.GetCounters().totalRequests;
+  EXPECT_GE(after - before, 2);
+  EXPECT_LE(after - before, 4);
+  EXPECT_EQ(device.Requests(0x01, 0x00), device.GetCounters().totalRequests - 8);
+  EXPECT_EQ(h.view.link, LinkState::OK);
+}
+
+// Prints, on real time, how long a device takes from its port appearing to the identified device
+// line, and which requests identification makes.
+TEST(ConnectionLink, FiguresFromPlugToIdentifiedDeviceLine) {
+  LinkHarness h(1);
+  h.StartScanning();
+  sim::Device& device = h.AddDevice(9);
+  using Steady = std::chrono::steady_clock;
+  uint32_t connected = 0, identifying = 0;
+  Steady::time_point identifyingAt, identifiedAt;
+  int requestsBefore = 0;
+  h.log.onLine = [&](const std::string& line) {
+    if (line == "# Read Device Information:") {
+      identifying = h.clock.TickMs();
+      identifyingAt = Steady::now();
+      requestsBefore = device.GetCounters().totalRequests;
+    }
+  };
+  h.onShown = [&] { identifiedAt = Steady::now(); };
+
+  const uint32_t plugged = h.clock.TickMs();
+  ASSERT_TRUE(device.Plug());
+  ASSERT_TRUE(h.RunUntil([&] {
+    if (connected == 0 && h.core.manager.Connected) connected = h.clock.TickMs();
+    return h.Recognised();
+  }));
+  const uint32_t shown = h.clock.TickMs();
+  const int requests = device.GetCounters().totalRequests - requestsBefore;
+  const int programInfo = device.Requests(0x01, 0x01);
+  const int memory = device.Requests(0x01, 0x02);
+  const int board = device.Requests(0x01, 0x0A);
+
+  std::printf("[ FIGURES  ] port appeared -> connection seen by the next heartbeat: %u ms\n",
+              connected - plugged);
+  std::printf("[ FIGURES  ] port appeared -> identification starts: %u ms\n",
+              identifying - plugged);
+  const auto identificationUs =
+      std::chrono::duration_cast<std::chrono::microseconds>(identifiedAt - identifyingAt).count();
+  std::printf(
+      "[ FIGURES  ] identification: %lld us, %d requests (ReadProgramInfo %d, "
+      "ReadMemory %d, ReadBoardInformation %d)\n",
+      static_cast<long long>(identificationUs), requests, programInfo, memory, board);
+  std::printf("[ FIGURES  ] port appeared -> identified device line: %u ms\n", shown - plugged);
+
+  EXPECT_EQ(requests, 8);
+  EXPECT_EQ(programInfo, 2);
+  EXPECT_EQ(memory, 5);  // 48 bytes of device information in three, INF_1 and UID in one each
+  EXPECT_EQ(board, 1);
+  // At most one tick to be seen, one second of settling, then the reads.
+  EXPECT_GE(identifying - connected, 700u);
+  EXPECT_LE(shown - plugged, 1100u + 1000u + 100u + 500u);
+}
+
+}  // namespace
+}  // namespace dravion
