@@ -13,6 +13,10 @@ ConnectionCore::ConnectionCore(LinkStack& stack, DeviceCommands& commands, TV8De
       device(commands, record, log),
       manager(port, ports, device, view, dialogs, clock, log, language) {
   ports.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+  // The port's open and close lines belong to the same log, unless its owner routed them already.
+  if (!stack.port.LogCallback) {
+    stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+  }
 }
 
 }  // namespace dravion

@@ -157,6 +157,139 @@ TEST(ConnectionLink, DevicePluggedAfterStartIsFoundAndIdentified) {
   EXPECT_EQ(h.view.link, LinkState::OK);
 }
 
+TEST(ConnectionLink, DevicePresentBeforeStartIsFoundOnlyThroughItsNumber) {
+  LinkHarness h;
+  sim::Device& device = h.AddDevice(5);
+  ASSERT_TRUE(device.Plug());
+  h.StartScanning();
+  h.Run(3500);
+  EXPECT_FALSE(h.core.manager.Connected);
+  EXPECT_EQ(device.GetCounters().totalRequests, 0);
+  EXPECT_EQ(h.view.link, LinkState::NOK);
+  EXPECT_EQ(h.view.status, "Ожидание соединения");  // the window's text until a device is lost
+
+  h.AskManual("5");
+  EXPECT_EQ(h.view.manualCaption, "Manual COM5");
+  ASSERT_TRUE(h.RunUntil([&] { return h.Recognised(); }));
+  EXPECT_EQ(h.core.manager.ConnectionMode, kManualPort);
+  EXPECT_EQ(h.view.portPanel, "COM 5");
+  EXPECT_EQ(h.core.ports.Selected, 5);
+}
+
+TEST(ConnectionLink, ManualNumberZeroNeverOpensAndBadNumbersChangeNothing) {
+  LinkHarness h;
+  h.AddDevice(1).Plug();
+  for (const char* bad : {"251", "-1", "abc"}) {
+    h.AskManual(bad);
+    EXPECT_EQ(h.core.manager.ConnectionMode, kAutoWatch) << bad;
+    EXPECT_EQ(h.dialogs.boxes.back().text, "COM Port Number Format Error");
+  }
+  h.AskManual("0");
+  EXPECT_EQ(h.core.manager.ConnectionMode, kManualPort);
+  h.Run(3500);
+  EXPECT_FALSE(h.stack.port.IsOpen());
+  EXPECT_FALSE(h.core.manager.Connected);
+  EXPECT_EQ(h.view.link, LinkState::NOK);
+  EXPECT_EQ(h.view.portPanel, "----");
+  EXPECT_EQ(h.devices[0]->GetCounters().totalRequests, 0);
+  for (const auto& line : h.log.lines)
+    EXPECT_EQ(line.rfind("Open COM", 0), std::string::npos);
+  h.AskManual("abc");
+  EXPECT_EQ(h.core.manager.ConnectionMode, kManualPort);
+  EXPECT_EQ(h.core.manager.SelectedPort, 0);
+}
+
+TEST(ConnectionLink, NewManualNumberWhileConnectedClosesTheOldPortThenOpensTheNew) {
+  LinkHarness h;
+  sim::Device& first = h.AddDevice(3);
+  sim::Device& second = h.AddDevice(8, [](sim::DeviceConfig& c) { c.serial = {1, 0, 0, 0}; });
+  ASSERT_TRUE(first.Plug());
+  ASSERT_TRUE(second.Plug());
+  h.AskManual("3");
+  ASSERT_TRUE(h.RunUntil([&] { return h.Recognised(); }));
+  EXPECT_EQ(h.view.status, "Dravion ZAV-740.41.3 S/N: 214-36587");
+
+  h.AskManual("8");
+  std::vector<LinkState> states;
+  ASSERT_TRUE(h.RunUntil([&] {
+    if (states.empty() || states.back() != h.view.link) states.push_back(h.view.link);
+    return h.core.manager.Connected && h.core.manager.ConnectedPort == 8;
+  }));
+  EXPECT_EQ(states, (std::vector<LinkState>{LinkState::OK, LinkState::ERR, LinkState::OK}));
+  EXPECT_EQ(h.log.Count("Close COM 3 : OK"), 1);
+  ASSERT_TRUE(h.RunUntil([&] { return h.Recognised(); }));
+  EXPECT_EQ(h.view.status, "Dravion ZAV-740.41.3 S/N: 100-00000");
+  EXPECT_EQ(h.shown, 2);
+}
+
+TEST(ConnectionLink, LostDeviceClearsRecordAndCachesAndIsFoundAgain) {
+  LinkHarness h;
+  h.StartScanning();
+  sim::Device& device = h.AddDevice(4);
+  ASSERT_TRUE(device.Plug());
+  ASSERT_TRUE(h.RunUntil([&] { return h.Recognised(); }));
+  ASSERT_TRUE(h.commands.CachedSoftInfo().present);
+
+  device.Unplug();
+  ASSERT_TRUE(h.RunUntil([&] { return h.view.status == "Waiting Connection"; }));
+  EXPECT_EQ(h.view.statusStyle, StatusStyle::Neutral);
+  EXPECT_FALSE(h.view.updateEnabled);
+  EXPECT_EQ(h.view.memoClears, 1);
+  EXPECT_FALSE(h.core.manager.Identified);
+  EXPECT_EQ(h.record.Valid, 0);
+  EXPECT_TRUE(h.record.Name.empty());
+  EXPECT_FALSE(h.commands.CachedSoftInfo().present);
+  EXPECT_FALSE(h.commands.CachedDeviceInfo().present);
+  EXPECT_FALSE(h.commands.CachedBoardInfo().present);
+  EXPECT_FALSE(h.commands.CachedInf1().present);
+  EXPECT_TRUE(h.dialogs.boxes.empty());  // the watch is silent
+  ASSERT_TRUE(h.RunUntil([&] { return h.view.link == LinkState::NOK; }));
+  EXPECT_FALSE(h.stack.port.IsOpen());
+
+  ASSERT_TRUE(device.Plug());
+  ASSERT_TRUE(h.RunUntil([&] { return h.Recognised(); }));
+  EXPECT_EQ(h.shown, 2);
+}
+
+TEST(ConnectionLink, DeviceFailingIdentificationIsShownUnknownAndKeptLinked) {
+  LinkHarness h;
+  h.StartScanning();
+  sim::Device& device = h.AddDevice(6, [](sim::DeviceConfig& c) { c.chipCode = 5; });
+  ASSERT_TRUE(device.Plug());
+  ASSERT_TRUE(h.RunUntil([&] { return h.view.statusStyle == StatusStyle::Unknown; }));
+  EXPECT_EQ(h.view.status, "Unknown Device [Dravion ZAV-740.41.3]");
+  EXPECT_FALSE(h.view.updateEnabled);
+  EXPECT_FALSE(h.core.manager.Identified);
+  EXPECT_EQ(h.log.Count("# ERROR: \"CPU MODEL:5\""), 1);
+  const int tests = device.Requests(0x01, 0x00);
+  h.Run(2300);
+  EXPECT_TRUE(h.core.manager.Connected);
+  EXPECT_EQ(h.view.link, LinkState::OK);
+  EXPECT_GE(device.Requests(0x01, 0x00), tests + 2);
+  EXPECT_EQ(h.shown, 1);
+}
+
+TEST(ConnectionLink, WithoutLinkWatchALostDeviceLeavesLineAndRecord) {
+  LinkHarness h;
+  h.StartScanning();
+  sim::Device& device = h.AddDevice(2);
+  ASSERT_TRUE(device.Plug());
+  ASSERT_TRUE(h.RunUntil([&] { return h.Recognised(); }));
+  const std::string line = h.view.status;
+
+  h.core.manager.LinkWatch = false;
+  device.Unplug();
+  h.Run(3500);
+  EXPECT_EQ(h.view.status, line);
+  EXPECT_EQ(h.record.Valid, 1);
+  EXPECT_TRUE(h.commands.CachedSoftInfo().present);
+  EXPECT_TRUE(h.view.updateEnabled);
+
+  h.core.manager.LinkWatch = true;
+  ASSERT_TRUE(h.RunUntil([&] { return h.view.status == "Waiting Connection"; }));
+  EXPECT_EQ(h.record.Valid, 0);
+}
+
 // Prints, on real time, how long a device takes from its port appearing to the identified device
 // line, and which requests identification makes.
 TEST(ConnectionLink, FiguresFromPlugToIdentifiedDeviceLine) {
