@@ -10,7 +10,7 @@
 #include "connection/connection_view.h"
 #include "log/log_sink.h"
 
-namespace dravion::test {
+namespace dravion::connection_test {
 
 // Remembers what the connection manager showed, latest state and every change.
 class RecordingView : public ConnectionView {
@@ -62,4 +62,4 @@ class RecordingLog : public LogSink {
   std::function<void(const std::string&)> onLine;
 };
 
-}  // namespace dravion::test
+}  // namespace dravion::connection_test

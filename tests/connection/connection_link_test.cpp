@@ -115,8 +115,8 @@ struct LinkHarness {
   ScaledClock clock;
   ScaledPump pump{clock};
   test::ScriptedDialogs dialogs{&clock};
-  test::RecordingView view;
-  test::RecordingLog log;
+  connection_test::RecordingView view;
+  connection_test::RecordingLog log;
   Language language;
   LinkStack stack{pump, clock, dialogs};
   DeviceCommands commands{stack};

@@ -135,8 +135,8 @@ struct Harness {
   test::FakeClock clock;
   test::FakePump pump{clock};
   test::ScriptedDialogs dialogs{&clock};
-  test::RecordingView view;
-  test::RecordingLog log;
+  connection_test::RecordingView view;
+  connection_test::RecordingLog log;
   Language language;
   FakePort port;
   FakeDevices devices{port, pump, clock};
