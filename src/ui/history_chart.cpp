@@ -96,6 +96,11 @@ void HistoryChart::Refresh() {
   }
   categories_->clear();
   categories_->append(labels);
+  // Many bars (the hour and month views) get narrow, upright labels.
+  QFont font = categories_->labelsFont();
+  font.setPixelSize(count > 31 ? 9 : 11);
+  categories_->setLabelsFont(font);
+  categories_->setLabelsAngle(count > 31 ? -90 : 0);
   double top = 1;
   for (int s = 0; s < 3; ++s) {
     QBarSet* set = sets_[s];

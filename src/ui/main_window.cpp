@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStyle>
 #include <QTabBar>
 #include <QTextBlock>
@@ -25,6 +26,7 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWidgetAction>
 
 #include "ui/artwork.h"
 #include "ui/captions.h"
@@ -68,6 +70,21 @@ QVBoxLayout* AddColumn(QHBoxLayout* row, QWidget* page) {
   layout->setSpacing(6);
   row->addWidget(column);
   return layout;
+}
+
+// A work area that keeps its controls' sizes and scrolls when the window is made small.
+QScrollArea* Scrolling(QLayout* content, QWidget* page) {
+  auto* area = new QScrollArea(page);
+  area->setFrameShape(QFrame::NoFrame);
+  area->setWidgetResizable(true);
+  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  auto* inner = new QWidget(area);
+  inner->setLayout(content);
+  area->setWidget(inner);
+  // The page's own background shows through.
+  inner->setAutoFillBackground(false);
+  area->viewport()->setAutoFillBackground(false);
+  return area;
 }
 
 QHBoxLayout* PageRow(QWidget* page) {
@@ -293,9 +310,13 @@ void TForm1::BuildMenu() {
 
   // Two blank items keep the space before the language switch, which sits at the right end.
   for (int blanks : {24, 20}) {
-    QAction* spacer = bar->addAction(QString(blanks, QLatin1Char(' ')));
+    auto* spacer = new QWidgetAction(bar);
     spacer->setObjectName(QStringLiteral("N_Spacer%1").arg(blanks));
-    spacer->setEnabled(false);
+    spacer->setText(QString(blanks, QLatin1Char(' ')));
+    auto* blank = new QWidget(bar);
+    blank->setFixedWidth(bar->fontMetrics().horizontalAdvance(spacer->text()));
+    spacer->setDefaultWidget(blank);
+    bar->addAction(spacer);
   }
   auto* languageButton = new QToolButton(bar);
   languageButton->setObjectName(QStringLiteral("ToolButton_Language"));
@@ -410,7 +431,7 @@ QWidget* TForm1::BuildMeasuringPage() {
   work->addWidget(fon, 3);
   work->addWidget(dose, 2);
   work->addStretch(1);
-  row->addLayout(work, 1);
+  row->addWidget(Scrolling(work, page), 1);
   return page;
 }
 
@@ -536,7 +557,9 @@ QWidget* TForm1::BuildControlPage() {
   for (const char* name : {"CheckBox_Setup_Sound_EN", "CheckBox_Setup_Sound_BTN",
                            "CheckBox_Setup_Sound_Sensor", "CheckBox_Setup_Sound_Threshold"})
     soundLayout->addWidget(Named(new QCheckBox(sound), name));
-  work->addWidget(sound, 0, 2, 3, 1, Qt::AlignTop);
+  auto* third = new QVBoxLayout;
+  third->setSpacing(6);
+  third->addWidget(sound);
 
   auto* time = Named(new QGroupBox(page), "GroupBox_Setup_Time");
   auto* timeLayout = new QVBoxLayout(time);
@@ -545,7 +568,7 @@ QWidget* TForm1::BuildControlPage() {
   timeEdit->setReadOnly(true);
   timeEdit->setAlignment(Qt::AlignCenter);
   timeLayout->addWidget(timeEdit);
-  work->addWidget(time, 3, 2, 1, 1, Qt::AlignBottom);
+  third->addWidget(time);
 
   auto* alarm = Named(new QGroupBox(page), "GroupBox_Setup_Alarm");
   auto* alarmLayout = new QGridLayout(alarm);
@@ -579,14 +602,15 @@ QWidget* TForm1::BuildControlPage() {
   auto* saveCalibration = Named(new QPushButton(calibration), "BitBtn_Setup_Calibr_Save");
   saveCalibration->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   calibrationLayout->addWidget(saveCalibration, 1);
-  work->addWidget(calibration, 4, 2);
+  third->addWidget(calibration);
+  third->addStretch(1);
+  work->addLayout(third, 0, 2, 6, 1);
 
-  work->setRowMinimumHeight(4, 0);
   work->setRowStretch(5, 1);
   for (int c = 0; c < 3; ++c)
     work->setColumnStretch(c, 1);
   work->setVerticalSpacing(6);
-  row->addLayout(work, 1);
+  row->addWidget(Scrolling(work, page), 1);
   return page;
 }
 
