@@ -8,7 +8,8 @@ namespace {
 
 std::vector<uint8_t> Payload(size_t n) {
   std::vector<uint8_t> p(n);
-  for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(i * 37);
+  for (size_t i = 0; i < n; ++i)
+    p[i] = static_cast<uint8_t>(i * 37);
   return p;
 }
 
@@ -29,7 +30,8 @@ void BM_Decode(benchmark::State& state) {
   dravion::FrameDecoder decoder;
   for (auto _ : state) {
     int frames = 0;
-    for (uint16_t i = 0; i < tx.Length; ++i) frames += decoder.DecodeByte(tx.Buffer[i]);
+    for (uint16_t i = 0; i < tx.Length; ++i)
+      frames += decoder.DecodeByte(tx.Buffer[i]);
     benchmark::DoNotOptimize(frames);
   }
   state.SetBytesProcessed(state.iterations() * tx.Length);

@@ -34,8 +34,8 @@ bool DeviceLink::SendFrame(TMessageControl& channel, const uint8_t* request, int
   return encoded > 0;
 }
 
-bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int length,
-                          bool resend, const std::string& noAnswerText) {
+bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int length, bool resend,
+                          const std::string& noAnswerText) {
   if (channel == nullptr || request == nullptr || length < 2 || !port_.IsOpen()) return false;
   if (channel->Busy) return false;
   channel->Busy = true;

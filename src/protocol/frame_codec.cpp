@@ -8,7 +8,8 @@ uint16_t ChecksumStep(uint16_t sum, uint8_t b) {
 
 uint16_t FrameChecksum(const uint8_t* payload, size_t length) {
   uint16_t sum = 0xFFFF;
-  for (size_t i = 0; i < length; ++i) sum = ChecksumStep(sum, payload[i]);
+  for (size_t i = 0; i < length; ++i)
+    sum = ChecksumStep(sum, payload[i]);
   return sum;
 }
 

@@ -15,6 +15,8 @@ LinkStack::LinkStack(EventPump& pump, Clock& clock, Dialogs& dialogs)
 }
 
 // The port closes (and its reader thread ends) before the channels it files into go away.
-LinkStack::~LinkStack() { port.Close(); }
+LinkStack::~LinkStack() {
+  port.Close();
+}
 
 }  // namespace dravion

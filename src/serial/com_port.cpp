@@ -14,9 +14,11 @@ int ParsePortValue(const std::string& value) {
     if (std::toupper(static_cast<unsigned char>(value[i])) != "COM"[i]) return -1;
   }
   size_t end = value.size();
-  while (end > 0 && !std::isdigit(static_cast<unsigned char>(value[end - 1]))) --end;
+  while (end > 0 && !std::isdigit(static_cast<unsigned char>(value[end - 1])))
+    --end;
   size_t begin = end;
-  while (begin > 0 && std::isdigit(static_cast<unsigned char>(value[begin - 1]))) --begin;
+  while (begin > 0 && std::isdigit(static_cast<unsigned char>(value[begin - 1])))
+    --begin;
   int number = 0;
   for (size_t i = begin; i < end; ++i) {
     number = number * 10 + (value[i] - '0');

@@ -33,14 +33,22 @@ int OpenExclusive(const std::string& path) {
 
 speed_t SpeedOf(uint32_t baud) {
   switch (baud) {
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return B230400;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 460800:
+      return B460800;
+    case 921600:
+      return B921600;
+    default:
+      return B230400;
   }
 }
 
@@ -71,9 +79,13 @@ struct TComPort::Impl {
 
 TComPort::TComPort() : impl_(std::make_unique<Impl>()) {}
 
-TComPort::~TComPort() { Close(); }
+TComPort::~TComPort() {
+  Close();
+}
 
-bool TComPort::IsOpen() const { return impl_->fd >= 0; }
+bool TComPort::IsOpen() const {
+  return impl_->fd >= 0;
+}
 
 bool TComPort::Open(uint32_t baud) {
   std::string line = "Open COM " + std::to_string(PortNumber) + " : ";
@@ -111,7 +123,8 @@ bool TComPort::Open(uint32_t baud) {
     } catch (const std::system_error&) {
       impl_->fd = -1;
       ::close(fd);
-      for (int& end : impl_->wake) ::close(std::exchange(end, -1));
+      for (int& end : impl_->wake)
+        ::close(std::exchange(end, -1));
     }
   }
   line += IsOpen() ? "OK" : "Error";
@@ -129,7 +142,8 @@ bool TComPort::Close() {
     ::close(impl_->fd);
     impl_->fd = -1;
   }
-  for (int& end : impl_->wake) ::close(std::exchange(end, -1));
+  for (int& end : impl_->wake)
+    ::close(std::exchange(end, -1));
   Log("Close COM " + std::to_string(PortNumber) + " : OK");
   return true;
 }

@@ -15,7 +15,7 @@ namespace dravion {
 namespace {
 
 bool Exists(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) == 0;
 }
 
@@ -68,8 +68,9 @@ bool ReadPortValues(std::vector<std::string>& values) {
     }
     ::closedir(dir);
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-      const int na = ParsePortValue(a);
-      const int nb = ParsePortValue(b);
+      // Ports in number order; names that are not ports last.
+      const unsigned na = static_cast<unsigned>(ParsePortValue(a));
+      const unsigned nb = static_cast<unsigned>(ParsePortValue(b));
       return na != nb ? na < nb : a < b;
     });
     values.insert(values.end(), names.begin(), names.end());

@@ -6,7 +6,9 @@
 
 namespace dravion {
 
-std::string Clock::DateTimeText() { return FormatDateTime(Now()); }
+std::string Clock::DateTimeText() {
+  return FormatDateTime(Now());
+}
 
 std::string FormatDateTime(const LocalDateTime& t) {
   char text[40];

@@ -31,7 +31,9 @@ class Clock {
 std::string FormatDateTime(const LocalDateTime& t);
 
 // Milliseconds elapsed between two ticks, immune to the tick's wrap-around.
-inline uint32_t TicksSince(uint32_t start, uint32_t now) { return now - start; }
+inline uint32_t TicksSince(uint32_t start, uint32_t now) {
+  return now - start;
+}
 
 // The real clock: a monotonic tick and the system's local time.
 class SystemClock : public Clock {

@@ -10,7 +10,8 @@ void Delay(EventPump& pump, Clock& clock, int ms) {
   if (ms <= 0) return;
   const uint32_t start = clock.TickMs();
   const uint32_t wanted = static_cast<uint32_t>(ms);
-  while (TicksSince(start, clock.TickMs()) < wanted) pump.ProcessEvents(start + wanted);
+  while (TicksSince(start, clock.TickMs()) < wanted)
+    pump.ProcessEvents(start + wanted);
 }
 
 void ThreadEventPump::ProcessEvents(uint32_t deadlineTick) {

@@ -16,7 +16,8 @@ using Bytes = std::vector<uint8_t>;
 // The request/answer engine on fake time, with a scripted device behind a recording port.
 struct Harness {
   Harness() {
-    for (TMessageControl* c : {&one, &two}) c->Destination[1] = 1;
+    for (TMessageControl* c : {&one, &two})
+      c->Destination[1] = 1;
     receiver.OnFrameFiled = [this] { pump.Wake(); };
   }
   // Delivers raw line bytes to the receiver after `ms` of fake time.
@@ -59,7 +60,8 @@ TEST(SendFrame, HeaderAndPiecesOfSixtyFour) {
     }
     g.link.SendFrame(g.two, request.data(), static_cast<int>(request.size()), true);
     int total = 0;
-    for (const auto& w : g.port.writes) total += static_cast<int>(w.size());
+    for (const auto& w : g.port.writes)
+      total += static_cast<int>(w.size());
     if (total != wanted) continue;  // escapes in the checksum made it jump; covered by the other
     if (wanted == 64) {
       ASSERT_EQ(g.port.writes.size(), 1u);
@@ -144,7 +146,8 @@ TEST(Transact, MatchRuleLooksAtAnswerBitAndLowSixBits) {
   Harness h;
   h.port.onFrame = [&](const Bytes&) {
     Bytes line = test::EncodeFrame({0x00, 0x01, 0x00, 0x01, 0x01, 0x01});
-    for (const Bytes& p : {test::AnswerPayload(1, 0x01, 0x02), test::AnswerPayload(1, 0x01, 0x01)}) {
+    for (const Bytes& p :
+         {test::AnswerPayload(1, 0x01, 0x02), test::AnswerPayload(1, 0x01, 0x01)}) {
       const Bytes f = test::EncodeFrame(p);
       line.insert(line.end(), f.begin(), f.end());
     }

@@ -13,13 +13,16 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Encode(const Bytes& payload) { return test::EncodeFrame(payload); }
+Bytes Encode(const Bytes& payload) {
+  return test::EncodeFrame(payload);
+}
 
 // Feeds bytes and returns every frame the decoder completed.
 std::vector<Bytes> Decode(FrameDecoder& decoder, const Bytes& line) {
   std::vector<Bytes> frames;
   for (uint8_t b : line) {
-    if (decoder.DecodeByte(b)) frames.emplace_back(decoder.Body(), decoder.Body() + decoder.Count());
+    if (decoder.DecodeByte(b))
+      frames.emplace_back(decoder.Body(), decoder.Body() + decoder.Count());
   }
   return frames;
 }
@@ -52,7 +55,8 @@ TEST(SlipEncoder, EscapesPayloadAndChecksumBytes) {
       const Bytes line = Encode(payload);
       ASSERT_EQ(line.front(), 0xC0);
       ASSERT_EQ(line.back(), 0xC0);
-      for (size_t i = 1; i + 1 < line.size(); ++i) ASSERT_NE(line[i], 0xC0);
+      for (size_t i = 1; i + 1 < line.size(); ++i)
+        ASSERT_NE(line[i], 0xC0);
       FrameDecoder decoder;
       const auto frames = Decode(decoder, line);
       ASSERT_EQ(frames.size(), 1u);
@@ -126,9 +130,11 @@ TEST(FrameDecoder, RandomLinesRoundTripAmongGarbage) {
   FrameDecoder decoder;
   for (int round = 0; round < 2000; ++round) {
     Bytes payload(1 + random() % 252);
-    for (auto& b : payload) b = static_cast<uint8_t>(random());
+    for (auto& b : payload)
+      b = static_cast<uint8_t>(random());
     Bytes garbage(random() % 8);
-    for (auto& b : garbage) b = static_cast<uint8_t>(random() % 0xC0);  // no END, ends hunting
+    for (auto& b : garbage)
+      b = static_cast<uint8_t>(random() % 0xC0);  // no END, ends hunting
     Bytes line = garbage;
     const Bytes frame = Encode(payload);
     line.insert(line.end(), frame.begin(), frame.end());

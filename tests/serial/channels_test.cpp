@@ -80,7 +80,8 @@ TEST(Dispatch, AddressZeroChannelIsTheFallback) {
 
 TEST(Dispatch, QueueHoldsTenAndKeepsTheOldestCurrent) {
   ThreeChannels ch;
-  for (uint8_t i = 0; i < 11; ++i) DispatchFrame(ch.registry, Frame(0x01, i).data(), 6);
+  for (uint8_t i = 0; i < 11; ++i)
+    DispatchFrame(ch.registry, Frame(0x01, i).data(), 6);
   EXPECT_EQ(ch.one.FrameCount, 10);
   EXPECT_EQ(ch.one.Current[2], 0);  // the first frame is still the current one
   for (uint8_t i = 0; i < 10; ++i) {
@@ -91,7 +92,8 @@ TEST(Dispatch, QueueHoldsTenAndKeepsTheOldestCurrent) {
   EXPECT_EQ(ch.one.Current, nullptr);
   EXPECT_EQ(ch.one.FrameCount, 0);
   // After draining, the ring accepts frames again across its wrap.
-  for (uint8_t i = 20; i < 25; ++i) DispatchFrame(ch.registry, Frame(0x01, i).data(), 6);
+  for (uint8_t i = 20; i < 25; ++i)
+    DispatchFrame(ch.registry, Frame(0x01, i).data(), 6);
   EXPECT_EQ(ch.one.Current[2], 20);
   ch.one.Clear(true);
   EXPECT_EQ(ch.one.Current, nullptr);

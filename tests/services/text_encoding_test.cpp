@@ -16,7 +16,9 @@ TEST(TextEncoding, RussianRoundTripsThroughWindows1251) {
 }
 
 TEST(TextEncoding, UnmappableAndMalformedInputIsReplacedNotCrashed) {
-  EXPECT_EQ(Utf8ToCp1251("a€b"), "a\x88" "b");
+  EXPECT_EQ(Utf8ToCp1251("a€b"),
+            "a\x88"
+            "b");
   EXPECT_EQ(Utf8ToCp1251("日本"), "??");
   EXPECT_EQ(Utf8ToCp1251(std::string("\xD0", 1)), "?");  // truncated sequence
   EXPECT_EQ(Utf8ToCp1251(std::string("\xFF\x41", 2)), "?A");

@@ -91,8 +91,8 @@ std::vector<uint8_t> EncodeFrame(const std::vector<uint8_t>& payload) {
 
 std::vector<uint8_t> AnswerPayload(int channel, uint8_t group, uint8_t code,
                                    const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> payload{0x00, static_cast<uint8_t>(channel), 0x00, 0x01,
-                               static_cast<uint8_t>(group | 0x40), code};
+  std::vector<uint8_t> payload{0x00, static_cast<uint8_t>(channel),      0x00,
+                               0x01, static_cast<uint8_t>(group | 0x40), code};
   payload.insert(payload.end(), data.begin(), data.end());
   return payload;
 }

@@ -1,0 +1,260 @@
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serial/com_port.h"
+#include "serial/port_names.h"
+
+namespace dravion {
+namespace {
+
+HANDLE OpenDevice(const std::string& name) {
+  return ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool Configure(HANDLE handle, uint32_t baud, DCB& dcb) {
+  ::SetupComm(handle, 4096, 4096);
+  dcb.DCBlength = sizeof dcb;
+  if (!::GetCommState(handle, &dcb)) return false;
+  dcb.BaudRate = baud;
+  dcb.fBinary = 1;
+  dcb.fParity = 0;
+  dcb.fOutxCtsFlow = 0;
+  dcb.fOutxDsrFlow = 0;
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fDsrSensitivity = 0;
+  dcb.fTXContinueOnXoff = 1;
+  dcb.fOutX = 0;
+  dcb.fInX = 0;
+  dcb.fErrorChar = 0;
+  dcb.fNull = 0;
+  dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  dcb.fAbortOnError = 0;
+  dcb.XonLim = 0;
+  dcb.XoffLim = 4096;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.XonChar = 0;
+  dcb.XoffChar = 0;
+  if (!::SetCommState(handle, &dcb)) return false;
+  COMMTIMEOUTS timeouts{};
+  ::GetCommTimeouts(handle, &timeouts);
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = 100;
+  timeouts.ReadTotalTimeoutConstant = 100;
+  timeouts.WriteTotalTimeoutMultiplier = 100;
+  timeouts.WriteTotalTimeoutConstant = 100;
+  ::SetCommTimeouts(handle, &timeouts);
+  ::PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  return ::SetCommMask(handle, EV_RXCHAR | EV_ERR) != 0;
+}
+
+}  // namespace
+
+struct TComPort::Impl {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  DCB dcb{};
+  std::mutex io;  // serialises ReadFile and WriteFile
+  OVERLAPPED writeOverlap{};
+  OVERLAPPED readOverlap{};
+  OVERLAPPED eventOverlap{};
+  HANDLE stopEvent = nullptr;
+  HANDLE reader = nullptr;
+
+  void CloseEvents() {
+    for (OVERLAPPED* o : {&writeOverlap, &readOverlap, &eventOverlap}) {
+      if (o->hEvent) ::CloseHandle(o->hEvent);
+      o->hEvent = nullptr;
+    }
+    if (stopEvent) ::CloseHandle(stopEvent);
+    stopEvent = nullptr;
+  }
+
+  // Runs the same overlapped transfer for reads and writes: start it, wait for completion.
+  template <typename Start>
+  int Transfer(OVERLAPPED& overlap, Start start) {
+    std::lock_guard lock(io);
+    ::ResetEvent(overlap.hEvent);
+    DWORD done = 0;
+    if (!start(&done, &overlap)) {
+      if (::GetLastError() != ERROR_IO_PENDING) return 0;
+      if (!::GetOverlappedResult(handle, &overlap, &done, TRUE)) return 0;
+    }
+    return static_cast<int>(done);
+  }
+};
+
+TComPort::TComPort() : impl_(std::make_unique<Impl>()) {}
+
+TComPort::~TComPort() {
+  Close();
+}
+
+bool TComPort::IsOpen() const {
+  return impl_->handle != INVALID_HANDLE_VALUE;
+}
+
+bool TComPort::Open(uint32_t baud) {
+  std::string line = "Open COM " + std::to_string(PortNumber) + " : ";
+  if (IsOpen()) Close();
+  if (PortNumber == 0) return false;
+  ::SetErrorMode(SEM_FAILCRITICALERRORS);
+  Impl& p = *impl_;
+  HANDLE handle = OpenDevice(PortDevicePath(PortNumber));
+  if (handle != INVALID_HANDLE_VALUE && !Configure(handle, baud, p.dcb)) {
+    ::CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+  }
+  if (handle != INVALID_HANDLE_VALUE) {
+    p.writeOverlap = OVERLAPPED{};
+    p.readOverlap = OVERLAPPED{};
+    p.eventOverlap = OVERLAPPED{};
+    for (OVERLAPPED* o : {&p.writeOverlap, &p.readOverlap, &p.eventOverlap}) {
+      o->hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    p.stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    p.handle = handle;
+    p.reader = ::CreateThread(
+        nullptr, 0,
+        [](LPVOID self) -> DWORD {
+          auto* port = static_cast<TComPort*>(self);
+          Impl& q = *port->impl_;
+          const HANDLE waits[2] = {q.stopEvent, q.eventOverlap.hEvent};
+          for (;;) {
+            ::ResetEvent(q.eventOverlap.hEvent);
+            DWORD mask = 0;
+            if (!::WaitCommEvent(q.handle, &mask, &q.eventOverlap)) {
+              if (::GetLastError() != ERROR_IO_PENDING) {
+                if (::WaitForSingleObject(q.stopEvent, 10) == WAIT_OBJECT_0) return 0;
+                continue;
+              }
+              const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+              if (woke != WAIT_OBJECT_0 + 1) {
+                // Stop requested: cancel the pending wait and let it finish before leaving.
+                ::CancelIo(q.handle);
+                DWORD ignored = 0;
+                ::GetOverlappedResult(q.handle, &q.eventOverlap, &ignored, TRUE);
+                return 0;
+              }
+              DWORD ignored = 0;
+              if (!::GetOverlappedResult(q.handle, &q.eventOverlap, &ignored, FALSE)) continue;
+            }
+            if (::WaitForSingleObject(q.stopEvent, 0) == WAIT_OBJECT_0) return 0;
+            COMSTAT status{};
+            DWORD errors = 0;
+            ::ClearCommError(q.handle, &errors, &status);
+            if ((mask & EV_RXCHAR) && status.cbInQue != 0) {
+              port->OnReceive(static_cast<int>(status.cbInQue));
+            }
+          }
+        },
+        this, 0, nullptr);
+    if (p.reader == nullptr) {
+      ::CloseHandle(p.handle);
+      p.handle = INVALID_HANDLE_VALUE;
+      p.CloseEvents();
+    }
+  }
+  line += IsOpen() ? "OK" : "Error";
+  Log(line);
+  return IsOpen();
+}
+
+bool TComPort::Close() {
+  if (!IsOpen()) return false;
+  Impl& p = *impl_;
+  ::SetEvent(p.stopEvent);
+  ::WaitForSingleObject(p.reader, INFINITE);
+  ::CloseHandle(p.reader);
+  p.reader = nullptr;
+  {
+    std::lock_guard lock(p.io);
+    ::CloseHandle(p.handle);
+    p.handle = INVALID_HANDLE_VALUE;
+  }
+  p.CloseEvents();
+  Log("Close COM " + std::to_string(PortNumber) + " : OK");
+  return true;
+}
+
+int TComPort::WriteBytes(const uint8_t* bytes, int count) {
+  if (!IsOpen() || bytes == nullptr || count <= 0) return 0;
+  HANDLE handle = impl_->handle;
+  return impl_->Transfer(impl_->writeOverlap, [&](DWORD* done, OVERLAPPED* o) {
+    return ::WriteFile(handle, bytes, static_cast<DWORD>(count), done, o) != 0;
+  });
+}
+
+int TComPort::ReadBytes(uint8_t* buffer, int count) {
+  if (!IsOpen()) return 0;
+  if (count <= 0 || buffer == nullptr) {
+    std::lock_guard lock(impl_->io);
+    return 0;
+  }
+  HANDLE handle = impl_->handle;
+  return impl_->Transfer(impl_->readOverlap, [&](DWORD* done, OVERLAPPED* o) {
+    return ::ReadFile(handle, buffer, static_cast<DWORD>(count), done, o) != 0;
+  });
+}
+
+bool TComPort::Probe(int number) {
+  const HANDLE handle = OpenDevice(PortDevicePath(number));
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(handle);
+  return true;
+}
+
+bool TComPort::ProbeName(const std::string& name) {
+  const HANDLE handle = OpenDevice(PortDevicePathForValue(name));
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(handle);
+  return true;
+}
+
+std::string PortFolder() {
+  return {};
+}
+
+std::string PortDevicePath(int number) {
+  return number > 0 ? "\\\\.\\COM" + std::to_string(number) : std::string();
+}
+
+std::string PortDevicePathForValue(const std::string& value) {
+  return "\\\\.\\" + value;
+}
+
+bool ReadPortValues(std::vector<std::string>& values) {
+  values.clear();
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD count = 0, longestName = 0, longestData = 0;
+  // A key that opens but cannot be queried counts as an empty list.
+  if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                         &longestName, &longestData, nullptr, nullptr) == ERROR_SUCCESS) {
+    std::vector<char> name(longestName + 1);
+    std::vector<BYTE> data(longestData + 1);
+    for (DWORD i = 0; i < count; ++i) {
+      DWORD nameSize = static_cast<DWORD>(name.size());
+      DWORD dataSize = static_cast<DWORD>(data.size() - 1);
+      DWORD type = 0;
+      std::fill(data.begin(), data.end(), 0);
+      const LONG status =
+          ::RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+      if (status == ERROR_NO_MORE_ITEMS) break;
+      values.emplace_back(status == ERROR_SUCCESS && type == REG_SZ
+                              ? std::string(reinterpret_cast<const char*>(data.data()))
+                              : std::string());
+    }
+  }
+  ::RegCloseKey(key);
+  return true;
+}
+
+}  // namespace dravion
