@@ -1,8 +1,8 @@
 #include "ui/history_chart.h"
 
-#include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QTimer>
 #include <QValueAxis>
@@ -31,7 +31,9 @@ HistoryChart::HistoryChart(QWidget* parent) : QChartView(parent) {
             [this, i](int index) { emit BarDoubleClicked(i + 1, index); });
   }
   chart->addSeries(series_);
-  categories_ = new QBarCategoryAxis(chart);
+  categories_ = new QCategoryAxis(chart);
+  categories_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+  categories_->setGridLineVisible(false);
   values_ = new QValueAxis(chart);
   values_->setLabelFormat(QStringLiteral("%.0f"));
   values_->setRange(0, 1);
@@ -81,26 +83,25 @@ void HistoryChart::Refresh() {
   size_t count = 0;
   for (const auto& bars : bars_)
     count = std::max(count, bars.size());
-  QStringList labels;
-  for (size_t i = 0; i < count; ++i) {
+  // Bar i stands at x = i. Dense views (the hour, a month) label every fifth bar, so that the
+  // labels stay readable; the bars keep their own labels.
+  for (const QString& label : categories_->categoriesLabels())
+    categories_->remove(label);
+  const int step = count > 31 ? 5 : 1;
+  QStringList used;
+  for (size_t i = 0; i < count; i += step) {
     QString label;
     for (const auto& bars : bars_)
       if (i < bars.size() && !bars[i].label.isEmpty()) {
         label = bars[i].label;
         break;
       }
-    // Category names must be unique; a repeated label gets an invisible distinction.
-    while (labels.contains(label))
-      label += QChar(0x200B);
-    labels << label;
+    while (used.contains(label))
+      label += QChar(0x200B);  // labels of an axis must differ
+    used << label;
+    categories_->append(label, static_cast<qreal>(i));
   }
-  categories_->clear();
-  categories_->append(labels);
-  // Many bars (the hour and month views) get narrow, upright labels.
-  QFont font = categories_->labelsFont();
-  font.setPixelSize(count > 31 ? 9 : 11);
-  categories_->setLabelsFont(font);
-  categories_->setLabelsAngle(count > 31 ? -90 : 0);
+  categories_->setRange(-0.5, count > 0 ? static_cast<qreal>(count) - 0.5 : 0.5);
   double top = 1;
   for (int s = 0; s < 3; ++s) {
     QBarSet* set = sets_[s];

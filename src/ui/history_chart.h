@@ -7,7 +7,7 @@
 
 class QBarSet;
 class QBarSeries;
-class QBarCategoryAxis;
+class QCategoryAxis;
 class QValueAxis;
 
 namespace dravion::ui {
@@ -46,7 +46,7 @@ class HistoryChart : public QChartView {
   void ScheduleRefresh();
   QBarSeries* series_;
   QBarSet* sets_[3];
-  QBarCategoryAxis* categories_;
+  QCategoryAxis* categories_;
   QValueAxis* values_;
   std::vector<Bar> bars_[3];
   QStringList title_;

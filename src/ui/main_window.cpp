@@ -391,7 +391,7 @@ QWidget* TForm1::BuildMeasuringPage() {
   column->addStretch(1);
   column->addWidget(message);
 
-  auto* work = new QVBoxLayout;
+  auto* work = new QHBoxLayout;
   work->setContentsMargins(0, 6, 0, 0);
   work->setSpacing(8);
   auto makeValue = [page](const char* group, const char* value, const char* indicator) {
@@ -412,8 +412,11 @@ QWidget* TForm1::BuildMeasuringPage() {
     big.setBold(true);
     label->setFont(big);
     label->setMinimumHeight(40);
-    grid->addWidget(square, 0, 0, Qt::AlignVCenter);
-    grid->addWidget(label, 0, 1);
+    // The value sits in the middle of its box, whatever the window's height.
+    grid->setRowStretch(0, 1);
+    grid->addWidget(square, 1, 0, Qt::AlignVCenter);
+    grid->addWidget(label, 1, 1);
+    grid->setRowStretch(3, 1);
     grid->setColumnStretch(1, 1);
     return std::make_pair(box, grid);
   };
@@ -424,13 +427,12 @@ QWidget* TForm1::BuildMeasuringPage() {
   bar->setValue(0);
   bar->setTextVisible(false);
   bar->setFixedHeight(16);
-  fonGrid->addWidget(bar, 1, 0, 1, 2);
+  fonGrid->addWidget(bar, 2, 0, 1, 2);
   auto [dose, doseGrid] =
       makeValue("GroupBox_Measure_Dose", "Label_Measure_Dose", "Label_Measure_Indicator_Dose");
-  (void)doseGrid;
-  work->addWidget(fon, 3);
-  work->addWidget(dose, 2);
-  work->addStretch(1);
+  doseGrid->setRowMinimumHeight(2, 16);  // level with the bar of the other box
+  work->addWidget(fon, 1);
+  work->addWidget(dose, 1);
   row->addWidget(Scrolling(work, page), 1);
   return page;
 }
