@@ -1,4 +1,5 @@
 #include "ui/captions.h"
+#include "lifecycle/app_lifecycle.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -13,7 +14,7 @@ namespace dravion::ui {
 QString WindowTitle(const Language& language) {
   const char* name =
       language.Current() == Lang::Russian ? "Tarvo Менеджер устройств" : "Tarvo Device Manager";
-  return QString::fromUtf8(name) + QStringLiteral(" 2.5.") + QString::fromLatin1(AppVersion()) +
+  return QString::fromUtf8(name) + QStringLiteral(" 2.5.") + QString::fromStdString(kAppVersion) +
          QStringLiteral(" (09.11.2022)");
 }
 

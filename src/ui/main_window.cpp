@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 #include <QWidgetAction>
 
+#include "lifecycle/options.h"
 #include "ui/artwork.h"
 #include "ui/captions.h"
 #include "ui/history_chart.h"
@@ -39,7 +40,6 @@ namespace dravion::ui {
 namespace {
 
 constexpr int kColumnWidth = 130;
-constexpr int kPageCount = 5;
 constexpr int kLogPage = 4;
 
 const char* const kStatusStyles[4] = {
@@ -199,7 +199,9 @@ TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
   timerProc_->start();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  if (log_) log_->SetObserver(nullptr);
+}
 
 void TForm1::SetSecondaryWindows(TForm3* busy, TForm2* about) {
   busy_ = busy;
@@ -750,14 +752,24 @@ void TForm1::FillDoseThresholds(int unit) {
 // Options
 
 void TForm1::LoadPageOption() {
-  int64_t page = options_.ReadInt("PAGENUM").value_or(0);
-  if (page < 0) page = 0;  // never written by the manager: read as missing
-  if (page >= kPageCount) page = kPageCount - 1;
-  pageControl_->setCurrentIndex(static_cast<int>(page));
+  SetActivePage(dravion::LoadPageOption(options_));
 }
 
 void TForm1::SavePageOption() {
-  options_.WriteInt("PAGENUM", pageControl_->currentIndex());
+  dravion::SavePageOption(options_, ActivePage());
+}
+
+void TForm1::SetActivePage(int page) {
+  pageControl_->setCurrentIndex(page);
+}
+
+int TForm1::ActivePage() {
+  return pageControl_->currentIndex();
+}
+
+void TForm1::HideLogPage() {
+  pageControl_->setTabVisible(kLogPage, false);
+  UpdateActions();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -844,6 +856,36 @@ void TForm1::ClearLogMemo() {
   memoLog_->clear();
 }
 
+void TForm1::SetLog(SessionLog* log) {
+  if (log_) log_->SetObserver(nullptr);
+  log_ = log;
+  ClearLogMemo();
+  if (!log_) return;
+  for (const std::string& line : log_->Lines())
+    AppendLogLine(Q(line));
+  log_->SetObserver(this);
+}
+
+void TForm1::OnLogLineAdded(const std::string& line) {
+  AppendLogLine(Q(line));
+}
+
+void TForm1::OnLogLastLineReplaced(const std::string& line) {
+  ReplaceLastLogLine(Q(line));
+}
+
+void TForm1::OnLogCleared() {
+  ClearLogMemo();
+}
+
+void TForm1::ShowUploadText(const std::string& text) {
+  panelInfo_->setText(Q(text));
+}
+
+void TForm1::ShowUploadProgress(int percent) {
+  SetProgress(percent);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Actions and timers
 
@@ -877,7 +919,10 @@ void TForm1::Action_Log_VisibleExecute() {
 }
 
 void TForm1::Action_LOG_ClearExecute() {
-  ClearLogMemo();
+  if (log_)
+    log_->Clear();  // the memo follows the log
+  else
+    ClearLogMemo();
   emit LogCleared();
 }
 

@@ -7,6 +7,9 @@
 #include <map>
 
 #include "device/value_tables.h"
+#include "lifecycle/app_lifecycle.h"
+#include "log/report_upload.h"
+#include "log/session_log.h"
 #include "services/language.h"
 #include "services/option_store.h"
 
@@ -51,7 +54,10 @@ enum class Indicator { Ok, Err, Nok };
 // The main window: five pages, the status bar, the main menu with its actions, the log memo's
 // pop-up menu and the two timers. Device pages carry all their controls; their handlers are
 // filled in by the device subsystems.
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow,
+               public LifecycleWindow,
+               public LogObserver,
+               public UploadStatusView {
   Q_OBJECT
  public:
   TForm1(Language& language, OptionStore& options, QWidget* parent = nullptr);
@@ -65,7 +71,7 @@ class TForm1 : public QMainWindow {
   QString LangText(const char* russian, const char* english) const;
   void LoadLanguageOption();
   void SaveLanguageOption();
-  void ApplyLanguage();
+  void ApplyLanguage() override;
   void SetCaptions();
   void Action_LanguageExecute();
   Language& CurrentLanguage() { return language_; }
@@ -77,6 +83,21 @@ class TForm1 : public QMainWindow {
   // Options: the active page.
   void LoadPageOption();
   void SavePageOption();
+
+  // The start-up and shut-down steps of the window.
+  void SetActivePage(int page) override;
+  int ActivePage() override;
+  void HideLogPage() override;
+
+  // The log memo mirrors the run's log; Clear Report empties the log.
+  void SetLog(SessionLog* log);
+  void OnLogLineAdded(const std::string& line) override;
+  void OnLogLastLineReplaced(const std::string& line) override;
+  void OnLogCleared() override;
+
+  // The report upload's texts and progress in the bottom panel.
+  void ShowUploadText(const std::string& text) override;
+  void ShowUploadProgress(int percent) override;
 
   // The status bar.
   void ShowStatus(const QString& text, int style);
@@ -153,6 +174,7 @@ class TForm1 : public QMainWindow {
 
   Language& language_;
   OptionStore& options_;
+  SessionLog* log_ = nullptr;
   ThresholdUnit thresholdUnit_;
   TForm3* busy_ = nullptr;
   TForm2* about_ = nullptr;

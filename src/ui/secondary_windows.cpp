@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QRegion>
 
+#include "lifecycle/app_lifecycle.h"
 #include "ui/artwork.h"
 #include "ui/captions.h"
 
@@ -122,7 +123,7 @@ TForm2::TForm2(QWidget* mainWindow, const Language& language)
 void TForm2::ShowAbout() {
   setWindowFlag(Qt::WindowStaysOnTopHint, true);
   labelVersion_->setText(QString::fromUtf8(language_.Text("Версия", "Version")) +
-                         QStringLiteral(" 2.5.") + QString::fromLatin1(AppVersion()));
+                         QStringLiteral(" 2.5.") + QString::fromStdString(kAppVersion));
   CenterOnMain(this, main_);
   show();
   raise();

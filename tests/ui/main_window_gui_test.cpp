@@ -10,8 +10,8 @@
 #include <QTabWidget>
 
 #include "ui/captions.h"
-#include "ui/history_chart.h"
 #include "ui/gui_support.h"
+#include "ui/history_chart.h"
 
 namespace dravion::test {
 namespace {
@@ -100,7 +100,8 @@ QString U(const char* text) {
 // Every caption a control shows, with the items of every list.
 std::map<std::string, std::string> Snapshot(Window& w) {
   std::map<std::string, std::string> all;
-  for (const Expected& e : kCaptions) all[e.object] = CaptionOf(&w.form, e.object).toStdString();
+  for (const Expected& e : kCaptions)
+    all[e.object] = CaptionOf(&w.form, e.object).toStdString();
   for (QComboBox* combo : w.form.findChildren<QComboBox*>())
     all[combo->objectName().toStdString()] =
         (Items(combo).join('|') + "#" + QString::number(combo->currentIndex())).toStdString();
@@ -183,7 +184,8 @@ TEST(LanguageSwitch, TwiceRestoresEveryCaptionAndTheOptionAndKeepsChoices) {
   EXPECT_EQ(w.Combo("ComboBox_Setup_Fon_Level")->currentText(), U("3  мР/ч"));
   const auto after = Snapshot(w);
   ASSERT_EQ(after.size(), before.size());
-  for (const auto& [name, text] : before) EXPECT_EQ(after.at(name), text) << name;
+  for (const auto& [name, text] : before)
+    EXPECT_EQ(after.at(name), text) << name;
 }
 
 TEST(LanguageSwitch, ManualCaptionGoesBackAndReadButtonSaysCancelDuringADownload) {
