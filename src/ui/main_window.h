@@ -46,8 +46,6 @@ class PageControl : public QTabWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
-// Colour styles of the device line in the status bar.
-enum class StatusStyle { Neutral = 0, Recognised = 1, Unknown = 2, Progress = 3 };
 // States of the link indicator.
 enum class Indicator { Ok, Err, Nok };
 
