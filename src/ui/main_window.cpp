@@ -901,6 +901,8 @@ void TForm1::UpdateActions() {
 }
 
 void TForm1::Timer_ProcTimer() {
+  // A close put off by a running operation happens at the first beat after it has ended.
+  if (closeRequested_) OperationEnded();
   if (heartbeat_) heartbeat_();
   UpdateActions();
 }
@@ -953,6 +955,7 @@ void TForm1::changeEvent(QEvent* event) {
 
 void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  if (!timerProc_->isActive()) timerProc_->start();  // a window shown again beats again
   // The least outer size is 768 x 272: take the frame off once the system has given it.
   if (!minimumSet_) {
     const QMargins frame(geometry().left() - frameGeometry().left(),
@@ -985,10 +988,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   timerProc_->stop();
   if (about_) about_->close();
   HideBusy();
-  if (!exitStarted_) {
-    exitStarted_ = true;
-    emit Closed();
-  }
+  emit Closed();
 }
 
 }  // namespace dravion::ui

@@ -195,7 +195,6 @@ class TForm1 : public QMainWindow,
 
   bool historyReading_ = false;
   bool closeRequested_ = false;
-  bool exitStarted_ = false;
   bool minimumSet_ = false;
   std::function<void()> heartbeat_;
   std::function<void()> connectionTick_;

@@ -349,6 +349,15 @@ TEST(MainWindow, CloseWaitsForTheRunningOperation) {
   QApplication::processEvents();
   EXPECT_FALSE(w.form.isVisible());
   EXPECT_EQ(closes, 1);
+
+  // An operation that ends without telling (a message box closed): the next beat closes.
+  w.form.show();
+  exchangeWaiting = true;
+  w.form.close();
+  exchangeWaiting = false;
+  QTest::qWait(250);
+  EXPECT_FALSE(w.form.isVisible());
+  EXPECT_EQ(closes, 2);
 }
 
 TEST(MainWindow, LogActionShowsAndHidesTheLogTab) {
