@@ -783,30 +783,51 @@ void TForm1::ShowStatus(const QString& text, int style) {
 }
 
 void TForm1::ShowIndicator(Indicator state, bool blink) {
-  const char* colour = "#ffffff";
-  QString text;
   switch (state) {
     case Indicator::Ok:
-      colour = "#00ff00";
-      text = blink ? QStringLiteral("= OK =") : QStringLiteral("OK");
+      ShowLink(0x00FF00, blink ? QStringLiteral("= OK =") : QStringLiteral("OK"));
       break;
     case Indicator::Err:
-      colour = "#ff0000";
-      text = blink ? QStringLiteral("= ERR =") : QStringLiteral("ERR");
+      ShowLink(0xFF0000, blink ? QStringLiteral("= ERR =") : QStringLiteral("ERR"));
       break;
     case Indicator::Nok:
-      text = blink ? QStringLiteral("= NOK =") : QStringLiteral("NOK");
+      ShowLink(0xFFFFFF, blink ? QStringLiteral("= NOK =") : QStringLiteral("NOK"));
       break;
   }
+}
+
+void TForm1::ShowLink(uint32_t rgb, const QString& text) {
   panelConnection_->setText(text);
   panelConnection_->setStyleSheet(
       QLatin1String(kPanelFrame) +
-      QStringLiteral("background-color: %1; color: #000000;").arg(QLatin1String(colour)));
+      QStringLiteral("background-color: %1; color: #000000;").arg(QColor(QRgb(rgb)).name()));
 }
 
 void TForm1::ShowPort(int portNumber) {
-  panelCom_->setText(portNumber >= 0 ? QStringLiteral("COM %1").arg(portNumber)
-                                     : QStringLiteral("----"));
+  ShowPortPanel(portNumber >= 0 ? QStringLiteral("COM %1").arg(portNumber)
+                                : QStringLiteral("----"));
+}
+
+void TForm1::ShowPortPanel(const QString& text) {
+  panelCom_->setText(text);
+}
+
+void TForm1::SetUpdateButtonEnabled(bool enabled) {
+  findChild<QPushButton*>(QStringLiteral("BitBtn_ReNewDeviceInfo"))->setEnabled(enabled);
+}
+
+void TForm1::SetAutoChecked(bool checked) {
+  ActionByName(checked ? QStringLiteral("Action_Connection_Auto")
+                       : QStringLiteral("Action_Connection_Manual"))
+      ->setChecked(true);
+}
+
+void TForm1::SetManualCaption(const QString& caption) {
+  ActionByName(QStringLiteral("Action_Connection_Manual"))->setText(caption);
+}
+
+void TForm1::ClearDeviceInformation() {
+  findChild<QTextEdit*>(QStringLiteral("Memo_Info"))->clear();
 }
 
 void TForm1::SetProgress(int percent) {

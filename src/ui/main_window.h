@@ -101,6 +101,13 @@ class TForm1 : public QMainWindow,
   void ShowStatus(const QString& text, int style);
   void ShowIndicator(Indicator state, bool blink);
   void ShowPort(int portNumber);  // negative: no open port
+  void ShowLink(uint32_t rgb, const QString& text);
+  void ShowPortPanel(const QString& text);
+  // The connection manager's other marks on the window.
+  void SetUpdateButtonEnabled(bool enabled);
+  void SetAutoChecked(bool checked);  // false: the manual action is the checked one
+  void SetManualCaption(const QString& caption);
+  void ClearDeviceInformation();
   void SetProgress(int percent);
 
   // History download state: the read button then reads Cancel and the page cannot be left.

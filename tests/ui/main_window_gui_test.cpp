@@ -398,6 +398,16 @@ TEST(StatusBar, StylesAndIndicator) {
   EXPECT_TRUE(w.Get<QLabel>("Panel_Connection")->styleSheet().contains("#ff0000"));
   w.form.ShowPort(7);
   EXPECT_EQ(w.Get<QLabel>("Panel_COM")->text(), "COM 7");
+  w.form.ShowPort(-1);
+  EXPECT_EQ(w.Get<QLabel>("Panel_COM")->text(), "----");
+  w.form.ShowIndicator(ui::Indicator::Ok, false);
+  EXPECT_EQ(w.Get<QLabel>("Panel_Connection")->text(), "OK");
+  EXPECT_TRUE(w.Get<QLabel>("Panel_Connection")->styleSheet().contains("#00ff00"));
+  w.form.SetAutoChecked(false);
+  EXPECT_TRUE(w.form.ActionByName("Action_Connection_Manual")->isChecked());
+  EXPECT_FALSE(w.form.ActionByName("Action_Connection_Auto")->isChecked());
+  w.form.SetUpdateButtonEnabled(true);
+  EXPECT_TRUE(w.Get<QWidget>("BitBtn_ReNewDeviceInfo")->isEnabled());
 }
 
 TEST(HistoryChart, BarsKeepTheirColoursAndDoubleClickNamesTheBar) {
