@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QPixmap>
 #include <QTabWidget>
+#include <QTextEdit>
 #include <QTimer>
 
 #include "services/language.h"
@@ -71,6 +72,12 @@ int main(int argc, char** argv) {
     form.AppendLogLine(
         QStringLiteral("Read PAR[0x%1(%2)] : 0x0002(2)").arg(i, 4, 16, QLatin1Char('0')).arg(i));
 
+  form.findChild<QTextEdit*>(QStringLiteral("Memo_Info"))
+      ->setPlainText(QStringLiteral("Connected Device Information\nDevice: Dravion ZAV-740.41.0\n"
+                                    "S/N: 214-36587\n------------------------------\n"
+                                    "SW BOOT: 1.3\nSW MAIN: 1.20.12.5\n"
+                                    "------------------------------\n"
+                                    "Upgrade to Version 1.20.12.6\nis avaliable"));
   auto* pages = form.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
   const QSize first = form.size();
   for (const char* lang : {"ru", "en"}) {
