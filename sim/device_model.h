@@ -1,0 +1,102 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "device.h"
+#include "flash.h"
+
+namespace dravion::sim {
+
+// Seconds since 1 January 2000 00:00:00 and the device's 7-byte time record (second, minute,
+// hour, day, month, year - 2000, weekday 1-7 with Monday 1).
+uint32_t SecondsFromTime(const uint8_t* record);
+std::array<uint8_t, 7> TimeFromSeconds(uint32_t seconds);
+bool TimeRecordValid(const uint8_t* record);
+
+// What the device does after an answer went out.
+enum class AfterAnswer { None, RestartBoot, RestartMain };
+
+struct Outcome {
+  bool answer = false;  // false: the command is not served (no answer)
+  std::vector<uint8_t> data;
+  AfterAnswer after = AfterAnswer::None;
+  std::string screenConnection;  // set for PC_CONNECTION
+  std::string screenPrint;       // set for PC_PRINT
+  bool hasConnection = false;
+  bool hasPrint = false;
+};
+
+// The device's state and command set, without any I/O: requests in, answers out.
+class DeviceModel {
+ public:
+  using SteadyClock = std::chrono::steady_clock;
+
+  explicit DeviceModel(const DeviceConfig& config);
+
+  // One request: group, code and parameter bytes. `counters` receives flash statistics.
+  Outcome Handle(uint8_t group, uint8_t code, const uint8_t* params, int count, Counters& counters);
+  // Whether the running program answers this command at all.
+  bool Serves(uint8_t group, uint8_t code) const;
+
+  // Restart: into the boot loader, or into the main program when the flash holds a complete
+  // image (otherwise the boot loader keeps running).
+  void Restart(bool toMain);
+  bool InBoot() const { return inBoot_; }
+  uint16_t MainVersion() const;
+  bool ImageComplete() const;
+
+  uint32_t Parameter(uint16_t number);
+  void SetParameter(uint16_t number, uint32_t value) { parameters_[number] = value; }
+  HistoryDescription History() const { return history_; }
+  void SetBackground(double microSievertPerHour) { background_ = microSievertPerHour; }
+  uint32_t Seconds() const;
+
+  ExternalFlash& External() { return external_; }
+  ProgramFlash& Program() { return program_; }
+  const ExternalFlash& External() const { return external_; }
+  const ProgramFlash& Program() const { return program_; }
+
+ private:
+  void ReadMemory(uint32_t address, uint8_t* out, uint32_t count);
+  void BuildBootArea();
+  void GenerateHistory(uint32_t size, uint32_t start, bool wrap);
+  void DeleteHistory();
+  void AdvanceCounter();
+  void PrepareDoseText();
+  void RunCommand(uint32_t value);
+  uint32_t KeepParameter(uint16_t number, uint32_t value);
+  double CountsPerSecond() const;
+  bool SecondProgramCodes() const;
+  uint8_t ProgramWriteCode() const;
+  uint8_t ProgramEraseCode() const;
+
+  DeviceConfig config_;
+  bool inBoot_;
+  bool freshImage_ = false;  // the program was rewritten since the factory
+  std::map<uint16_t, uint32_t> parameters_;
+  ExternalFlash external_;
+  ProgramFlash program_;
+  std::vector<uint8_t> ram_;
+  HistoryDescription history_;
+  bool historyReading_ = false;
+
+  // Clock: device seconds at `clockBase_`.
+  uint32_t clockSeconds_ = 0;
+  SteadyClock::time_point clockBase_;
+  uint8_t weekdayByte_ = 0;
+
+  // Counter: counts of the last seconds, and the accumulated dose since the last reset.
+  std::mt19937 random_;
+  double background_;
+  std::vector<uint32_t> window_;  // counts per second, newest last
+  SteadyClock::time_point counterTime_;
+  double doseMicroRoentgen_ = 0;
+  uint64_t doseCounts_ = 0;
+};
+
+}  // namespace dravion::sim
