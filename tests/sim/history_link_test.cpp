@@ -80,7 +80,9 @@ TEST(HistoryLink, RingReadBackMatchesItsDescriptionAndLooksReal) {
   for (uint32_t p = ring.first; p <= ring.last; ++p) {
     const uint8_t* r = at(p);
     const uint32_t start = ReadLe32(r + 4), pulses = ReadLe32(r + 8), duration = ReadLe16(r + 12);
-    if (p % 256 == 0) EXPECT_EQ(r[0], 0x01) << "sector header at " << p;
+    if (p % 256 == 0) {
+      EXPECT_EQ(r[0], 0x01) << "sector header at " << p;
+    }
     if (p > ring.first) {
       EXPECT_GE(start, previousEnd) << "records out of time order at " << p;
       if (start - previousEnd >= 3600) ++gaps;

@@ -1,5 +1,7 @@
 #include "support/fakes.h"
 
+#include <algorithm>
+
 namespace dravion::test {
 
 void FakePump::ProcessEvents(uint32_t deadlineTick) {
