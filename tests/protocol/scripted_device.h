@@ -4,7 +4,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -29,8 +28,6 @@ struct ModelDevice {
   uint32_t infoAddress = 0x08001000;
   BoardInfo board{740, 41, 3};
   std::map<uint32_t, uint8_t> memory;
-  // Memory reads of pieces starting at these addresses go unanswered.
-  std::set<uint32_t> silentReads;
   // Per (group << 8 | code): replaces the model's answer; return nullopt for silence.
   std::map<int, std::function<std::optional<Bytes>(const Bytes& params)>> override;
 
@@ -66,7 +63,6 @@ struct ModelDevice {
       }
       case 0x0102: {
         const uint32_t address = LoadU32(params.data());
-        if (silentReads.count(address) != 0) return std::nullopt;
         Bytes data(params.begin(), params.begin() + 4);
         data.push_back(0);
         for (int i = 0; i < params[4]; ++i)

@@ -1,0 +1,1015 @@
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStyle>
+#include <QTabBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWidgetAction>
+
+#include "lifecycle/options.h"
+#include "ui/artwork.h"
+#include "ui/captions.h"
+#include "ui/history_chart.h"
+#include "ui/qt_services.h"
+#include "ui/secondary_windows.h"
+
+namespace dravion::ui {
+
+namespace {
+
+constexpr int kColumnWidth = 130;
+constexpr int kLogPage = 4;
+
+const char* const kStatusStyles[4] = {
+    "background-color: palette(button); color: palette(window-text); font-weight: normal;",
+    "background-color: #008000; color: #ffffff; font-weight: bold;",
+    "background-color: #ff0000; color: #ffff00; font-weight: bold;",
+    "background-color: #ffff00; color: #0000ff; font-weight: bold;",
+};
+const char* const kPanelFrame =
+    "border: 1px solid palette(mid); border-radius: 2px; padding: 0 4px;";
+
+QFont MonoFont(int pixels, const QStringList& families) {
+  QFont font;
+  font.setFamilies(families + QStringList{QStringLiteral("DejaVu Sans Mono"),
+                                          QStringLiteral("Liberation Mono"),
+                                          QStringLiteral("Monospace")});
+  font.setStyleHint(QFont::TypeWriter);
+  font.setPixelSize(pixels);
+  return font;
+}
+
+// The left column of a page: 130 pixels wide, controls from the top.
+QVBoxLayout* AddColumn(QHBoxLayout* row, QWidget* page) {
+  auto* column = new QWidget(page);
+  column->setFixedWidth(kColumnWidth);
+  auto* layout = new QVBoxLayout(column);
+  layout->setContentsMargins(6, 8, 6, 8);
+  layout->setSpacing(6);
+  row->addWidget(column);
+  return layout;
+}
+
+// A work area that keeps its controls' sizes and scrolls when the window is made small.
+QScrollArea* Scrolling(QLayout* content, QWidget* page) {
+  auto* area = new QScrollArea(page);
+  area->setFrameShape(QFrame::NoFrame);
+  area->setWidgetResizable(true);
+  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  auto* inner = new QWidget(area);
+  inner->setLayout(content);
+  area->setWidget(inner);
+  // The page's own background shows through.
+  inner->setAutoFillBackground(false);
+  area->viewport()->setAutoFillBackground(false);
+  return area;
+}
+
+QHBoxLayout* PageRow(QWidget* page) {
+  auto* row = new QHBoxLayout(page);
+  row->setContentsMargins(0, 0, 6, 6);
+  row->setSpacing(0);
+  return row;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// PageControl
+
+PageControl::PageControl(QWidget* parent) : QTabWidget(parent) {
+  tabBar()->installEventFilter(this);
+}
+
+void PageControl::keyPressEvent(QKeyEvent* event) {
+  const bool switching = (event->modifiers() & Qt::ControlModifier) &&
+                         (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab ||
+                          event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown);
+  if (switching && Changing && !Changing()) {
+    event->accept();
+    return;
+  }
+  QTabWidget::keyPressEvent(event);
+}
+
+bool PageControl::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == tabBar() && Changing) {
+    bool asks = false;
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+        asks = true;
+        break;
+      case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        asks = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up ||
+               key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End;
+        break;
+      }
+      default:
+        break;
+    }
+    if (asks && !Changing()) return true;
+  }
+  return QTabWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+template <typename T>
+T* TForm1::Named(T* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
+    : QMainWindow(parent), language_(language), options_(options) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowIcon(AppIcon());
+  QFont font;
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Segoe UI"),
+                    QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  setFont(font);
+
+  BuildActions();
+  BuildMenu();
+
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(2, 2, 2, 0);
+  layout->setSpacing(0);
+  pageControl_ = Named(new PageControl(central), "PageControl1");
+  pageControl_->setDocumentMode(false);
+  pageControl_->Changing = [this] { return PageControl1Changing(); };
+  pageControl_->addTab(BuildMeasuringPage(), QString());
+  pageControl_->addTab(BuildHistoryPage(), QString());
+  pageControl_->addTab(BuildControlPage(), QString());
+  pageControl_->addTab(BuildInfoPage(), QString());
+  tabLog_ = BuildLogPage();
+  pageControl_->addTab(tabLog_, QString());
+  layout->addWidget(pageControl_, 1);
+  layout->addWidget(BuildStatusBar());
+  setCentralWidget(central);
+
+  timerProc_ = Named(new QTimer(this), "Timer_Proc");
+  timerProc_->setInterval(100);
+  connect(timerProc_, &QTimer::timeout, this, &TForm1::Timer_ProcTimer);
+  timerConnection_ = Named(new QTimer(this), "Timer_Connection");
+  timerConnection_->setInterval(500);  // never started: the heartbeat calls its handler
+  connect(timerConnection_, &QTimer::timeout, this, &TForm1::Timer_ConnectionTimer);
+
+  auto* save = Named(new QFileDialog(this), "SaveDialog1");
+  save->setAcceptMode(QFileDialog::AcceptSave);
+  save->setDefaultSuffix(QStringLiteral("csv"));
+
+  // The log page's tab is shown only through Action_Log_Visible.
+  pageControl_->setTabVisible(kLogPage, false);
+  SetCaptions();
+  UpdateActions();
+
+  // Client area 844 x 362 below the menu; never smaller than 768 x 272 outside.
+  resize(844, 362 + menuBar()->sizeHint().height());
+  setMinimumSize(768, 272);
+  timerProc_->start();
+}
+
+TForm1::~TForm1() {
+  if (log_) log_->SetObserver(nullptr);
+}
+
+void TForm1::SetSecondaryWindows(TForm3* busy, TForm2* about) {
+  busy_ = busy;
+  about_ = about;
+}
+
+QAction* TForm1::NewAction(const char* name, const QString& text, int image) {
+  auto* action = new QAction(text, this);
+  action->setObjectName(QString::fromLatin1(name));
+  if (image >= 0) SetImage(action, image);
+  actions_[action->objectName()] = action;
+  return action;
+}
+
+void TForm1::SetImage(QAction* action, int index) {
+  action->setIcon(ActionImage(index));
+  action->setProperty("imageIndex", index);
+}
+
+QAction* TForm1::ActionByName(const QString& name) const {
+  auto found = actions_.find(name);
+  if (found != actions_.end()) return found->second;
+  return findChild<QAction*>(name);
+}
+
+void TForm1::BuildActions() {
+  auto* logVisible = NewAction("Action_Log_Visible", QString(), 3);
+  connect(logVisible, &QAction::triggered, this, &TForm1::Action_Log_VisibleExecute);
+  auto* clear = NewAction("Action_LOG_Clear", QString(), 4);
+  clear->setEnabled(false);
+  connect(clear, &QAction::triggered, this, &TForm1::Action_LOG_ClearExecute);
+  auto* exit = NewAction("Action_Exit", QString(), 0);
+  exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+  exit->setShortcutContext(Qt::ApplicationShortcut);
+  connect(exit, &QAction::triggered, this, &TForm1::Action_ExitExecute);
+  addAction(exit);  // Ctrl+X works from any page, menu open or not
+
+  auto* autoConnect = NewAction("Action_Connection_Auto", QString());
+  autoConnect->setCheckable(true);
+  autoConnect->setChecked(true);
+  auto* number = NewAction("Action_Connection_Manual_Number", QString());
+  auto* list = NewAction("Action_Connection_Manual_List", QString());
+  list->setEnabled(false);
+  auto* group2 = new QActionGroup(this);
+  group2->setObjectName(QStringLiteral("RadioGroup2"));
+  group2->addAction(number);
+  group2->addAction(list);
+
+  auto* internet = NewAction("Action_Data_Source_Internet", QString::fromUtf8("Интернет"));
+  internet->setCheckable(true);
+  internet->setChecked(true);
+  connect(internet, &QAction::triggered, this, &TForm1::Action_Data_Source_InternetExecute);
+  auto* local = NewAction("Action_Data_Source_Local", QString::fromUtf8("Локальный"));
+  local->setCheckable(true);
+  connect(local, &QAction::triggered, this, &TForm1::Action_Data_Source_LocalExecute);
+
+  auto* language = NewAction("Action_Language", QString::fromUtf8("РУС"), 10);
+  language->setToolTip(QString::fromUtf8("Выбор языка"));
+  language->setStatusTip(QString::fromUtf8("Выбор языка"));
+  connect(language, &QAction::triggered, this, &TForm1::Action_LanguageExecute);
+
+  auto* about = NewAction("Action_Help_About", QString());
+  connect(about, &QAction::triggered, this, &TForm1::Action_Help_AboutExecute);
+}
+
+void TForm1::BuildMenu() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName(QStringLiteral("MainMenu1"));
+
+  QMenu* file = bar->addMenu(QString());
+  file->menuAction()->setObjectName(QStringLiteral("Action_Menu_File"));
+  file->addAction(ActionByName(QStringLiteral("Action_Log_Visible")));
+  file->addSeparator();
+  file->addAction(ActionByName(QStringLiteral("Action_Exit")));
+
+  QMenu* settings = Named(bar->addMenu(QString()), "N_Nastroiki");
+  QMenu* connection = settings->addMenu(QString());
+  connection->menuAction()->setObjectName(QStringLiteral("Action_Menu_Connection"));
+  QAction* autoConnect = ActionByName(QStringLiteral("Action_Connection_Auto"));
+  connection->addAction(autoConnect);
+  QMenu* manual = connection->addMenu(QString());
+  QAction* manualAction = manual->menuAction();
+  manualAction->setObjectName(QStringLiteral("Action_Connection_Manual"));
+  manualAction->setCheckable(true);
+  actions_[manualAction->objectName()] = manualAction;
+  auto* group1 = new QActionGroup(this);
+  group1->setObjectName(QStringLiteral("RadioGroup1"));
+  group1->addAction(autoConnect);
+  group1->addAction(manualAction);
+  manual->addAction(ActionByName(QStringLiteral("Action_Connection_Manual_Number")));
+  manual->addAction(ActionByName(QStringLiteral("Action_Connection_Manual_List")));
+
+  QMenu* source = settings->addMenu(QString::fromUtf8("Источник данных"));
+  QAction* sourceAction = source->menuAction();
+  sourceAction->setObjectName(QStringLiteral("Action_Data_Source"));
+  SetImage(sourceAction, 6);
+  actions_[sourceAction->objectName()] = sourceAction;
+  source->addAction(ActionByName(QStringLiteral("Action_Data_Source_Internet")));
+  source->addAction(ActionByName(QStringLiteral("Action_Data_Source_Local")));
+  sourceAction->setVisible(false);  // the built-in firmware is always used
+
+  QMenu* help = bar->addMenu(QString());
+  help->menuAction()->setObjectName(QStringLiteral("Action_Menu_Help"));
+  help->addAction(ActionByName(QStringLiteral("Action_Help_About")));
+
+  for (QAction* heading : {file->menuAction(), connection->menuAction(), help->menuAction()})
+    actions_[heading->objectName()] = heading;
+
+  // Two blank items keep the space before the language switch, which sits at the right end.
+  for (int blanks : {24, 20}) {
+    auto* spacer = new QWidgetAction(bar);
+    spacer->setObjectName(QStringLiteral("N_Spacer%1").arg(blanks));
+    spacer->setText(QString(blanks, QLatin1Char(' ')));
+    auto* blank = new QWidget(bar);
+    blank->setFixedWidth(bar->fontMetrics().horizontalAdvance(spacer->text()));
+    spacer->setDefaultWidget(blank);
+    bar->addAction(spacer);
+  }
+  auto* languageButton = new QToolButton(bar);
+  languageButton->setObjectName(QStringLiteral("ToolButton_Language"));
+  languageButton->setDefaultAction(ActionByName(QStringLiteral("Action_Language")));
+  languageButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  languageButton->setAutoRaise(true);
+  languageButton->setIconSize(QSize(16, 16));
+  bar->setCornerWidget(languageButton, Qt::TopRightCorner);
+
+  popupLog_ = Named(new QMenu(this), "PopupMenu_Log");
+  popupLog_->addAction(ActionByName(QStringLiteral("Action_Log_Visible")));
+  popupLog_->addAction(ActionByName(QStringLiteral("Action_LOG_Clear")));
+  QAction* saveLog = popupLog_->addAction(QString::fromUtf8("Сохранить"));
+  saveLog->setObjectName(QStringLiteral("N_Log_Save"));
+  saveLog->setEnabled(false);
+}
+
+QWidget* TForm1::BuildStatusBar() {
+  auto* panel = Named(new QWidget(this), "Panel_Bottom");
+  panel->setFixedHeight(29);
+  auto* row = new QHBoxLayout(panel);
+  row->setContentsMargins(2, 3, 2, 3);
+  row->setSpacing(3);
+  panelCom_ = Named(new QLabel(QStringLiteral("----"), panel), "Panel_COM");
+  panelCom_->setFixedWidth(55);
+  panelCom_->setAlignment(Qt::AlignCenter);
+  panelCom_->setStyleSheet(QLatin1String(kPanelFrame));
+  panelConnection_ = Named(new QLabel(panel), "Panel_Connection");
+  panelConnection_->setFixedWidth(55);
+  panelConnection_->setAlignment(Qt::AlignCenter);
+  panelConnection_->setStyleSheet(QLatin1String(kPanelFrame));
+  panelInfo_ = Named(new QLabel(panel), "Panel_Bottom_Info_Text");
+  panelInfo_->setMinimumWidth(40);
+  panelInfo_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  auto* progressPanel = Named(new QWidget(panel), "Panel_Bottom_Progress");
+  progressPanel->setFixedWidth(173);
+  auto* progressLayout = new QHBoxLayout(progressPanel);
+  progressLayout->setContentsMargins(3, 2, 3, 2);
+  progressInfo_ = Named(new QProgressBar(progressPanel), "ProgressBar_Bottom_Info");
+  progressInfo_->setFixedWidth(167);
+  progressInfo_->setRange(0, 100);
+  progressInfo_->setValue(0);
+  progressInfo_->setTextVisible(false);
+  progressLayout->addWidget(progressInfo_);
+  row->addWidget(panelCom_);
+  row->addWidget(panelConnection_);
+  row->addWidget(panelInfo_, 1);
+  row->addWidget(progressPanel);
+  ShowStatus(QString::fromUtf8("Ожидание соединения"), 0);
+  return panel;
+}
+
+QWidget* TForm1::BuildMeasuringPage() {
+  auto* page = Named(new QWidget, "TabSheet_Measuring");
+  auto* row = PageRow(page);
+  QVBoxLayout* column = AddColumn(row, page);
+  auto* read = Named(new QPushButton(page), "BitBtn_Measure_Read");
+  read->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+  read->setEnabled(false);
+  auto* autoRead = Named(new QCheckBox(page), "CheckBox_Measure_AutoRead");
+  autoRead->setChecked(true);
+  auto* reset = Named(new QPushButton(page), "BitBtn_Measure_Dose_Reset");
+  reset->setIcon(style()->standardIcon(QStyle::SP_DialogResetButton));
+  auto* message = Named(new QLabel(page), "Label_Measure_Version_Msg");
+  message->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold;"));
+  message->setAlignment(Qt::AlignCenter);
+  message->setWordWrap(true);
+  column->addWidget(read);
+  column->addWidget(autoRead);
+  column->addSpacing(10);
+  column->addWidget(reset);
+  column->addStretch(1);
+  column->addWidget(message);
+
+  auto* work = new QHBoxLayout;
+  work->setContentsMargins(0, 6, 0, 0);
+  work->setSpacing(8);
+  auto makeValue = [page](const char* group, const char* value, const char* indicator) {
+    auto* box = new QGroupBox(page);
+    box->setObjectName(QString::fromLatin1(group));
+    auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(12, 10, 12, 10);
+    grid->setHorizontalSpacing(12);
+    auto* square = new QLabel(box);
+    square->setObjectName(QString::fromLatin1(indicator));
+    square->setFixedSize(17, 17);
+    square->setAutoFillBackground(true);
+    square->setFrameShape(QFrame::Box);
+    auto* label = new QLabel(QStringLiteral("----"), box);
+    label->setObjectName(QString::fromLatin1(value));
+    QFont big = label->font();
+    big.setPixelSize(30);
+    big.setBold(true);
+    label->setFont(big);
+    label->setMinimumHeight(40);
+    // The value sits in the middle of its box, whatever the window's height.
+    grid->setRowStretch(0, 1);
+    grid->addWidget(square, 1, 0, Qt::AlignVCenter);
+    grid->addWidget(label, 1, 1);
+    grid->setRowStretch(3, 1);
+    grid->setColumnStretch(1, 1);
+    return std::make_pair(box, grid);
+  };
+  auto [fon, fonGrid] =
+      makeValue("GroupBox_Measure_Fon", "Label_Measure_Fon", "Label_Measure_Indicator_Fon");
+  auto* bar = Named(new QProgressBar(fon), "ProgressBar_Measure_Fon");
+  bar->setRange(0, 120);
+  bar->setValue(0);
+  bar->setTextVisible(false);
+  bar->setFixedHeight(16);
+  fonGrid->addWidget(bar, 2, 0, 1, 2);
+  auto [dose, doseGrid] =
+      makeValue("GroupBox_Measure_Dose", "Label_Measure_Dose", "Label_Measure_Indicator_Dose");
+  doseGrid->setRowMinimumHeight(2, 16);  // level with the bar of the other box
+  work->addWidget(fon, 1);
+  work->addWidget(dose, 1);
+  row->addWidget(Scrolling(work, page), 1);
+  return page;
+}
+
+QWidget* TForm1::BuildHistoryPage() {
+  auto* page = Named(new QWidget, "TabSheet_DevHistory");
+  auto* row = PageRow(page);
+  QVBoxLayout* column = AddColumn(row, page);
+  hisRead_ = Named(new QPushButton(page), "BitBtn_HIS_Read");
+  hisRead_->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
+  hisRead_->setProperty("tag", 0);
+  auto* progress = Named(new QProgressBar(page), "ProgressBar_HIS_Read");
+  progress->setRange(0, 100);
+  progress->setValue(0);
+  progress->setProperty("step", 5);
+  progress->setTextVisible(false);
+  progress->setFixedHeight(14);
+  auto* save = Named(new QPushButton(page), "BitBtn_HIS_Save_CSV");
+  save->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  auto* erase = Named(new QPushButton(page), "BitBtn_HIS_Delete");
+  erase->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
+  auto* message = Named(new QLabel(page), "Label_HIS_Version_Msg");
+  message->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold;"));
+  message->setAlignment(Qt::AlignCenter);
+  message->setWordWrap(true);
+  column->addWidget(hisRead_);
+  column->addWidget(progress);
+  column->addSpacing(10);
+  column->addWidget(save);
+  column->addSpacing(10);
+  column->addWidget(erase);
+  column->addStretch(1);
+  column->addWidget(message);
+
+  auto* work = new QVBoxLayout;
+  work->setContentsMargins(0, 4, 0, 0);
+  work->setSpacing(4);
+  chart_ = Named(new HistoryChart(page), "Chart1");
+  chart_->setMinimumHeight(120);
+  connect(chart_, &HistoryChart::BarDoubleClicked, this, [this](int series, int bar) {
+    // Series1DblClick serves the bars of Series1 and Series2.
+    if (series == 1 || series == 2) emit BarDoubleClicked(bar);
+  });
+  auto* buttons = Named(new QWidget(page), "Panel_HIS_Buttons");
+  auto* buttonRow = new QHBoxLayout(buttons);
+  buttonRow->setContentsMargins(0, 0, 0, 0);
+  buttonRow->setSpacing(6);
+  const std::pair<const char*, QStyle::StandardPixmap> navigation[] = {
+      {"BitBtn_HIS_Back", QStyle::SP_ArrowLeft},
+      {"BitBtn_HIS_Up", QStyle::SP_ArrowUp},
+      {"BitBtn_HIS_Vpered", QStyle::SP_ArrowRight},
+      {"BitBtn_HIS_To_Last", QStyle::SP_MediaSkipForward},
+  };
+  for (const auto& [name, icon] : navigation) {
+    auto* button = Named(new QPushButton(buttons), name);
+    button->setIcon(style()->standardIcon(icon));
+    button->setMinimumWidth(84);
+    buttonRow->addWidget(button);
+  }
+  buttonRow->addSpacing(12);
+  buttonRow->addWidget(Named(new QCheckBox(buttons), "CheckBox_HIS_Show_MaxVal"));
+  buttonRow->addStretch(1);
+  buttons->setEnabled(false);
+  work->addWidget(chart_, 1);
+  work->addWidget(buttons);
+  row->addLayout(work, 1);
+  return page;
+}
+
+QWidget* TForm1::BuildControlPage() {
+  auto* page = Named(new QWidget, "TabSheet_DevControl");
+  auto* row = PageRow(page);
+  QVBoxLayout* column = AddColumn(row, page);
+  const std::pair<const char*, QStyle::StandardPixmap> buttons[] = {
+      {"BitBtn_Setup_Read", QStyle::SP_ArrowDown},
+      {"BitBtn_Setup_Write", QStyle::SP_ArrowUp},
+      {"BitBtn_Setup_Default", QStyle::SP_DialogResetButton},
+      {"BitBtn_Setup_Time", QStyle::SP_FileDialogDetailedView},
+      {"BitBtn_Setup_Reset", QStyle::SP_BrowserReload},
+  };
+  for (const auto& [name, icon] : buttons) {
+    auto* button = Named(new QPushButton(page), name);
+    button->setIcon(style()->standardIcon(icon));
+    column->addWidget(button);
+  }
+  column->addStretch(1);
+
+  auto* work = new QGridLayout;
+  work->setContentsMargins(4, 6, 0, 0);
+  work->setHorizontalSpacing(12);
+  work->setVerticalSpacing(2);
+  auto addList = [&](const char* label, const char* list, int gridRow, int gridColumn) {
+    auto* caption = Named(new QLabel(page), label);
+    auto* combo = Named(new QComboBox(page), list);
+    combo->setMaxVisibleItems(16);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(10);
+    caption->setBuddy(combo);
+    auto* cell = new QVBoxLayout;
+    cell->setSpacing(1);
+    cell->addWidget(caption);
+    cell->addWidget(combo);
+    work->addLayout(cell, gridRow, gridColumn);
+    return combo;
+  };
+  addList("Label_Setup_Language", "ComboBox_Setup_Language", 0, 0);
+  auto* units = addList("Label_Setup_Units", "ComboBox_Setup_Units", 1, 0);
+  fonLevel_ = addList("Label_Setup_Fon_Level", "ComboBox_Setup_Fon_Level", 2, 0);
+  doseLevel_ = addList("Label_Setup_Dose_Level", "ComboBox_Setup_Dose_Level", 3, 0);
+  addList("Label_Setup_Screen_Bright", "ComboBox_Setup_Screen_Bright", 0, 1);
+  addList("Label_Setup_Screen_TOff", "ComboBox_Setup_Screen_TOff", 1, 1);
+  addList("Label_Setup_Power_TOff", "ComboBox_Setup_Power_TOff", 2, 1);
+  addList("Label_Setup_History_M", "ComboBox_Setup_History_M", 3, 1);
+  // ComboBox_Setup_UnitsChange: the threshold lists follow the unit; their positions stay.
+  connect(units, &QComboBox::activated, this, [this](int index) {
+    FillBackgroundThresholds(index);
+    FillDoseThresholds(index);
+  });
+
+  auto* sound = Named(new QGroupBox(page), "GroupBox_Setup_Sound");
+  auto* soundLayout = new QVBoxLayout(sound);
+  soundLayout->setContentsMargins(8, 4, 8, 4);
+  soundLayout->setSpacing(2);
+  for (const char* name : {"CheckBox_Setup_Sound_EN", "CheckBox_Setup_Sound_BTN",
+                           "CheckBox_Setup_Sound_Sensor", "CheckBox_Setup_Sound_Threshold"})
+    soundLayout->addWidget(Named(new QCheckBox(sound), name));
+  auto* third = new QVBoxLayout;
+  third->setSpacing(6);
+  third->addWidget(sound);
+
+  auto* time = Named(new QGroupBox(page), "GroupBox_Setup_Time");
+  auto* timeLayout = new QVBoxLayout(time);
+  timeLayout->setContentsMargins(8, 4, 8, 6);
+  auto* timeEdit = Named(new QLineEdit(time), "Edit_Setup_Time");
+  timeEdit->setReadOnly(true);
+  timeEdit->setAlignment(Qt::AlignCenter);
+  timeLayout->addWidget(timeEdit);
+  third->addWidget(time);
+
+  auto* alarm = Named(new QGroupBox(page), "GroupBox_Setup_Alarm");
+  auto* alarmLayout = new QGridLayout(alarm);
+  alarmLayout->setContentsMargins(8, 4, 8, 6);
+  alarmLayout->setHorizontalSpacing(8);
+  alarmLayout->setVerticalSpacing(1);
+  auto* hourLabel = Named(new QLabel(alarm), "Label_Setup_Alarm_H");
+  auto* minuteLabel = Named(new QLabel(alarm), "Label_Setup_Alarm_M");
+  auto* hour = Named(new QComboBox(alarm), "ComboBox_Setup_Alarm_H");
+  auto* minute = Named(new QComboBox(alarm), "ComboBox_Setup_Alarm_M");
+  hour->setMaxVisibleItems(12);
+  minute->setMaxVisibleItems(12);
+  hourLabel->setBuddy(hour);
+  minuteLabel->setBuddy(minute);
+  alarmLayout->addWidget(hourLabel, 0, 0);
+  alarmLayout->addWidget(minuteLabel, 0, 1);
+  alarmLayout->addWidget(hour, 1, 0);
+  alarmLayout->addWidget(minute, 1, 1);
+  alarmLayout->addWidget(Named(new QCheckBox(alarm), "CheckBox_Setup_Alarm_En"), 1, 2);
+  alarmLayout->setColumnStretch(2, 1);
+  work->addWidget(alarm, 4, 0, 1, 2);
+
+  auto* calibration = Named(new QGroupBox(page), "Group_Setup_Calibr");
+  auto* calibrationLayout = new QHBoxLayout(calibration);
+  calibrationLayout->setContentsMargins(8, 4, 8, 6);
+  auto* coefficient = Named(new QLineEdit(calibration), "Edit_Setup_Calibr");
+  coefficient->setMaxLength(4);
+  coefficient->setFixedWidth(52);
+  coefficient->setAlignment(Qt::AlignCenter);
+  calibrationLayout->addWidget(coefficient);
+  auto* saveCalibration = Named(new QPushButton(calibration), "BitBtn_Setup_Calibr_Save");
+  saveCalibration->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  calibrationLayout->addWidget(saveCalibration, 1);
+  third->addWidget(calibration);
+  third->addStretch(1);
+  work->addLayout(third, 0, 2, 6, 1);
+
+  work->setRowStretch(5, 1);
+  for (int c = 0; c < 3; ++c)
+    work->setColumnStretch(c, 1);
+  work->setVerticalSpacing(6);
+  row->addWidget(Scrolling(work, page), 1);
+  return page;
+}
+
+QWidget* TForm1::BuildInfoPage() {
+  auto* page = Named(new QWidget, "TabSheet_DevInfo");
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(6, 6, 6, 0);
+  layout->setSpacing(0);
+  auto* memo = Named(new QTextEdit(page), "Memo_Info");
+  memo->setReadOnly(true);
+  memo->setFont(MonoFont(13, {QStringLiteral("Courier"), QStringLiteral("Courier New")}));
+  memo->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
+  memo->setLineWrapMode(QTextEdit::NoWrap);
+  layout->addWidget(memo, 1);
+  auto* strip = new QWidget(page);
+  strip->setFixedHeight(47);
+  auto* stripLayout = new QHBoxLayout(strip);
+  stripLayout->setContentsMargins(0, 8, 0, 8);
+  auto* upgrade = Named(new QPushButton(strip), "BitBtn_ReNewDeviceInfo");
+  upgrade->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+  upgrade->setEnabled(false);
+  upgrade->setMinimumWidth(160);
+  stripLayout->addStretch(1);
+  stripLayout->addWidget(upgrade);
+  stripLayout->addStretch(1);
+  layout->addWidget(strip);
+  return page;
+}
+
+QWidget* TForm1::BuildLogPage() {
+  auto* page = Named(new QWidget, "TabSheet_Log");
+  auto* row = PageRow(page);
+  AddColumn(row, page)->addStretch(1);
+  memoLog_ = Named(new QPlainTextEdit(page), "Memo_Log");
+  memoLog_->setReadOnly(true);
+  memoLog_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  memoLog_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memoLog_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memoLog_->setFont(MonoFont(11, {QStringLiteral("Courier New")}));
+  memoLog_->setUndoRedoEnabled(false);
+  memoLog_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(memoLog_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { popupLog_->popup(memoLog_->mapToGlobal(at)); });
+  row->addWidget(memoLog_, 1);
+  row->setContentsMargins(0, 6, 6, 6);
+  return page;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Language
+
+QString TForm1::LangText(const char* russian, const char* english) const {
+  return QString::fromUtf8(language_.Current() == Lang::Russian ? russian : english);
+}
+
+void TForm1::LoadLanguageOption() {
+  language_.SetFromOption(options_.ReadInt("LANGUAGE").value_or(1));
+  ApplyLanguage();
+}
+
+void TForm1::SaveLanguageOption() {
+  options_.WriteInt("LANGUAGE", language_.OptionValue());
+}
+
+void TForm1::ApplyLanguage() {
+  QAction* switcher = ActionByName(QStringLiteral("Action_Language"));
+  if (language_.Current() == Lang::English) {
+    switcher->setText(QStringLiteral("ENG"));
+    SetImage(switcher, 11);
+  } else {
+    switcher->setText(QStringLiteral("RUS"));
+    SetImage(switcher, 10);
+  }
+  SetCaptions();
+}
+
+void TForm1::Action_LanguageExecute() {
+  language_.Set(language_.Current() == Lang::Russian ? Lang::English : Lang::Russian);
+  ApplyLanguage();
+  SaveLanguageOption();
+}
+
+void TForm1::RebuildList(QComboBox* list, const QStringList& items) {
+  // Programmatic rebuilds are not user choices: no change handler runs.
+  const QSignalBlocker quiet(list);
+  const int position = list->currentIndex();
+  list->clear();
+  list->addItems(items);
+  list->setCurrentIndex(position < list->count() ? position : -1);
+}
+
+void TForm1::SetCaptions() {
+  setWindowTitle(WindowTitle(language_));
+  const bool russian = language_.Current() == Lang::Russian;
+  auto apply = [&](const std::vector<CaptionPair>& table) {
+    for (const CaptionPair& pair : table)
+      SetCaption(this, QString::fromLatin1(pair.object),
+                 QString::fromUtf8(russian ? pair.russian : pair.english));
+  };
+  auto rebuild = [&](const std::vector<ListItems>& lists) {
+    for (const ListItems& list : lists)
+      if (auto* combo = findChild<QComboBox*>(QString::fromLatin1(list.object)))
+        RebuildList(combo, list.items(language_));
+  };
+  apply(CaptionsBeforeLists());
+  rebuild(SettingsListsBeforeThresholds());
+  const int unit = findChild<QComboBox*>(QStringLiteral("ComboBox_Setup_Units"))->currentIndex();
+  FillBackgroundThresholds(unit);
+  FillDoseThresholds(unit);
+  rebuild(SettingsListsAfterThresholds());
+  apply(CaptionsAfterLists());
+  hisRead_->setText(hisRead_->property("tag").toInt() != 0 ? LangText("Отмена", "Cancel")
+                                                           : LangText("Прочитать", "Read"));
+  // The idle update turns the show/hide caption into the one for the log tab's state.
+  QTimer::singleShot(0, this, &TForm1::UpdateActions);
+}
+
+void TForm1::FillBackgroundThresholds(int unit) {
+  unit = thresholdUnit_.Resolve(unit);
+  QStringList items;
+  for (const std::string& item : BackgroundThresholdItems(unit, language_))
+    items << Q(item);
+  RebuildList(fonLevel_, items);
+}
+
+void TForm1::FillDoseThresholds(int unit) {
+  unit = thresholdUnit_.Resolve(unit);
+  QStringList items;
+  for (const std::string& item : DoseThresholdItems(unit, language_))
+    items << Q(item);
+  RebuildList(doseLevel_, items);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Options
+
+void TForm1::LoadPageOption() {
+  SetActivePage(dravion::LoadPageOption(options_));
+}
+
+void TForm1::SavePageOption() {
+  dravion::SavePageOption(options_, ActivePage());
+}
+
+void TForm1::SetActivePage(int page) {
+  pageControl_->setCurrentIndex(page);
+}
+
+int TForm1::ActivePage() {
+  return pageControl_->currentIndex();
+}
+
+void TForm1::HideLogPage() {
+  pageControl_->setTabVisible(kLogPage, false);
+  UpdateActions();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Status bar
+
+void TForm1::ShowStatus(const QString& text, int style) {
+  if (style < 0 || style > 3) style = 0;
+  panelInfo_->setText(text);
+  panelInfo_->setProperty("statusStyle", style);
+  panelInfo_->setStyleSheet(QLatin1String(kPanelFrame) + QLatin1String(kStatusStyles[style]));
+}
+
+void TForm1::ShowIndicator(Indicator state, bool blink) {
+  switch (state) {
+    case Indicator::Ok:
+      ShowLink(0x00FF00, blink ? QStringLiteral("= OK =") : QStringLiteral("OK"));
+      break;
+    case Indicator::Err:
+      ShowLink(0xFF0000, blink ? QStringLiteral("= ERR =") : QStringLiteral("ERR"));
+      break;
+    case Indicator::Nok:
+      ShowLink(0xFFFFFF, blink ? QStringLiteral("= NOK =") : QStringLiteral("NOK"));
+      break;
+  }
+}
+
+void TForm1::ShowLink(uint32_t rgb, const QString& text) {
+  panelConnection_->setText(text);
+  panelConnection_->setStyleSheet(
+      QLatin1String(kPanelFrame) +
+      QStringLiteral("background-color: %1; color: #000000;").arg(QColor(QRgb(rgb)).name()));
+}
+
+void TForm1::ShowPort(int portNumber) {
+  ShowPortPanel(portNumber >= 0 ? QStringLiteral("COM %1").arg(portNumber)
+                                : QStringLiteral("----"));
+}
+
+void TForm1::ShowPortPanel(const QString& text) {
+  panelCom_->setText(text);
+}
+
+void TForm1::SetUpdateButtonEnabled(bool enabled) {
+  findChild<QPushButton*>(QStringLiteral("BitBtn_ReNewDeviceInfo"))->setEnabled(enabled);
+}
+
+void TForm1::SetAutoChecked(bool checked) {
+  ActionByName(checked ? QStringLiteral("Action_Connection_Auto")
+                       : QStringLiteral("Action_Connection_Manual"))
+      ->setChecked(true);
+}
+
+void TForm1::SetManualCaption(const QString& caption) {
+  ActionByName(QStringLiteral("Action_Connection_Manual"))->setText(caption);
+}
+
+void TForm1::ClearDeviceInformation() {
+  findChild<QTextEdit*>(QStringLiteral("Memo_Info"))->clear();
+}
+
+void TForm1::SetProgress(int percent) {
+  progressInfo_->setValue(qBound(0, percent, 100));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pages
+
+void TForm1::SetHistoryReading(bool reading) {
+  historyReading_ = reading;
+  hisRead_->setProperty("tag", reading ? 1 : 0);
+  hisRead_->setText(reading ? LangText("Отмена", "Cancel") : LangText("Прочитать", "Read"));
+}
+
+bool TForm1::PageControl1Changing() {
+  return !historyReading_;
+}
+
+void TForm1::ShowBusy(int interval) {
+  if (busy_) busy_->ShowBusy(interval);
+}
+
+void TForm1::HideBusy() {
+  if (busy_) busy_->HideBusy();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Log memo
+
+void TForm1::AppendLogLine(const QString& line) {
+  memoLog_->appendPlainText(line);
+}
+
+void TForm1::ReplaceLastLogLine(const QString& line) {
+  QTextDocument* document = memoLog_->document();
+  if (document->isEmpty()) {
+    memoLog_->appendPlainText(line);
+    return;
+  }
+  QTextCursor cursor(document->lastBlock());
+  cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+  cursor.insertText(line);
+}
+
+void TForm1::ClearLogMemo() {
+  memoLog_->clear();
+}
+
+void TForm1::SetLog(SessionLog* log) {
+  if (log_) log_->SetObserver(nullptr);
+  log_ = log;
+  ClearLogMemo();
+  if (!log_) return;
+  for (const std::string& line : log_->Lines())
+    AppendLogLine(Q(line));
+  log_->SetObserver(this);
+}
+
+void TForm1::OnLogLineAdded(const std::string& line) {
+  AppendLogLine(Q(line));
+}
+
+void TForm1::OnLogLastLineReplaced(const std::string& line) {
+  ReplaceLastLogLine(Q(line));
+}
+
+void TForm1::OnLogCleared() {
+  ClearLogMemo();
+}
+
+void TForm1::ShowUploadText(const std::string& text) {
+  panelInfo_->setText(Q(text));
+}
+
+void TForm1::ShowUploadProgress(int percent) {
+  SetProgress(percent);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Actions and timers
+
+void TForm1::UpdateActions() {
+  QAction* logVisible = ActionByName(QStringLiteral("Action_Log_Visible"));
+  if (pageControl_->isTabVisible(kLogPage)) {
+    logVisible->setText(LangText("Cкрыть лог", "Hide Report"));  // a Latin capital C
+    SetImage(logVisible, 3);
+  } else {
+    logVisible->setText(LangText("Показать лог", "Show Report"));
+    SetImage(logVisible, 2);
+  }
+}
+
+void TForm1::Timer_ProcTimer() {
+  // A close put off by a running operation happens at the first beat after it has ended.
+  if (closeRequested_) OperationEnded();
+  if (heartbeat_) heartbeat_();
+  UpdateActions();
+}
+
+void TForm1::Timer_ConnectionTimer() {
+  if (connectionTick_) connectionTick_();
+}
+
+void TForm1::Action_ExitExecute() {
+  close();
+}
+
+void TForm1::Action_Log_VisibleExecute() {
+  pageControl_->setTabVisible(kLogPage, !pageControl_->isTabVisible(kLogPage));
+  UpdateActions();
+}
+
+void TForm1::Action_LOG_ClearExecute() {
+  if (log_)
+    log_->Clear();  // the memo follows the log
+  else
+    ClearLogMemo();
+  emit LogCleared();
+}
+
+void TForm1::Action_Help_AboutExecute() {
+  if (about_) about_->ShowAbout();
+}
+
+void TForm1::Action_Data_Source_InternetExecute() {
+  ActionByName(QStringLiteral("Action_Data_Source_Internet"))->setChecked(true);
+  ActionByName(QStringLiteral("Action_Data_Source_Local"))->setChecked(false);
+  SetImage(ActionByName(QStringLiteral("Action_Data_Source")), 6);
+}
+
+void TForm1::Action_Data_Source_LocalExecute() {
+  ActionByName(QStringLiteral("Action_Data_Source_Local"))->setChecked(true);
+  ActionByName(QStringLiteral("Action_Data_Source_Internet"))->setChecked(false);
+  SetImage(ActionByName(QStringLiteral("Action_Data_Source")), 8);
+}
+
+void TForm1::FormActivate() {
+  if (about_ && about_->AboutShown()) about_->Image_RUSClick();
+}
+
+void TForm1::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+  QMainWindow::changeEvent(event);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!timerProc_->isActive()) timerProc_->start();  // a window shown again beats again
+  // The least outer size is 768 x 272: take the frame off once the system has given it.
+  if (!minimumSet_) {
+    const QMargins frame(geometry().left() - frameGeometry().left(),
+                         geometry().top() - frameGeometry().top(),
+                         frameGeometry().right() - geometry().right(),
+                         frameGeometry().bottom() - geometry().bottom());
+    if (!frame.isNull()) {
+      setMinimumSize(768 - frame.left() - frame.right(), 272 - frame.top() - frame.bottom());
+      minimumSet_ = true;
+    }
+  }
+}
+
+void TForm1::OperationEnded() {
+  if (!closeRequested_) return;
+  if (busyProbe_ && busyProbe_()) return;
+  QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // A device exchange that is waiting runs below this event on the same thread: the window and
+  // everything the exchange uses must outlive it, so the close waits for it to end.
+  if (busyProbe_ && busyProbe_()) {
+    closeRequested_ = true;
+    event->ignore();
+    return;
+  }
+  closeRequested_ = false;
+  event->accept();
+  timerProc_->stop();
+  if (about_) about_->close();
+  HideBusy();
+  emit Closed();
+}
+
+}  // namespace dravion::ui

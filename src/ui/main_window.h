@@ -1,0 +1,211 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTabWidget>
+#include <QTimer>
+#include <functional>
+#include <map>
+
+#include "device/value_tables.h"
+#include "lifecycle/app_lifecycle.h"
+#include "log/report_upload.h"
+#include "log/session_log.h"
+#include "services/language.h"
+#include "services/option_store.h"
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QComboBox;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTextEdit;
+
+namespace dravion::ui {
+
+class HistoryChart;
+class TForm2;
+class TForm3;
+
+// The page control: a tab widget whose page changes by the user (mouse, wheel, keys) ask
+// `Changing` first and are refused when it answers false. Changes made by the program pass.
+class PageControl : public QTabWidget {
+  Q_OBJECT
+ public:
+  explicit PageControl(QWidget* parent = nullptr);
+  std::function<bool()> Changing;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// States of the link indicator.
+enum class Indicator { Ok, Err, Nok };
+
+// The main window: five pages, the status bar, the main menu with its actions, the log memo's
+// pop-up menu and the two timers. Device pages carry all their controls; their handlers are
+// filled in by the device subsystems.
+class TForm1 : public QMainWindow,
+               public LifecycleWindow,
+               public LogObserver,
+               public UploadStatusView {
+  Q_OBJECT
+ public:
+  TForm1(Language& language, OptionStore& options, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  void SetSecondaryWindows(TForm3* busy, TForm2* about);
+  TForm3* Busy() const { return busy_; }
+  TForm2* About() const { return about_; }
+
+  // Interface language.
+  QString LangText(const char* russian, const char* english) const;
+  void LoadLanguageOption();
+  void SaveLanguageOption();
+  void ApplyLanguage() override;
+  void SetCaptions();
+  void Action_LanguageExecute();
+  Language& CurrentLanguage() { return language_; }
+
+  // Threshold lists of the settings page for a unit (negative: the unit used last).
+  void FillBackgroundThresholds(int unit);
+  void FillDoseThresholds(int unit);
+
+  // Options: the active page.
+  void LoadPageOption();
+  void SavePageOption();
+
+  // The start-up and shut-down steps of the window.
+  void SetActivePage(int page) override;
+  int ActivePage() override;
+  void HideLogPage() override;
+
+  // The log memo mirrors the run's log; Clear Report empties the log.
+  void SetLog(SessionLog* log);
+  void OnLogLineAdded(const std::string& line) override;
+  void OnLogLastLineReplaced(const std::string& line) override;
+  void OnLogCleared() override;
+
+  // The report upload's texts and progress in the bottom panel.
+  void ShowUploadText(const std::string& text) override;
+  void ShowUploadProgress(int percent) override;
+
+  // The status bar.
+  void ShowStatus(const QString& text, int style);
+  void ShowIndicator(Indicator state, bool blink);
+  void ShowPort(int portNumber);  // negative: no open port
+  void ShowLink(uint32_t rgb, const QString& text);
+  void ShowPortPanel(const QString& text);
+  // The connection manager's other marks on the window.
+  void SetUpdateButtonEnabled(bool enabled);
+  void SetAutoChecked(bool checked);  // false: the manual action is the checked one
+  void SetManualCaption(const QString& caption);
+  void ClearDeviceInformation();
+  void SetProgress(int percent);
+
+  // History download state: the read button then reads Cancel and the page cannot be left.
+  void SetHistoryReading(bool reading);
+  bool HistoryReading() const { return historyReading_; }
+  bool PageControl1Changing();
+
+  // Busy animation (TForm3) over this window.
+  void ShowBusy(int interval);
+  void HideBusy();
+
+  // The 100 ms heartbeat and the connection tick call these when set.
+  void SetHeartbeat(std::function<void()> heartbeat) { heartbeat_ = std::move(heartbeat); }
+  void SetConnectionTick(std::function<void()> tick) { connectionTick_ = std::move(tick); }
+
+  // Closing. While `busy` answers true (a device exchange is waiting or an operation runs), a
+  // close is deferred: it happens when OperationEnded is called with nothing running any more.
+  void SetBusyProbe(std::function<bool()> busy) { busyProbe_ = std::move(busy); }
+  void OperationEnded();
+  bool CloseRequested() const { return closeRequested_; }
+
+  // The log memo; `AppendLogLine` / `ReplaceLastLogLine` keep it in step with the log.
+  QPlainTextEdit* LogMemo() const { return memoLog_; }
+  void AppendLogLine(const QString& line);
+  void ReplaceLastLogLine(const QString& line);
+  void ClearLogMemo();
+
+  HistoryChart* Chart() const { return chart_; }
+  QAction* ActionByName(const QString& name) const;
+
+  // Idle updates of the actions (captions and images that follow a state).
+  void UpdateActions();
+
+ signals:
+  void Closed();                   // the window accepted its close
+  void LogCleared();               // Action_LOG_Clear
+  void BarDoubleClicked(int bar);  // Series1DblClick: a bar of Series1 or Series2
+
+ public slots:
+  void Timer_ProcTimer();
+  void Timer_ConnectionTimer();
+  void Action_ExitExecute();
+  void Action_Log_VisibleExecute();
+  void Action_LOG_ClearExecute();
+  void Action_Help_AboutExecute();
+  void Action_Data_Source_InternetExecute();
+  void Action_Data_Source_LocalExecute();
+  void FormActivate();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  QAction* NewAction(const char* name, const QString& text, int image = -1);
+  void SetImage(QAction* action, int index);
+  void BuildActions();
+  void BuildMenu();
+  QWidget* BuildStatusBar();
+  QWidget* BuildMeasuringPage();
+  QWidget* BuildHistoryPage();
+  QWidget* BuildControlPage();
+  QWidget* BuildInfoPage();
+  QWidget* BuildLogPage();
+  void RebuildList(QComboBox* list, const QStringList& items);
+  template <typename T>
+  T* Named(T* widget, const char* name);
+
+  Language& language_;
+  OptionStore& options_;
+  SessionLog* log_ = nullptr;
+  ThresholdUnit thresholdUnit_;
+  TForm3* busy_ = nullptr;
+  TForm2* about_ = nullptr;
+
+  PageControl* pageControl_ = nullptr;
+  QWidget* tabLog_ = nullptr;
+  QPlainTextEdit* memoLog_ = nullptr;
+  QMenu* popupLog_ = nullptr;
+  HistoryChart* chart_ = nullptr;
+  QPushButton* hisRead_ = nullptr;
+  QLabel* panelCom_ = nullptr;
+  QLabel* panelConnection_ = nullptr;
+  QLabel* panelInfo_ = nullptr;
+  QProgressBar* progressInfo_ = nullptr;
+  QComboBox* fonLevel_ = nullptr;
+  QComboBox* doseLevel_ = nullptr;
+  QTimer* timerProc_ = nullptr;
+  QTimer* timerConnection_ = nullptr;
+  std::map<QString, QAction*> actions_;
+
+  bool historyReading_ = false;
+  bool closeRequested_ = false;
+  bool minimumSet_ = false;
+  std::function<void()> heartbeat_;
+  std::function<void()> connectionTick_;
+  std::function<bool()> busyProbe_;
+};
+
+}  // namespace dravion::ui

@@ -1,0 +1,161 @@
+#include "ui/secondary_windows.h"
+
+#include <QBitmap>
+#include <QEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegion>
+
+#include "lifecycle/app_lifecycle.h"
+#include "ui/artwork.h"
+#include "ui/captions.h"
+
+namespace dravion::ui {
+
+void CenterOnMain(QWidget* window, const QWidget* main) {
+  const QRect outer = main->frameGeometry();
+  const QRect own = window->frameGeometry();
+  window->move(outer.left() + outer.width() / 2 - own.width() / 2,
+               outer.top() + outer.height() / 2 - own.height() / 2);
+}
+
+TForm3::TForm3(QWidget* mainWindow)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowDoesNotAcceptFocus),
+      main_(mainWindow) {
+  setObjectName(QStringLiteral("Form3"));
+  setAttribute(Qt::WA_TranslucentBackground);
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setFixedSize(131, 115);
+  for (int i = 0; i < 4; ++i) {
+    frames_[i] = new QLabel(this);
+    frames_[i]->setObjectName(QStringLiteral("Image%1").arg(i + 1));
+    frames_[i]->setGeometry(8, 8, 81, 81);
+    frames_[i]->setPixmap(QPixmap::fromImage(BusyFrame(i)));
+    frames_[i]->hide();
+  }
+  timer1_ = new QTimer(this);
+  timer1_->setObjectName(QStringLiteral("Timer1"));
+  timer1_->setInterval(50);
+  connect(timer1_, &QTimer::timeout, this, &TForm3::Timer1Timer);
+  UpdateMask();
+}
+
+void TForm3::CenterOnMain() {
+  ui::CenterOnMain(this, main_);
+}
+
+void TForm3::ShowBusy(int interval) {
+  if (interval == 0) {
+    HideBusy();
+    return;
+  }
+  CenterOnMain();
+  show();
+  raise();
+  if (interval > 0 && interval <= 1000) timer1_->setInterval(interval);
+  timer1_->start();
+}
+
+void TForm3::HideBusy() {
+  timer1_->stop();
+  hide();
+}
+
+void TForm3::Timer1Timer() {
+  CenterOnMain();
+  frames_[frameIndex_]->hide();
+  frameIndex_ = frameIndex_ + 1 > 3 ? 0 : frameIndex_ + 1;
+  frames_[frameIndex_]->show();
+  UpdateMask();
+}
+
+// Without a compositor the transparent colour still works: the window's shape is the union of
+// the opaque pixels of the frames shown.
+void TForm3::UpdateMask() {
+  QRegion shape;
+  for (QLabel* frame : frames_) {
+    if (frame->isHidden()) continue;
+    const QBitmap opaque = frame->pixmap().mask();
+    shape += QRegion(opaque).translated(frame->pos());
+  }
+  if (shape.isEmpty()) shape = QRegion(0, 0, 1, 1);
+  setMask(shape);
+}
+
+TForm2::TForm2(QWidget* mainWindow, const Language& language)
+    : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint),
+      main_(mainWindow),
+      language_(language) {
+  setObjectName(QStringLiteral("Form2"));
+  setFixedSize(516 + 4, 363 + 4);  // a 2-pixel border around the 516 x 363 client area
+  setAutoFillBackground(true);
+  QPalette frame = palette();
+  frame.setColor(QPalette::Window, QColor(120, 120, 120));
+  setPalette(frame);
+  imageRus_ = new QLabel(this);
+  imageRus_->setObjectName(QStringLiteral("Image_RUS"));
+  imageEng_ = new QLabel(this);
+  imageEng_->setObjectName(QStringLiteral("Image_ENG"));
+  for (QLabel* image : {imageRus_, imageEng_}) {
+    image->setGeometry(2, 2, 516, 363);
+    image->setScaledContents(true);
+    image->hide();
+    image->installEventFilter(this);
+  }
+  imageRus_->setPixmap(AboutPicture(true));
+  imageEng_->setPixmap(AboutPicture(false));
+  labelVersion_ = new QLabel(QStringLiteral("Version 12.5."), this);
+  labelVersion_->setObjectName(QStringLiteral("Label_Version"));
+  labelVersion_->setGeometry(2, 2 + 363 - 41, 516, 41);
+  labelVersion_->setAlignment(Qt::AlignCenter);
+  labelVersion_->setAttribute(Qt::WA_TranslucentBackground);
+  QFont font(QStringLiteral("Courier"));
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFamilies({QStringLiteral("Courier"), QStringLiteral("Courier New"),
+                    QStringLiteral("DejaVu Sans Mono")});
+  font.setPixelSize(16);
+  font.setBold(true);
+  labelVersion_->setFont(font);
+  labelVersion_->installEventFilter(this);
+}
+
+void TForm2::ShowAbout() {
+  setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  labelVersion_->setText(QString::fromUtf8(language_.Text("Версия", "Version")) +
+                         QStringLiteral(" 2.5.") + QString::fromStdString(kAppVersion));
+  CenterOnMain(this, main_);
+  show();
+  raise();
+}
+
+void TForm2::showEvent(QShowEvent* event) {
+  aboutShown_ = true;
+  const bool russian = language_.Current() == Lang::Russian;
+  imageRus_->setVisible(russian);
+  imageEng_->setVisible(!russian);
+  labelVersion_->raise();
+  QWidget::showEvent(event);
+}
+
+void TForm2::Image_RUSClick() {
+  close();
+  aboutShown_ = false;
+}
+
+bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonPress &&
+      (watched == imageRus_ || watched == imageEng_ || watched == labelVersion_)) {
+    Image_RUSClick();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TForm2::mousePressEvent(QMouseEvent* event) {
+  // The border strip belongs to the box too.
+  Image_RUSClick();
+  event->accept();
+}
+
+}  // namespace dravion::ui

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QApplication>
+#include <QComboBox>
+#include <QTest>
+
+#include "support/fakes.h"
+#include "ui/main_window.h"
+#include "ui/secondary_windows.h"
+
+namespace dravion::test {
+
+// The one application object of the gui suite, on the offscreen platform.
+inline QApplication& GuiApp() {
+  static int argc = 1;
+  static char name[] = "gui_tests";
+  static char* argv[] = {name, nullptr};
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static QApplication* app = [] {
+    auto* created = new QApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    return created;
+  }();
+  return *app;
+}
+
+// A main window with its two secondary windows, on in-memory options.
+struct Window {
+  Window() : form((GuiApp(), language), options), busy(&form), about(&form, language) {
+    form.SetSecondaryWindows(&busy, &about);
+  }
+  template <typename T = QObject>
+  T* Get(const char* name) {
+    T* found = form.findChild<T*>(QString::fromLatin1(name));
+    if (!found) ADD_FAILURE() << "no " << name;
+    return found;
+  }
+  QComboBox* Combo(const char* name) { return Get<QComboBox>(name); }
+
+  Language language;
+  MemoryOptionStore options;
+  ui::TForm1 form;
+  ui::TForm3 busy;
+  ui::TForm2 about;
+};
+
+}  // namespace dravion::test

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <cstdio>
+
+#include "log/session_log.h"
+#include "ui/gui_support.h"
+
+namespace dravion::test {
+namespace {
+
+// The log with its memo stays cheap at its full size: 20,000 lines, then a progress line
+// rewritten 10,000 times in place, with the log page on screen.
+TEST(LogMemo, TwentyThousandLinesThenTenThousandRewritesStayCheap) {
+  Window w;
+  SessionLog log;
+  w.form.SetLog(&log);
+  w.form.show();
+  w.form.ActionByName("Action_Log_Visible")->trigger();
+  w.Get<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  QApplication::processEvents();
+
+  QElapsedTimer timer;
+  timer.start();
+  for (int i = 0; i < 20000; ++i) {
+    log.LogLine("Read PAR[" + std::to_string(i) + "] : 0x0002(2)");
+    if (i % 100 == 0) QApplication::processEvents();  // the window keeps painting meanwhile
+  }
+  QApplication::processEvents();
+  const qint64 appendMs = timer.restart();
+  for (int i = 0; i <= 10000; ++i) {
+    log.ReplaceLastLine("Writing flash: " + std::to_string(i / 100) + " %");
+    if (i % 100 == 0) QApplication::processEvents();
+  }
+  QApplication::processEvents();
+  const qint64 rewriteMs = timer.elapsed();
+  std::printf(
+      "log with memo: 20000 lines in %lld ms (%.1f us/line), 10000 rewrites in %lld ms "
+      "(%.1f us/rewrite)\n",
+      static_cast<long long>(appendMs), appendMs * 1000.0 / 20000,
+      static_cast<long long>(rewriteMs), rewriteMs * 1000.0 / 10000);
+
+  QPlainTextEdit* memo = w.form.LogMemo();
+  // The full mark came at 10,000 lines.
+  EXPECT_EQ(memo->document()->blockCount(), 20001);
+  EXPECT_EQ(memo->document()->findBlockByNumber(10000).text(), "!!!! LOG FULL !!!");
+  EXPECT_EQ(memo->document()->lastBlock().text(), "Writing flash: 100 %");
+  EXPECT_LT(appendMs, 10000);
+  EXPECT_LT(rewriteMs, 10000);
+}
+
+TEST(LogMemo, MirrorsTheLogAndClearReportEmptiesBoth) {
+  Window w;
+  SessionLog log;
+  log.LogLine("before");
+  w.form.SetLog(&log);
+  log.LogLine("one");
+  log.ReplaceLastLine("two");
+  EXPECT_EQ(w.form.LogMemo()->toPlainText(), "before\ntwo");
+  int cleared = 0;
+  QObject::connect(&w.form, &ui::TForm1::LogCleared, [&] { ++cleared; });
+  w.form.Action_LOG_ClearExecute();
+  EXPECT_TRUE(w.form.LogMemo()->toPlainText().isEmpty());
+  EXPECT_EQ(log.LineCount(), 0u);
+  log.LogLine("one");  // the last line logged before the clearing is still dropped
+  log.LogLine("three");
+  EXPECT_EQ(w.form.LogMemo()->toPlainText(), "three");
+  EXPECT_EQ(cleared, 1);
+  EXPECT_TRUE(w.form.LogMemo()->isReadOnly());
+}
+
+}  // namespace
+}  // namespace dravion::test

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+#include <ctime>
+#include <thread>
+
+#include "ui/gui_support.h"
+#include "ui/qt_services.h"
+
+namespace dravion::test {
+namespace {
+
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+TEST(QtEventPump, SleepsUntilTheDeadlineWithoutSpinning) {
+  GuiApp();
+  ui::QtClock clock;
+  ui::QtEventPump pump(clock);
+  const uint32_t start = clock.TickMs();
+  const double cpu = CpuSeconds();
+  Delay(pump, clock, 300);
+  const uint32_t took = TicksSince(start, clock.TickMs());
+  EXPECT_GE(took, 300u);
+  EXPECT_LT(took, 400u);
+  EXPECT_LT(CpuSeconds() - cpu, 0.05);  // asleep, not spinning
+  EXPECT_EQ(pump.Depth(), 0);
+}
+
+TEST(QtEventPump, WakeFromAnotherThreadEndsTheWaitAtOnce) {
+  GuiApp();
+  ui::QtClock clock;
+  ui::QtEventPump pump(clock);
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pump.Wake();
+  });
+  const uint32_t start = clock.TickMs();
+  pump.ProcessEvents(start + 2000);
+  const uint32_t took = TicksSince(start, clock.TickMs());
+  reader.join();
+  EXPECT_GE(took, 40u);
+  EXPECT_LT(took, 500u);
+  // A wake that came before the wait is not lost.
+  pump.Wake();
+  const uint32_t again = clock.TickMs();
+  pump.ProcessEvents(again + 2000);
+  EXPECT_LT(TicksSince(again, clock.TickMs()), 100u);
+}
+
+TEST(QtEventPump, EventsRunDuringAWaitAndNestedWaitsReportTheirDepth) {
+  GuiApp();
+  ui::QtClock clock;
+  ui::QtEventPump pump(clock);
+  int idle = 0;
+  pump.SetIdleCallback([&] { ++idle; });
+  int depthInside = -1;
+  QTimer::singleShot(20, [&] {
+    depthInside = pump.Depth();
+    pump.ProcessEvents(clock.TickMs() + 10);  // a handler that waits itself
+  });
+  Delay(pump, clock, 100);
+  EXPECT_EQ(depthInside, 1);
+  EXPECT_GE(idle, 1);
+  EXPECT_EQ(pump.Depth(), 0);
+}
+
+TEST(QtDialogs, LineBreaksOfTheMessagesBecomeNewLines) {
+  EXPECT_EQ(
+      ui::NormaliseLineBreaks("Read Settings\n\rError Settings Access\n\rDevice not connected"),
+      "Read Settings\nError Settings Access\nDevice not connected");
+  EXPECT_EQ(ui::NormaliseLineBreaks("File\r\nname\r\nalready exists"),
+            "File\nname\nalready exists");
+  EXPECT_EQ(ui::NormaliseLineBreaks("Accumulated Dose\nReseted"), "Accumulated Dose\nReseted");
+  EXPECT_EQ(ui::NormaliseLineBreaks("a\rb"), "a\nb");
+}
+
+TEST(QtOptionStore, KeepsIntegersAndReadsJunkAsMissing) {
+  GuiApp();
+  QTemporaryDir folder;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+  {
+    ui::QtOptionStore store;
+    EXPECT_FALSE(store.ReadInt("PAGENUM").has_value());
+    EXPECT_TRUE(store.WriteInt("PAGENUM", 3));
+    EXPECT_TRUE(store.WriteInt("LANGUAGE", 2));
+    EXPECT_TRUE(store.Location().startsWith(folder.path()));
+  }
+  {
+    ui::QtOptionStore store;
+    EXPECT_EQ(store.ReadInt("PAGENUM"), 3);
+    EXPECT_EQ(store.ReadInt("LANGUAGE"), 2);
+  }
+  QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "TARVO", "TQV8");
+  raw.setValue("MANAGER/OPTIONS/PAGENUM", "not a number");
+  raw.sync();
+  ui::QtOptionStore store;
+  EXPECT_FALSE(store.ReadInt("PAGENUM").has_value());
+}
+
+TEST(SignalCloser, TerminationClosesTheWindowTheNormalWay) {
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+    Window w;
+    bool closed = false;
+    QObject::connect(&w.form, &ui::TForm1::Closed, [&] { closed = true; });
+    ui::SignalCloser closer(&w.form);
+    w.form.show();
+    std::raise(number);
+    QElapsedTimer waited;
+    waited.start();
+    while (!closed && waited.elapsed() < 2000)
+      QTest::qWait(10);
+    EXPECT_TRUE(closed) << number;
+    EXPECT_EQ(closer.LastSignal(), number);
+  }
+}
+
+}  // namespace
+}  // namespace dravion::test

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+
+#include "ui/gui_support.h"
+
+namespace dravion::test {
+namespace {
+
+int ShownFrame(ui::TForm3& busy) {
+  int shown = -1;
+  for (int i = 0; i < 4; ++i)
+    if (!busy.Frame(i)->isHidden()) {
+      EXPECT_EQ(shown, -1) << "two frames shown";
+      shown = i;
+    }
+  return shown;
+}
+
+TEST(BusyAnimation, FramesRunOneTwoThreeZero) {
+  Window w;
+  EXPECT_EQ(w.busy.size(), QSize(131, 115));
+  EXPECT_EQ(ShownFrame(w.busy), -1);
+  EXPECT_EQ(w.busy.Timer1()->interval(), 50);
+  EXPECT_FALSE(w.busy.Timer1()->isActive());
+  std::vector<int> frames;
+  for (int step = 0; step < 6; ++step) {
+    w.busy.Timer1Timer();
+    frames.push_back(ShownFrame(w.busy));
+    EXPECT_EQ(w.busy.FrameIndex(), frames.back());
+  }
+  EXPECT_EQ(frames, (std::vector<int>{1, 2, 3, 0, 1, 2}));
+  // Hidden and shown again: the same frame comes back first.
+  w.busy.ShowBusy(100);
+  w.busy.HideBusy();
+  EXPECT_FALSE(w.busy.isVisible());
+  EXPECT_FALSE(w.busy.Timer1()->isActive());
+  w.busy.ShowBusy(100);
+  EXPECT_EQ(ShownFrame(w.busy), 2);
+}
+
+TEST(BusyAnimation, IntervalRulesAndZeroHides) {
+  Window w;
+  w.form.show();
+  w.form.ShowBusy(5000);
+  EXPECT_TRUE(w.busy.isVisible());
+  EXPECT_TRUE(w.busy.Timer1()->isActive());
+  EXPECT_EQ(w.busy.Timer1()->interval(), 50);
+  w.form.ShowBusy(100);
+  EXPECT_EQ(w.busy.Timer1()->interval(), 100);
+  w.form.ShowBusy(-1);
+  EXPECT_EQ(w.busy.Timer1()->interval(), 100);
+  w.form.ShowBusy(1000);
+  EXPECT_EQ(w.busy.Timer1()->interval(), 1000);
+  w.form.ShowBusy(0);
+  EXPECT_FALSE(w.busy.isVisible());
+  EXPECT_FALSE(w.busy.Timer1()->isActive());
+}
+
+TEST(BusyAnimation, FollowsTheMainWindowAtTheNextStep) {
+  Window w;
+  w.form.move(100, 50);
+  w.form.show();
+  w.form.ShowBusy(50);
+  auto centred = [&] {
+    const QRect main = w.form.frameGeometry();
+    return QPoint(main.left() + main.width() / 2 - 131 / 2,
+                  main.top() + main.height() / 2 - 115 / 2);
+  };
+  EXPECT_EQ(w.busy.pos(), centred());
+  w.form.move(300, 200);
+  w.form.resize(900, 501);
+  QApplication::processEvents();
+  EXPECT_NE(w.busy.pos(), centred());
+  w.busy.Timer1Timer();
+  EXPECT_EQ(w.busy.pos(), centred());
+  // The timer itself drives the steps.
+  const int before = w.busy.FrameIndex();
+  QTest::qWait(120);
+  EXPECT_NE(w.busy.FrameIndex(), before);
+}
+
+TEST(AboutBox, TextAndPictureFollowTheLanguageAtEachShowing) {
+  Window w;
+  w.form.LoadLanguageOption();
+  w.form.show();
+  auto* label = w.about.findChild<QLabel*>("Label_Version");
+  auto* rus = w.about.findChild<QLabel*>("Image_RUS");
+  auto* eng = w.about.findChild<QLabel*>("Image_ENG");
+  ASSERT_TRUE(label && rus && eng);
+  EXPECT_FALSE(w.about.isVisible());
+  EXPECT_FALSE(w.about.AboutShown());
+
+  w.form.ActionByName("Action_Help_About")->trigger();
+  EXPECT_TRUE(w.about.isVisible());
+  EXPECT_TRUE(w.about.AboutShown());
+  EXPECT_EQ(label->text(), QString::fromUtf8("Версия 2.5.1.9"));
+  EXPECT_TRUE(rus->isVisible());
+  EXPECT_FALSE(eng->isVisible());
+  EXPECT_TRUE(w.about.windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_TRUE(w.about.windowFlags() & Qt::FramelessWindowHint);
+
+  QTest::mouseClick(rus, Qt::LeftButton);  // a click closes it
+  EXPECT_FALSE(w.about.isVisible());
+  EXPECT_FALSE(w.about.AboutShown());
+
+  w.form.Action_LanguageExecute();
+  w.form.Action_Help_AboutExecute();
+  EXPECT_EQ(label->text(), "Version 2.5.1.9");
+  EXPECT_TRUE(eng->isVisible());
+  EXPECT_FALSE(rus->isVisible());
+  // Activating the main window dismisses it.
+  w.form.FormActivate();
+  EXPECT_FALSE(w.about.isVisible());
+  EXPECT_FALSE(w.about.AboutShown());
+}
+
+}  // namespace
+}  // namespace dravion::test

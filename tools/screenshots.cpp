@@ -1,0 +1,113 @@
+// Renders the main window's pages in both languages, at its first size and at its least size,
+// plus the about box and the busy animation, to PNG files in the folder given as argument.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTimer>
+
+#include "services/language.h"
+#include "ui/history_chart.h"
+#include "ui/main_window.h"
+#include "ui/qt_services.h"
+#include "ui/secondary_windows.h"
+
+namespace {
+
+class NoOptions : public dravion::OptionStore {
+ public:
+  std::optional<int64_t> ReadInt(const std::string&) override { return std::nullopt; }
+  bool WriteInt(const std::string&, int64_t) override { return true; }
+  std::optional<std::string> ReadText(const std::string&) override { return std::nullopt; }
+};
+
+void Settle() {
+  for (int i = 0; i < 5; ++i)
+    QApplication::processEvents();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+  QDir().mkpath(folder);
+  NoOptions options;
+  dravion::Language language;
+  dravion::ui::TForm1 form(language, options);
+  dravion::ui::TForm3 busy(&form);
+  dravion::ui::TForm2 about(&form, language);
+  form.SetSecondaryWindows(&busy, &about);
+  form.LoadLanguageOption();
+  form.show();
+
+  // Something to look at: a device line, the indicator, a chart and settings.
+  form.ShowStatus(QStringLiteral("Dravion ZAV-740.41.0 S/N: 214-36587"), 1);
+  form.ShowIndicator(dravion::ui::Indicator::Ok, true);
+  form.ShowPort(7);
+  auto* chart = form.Chart();
+  chart->TitleAdd(QStringLiteral("Hostory for Hour : 07.12.2026-10"));
+  chart->TitleAdd(QStringLiteral("uR/h  K = 1,27"));
+  for (int i = 0; i < 60; ++i) {
+    const bool covered = i % 17 != 5;
+    chart->Add(1, covered ? 12 + (i * 7) % 9 : 1, QString::number(i),
+               covered ? QColor(255, 255, 0) : QColor(255, 0, 255));
+    chart->Add(2, covered ? 10 + (i * 5) % 6 : 1, QString::number(i),
+               covered ? QColor(0, 255, 0) : QColor(255, 0, 255));
+    chart->Add(3, 1, QString::number(i), covered ? QColor(0, 255, 0) : QColor(255, 0, 255));
+  }
+  form.findChild<QComboBox*>(QStringLiteral("ComboBox_Setup_Units"))->setCurrentIndex(0);
+  form.FillBackgroundThresholds(0);
+  form.FillDoseThresholds(0);
+  for (const char* name :
+       {"ComboBox_Setup_Language", "ComboBox_Setup_Fon_Level", "ComboBox_Setup_Dose_Level",
+        "ComboBox_Setup_Screen_Bright", "ComboBox_Setup_Screen_TOff", "ComboBox_Setup_Power_TOff",
+        "ComboBox_Setup_History_M", "ComboBox_Setup_Alarm_H", "ComboBox_Setup_Alarm_M"})
+    form.findChild<QComboBox*>(QString::fromLatin1(name))->setCurrentIndex(1);
+  form.ActionByName(QStringLiteral("Action_Log_Visible"))->trigger();
+  for (int i = 0; i < 40; ++i)
+    form.AppendLogLine(
+        QStringLiteral("Read PAR[0x%1(%2)] : 0x0002(2)").arg(i, 4, 16, QLatin1Char('0')).arg(i));
+
+  form.findChild<QTextEdit*>(QStringLiteral("Memo_Info"))
+      ->setPlainText(QStringLiteral("Connected Device Information\nDevice: Dravion ZAV-740.41.0\n"
+                                    "S/N: 214-36587\n------------------------------\n"
+                                    "SW BOOT: 1.3\nSW MAIN: 1.20.12.5\n"
+                                    "------------------------------\n"
+                                    "Upgrade to Version 1.20.12.6\nis avaliable"));
+  auto* pages = form.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+  const QSize first = form.size();
+  for (const char* lang : {"ru", "en"}) {
+    for (const QSize& size : {first, form.minimumSize()}) {
+      form.resize(size);
+      for (int page = 0; page < pages->count(); ++page) {
+        pages->setCurrentIndex(page);
+        Settle();
+        form.grab().save(QStringLiteral("%1/%2-page%3-%4x%5.png")
+                             .arg(folder, QLatin1String(lang))
+                             .arg(page)
+                             .arg(size.width())
+                             .arg(size.height()));
+      }
+    }
+    form.resize(first);
+    Settle();
+    form.Action_Help_AboutExecute();
+    Settle();
+    about.grab().save(QStringLiteral("%1/%2-about.png").arg(folder, QLatin1String(lang)));
+    about.Image_RUSClick();
+    form.Action_LanguageExecute();
+  }
+  form.ShowBusy(50);
+  QPixmap strip(4 * 131, 115);
+  strip.fill(QColor(200, 210, 220));
+  for (int i = 0; i < 4; ++i) {
+    busy.Timer1Timer();
+    busy.render(&strip, QPoint(131 * i, 0));
+  }
+  strip.save(folder + QStringLiteral("/busy-frames.png"));
+  return 0;
+}
