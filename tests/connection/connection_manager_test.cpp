@@ -99,7 +99,8 @@ struct Harness {
   }
   void Run(uint32_t ms) { Delay(pump, clock, static_cast<int>(ms)); }
   bool RunUntil(const std::function<bool()>& done, uint32_t maxMs = 20000) {
-    for (uint32_t t = 0; t < maxMs && !done(); t += 50)
+    const uint32_t start = clock.tick;
+    while (!done() && clock.tick - start < maxMs)
       Run(50);
     return done();
   }
