@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -315,6 +316,14 @@ TEST(ConnectionLink, DevicePluggedAfterStartIsIdentifiedAboutASecondLater) {
   EXPECT_EQ(h.view.portPanel, "COM 9");
   EXPECT_EQ(h.record.Valid, 1);
   EXPECT_EQ(h.log.Count("PORT LIST: 9"), 1);
+  // The identification's lines between the two banners.
+  const auto& lines = h.log.lines;
+  const auto first = std::find(lines.begin(), lines.end(), std::string(42, '#'));
+  ASSERT_LT(first + 1, lines.end());
+  EXPECT_EQ(first[1], "# Read Device Information:");
+  const auto last = std::find(first + 1, lines.end(), std::string(42, '#'));
+  ASSERT_NE(last, lines.end());
+  EXPECT_EQ(last[-1], "# TQV8  : 12.6");
   EXPECT_EQ(h.log.Count(std::string(42, '#')), 2);
   EXPECT_EQ(h.log.Count("# S/N   : 214-36587"), 1);
   EXPECT_TRUE(h.dialogs.boxes.empty());
