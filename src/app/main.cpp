@@ -7,8 +7,10 @@
 
 #include "lifecycle/app_lifecycle.h"
 #include "log/ftp_transfer.h"
+#include "log/remote_folder.h"
 #include "log/report_upload.h"
 #include "log/session_log.h"
+#include "ui/device_session.h"
 #include "ui/main_window.h"
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
@@ -38,8 +40,11 @@ int Run(int argc, char** argv) {
   form1.SetLog(&log);
   ui::QtDialogs dialogs(language, &form1);
 
+  ui::DeviceSession device(form1, pump, clock, dialogs, log, language);
+
   AppLifecycle lifecycle(options, language, dialogs, log, clock, &form1);
   if (!lifecycle.FormCreate()) return 0;  // refused: the window is never shown
+  device.Start();
 
   // A close waits while an exchange waits in the pump or a box is open.
   form1.SetBusyProbe([&] { return pump.Depth() > 0 || dialogs.OpenCount() > 0; });
@@ -55,7 +60,7 @@ int Run(int argc, char** argv) {
   transfer = MakeReportTransfer(&options);
 #endif
   ReportUploader uploader(log, pump, clock, transfer.get(), &form1);
-  lifecycle.FormDestroy(uploader, ReportIdentity{});
+  lifecycle.FormDestroy(uploader, ReportIdentityOf(device.deviceInfo));
   return result;
 }
 

@@ -312,13 +312,9 @@ void TForm1::BuildMenu() {
 
   // Two blank items keep the space before the language switch, which sits at the right end.
   for (int blanks : {24, 20}) {
-    auto* spacer = new QWidgetAction(bar);
+    QAction* spacer = bar->addAction(QString(blanks, QLatin1Char(' ')));
     spacer->setObjectName(QStringLiteral("N_Spacer%1").arg(blanks));
-    spacer->setText(QString(blanks, QLatin1Char(' ')));
-    auto* blank = new QWidget(bar);
-    blank->setFixedWidth(bar->fontMetrics().horizontalAdvance(spacer->text()));
-    spacer->setDefaultWidget(blank);
-    bar->addAction(spacer);
+    spacer->setEnabled(false);  // nothing to click, nothing drawn on hover
   }
   auto* languageButton = new QToolButton(bar);
   languageButton->setObjectName(QStringLiteral("ToolButton_Language"));

@@ -1,0 +1,40 @@
+#include "ui/device_session.h"
+
+#include <QAction>
+
+#include "log/log_sink.h"
+#include "ui/main_window.h"
+
+namespace dravion::ui {
+
+DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialogs& dialogs,
+                             LogSink& log, const Language& language)
+    : stack(pump, clock, dialogs),
+      form_(form),
+      view_(form),
+      connection(stack, commands, deviceInfo, view_, dialogs, clock, log, language) {
+  stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+}
+
+DeviceSession::~DeviceSession() {
+  form_.SetHeartbeat(nullptr);
+  form_.SetConnectionTick(nullptr);
+}
+
+void DeviceSession::Start() {
+  ConnectionManager& manager = connection.manager;
+  manager.ShowInitialState();
+  form_.SetHeartbeat([&manager] {
+    manager.Action_Connection_ManualUpdate();  // the manual action's idle update
+    manager.Timer_ProcTimer();
+  });
+  form_.SetConnectionTick([&manager] { manager.Timer_ConnectionTimer(); });
+  QObject::connect(form_.ActionByName(QStringLiteral("Action_Connection_Auto")),
+                   &QAction::triggered, &form_,
+                   [&manager] { manager.Action_Connection_AutoExecute(); });
+  QObject::connect(form_.ActionByName(QStringLiteral("Action_Connection_Manual_Number")),
+                   &QAction::triggered, &form_,
+                   [&manager] { manager.Action_Connection_Manual_NumberExecute(); });
+}
+
+}  // namespace dravion::ui

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "connection/connection_core.h"
+#include "protocol/commands.h"
+#include "protocol/identification.h"
+#include "protocol/link_stack.h"
+#include "ui/window_connection_view.h"
+
+namespace dravion {
+class Clock;
+class Dialogs;
+class EventPump;
+class Language;
+class LogSink;
+}  // namespace dravion
+
+namespace dravion::ui {
+
+class TForm1;
+
+// What the main window owns for the device: the serial port with its encoder and three
+// channels, the command set, the identity record of the connected device, and the connection
+// manager driven by the window's heartbeat and showing itself in the status bar and the
+// Connection menu.
+class DeviceSession {
+ public:
+  DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialogs& dialogs, LogSink& log,
+                const Language& language);
+  ~DeviceSession();
+  DeviceSession(const DeviceSession&) = delete;
+  DeviceSession& operator=(const DeviceSession&) = delete;
+
+  // Starts the heartbeat's work and the menu actions; called once the window may be shown.
+  void Start();
+
+  ConnectionManager& Manager() { return connection.manager; }
+
+  LinkStack stack;
+  DeviceCommands commands{stack};
+  TV8DeviceInfo deviceInfo;
+
+ private:
+  TForm1& form_;
+  WindowConnectionView view_;
+
+ public:
+  ConnectionCore connection;
+};
+
+}  // namespace dravion::ui

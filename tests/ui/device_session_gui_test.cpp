@@ -1,0 +1,91 @@
+#include "ui/device_session.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+
+#include "log/session_log.h"
+#include "sim/device.h"
+#include "support/pty.h"
+#include "ui/gui_support.h"
+#include "ui/qt_services.h"
+
+namespace dravion::test {
+namespace {
+
+// The window's status bar and menu driven by the real connection manager, with the emulated
+// device plugged in on a pty while the window runs.
+struct Session {
+  Session() : pump(clock), device(window.form, pump, clock, dialogs, log, window.language) {
+    window.form.SetLog(&log);
+    device.Start();
+  }
+  QString Text(const char* name) { return window.Get<QLabel>(name)->text(); }
+  bool WaitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < ms)
+      QTest::qWait(20);
+    return done();
+  }
+
+  TempPortFolder folder;
+  Window window;
+  ui::QtClock clock;
+  ui::QtEventPump pump;
+  ScriptedDialogs dialogs;
+  SessionLog log;
+  ui::DeviceSession device;
+};
+
+TEST(DeviceSessionGui, PluggedDeviceIsFoundIdentifiedAndShown) {
+  Session s;
+  // Ports present at the first scan are never candidates: plug in after it.
+  ASSERT_TRUE(s.WaitFor([&] { return s.device.connection.ports.FirstRefresh == 0; }, 4000));
+  sim::DeviceConfig config;
+  config.portFolder = s.folder.path();
+  sim::Device emulator(config);
+  ASSERT_TRUE(emulator.Plug());
+
+  ASSERT_TRUE(
+      s.WaitFor([&] { return s.Text("Panel_Bottom_Info_Text").startsWith("Dravion"); }, 6000))
+      << s.Text("Panel_Bottom_Info_Text").toStdString();
+  EXPECT_EQ(s.Text("Panel_Bottom_Info_Text"),
+            QStringLiteral("Dravion ZAV-740.41.3 S/N: 214-36587"));
+  EXPECT_EQ(s.window.Get<QLabel>("Panel_Bottom_Info_Text")->property("statusStyle").toInt(), 1);
+  EXPECT_EQ(s.Text("Panel_COM"), QStringLiteral("COM 7"));
+  EXPECT_TRUE(s.Text("Panel_Connection").contains(QStringLiteral("OK")));
+  EXPECT_TRUE(s.window.Get<QPushButton>("BitBtn_ReNewDeviceInfo")->isEnabled());
+  EXPECT_TRUE(s.device.deviceInfo.Valid);
+
+  emulator.Unplug();
+  ASSERT_TRUE(s.WaitFor(
+      [&] { return s.Text("Panel_Bottom_Info_Text") == QString::fromUtf8("Ожидание соединения"); },
+      8000));
+  EXPECT_FALSE(s.window.Get<QPushButton>("BitBtn_ReNewDeviceInfo")->isEnabled());
+  EXPECT_FALSE(s.device.deviceInfo.Valid);
+  EXPECT_EQ(s.Text("Panel_COM"), QStringLiteral("----"));
+}
+
+TEST(DeviceSessionGui, ManualPortNumberFromTheMenu) {
+  Session s;
+  s.dialogs.textAnswers = {"251", "12"};
+  QAction* number = s.window.form.ActionByName(QStringLiteral("Action_Connection_Manual_Number"));
+  number->trigger();
+  ASSERT_EQ(s.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(s.dialogs.boxes[0].text, "Ошибка формата номера COM порта");
+  EXPECT_TRUE(s.window.form.ActionByName(QStringLiteral("Action_Connection_Auto"))->isChecked());
+  number->trigger();
+  QAction* manual = s.window.form.ActionByName(QStringLiteral("Action_Connection_Manual"));
+  EXPECT_TRUE(manual->isChecked());
+  EXPECT_EQ(manual->text(), QString::fromUtf8("Вручную COM12"));
+  EXPECT_EQ(s.device.Manager().ConnectionMode, kManualPort);
+  s.window.form.ActionByName(QStringLiteral("Action_Connection_Auto"))->trigger();
+  EXPECT_EQ(s.device.Manager().ConnectionMode, kAutoWatch);
+}
+
+}  // namespace
+}  // namespace dravion::test
