@@ -137,17 +137,7 @@ void ConnectionManager::ManualPortTick() {
     return;
   }
   if (Connected) {
-    const int r = LinkTest();
-    if (r < 0) {
-      ShowLink(LinkState::NOK);
-      DropLink();
-    } else if (r == 0) {
-      ClosePort();
-      DropLink();
-      ShowLink(LinkState::ERR);
-    } else {
-      ShowLink(LinkState::OK);
-    }
+    if (TakeLinkResult(LinkTest())) ShowLink(LinkState::OK);
     return;
   }
   ConnectedPort = -1;
@@ -161,19 +151,26 @@ void ConnectionManager::ManualPortTick() {
     ShowLink(LinkState::NOK);
     return;
   }
-  const int r = LinkTest();
-  if (r < 0) {
-    ShowLink(LinkState::NOK);
-    DropLink();
-  } else if (r == 0) {
-    ClosePort();
-    DropLink();
-    ShowLink(LinkState::ERR);
-  } else {
+  if (TakeLinkResult(LinkTest())) {
     ShowLink(LinkState::OK);
     ConnectedPort = CurrentPort = ports_.Selected = tried;
     Connected = true;
   }
+}
+
+bool ConnectionManager::TakeLinkResult(int result) {
+  if (result > 0) return true;
+  if (result < 0) {
+    // No usable port: the link is gone, the port stays as it is.
+    DropLink();
+    ShowLink(LinkState::NOK);
+  } else {
+    // No answer: let go of the port.
+    ClosePort();
+    DropLink();
+    ShowLink(LinkState::ERR);
+  }
+  return false;
 }
 
 void ConnectionManager::AutoWatchTick() {
@@ -182,18 +179,9 @@ void ConnectionManager::AutoWatchTick() {
     SwitchMode(kAutoWatch, kAutoScan);
     return;
   }
-  const int r = LinkTest();
-  if (r >= 1) {
+  if (TakeLinkResult(LinkTest())) {
     ShowLink(LinkState::OK);
     return;
-  }
-  if (r < 0) {
-    DropLink();
-    ShowLink(LinkState::NOK);
-  } else {
-    ClosePort();
-    DropLink();
-    ShowLink(LinkState::ERR);
   }
   SwitchMode(kAutoWatch, kAutoScan);
 }
@@ -215,21 +203,12 @@ void ConnectionManager::AutoScanTick() {
   ClosePort();
   port_.SetPortNumber(tried);
   if (port_.Open(kConnectionBaud)) {
-    const int r = LinkTest();
-    if (r >= 1) {
+    if (TakeLinkResult(LinkTest())) {
       Connected = true;
       ConnectedPort = CurrentPort = ports_.Selected = tried;
       ShowLink(LinkState::OK);
       SwitchMode(kAutoScan, kAutoWatch);
       return;
-    }
-    if (r < 0) {
-      DropLink();
-      ShowLink(LinkState::NOK);
-    } else {
-      ClosePort();
-      DropLink();
-      ShowLink(LinkState::ERR);
     }
   } else {
     ShowLink(LinkState::NOK);

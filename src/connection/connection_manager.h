@@ -93,6 +93,9 @@ class ConnectionManager {
   void DropLink();
   void ClosePort();
   void ShowLink(LinkState state);
+  // Handles a failed link test (NOK when no port, ERR and the port closed when no answer);
+  // true when the device answered, which the caller then shows.
+  bool TakeLinkResult(int result);
   void SetUpdateEnabled(bool enabled);
   // Moves to `to` unless a menu action changed the mode while the tick was waiting for the device.
   void SwitchMode(int from, int to);
