@@ -1,5 +1,7 @@
 #include "device_model.h"
 
+#include "protocol/device_records.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -31,20 +33,6 @@ void Put16(std::vector<uint8_t>& out, uint32_t v) {
 void Put32(std::vector<uint8_t>& out, uint32_t v) {
   Put16(out, v & 0xFFFF);
   Put16(out, v >> 16);
-}
-void Set16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Set32(uint8_t* p, uint32_t v) {
-  Set16(p, v & 0xFFFF);
-  Set16(p + 2, v >> 16);
-}
-uint32_t Get16(const uint8_t* p) {
-  return p[0] | p[1] << 8;
-}
-uint32_t Get32(const uint8_t* p) {
-  return Get16(p) | Get16(p + 2) << 16;
 }
 
 struct ParameterRule {
@@ -154,17 +142,17 @@ void DeviceModel::BuildBootArea() {
 
   uint8_t* info = boot.data() + (map::kInfoAddress - map::kProgramFlashBase);
   std::fill(info, info + 48, 0xFF);
-  Set16(info + 0, config_.chipCode);
-  Set16(info + 2, map::kProgramFlashSize / 1024);
-  Set16(info + 4, map::kRamSize / 1024);
-  Set16(info + 6, map::kProgramPage);
-  Set16(info + 8, 32);
-  Set32(info + 10, map::kInf1Address);
-  Set32(info + 14, map::kProgramAddress);
-  Set32(info + 18, map::kProgramImageSize);
-  Set32(info + 22, map::kUidAddress);
-  Set32(info + 26, map::kExternalFlashSize);
-  Set32(info + 30, map::kHistoryBase);
+  StoreU16(info + 0, config_.chipCode);
+  StoreU16(info + 2, map::kProgramFlashSize / 1024);
+  StoreU16(info + 4, map::kRamSize / 1024);
+  StoreU16(info + 6, map::kProgramPage);
+  StoreU16(info + 8, 32);
+  StoreU32(info + 10, map::kInf1Address);
+  StoreU32(info + 14, map::kProgramAddress);
+  StoreU32(info + 18, map::kProgramImageSize);
+  StoreU32(info + 22, map::kUidAddress);
+  StoreU32(info + 26, map::kExternalFlashSize);
+  StoreU32(info + 30, map::kHistoryBase);
 
   uint8_t* inf1 = boot.data() + (map::kInf1Address - map::kProgramFlashBase);
   std::copy(config_.inf1.begin(), config_.inf1.end(), inf1);
@@ -177,11 +165,11 @@ void DeviceModel::BuildBootArea() {
     return;
   }
   std::vector<uint8_t> image(map::kProgramImageSize, 0xFF);
-  Set32(image.data(), map::kStackPointer);
-  Set32(image.data() + 4,
-        config_.hardwareRevision == 42 ? map::kResetAddressRev42 : map::kResetAddressRev41);
+  StoreU32(image.data(), map::kStackPointer);
+  StoreU32(image.data() + 4,
+           config_.hardwareRevision == 42 ? map::kResetAddressRev42 : map::kResetAddressRev41);
   for (uint32_t i = 8; i < 0xC0; i += 4)
-    Set32(image.data() + i, 0x0800B5C1 + i * 2);
+    StoreU32(image.data() + i, 0x0800B5C1 + i * 2);
   for (uint32_t i = 0xC0; i < 0xB800; ++i)
     image[i] = static_cast<uint8_t>(code());
   program_.Store(map::kProgramAddress, image.data(), map::kProgramImageSize);
@@ -208,7 +196,7 @@ bool DeviceModel::ImageComplete() const {
   program_.Read(map::kProgramAddress, vector, 8);
   const uint32_t reset =
       config_.hardwareRevision == 42 ? map::kResetAddressRev42 : map::kResetAddressRev41;
-  return Get32(vector) == map::kStackPointer && Get32(vector + 4) == reset &&
+  return LoadU32(vector) == map::kStackPointer && LoadU32(vector + 4) == reset &&
          program_.RewriteComplete();
 }
 
@@ -385,8 +373,8 @@ void DeviceModel::AdvanceCounter() {
   const uint32_t rate = static_cast<uint32_t>(std::lround(meanCps * 36.0 * k / 172.0));
   const uint32_t cpm = static_cast<uint32_t>(std::lround(meanCps * 60.0));
   uint8_t* ram = ram_.data();
-  Set32(ram + (map::kRateAddress - map::kRamBase), rate);
-  Set32(ram + (map::kCountAddress - map::kRamBase), cpm << 1 | 1u);
+  StoreU32(ram + (map::kRateAddress - map::kRamBase), rate);
+  StoreU32(ram + (map::kCountAddress - map::kRamBase), cpm << 1 | 1u);
   // The bar: 40 steps per decade of µR/h, 0 to 120.
   const int level = rate == 0 ? 0 : std::clamp(static_cast<int>(40 * std::log10(rate)), 0, 120);
   uint8_t* indicator = ram + (map::kIndicatorAddress - map::kRamBase);
@@ -489,14 +477,14 @@ void DeviceModel::GenerateHistory(uint32_t size, uint32_t start, bool wrap) {
     const uint32_t startTime = end - duration;
     r[0] = kind;
     r[1] = status;
-    Set16(r + 2, logical);
-    Set32(r + 4, startTime);
-    Set32(r + 8, pulses);
-    Set16(r + 12, duration);
+    StoreU16(r + 2, logical);
+    StoreU32(r + 4, startTime);
+    StoreU32(r + 8, pulses);
+    StoreU16(r + 12, duration);
     uint32_t sum = 0;
     for (int i = 0; i < 14; ++i)
       sum += r[i];
-    Set16(r + 14, sum);
+    StoreU16(r + 14, sum);
     end = startTime;
     if (kind == kPowerOn) end -= 3600 + static_cast<uint32_t>(chance(random) * 11 * 3600);
   }
@@ -534,7 +522,7 @@ Outcome DeviceModel::Handle(uint8_t group, uint8_t code, const uint8_t* p, int n
     Put32(out.data, map::kInfoAddress);
   } else if (key == CommandKey(1, 0x02) || key == CommandKey(2, 0x02)) {
     if (n < 5) return out;
-    const uint32_t address = Get32(p);
+    const uint32_t address = LoadU32(p);
     uint32_t count = std::min<uint32_t>(p[4], kMaxAnswerData - 5);
     std::vector<uint8_t> bytes(count);
     if (group == 1) {
@@ -549,7 +537,7 @@ Outcome DeviceModel::Handle(uint8_t group, uint8_t code, const uint8_t* p, int n
     out.data.insert(out.data.end(), bytes.begin(), bytes.end());
   } else if (key == CommandKey(1, 0x05)) {
     if (n < 2) return out;
-    const uint32_t mode = Get16(p);
+    const uint32_t mode = LoadU16(p);
     Put16(out.data, mode);
     if (mode == 3) out.after = AfterAnswer::RestartBoot;
     if (mode == 2) out.after = AfterAnswer::RestartMain;
@@ -584,14 +572,14 @@ Outcome DeviceModel::Handle(uint8_t group, uint8_t code, const uint8_t* p, int n
     if (config_.timeAnswerLength >= 8) out.data.push_back(0);
   } else if (key == CommandKey(1, 0x0E) || key == CommandKey(1, 0x0F)) {
     if (n < 2 || (code == 0x0F && n < 6)) return out;
-    const uint16_t number = static_cast<uint16_t>(Get16(p));
-    const uint32_t value = code == 0x0E ? Parameter(number) : KeepParameter(number, Get32(p + 2));
+    const uint16_t number = static_cast<uint16_t>(LoadU16(p));
+    const uint32_t value = code == 0x0E ? Parameter(number) : KeepParameter(number, LoadU32(p + 2));
     Put16(out.data, number);
     Put32(out.data, value);
     if (config_.parameterAnswerLength >= 22) out.data.resize(22, 0);
   } else if (key == CommandKey(2, 0x03) || key == CommandKey(3, ProgramWriteCode())) {
     if (n < 5) return out;
-    const uint32_t address = Get32(p);
+    const uint32_t address = LoadU32(p);
     const uint32_t count = p[4];
     const bool shaped = count >= 1 && count <= 128 && static_cast<uint32_t>(n - 5) == count;
     if (group == 2) {
@@ -613,14 +601,14 @@ Outcome DeviceModel::Handle(uint8_t group, uint8_t code, const uint8_t* p, int n
     addressEcho(address, static_cast<uint8_t>(count));
   } else if (key == CommandKey(2, 0x05)) {
     if (n < 4) return out;
-    const uint32_t address = Get32(p);
+    const uint32_t address = LoadU32(p);
     if (address >= external_.Size()) return out;
     external_.EraseSector(address / map::kExternalSector);
     ++counters.externalErases;
     Put32(out.data, address);
   } else if (key == CommandKey(3, ProgramEraseCode())) {
     if (n < 4) return out;
-    const uint32_t address = Get32(p);
+    const uint32_t address = LoadU32(p);
     // The boot loader's own pages are never erased.
     if (address < map::kProgramAddress || !program_.Contains(address, 1)) {
       ++counters.protectedWrites;

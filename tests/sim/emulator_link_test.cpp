@@ -12,8 +12,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using test::Le32;
-using test::ReadLe16;
-using test::ReadLe32;
 
 Bytes ReadMemoryRequest(uint32_t address, uint8_t count, uint8_t group = 0x01) {
   Bytes r{group, 0x02};
@@ -30,7 +28,7 @@ Bytes ReadMemory(test::SimLink& link, uint32_t address, int count) {
     const int piece = std::min(count, 16);
     Bytes data;
     if (!link.Request(1, ReadMemoryRequest(address, static_cast<uint8_t>(piece)), &data)) return {};
-    EXPECT_EQ(ReadLe32(data.data()), address);
+    EXPECT_EQ(LoadU32(data.data()), address);
     all.insert(all.end(), data.begin() + 5, data.end());
     address += piece;
     count -= piece;
@@ -75,16 +73,16 @@ TEST(EmulatorLink, IdentificationBlocksReadBackAsConfigured) {
   Bytes soft;
   ASSERT_TRUE(link.Request(1, {0x01, 0x01}, &soft));
   ASSERT_EQ(soft.size(), 8u);
-  EXPECT_EQ(ReadLe16(&soft[0]), 0x0411);
-  EXPECT_EQ(ReadLe16(&soft[2]), 0x0C06);
-  const uint32_t infoAddress = ReadLe32(&soft[4]);
+  EXPECT_EQ(LoadU16(&soft[0]), 0x0411);
+  EXPECT_EQ(LoadU16(&soft[2]), 0x0C06);
+  const uint32_t infoAddress = LoadU32(&soft[4]);
   ASSERT_NE(infoAddress, 0u);
 
   const Bytes info = ReadMemory(link, infoAddress, 48);
   ASSERT_EQ(info.size(), 48u);
-  EXPECT_EQ(ReadLe16(&info[0]), 9);
-  const uint32_t inf1Address = ReadLe32(&info[10]);
-  EXPECT_EQ(ReadLe32(&info[14]), 0x08002000u);
+  EXPECT_EQ(LoadU16(&info[0]), 9);
+  const uint32_t inf1Address = LoadU32(&info[10]);
+  EXPECT_EQ(LoadU32(&info[14]), 0x08002000u);
 
   const Bytes inf1 = ReadMemory(link, inf1Address, 16);
   ASSERT_EQ(inf1.size(), 16u);
@@ -104,16 +102,16 @@ TEST(EmulatorLink, ParametersRoundTripAndRefuseValuesOutOfRange) {
   Bytes data;
   ASSERT_TRUE(link.Request(1, {0x01, 0x0E, 0x04, 0x00}, &data));
   ASSERT_EQ(data.size(), 6u);
-  EXPECT_EQ(ReadLe32(&data[2]), 127u);
+  EXPECT_EQ(LoadU32(&data[2]), 127u);
 
   ASSERT_TRUE(link.Request(1, {0x01, 0x0F, 0x04, 0x00, 0xF4, 0x01, 0x00, 0x00}, &data));
-  EXPECT_EQ(ReadLe32(&data[2]), 500u);  // echo of what the device kept
+  EXPECT_EQ(LoadU32(&data[2]), 500u);  // echo of what the device kept
   EXPECT_EQ(link.device->Parameter(4), 500u);
   // K 10,00 is beyond what the device takes: it keeps 500 and says so.
   ASSERT_TRUE(link.Request(1, {0x01, 0x0F, 0x04, 0x00, 0xE8, 0x03, 0x00, 0x00}, &data));
-  EXPECT_EQ(ReadLe32(&data[2]), 500u);
+  EXPECT_EQ(LoadU32(&data[2]), 500u);
   ASSERT_TRUE(link.Request(1, {0x01, 0x0E, 0x04, 0x00}, &data));
-  EXPECT_EQ(ReadLe32(&data[2]), 500u);
+  EXPECT_EQ(LoadU32(&data[2]), 500u);
 }
 
 TEST(EmulatorLink, ClockRunsOnFromWhatWasWrittenAndScreenTextsAreKept) {
@@ -153,7 +151,7 @@ TEST(EmulatorLink, RestartIntoBootDisappearsAndComesBackUnderTheSameNumber) {
   ASSERT_TRUE(link.OpenPort());
   Bytes soft;
   ASSERT_TRUE(link.Request(1, {0x01, 0x01}, &soft));
-  EXPECT_EQ(ReadLe16(&soft[2]), 0);  // the boot loader runs
+  EXPECT_EQ(LoadU16(&soft[2]), 0);  // the boot loader runs
   // The boot loader does not serve parameters.
   EXPECT_FALSE(link.Request(1, {0x01, 0x0E, 0x04, 0x00}));
 
@@ -164,7 +162,7 @@ TEST(EmulatorLink, RestartIntoBootDisappearsAndComesBackUnderTheSameNumber) {
   link.stack->port.Close();
   ASSERT_TRUE(link.OpenPort());
   ASSERT_TRUE(link.Request(1, {0x01, 0x01}, &soft));
-  EXPECT_EQ(ReadLe16(&soft[2]), 0x0C06);
+  EXPECT_EQ(LoadU16(&soft[2]), 0x0C06);
 }
 
 TEST(EmulatorLink, MeasurementValuesFollowTheBackgroundAndTheDoseResets) {
@@ -180,10 +178,10 @@ TEST(EmulatorLink, MeasurementValuesFollowTheBackgroundAndTheDoseResets) {
 
   const Bytes rate = ReadMemory(link, rateAddress, 4);
   ASSERT_EQ(rate.size(), 4u);
-  EXPECT_NEAR(ReadLe32(rate.data()), 50.0, 25.0);  // a 20-second counter window fluctuates
+  EXPECT_NEAR(LoadU32(rate.data()), 50.0, 25.0);  // a 20-second counter window fluctuates
   const Bytes count = ReadMemory(link, countAddress, 4);
   // CPM from the same counts: 50 µR/h is about 112 counts a minute at K 1,27.
-  EXPECT_NEAR(ReadLe32(count.data()) >> 1, 112.0, 56.0);
+  EXPECT_NEAR(LoadU32(count.data()) >> 1, 112.0, 56.0);
   const Bytes level = ReadMemory(link, levelAddress, 4);
   EXPECT_GT(level[2], 30);
   EXPECT_LE(level[2], 120);

@@ -8,7 +8,6 @@ namespace dravion {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using test::ReadLe16;
 
 constexpr uint32_t kProgramAddress = 0x08002000;
 constexpr uint32_t kImageSize = 0xE000;
@@ -16,7 +15,7 @@ constexpr uint32_t kImageSize = 0xE000;
 uint16_t MainVersion(test::SimLink& link) {
   Bytes soft;
   if (!link.Request(1, {0x01, 0x01}, &soft) || soft.size() != 8) return 0xFFFF;
-  return ReadLe16(&soft[2]);
+  return LoadU16(&soft[2]);
 }
 
 // A program image as the update carries it: the vector table for the revision, then code.

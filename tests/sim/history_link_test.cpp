@@ -8,8 +8,6 @@ namespace dravion {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using test::ReadLe16;
-using test::ReadLe32;
 
 constexpr uint32_t kRingBase = 0x100000;
 constexpr uint32_t kSlots = 65280;
@@ -79,7 +77,7 @@ TEST(HistoryLink, RingReadBackMatchesItsDescriptionAndLooksReal) {
   uint32_t previousEnd = 0;
   for (uint32_t p = ring.first; p <= ring.last; ++p) {
     const uint8_t* r = at(p);
-    const uint32_t start = ReadLe32(r + 4), pulses = ReadLe32(r + 8), duration = ReadLe16(r + 12);
+    const uint32_t start = LoadU32(r + 4), pulses = LoadU32(r + 8), duration = LoadU16(r + 12);
     if (p % 256 == 0) {
       EXPECT_EQ(r[0], 0x01) << "sector header at " << p;
     }
@@ -131,7 +129,7 @@ TEST(HistoryLink, RingRunningAcrossThePhysicalEndAndAWrappedRing) {
     ASSERT_EQ(end.size(), 32u);
     ASSERT_EQ(begin.size(), 32u);
     EXPECT_EQ(begin[0], 0x01);  // physical 0 is a sector start
-    EXPECT_LE(ReadLe32(&end[16 + 4]) + ReadLe16(&end[16 + 12]), ReadLe32(&begin[4]));
+    EXPECT_LE(LoadU32(&end[16 + 4]) + LoadU16(&end[16 + 12]), LoadU32(&begin[4]));
   }
   {
     sim::DeviceConfig config;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/device_records.h"
 #include "protocol/link_stack.h"
 #include "services/clock.h"
 #include "services/event_pump.h"
@@ -162,12 +163,6 @@ inline bool SimLink::Write(uint8_t group, uint8_t code, uint32_t address,
 inline std::vector<uint8_t> Le32(uint32_t v) {
   return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
           static_cast<uint8_t>(v >> 24)};
-}
-inline uint32_t ReadLe32(const uint8_t* b) {
-  return b[0] | b[1] << 8 | b[2] << 16 | uint32_t{b[3]} << 24;
-}
-inline uint16_t ReadLe16(const uint8_t* b) {
-  return static_cast<uint16_t>(b[0] | b[1] << 8);
 }
 
 }  // namespace dravion::test
