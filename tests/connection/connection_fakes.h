@@ -9,6 +9,7 @@
 #include "connection/connection_port.h"
 #include "connection/connection_view.h"
 #include "log/log_sink.h"
+#include "support/fakes.h"
 
 namespace dravion::connection_test {
 
@@ -46,20 +47,6 @@ class RecordingView : public ConnectionView {
   int memoClears = 0;
 };
 
-class RecordingLog : public LogSink {
- public:
-  void LogLine(const std::string& text) override {
-    lines.push_back(text);
-    if (onLine) onLine(text);
-  }
-  int Count(const std::string& text) const {
-    int n = 0;
-    for (const auto& line : lines)
-      n += line == text;
-    return n;
-  }
-  std::vector<std::string> lines;
-  std::function<void(const std::string&)> onLine;
-};
+using RecordingLog = test::RecordingLog;
 
 }  // namespace dravion::connection_test

@@ -7,14 +7,12 @@
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "sim/link_harness.h"
+#include "support/fakes.h"
 
 namespace dravion {
 namespace {
 
-struct Log : LogSink {
-  void LogLine(const std::string& text) override { lines.push_back(text); }
-  std::vector<std::string> lines;
-};
+using Log = test::RecordingLog;
 
 // Identification by the manager's command set over its real serial stack, against the emulator.
 struct Identification {

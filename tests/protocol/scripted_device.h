@@ -129,9 +129,4 @@ struct CommandHarness {
   DeviceCommands commands{link, &one, &two, &three};
 };
 
-struct RecordingLog : LogSink {
-  void LogLine(const std::string& text) override { lines.push_back(text); }
-  std::vector<std::string> lines;
-};
-
 }  // namespace dravion::test

@@ -6,18 +6,12 @@
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "sim/link_harness.h"
+#include "support/fakes.h"
 
 namespace dravion {
 namespace {
 
-class Lines : public LogSink {
- public:
-  void LogLine(const std::string& text) override { lines.push_back(text); }
-  bool Has(const std::string& text) const {
-    return std::find(lines.begin(), lines.end(), text) != lines.end();
-  }
-  std::vector<std::string> lines;
-};
+using Lines = test::RecordingLog;
 
 // The manager's own command set and identification against the emulator.
 TEST(IdentificationLink, EmulatedDeviceIdentifiesInBothPrograms) {

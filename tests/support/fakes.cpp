@@ -85,6 +85,10 @@ int RecordingSink::WriteBytes(const uint8_t* bytes, int count) {
   return count;
 }
 
+int RecordingLog::Count(const std::string& text) const {
+  return static_cast<int>(std::count(lines.begin(), lines.end(), text));
+}
+
 std::vector<uint8_t> EncodeFrame(const std::vector<uint8_t>& payload) {
   TSlipTx tx;
   tx.Encode(payload.data(), static_cast<uint16_t>(payload.size()));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "log/log_sink.h"
 #include "protocol/frame_codec.h"
 #include "serial/byte_sink.h"
 #include "services/clock.h"
@@ -100,6 +101,20 @@ class RecordingSink : public ByteSink {
  private:
   Clock* clock_;
   FrameDecoder decoder_;
+};
+
+// A log that keeps every line, for checking what was logged.
+class RecordingLog : public LogSink {
+ public:
+  void LogLine(const std::string& text) override {
+    lines.push_back(text);
+    if (onLine) onLine(text);
+  }
+  int Count(const std::string& text) const;
+  bool Has(const std::string& text) const { return Count(text) > 0; }
+
+  std::vector<std::string> lines;
+  std::function<void(const std::string&)> onLine;
 };
 
 // Bytes of an encoded frame for a payload.
