@@ -31,6 +31,14 @@ int OpenExclusive(const std::string& path) {
   return fd;
 }
 
+// Whether the port could be opened right now (a port held by another program cannot).
+bool CanOpen(const std::string& path) {
+  const int fd = OpenExclusive(path);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
 speed_t SpeedOf(uint32_t baud) {
   switch (baud) {
     case 9600:
@@ -184,17 +192,11 @@ int TComPort::ReadBytes(uint8_t* buffer, int count) {
 }
 
 bool TComPort::Probe(int number) {
-  const int fd = OpenExclusive(PortDevicePath(number));
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  return CanOpen(PortDevicePath(number));
 }
 
 bool TComPort::ProbeName(const std::string& name) {
-  const int fd = OpenExclusive(PortDevicePathForValue(name));
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  return CanOpen(PortDevicePathForValue(name));
 }
 
 }  // namespace dravion

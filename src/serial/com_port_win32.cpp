@@ -15,6 +15,14 @@ HANDLE OpenDevice(const std::string& name) {
                        FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Whether the port could be opened right now (a port held by another program cannot).
+bool CanOpen(const std::string& name) {
+  const HANDLE handle = OpenDevice(name);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(handle);
+  return true;
+}
+
 bool Configure(HANDLE handle, uint32_t baud, DCB& dcb) {
   ::SetupComm(handle, 4096, 4096);
   dcb.DCBlength = sizeof dcb;
@@ -202,17 +210,11 @@ int TComPort::ReadBytes(uint8_t* buffer, int count) {
 }
 
 bool TComPort::Probe(int number) {
-  const HANDLE handle = OpenDevice(PortDevicePath(number));
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  ::CloseHandle(handle);
-  return true;
+  return CanOpen(PortDevicePath(number));
 }
 
 bool TComPort::ProbeName(const std::string& name) {
-  const HANDLE handle = OpenDevice(PortDevicePathForValue(name));
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  ::CloseHandle(handle);
-  return true;
+  return CanOpen(PortDevicePathForValue(name));
 }
 
 std::string PortFolder() {
