@@ -1,0 +1,58 @@
+#pragma once
+
+namespace dravion {
+
+class Clock;
+class ConnectionManager;
+class DeviceCommands;
+class Dialogs;
+class EventPump;
+class Language;
+class LogSink;
+class TV8DeviceInfo;
+
+// What a device operation may change on the window's frame while it runs. The window implements
+// it with its page control and busy animation; a terminal program and the tests implement it
+// with nothing or a recorder.
+class DeviceFrame {
+ public:
+  virtual ~DeviceFrame() = default;
+  // The page control (and so every page's buttons) enabled or not.
+  virtual void SetPagesEnabled(bool enabled) = 0;
+  // The busy animation over the window; interval in milliseconds.
+  virtual void ShowBusy(int interval) = 0;
+  virtual void HideBusy() = 0;
+};
+
+// Everything the device functions reach: the command set of the open port, the identity record
+// and the connection manager that keeps them current, and the services of the user-interface
+// thread. One instance lives as long as the manager's device session; controllers keep a
+// reference to it.
+struct DeviceContext {
+  DeviceCommands& commands;
+  TV8DeviceInfo& device;
+  ConnectionManager& connection;
+  LogSink& log;
+  Dialogs& dialogs;
+  const Language& language;
+  Clock& clock;
+  EventPump& pump;
+  DeviceFrame& frame;
+};
+
+// Held by a device handler for its duration: the pages are disabled and the connection manager's
+// LinkWatch is cleared, so that no link test runs between the handler's requests; both are given
+// back on every path out of the handler.
+class DeviceOperation {
+ public:
+  explicit DeviceOperation(DeviceContext& context);
+  ~DeviceOperation();
+  DeviceOperation(const DeviceOperation&) = delete;
+  DeviceOperation& operator=(const DeviceOperation&) = delete;
+
+ private:
+  DeviceContext& context_;
+  bool linkWatch_;
+};
+
+}  // namespace dravion
