@@ -1,0 +1,267 @@
+#include "device/settings_controller.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "connection/connection_manager.h"
+#include "device/device_context.h"
+#include "device/device_time.h"
+#include "device/parameters.h"
+#include "firmware/device_mode.h"
+#include "protocol/commands.h"
+#include "services/clock.h"
+#include "services/dialogs.h"
+#include "services/language.h"
+
+namespace dravion {
+
+namespace {
+
+// A read value as a list position; values beyond any list stay beyond it.
+int Position(uint32_t value) {
+  return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A decimal integer of digits only, at most 2147483647; -1 otherwise.
+int64_t DecimalInteger(const std::string& text) {
+  if (!AllDigits(text)) return -1;
+  int64_t value = 0;
+  for (char c : text) {
+    value = value * 10 + (c - '0');
+    if (value > INT_MAX) return -1;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string SettingsController::Text(const char* russian, const char* english) const {
+  return context_.language.Current() == Lang::Russian ? russian : english;
+}
+
+bool CalibrationKeyAccepted(char32_t key) {
+  return (key >= '0' && key <= '9') || key == ',' || key == '.' || key < 32;
+}
+
+int64_t ParseCoefficient(const std::string& text) {
+  size_t separator = text.find(',');
+  if (separator == std::string::npos) separator = text.find('.');
+  if (separator == std::string::npos) {
+    const int64_t whole = DecimalInteger(text);
+    return whole < 0 ? -1 : whole * 100;
+  }
+  const int64_t whole = DecimalInteger(text.substr(0, separator));
+  if (whole < 0) return -1;
+  std::string fraction = text.substr(separator + 1);
+  if (fraction.size() > 2) return -1;
+  if (fraction.empty()) return whole * 100;
+  if (fraction.size() == 1) fraction += "0";
+  if (!AllDigits(fraction)) return -1;
+  return whole * 100 + std::stoi(fraction);
+}
+
+std::string FormatCoefficient(int value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d,%02d", value / 100, value % 100);
+  return text;
+}
+
+void SettingsController::Read() {
+  DeviceOperation operation(context_);
+  if (!CheckSettingsAccess(context_, Text("Чтение настроек", "Read Settings"))) return;
+  if (!ReadSettings())
+    context_.dialogs.ShowMessage(BoxKind::Error,
+                                 Text("Ошибка получения параметров", "Error reading Parameters"));
+}
+
+bool SettingsController::ReadSettings() {
+  uint32_t value = 0;
+  auto readList = [&](uint16_t number, SettingsList list) {
+    if (!GetParameter(context_, number, &value)) return false;
+    view_.Select(list, Position(value));
+    return true;
+  };
+  auto readBox = [&](uint16_t number, SettingsBox box) {
+    if (!GetParameter(context_, number, &value)) return false;
+    view_.SetChecked(box, value != 0);
+    return true;
+  };
+  if (!readList(param::kLanguage, SettingsList::Language)) return false;
+  if (!readList(param::kUnits, SettingsList::Units)) return false;
+  view_.FillThresholdLists(static_cast<int>(std::min<uint32_t>(value, 2)));
+  if (!readList(param::kBackgroundLevel, SettingsList::BackgroundLevel)) return false;
+  if (!readList(param::kDoseLevel, SettingsList::DoseLevel)) return false;
+  if (!GetParameter(context_, param::kSoundOff, &value)) return false;
+  view_.SetChecked(SettingsBox::Sound, value == 0);
+  if (!readBox(param::kButtonClick, SettingsBox::ButtonClick)) return false;
+  if (!readBox(param::kSensorClick, SettingsBox::SensorClick)) return false;
+  if (!readBox(param::kThresholdSound, SettingsBox::ThresholdSound)) return false;
+  if (!readList(param::kBrightness, SettingsList::Brightness)) return false;
+  if (!readList(param::kScreenTimeOff, SettingsList::ScreenTimeOff)) return false;
+  if (!readList(param::kPowerTimeOff, SettingsList::PowerTimeOff)) return false;
+  if (!readList(param::kHistoryMode, SettingsList::HistoryMode)) return false;
+  if (!readBox(param::kAlarmOn, SettingsBox::Alarm)) return false;
+  if (!readList(param::kAlarmHour, SettingsList::AlarmHour)) return false;
+  if (!readList(param::kAlarmMinute, SettingsList::AlarmMinute)) return false;
+
+  TimeRecord time;
+  const bool timeRead = context_.commands.ReadTime(time);
+  if (!timeRead) time = NoTimeRecord();
+  view_.ShowTime(FormatDeviceTime(time));
+  if (!timeRead) return false;
+
+  if (!GetParameter(context_, param::kCalibration, &value)) return false;
+  value = std::clamp<uint32_t>(value, kCalibrationMin, kCalibrationMax);
+  view_.SetCalibrationText(FormatCoefficient(static_cast<int>(value)));
+  return true;
+}
+
+void SettingsController::Write() {
+  DeviceOperation operation(context_);
+  if (!CheckSettingsAccess(context_, Text("Сохранение настроек", "Save Settings"))) return;
+  for (int list = 0; list < kSettingsListCount; ++list) {
+    if (view_.Selection(static_cast<SettingsList>(list)) < 0) {
+      context_.dialogs.ShowMessage(
+          BoxKind::Error, Text("Некоторые настройки не определены\n\rСохранение невозможно",
+                               "Some Settings undefined\n\rSaving unavaliable"));
+      return;
+    }
+  }
+  if (!context_.dialogs.Ask(
+          QuestionKind::Confirmation,
+          Text("Будут записаны настройки\n\rПродолжить?", "Save Settings\n\rContinue?"))) {
+    return;
+  }
+  if (!WriteSettings()) {
+    context_.dialogs.ShowMessage(BoxKind::Error,
+                                 Text("Ошибка сохранения настроек", "Error saving Settings"));
+    return;
+  }
+  if (!context_.dialogs.Ask(QuestionKind::Warning,
+                            Text("Настройки успешно сохранены\n\rРекомендуется перезагрузить "
+                                 "прибор\n\rСделать это сейчас?",
+                                 "Settings successfully saved\n\rIt is reccomended Restart "
+                                 "Device\n\rDo it Now?"))) {
+    return;
+  }
+  if (ResetToMain(context_) != 0)
+    context_.dialogs.ShowMessage(BoxKind::Error,
+                                 Text("Ошибка перезагрузки прибора", "Error restarting Device"));
+}
+
+bool SettingsController::WriteSettings() {
+  auto list = [&](uint16_t number, SettingsList which) {
+    return SetParameter(context_, number, static_cast<uint32_t>(view_.Selection(which)));
+  };
+  auto box = [&](uint16_t number, SettingsBox which) {
+    return SetParameter(context_, number, view_.Checked(which) ? 1 : 0);
+  };
+  return list(param::kLanguage, SettingsList::Language) &&
+         list(param::kUnits, SettingsList::Units) &&
+         list(param::kBackgroundLevel, SettingsList::BackgroundLevel) &&
+         list(param::kDoseLevel, SettingsList::DoseLevel) &&
+         SetParameter(context_, param::kSoundOff, view_.Checked(SettingsBox::Sound) ? 0 : 1) &&
+         box(param::kButtonClick, SettingsBox::ButtonClick) &&
+         box(param::kSensorClick, SettingsBox::SensorClick) &&
+         box(param::kThresholdSound, SettingsBox::ThresholdSound) &&
+         list(param::kBrightness, SettingsList::Brightness) &&
+         list(param::kScreenTimeOff, SettingsList::ScreenTimeOff) &&
+         list(param::kPowerTimeOff, SettingsList::PowerTimeOff) &&
+         list(param::kHistoryMode, SettingsList::HistoryMode) &&
+         box(param::kAlarmOn, SettingsBox::Alarm) &&
+         list(param::kAlarmHour, SettingsList::AlarmHour) &&
+         list(param::kAlarmMinute, SettingsList::AlarmMinute);
+}
+
+void SettingsController::Default() {
+  view_.Select(SettingsList::Units, 0);
+  view_.FillThresholdLists(0);
+  view_.Select(SettingsList::BackgroundLevel, 8);  // 1,2 uSv/h
+  view_.Select(SettingsList::DoseLevel, 14);       // 100 Sv
+  view_.Select(SettingsList::Brightness, 1);       // brightness 2
+  view_.Select(SettingsList::ScreenTimeOff, 3);    // 3 minutes
+  view_.Select(SettingsList::PowerTimeOff, 10);    // 10 minutes
+  view_.Select(SettingsList::HistoryMode, 1);      // on change
+  for (SettingsBox box : {SettingsBox::Sound, SettingsBox::ButtonClick, SettingsBox::SensorClick,
+                          SettingsBox::ThresholdSound})
+    view_.SetChecked(box, true);
+  view_.SetChecked(SettingsBox::Alarm, false);
+  view_.Select(SettingsList::AlarmHour, 0);
+  view_.Select(SettingsList::AlarmMinute, 0);
+  view_.SetCalibrationText(kFactoryCalibrationText);
+}
+
+void SettingsController::Restart() {
+  view_.SetRestartEnabled(false);
+  {
+    DeviceOperation operation(context_);
+    ResetToMain(context_);
+  }
+  view_.SetRestartEnabled(true);
+  context_.connection.LinkWatch = true;
+}
+
+void SettingsController::UnitsChanged(int unit) {
+  view_.FillThresholdLists(unit);
+}
+
+void SettingsController::WriteTime() {
+  DeviceOperation operation(context_);
+  if (!context_.dialogs.Ask(QuestionKind::Confirmation, Text("Записать время\n\rв прибор из ПК?",
+                                                             "Write Time\n\rto Device from PC?"))) {
+    return;
+  }
+  if (!context_.commands.WriteTime(TimeRecordFromClock(context_.clock.Now()))) {
+    context_.dialogs.ShowMessage(BoxKind::Error,
+                                 Text("Ошибка установки времени", "Error writing Time"));
+    return;
+  }
+  TimeRecord time;
+  if (!context_.commands.ReadTime(time)) time = NoTimeRecord();
+  const std::string text = FormatDeviceTime(time);
+  view_.ShowTime(text);
+  context_.dialogs.ShowMessage(BoxKind::Information,
+                               Text("Время установлено\n\r", "Time written ti Device\n\r") + text);
+}
+
+void SettingsController::SaveCalibration() {
+  DeviceOperation operation(context_);
+  if (!context_.dialogs.Ask(QuestionKind::Confirmation,
+                            Text("Будет изменен калибровочный коэффициент\n\rПродолжить?",
+                                 "Calibration Coefficient will changed\n\rContinue?"))) {
+    return;
+  }
+  const std::string typed = view_.CalibrationText();
+  const int64_t value = ParseCoefficient(typed);
+  if (value < 0) {
+    context_.dialogs.ShowMessage(
+        BoxKind::Error, Text("Ошибка формата коэффициента [", "K Format Error [") + typed + "]");
+    return;
+  }
+  if (value < kCalibrationMin || value > kCalibrationMax) {
+    context_.dialogs.ShowMessage(BoxKind::Error, Text("Ошибка: K должен быть от 0,1 до 9,99 [",
+                                                      "Error: K is to be from 0,1 to 9,99 [") +
+                                                     typed + "]");
+    return;
+  }
+  view_.SetCalibrationText(FormatCoefficient(static_cast<int>(value)));
+  if (!CheckSettingsAccess(context_, Text("Сохранение калибровки", "Save Calibration"))) return;
+  if (SetParameter(context_, param::kCalibration, static_cast<uint32_t>(value))) {
+    context_.dialogs.ShowMessage(BoxKind::Information,
+                                 Text("Калибровка успешно сохранена\n\rРекомендуется "
+                                      "перезагрузить прибор",
+                                      "Calibration successfully saved\n\rIt is reccomended "
+                                      "Restart Device"));
+  } else {
+    context_.dialogs.ShowMessage(BoxKind::Error,
+                                 Text("Ошибка сохранения калибровки", "Error saving Calibration"));
+  }
+}
+
+}  // namespace dravion

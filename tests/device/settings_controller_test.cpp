@@ -1,0 +1,206 @@
+#include "device/settings_controller.h"
+
+#include <gtest/gtest.h>
+
+#include "device/device_context.h"
+#include "device/parameters.h"
+#include "device_fakes.h"
+#include "protocol/scripted_device.h"
+#include "settings_recorder.h"
+
+namespace dravion {
+namespace {
+
+using test::Bytes;
+
+// The settings sequences over the command set on fake time with a scripted device.
+struct SettingsHarness {
+  SettingsHarness() {
+    language.Set(Lang::English);
+    connection.manager.Connected = true;
+    connection.manager.Identified = true;
+  }
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& box : h.dialogs.boxes)
+      texts.push_back(box.text);
+    return texts;
+  }
+
+  test::CommandHarness h;
+  test::RecordingLog log;
+  device_test::RecordingFrame frame;
+  Language language;
+  device_test::IdleConnection connection{h.dialogs, h.clock, log, language};
+  TV8DeviceInfo info = device_test::SupportedDevice();
+  DeviceContext context{h.commands, info, connection.manager, log, h.dialogs, language, h.clock,
+                        h.pump,     frame};
+  device_test::RecordingSettingsView view{language};
+  SettingsController settings{context, view};
+};
+
+TEST(Calibration, ParsesTheCoefficientTextsAsKTimes100) {
+  const std::pair<const char*, int64_t> cases[] = {
+      {"1,27", 127},
+      {"1.27", 127},
+      {"1,270", -1},
+      {"2", 200},
+      {"2,", 200},
+      {",5", -1},
+      {"0,05", 5},
+      {"0,1", 10},
+      {"9,99", 999},
+      {"10", 1000},
+      {"", -1},
+      {"1,2,", -1},
+      {"1,x", -1},
+      {"a", -1},
+      {"1.5", 150},
+      {"1,5.", -1},
+      {"1.2,5", -1},          // a comma is the separator when there is one
+      {"99999999999,5", -1},  // an integer part beyond the integer range
+      {"2147483647", 214748364700},
+      {"2147483648", -1},
+  };
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(ParseCoefficient(text), expected) << '"' << text << '"';
+  EXPECT_EQ(FormatCoefficient(127), "1,27");
+  EXPECT_EQ(FormatCoefficient(10), "0,10");
+  EXPECT_EQ(FormatCoefficient(999), "9,99");
+}
+
+TEST(Calibration, KeyFilterTakesDigitsSeparatorsAndControlKeys) {
+  for (char32_t key : {U'0', U'9', U',', U'.', U'\b', U'\x1F'})
+    EXPECT_TRUE(CalibrationKeyAccepted(key)) << static_cast<int>(key);
+  for (char32_t key : {U' ', U'-', U'+', U'e', U'/', U':', U'\x7F', U'й'})
+    EXPECT_FALSE(CalibrationKeyAccepted(key)) << static_cast<int>(key);
+}
+
+TEST(Calibration, FormatAndRangeErrorsKeepTheTextAndSendNothing) {
+  SettingsHarness s;
+  s.view.calibration = "1,270";
+  s.settings.SaveCalibration();
+  s.view.calibration = "0,05";
+  s.settings.SaveCalibration();
+  s.view.calibration = "10";
+  s.settings.SaveCalibration();
+  s.h.dialogs.answers = {false};
+  s.settings.SaveCalibration();
+  EXPECT_EQ(s.BoxTexts(), (std::vector<std::string>{"K Format Error [1,270]",
+                                                    "Error: K is to be from 0,1 to 9,99 [0,05]",
+                                                    "Error: K is to be from 0,1 to 9,99 [10]"}));
+  EXPECT_EQ(s.h.dialogs.questions.size(), 4u);
+  EXPECT_EQ(s.h.dialogs.questions[0], "Calibration Coefficient will changed\n\rContinue?");
+  EXPECT_EQ(s.view.calibration, "10");
+  EXPECT_TRUE(s.h.port.frames.empty());
+  EXPECT_EQ(s.frame.pages, (std::vector<bool>{false, true, false, true, false, true, false, true}));
+}
+
+TEST(Calibration, SavedInNormalFormAfterTheAccessCheck) {
+  SettingsHarness s;
+  s.view.calibration = "1.5";
+  s.settings.SaveCalibration();
+  EXPECT_EQ(s.view.calibration, "1,50");
+  EXPECT_EQ(s.h.Requests(), (std::vector<Bytes>{{1, 0x0F, 4, 0, 150, 0, 0, 0}}));
+  EXPECT_EQ(s.BoxTexts(),
+            (std::vector<std::string>{
+                "Calibration successfully saved\n\rIt is reccomended Restart Device"}));
+
+  s.connection.manager.Connected = false;
+  s.h.Forget();
+  s.view.calibration = "2,";
+  s.settings.SaveCalibration();
+  EXPECT_EQ(s.view.calibration, "2,00");  // normalised before the check refused
+  EXPECT_TRUE(s.h.port.frames.empty());
+  EXPECT_EQ(s.h.dialogs.boxes.back().text,
+            "Save Calibration\n\rError Settings Access\n\rDevice not connected");
+}
+
+TEST(SettingsController, SaveRightAfterStartIsRefusedWithoutTraffic) {
+  SettingsHarness s;
+  s.settings.Write();
+  EXPECT_EQ(s.BoxTexts(),
+            (std::vector<std::string>{"Some Settings undefined\n\rSaving unavaliable"}));
+  EXPECT_TRUE(s.h.dialogs.questions.empty());
+  EXPECT_TRUE(s.h.port.frames.empty());
+  EXPECT_EQ(s.frame.pages, (std::vector<bool>{false, true}));
+  EXPECT_TRUE(s.connection.manager.LinkWatch);
+
+  // One list without selection is enough.
+  s.settings.Default();
+  s.view.Select(SettingsList::Language, -1);
+  s.settings.Write();
+  EXPECT_EQ(s.h.dialogs.boxes.size(), 2u);
+  EXPECT_TRUE(s.h.port.frames.empty());
+}
+
+TEST(SettingsController, DefaultsRebuildTheThresholdsForSievertKeepingTheLanguage) {
+  SettingsHarness s;
+  s.view.Select(SettingsList::Language, 3);
+  s.view.Select(SettingsList::Units, 2);
+  s.settings.UnitsChanged(2);
+  s.view.Select(SettingsList::BackgroundLevel, 8);
+  EXPECT_EQ(s.view.BackgroundText(), "240 CPM");
+  s.settings.Default();
+  EXPECT_EQ(s.view.Selection(SettingsList::Units), 0);
+  EXPECT_EQ(s.view.BackgroundText(), "1,2 uSv/h");
+  EXPECT_EQ(s.view.DoseText(), "100 Sv");
+  EXPECT_EQ(s.view.selection,
+            (std::array<int, kSettingsListCount>{3, 0, 8, 14, 1, 3, 10, 1, 0, 0}));
+  EXPECT_EQ(s.view.checked, (std::array<bool, 5>{true, true, true, true, false}));
+  EXPECT_EQ(s.view.calibration, "1,27");
+  EXPECT_TRUE(s.h.port.frames.empty());
+  EXPECT_TRUE(s.frame.pages.empty());
+}
+
+TEST(SettingsController, UnitsChangeKeepsThresholdPositions) {
+  SettingsHarness s;
+  s.settings.Default();
+  s.settings.UnitsChanged(1);
+  EXPECT_EQ(s.view.BackgroundText(), "120 uR/h");
+  EXPECT_EQ(s.view.DoseText(), "10000 R");
+  s.language.Set(Lang::Russian);
+  s.view.Select(SettingsList::BackgroundLevel, 13);
+  s.settings.UnitsChanged(-1);  // a language change rebuilds for the unit used last
+  EXPECT_EQ(s.view.BackgroundText(), "3  мР/ч");
+}
+
+TEST(SettingsController, WriteTimeSendsTheComputerClockWithAZeroSeventhByte) {
+  SettingsHarness s;
+  s.h.dialogs.answers = {false};
+  s.settings.WriteTime();
+  EXPECT_TRUE(s.h.port.frames.empty());
+  EXPECT_EQ(s.h.dialogs.questions.back(), "Write Time\n\rto Device from PC?");
+
+  s.h.clock.now = {2026, 12, 7, 10, 30, 15, 500};
+  s.settings.WriteTime();
+  std::vector<Bytes> clock;  // the model check before the clock commands is the command set's
+  for (const Bytes& request : s.h.Requests())
+    if (request[1] == 0x0B || request[1] == 0x0C) clock.push_back(request);
+  EXPECT_EQ(clock, (std::vector<Bytes>{{1, 0x0B, 15, 30, 10, 7, 12, 26, 0}, {1, 0x0C}}));
+  EXPECT_EQ(s.view.time, "[07.12.2026]-[10:30:15]");
+  EXPECT_EQ(s.BoxTexts(),
+            (std::vector<std::string>{"Time written ti Device\n\r[07.12.2026]-[10:30:15]"}));
+  EXPECT_EQ(s.h.dialogs.boxes.back().kind, BoxKind::Information);
+}
+
+TEST(SettingsController, WriteTimeFailuresAreReported) {
+  SettingsHarness s;
+  s.h.device.override[0x010B] = [](const Bytes&) -> std::optional<Bytes> { return std::nullopt; };
+  s.settings.WriteTime();
+  EXPECT_EQ(s.BoxTexts(),
+            (std::vector<std::string>{"No answer - TIME WRITE", "Error writing Time"}));
+  EXPECT_EQ(s.frame.pages, (std::vector<bool>{false, true}));
+
+  s.h.device.override.erase(0x010B);
+  s.h.device.override[0x010C] = [](const Bytes&) -> std::optional<Bytes> { return std::nullopt; };
+  s.h.dialogs.boxes.clear();
+  s.settings.WriteTime();
+  EXPECT_EQ(s.view.time, "[--.--.----]-[--:--:--]");
+  EXPECT_EQ(s.BoxTexts(), (std::vector<std::string>{"No answer - TIME READ",
+                                                    "Time written ti Device\n\r"
+                                                    "[--.--.----]-[--:--:--]"}));
+}
+
+}  // namespace
+}  // namespace dravion
