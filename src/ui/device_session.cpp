@@ -4,6 +4,7 @@
 
 #include "log/log_sink.h"
 #include "ui/main_window.h"
+#include "ui/pages/settings_page.h"
 
 namespace dravion::ui {
 
@@ -15,7 +16,8 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
       connection(stack, commands, deviceInfo, view_, dialogs, clock, log, language),
       frame_(form),
       context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
-              pump,     frame_} {
+              pump,     frame_},
+      settings(context, *form.Settings()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
 }
 
@@ -32,6 +34,7 @@ void WindowDeviceFrame::HideBusy() {
 }
 
 DeviceSession::~DeviceSession() {
+  form_.Settings()->SetController(nullptr);
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);
 }
@@ -39,6 +42,7 @@ DeviceSession::~DeviceSession() {
 void DeviceSession::Start() {
   ConnectionManager& manager = connection.manager;
   manager.ShowInitialState();
+  form_.Settings()->SetController(&settings);
   form_.SetHeartbeat([&manager] {
     manager.Action_Connection_ManualUpdate();  // the manual action's idle update
     manager.Timer_ProcTimer();

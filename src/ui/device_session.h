@@ -2,6 +2,7 @@
 
 #include "connection/connection_core.h"
 #include "device/device_context.h"
+#include "device/settings_controller.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -64,6 +65,8 @@ class DeviceSession {
 
  public:
   DeviceContext context;
+  // The settings page's sequences, shown on the window's settings page.
+  SettingsController settings;
 };
 
 }  // namespace dravion::ui

@@ -32,6 +32,8 @@
 #include "ui/artwork.h"
 #include "ui/captions.h"
 #include "ui/history_chart.h"
+#include "ui/pages/page_layout.h"
+#include "ui/pages/settings_page.h"
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
 
@@ -39,7 +41,6 @@ namespace dravion::ui {
 
 namespace {
 
-constexpr int kColumnWidth = 130;
 constexpr int kLogPage = 4;
 
 const char* const kStatusStyles[4] = {
@@ -59,39 +60,6 @@ QFont MonoFont(int pixels, const QStringList& families) {
   font.setStyleHint(QFont::TypeWriter);
   font.setPixelSize(pixels);
   return font;
-}
-
-// The left column of a page: 130 pixels wide, controls from the top.
-QVBoxLayout* AddColumn(QHBoxLayout* row, QWidget* page) {
-  auto* column = new QWidget(page);
-  column->setFixedWidth(kColumnWidth);
-  auto* layout = new QVBoxLayout(column);
-  layout->setContentsMargins(6, 8, 6, 8);
-  layout->setSpacing(6);
-  row->addWidget(column);
-  return layout;
-}
-
-// A work area that keeps its controls' sizes and scrolls when the window is made small.
-QScrollArea* Scrolling(QLayout* content, QWidget* page) {
-  auto* area = new QScrollArea(page);
-  area->setFrameShape(QFrame::NoFrame);
-  area->setWidgetResizable(true);
-  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  auto* inner = new QWidget(area);
-  inner->setLayout(content);
-  area->setWidget(inner);
-  // The page's own background shows through.
-  inner->setAutoFillBackground(false);
-  area->viewport()->setAutoFillBackground(false);
-  return area;
-}
-
-QHBoxLayout* PageRow(QWidget* page) {
-  auto* row = new QHBoxLayout(page);
-  row->setContentsMargins(0, 0, 6, 6);
-  row->setSpacing(0);
-  return row;
 }
 
 }  // namespace
@@ -169,7 +137,8 @@ TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
   pageControl_->Changing = [this] { return PageControl1Changing(); };
   pageControl_->addTab(BuildMeasuringPage(), QString());
   pageControl_->addTab(BuildHistoryPage(), QString());
-  pageControl_->addTab(BuildControlPage(), QString());
+  settingsPage_ = new SettingsPage(language_, pageControl_);
+  pageControl_->addTab(settingsPage_, QString());
   pageControl_->addTab(BuildInfoPage(), QString());
   tabLog_ = BuildLogPage();
   pageControl_->addTab(tabLog_, QString());
@@ -500,120 +469,6 @@ QWidget* TForm1::BuildHistoryPage() {
   return page;
 }
 
-QWidget* TForm1::BuildControlPage() {
-  auto* page = Named(new QWidget, "TabSheet_DevControl");
-  auto* row = PageRow(page);
-  QVBoxLayout* column = AddColumn(row, page);
-  const std::pair<const char*, QStyle::StandardPixmap> buttons[] = {
-      {"BitBtn_Setup_Read", QStyle::SP_ArrowDown},
-      {"BitBtn_Setup_Write", QStyle::SP_ArrowUp},
-      {"BitBtn_Setup_Default", QStyle::SP_DialogResetButton},
-      {"BitBtn_Setup_Time", QStyle::SP_FileDialogDetailedView},
-      {"BitBtn_Setup_Reset", QStyle::SP_BrowserReload},
-  };
-  for (const auto& [name, icon] : buttons) {
-    auto* button = Named(new QPushButton(page), name);
-    button->setIcon(style()->standardIcon(icon));
-    column->addWidget(button);
-  }
-  column->addStretch(1);
-
-  auto* work = new QGridLayout;
-  work->setContentsMargins(4, 6, 0, 0);
-  work->setHorizontalSpacing(12);
-  work->setVerticalSpacing(2);
-  auto addList = [&](const char* label, const char* list, int gridRow, int gridColumn) {
-    auto* caption = Named(new QLabel(page), label);
-    auto* combo = Named(new QComboBox(page), list);
-    combo->setMaxVisibleItems(16);
-    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    combo->setMinimumContentsLength(10);
-    caption->setBuddy(combo);
-    auto* cell = new QVBoxLayout;
-    cell->setSpacing(1);
-    cell->addWidget(caption);
-    cell->addWidget(combo);
-    work->addLayout(cell, gridRow, gridColumn);
-    return combo;
-  };
-  addList("Label_Setup_Language", "ComboBox_Setup_Language", 0, 0);
-  auto* units = addList("Label_Setup_Units", "ComboBox_Setup_Units", 1, 0);
-  fonLevel_ = addList("Label_Setup_Fon_Level", "ComboBox_Setup_Fon_Level", 2, 0);
-  doseLevel_ = addList("Label_Setup_Dose_Level", "ComboBox_Setup_Dose_Level", 3, 0);
-  addList("Label_Setup_Screen_Bright", "ComboBox_Setup_Screen_Bright", 0, 1);
-  addList("Label_Setup_Screen_TOff", "ComboBox_Setup_Screen_TOff", 1, 1);
-  addList("Label_Setup_Power_TOff", "ComboBox_Setup_Power_TOff", 2, 1);
-  addList("Label_Setup_History_M", "ComboBox_Setup_History_M", 3, 1);
-  // ComboBox_Setup_UnitsChange: the threshold lists follow the unit; their positions stay.
-  connect(units, &QComboBox::activated, this, [this](int index) {
-    FillBackgroundThresholds(index);
-    FillDoseThresholds(index);
-  });
-
-  auto* sound = Named(new QGroupBox(page), "GroupBox_Setup_Sound");
-  auto* soundLayout = new QVBoxLayout(sound);
-  soundLayout->setContentsMargins(8, 4, 8, 4);
-  soundLayout->setSpacing(2);
-  for (const char* name : {"CheckBox_Setup_Sound_EN", "CheckBox_Setup_Sound_BTN",
-                           "CheckBox_Setup_Sound_Sensor", "CheckBox_Setup_Sound_Threshold"})
-    soundLayout->addWidget(Named(new QCheckBox(sound), name));
-  auto* third = new QVBoxLayout;
-  third->setSpacing(6);
-  third->addWidget(sound);
-
-  auto* time = Named(new QGroupBox(page), "GroupBox_Setup_Time");
-  auto* timeLayout = new QVBoxLayout(time);
-  timeLayout->setContentsMargins(8, 4, 8, 6);
-  auto* timeEdit = Named(new QLineEdit(time), "Edit_Setup_Time");
-  timeEdit->setReadOnly(true);
-  timeEdit->setAlignment(Qt::AlignCenter);
-  timeLayout->addWidget(timeEdit);
-  third->addWidget(time);
-
-  auto* alarm = Named(new QGroupBox(page), "GroupBox_Setup_Alarm");
-  auto* alarmLayout = new QGridLayout(alarm);
-  alarmLayout->setContentsMargins(8, 4, 8, 6);
-  alarmLayout->setHorizontalSpacing(8);
-  alarmLayout->setVerticalSpacing(1);
-  auto* hourLabel = Named(new QLabel(alarm), "Label_Setup_Alarm_H");
-  auto* minuteLabel = Named(new QLabel(alarm), "Label_Setup_Alarm_M");
-  auto* hour = Named(new QComboBox(alarm), "ComboBox_Setup_Alarm_H");
-  auto* minute = Named(new QComboBox(alarm), "ComboBox_Setup_Alarm_M");
-  hour->setMaxVisibleItems(12);
-  minute->setMaxVisibleItems(12);
-  hourLabel->setBuddy(hour);
-  minuteLabel->setBuddy(minute);
-  alarmLayout->addWidget(hourLabel, 0, 0);
-  alarmLayout->addWidget(minuteLabel, 0, 1);
-  alarmLayout->addWidget(hour, 1, 0);
-  alarmLayout->addWidget(minute, 1, 1);
-  alarmLayout->addWidget(Named(new QCheckBox(alarm), "CheckBox_Setup_Alarm_En"), 1, 2);
-  alarmLayout->setColumnStretch(2, 1);
-  work->addWidget(alarm, 4, 0, 1, 2);
-
-  auto* calibration = Named(new QGroupBox(page), "Group_Setup_Calibr");
-  auto* calibrationLayout = new QHBoxLayout(calibration);
-  calibrationLayout->setContentsMargins(8, 4, 8, 6);
-  auto* coefficient = Named(new QLineEdit(calibration), "Edit_Setup_Calibr");
-  coefficient->setMaxLength(4);
-  coefficient->setFixedWidth(52);
-  coefficient->setAlignment(Qt::AlignCenter);
-  calibrationLayout->addWidget(coefficient);
-  auto* saveCalibration = Named(new QPushButton(calibration), "BitBtn_Setup_Calibr_Save");
-  saveCalibration->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-  calibrationLayout->addWidget(saveCalibration, 1);
-  third->addWidget(calibration);
-  third->addStretch(1);
-  work->addLayout(third, 0, 2, 6, 1);
-
-  work->setRowStretch(5, 1);
-  for (int c = 0; c < 3; ++c)
-    work->setColumnStretch(c, 1);
-  work->setVerticalSpacing(6);
-  row->addWidget(Scrolling(work, page), 1);
-  return page;
-}
-
 QWidget* TForm1::BuildInfoPage() {
   auto* page = Named(new QWidget, "TabSheet_DevInfo");
   auto* layout = new QVBoxLayout(page);
@@ -729,19 +584,11 @@ void TForm1::SetCaptions() {
 }
 
 void TForm1::FillBackgroundThresholds(int unit) {
-  unit = thresholdUnit_.Resolve(unit);
-  QStringList items;
-  for (const std::string& item : BackgroundThresholdItems(unit, language_))
-    items << Q(item);
-  RebuildList(fonLevel_, items);
+  settingsPage_->FillBackgroundThresholds(unit);
 }
 
 void TForm1::FillDoseThresholds(int unit) {
-  unit = thresholdUnit_.Resolve(unit);
-  QStringList items;
-  for (const std::string& item : DoseThresholdItems(unit, language_))
-    items << Q(item);
-  RebuildList(doseLevel_, items);
+  settingsPage_->FillDoseThresholds(unit);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -30,6 +30,7 @@ class QTextEdit;
 namespace dravion::ui {
 
 class HistoryChart;
+class SettingsPage;
 class TForm2;
 class TForm3;
 
@@ -77,6 +78,7 @@ class TForm1 : public QMainWindow,
   // Threshold lists of the settings page for a unit (negative: the unit used last).
   void FillBackgroundThresholds(int unit);
   void FillDoseThresholds(int unit);
+  SettingsPage* Settings() const { return settingsPage_; }
 
   // Options: the active page.
   void LoadPageOption();
@@ -174,7 +176,6 @@ class TForm1 : public QMainWindow,
   QWidget* BuildStatusBar();
   QWidget* BuildMeasuringPage();
   QWidget* BuildHistoryPage();
-  QWidget* BuildControlPage();
   QWidget* BuildInfoPage();
   QWidget* BuildLogPage();
   void RebuildList(QComboBox* list, const QStringList& items);
@@ -184,7 +185,6 @@ class TForm1 : public QMainWindow,
   Language& language_;
   OptionStore& options_;
   SessionLog* log_ = nullptr;
-  ThresholdUnit thresholdUnit_;
   TForm3* busy_ = nullptr;
   TForm2* about_ = nullptr;
 
@@ -198,8 +198,7 @@ class TForm1 : public QMainWindow,
   QLabel* panelConnection_ = nullptr;
   QLabel* panelInfo_ = nullptr;
   QProgressBar* progressInfo_ = nullptr;
-  QComboBox* fonLevel_ = nullptr;
-  QComboBox* doseLevel_ = nullptr;
+  SettingsPage* settingsPage_ = nullptr;
   QTimer* timerProc_ = nullptr;
   QTimer* timerConnection_ = nullptr;
   std::map<QString, QAction*> actions_;
