@@ -5,6 +5,8 @@ set(DRAVION_RELEASE_DIR ${PROJECT_SOURCE_DIR}/firmware/release)
 set(DRAVION_IMAGES_CPP ${PROJECT_BINARY_DIR}/firmware/firmware_images.cpp)
 set(DRAVION_DATAFLASH_BIN ${PROJECT_BINARY_DIR}/firmware/dataflash.bin)
 
+# The tool's library serves the tests too, so it is built for the target in every build.
+add_subdirectory(${PROJECT_SOURCE_DIR}/tools/pack ${PROJECT_BINARY_DIR}/tools/pack)
 if(CMAKE_CROSSCOMPILING)
   # The tool runs on the build machine: compile it there with the host's compiler.
   set(DRAVION_HOST_CXX c++ CACHE STRING "C++ compiler for build-time tools when cross-compiling")
@@ -20,7 +22,6 @@ if(CMAKE_CROSSCOMPILING)
     COMMENT "Building dravion-pack for the build machine")
   set(pack_target ${DRAVION_PACK})
 else()
-  add_subdirectory(${PROJECT_SOURCE_DIR}/tools/pack ${PROJECT_BINARY_DIR}/tools/pack)
   set(DRAVION_PACK $<TARGET_FILE:dravion-pack>)
   set(pack_target dravion-pack)
 endif()
