@@ -24,6 +24,7 @@ TEST(DeviceModeLink, CheckLogsBothVersionsAndTellsTheProgram) {
   DeviceLinkHarness h([](sim::DeviceConfig& c) { c.mainVersion = 0x0C06; });
   ASSERT_TRUE(h.Connect());
   h.log.lines.clear();
+  DeviceOperation operation(h.context);  // no link tests between the requests, as in a handler
   EXPECT_EQ(CheckDeviceMode(h.context), 1);
   EXPECT_EQ(h.log.lines, (std::vector<std::string>{"==> Check - Device is in Boot or TQV8",
                                                    "BOOT  : 4.16", "TQV8  : 12.6"}));
@@ -39,7 +40,7 @@ TEST(DeviceModeLink, MainProgramRestartedIntoBootComesBackAndIsFoundAgain) {
   DeviceLinkHarness h;
   ASSERT_TRUE(h.Connect());
   h.log.lines.clear();
-  h.core.manager.LinkWatch = false;  // as a device handler leaves it
+  DeviceOperation operation(h.context);  // LinkWatch cleared, as a device handler leaves it
   EXPECT_EQ(ResetToBoot(h.context), 0);
   EXPECT_FALSE(h.core.manager.LinkWatch);
   EXPECT_TRUE(h.device->InBootLoader());
@@ -59,6 +60,7 @@ TEST(DeviceModeLink, MainProgramRestartedIntoBootComesBackAndIsFoundAgain) {
 TEST(DeviceModeLink, BootDeviceRestartedIntoBootStillGetsTheCommand) {
   DeviceLinkHarness h([](sim::DeviceConfig& c) { c.startInBoot = true; });
   ASSERT_TRUE(h.Connect());
+  DeviceOperation operation(h.context);
   EXPECT_EQ(ResetToBoot(h.context), 0);
   EXPECT_EQ(h.device->Requests(1, 0x05), 1);
   EXPECT_EQ(h.device->GetCounters().restarts, 1);
@@ -68,6 +70,7 @@ TEST(DeviceModeLink, DeviceBackInTheOtherProgramGivesMinusTwo) {
   DeviceLinkHarness h;
   ASSERT_TRUE(h.Connect());
   h.device->SetFaults({.restartInto = 2});
+  DeviceOperation operation(h.context);
   EXPECT_EQ(ResetToBoot(h.context), -2);
   EXPECT_FALSE(h.device->InBootLoader());
   EXPECT_EQ(h.log.lines.back(), "TQV8  : 12.6");
@@ -82,7 +85,7 @@ TEST(DeviceModeLink, DeviceThatNeverComesBackGivesMinusOneAfterAllWaits) {
   DeviceLinkHarness h({}, 16);
   ASSERT_TRUE(h.Connect());
   h.device->SetFaults({.restartStaysAway = true});
-  h.core.manager.LinkWatch = false;
+  DeviceOperation operation(h.context);
   const uint32_t start = h.clock.TickMs();
   EXPECT_EQ(ResetToMain(h.context), -1);
   const uint32_t waited = h.clock.TickMs() - start;
@@ -98,7 +101,7 @@ TEST(DeviceModeLink, UnansweredRestartCommandFailsAtOnce) {
   ASSERT_TRUE(h.Connect());
   h.device->SetFaults({.refuseCommand = sim::CommandKey(1, 0x05)});
   h.log.lines.clear();
-  DeviceOperation operation(h.context);  // no link tests between the handler's requests
+  DeviceOperation operation(h.context);
   EXPECT_EQ(ResetToMain(h.context), -1);
   EXPECT_EQ(ResetToBoot(h.context), -1);
   EXPECT_EQ(h.log.lines, (std::vector<std::string>{
