@@ -27,7 +27,7 @@ struct CliResult {
 // real serial layer, on manager time running `scale` times faster than real time (restart waits
 // and time-outs shrink alike). Standard input is not a terminal unless a test says so.
 struct CliBench {
-  explicit CliBench(sim::DeviceConfig config = {}, bool plug = true, uint32_t scale = 8)
+  explicit CliBench(sim::DeviceConfig config = {}, bool plug = true, uint32_t scale = 4)
       : clock(scale) {
     ::setenv("DRAVION_SYSTEM_PORTS", "0", 1);
     config.portFolder = folder.path();
