@@ -32,6 +32,7 @@
 #include "ui/artwork.h"
 #include "ui/captions.h"
 #include "ui/history_chart.h"
+#include "ui/pages/info_page.h"
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
 
@@ -614,29 +615,8 @@ QWidget* TForm1::BuildControlPage() {
 }
 
 QWidget* TForm1::BuildInfoPage() {
-  auto* page = Named(new QWidget, "TabSheet_DevInfo");
-  auto* layout = new QVBoxLayout(page);
-  layout->setContentsMargins(6, 6, 6, 0);
-  layout->setSpacing(0);
-  auto* memo = Named(new QTextEdit(page), "Memo_Info");
-  memo->setReadOnly(true);
-  memo->setFont(MonoFont(13, {QStringLiteral("Courier"), QStringLiteral("Courier New")}));
-  memo->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
-  memo->setLineWrapMode(QTextEdit::NoWrap);
-  layout->addWidget(memo, 1);
-  auto* strip = new QWidget(page);
-  strip->setFixedHeight(47);
-  auto* stripLayout = new QHBoxLayout(strip);
-  stripLayout->setContentsMargins(0, 8, 0, 8);
-  auto* upgrade = Named(new QPushButton(strip), "BitBtn_ReNewDeviceInfo");
-  upgrade->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
-  upgrade->setEnabled(false);
-  upgrade->setMinimumWidth(160);
-  stripLayout->addStretch(1);
-  stripLayout->addWidget(upgrade);
-  stripLayout->addStretch(1);
-  layout->addWidget(strip);
-  return page;
+  infoPage_ = new InfoPage;
+  return infoPage_;
 }
 
 QWidget* TForm1::BuildLogPage() {
@@ -671,6 +651,7 @@ void TForm1::ApplyLanguage() {
     SetImage(switcher, 10);
   }
   SetCaptions();
+  emit LanguageChanged();
 }
 
 void TForm1::Action_LanguageExecute() {
@@ -768,7 +749,7 @@ void TForm1::ShowPortPanel(const QString& text) {
 }
 
 void TForm1::SetUpdateButtonEnabled(bool enabled) {
-  findChild<QPushButton*>(QStringLiteral("BitBtn_ReNewDeviceInfo"))->setEnabled(enabled);
+  infoPage_->UpdateButton()->setEnabled(enabled);
 }
 
 void TForm1::SetAutoChecked(bool checked) {
@@ -782,7 +763,7 @@ void TForm1::SetManualCaption(const QString& caption) {
 }
 
 void TForm1::ClearDeviceInformation() {
-  findChild<QTextEdit*>(QStringLiteral("Memo_Info"))->clear();
+  infoPage_->ShowInformationLines({});
 }
 
 void TForm1::SetProgress(int percent) {

@@ -30,6 +30,7 @@ class QTextEdit;
 namespace dravion::ui {
 
 class HistoryChart;
+class InfoPage;
 class TForm2;
 class TForm3;
 
@@ -128,6 +129,7 @@ class TForm1 : public QMainWindow,
   void ClearLogMemo();
 
   HistoryChart* Chart() const { return chart_; }
+  InfoPage* DeviceInfoPage() const { return infoPage_; }
   QAction* ActionByName(const QString& name) const;
 
   // Idle updates of the actions (captions and images that follow a state).
@@ -137,6 +139,7 @@ class TForm1 : public QMainWindow,
   void Closed();                   // the window accepted its close
   void LogCleared();               // Action_LOG_Clear
   void BarDoubleClicked(int bar);  // Series1DblClick: a bar of Series1 or Series2
+  void LanguageChanged();          // the interface language was applied anew
 
  public slots:
   void Timer_ProcTimer();
@@ -181,6 +184,7 @@ class TForm1 : public QMainWindow,
   QPlainTextEdit* memoLog_ = nullptr;
   QMenu* popupLog_ = nullptr;
   HistoryChart* chart_ = nullptr;
+  InfoPage* infoPage_ = nullptr;
   QPushButton* hisRead_ = nullptr;
   QLabel* panelCom_ = nullptr;
   QLabel* panelConnection_ = nullptr;
