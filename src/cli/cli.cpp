@@ -43,8 +43,10 @@ int Info(CliSession& s) {
                      ",\"boot\":" + JsonString(FormatVersion(s.record.Soft.BootVersion)) +
                      ",\"main\":" + JsonString(FormatVersion(s.record.Soft.MainVersion)) +
                      ",\"lines\":[";
-  for (size_t i = 0; i < lines.size(); ++i)
-    json += (i ? "," : "") + JsonString(lines[i]);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) json += ',';
+    json += JsonString(lines[i]);
+  }
   s.io.out << json << "]}\n";
   return kExitDone;
 }
