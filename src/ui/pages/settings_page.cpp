@@ -258,8 +258,13 @@ bool SettingsPage::Edit_Setup_CalibrKeyPress(char32_t key) {
 
 bool SettingsPage::eventFilter(QObject* watched, QEvent* event) {
   if (watched == calibration_ && event->type() == QEvent::KeyPress) {
-    const QString text = static_cast<QKeyEvent*>(event)->text();
-    if (!text.isEmpty() && Edit_Setup_CalibrKeyPress(text.toUcs4().value(0))) return true;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    // Shortcuts (Ctrl+X, Ctrl+V, ...) are the editor's; only typed characters are filtered.
+    const bool shortcut =
+        key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const QString text = key->text();
+    if (!shortcut && !text.isEmpty() && Edit_Setup_CalibrKeyPress(text.toUcs4().value(0)))
+      return true;
   }
   return QWidget::eventFilter(watched, event);
 }
