@@ -27,7 +27,7 @@ namespace dravion::device_test {
 // waits, and an emulated device in a private port folder.
 struct DeviceLinkHarness {
   explicit DeviceLinkHarness(const std::function<void(sim::DeviceConfig&)>& adjust = {},
-                             uint32_t scale = 8)
+                             uint32_t scale = 4)
       : clock(scale) {
     ::setenv("DRAVION_SYSTEM_PORTS", "0", 1);
     language.Set(Lang::English);
@@ -58,9 +58,9 @@ struct DeviceLinkHarness {
   // Plugs the device in once the manager watches the port folder, and waits until it was found
   // and identified.
   bool Connect() {
-    if (!WaitUntil([this] { return !core.ports.FirstRefresh; })) return false;
+    if (!WaitUntil([this] { return !core.ports.FirstRefresh; }, 40000)) return false;
     if (!device->Plug()) return false;
-    return WaitUntil([this] { return core.manager.Connected && core.manager.Identified; });
+    return WaitUntil([this] { return core.manager.Connected && core.manager.Identified; }, 40000);
   }
 
   test::TempPortFolder folder;

@@ -16,7 +16,7 @@ using device_test::RecordingSettingsView;
 
 struct SettingsLink : DeviceLinkHarness {
   explicit SettingsLink(const std::function<void(sim::DeviceConfig&)>& adjust = {},
-                        uint32_t scale = 8)
+                        uint32_t scale = 4)
       : DeviceLinkHarness(adjust, scale) {}
   std::vector<std::string> BoxTexts() const {
     std::vector<std::string> texts;
@@ -146,7 +146,7 @@ TEST(SettingsLink, WriteThenRestartComesBackAndIsReported) {
 }
 
 TEST(SettingsLink, RestartThatNeverComesBackIsAnError) {
-  SettingsLink s({}, 16);
+  SettingsLink s({}, 8);
   ASSERT_TRUE(s.Connect());
   s.settings.Default();
   s.view.Select(SettingsList::Language, 0);
