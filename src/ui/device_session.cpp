@@ -1,6 +1,7 @@
 #include "ui/device_session.h"
 
 #include <QAction>
+#include <QPushButton>
 
 #include "services/log_sink.h"
 #include "ui/main_window.h"
@@ -17,7 +18,8 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
       frame_(form),
       context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
               pump,     frame_},
-      information(deviceInfo, language, *form.DeviceInfoPage()) {
+      information(deviceInfo, language, *form.DeviceInfoPage()),
+      wizard(context, *form.DeviceInfoPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
   connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
   QObject::connect(&form_, &TForm1::LanguageChanged, &form_,
@@ -59,6 +61,8 @@ void DeviceSession::Start() {
   QObject::connect(form_.ActionByName(QStringLiteral("Action_Connection_Manual_Number")),
                    &QAction::triggered, &form_,
                    [&manager] { manager.Action_Connection_Manual_NumberExecute(); });
+  QObject::connect(form_.DeviceInfoPage()->UpdateButton(), &QPushButton::clicked, &form_,
+                   [this] { wizard.BitBtn_ReNewDeviceInfoClick(); });
 }
 
 }  // namespace dravion::ui

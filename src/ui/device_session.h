@@ -3,6 +3,7 @@
 #include "connection/connection_core.h"
 #include "device/device_context.h"
 #include "firmware/device_information_view.h"
+#include "firmware/update_wizard.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -69,6 +70,8 @@ class DeviceSession {
   DeviceContext context;
   // The About-device page's memo, refilled by the connection manager after each identification.
   DeviceInformationPage information;
+  // The firmware update behind the page's BitBtn_ReNewDeviceInfo.
+  UpdateWizard wizard;
 };
 
 }  // namespace dravion::ui
