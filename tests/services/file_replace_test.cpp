@@ -1,33 +1,45 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "services/file_replace.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace dravion {
 namespace {
 
 namespace fs = std::filesystem;
 
+// Paths in the manager are UTF-8.
+fs::path U8(const std::string& path) {
+  return fs::path(std::u8string(path.begin(), path.end()));
+}
+
 struct TempFolder {
   TempFolder() {
-    char name[] = "/tmp/dravion-replace-XXXXXX";
-    path = ::mkdtemp(name);
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const fs::path folder =
+        fs::temp_directory_path() / ("dravion-replace-" + std::to_string(stamp));
+    fs::create_directories(folder);
+    const std::u8string name = folder.u8string();
+    path.assign(name.begin(), name.end());
   }
   ~TempFolder() {
-    ::chmod(path.c_str(), 0700);
     std::error_code ignored;
-    fs::remove_all(path, ignored);
+    fs::permissions(U8(path), fs::perms::owner_all, ignored);
+    fs::remove_all(U8(path), ignored);
   }
   std::string path;
 };
 
 std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(U8(path), std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
@@ -67,6 +79,7 @@ TEST(FileReplace, EveryFailingStepKeepsTheOldFileAndRemovesTheTemporaryOne) {
   }
 }
 
+#ifndef _WIN32
 TEST(FileReplace, AFolderWithoutWritePermissionRefusesAndKeepsTheFile) {
   if (::geteuid() == 0) {
     // Permissions do not bind the superuser; a read-only file system does.
@@ -80,13 +93,14 @@ TEST(FileReplace, AFolderWithoutWritePermissionRefusesAndKeepsTheFile) {
   TempFolder folder;
   const std::string path = folder.path + "/h.csv";
   ASSERT_TRUE(WriteFileReplacing(path, "old").Ok);
-  ASSERT_EQ(::chmod(folder.path.c_str(), 0500), 0);
+  fs::permissions(U8(folder.path), fs::perms::owner_read | fs::perms::owner_exec);
   const FileWriteResult result = WriteFileReplacing(path, "new");
   EXPECT_FALSE(result.Ok);
   EXPECT_EQ(result.Failed, FileStep::Create);
   EXPECT_EQ(Contents(path), "old");
   EXPECT_FALSE(WriteFileReplacing(folder.path + "/missing/x.csv", "x").Ok);
 }
+#endif
 
 }  // namespace
 }  // namespace dravion
