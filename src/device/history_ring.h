@@ -18,17 +18,6 @@ inline constexpr uint32_t kHistorySectorSize = 4096;
 inline constexpr uint32_t kHistoryMaxSectors = 255;
 inline constexpr uint32_t kHistoryMaxLowHalf = 0x700;
 
-// Ring description parameters and the command values written to the command parameter.
-inline constexpr uint16_t kParameterCalibration = 4;
-inline constexpr uint16_t kParameterHistoryGeometry = 0xC020;
-inline constexpr uint16_t kParameterHistoryCount = 0xC021;
-inline constexpr uint16_t kParameterHistoryBounds = 0xC022;
-inline constexpr uint16_t kParameterHistoryFlag = 0xC023;
-inline constexpr uint16_t kParameterCommand = 0xFF00;
-inline constexpr uint32_t kHistoryReadStart = 0xC0BA0010;
-inline constexpr uint32_t kHistoryReadEnd = 0xC0BA0011;
-inline constexpr uint32_t kHistoryDelete = 0xC0BA0012;
-
 inline constexpr uint8_t kKindOnTime = 0xFE;
 inline constexpr uint8_t kKindOnChange = 0xFC;
 

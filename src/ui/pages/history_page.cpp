@@ -36,9 +36,9 @@ QString QtFilter(const std::string& filter) {
   if (bar < 0) return text;
   const QString description = text.left(bar);
   const QString pattern = text.mid(bar + 1);
-  return description.contains(QLatin1Char('(')) ? description
-                                                 : description + QStringLiteral(" (") + pattern +
-                                                       QLatin1Char(')');
+  return description.contains(QLatin1Char('('))
+             ? description
+             : description + QStringLiteral(" (") + pattern + QLatin1Char(')');
 }
 
 }  // namespace
@@ -157,20 +157,19 @@ void HistoryPage::Attach(DeviceContext& context) {
 void HistoryPage::ApplyLanguage() {
   read_->setText(read_->property("tag").toInt() != 0 ? LangText("Отмена", "Cancel")
                                                      : LangText("Прочитать", "Read"));
-  saveDialog_->setWindowTitle(
-      LangText("Сохранение истории в формате CSV", "CSV History saving"));
+  saveDialog_->setWindowTitle(LangText("Сохранение истории в формате CSV", "CSV History saving"));
   saveDialog_->setNameFilter(LangText("Файлы CSV (*.csv)", "CSV Files(*.csv)"));
   chartMenu_->clear();
-  QAction* png = chartMenu_->addAction(
-      LangText("Сохранить график как PNG…", "Save chart as PNG…"));
+  QAction* png = chartMenu_->addAction(LangText("Сохранить график как PNG…", "Save chart as PNG…"));
   png->setObjectName(QStringLiteral("Action_Chart_Save_PNG"));
   connect(png, &QAction::triggered, this, [this] {
     const QString name = QFileDialog::getSaveFileName(
         this, LangText("Сохранить график как PNG…", "Save chart as PNG…"), QString(),
         QStringLiteral("PNG (*.png)"));
-    if (!name.isEmpty()) SaveChartImage(name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)
-                                            ? name
-                                            : name + QStringLiteral(".png"));
+    if (!name.isEmpty())
+      SaveChartImage(name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)
+                         ? name
+                         : name + QStringLiteral(".png"));
   });
 }
 
@@ -181,12 +180,11 @@ void HistoryPage::ShowChartMenu(const QPoint& at) {
 bool HistoryPage::SaveChartImage(const QString& fileName) {
   // Written aside and renamed, like every file the manager replaces.
   QSaveFile file(fileName);
-  const bool ok = file.open(QIODevice::WriteOnly) && chart_->grab().save(&file, "PNG") &&
-                  file.commit();
+  const bool ok =
+      file.open(QIODevice::WriteOnly) && chart_->grab().save(&file, "PNG") && file.commit();
   if (!ok && context_ != nullptr) {
     context_->dialogs.ShowMessage(
-        BoxKind::Error,
-        S(LangText("Ошибка записи файла\r\n", "File write Error\r\n") + fileName));
+        BoxKind::Error, S(LangText("Ошибка записи файла\r\n", "File write Error\r\n") + fileName));
   }
   return ok;
 }
