@@ -90,8 +90,8 @@ struct DeviceConfig {
   std::vector<uint8_t> historyRecords;
   uint32_t historySectorSize = 4096;  // reported in parameter 0xC020
   uint32_t historySectors = 255;      // reported in parameter 0xC021
-  int restartMs = 1500;           // absence after ResetCommand
-  uint32_t baud = 0;              // 0 = as fast as the pty allows
+  int restartMs = 1500;               // absence after ResetCommand
+  uint32_t baud = 0;                  // 0 = as fast as the pty allows
   // Device processing time per command key (CommandKey), microseconds.
   std::map<uint16_t, uint32_t> commandTimeUs;
   bool trace = false;
