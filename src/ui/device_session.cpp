@@ -4,6 +4,7 @@
 
 #include "log/log_sink.h"
 #include "ui/main_window.h"
+#include "ui/pages/history_page.h"
 
 namespace dravion::ui {
 
@@ -17,6 +18,7 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
       context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
               pump,     frame_} {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+  form_.History()->Attach(context);
 }
 
 void WindowDeviceFrame::SetPagesEnabled(bool enabled) {
@@ -32,6 +34,7 @@ void WindowDeviceFrame::HideBusy() {
 }
 
 DeviceSession::~DeviceSession() {
+  form_.History()->Detach();
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);
 }

@@ -17,7 +17,6 @@ class QAction;
 class QActionGroup;
 class QCheckBox;
 class QComboBox;
-class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -30,6 +29,7 @@ class QTextEdit;
 namespace dravion::ui {
 
 class HistoryChart;
+class HistoryPage;
 class TForm2;
 class TForm3;
 
@@ -139,7 +139,8 @@ class TForm1 : public QMainWindow,
   void ReplaceLastLogLine(const QString& line);
   void ClearLogMemo();
 
-  HistoryChart* Chart() const { return chart_; }
+  HistoryChart* Chart() const;
+  HistoryPage* History() const { return historyPage_; }
   QAction* ActionByName(const QString& name) const;
 
   // Idle updates of the actions (captions and images that follow a state).
@@ -192,8 +193,7 @@ class TForm1 : public QMainWindow,
   QWidget* tabLog_ = nullptr;
   QPlainTextEdit* memoLog_ = nullptr;
   QMenu* popupLog_ = nullptr;
-  HistoryChart* chart_ = nullptr;
-  QPushButton* hisRead_ = nullptr;
+  HistoryPage* historyPage_ = nullptr;
   QLabel* panelCom_ = nullptr;
   QLabel* panelConnection_ = nullptr;
   QLabel* panelInfo_ = nullptr;

@@ -133,30 +133,43 @@ void HistoryPage::Build() {
 }
 
 void HistoryPage::Attach(DeviceContext& context) {
+  Detach();
   context_ = &context;
   controller_ = std::make_unique<HistoryController>(context, *this);
   HistoryController* c = controller_.get();
+  attachment_ = new QObject(this);
+  QObject* const a = attachment_;
   auto button = [this](const char* name) { return findChild<QPushButton*>(QLatin1String(name)); };
-  connect(read_, &QPushButton::clicked, this, [c] { c->BitBtn_HIS_ReadClick(); });
-  connect(delete_, &QPushButton::clicked, this, [c] { c->BitBtn_HIS_DeleteClick(); });
-  connect(save_, &QPushButton::clicked, this, [c] { c->BitBtn_HIS_Save_CSVClick(); });
-  connect(button("BitBtn_HIS_Back"), &QPushButton::clicked, this,
-          [c] { c->BitBtn_HIS_BackClick(); });
-  connect(button("BitBtn_HIS_Vpered"), &QPushButton::clicked, this,
+  connect(read_, &QPushButton::clicked, a, [c] { c->BitBtn_HIS_ReadClick(); });
+  connect(delete_, &QPushButton::clicked, a, [c] { c->BitBtn_HIS_DeleteClick(); });
+  connect(save_, &QPushButton::clicked, a, [c] { c->BitBtn_HIS_Save_CSVClick(); });
+  connect(button("BitBtn_HIS_Back"), &QPushButton::clicked, a, [c] { c->BitBtn_HIS_BackClick(); });
+  connect(button("BitBtn_HIS_Vpered"), &QPushButton::clicked, a,
           [c] { c->BitBtn_HIS_VperedClick(); });
-  connect(button("BitBtn_HIS_Up"), &QPushButton::clicked, this, [c] { c->BitBtn_HIS_UpClick(); });
-  connect(button("BitBtn_HIS_To_Last"), &QPushButton::clicked, this,
+  connect(button("BitBtn_HIS_Up"), &QPushButton::clicked, a, [c] { c->BitBtn_HIS_UpClick(); });
+  connect(button("BitBtn_HIS_To_Last"), &QPushButton::clicked, a,
           [c] { c->BitBtn_HIS_To_LastClick(); });
-  connect(showMaximum_, &QCheckBox::clicked, this, [c] { c->CheckBox_HIS_Show_MaxValClick(); });
+  connect(showMaximum_, &QCheckBox::clicked, a, [c] { c->CheckBox_HIS_Show_MaxValClick(); });
   // Series1DblClick serves the bars of Series1 and Series2.
-  connect(chart_, &HistoryChart::BarDoubleClicked, this, [c](int series, int bar) {
+  connect(chart_, &HistoryChart::BarDoubleClicked, a, [c](int series, int bar) {
     if (series == 1 || series == 2) c->Series1DblClick(bar);
   });
 }
 
+void HistoryPage::Detach() {
+  delete attachment_;  // its connections go with it
+  attachment_ = nullptr;
+  controller_.reset();
+  context_ = nullptr;
+}
+
+void HistoryPage::ShowReadingCaption(bool reading) {
+  read_->setProperty("tag", reading ? 1 : 0);
+  read_->setText(reading ? LangText("Отмена", "Cancel") : LangText("Прочитать", "Read"));
+}
+
 void HistoryPage::ApplyLanguage() {
-  read_->setText(read_->property("tag").toInt() != 0 ? LangText("Отмена", "Cancel")
-                                                     : LangText("Прочитать", "Read"));
+  ShowReadingCaption(read_->property("tag").toInt() != 0);
   saveDialog_->setWindowTitle(LangText("Сохранение истории в формате CSV", "CSV History saving"));
   saveDialog_->setNameFilter(LangText("Файлы CSV (*.csv)", "CSV Files(*.csv)"));
   chartMenu_->clear();
@@ -194,8 +207,7 @@ void HistoryPage::ShowVersionMessage(const std::string& text) {
 }
 
 void HistoryPage::SetReading(bool reading) {
-  read_->setProperty("tag", reading ? 1 : 0);
-  ApplyLanguage();
+  ShowReadingCaption(reading);
   if (ReadingChanged) ReadingChanged(reading);
 }
 

@@ -31,14 +31,18 @@ class HistoryPage : public QWidget, public HistoryView {
   HistoryPage(const Language& language, QWidget* parent = nullptr);
   ~HistoryPage() override;
 
-  // Creates the controller on the device session and wires the page's handlers to it.
+  // Creates the controller on the device session and wires the page's handlers to it; Detach
+  // undoes that before the session goes.
   void Attach(DeviceContext& context);
+  void Detach();
   HistoryController* Controller() const { return controller_.get(); }
   HistoryChart* Chart() const { return chart_; }
   QFileDialog* SaveDialog() const { return saveDialog_; }
 
   // Captions that depend on the page's state, in the current language.
   void ApplyLanguage();
+  // The read button as Cancel (tag 1) while a download runs, else Read (tag 0).
+  void ShowReadingCaption(bool reading);
   // Told whenever a download starts or ends (the window's page-change guard).
   std::function<void(bool)> ReadingChanged;
   // Runs the save dialog; tests replace it. Default: the modal SaveDialog1.
@@ -76,6 +80,7 @@ class HistoryPage : public QWidget, public HistoryView {
   QCheckBox* showMaximum_ = nullptr;
   QFileDialog* saveDialog_ = nullptr;
   QMenu* chartMenu_ = nullptr;
+  QObject* attachment_ = nullptr;  // owns the connections to the controller
 };
 
 }  // namespace dravion::ui
