@@ -2,9 +2,10 @@
 
 #include <QAction>
 
-#include "log/log_sink.h"
+#include "services/log_sink.h"
 #include "ui/main_window.h"
 #include "ui/pages/history_page.h"
+#include "ui/pages/info_page.h"
 
 namespace dravion::ui {
 
@@ -16,8 +17,12 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
       connection(stack, commands, deviceInfo, view_, dialogs, clock, log, language),
       frame_(form),
       context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
-              pump,     frame_} {
+              pump,     frame_},
+      information(deviceInfo, language, *form.DeviceInfoPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+  connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
+  QObject::connect(&form_, &TForm1::LanguageChanged, &form_,
+                   [this] { information.LanguageChanged(); });
   form_.History()->Attach(context);
 }
 

@@ -2,6 +2,7 @@
 
 #include "connection/connection_core.h"
 #include "device/device_context.h"
+#include "firmware/device_information_view.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -64,6 +65,8 @@ class DeviceSession {
 
  public:
   DeviceContext context;
+  // The About-device page's memo, refilled by the connection manager after each identification.
+  DeviceInformationPage information;
 };
 
 }  // namespace dravion::ui

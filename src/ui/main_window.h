@@ -30,6 +30,7 @@ namespace dravion::ui {
 
 class HistoryChart;
 class HistoryPage;
+class InfoPage;
 class TForm2;
 class TForm3;
 
@@ -66,7 +67,6 @@ class TForm1 : public QMainWindow,
   TForm2* About() const { return about_; }
 
   // Interface language.
-  QString LangText(const char* russian, const char* english) const;
   void LoadLanguageOption();
   void SaveLanguageOption();
   void ApplyLanguage() override;
@@ -141,6 +141,7 @@ class TForm1 : public QMainWindow,
 
   HistoryChart* Chart() const;
   HistoryPage* History() const { return historyPage_; }
+  InfoPage* DeviceInfoPage() const { return infoPage_; }
   QAction* ActionByName(const QString& name) const;
 
   // Idle updates of the actions (captions and images that follow a state).
@@ -150,6 +151,7 @@ class TForm1 : public QMainWindow,
   void Closed();                   // the window accepted its close
   void LogCleared();               // Action_LOG_Clear
   void BarDoubleClicked(int bar);  // Series1DblClick: a bar of Series1 or Series2
+  void LanguageChanged();          // the interface language was applied anew
 
  public slots:
   void Timer_ProcTimer();
@@ -194,6 +196,7 @@ class TForm1 : public QMainWindow,
   QPlainTextEdit* memoLog_ = nullptr;
   QMenu* popupLog_ = nullptr;
   HistoryPage* historyPage_ = nullptr;
+  InfoPage* infoPage_ = nullptr;
   QLabel* panelCom_ = nullptr;
   QLabel* panelConnection_ = nullptr;
   QLabel* panelInfo_ = nullptr;
