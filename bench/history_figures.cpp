@@ -23,7 +23,7 @@
 #include "device/device_time.h"
 #include "device/history_chart_model.h"
 #include "device/history_controller.h"
-#include "log/log_sink.h"
+#include "services/log_sink.h"
 #include "protocol/commands.h"
 #include "protocol/frame_codec.h"
 #include "protocol/identification.h"
