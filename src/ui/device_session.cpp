@@ -38,6 +38,10 @@ void WindowDeviceFrame::HideBusy() {
   form_.HideBusy();
 }
 
+void WindowDeviceFrame::SetProgress(int percent) {
+  form_.SetProgress(percent);
+}
+
 DeviceSession::~DeviceSession() {
   form_.History()->Detach();
   form_.SetHeartbeat(nullptr);
