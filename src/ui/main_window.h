@@ -30,6 +30,7 @@ class QTextEdit;
 namespace dravion::ui {
 
 class HistoryChart;
+class MeasurementPage;
 class TForm2;
 class TForm3;
 
@@ -136,6 +137,7 @@ class TForm1 : public QMainWindow,
   void ClearLogMemo();
 
   HistoryChart* Chart() const { return chart_; }
+  MeasurementPage* MeasuringPage() const { return measuringPage_; }
   QAction* ActionByName(const QString& name) const;
 
   // Idle updates of the actions (captions and images that follow a state).
@@ -168,7 +170,6 @@ class TForm1 : public QMainWindow,
   void BuildActions();
   void BuildMenu();
   QWidget* BuildStatusBar();
-  QWidget* BuildMeasuringPage();
   QWidget* BuildHistoryPage();
   QWidget* BuildControlPage();
   QWidget* BuildInfoPage();
@@ -185,6 +186,7 @@ class TForm1 : public QMainWindow,
   TForm2* about_ = nullptr;
 
   PageControl* pageControl_ = nullptr;
+  MeasurementPage* measuringPage_ = nullptr;
   QWidget* tabLog_ = nullptr;
   QPlainTextEdit* memoLog_ = nullptr;
   QMenu* popupLog_ = nullptr;
