@@ -12,8 +12,23 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
     : stack(pump, clock, dialogs),
       form_(form),
       view_(form),
-      connection(stack, commands, deviceInfo, view_, dialogs, clock, log, language) {
+      connection(stack, commands, deviceInfo, view_, dialogs, clock, log, language),
+      frame_(form),
+      context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
+              pump,     frame_} {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+}
+
+void WindowDeviceFrame::SetPagesEnabled(bool enabled) {
+  form_.SetPagesEnabled(enabled);
+}
+
+void WindowDeviceFrame::ShowBusy(int interval) {
+  form_.ShowBusy(interval);
+}
+
+void WindowDeviceFrame::HideBusy() {
+  form_.HideBusy();
 }
 
 DeviceSession::~DeviceSession() {

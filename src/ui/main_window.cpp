@@ -744,6 +744,14 @@ bool TForm1::PageControl1Changing() {
   return !historyReading_;
 }
 
+void TForm1::SetPagesEnabled(bool enabled) {
+  pageControl_->setEnabled(enabled);
+}
+
+bool TForm1::PagesEnabled() const {
+  return pageControl_->isEnabled();
+}
+
 void TForm1::ShowBusy(int interval) {
   if (busy_) busy_->ShowBusy(interval);
 }

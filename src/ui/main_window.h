@@ -116,6 +116,10 @@ class TForm1 : public QMainWindow,
   bool HistoryReading() const { return historyReading_; }
   bool PageControl1Changing();
 
+  // The page control (every page's controls) enabled or not, while a device operation runs.
+  void SetPagesEnabled(bool enabled);
+  bool PagesEnabled() const;
+
   // Busy animation (TForm3) over this window.
   void ShowBusy(int interval);
   void HideBusy();

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabWidget>
 
 #include "log/session_log.h"
 #include "sim/device.h"
@@ -85,6 +86,20 @@ TEST(DeviceSessionGui, ManualPortNumberFromTheMenu) {
   EXPECT_EQ(s.device.Manager().ConnectionMode, kManualPort);
   s.window.form.ActionByName(QStringLiteral("Action_Connection_Auto"))->trigger();
   EXPECT_EQ(s.device.Manager().ConnectionMode, kAutoWatch);
+}
+
+TEST(DeviceSessionGui, DeviceOperationDisablesThePagesAndLinkWatchUntilItEnds) {
+  Session s;
+  auto* pages = s.window.Get<QTabWidget>("PageControl1");
+  {
+    DeviceOperation operation(s.device.context);
+    EXPECT_FALSE(pages->isEnabled());
+    EXPECT_FALSE(s.device.Manager().LinkWatch);
+  }
+  EXPECT_TRUE(pages->isEnabled());
+  EXPECT_TRUE(s.device.Manager().LinkWatch);
+  EXPECT_EQ(&s.device.context.connection, &s.device.Manager());
+  EXPECT_EQ(&s.device.context.device, &s.device.deviceInfo);
 }
 
 }  // namespace
