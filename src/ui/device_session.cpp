@@ -4,6 +4,7 @@
 
 #include "log/log_sink.h"
 #include "ui/main_window.h"
+#include "ui/pages/measurement_page.h"
 
 namespace dravion::ui {
 
@@ -15,8 +16,11 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
       connection(stack, commands, deviceInfo, view_, dialogs, clock, log, language),
       frame_(form),
       context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
-              pump,     frame_} {
+              pump,     frame_},
+      measurement(context, *form.MeasuringPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+  form.MeasuringPage()->SetController(&measurement);
+  connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
 }
 
 void WindowDeviceFrame::SetPagesEnabled(bool enabled) {
@@ -32,6 +36,7 @@ void WindowDeviceFrame::HideBusy() {
 }
 
 DeviceSession::~DeviceSession() {
+  form_.MeasuringPage()->SetController(nullptr);
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);
 }

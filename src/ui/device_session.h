@@ -2,6 +2,7 @@
 
 #include "connection/connection_core.h"
 #include "device/device_context.h"
+#include "device/measurement.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -64,6 +65,8 @@ class DeviceSession {
 
  public:
   DeviceContext context;
+  // The measuring page's sequences, run by the page's buttons and the heartbeat.
+  MeasurementController measurement;
 };
 
 }  // namespace dravion::ui
