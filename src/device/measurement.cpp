@@ -193,9 +193,9 @@ void MeasurementController::MeasurementTick() {
 }
 
 bool MeasurementController::BitBtn_Measure_ReadClick() {
+  const bool enabled = view_.ReadEnabled();
   // No link test may come between the reading's requests.
   DeviceOperation operation(context_);
-  const bool enabled = view_.ReadEnabled();
   view_.SetReadEnabled(false);
   const bool ok = ReadMeasurement(true);
   view_.SetReadEnabled(enabled);

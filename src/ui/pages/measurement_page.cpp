@@ -144,7 +144,8 @@ bool MeasurementPage::AutoReadChecked() {
 }
 
 bool MeasurementPage::ReadEnabled() {
-  return read_->isEnabled();
+  // The button's own state, whatever the page control's.
+  return !read_->testAttribute(Qt::WA_ForceDisabled);
 }
 
 void MeasurementPage::SetReadEnabled(bool enabled) {
