@@ -4,11 +4,11 @@
 
 #include "connection/connection_manager.h"
 #include "device/device_context.h"
-#include "log/log_sink.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "services/dialogs.h"
 #include "services/language.h"
+#include "services/log_sink.h"
 
 namespace dravion {
 

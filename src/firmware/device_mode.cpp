@@ -2,10 +2,10 @@
 
 #include "connection/connection_manager.h"
 #include "device/device_context.h"
-#include "log/log_sink.h"
 #include "protocol/commands.h"
 #include "protocol/device_format.h"
 #include "services/event_pump.h"
+#include "services/log_sink.h"
 
 namespace dravion {
 

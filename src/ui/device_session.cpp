@@ -2,7 +2,7 @@
 
 #include <QAction>
 
-#include "log/log_sink.h"
+#include "services/log_sink.h"
 #include "ui/main_window.h"
 #include "ui/pages/measurement_page.h"
 

@@ -563,10 +563,6 @@ QWidget* TForm1::BuildLogPage() {
 // ---------------------------------------------------------------------------------------------
 // Language
 
-QString TForm1::LangText(const char* russian, const char* english) const {
-  return QString::fromUtf8(language_.Current() == Lang::Russian ? russian : english);
-}
-
 void TForm1::LoadLanguageOption() {
   language_.SetFromOption(options_.ReadInt("LANGUAGE").value_or(1));
   ApplyLanguage();
@@ -605,11 +601,10 @@ void TForm1::RebuildList(QComboBox* list, const QStringList& items) {
 
 void TForm1::SetCaptions() {
   setWindowTitle(WindowTitle(language_));
-  const bool russian = language_.Current() == Lang::Russian;
   auto apply = [&](const std::vector<CaptionPair>& table) {
     for (const CaptionPair& pair : table)
       SetCaption(this, QString::fromLatin1(pair.object),
-                 QString::fromUtf8(russian ? pair.russian : pair.english));
+                 Q(language_.Text(pair.russian, pair.english)));
   };
   auto rebuild = [&](const std::vector<ListItems>& lists) {
     for (const ListItems& list : lists)
@@ -623,8 +618,9 @@ void TForm1::SetCaptions() {
   FillDoseThresholds(unit);
   rebuild(SettingsListsAfterThresholds());
   apply(CaptionsAfterLists());
-  hisRead_->setText(hisRead_->property("tag").toInt() != 0 ? LangText("Отмена", "Cancel")
-                                                           : LangText("Прочитать", "Read"));
+  hisRead_->setText(hisRead_->property("tag").toInt() != 0
+                        ? Q(language_.Text("Отмена", "Cancel"))
+                        : Q(language_.Text("Прочитать", "Read")));
   // The idle update turns the show/hide caption into the one for the log tab's state.
   QTimer::singleShot(0, this, &TForm1::UpdateActions);
 }
@@ -737,7 +733,8 @@ void TForm1::SetProgress(int percent) {
 void TForm1::SetHistoryReading(bool reading) {
   historyReading_ = reading;
   hisRead_->setProperty("tag", reading ? 1 : 0);
-  hisRead_->setText(reading ? LangText("Отмена", "Cancel") : LangText("Прочитать", "Read"));
+  hisRead_->setText(reading ? Q(language_.Text("Отмена", "Cancel"))
+                            : Q(language_.Text("Прочитать", "Read")));
 }
 
 bool TForm1::PageControl1Changing() {
@@ -818,10 +815,10 @@ void TForm1::ShowUploadProgress(int percent) {
 void TForm1::UpdateActions() {
   QAction* logVisible = ActionByName(QStringLiteral("Action_Log_Visible"));
   if (pageControl_->isTabVisible(kLogPage)) {
-    logVisible->setText(LangText("Cкрыть лог", "Hide Report"));  // a Latin capital C
+    logVisible->setText(Q(language_.Text("Cкрыть лог", "Hide Report")));  // a Latin capital C
     SetImage(logVisible, 3);
   } else {
-    logVisible->setText(LangText("Показать лог", "Show Report"));
+    logVisible->setText(Q(language_.Text("Показать лог", "Show Report")));
     SetImage(logVisible, 2);
   }
 }

@@ -67,7 +67,6 @@ class TForm1 : public QMainWindow,
   TForm2* About() const { return about_; }
 
   // Interface language.
-  QString LangText(const char* russian, const char* english) const;
   void LoadLanguageOption();
   void SaveLanguageOption();
   void ApplyLanguage() override;
