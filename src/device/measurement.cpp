@@ -33,7 +33,7 @@ std::string RateValueText(uint32_t units, uint32_t word) {
   }
 }
 
-const std::string& RateUnitTextFor(uint32_t units, const Language& language) {
+std::string RateUnitTextFor(uint32_t units, const Language& language) {
   const int unit =
       units == kUnitSievert || units == kUnitRoentgen ? static_cast<int>(units) : kUnitCounts;
   return RateUnitName(unit, kLevelMicro, language);

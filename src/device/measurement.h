@@ -28,7 +28,7 @@ inline constexpr int kLevelMax = 120;
 // units nothing.
 std::string RateValueText(uint32_t units, uint32_t word);
 // The rate unit for a unit setting: micro-Sievert or micro-Roentgen per hour, CPM for any other.
-const std::string& RateUnitTextFor(uint32_t units, const Language& language);
+std::string RateUnitTextFor(uint32_t units, const Language& language);
 // A device text of at most `size` bytes, up to its first zero byte, from Windows-1251 to UTF-8.
 std::string DeviceText(const uint8_t* bytes, size_t size);
 

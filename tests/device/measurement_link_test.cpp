@@ -79,7 +79,7 @@ TEST(MeasurementLink, DoseResetWithoutAHeartbeatIsWithdrawnAfterThreeSeconds) {
   EXPECT_FALSE(m.controller.BitBtn_Measure_Dose_ResetClick());
   const uint32_t waited = m.h.clock.TickMs() - start;
   EXPECT_GE(waited, kDoseResetWaitMs);
-  EXPECT_LT(waited, kDoseResetWaitMs + 400);
+  EXPECT_LT(waited, kDoseResetWaitMs + 1000);
   ASSERT_EQ(m.h.dialogs.boxes.size(), 1u);
   EXPECT_EQ(m.h.dialogs.boxes[0].text, "Error Reseting Accumulated Dose");
   // A heartbeat that comes later finds nothing to send.
@@ -104,7 +104,7 @@ TEST(MeasurementLink, AMinuteOfAutoReadingFollowsTheRateWithExactRequestsPerRead
 
   const std::vector<std::string> values = m.view.Values();
   const int readings = static_cast<int>(values.size());
-  EXPECT_GE(readings, 55);
+  EXPECT_GE(readings, 50);
   EXPECT_LE(readings, 59);
   EXPECT_EQ(m.controller.AutoReadState, AutoRead::Running);  // no reading failed
   const int withDose = (readings + 9) / 10;
@@ -117,8 +117,8 @@ TEST(MeasurementLink, AMinuteOfAutoReadingFollowsTheRateWithExactRequestsPerRead
 
   // Around 0,5 uSv/h first; the new, stronger source shows before the minute ends.
   for (size_t i = 0; i < firstHalf; ++i) {
-    EXPECT_GE(MeasureLink::Number(values[i]), 0.3) << values[i];
-    EXPECT_LE(MeasureLink::Number(values[i]), 0.7) << values[i];
+    EXPECT_GE(MeasureLink::Number(values[i]), 0.2) << values[i];
+    EXPECT_LE(MeasureLink::Number(values[i]), 0.9) << values[i];
     EXPECT_NE(values[i].find(" uSv/h"), std::string::npos) << values[i];
   }
   EXPECT_GT(MeasureLink::Number(values.back()), 1.0) << values.back();
