@@ -4,6 +4,7 @@
 
 #include "services/log_sink.h"
 #include "ui/main_window.h"
+#include "ui/pages/info_page.h"
 #include "ui/pages/measurement_page.h"
 
 namespace dravion::ui {
@@ -17,10 +18,14 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
       frame_(form),
       context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
               pump,     frame_},
-      measurement(context, *form.MeasuringPage()) {
+      measurement(context, *form.MeasuringPage()),
+      information(deviceInfo, language, *form.DeviceInfoPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
   form.MeasuringPage()->SetController(&measurement);
   connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
+  connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
+  QObject::connect(&form_, &TForm1::LanguageChanged, &form_,
+                   [this] { information.LanguageChanged(); });
 }
 
 void WindowDeviceFrame::SetPagesEnabled(bool enabled) {
@@ -33,6 +38,10 @@ void WindowDeviceFrame::ShowBusy(int interval) {
 
 void WindowDeviceFrame::HideBusy() {
   form_.HideBusy();
+}
+
+void WindowDeviceFrame::SetProgress(int percent) {
+  form_.SetProgress(percent);
 }
 
 DeviceSession::~DeviceSession() {

@@ -3,6 +3,7 @@
 #include "connection/connection_core.h"
 #include "device/device_context.h"
 #include "device/measurement.h"
+#include "firmware/device_information_view.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -20,13 +21,15 @@ namespace dravion::ui {
 
 class TForm1;
 
-// The window's side of a device operation: the page control enabled or not, the busy animation.
+// The window's side of a device operation: the page control enabled or not, the busy animation,
+// the bottom panel's progress bar.
 class WindowDeviceFrame : public DeviceFrame {
  public:
   explicit WindowDeviceFrame(TForm1& form) : form_(form) {}
   void SetPagesEnabled(bool enabled) override;
   void ShowBusy(int interval) override;
   void HideBusy() override;
+  void SetProgress(int percent) override;
 
  private:
   TForm1& form_;
@@ -67,6 +70,8 @@ class DeviceSession {
   DeviceContext context;
   // The measuring page's sequences, run by the page's buttons and the heartbeat.
   MeasurementController measurement;
+  // The About-device page's memo, refilled by the connection manager after each identification.
+  DeviceInformationPage information;
 };
 
 }  // namespace dravion::ui

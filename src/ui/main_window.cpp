@@ -32,6 +32,7 @@
 #include "ui/artwork.h"
 #include "ui/captions.h"
 #include "ui/history_chart.h"
+#include "ui/pages/info_page.h"
 #include "ui/pages/measurement_page.h"
 #include "ui/pages/page_layout.h"
 #include "ui/qt_services.h"
@@ -40,8 +41,6 @@
 namespace dravion::ui {
 
 namespace {
-
-constexpr int kLogPage = 4;
 
 const char* const kStatusStyles[4] = {
     "background-color: palette(button); color: palette(window-text); font-weight: normal;",
@@ -516,29 +515,8 @@ QWidget* TForm1::BuildControlPage() {
 }
 
 QWidget* TForm1::BuildInfoPage() {
-  auto* page = Named(new QWidget, "TabSheet_DevInfo");
-  auto* layout = new QVBoxLayout(page);
-  layout->setContentsMargins(6, 6, 6, 0);
-  layout->setSpacing(0);
-  auto* memo = Named(new QTextEdit(page), "Memo_Info");
-  memo->setReadOnly(true);
-  memo->setFont(MonoFont(13, {QStringLiteral("Courier"), QStringLiteral("Courier New")}));
-  memo->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
-  memo->setLineWrapMode(QTextEdit::NoWrap);
-  layout->addWidget(memo, 1);
-  auto* strip = new QWidget(page);
-  strip->setFixedHeight(47);
-  auto* stripLayout = new QHBoxLayout(strip);
-  stripLayout->setContentsMargins(0, 8, 0, 8);
-  auto* upgrade = Named(new QPushButton(strip), "BitBtn_ReNewDeviceInfo");
-  upgrade->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
-  upgrade->setEnabled(false);
-  upgrade->setMinimumWidth(160);
-  stripLayout->addStretch(1);
-  stripLayout->addWidget(upgrade);
-  stripLayout->addStretch(1);
-  layout->addWidget(strip);
-  return page;
+  infoPage_ = new InfoPage;
+  return infoPage_;
 }
 
 QWidget* TForm1::BuildLogPage() {
@@ -563,15 +541,6 @@ QWidget* TForm1::BuildLogPage() {
 // ---------------------------------------------------------------------------------------------
 // Language
 
-void TForm1::LoadLanguageOption() {
-  language_.SetFromOption(options_.ReadInt("LANGUAGE").value_or(1));
-  ApplyLanguage();
-}
-
-void TForm1::SaveLanguageOption() {
-  options_.WriteInt("LANGUAGE", language_.OptionValue());
-}
-
 void TForm1::ApplyLanguage() {
   QAction* switcher = ActionByName(QStringLiteral("Action_Language"));
   if (language_.Current() == Lang::English) {
@@ -582,12 +551,13 @@ void TForm1::ApplyLanguage() {
     SetImage(switcher, 10);
   }
   SetCaptions();
+  emit LanguageChanged();
 }
 
 void TForm1::Action_LanguageExecute() {
   language_.Set(language_.Current() == Lang::Russian ? Lang::English : Lang::Russian);
   ApplyLanguage();
-  SaveLanguageOption();
+  dravion::SaveLanguageOption(options_, language_);
 }
 
 void TForm1::RebuildList(QComboBox* list, const QStringList& items) {
@@ -642,15 +612,7 @@ void TForm1::FillDoseThresholds(int unit) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Options
-
-void TForm1::LoadPageOption() {
-  SetActivePage(dravion::LoadPageOption(options_));
-}
-
-void TForm1::SavePageOption() {
-  dravion::SavePageOption(options_, ActivePage());
-}
+// Start-up and shut-down steps
 
 void TForm1::SetActivePage(int page) {
   pageControl_->setCurrentIndex(page);
@@ -675,20 +637,6 @@ void TForm1::ShowStatus(const QString& text, int style) {
   panelInfo_->setStyleSheet(QLatin1String(kPanelFrame) + QLatin1String(kStatusStyles[style]));
 }
 
-void TForm1::ShowIndicator(Indicator state, bool blink) {
-  switch (state) {
-    case Indicator::Ok:
-      ShowLink(0x00FF00, blink ? QStringLiteral("= OK =") : QStringLiteral("OK"));
-      break;
-    case Indicator::Err:
-      ShowLink(0xFF0000, blink ? QStringLiteral("= ERR =") : QStringLiteral("ERR"));
-      break;
-    case Indicator::Nok:
-      ShowLink(0xFFFFFF, blink ? QStringLiteral("= NOK =") : QStringLiteral("NOK"));
-      break;
-  }
-}
-
 void TForm1::ShowLink(uint32_t rgb, const QString& text) {
   panelConnection_->setText(text);
   panelConnection_->setStyleSheet(
@@ -696,17 +644,12 @@ void TForm1::ShowLink(uint32_t rgb, const QString& text) {
       QStringLiteral("background-color: %1; color: #000000;").arg(QColor(QRgb(rgb)).name()));
 }
 
-void TForm1::ShowPort(int portNumber) {
-  ShowPortPanel(portNumber >= 0 ? QStringLiteral("COM %1").arg(portNumber)
-                                : QStringLiteral("----"));
-}
-
 void TForm1::ShowPortPanel(const QString& text) {
   panelCom_->setText(text);
 }
 
 void TForm1::SetUpdateButtonEnabled(bool enabled) {
-  findChild<QPushButton*>(QStringLiteral("BitBtn_ReNewDeviceInfo"))->setEnabled(enabled);
+  infoPage_->UpdateButton()->setEnabled(enabled);
 }
 
 void TForm1::SetAutoChecked(bool checked) {
@@ -720,7 +663,7 @@ void TForm1::SetManualCaption(const QString& caption) {
 }
 
 void TForm1::ClearDeviceInformation() {
-  findChild<QTextEdit*>(QStringLiteral("Memo_Info"))->clear();
+  infoPage_->ShowInformationLines({});
 }
 
 void TForm1::SetProgress(int percent) {

@@ -31,6 +31,7 @@ namespace dravion::ui {
 
 class HistoryChart;
 class MeasurementPage;
+class InfoPage;
 class TForm2;
 class TForm3;
 
@@ -46,9 +47,6 @@ class PageControl : public QTabWidget {
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 };
-
-// States of the link indicator.
-enum class Indicator { Ok, Err, Nok };
 
 // The main window: five pages, the status bar, the main menu with its actions, the log memo's
 // pop-up menu and the two timers. Device pages carry all their controls; their handlers are
@@ -67,8 +65,6 @@ class TForm1 : public QMainWindow,
   TForm2* About() const { return about_; }
 
   // Interface language.
-  void LoadLanguageOption();
-  void SaveLanguageOption();
   void ApplyLanguage() override;
   void SetCaptions();
   void Action_LanguageExecute();
@@ -77,10 +73,6 @@ class TForm1 : public QMainWindow,
   // Threshold lists of the settings page for a unit (negative: the unit used last).
   void FillBackgroundThresholds(int unit);
   void FillDoseThresholds(int unit);
-
-  // Options: the active page.
-  void LoadPageOption();
-  void SavePageOption();
 
   // The start-up and shut-down steps of the window.
   void SetActivePage(int page) override;
@@ -99,8 +91,6 @@ class TForm1 : public QMainWindow,
 
   // The status bar.
   void ShowStatus(const QString& text, int style);
-  void ShowIndicator(Indicator state, bool blink);
-  void ShowPort(int portNumber);  // negative: no open port
   void ShowLink(uint32_t rgb, const QString& text);
   void ShowPortPanel(const QString& text);
   // The connection manager's other marks on the window.
@@ -141,6 +131,7 @@ class TForm1 : public QMainWindow,
 
   HistoryChart* Chart() const { return chart_; }
   MeasurementPage* MeasuringPage() const { return measuringPage_; }
+  InfoPage* DeviceInfoPage() const { return infoPage_; }
   QAction* ActionByName(const QString& name) const;
 
   // Idle updates of the actions (captions and images that follow a state).
@@ -150,6 +141,7 @@ class TForm1 : public QMainWindow,
   void Closed();                   // the window accepted its close
   void LogCleared();               // Action_LOG_Clear
   void BarDoubleClicked(int bar);  // Series1DblClick: a bar of Series1 or Series2
+  void LanguageChanged();          // the interface language was applied anew
 
  public slots:
   void Timer_ProcTimer();
@@ -194,6 +186,7 @@ class TForm1 : public QMainWindow,
   QPlainTextEdit* memoLog_ = nullptr;
   QMenu* popupLog_ = nullptr;
   HistoryChart* chart_ = nullptr;
+  InfoPage* infoPage_ = nullptr;
   QPushButton* hisRead_ = nullptr;
   QLabel* panelCom_ = nullptr;
   QLabel* panelConnection_ = nullptr;
