@@ -17,7 +17,6 @@ class QAction;
 class QActionGroup;
 class QCheckBox;
 class QComboBox;
-class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -31,6 +30,7 @@ namespace dravion::ui {
 
 class HistoryChart;
 class MeasurementPage;
+class HistoryPage;
 class InfoPage;
 class TForm2;
 class TForm3;
@@ -129,8 +129,9 @@ class TForm1 : public QMainWindow,
   void ReplaceLastLogLine(const QString& line);
   void ClearLogMemo();
 
-  HistoryChart* Chart() const { return chart_; }
+  HistoryChart* Chart() const;
   MeasurementPage* MeasuringPage() const { return measuringPage_; }
+  HistoryPage* History() const { return historyPage_; }
   InfoPage* DeviceInfoPage() const { return infoPage_; }
   QAction* ActionByName(const QString& name) const;
 
@@ -185,9 +186,8 @@ class TForm1 : public QMainWindow,
   QWidget* tabLog_ = nullptr;
   QPlainTextEdit* memoLog_ = nullptr;
   QMenu* popupLog_ = nullptr;
-  HistoryChart* chart_ = nullptr;
+  HistoryPage* historyPage_ = nullptr;
   InfoPage* infoPage_ = nullptr;
-  QPushButton* hisRead_ = nullptr;
   QLabel* panelCom_ = nullptr;
   QLabel* panelConnection_ = nullptr;
   QLabel* panelInfo_ = nullptr;
