@@ -83,6 +83,8 @@ const std::map<std::string, Handler>& PortCommands() {
 const std::map<std::string, Handler>& DeviceCommandsByName() {
   static const std::map<std::string, Handler> commands = {
       {"info", Info},
+      {"measure", Measure},
+      {"dose reset", DoseReset},
       {"history download", HistoryDownload},
       {"history delete", HistoryDelete},
       {"restart main", Restart},
