@@ -1,10 +1,13 @@
 #include "ui/device_session.h"
 
 #include <QAction>
+#include <QPushButton>
 
 #include "services/log_sink.h"
 #include "ui/main_window.h"
+#include "ui/pages/history_page.h"
 #include "ui/pages/info_page.h"
+#include "ui/pages/measurement_page.h"
 #include "ui/pages/settings_page.h"
 
 namespace dravion::ui {
@@ -19,11 +22,16 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
       context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
               pump,     frame_},
       settings(context, *form.Settings()),
-      information(deviceInfo, language, *form.DeviceInfoPage()) {
+      measurement(context, *form.MeasuringPage()),
+      information(deviceInfo, language, *form.DeviceInfoPage()),
+      wizard(context, *form.DeviceInfoPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+  form.MeasuringPage()->SetController(&measurement);
+  connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
   connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
   QObject::connect(&form_, &TForm1::LanguageChanged, &form_,
                    [this] { information.LanguageChanged(); });
+  form_.History()->Attach(context);
 }
 
 void WindowDeviceFrame::SetPagesEnabled(bool enabled) {
@@ -44,6 +52,8 @@ void WindowDeviceFrame::SetProgress(int percent) {
 
 DeviceSession::~DeviceSession() {
   form_.Settings()->SetController(nullptr);
+  form_.MeasuringPage()->SetController(nullptr);
+  form_.History()->Detach();
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);
 }
@@ -63,6 +73,8 @@ void DeviceSession::Start() {
   QObject::connect(form_.ActionByName(QStringLiteral("Action_Connection_Manual_Number")),
                    &QAction::triggered, &form_,
                    [&manager] { manager.Action_Connection_Manual_NumberExecute(); });
+  QObject::connect(form_.DeviceInfoPage()->UpdateButton(), &QPushButton::clicked, &form_,
+                   [this] { wizard.BitBtn_ReNewDeviceInfoClick(); });
 }
 
 }  // namespace dravion::ui

@@ -2,8 +2,10 @@
 
 #include "connection/connection_core.h"
 #include "device/device_context.h"
+#include "device/measurement.h"
 #include "device/settings_controller.h"
 #include "firmware/device_information_view.h"
+#include "firmware/update_wizard.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -70,8 +72,12 @@ class DeviceSession {
   DeviceContext context;
   // The settings page's sequences, shown on the window's settings page.
   SettingsController settings;
+  // The measuring page's sequences, run by the page's buttons and the heartbeat.
+  MeasurementController measurement;
   // The About-device page's memo, refilled by the connection manager after each identification.
   DeviceInformationPage information;
+  // The firmware update behind the page's BitBtn_ReNewDeviceInfo.
+  UpdateWizard wizard;
 };
 
 }  // namespace dravion::ui
