@@ -27,7 +27,7 @@ namespace dravion::device_test {
 // waits, and an emulated device in a private port folder.
 struct DeviceLinkHarness {
   explicit DeviceLinkHarness(const std::function<void(sim::DeviceConfig&)>& adjust = {},
-                             uint32_t scale = 4)
+                             uint32_t scale = 8)
       : clock(scale) {
     ::setenv("DRAVION_SYSTEM_PORTS", "0", 1);
     language.Set(Lang::English);

@@ -11,6 +11,10 @@ namespace {
 
 using device_test::DeviceLinkHarness;
 
+// Manager time runs this many times faster than real time; the 32 s of a lost restart run at
+// twice that.
+constexpr uint32_t kScale = 4;
+
 std::vector<std::string> From(const std::vector<std::string>& lines, const std::string& first) {
   auto it = std::find(lines.begin(), lines.end(), first);
   return {it, lines.end()};
@@ -21,7 +25,7 @@ bool Has(const std::vector<std::string>& lines, const std::string& line) {
 }
 
 TEST(DeviceModeLink, CheckLogsBothVersionsAndTellsTheProgram) {
-  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.mainVersion = 0x0C06; });
+  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.mainVersion = 0x0C06; }, kScale);
   ASSERT_TRUE(h.Connect());
   h.log.lines.clear();
   DeviceOperation operation(h.context);  // no link tests between the requests, as in a handler
@@ -37,7 +41,7 @@ TEST(DeviceModeLink, CheckLogsBothVersionsAndTellsTheProgram) {
 }
 
 TEST(DeviceModeLink, MainProgramRestartedIntoBootComesBackAndIsFoundAgain) {
-  DeviceLinkHarness h;
+  DeviceLinkHarness h({}, kScale);
   ASSERT_TRUE(h.Connect());
   h.log.lines.clear();
   DeviceOperation operation(h.context);  // LinkWatch cleared, as a device handler leaves it
@@ -58,7 +62,7 @@ TEST(DeviceModeLink, MainProgramRestartedIntoBootComesBackAndIsFoundAgain) {
 }
 
 TEST(DeviceModeLink, BootDeviceRestartedIntoBootStillGetsTheCommand) {
-  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.startInBoot = true; });
+  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.startInBoot = true; }, kScale);
   ASSERT_TRUE(h.Connect());
   DeviceOperation operation(h.context);
   EXPECT_EQ(ResetToBoot(h.context), 0);
@@ -67,7 +71,7 @@ TEST(DeviceModeLink, BootDeviceRestartedIntoBootStillGetsTheCommand) {
 }
 
 TEST(DeviceModeLink, DeviceBackInTheOtherProgramGivesMinusTwo) {
-  DeviceLinkHarness h;
+  DeviceLinkHarness h({}, kScale);
   ASSERT_TRUE(h.Connect());
   h.device->SetFaults({.restartInto = 2});
   DeviceOperation operation(h.context);
@@ -82,7 +86,7 @@ TEST(DeviceModeLink, DeviceBackInTheOtherProgramGivesMinusTwo) {
 }
 
 TEST(DeviceModeLink, DeviceThatNeverComesBackGivesMinusOneAfterAllWaits) {
-  DeviceLinkHarness h({}, 8);
+  DeviceLinkHarness h({}, 2 * kScale);
   ASSERT_TRUE(h.Connect());
   h.device->SetFaults({.restartStaysAway = true});
   DeviceOperation operation(h.context);
@@ -97,7 +101,7 @@ TEST(DeviceModeLink, DeviceThatNeverComesBackGivesMinusOneAfterAllWaits) {
 }
 
 TEST(DeviceModeLink, UnansweredRestartCommandFailsAtOnce) {
-  DeviceLinkHarness h;
+  DeviceLinkHarness h({}, kScale);
   ASSERT_TRUE(h.Connect());
   h.device->SetFaults({.refuseCommand = sim::CommandKey(1, 0x05)});
   h.log.lines.clear();
