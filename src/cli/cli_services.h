@@ -110,6 +110,7 @@ class TerminalFrame : public DeviceFrame {
   void SetPagesEnabled(bool) override {}
   void ShowBusy(int) override {}
   void HideBusy() override { EndProgress(); }
+  void SetProgress(int percent) override { bar_.Show(percent, 100); }
   // Ends the bar's line, if one was drawn.
   void EndProgress() { bar_.Finish(); }
 
