@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -46,17 +48,23 @@ void CloseExclusive(int fd) {
   ::close(fd);
 }
 
-// The device that port `number` names, for messages: its folder entry when it maps to none.
+// The device that port `number` names, for messages: the device node behind a port folder entry
+// (also when it has gone), else the entry that was looked for.
 std::string DeviceOfPort(int number) {
-  std::string path = PortDevicePath(number);
-  return path.empty() ? PortFolder() + "/COM" + std::to_string(number) : path;
+  const std::string path = PortDevicePath(number);
+  const std::string entry = path.empty() ? PortFolder() + "/COM" + std::to_string(number) : path;
+  char target[PATH_MAX];
+  if (const char* real = ::realpath(entry.c_str(), target)) return real;
+  const ssize_t n = ::readlink(entry.c_str(), target, sizeof target - 1);
+  return n > 0 && target[0] == '/' ? std::string(target, static_cast<size_t>(n)) : entry;
 }
 
-PortOpenFailure TryPort(const std::string& path, const std::string& shown) {
+// Whether the port could be opened right now (a port held by another program cannot).
+bool CanOpen(const std::string& path) {
   const int fd = OpenExclusive(path);
-  if (fd < 0) return DiagnoseOpenFailure(shown, errno);
+  if (fd < 0) return false;
   CloseExclusive(fd);
-  return {};
+  return true;
 }
 
 speed_t SpeedOf(uint32_t baud) {
@@ -222,18 +230,19 @@ int TComPort::ReadBytes(uint8_t* buffer, int count) {
 }
 
 bool TComPort::Probe(int number) {
-  return number > 0 &&
-         TryPort(PortDevicePath(number), DeviceOfPort(number)).fault == PortFault::None;
+  return CanOpen(PortDevicePath(number));
 }
 
 bool TComPort::ProbeName(const std::string& name) {
-  const std::string path = PortDevicePathForValue(name);
-  return TryPort(path, path).fault == PortFault::None;
+  return CanOpen(PortDevicePathForValue(name));
 }
 
 PortOpenFailure CheckPort(int number) {
   if (number <= 0) return {};
-  return TryPort(PortDevicePath(number), DeviceOfPort(number));
+  const int fd = OpenExclusive(PortDevicePath(number));
+  if (fd < 0) return DiagnoseOpenFailure(DeviceOfPort(number), errno);
+  CloseExclusive(fd);
+  return {};
 }
 
 }  // namespace dravion
