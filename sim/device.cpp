@@ -432,6 +432,8 @@ bool Device::Absent(int ms, bool toMain, bool restart) {
   if (restart) {
     std::lock_guard lock(mutex_);
     ++counters_.restarts;
+    if (faults_.restartStaysAway) return false;  // the serving thread ends; Plug brings it back
+    if (faults_.restartInto == 2 || faults_.restartInto == 3) toMain = faults_.restartInto == 2;
   }
   if (!SleepUntilUs(NowUs() + std::max(ms, 0) * 1000LL)) return false;
   if (restart) {

@@ -111,6 +111,10 @@ struct Faults {
   int refuseCommand = -1;       // CommandKey not carried out and not answered
   int wrongLengthCommand = -1;  // CommandKey answered with `wrongLengthDelta` bytes more data
   int wrongLengthDelta = 1;
+  // Restarts (ResetCommand or Restart): 0 comes back in the program asked for; 2 always in the
+  // main program, 3 always in the boot loader (a device that ignores the mode it was given).
+  int restartInto = 0;
+  bool restartStaysAway = false;  // a restart drops off the port and never comes back
 };
 
 struct Counters {

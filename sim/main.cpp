@@ -42,6 +42,8 @@ void Usage(FILE* out) {
       "  --history-start N        physical index of the oldest record (0)\n"
       "  --history-wrap           a full ring that has wrapped around\n"
       "  --restart-ms MS          absence during a restart (1500)\n"
+      "  --restart-into main|boot a restart comes back in this program whatever was asked\n"
+      "  --restart-away           a restart drops off the port and never comes back\n"
       "  --seed N                 random seed of counts and history (1)\n"
       "Timing:\n"
       "  --baud N                 pace the line at N baud, e.g. 230400 (default unpaced)\n"
@@ -154,6 +156,16 @@ int main(int argc, char** argv) {
       config.historyWrap = true;
     } else if (option == "--restart-ms") {
       config.restartMs = static_cast<int>(number(0, 600000));
+    } else if (option == "--restart-into" && arg != nullptr) {
+      const std::string value = arg;
+      ++i;
+      if (value != "main" && value != "boot") {
+        std::fprintf(stderr, "dravion-sim: --restart-into needs main or boot\n");
+        return 2;
+      }
+      faults.restartInto = value == "main" ? 2 : 3;
+    } else if (option == "--restart-away") {
+      faults.restartStaysAway = true;
     } else if (option == "--seed") {
       config.seed = static_cast<uint32_t>(number(0, 0xFFFFFFFFLL));
     } else if (option == "--baud") {

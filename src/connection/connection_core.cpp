@@ -1,7 +1,7 @@
 #include "connection/connection_core.h"
 
-#include "log/log_sink.h"
 #include "protocol/link_stack.h"
+#include "services/log_sink.h"
 
 namespace dravion {
 

@@ -6,11 +6,11 @@
 #include "connection/connected_device.h"
 #include "connection/connection_port.h"
 #include "connection/port_help.h"
-#include "log/log_sink.h"
 #include "serial/port_list.h"
 #include "services/clock.h"
 #include "services/dialogs.h"
 #include "services/language.h"
+#include "services/log_sink.h"
 
 namespace dravion {
 namespace {

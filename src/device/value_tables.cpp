@@ -69,14 +69,14 @@ std::array<std::vector<ThresholdEntry>, 3> BuildTables(const char* const (&writt
   return tables;
 }
 
-const std::string& PickName(const NameTable& table, int unit, int level, const Language& language) {
+std::string PickName(const NameTable& table, int unit, int level, const Language& language) {
   const NamePair& pair = table[ZeroOutside(level)][ZeroOutside(unit)];
   return language.Text(pair.russian, pair.english);
 }
 
 std::vector<std::string> Items(const std::vector<ThresholdEntry>& entries, int unit,
                                const Language& language,
-                               const std::string& (*name)(int, int, const Language&)) {
+                               std::string (*name)(int, int, const Language&)) {
   std::vector<std::string> items;
   items.reserve(entries.size());
   for (const ThresholdEntry& entry : entries)
@@ -86,11 +86,11 @@ std::vector<std::string> Items(const std::vector<ThresholdEntry>& entries, int u
 
 }  // namespace
 
-const std::string& RateUnitName(int unit, int level, const Language& language) {
+std::string RateUnitName(int unit, int level, const Language& language) {
   return PickName(kRateNames, unit, level, language);
 }
 
-const std::string& DoseUnitName(int unit, int level, const Language& language) {
+std::string DoseUnitName(int unit, int level, const Language& language) {
   return PickName(kDoseNames, unit, level, language);
 }
 

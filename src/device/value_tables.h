@@ -16,8 +16,8 @@ constexpr int kDoseThresholdCount = 15;
 
 // Name of the dose-rate / dose unit in the current interface language. A unit or level outside
 // 0..2 is read as 0. The Russian Roentgen names at levels 1 and 2 start with one and two spaces.
-const std::string& RateUnitName(int unit, int level, const Language& language);
-const std::string& DoseUnitName(int unit, int level, const Language& language);
+std::string RateUnitName(int unit, int level, const Language& language);
+std::string DoseUnitName(int unit, int level, const Language& language);
 
 // One threshold entry: the number as shown (decimal comma, e-notation kept) and the prefix level
 // that its leading minus signs gave.

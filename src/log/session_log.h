@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "log/log_sink.h"
+#include "services/log_sink.h"
 
 namespace dravion {
 

@@ -40,11 +40,6 @@ class DeviceLink {
                 const std::string& noAnswerText);
 
   ByteSink& Port() { return port_; }
-  ChannelRegistry& Registry() { return registry_; }
-  EventPump& Pump() { return pump_; }
-  Clock& TickClock() { return clock_; }
-  Dialogs& Boxes() { return dialogs_; }
-  TSlipTx& Encoder() { return encoder_; }
 
  private:
   ByteSink& port_;

@@ -1,8 +1,8 @@
 #include "protocol/identification.h"
 
-#include "log/log_sink.h"
 #include "protocol/commands.h"
 #include "protocol/device_format.h"
+#include "services/log_sink.h"
 
 namespace dravion {
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "protocol/com_z.h"
 #include "protocol/device_link.h"
 #include "serial/channels.h"
-#include "serial/com_z.h"
 
 namespace dravion {
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace dravion {
 
@@ -14,8 +15,9 @@ class Language {
   // The stored option value 2 means English; anything else Russian.
   void SetFromOption(long long value) { current_ = value == 2 ? Lang::English : Lang::Russian; }
   int OptionValue() const { return static_cast<int>(current_); }
-  const std::string& Text(const std::string& russian, const std::string& english) const {
-    return current_ == Lang::Russian ? russian : english;
+  // The text of the pair in the current language, as a copy: the pair may be temporaries.
+  std::string Text(std::string_view russian, std::string_view english) const {
+    return std::string(current_ == Lang::Russian ? russian : english);
   }
 
  private:

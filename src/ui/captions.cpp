@@ -1,5 +1,6 @@
 #include "ui/captions.h"
 #include "lifecycle/app_lifecycle.h"
+#include "ui/qt_services.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -12,9 +13,8 @@
 namespace dravion::ui {
 
 QString WindowTitle(const Language& language) {
-  const char* name =
-      language.Current() == Lang::Russian ? "Tarvo Менеджер устройств" : "Tarvo Device Manager";
-  return QString::fromUtf8(name) + QStringLiteral(" 2.5.") + QString::fromStdString(kAppVersion) +
+  return Q(language.Text("Tarvo Менеджер устройств", "Tarvo Device Manager")) +
+         QStringLiteral(" 2.5.") + QString::fromStdString(kAppVersion) +
          QStringLiteral(" (09.11.2022)");
 }
 
@@ -89,7 +89,7 @@ const std::vector<CaptionPair>& CaptionsAfterLists() {
 namespace {
 
 QString T(const Language& language, const char* russian, const char* english) {
-  return QString::fromUtf8(language.Current() == Lang::Russian ? russian : english);
+  return Q(language.Text(russian, english));
 }
 
 QStringList Numbers(int first, int last) {

@@ -11,10 +11,6 @@ class QWidget;
 
 namespace dravion::ui {
 
-// The program version shown in the window title, the log header and the about box.
-inline const char* AppVersion() {
-  return "1.9";
-}
 // The title of the main window in the current language.
 QString WindowTitle(const Language& language);
 

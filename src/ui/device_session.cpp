@@ -2,8 +2,9 @@
 
 #include <QAction>
 
-#include "log/log_sink.h"
+#include "services/log_sink.h"
 #include "ui/main_window.h"
+#include "ui/pages/info_page.h"
 
 namespace dravion::ui {
 
@@ -12,8 +13,27 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
     : stack(pump, clock, dialogs),
       form_(form),
       view_(form),
-      connection(stack, commands, deviceInfo, view_, dialogs, clock, log, language) {
+      connection(stack, commands, deviceInfo, view_, dialogs, clock, log, language),
+      frame_(form),
+      context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
+              pump,     frame_},
+      information(deviceInfo, language, *form.DeviceInfoPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+  connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
+  QObject::connect(&form_, &TForm1::LanguageChanged, &form_,
+                   [this] { information.LanguageChanged(); });
+}
+
+void WindowDeviceFrame::SetPagesEnabled(bool enabled) {
+  form_.SetPagesEnabled(enabled);
+}
+
+void WindowDeviceFrame::ShowBusy(int interval) {
+  form_.ShowBusy(interval);
+}
+
+void WindowDeviceFrame::HideBusy() {
+  form_.HideBusy();
 }
 
 DeviceSession::~DeviceSession() {

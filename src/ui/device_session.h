@@ -1,6 +1,8 @@
 #pragma once
 
 #include "connection/connection_core.h"
+#include "device/device_context.h"
+#include "firmware/device_information_view.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -18,10 +20,22 @@ namespace dravion::ui {
 
 class TForm1;
 
+// The window's side of a device operation: the page control enabled or not, the busy animation.
+class WindowDeviceFrame : public DeviceFrame {
+ public:
+  explicit WindowDeviceFrame(TForm1& form) : form_(form) {}
+  void SetPagesEnabled(bool enabled) override;
+  void ShowBusy(int interval) override;
+  void HideBusy() override;
+
+ private:
+  TForm1& form_;
+};
+
 // What the main window owns for the device: the serial port with its encoder and three
 // channels, the command set, the identity record of the connected device, and the connection
 // manager driven by the window's heartbeat and showing itself in the status bar and the
-// Connection menu.
+// Connection menu; and the device context that every device page's controller works through.
 class DeviceSession {
  public:
   DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialogs& dialogs, LogSink& log,
@@ -45,6 +59,14 @@ class DeviceSession {
 
  public:
   ConnectionCore connection;
+
+ private:
+  WindowDeviceFrame frame_;
+
+ public:
+  DeviceContext context;
+  // The About-device page's memo, refilled by the connection manager after each identification.
+  DeviceInformationPage information;
 };
 
 }  // namespace dravion::ui

@@ -32,6 +32,7 @@
 #include "ui/artwork.h"
 #include "ui/captions.h"
 #include "ui/history_chart.h"
+#include "ui/pages/info_page.h"
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
 
@@ -615,29 +616,8 @@ QWidget* TForm1::BuildControlPage() {
 }
 
 QWidget* TForm1::BuildInfoPage() {
-  auto* page = Named(new QWidget, "TabSheet_DevInfo");
-  auto* layout = new QVBoxLayout(page);
-  layout->setContentsMargins(6, 6, 6, 0);
-  layout->setSpacing(0);
-  auto* memo = Named(new QTextEdit(page), "Memo_Info");
-  memo->setReadOnly(true);
-  memo->setFont(MonoFont(13, {QStringLiteral("Courier"), QStringLiteral("Courier New")}));
-  memo->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
-  memo->setLineWrapMode(QTextEdit::NoWrap);
-  layout->addWidget(memo, 1);
-  auto* strip = new QWidget(page);
-  strip->setFixedHeight(47);
-  auto* stripLayout = new QHBoxLayout(strip);
-  stripLayout->setContentsMargins(0, 8, 0, 8);
-  auto* upgrade = Named(new QPushButton(strip), "BitBtn_ReNewDeviceInfo");
-  upgrade->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
-  upgrade->setEnabled(false);
-  upgrade->setMinimumWidth(160);
-  stripLayout->addStretch(1);
-  stripLayout->addWidget(upgrade);
-  stripLayout->addStretch(1);
-  layout->addWidget(strip);
-  return page;
+  infoPage_ = new InfoPage;
+  return infoPage_;
 }
 
 QWidget* TForm1::BuildLogPage() {
@@ -662,10 +642,6 @@ QWidget* TForm1::BuildLogPage() {
 // ---------------------------------------------------------------------------------------------
 // Language
 
-QString TForm1::LangText(const char* russian, const char* english) const {
-  return QString::fromUtf8(language_.Current() == Lang::Russian ? russian : english);
-}
-
 void TForm1::LoadLanguageOption() {
   language_.SetFromOption(options_.ReadInt("LANGUAGE").value_or(1));
   ApplyLanguage();
@@ -685,6 +661,7 @@ void TForm1::ApplyLanguage() {
     SetImage(switcher, 10);
   }
   SetCaptions();
+  emit LanguageChanged();
 }
 
 void TForm1::Action_LanguageExecute() {
@@ -704,11 +681,10 @@ void TForm1::RebuildList(QComboBox* list, const QStringList& items) {
 
 void TForm1::SetCaptions() {
   setWindowTitle(WindowTitle(language_));
-  const bool russian = language_.Current() == Lang::Russian;
   auto apply = [&](const std::vector<CaptionPair>& table) {
     for (const CaptionPair& pair : table)
       SetCaption(this, QString::fromLatin1(pair.object),
-                 QString::fromUtf8(russian ? pair.russian : pair.english));
+                 Q(language_.Text(pair.russian, pair.english)));
   };
   auto rebuild = [&](const std::vector<ListItems>& lists) {
     for (const ListItems& list : lists)
@@ -722,8 +698,9 @@ void TForm1::SetCaptions() {
   FillDoseThresholds(unit);
   rebuild(SettingsListsAfterThresholds());
   apply(CaptionsAfterLists());
-  hisRead_->setText(hisRead_->property("tag").toInt() != 0 ? LangText("Отмена", "Cancel")
-                                                           : LangText("Прочитать", "Read"));
+  hisRead_->setText(hisRead_->property("tag").toInt() != 0
+                        ? Q(language_.Text("Отмена", "Cancel"))
+                        : Q(language_.Text("Прочитать", "Read")));
   // The idle update turns the show/hide caption into the one for the log tab's state.
   QTimer::singleShot(0, this, &TForm1::UpdateActions);
 }
@@ -809,7 +786,7 @@ void TForm1::ShowPortPanel(const QString& text) {
 }
 
 void TForm1::SetUpdateButtonEnabled(bool enabled) {
-  findChild<QPushButton*>(QStringLiteral("BitBtn_ReNewDeviceInfo"))->setEnabled(enabled);
+  infoPage_->UpdateButton()->setEnabled(enabled);
 }
 
 void TForm1::SetAutoChecked(bool checked) {
@@ -823,7 +800,7 @@ void TForm1::SetManualCaption(const QString& caption) {
 }
 
 void TForm1::ClearDeviceInformation() {
-  findChild<QTextEdit*>(QStringLiteral("Memo_Info"))->clear();
+  infoPage_->ShowInformationLines({});
 }
 
 void TForm1::SetProgress(int percent) {
@@ -836,11 +813,20 @@ void TForm1::SetProgress(int percent) {
 void TForm1::SetHistoryReading(bool reading) {
   historyReading_ = reading;
   hisRead_->setProperty("tag", reading ? 1 : 0);
-  hisRead_->setText(reading ? LangText("Отмена", "Cancel") : LangText("Прочитать", "Read"));
+  hisRead_->setText(reading ? Q(language_.Text("Отмена", "Cancel"))
+                            : Q(language_.Text("Прочитать", "Read")));
 }
 
 bool TForm1::PageControl1Changing() {
   return !historyReading_;
+}
+
+void TForm1::SetPagesEnabled(bool enabled) {
+  pageControl_->setEnabled(enabled);
+}
+
+bool TForm1::PagesEnabled() const {
+  return pageControl_->isEnabled();
 }
 
 void TForm1::ShowBusy(int interval) {
@@ -909,10 +895,10 @@ void TForm1::ShowUploadProgress(int percent) {
 void TForm1::UpdateActions() {
   QAction* logVisible = ActionByName(QStringLiteral("Action_Log_Visible"));
   if (pageControl_->isTabVisible(kLogPage)) {
-    logVisible->setText(LangText("Cкрыть лог", "Hide Report"));  // a Latin capital C
+    logVisible->setText(Q(language_.Text("Cкрыть лог", "Hide Report")));  // a Latin capital C
     SetImage(logVisible, 3);
   } else {
-    logVisible->setText(LangText("Показать лог", "Show Report"));
+    logVisible->setText(Q(language_.Text("Показать лог", "Show Report")));
     SetImage(logVisible, 2);
   }
 }

@@ -30,6 +30,7 @@ class QTextEdit;
 namespace dravion::ui {
 
 class HistoryChart;
+class InfoPage;
 class TForm2;
 class TForm3;
 
@@ -66,7 +67,6 @@ class TForm1 : public QMainWindow,
   TForm2* About() const { return about_; }
 
   // Interface language.
-  QString LangText(const char* russian, const char* english) const;
   void LoadLanguageOption();
   void SaveLanguageOption();
   void ApplyLanguage() override;
@@ -115,6 +115,10 @@ class TForm1 : public QMainWindow,
   bool HistoryReading() const { return historyReading_; }
   bool PageControl1Changing();
 
+  // The page control (every page's controls) enabled or not, while a device operation runs.
+  void SetPagesEnabled(bool enabled);
+  bool PagesEnabled() const;
+
   // Busy animation (TForm3) over this window.
   void ShowBusy(int interval);
   void HideBusy();
@@ -136,6 +140,7 @@ class TForm1 : public QMainWindow,
   void ClearLogMemo();
 
   HistoryChart* Chart() const { return chart_; }
+  InfoPage* DeviceInfoPage() const { return infoPage_; }
   QAction* ActionByName(const QString& name) const;
 
   // Idle updates of the actions (captions and images that follow a state).
@@ -145,6 +150,7 @@ class TForm1 : public QMainWindow,
   void Closed();                   // the window accepted its close
   void LogCleared();               // Action_LOG_Clear
   void BarDoubleClicked(int bar);  // Series1DblClick: a bar of Series1 or Series2
+  void LanguageChanged();          // the interface language was applied anew
 
  public slots:
   void Timer_ProcTimer();
@@ -189,6 +195,7 @@ class TForm1 : public QMainWindow,
   QPlainTextEdit* memoLog_ = nullptr;
   QMenu* popupLog_ = nullptr;
   HistoryChart* chart_ = nullptr;
+  InfoPage* infoPage_ = nullptr;
   QPushButton* hisRead_ = nullptr;
   QLabel* panelCom_ = nullptr;
   QLabel* panelConnection_ = nullptr;

@@ -8,7 +8,7 @@
 #include "connection/connected_device.h"
 #include "connection/connection_port.h"
 #include "connection/connection_view.h"
-#include "log/log_sink.h"
+#include "services/log_sink.h"
 #include "support/fakes.h"
 
 namespace dravion::connection_test {

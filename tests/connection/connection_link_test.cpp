@@ -22,53 +22,13 @@
 #include "sim/device.h"
 #include "support/fakes.h"
 #include "support/pty.h"
+#include "support/scaled_time.h"
 
 namespace dravion {
 namespace {
 
-// Real time running `scale` times faster: every spacing, delay and time-out of the manager
-// (ticks, identification delay, the 700 ms answer waits) shrinks alike, while the emulator
-// answers at its own real speed.
-class ScaledClock : public Clock {
- public:
-  explicit ScaledClock(uint32_t scale) : scale_(scale) {}
-  uint32_t TickMs() override { return real_.TickMs() * scale_; }
-  LocalDateTime Now() override { return real_.Now(); }
-  uint32_t scale() const { return scale_; }
-
- private:
-  SystemClock real_;
-  uint32_t scale_;
-};
-
-// Sleeps until woken (a frame was filed) or the deadline of the scaled clock.
-class ScaledPump : public EventPump {
- public:
-  explicit ScaledPump(ScaledClock& clock) : clock_(clock) {}
-  void ProcessEvents(uint32_t deadlineTick) override {
-    std::unique_lock lock(mutex_);
-    if (!woken_) {
-      const uint32_t left = deadlineTick - clock_.TickMs();
-      if (left == 0 || left > 0x7FFFFFFFu) return;
-      const uint32_t realMs = (left + clock_.scale() - 1) / clock_.scale();
-      wakeup_.wait_for(lock, std::chrono::milliseconds(realMs), [this] { return woken_; });
-    }
-    woken_ = false;
-  }
-  void Wake() override {
-    {
-      std::lock_guard lock(mutex_);
-      woken_ = true;
-    }
-    wakeup_.notify_one();
-  }
-
- private:
-  ScaledClock& clock_;
-  std::mutex mutex_;
-  std::condition_variable wakeup_;
-  bool woken_ = false;
-};
+using test::ScaledClock;
+using test::ScaledPump;
 
 // The connection manager on the real serial stack, with emulated devices plugged into a private
 // port folder; the heartbeat is called every 100 ticks as the window's timer would.

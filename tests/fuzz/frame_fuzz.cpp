@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "protocol/frame_receiver.h"
 #include "serial/channels.h"
-#include "serial/frame_receiver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace dravion;

@@ -103,9 +103,12 @@ TEST(RunLogFile, EveryLineEndsInOneLineFeedInWindows1251) {
     old << "an older and much longer file that must not shine through";
   }
   ASSERT_TRUE(WriteRunLogFile(path.string(), {"# START", "Ошибка", ""}));
-  std::ifstream in(path, std::ios::binary);
-  const std::string bytes(std::istreambuf_iterator<char>(in), {});
-  EXPECT_EQ(bytes, std::string("# START\n\xCE\xF8\xE8\xE1\xEA\xE0\n\n"));
+  {
+    // Closed before the removal: Windows refuses to remove an open file.
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(bytes, std::string("# START\n\xCE\xF8\xE8\xE1\xEA\xE0\n\n"));
+  }
   std::filesystem::remove(path);
 
   EXPECT_FALSE(WriteRunLogFile((path / "no" / "such" / "folder.txt").string(), {"x"}));

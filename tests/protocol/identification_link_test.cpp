@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "log/log_sink.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
+#include "services/log_sink.h"
 #include "sim/link_harness.h"
 #include "support/fakes.h"
 

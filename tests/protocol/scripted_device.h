@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "log/log_sink.h"
 #include "protocol/commands.h"
 #include "protocol/device_link.h"
 #include "protocol/device_records.h"
+#include "protocol/frame_receiver.h"
 #include "serial/channels.h"
-#include "serial/frame_receiver.h"
+#include "services/log_sink.h"
 #include "support/fakes.h"
 
 namespace dravion::test {

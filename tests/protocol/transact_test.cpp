@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "protocol/frame_receiver.h"
 #include "serial/channels.h"
-#include "serial/frame_receiver.h"
 #include "support/fakes.h"
 
 namespace dravion {

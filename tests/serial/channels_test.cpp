@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "serial/frame_receiver.h"
+#include "protocol/frame_receiver.h"
 #include "support/fakes.h"
 
 namespace dravion {

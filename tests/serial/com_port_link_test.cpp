@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/com_z.h"
 #include "serial/channels.h"
-#include "serial/com_z.h"
 #include "support/fakes.h"
 #include "support/pty.h"
 

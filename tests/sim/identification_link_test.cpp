@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "log/log_sink.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
+#include "services/log_sink.h"
 #include "sim/link_harness.h"
 #include "support/fakes.h"
 

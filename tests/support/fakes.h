@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "log/log_sink.h"
 #include "protocol/frame_codec.h"
 #include "serial/byte_sink.h"
 #include "services/clock.h"
 #include "services/dialogs.h"
 #include "services/event_pump.h"
+#include "services/log_sink.h"
 #include "services/option_store.h"
 
 namespace dravion::test {

@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTextEdit>
 
 #include "log/session_log.h"
 #include "sim/device.h"
@@ -70,6 +72,36 @@ TEST(DeviceSessionGui, PluggedDeviceIsFoundIdentifiedAndShown) {
   EXPECT_EQ(s.Text("Panel_COM"), QStringLiteral("----"));
 }
 
+TEST(DeviceSessionGui, AboutDevicePageShowsTheDeviceAndFollowsTheLanguage) {
+  Session s;
+  ASSERT_TRUE(s.WaitFor([&] { return s.device.connection.ports.FirstRefresh == 0; }, 4000));
+  sim::DeviceConfig config;
+  config.portFolder = s.folder.path();
+  config.mainVersion = 0x0C05;
+  sim::Device emulator(config);
+  ASSERT_TRUE(emulator.Plug());
+
+  auto* memo = s.window.Get<QTextEdit>("Memo_Info");
+  ASSERT_TRUE(s.WaitFor([&] { return !memo->toPlainText().isEmpty(); }, 6000));
+  const QString russian = memo->toPlainText();
+  EXPECT_TRUE(
+      russian.startsWith(QString::fromUtf8("Информация о подключенном приборе\n"
+                                           "Версия прибора: Dravion ZAV-740.41.3\n"
+                                           "S/N: 214-36587\n")))
+      << russian.toStdString();
+  EXPECT_TRUE(russian.endsWith(QString::fromUtf8("Доступно обновление\nдо версии 1.20.12.6")));
+
+  s.window.form.ActionByName(QStringLiteral("Action_Language"))->trigger();
+  EXPECT_TRUE(memo->toPlainText().startsWith(QStringLiteral("Connected Device Information\n")));
+  EXPECT_TRUE(
+      memo->toPlainText().endsWith(QStringLiteral("Upgrade to Version 1.20.12.6\nis avaliable")));
+
+  emulator.Unplug();
+  ASSERT_TRUE(s.WaitFor([&] { return memo->toPlainText().isEmpty(); }, 8000));
+  s.window.form.ActionByName(QStringLiteral("Action_Language"))->trigger();
+  EXPECT_TRUE(memo->toPlainText().isEmpty());
+}
+
 TEST(DeviceSessionGui, ManualPortNumberFromTheMenu) {
   Session s;
   s.dialogs.textAnswers = {"251", "12"};
@@ -85,6 +117,20 @@ TEST(DeviceSessionGui, ManualPortNumberFromTheMenu) {
   EXPECT_EQ(s.device.Manager().ConnectionMode, kManualPort);
   s.window.form.ActionByName(QStringLiteral("Action_Connection_Auto"))->trigger();
   EXPECT_EQ(s.device.Manager().ConnectionMode, kAutoWatch);
+}
+
+TEST(DeviceSessionGui, DeviceOperationDisablesThePagesAndLinkWatchUntilItEnds) {
+  Session s;
+  auto* pages = s.window.Get<QTabWidget>("PageControl1");
+  {
+    DeviceOperation operation(s.device.context);
+    EXPECT_FALSE(pages->isEnabled());
+    EXPECT_FALSE(s.device.Manager().LinkWatch);
+  }
+  EXPECT_TRUE(pages->isEnabled());
+  EXPECT_TRUE(s.device.Manager().LinkWatch);
+  EXPECT_EQ(&s.device.context.connection, &s.device.Manager());
+  EXPECT_EQ(&s.device.context.device, &s.device.deviceInfo);
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <functional>
 
+#include "protocol/frame_receiver.h"
 #include "serial/com_port.h"
-#include "serial/frame_receiver.h"
 
 namespace dravion {
 

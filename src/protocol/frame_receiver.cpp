@@ -1,4 +1,4 @@
-#include "serial/frame_receiver.h"
+#include "protocol/frame_receiver.h"
 
 #include "serial/channels.h"
 

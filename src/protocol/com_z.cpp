@@ -1,4 +1,4 @@
-#include "serial/com_z.h"
+#include "protocol/com_z.h"
 
 #include <algorithm>
 

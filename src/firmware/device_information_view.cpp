@@ -1,0 +1,46 @@
+#include "firmware/device_information_view.h"
+
+#include "firmware/firmware_release.h"
+#include "protocol/device_format.h"
+#include "protocol/identification.h"
+#include "services/language.h"
+
+namespace dravion {
+
+std::vector<std::string> DeviceInformationLines(const TV8DeviceInfo& record,
+                                                const Language& language) {
+  if (!record.Valid) return {};
+  const std::string rule(30, '-');
+  std::vector<std::string> lines = {
+      language.Text("Информация о подключенном приборе", "Connected Device Information"),
+      language.Text("Версия прибора: ", "Device: ") + record.Name,
+      "S/N: " + FormatSerial(SerialBytes(record.Inf1), "-"),
+      rule,
+      "SW BOOT: " + FormatVersion(record.Soft.BootVersion),
+      "SW MAIN: 1.20." + FormatVersion(record.Soft.MainVersion),
+      rule,
+  };
+  const uint16_t main = record.Soft.MainVersion;
+  if (RunsBootLoader(main)) {
+    lines.push_back(language.Text("Прибор находится в режиме BOOT", "Your Device is in BOOT Mode"));
+  } else if (NeedsUpgrade(main)) {
+    if (language.Current() == Lang::Russian) {
+      lines.push_back("Доступно обновление");
+      lines.push_back("до версии 1.20." + ReleaseNumbersText());
+    } else {
+      lines.push_back("Upgrade to Version 1.20." + ReleaseNumbersText());
+      lines.push_back("is avaliable");
+    }
+  }
+  return lines;
+}
+
+void DeviceInformationPage::ShowDeviceInformation() {
+  view_.ShowInformationLines(DeviceInformationLines(record_, language_));
+}
+
+void DeviceInformationPage::ClearDeviceInformation() {
+  view_.ShowInformationLines({});
+}
+
+}  // namespace dravion
