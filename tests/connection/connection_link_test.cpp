@@ -13,11 +13,11 @@
 
 #include "connection/connection_core.h"
 #include "connection_fakes.h"
+#include "protocol/com_z.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
 #include "serial/channels.h"
-#include "serial/com_z.h"
 #include "services/language.h"
 #include "sim/device.h"
 #include "support/fakes.h"

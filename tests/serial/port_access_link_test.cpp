@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/com_z.h"
 #include "serial/channels.h"
-#include "serial/com_z.h"
 #include "serial/tty_posix.h"
 #include "support/pty.h"
 
