@@ -240,7 +240,10 @@ bool TComPort::ProbeName(const std::string& name) {
 PortOpenFailure CheckPort(int number) {
   if (number <= 0) return {};
   const int fd = OpenExclusive(PortDevicePath(number));
-  if (fd < 0) return DiagnoseOpenFailure(DeviceOfPort(number), errno);
+  if (fd < 0) {
+    const int error = errno;  // before DeviceOfPort's calls change it
+    return DiagnoseOpenFailure(DeviceOfPort(number), error);
+  }
   CloseExclusive(fd);
   return {};
 }
