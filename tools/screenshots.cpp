@@ -9,11 +9,13 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include "lifecycle/options.h"
 #include "services/language.h"
 #include "ui/history_chart.h"
 #include "ui/main_window.h"
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
+#include "ui/window_connection_view.h"
 
 namespace {
 
@@ -41,13 +43,16 @@ int main(int argc, char** argv) {
   dravion::ui::TForm3 busy(&form);
   dravion::ui::TForm2 about(&form, language);
   form.SetSecondaryWindows(&busy, &about);
-  form.LoadLanguageOption();
+  dravion::LoadLanguageOption(options, language);
+  form.ApplyLanguage();
   form.show();
 
   // Something to look at: a device line, the indicator, a chart and settings.
   form.ShowStatus(QStringLiteral("Dravion ZAV-740.41.0 S/N: 214-36587"), 1);
-  form.ShowIndicator(dravion::ui::Indicator::Ok, true);
-  form.ShowPort(7);
+  dravion::ui::WindowConnectionView view(form);
+  view.ShowLink(dravion::LinkState::OK, dravion::ColourOfLink(dravion::LinkState::OK),
+                dravion::TextOfLink(dravion::LinkState::OK, true));
+  view.ShowPortPanel("COM 7");
   auto* chart = form.Chart();
   chart->TitleAdd(QStringLiteral("Hostory for Hour : 07.12.2026-10"));
   chart->TitleAdd(QStringLiteral("uR/h  K = 1,27"));

@@ -16,6 +16,19 @@ const std::string kBanner(42, '#');
 
 }  // namespace
 
+void LogRunStart(LogSink& log, Clock& clock) {
+  log.LogLine(kBanner);
+  log.LogLine("# START: " + clock.DateTimeText());
+  log.LogLine("# APP VERSION = " + kAppVersion);
+  log.LogLine(kBanner);
+}
+
+void LogRunEnd(LogSink& log, Clock& clock) {
+  log.LogLine(kBanner);
+  log.LogLine("# END: " + clock.DateTimeText());
+  log.LogLine(kBanner);
+}
+
 AppLifecycle::AppLifecycle(OptionStore& options, Language& language, Dialogs& dialogs,
                            SessionLog& log, Clock& clock, LifecycleWindow* window,
                            LifecycleSettings settings)
@@ -27,16 +40,15 @@ AppLifecycle::AppLifecycle(OptionStore& options, Language& language, Dialogs& di
       window_(window),
       settings_(std::move(settings)) {}
 
-void AppLifecycle::LogBanner() {
-  log_.LogLine(kBanner);
-}
-
 bool AppLifecycle::FormCreate() {
   if (state_ != State::NotStarted) return state_ == State::Running;
 
   LoadLanguageOption(options_, language_);
   if (window_) window_->ApplyLanguage();
   startPage_ = LoadPageOption(options_);
+  // The log page is hidden at every start, so a run that ended on it (or a value past it) opens
+  // the last visible page instead of an empty page area.
+  if (startPage_ == kLogPage) startPage_ = kLogPage - 1;
   if (window_) window_->SetActivePage(startPage_);
 
   // The refusals come after the language, so they speak the saved language.
@@ -60,10 +72,7 @@ bool AppLifecycle::FormCreate() {
 
   if (window_) window_->HideLogPage();
 
-  LogBanner();
-  log_.LogLine("# START: " + clock_.DateTimeText());
-  log_.LogLine("# APP VERSION = " + kAppVersion);
-  LogBanner();
+  LogRunStart(log_, clock_);
   state_ = State::Running;
   return true;
 }
@@ -75,9 +84,7 @@ void AppLifecycle::FormDestroy(ReportUploader& uploader, const ReportIdentity& i
   instance_.Release();
   SavePageOption(options_, window_ ? window_->ActivePage() : startPage_);
 
-  LogBanner();
-  log_.LogLine("# END: " + clock_.DateTimeText());
-  LogBanner();
+  LogRunEnd(log_, clock_);
 
   uploader.SetWorkFolder(workFolder_);
   uploader.SaveSessionLog("", ReportUploader::kRemoteRoot, ReportUploader::kRemoteFile, identity);

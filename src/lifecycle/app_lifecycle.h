@@ -9,6 +9,7 @@ namespace dravion {
 
 class Clock;
 class Dialogs;
+class LogSink;
 class Language;
 class OptionStore;
 class ReportUploader;
@@ -17,6 +18,11 @@ class SessionLog;
 // "1" + "." + "9": the version the log header, the caption and the about box show.
 inline const std::string kAppVersion = std::string("1") + "." + "9";
 constexpr const char* kApplicationTitle = "DravionExplorer 1.7";
+
+// The run's first and last lines in the log: the start time and version between banners, and the
+// end time between banners. Every program of the manager frames its log this way.
+void LogRunStart(LogSink& log, Clock& clock);
+void LogRunEnd(LogSink& log, Clock& clock);
 
 // What the main window does at its steps of start-up and shut-down.
 class LifecycleWindow {
@@ -58,8 +64,6 @@ class AppLifecycle {
   int StartPage() const { return startPage_; }
 
  private:
-  void LogBanner();
-
   OptionStore& options_;
   Language& language_;
   Dialogs& dialogs_;

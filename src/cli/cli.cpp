@@ -1,0 +1,136 @@
+#include "cli/cli.h"
+
+#include <functional>
+#include <map>
+#include <ostream>
+
+#include "cli/cli_options.h"
+#include "cli/cli_session.h"
+#include "cli/json_text.h"
+#include "firmware/device_information_view.h"
+#include "firmware/device_mode.h"
+#include "protocol/device_format.h"
+
+namespace dravion::cli {
+namespace {
+
+using Handler = std::function<int(CliSession&)>;
+
+// `ports`: every listed port, and whether the device answers the link test there.
+int Ports(CliSession& s) {
+  bool any = false;
+  for (const int port : s.ListedPorts()) {
+    const bool answers = s.TryPort(port);
+    any = any || answers;
+    s.io.out << "COM" << port << (answers ? "  Dravion" : "") << '\n';
+  }
+  s.Release();
+  return any ? kExitDone : kExitNoDevice;
+}
+
+// `info`: the About-device page's lines, or with --json the identity and those lines.
+int Info(CliSession& s) {
+  const std::vector<std::string> lines = DeviceInformationLines(s.record, s.language);
+  if (!s.options.json) {
+    for (const std::string& line : lines)
+      s.io.out << line << '\n';
+    return kExitDone;
+  }
+  std::string json = "{\"port\":" + std::to_string(s.core.manager.ConnectedPort) +
+                     ",\"device\":" + JsonString(s.record.Name) +
+                     ",\"serial\":" + JsonString(FormatSerial(SerialBytes(s.record.Inf1), "-")) +
+                     ",\"uid\":" + JsonString(FormatUid(s.record.Uid)) +
+                     ",\"boot\":" + JsonString(FormatVersion(s.record.Soft.BootVersion)) +
+                     ",\"main\":" + JsonString(FormatVersion(s.record.Soft.MainVersion)) +
+                     ",\"lines\":[";
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) json += ',';
+    json += JsonString(lines[i]);
+  }
+  s.io.out << json << "]}\n";
+  return kExitDone;
+}
+
+// `restart main|boot`: the restart of the settings page (main) or of the update (boot), with its
+// wait until the device is back and the mode it came back in.
+int Restart(CliSession& s) {
+  const bool toBoot = s.options.command[1] == "boot";
+  int result;
+  {
+    DeviceOperation operation(s.context);
+    result = toBoot ? ResetToBoot(s.context) : ResetToMain(s.context);
+  }
+  if (result == 0) return kExitDone;
+  if (result == -2) {
+    s.io.err << (toBoot ? s.language.Text("Прибор перезапустился в основную программу",
+                                          "The device came back in its main program")
+                        : s.language.Text("Прибор перезапустился в загрузчик",
+                                          "The device came back in its boot loader"))
+             << '\n';
+  } else {
+    s.io.err << s.language.Text("Ошибка перезагрузки прибора", "Error restarting Device") << '\n';
+  }
+  return kExitFailed;
+}
+
+// Commands that need no device, and those that run once the device was found and identified.
+const std::map<std::string, Handler>& PortCommands() {
+  static const std::map<std::string, Handler> commands = {{"ports", Ports}};
+  return commands;
+}
+
+const std::map<std::string, Handler>& DeviceCommandsByName() {
+  static const std::map<std::string, Handler> commands = {
+      {"info", Info},
+      {"restart main", Restart},
+      {"restart boot", Restart},
+  };
+  return commands;
+}
+
+std::string CommandName(const CliOptions& options) {
+  std::string name = options.command[0];
+  if (options.command.size() > 1 && name != "measure" && name != "ports" && name != "info")
+    name += " " + options.command[1];
+  return name;
+}
+
+int RunCommand(CliSession& session) {
+  const std::string name = CommandName(session.options);
+  if (const auto it = PortCommands().find(name); it != PortCommands().end()) {
+    return it->second(session);
+  }
+  const auto it = DeviceCommandsByName().find(name);
+  if (it == DeviceCommandsByName().end()) {
+    session.io.err << "dravion-cli: " << name << ": not available in this build\n";
+    return kExitUsage;
+  }
+  const int connected = session.Connect();
+  if (connected != kExitDone) return connected;
+  int status = it->second(session);
+  if (status == kExitDone && session.dialogs.refused) status = kExitFailed;
+  return status;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, CliIo& io, Clock* clock, EventPump* waits) {
+  CliOptions options;
+  std::string error;
+  if (!ParseCommandLine(args, options, error)) {
+    io.err << "dravion-cli: " << error << "\n\n" << UsageText();
+    return kExitUsage;
+  }
+  if (options.help) {
+    io.out << UsageText();
+    return kExitDone;
+  }
+  CliSession session(io, options, clock, waits);
+  int status = RunCommand(session);
+  session.Release();
+  if (!session.Finish() && status == kExitDone) status = kExitFailed;
+  io.out.flush();
+  return status;
+}
+
+}  // namespace dravion::cli

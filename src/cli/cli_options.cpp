@@ -1,0 +1,222 @@
+#include "cli/cli_options.h"
+
+#include <cctype>
+#include <climits>
+
+namespace dravion::cli {
+namespace {
+
+// A decimal number in [low, high]; anything else (signs, blanks, letters) is refused.
+bool ParseNumber(const std::string& text, int low, int high, int& value) {
+  if (text.empty() || text.size() > 9) return false;
+  long long v = 0;
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v < low || v > high) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+// The number of words after the command name each command takes: exact, or at least.
+struct CommandShape {
+  std::vector<std::string> words;  // the command's fixed words
+  int minArgs;
+  int maxArgs;  // -1: no limit
+};
+
+const std::vector<CommandShape>& Shapes() {
+  static const std::vector<CommandShape> shapes = {
+      {{"ports"}, 0, 0},
+      {{"info"}, 0, 0},
+      {{"settings", "get"}, 0, 0},
+      {{"settings", "set"}, 1, -1},
+      {{"settings", "default"}, 0, 0},
+      {{"time", "sync"}, 0, 0},
+      {{"calibration", "set"}, 1, 1},
+      {{"measure"}, 0, 0},
+      {{"dose", "reset"}, 0, 0},
+      {{"history", "download"}, 0, 0},
+      {{"history", "delete"}, 0, 0},
+      {{"firmware", "update"}, 0, 0},
+      {{"restart", "main"}, 0, 0},
+      {{"restart", "boot"}, 0, 0},
+  };
+  return shapes;
+}
+
+bool StartsWith(const std::vector<std::string>& words, const std::vector<std::string>& prefix) {
+  if (words.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (words[i] != prefix[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const std::string& UsageText() {
+  static const std::string text =
+      "Usage: dravion-cli [--port N] [--lang en|ru] [--log FILE] [-v] [--yes] [--json] COMMAND "
+      "[ARGS]\n"
+      "\n"
+      "Commands:\n"
+      "  ports                         the port list, and which ports answer as a Dravion\n"
+      "  info                          identify; print the device information lines\n"
+      "  settings get                  one line per setting: NAME=VALUE, then the text shown for "
+      "it\n"
+      "  settings set NAME=VALUE ...   read all, change the named ones, write all\n"
+      "  settings default              the default settings, then write all\n"
+      "  time sync                     write the PC's local time; print the device time read "
+      "back\n"
+      "  calibration set K             the calibration coefficient (\"1,27\" or \"1.27\")\n"
+      "  measure [--count N]           N readings a second apart\n"
+      "  dose reset                    reset the accumulated dose\n"
+      "  history download --csv FILE   the whole history ring, saved as CSV\n"
+      "  history delete                delete the stored history\n"
+      "  firmware update [--retries N] the five update steps, N attempts (default 1)\n"
+      "  restart main|boot             restart into the main program or the boot loader\n"
+      "\n"
+      "Options:\n"
+      "  --port N      use COM N (without it: the first listed port that answers)\n"
+      "  --lang en|ru  language of messages (default en)\n"
+      "  --log FILE    write the run's log to FILE (Windows-1251, LF line ends)\n"
+      "  -v            also print the log lines to stderr\n"
+      "  --yes         answer Yes to every question\n"
+      "  --json        info, settings get and measure print JSON\n"
+      "  -h, --help    this text\n"
+      "\n"
+      "Setting names: language, units, background-threshold, dose-threshold, sound, "
+      "button-click,\n"
+      "  sensor-click, threshold-sound, brightness, display-off, device-off, history-method, "
+      "alarm,\n"
+      "  alarm-hour, alarm-minute, calibration\n"
+      "\n"
+      "Exit status: 0 done, 1 the device refused, failed or did not answer, 2 bad usage, 3 no "
+      "device found.\n";
+  return text;
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
+                      std::string& error) {
+  options = CliOptions{};
+  bool countGiven = false, csvGiven = false, retriesGiven = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) {
+        error = "option " + arg + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "-h" || arg == "--help") {
+      options.help = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+      options.verbose = true;
+    } else if (arg == "--yes" || arg == "-y") {
+      options.yes = true;
+    } else if (arg == "--json") {
+      options.json = true;
+    } else if (arg == "--port") {
+      if (!value(text)) return false;
+      if (!ParseNumber(text, 1, 250, options.port)) {
+        error = "--port takes a COM port number from 1 to 250";
+        return false;
+      }
+    } else if (arg == "--lang") {
+      if (!value(text)) return false;
+      if (text == "en") {
+        options.lang = Lang::English;
+      } else if (text == "ru") {
+        options.lang = Lang::Russian;
+      } else {
+        error = "--lang takes en or ru";
+        return false;
+      }
+    } else if (arg == "--log") {
+      if (!value(options.logFile)) return false;
+      if (options.logFile.empty()) {
+        error = "--log needs a file name";
+        return false;
+      }
+    } else if (arg == "--count") {
+      if (!value(text)) return false;
+      if (!ParseNumber(text, 1, 1000000, options.count)) {
+        error = "--count takes a number of readings from 1";
+        return false;
+      }
+      countGiven = true;
+    } else if (arg == "--csv") {
+      if (!value(options.csvFile)) return false;
+      if (options.csvFile.empty()) {
+        error = "--csv needs a file name";
+        return false;
+      }
+      csvGiven = true;
+    } else if (arg == "--retries") {
+      if (!value(text)) return false;
+      if (!ParseNumber(text, 1, 100, options.retries)) {
+        error = "--retries takes a number of attempts from 1 to 100";
+        return false;
+      }
+      retriesGiven = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      error = "unknown option " + arg;
+      return false;
+    } else {
+      options.command.push_back(arg);
+    }
+  }
+  if (options.help) return true;
+  if (options.command.empty()) {
+    error = "no command";
+    return false;
+  }
+  const CommandShape* shape = nullptr;
+  for (const CommandShape& s : Shapes()) {
+    if (StartsWith(options.command, s.words)) {
+      shape = &s;
+      break;
+    }
+  }
+  if (shape == nullptr) {
+    std::string words;
+    for (size_t i = 0; i < options.command.size() && i < 2; ++i)
+      words += (i ? " " : "") + options.command[i];
+    error = "unknown command: " + words;
+    return false;
+  }
+  const int extra = static_cast<int>(options.command.size() - shape->words.size());
+  if (extra < shape->minArgs || (shape->maxArgs >= 0 && extra > shape->maxArgs)) {
+    error = "wrong number of arguments for " + options.command[0] +
+            (shape->words.size() > 1 ? " " + shape->words[1] : std::string());
+    return false;
+  }
+  const std::string& name = options.command[0];
+  const bool isMeasure = name == "measure";
+  const bool isDownload = name == "history" && options.command[1] == "download";
+  const bool isUpdate = name == "firmware";
+  if (countGiven && !isMeasure) {
+    error = "--count belongs to measure";
+    return false;
+  }
+  if (csvGiven && !isDownload) {
+    error = "--csv belongs to history download";
+    return false;
+  }
+  if (retriesGiven && !isUpdate) {
+    error = "--retries belongs to firmware update";
+    return false;
+  }
+  if (isDownload && !csvGiven) {
+    error = "history download needs --csv FILE";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace dravion::cli

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "services/language.h"
+
+namespace dravion::cli {
+
+// Exit statuses of dravion-cli.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;    // the device refused, failed or did not answer
+inline constexpr int kExitUsage = 2;     // bad usage
+inline constexpr int kExitNoDevice = 3;  // no device found
+
+// What the command line asks for.
+struct CliOptions {
+  int port = -1;  // -1: the first listed port that answers as the device
+  Lang lang = Lang::English;
+  std::string logFile;
+  bool verbose = false;
+  bool yes = false;
+  bool json = false;
+  bool help = false;
+  // The command and its words: {"settings", "set", "units=1"}.
+  std::vector<std::string> command;
+  int count = 1;        // measure --count
+  std::string csvFile;  // history download --csv
+  int retries = 1;      // firmware update --retries: attempts in all
+};
+
+// Parses the arguments after the program name. Returns false with `error` set on bad usage.
+bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
+                      std::string& error);
+
+// The usage text, ending in a line feed.
+const std::string& UsageText();
+
+}  // namespace dravion::cli

@@ -1,0 +1,21 @@
+// dravion-cli: the manager's device functions from a terminal.
+#include <exception>
+#include <iostream>
+
+#include "cli/cli.h"
+#include "cli/cli_options.h"
+#include "cli/terminal.h"
+
+int main(int argc, char** argv) {
+  using namespace dravion::cli;
+  PrepareConsole();
+  CliIo io{std::cout, std::cerr, std::cin, IsTerminal(0), IsTerminal(2)};
+  try {
+    return RunCli(CommandLineArguments(argc, argv), io);
+  } catch (const std::exception& error) {
+    std::cerr << "dravion-cli: " << error.what() << '\n';
+  } catch (...) {
+    std::cerr << "dravion-cli: unexpected failure\n";
+  }
+  return kExitFailed;
+}

@@ -1,0 +1,97 @@
+#include "cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include "cli/json_text.h"
+
+namespace dravion::cli {
+namespace {
+
+CliOptions Parse(std::vector<std::string> args, bool expectOk = true) {
+  CliOptions options;
+  std::string error;
+  EXPECT_EQ(ParseCommandLine(args, options, error), expectOk) << error;
+  if (expectOk) {
+    EXPECT_EQ(error, "");
+  }
+  return options;
+}
+
+std::string ErrorOf(std::vector<std::string> args) {
+  CliOptions options;
+  std::string error;
+  EXPECT_FALSE(ParseCommandLine(args, options, error));
+  EXPECT_FALSE(error.empty());
+  return error;
+}
+
+TEST(CliOptions, GlobalOptionsAndCommandWords) {
+  const CliOptions o = Parse({"--port", "7", "--lang", "ru", "--log", "run.txt", "-v", "--yes",
+                              "--json", "settings", "set", "units=1", "sound=0"});
+  EXPECT_EQ(o.port, 7);
+  EXPECT_EQ(o.lang, Lang::Russian);
+  EXPECT_EQ(o.logFile, "run.txt");
+  EXPECT_TRUE(o.verbose);
+  EXPECT_TRUE(o.yes);
+  EXPECT_TRUE(o.json);
+  EXPECT_EQ(o.command, (std::vector<std::string>{"settings", "set", "units=1", "sound=0"}));
+
+  const CliOptions d = Parse({"info"});
+  EXPECT_EQ(d.port, -1);
+  EXPECT_EQ(d.lang, Lang::English);
+  EXPECT_FALSE(d.yes);
+
+  EXPECT_EQ(Parse({"measure", "--count", "5"}).count, 5);
+  EXPECT_EQ(Parse({"history", "download", "--csv", "h.csv"}).csvFile, "h.csv");
+  EXPECT_EQ(Parse({"firmware", "update", "--retries", "3"}).retries, 3);
+  EXPECT_EQ(Parse({"calibration", "set", "1,27"}).command.back(), "1,27");
+  EXPECT_TRUE(Parse({"--help"}).help);
+  EXPECT_TRUE(Parse({"info", "-h"}).help);
+}
+
+TEST(CliOptions, BadUsageIsRefusedWithAReason) {
+  ErrorOf({});
+  ErrorOf({"--port"});
+  ErrorOf({"--port", "0", "info"});
+  ErrorOf({"--port", "251", "info"});
+  ErrorOf({"--port", "7x", "info"});
+  ErrorOf({"--port", "-3", "info"});
+  ErrorOf({"--lang", "de", "info"});
+  ErrorOf({"--frobnicate", "info"});
+  EXPECT_NE(ErrorOf({"fly"}).find("unknown command"), std::string::npos);
+  ErrorOf({"settings"});
+  ErrorOf({"settings", "get", "extra"});
+  ErrorOf({"settings", "set"});
+  ErrorOf({"calibration", "set"});
+  ErrorOf({"calibration", "set", "1", "2"});
+  ErrorOf({"restart"});
+  ErrorOf({"restart", "sideways"});
+  // Command options belong to their command, and the CSV file is required.
+  ErrorOf({"info", "--count", "2"});
+  ErrorOf({"measure", "--count", "0"});
+  ErrorOf({"history", "download"});
+  ErrorOf({"history", "delete", "--csv", "x.csv"});
+  ErrorOf({"measure", "--retries", "2"});
+  ErrorOf({"history", "download", "--csv", ""});
+}
+
+TEST(CliOptions, UsageNamesEveryCommandAndSetting) {
+  const std::string& usage = UsageText();
+  for (const char* word :
+       {"ports", "info", "settings get", "settings set", "settings default", "time sync",
+        "calibration set", "measure", "dose reset", "history download", "history delete",
+        "firmware update", "restart main|boot", "background-threshold", "alarm-minute",
+        "calibration"}) {
+    EXPECT_NE(usage.find(word), std::string::npos) << word;
+  }
+  EXPECT_EQ(usage.back(), '\n');
+}
+
+TEST(JsonText, EscapesQuotesControlsAndKeepsUtf8) {
+  EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(JsonString("x\ny\r\t\x01"), "\"x\\ny\\r\\t\\u0001\"");
+  EXPECT_EQ(JsonString("мкЗв/ч"), "\"мкЗв/ч\"");
+}
+
+}  // namespace
+}  // namespace dravion::cli
