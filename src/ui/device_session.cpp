@@ -4,6 +4,7 @@
 
 #include "services/log_sink.h"
 #include "ui/main_window.h"
+#include "ui/pages/history_page.h"
 #include "ui/pages/info_page.h"
 
 namespace dravion::ui {
@@ -22,6 +23,7 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
   connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
   QObject::connect(&form_, &TForm1::LanguageChanged, &form_,
                    [this] { information.LanguageChanged(); });
+  form_.History()->Attach(context);
 }
 
 void WindowDeviceFrame::SetPagesEnabled(bool enabled) {
@@ -41,6 +43,7 @@ void WindowDeviceFrame::SetProgress(int percent) {
 }
 
 DeviceSession::~DeviceSession() {
+  form_.History()->Detach();
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);
 }

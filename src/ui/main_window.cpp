@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -32,6 +31,7 @@
 #include "ui/artwork.h"
 #include "ui/captions.h"
 #include "ui/history_chart.h"
+#include "ui/pages/history_page.h"
 #include "ui/pages/info_page.h"
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
@@ -183,10 +183,6 @@ TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
   timerConnection_ = Named(new QTimer(this), "Timer_Connection");
   timerConnection_->setInterval(500);  // never started: the heartbeat calls its handler
   connect(timerConnection_, &QTimer::timeout, this, &TForm1::Timer_ConnectionTimer);
-
-  auto* save = Named(new QFileDialog(this), "SaveDialog1");
-  save->setAcceptMode(QFileDialog::AcceptSave);
-  save->setDefaultSuffix(QStringLiteral("csv"));
 
   // The log page's tab is shown only through Action_Log_Visible.
   pageControl_->setTabVisible(kLogPage, false);
@@ -436,68 +432,14 @@ QWidget* TForm1::BuildMeasuringPage() {
 }
 
 QWidget* TForm1::BuildHistoryPage() {
-  auto* page = Named(new QWidget, "TabSheet_DevHistory");
-  auto* row = PageRow(page);
-  QVBoxLayout* column = AddColumn(row, page);
-  hisRead_ = Named(new QPushButton(page), "BitBtn_HIS_Read");
-  hisRead_->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
-  hisRead_->setProperty("tag", 0);
-  auto* progress = Named(new QProgressBar(page), "ProgressBar_HIS_Read");
-  progress->setRange(0, 100);
-  progress->setValue(0);
-  progress->setProperty("step", 5);
-  progress->setTextVisible(false);
-  progress->setFixedHeight(14);
-  auto* save = Named(new QPushButton(page), "BitBtn_HIS_Save_CSV");
-  save->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-  auto* erase = Named(new QPushButton(page), "BitBtn_HIS_Delete");
-  erase->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
-  auto* message = Named(new QLabel(page), "Label_HIS_Version_Msg");
-  message->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold;"));
-  message->setAlignment(Qt::AlignCenter);
-  message->setWordWrap(true);
-  column->addWidget(hisRead_);
-  column->addWidget(progress);
-  column->addSpacing(10);
-  column->addWidget(save);
-  column->addSpacing(10);
-  column->addWidget(erase);
-  column->addStretch(1);
-  column->addWidget(message);
-
-  auto* work = new QVBoxLayout;
-  work->setContentsMargins(0, 4, 0, 0);
-  work->setSpacing(4);
-  chart_ = Named(new HistoryChart(page), "Chart1");
-  chart_->setMinimumHeight(120);
-  connect(chart_, &HistoryChart::BarDoubleClicked, this, [this](int series, int bar) {
-    // Series1DblClick serves the bars of Series1 and Series2.
-    if (series == 1 || series == 2) emit BarDoubleClicked(bar);
-  });
-  auto* buttons = Named(new QWidget(page), "Panel_HIS_Buttons");
-  auto* buttonRow = new QHBoxLayout(buttons);
-  buttonRow->setContentsMargins(0, 0, 0, 0);
-  buttonRow->setSpacing(6);
-  const std::pair<const char*, QStyle::StandardPixmap> navigation[] = {
-      {"BitBtn_HIS_Back", QStyle::SP_ArrowLeft},
-      {"BitBtn_HIS_Up", QStyle::SP_ArrowUp},
-      {"BitBtn_HIS_Vpered", QStyle::SP_ArrowRight},
-      {"BitBtn_HIS_To_Last", QStyle::SP_MediaSkipForward},
-  };
-  for (const auto& [name, icon] : navigation) {
-    auto* button = Named(new QPushButton(buttons), name);
-    button->setIcon(style()->standardIcon(icon));
-    button->setMinimumWidth(84);
-    buttonRow->addWidget(button);
-  }
-  buttonRow->addSpacing(12);
-  buttonRow->addWidget(Named(new QCheckBox(buttons), "CheckBox_HIS_Show_MaxVal"));
-  buttonRow->addStretch(1);
-  buttons->setEnabled(false);
-  work->addWidget(chart_, 1);
-  work->addWidget(buttons);
-  row->addLayout(work, 1);
-  return page;
+  historyPage_ = new HistoryPage(language_, this);
+  historyPage_->ReadingChanged = [this](bool reading) { historyReading_ = reading; };
+  connect(historyPage_->Chart(), &HistoryChart::BarDoubleClicked, this,
+          [this](int series, int bar) {
+            // Series1DblClick serves the bars of Series1 and Series2.
+            if (series == 1 || series == 2) emit BarDoubleClicked(bar);
+          });
+  return historyPage_;
 }
 
 QWidget* TForm1::BuildControlPage() {
@@ -688,9 +630,7 @@ void TForm1::SetCaptions() {
   FillDoseThresholds(unit);
   rebuild(SettingsListsAfterThresholds());
   apply(CaptionsAfterLists());
-  hisRead_->setText(hisRead_->property("tag").toInt() != 0
-                        ? Q(language_.Text("Отмена", "Cancel"))
-                        : Q(language_.Text("Прочитать", "Read")));
+  historyPage_->ApplyLanguage();
   // The idle update turns the show/hide caption into the one for the log tab's state.
   QTimer::singleShot(0, this, &TForm1::UpdateActions);
 }
@@ -775,9 +715,11 @@ void TForm1::SetProgress(int percent) {
 
 void TForm1::SetHistoryReading(bool reading) {
   historyReading_ = reading;
-  hisRead_->setProperty("tag", reading ? 1 : 0);
-  hisRead_->setText(reading ? Q(language_.Text("Отмена", "Cancel"))
-                            : Q(language_.Text("Прочитать", "Read")));
+  historyPage_->ShowReadingCaption(reading);
+}
+
+HistoryChart* TForm1::Chart() const {
+  return historyPage_->Chart();
 }
 
 bool TForm1::PageControl1Changing() {

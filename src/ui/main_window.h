@@ -17,7 +17,6 @@ class QAction;
 class QActionGroup;
 class QCheckBox;
 class QComboBox;
-class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -30,6 +29,7 @@ class QTextEdit;
 namespace dravion::ui {
 
 class HistoryChart;
+class HistoryPage;
 class InfoPage;
 class TForm2;
 class TForm3;
@@ -128,7 +128,8 @@ class TForm1 : public QMainWindow,
   void ReplaceLastLogLine(const QString& line);
   void ClearLogMemo();
 
-  HistoryChart* Chart() const { return chart_; }
+  HistoryChart* Chart() const;
+  HistoryPage* History() const { return historyPage_; }
   InfoPage* DeviceInfoPage() const { return infoPage_; }
   QAction* ActionByName(const QString& name) const;
 
@@ -183,9 +184,8 @@ class TForm1 : public QMainWindow,
   QWidget* tabLog_ = nullptr;
   QPlainTextEdit* memoLog_ = nullptr;
   QMenu* popupLog_ = nullptr;
-  HistoryChart* chart_ = nullptr;
+  HistoryPage* historyPage_ = nullptr;
   InfoPage* infoPage_ = nullptr;
-  QPushButton* hisRead_ = nullptr;
   QLabel* panelCom_ = nullptr;
   QLabel* panelConnection_ = nullptr;
   QLabel* panelInfo_ = nullptr;
