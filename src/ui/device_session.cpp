@@ -1,11 +1,13 @@
 #include "ui/device_session.h"
 
 #include <QAction>
+#include <QPushButton>
 
 #include "services/log_sink.h"
 #include "ui/main_window.h"
 #include "ui/pages/history_page.h"
 #include "ui/pages/info_page.h"
+#include "ui/pages/measurement_page.h"
 
 namespace dravion::ui {
 
@@ -18,8 +20,12 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
       frame_(form),
       context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
               pump,     frame_},
-      information(deviceInfo, language, *form.DeviceInfoPage()) {
+      measurement(context, *form.MeasuringPage()),
+      information(deviceInfo, language, *form.DeviceInfoPage()),
+      wizard(context, *form.DeviceInfoPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+  form.MeasuringPage()->SetController(&measurement);
+  connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
   connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
   QObject::connect(&form_, &TForm1::LanguageChanged, &form_,
                    [this] { information.LanguageChanged(); });
@@ -43,6 +49,7 @@ void WindowDeviceFrame::SetProgress(int percent) {
 }
 
 DeviceSession::~DeviceSession() {
+  form_.MeasuringPage()->SetController(nullptr);
   form_.History()->Detach();
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);
@@ -62,6 +69,8 @@ void DeviceSession::Start() {
   QObject::connect(form_.ActionByName(QStringLiteral("Action_Connection_Manual_Number")),
                    &QAction::triggered, &form_,
                    [&manager] { manager.Action_Connection_Manual_NumberExecute(); });
+  QObject::connect(form_.DeviceInfoPage()->UpdateButton(), &QPushButton::clicked, &form_,
+                   [this] { wizard.BitBtn_ReNewDeviceInfoClick(); });
 }
 
 }  // namespace dravion::ui

@@ -2,7 +2,9 @@
 
 #include "connection/connection_core.h"
 #include "device/device_context.h"
+#include "device/measurement.h"
 #include "firmware/device_information_view.h"
+#include "firmware/update_wizard.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -67,8 +69,12 @@ class DeviceSession {
 
  public:
   DeviceContext context;
+  // The measuring page's sequences, run by the page's buttons and the heartbeat.
+  MeasurementController measurement;
   // The About-device page's memo, refilled by the connection manager after each identification.
   DeviceInformationPage information;
+  // The firmware update behind the page's BitBtn_ReNewDeviceInfo.
+  UpdateWizard wizard;
 };
 
 }  // namespace dravion::ui

@@ -33,14 +33,14 @@
 #include "ui/history_chart.h"
 #include "ui/pages/history_page.h"
 #include "ui/pages/info_page.h"
+#include "ui/pages/measurement_page.h"
+#include "ui/pages/page_layout.h"
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
 
 namespace dravion::ui {
 
 namespace {
-
-constexpr int kColumnWidth = 130;
 
 const char* const kStatusStyles[4] = {
     "background-color: palette(button); color: palette(window-text); font-weight: normal;",
@@ -59,39 +59,6 @@ QFont MonoFont(int pixels, const QStringList& families) {
   font.setStyleHint(QFont::TypeWriter);
   font.setPixelSize(pixels);
   return font;
-}
-
-// The left column of a page: 130 pixels wide, controls from the top.
-QVBoxLayout* AddColumn(QHBoxLayout* row, QWidget* page) {
-  auto* column = new QWidget(page);
-  column->setFixedWidth(kColumnWidth);
-  auto* layout = new QVBoxLayout(column);
-  layout->setContentsMargins(6, 8, 6, 8);
-  layout->setSpacing(6);
-  row->addWidget(column);
-  return layout;
-}
-
-// A work area that keeps its controls' sizes and scrolls when the window is made small.
-QScrollArea* Scrolling(QLayout* content, QWidget* page) {
-  auto* area = new QScrollArea(page);
-  area->setFrameShape(QFrame::NoFrame);
-  area->setWidgetResizable(true);
-  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  auto* inner = new QWidget(area);
-  inner->setLayout(content);
-  area->setWidget(inner);
-  // The page's own background shows through.
-  inner->setAutoFillBackground(false);
-  area->viewport()->setAutoFillBackground(false);
-  return area;
-}
-
-QHBoxLayout* PageRow(QWidget* page) {
-  auto* row = new QHBoxLayout(page);
-  row->setContentsMargins(0, 0, 6, 6);
-  row->setSpacing(0);
-  return row;
 }
 
 }  // namespace
@@ -167,7 +134,8 @@ TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
   pageControl_ = Named(new PageControl(central), "PageControl1");
   pageControl_->setDocumentMode(false);
   pageControl_->Changing = [this] { return PageControl1Changing(); };
-  pageControl_->addTab(BuildMeasuringPage(), QString());
+  measuringPage_ = new MeasurementPage(pageControl_);
+  pageControl_->addTab(measuringPage_, QString());
   pageControl_->addTab(BuildHistoryPage(), QString());
   pageControl_->addTab(BuildControlPage(), QString());
   pageControl_->addTab(BuildInfoPage(), QString());
@@ -361,74 +329,6 @@ QWidget* TForm1::BuildStatusBar() {
   row->addWidget(progressPanel);
   ShowStatus(QString::fromUtf8("Ожидание соединения"), 0);
   return panel;
-}
-
-QWidget* TForm1::BuildMeasuringPage() {
-  auto* page = Named(new QWidget, "TabSheet_Measuring");
-  auto* row = PageRow(page);
-  QVBoxLayout* column = AddColumn(row, page);
-  auto* read = Named(new QPushButton(page), "BitBtn_Measure_Read");
-  read->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
-  read->setEnabled(false);
-  auto* autoRead = Named(new QCheckBox(page), "CheckBox_Measure_AutoRead");
-  autoRead->setChecked(true);
-  auto* reset = Named(new QPushButton(page), "BitBtn_Measure_Dose_Reset");
-  reset->setIcon(style()->standardIcon(QStyle::SP_DialogResetButton));
-  auto* message = Named(new QLabel(page), "Label_Measure_Version_Msg");
-  message->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold;"));
-  message->setAlignment(Qt::AlignCenter);
-  message->setWordWrap(true);
-  column->addWidget(read);
-  column->addWidget(autoRead);
-  column->addSpacing(10);
-  column->addWidget(reset);
-  column->addStretch(1);
-  column->addWidget(message);
-
-  auto* work = new QHBoxLayout;
-  work->setContentsMargins(0, 6, 0, 0);
-  work->setSpacing(8);
-  auto makeValue = [page](const char* group, const char* value, const char* indicator) {
-    auto* box = new QGroupBox(page);
-    box->setObjectName(QString::fromLatin1(group));
-    auto* grid = new QGridLayout(box);
-    grid->setContentsMargins(12, 10, 12, 10);
-    grid->setHorizontalSpacing(12);
-    auto* square = new QLabel(box);
-    square->setObjectName(QString::fromLatin1(indicator));
-    square->setFixedSize(17, 17);
-    square->setAutoFillBackground(true);
-    square->setFrameShape(QFrame::Box);
-    auto* label = new QLabel(QStringLiteral("----"), box);
-    label->setObjectName(QString::fromLatin1(value));
-    QFont big = label->font();
-    big.setPixelSize(30);
-    big.setBold(true);
-    label->setFont(big);
-    label->setMinimumHeight(40);
-    // The value sits in the middle of its box, whatever the window's height.
-    grid->setRowStretch(0, 1);
-    grid->addWidget(square, 1, 0, Qt::AlignVCenter);
-    grid->addWidget(label, 1, 1);
-    grid->setRowStretch(3, 1);
-    grid->setColumnStretch(1, 1);
-    return std::make_pair(box, grid);
-  };
-  auto [fon, fonGrid] =
-      makeValue("GroupBox_Measure_Fon", "Label_Measure_Fon", "Label_Measure_Indicator_Fon");
-  auto* bar = Named(new QProgressBar(fon), "ProgressBar_Measure_Fon");
-  bar->setRange(0, 120);
-  bar->setValue(0);
-  bar->setTextVisible(false);
-  bar->setFixedHeight(16);
-  fonGrid->addWidget(bar, 2, 0, 1, 2);
-  auto [dose, doseGrid] =
-      makeValue("GroupBox_Measure_Dose", "Label_Measure_Dose", "Label_Measure_Indicator_Dose");
-  doseGrid->setRowMinimumHeight(2, 16);  // level with the bar of the other box
-  work->addWidget(fon, 1);
-  work->addWidget(dose, 1);
-  row->addWidget(Scrolling(work, page), 1);
-  return page;
 }
 
 QWidget* TForm1::BuildHistoryPage() {

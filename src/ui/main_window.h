@@ -29,6 +29,7 @@ class QTextEdit;
 namespace dravion::ui {
 
 class HistoryChart;
+class MeasurementPage;
 class HistoryPage;
 class InfoPage;
 class TForm2;
@@ -129,6 +130,7 @@ class TForm1 : public QMainWindow,
   void ClearLogMemo();
 
   HistoryChart* Chart() const;
+  MeasurementPage* MeasuringPage() const { return measuringPage_; }
   HistoryPage* History() const { return historyPage_; }
   InfoPage* DeviceInfoPage() const { return infoPage_; }
   QAction* ActionByName(const QString& name) const;
@@ -164,7 +166,6 @@ class TForm1 : public QMainWindow,
   void BuildActions();
   void BuildMenu();
   QWidget* BuildStatusBar();
-  QWidget* BuildMeasuringPage();
   QWidget* BuildHistoryPage();
   QWidget* BuildControlPage();
   QWidget* BuildInfoPage();
@@ -181,6 +182,7 @@ class TForm1 : public QMainWindow,
   TForm2* about_ = nullptr;
 
   PageControl* pageControl_ = nullptr;
+  MeasurementPage* measuringPage_ = nullptr;
   QWidget* tabLog_ = nullptr;
   QPlainTextEdit* memoLog_ = nullptr;
   QMenu* popupLog_ = nullptr;
