@@ -22,10 +22,12 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMenuBar;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTextEdit;
+class QToolButton;
 
 namespace dravion::ui {
 
@@ -142,6 +144,8 @@ class TForm1 : public QMainWindow,
   HistoryChart* Chart() const { return chart_; }
   InfoPage* DeviceInfoPage() const { return infoPage_; }
   QAction* ActionByName(const QString& name) const;
+  // The main menu (MainMenu1); the language switch sits beside it.
+  QMenuBar* MainMenu() const { return mainMenu_; }
 
   // Idle updates of the actions (captions and images that follow a state).
   void UpdateActions();
@@ -196,6 +200,8 @@ class TForm1 : public QMainWindow,
   QMenu* popupLog_ = nullptr;
   HistoryChart* chart_ = nullptr;
   InfoPage* infoPage_ = nullptr;
+  QMenuBar* mainMenu_ = nullptr;
+  QToolButton* languageButton_ = nullptr;
   QPushButton* hisRead_ = nullptr;
   QLabel* panelCom_ = nullptr;
   QLabel* panelConnection_ = nullptr;
