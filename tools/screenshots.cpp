@@ -14,11 +14,13 @@
 #include <QTimer>
 #include <functional>
 
+#include "lifecycle/options.h"
 #include "services/language.h"
 #include "ui/history_chart.h"
 #include "ui/main_window.h"
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
+#include "ui/window_connection_view.h"
 #ifdef DRAVION_HAVE_SIM
 #include <memory>
 
@@ -53,7 +55,8 @@ int main(int argc, char** argv) {
   dravion::ui::TForm3 busy(&form);
   dravion::ui::TForm2 about(&form, language);
   form.SetSecondaryWindows(&busy, &about);
-  form.LoadLanguageOption();
+  dravion::LoadLanguageOption(options, language);
+  form.ApplyLanguage();
   form.show();
 
 #ifdef DRAVION_HAVE_SIM
@@ -87,8 +90,10 @@ int main(int argc, char** argv) {
 #else
   // Something to look at: a device line, the indicator, a chart and settings.
   form.ShowStatus(QStringLiteral("Dravion ZAV-740.41.0 S/N: 214-36587"), 1);
-  form.ShowIndicator(dravion::ui::Indicator::Ok, true);
-  form.ShowPort(7);
+  dravion::ui::WindowConnectionView view(form);
+  view.ShowLink(dravion::LinkState::OK, dravion::ColourOfLink(dravion::LinkState::OK),
+                dravion::TextOfLink(dravion::LinkState::OK, true));
+  view.ShowPortPanel("COM 7");
   form.findChild<QTextEdit*>(QStringLiteral("Memo_Info"))
       ->setPlainText(QStringLiteral("Connected Device Information\nDevice: Dravion ZAV-740.41.0\n"
                                     "S/N: 214-36587\n------------------------------\n"

@@ -22,6 +22,8 @@ class DeviceFrame {
   // The busy animation over the window; interval in milliseconds.
   virtual void ShowBusy(int interval) = 0;
   virtual void HideBusy() = 0;
+  // The progress bar of the window's bottom panel, 0-100.
+  virtual void SetProgress(int /*percent*/) {}
 };
 
 // Everything the device functions reach: the command set of the open port, the identity record

@@ -46,6 +46,9 @@ bool AppLifecycle::FormCreate() {
   LoadLanguageOption(options_, language_);
   if (window_) window_->ApplyLanguage();
   startPage_ = LoadPageOption(options_);
+  // The log page is hidden at every start, so a run that ended on it (or a value past it) opens
+  // the last visible page instead of an empty page area.
+  if (startPage_ == kLogPage) startPage_ = kLogPage - 1;
   if (window_) window_->SetActivePage(startPage_);
 
   // The refusals come after the language, so they speak the saved language.

@@ -7,6 +7,8 @@ class OptionStore;
 
 // Pages of the main window; the hidden log page counts.
 constexpr int kPageCount = 5;
+// The log page, the last one; its tab is hidden at every start.
+constexpr int kLogPage = kPageCount - 1;
 
 // PAGENUM: the page active at the last exit. Missing, unreadable or negative gives 0; a value
 // past the last page gives the last page.

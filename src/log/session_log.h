@@ -32,7 +32,7 @@ class SessionLog : public LogSink {
   void LogLine(const std::string& text) override;
   // Overwrites the last line (progress reports). Does not go through LogLine: no repeat check,
   // no full mark, LastLogLine unchanged. On an empty log the text becomes the only line.
-  void ReplaceLastLine(const std::string& text);
+  void ReplaceLastLine(const std::string& text) override;
   // Empties the log; LastLogLine stays, so a repeat of it is still dropped.
   void Clear();
 

@@ -64,6 +64,7 @@ bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int 
       if (attempt >= maxSends) break;
       SendFrame(*channel, request, length, true);
       ++attempt;
+      ++channel->RepeatCount;
       start = now;
     }
     // Sleep until the reader thread files a frame or the attempt expires; with frames still

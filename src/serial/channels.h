@@ -92,6 +92,7 @@ class TMessageControl {
   const uint8_t* Current = nullptr;
   int32_t CurrentLength = 0;
   uint8_t Destination[2] = {0, 0};
+  // Requests sent again because no answer came in time (counted by Transact, cleared by users).
   int32_t RepeatCount = 0;
   // Set while an exchange waits on this channel; a nested exchange is refused.
   bool Busy = false;

@@ -36,6 +36,10 @@ void WindowDeviceFrame::HideBusy() {
   form_.HideBusy();
 }
 
+void WindowDeviceFrame::SetProgress(int percent) {
+  form_.SetProgress(percent);
+}
+
 DeviceSession::~DeviceSession() {
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);

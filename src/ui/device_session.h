@@ -20,13 +20,15 @@ namespace dravion::ui {
 
 class TForm1;
 
-// The window's side of a device operation: the page control enabled or not, the busy animation.
+// The window's side of a device operation: the page control enabled or not, the busy animation,
+// the bottom panel's progress bar.
 class WindowDeviceFrame : public DeviceFrame {
  public:
   explicit WindowDeviceFrame(TForm1& form) : form_(form) {}
   void SetPagesEnabled(bool enabled) override;
   void ShowBusy(int interval) override;
   void HideBusy() override;
+  void SetProgress(int percent) override;
 
  private:
   TForm1& form_;

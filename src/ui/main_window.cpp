@@ -41,7 +41,6 @@ namespace dravion::ui {
 namespace {
 
 constexpr int kColumnWidth = 130;
-constexpr int kLogPage = 4;
 
 const char* const kStatusStyles[4] = {
     "background-color: palette(button); color: palette(window-text); font-weight: normal;",
@@ -656,15 +655,6 @@ QWidget* TForm1::BuildLogPage() {
 // ---------------------------------------------------------------------------------------------
 // Language
 
-void TForm1::LoadLanguageOption() {
-  language_.SetFromOption(options_.ReadInt("LANGUAGE").value_or(1));
-  ApplyLanguage();
-}
-
-void TForm1::SaveLanguageOption() {
-  options_.WriteInt("LANGUAGE", language_.OptionValue());
-}
-
 void TForm1::ApplyLanguage() {
   QAction* switcher = ActionByName(QStringLiteral("Action_Language"));
   if (language_.Current() == Lang::English) {
@@ -681,7 +671,7 @@ void TForm1::ApplyLanguage() {
 void TForm1::Action_LanguageExecute() {
   language_.Set(language_.Current() == Lang::Russian ? Lang::English : Lang::Russian);
   ApplyLanguage();
-  SaveLanguageOption();
+  dravion::SaveLanguageOption(options_, language_);
 }
 
 void TForm1::RebuildList(QComboBox* list, const QStringList& items) {
@@ -743,15 +733,7 @@ void TForm1::FillDoseThresholds(int unit) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Options
-
-void TForm1::LoadPageOption() {
-  SetActivePage(dravion::LoadPageOption(options_));
-}
-
-void TForm1::SavePageOption() {
-  dravion::SavePageOption(options_, ActivePage());
-}
+// Start-up and shut-down steps
 
 void TForm1::SetActivePage(int page) {
   pageControl_->setCurrentIndex(page);
@@ -776,30 +758,11 @@ void TForm1::ShowStatus(const QString& text, int style) {
   panelInfo_->setStyleSheet(QLatin1String(kPanelFrame) + QLatin1String(kStatusStyles[style]));
 }
 
-void TForm1::ShowIndicator(Indicator state, bool blink) {
-  switch (state) {
-    case Indicator::Ok:
-      ShowLink(0x00FF00, blink ? QStringLiteral("= OK =") : QStringLiteral("OK"));
-      break;
-    case Indicator::Err:
-      ShowLink(0xFF0000, blink ? QStringLiteral("= ERR =") : QStringLiteral("ERR"));
-      break;
-    case Indicator::Nok:
-      ShowLink(0xFFFFFF, blink ? QStringLiteral("= NOK =") : QStringLiteral("NOK"));
-      break;
-  }
-}
-
 void TForm1::ShowLink(uint32_t rgb, const QString& text) {
   panelConnection_->setText(text);
   panelConnection_->setStyleSheet(
       QLatin1String(kPanelFrame) +
       QStringLiteral("background-color: %1; color: #000000;").arg(QColor(QRgb(rgb)).name()));
-}
-
-void TForm1::ShowPort(int portNumber) {
-  ShowPortPanel(portNumber >= 0 ? QStringLiteral("COM %1").arg(portNumber)
-                                : QStringLiteral("----"));
 }
 
 void TForm1::ShowPortPanel(const QString& text) {

@@ -49,9 +49,6 @@ class PageControl : public QTabWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
-// States of the link indicator.
-enum class Indicator { Ok, Err, Nok };
-
 // The main window: five pages, the status bar, the main menu with its actions, the log memo's
 // pop-up menu and the two timers. Device pages carry all their controls; their handlers are
 // filled in by the device subsystems.
@@ -69,8 +66,6 @@ class TForm1 : public QMainWindow,
   TForm2* About() const { return about_; }
 
   // Interface language.
-  void LoadLanguageOption();
-  void SaveLanguageOption();
   void ApplyLanguage() override;
   void SetCaptions();
   void Action_LanguageExecute();
@@ -79,10 +74,6 @@ class TForm1 : public QMainWindow,
   // Threshold lists of the settings page for a unit (negative: the unit used last).
   void FillBackgroundThresholds(int unit);
   void FillDoseThresholds(int unit);
-
-  // Options: the active page.
-  void LoadPageOption();
-  void SavePageOption();
 
   // The start-up and shut-down steps of the window.
   void SetActivePage(int page) override;
@@ -101,8 +92,6 @@ class TForm1 : public QMainWindow,
 
   // The status bar.
   void ShowStatus(const QString& text, int style);
-  void ShowIndicator(Indicator state, bool blink);
-  void ShowPort(int portNumber);  // negative: no open port
   void ShowLink(uint32_t rgb, const QString& text);
   void ShowPortPanel(const QString& text);
   // The connection manager's other marks on the window.

@@ -126,6 +126,19 @@ TEST_F(Lifecycle, StartEmptiesTheWorkFolderAndWritesTheHeaderExitWritesFooterAnd
   EXPECT_TRUE(next.FormCreate());
 }
 
+TEST_F(Lifecycle, ASavedLogPageStartsOnTheLastVisiblePage) {
+  for (int64_t stored : {4, 7}) {
+    options.ints["PAGENUM"] = stored;
+    RecordingWindow window;
+    AppLifecycle app = Make(&window);
+    ASSERT_TRUE(app.FormCreate());
+    EXPECT_EQ(window.steps, (std::vector<std::string>{"language", "page 3", "hide log"}));
+    EXPECT_EQ(app.StartPage(), 3);
+    ReportUploader uploader(log, pump, clock, nullptr);
+    app.FormDestroy(uploader, ReportIdentity{});
+  }
+}
+
 TEST_F(Lifecycle, ASecondCopyIsRefusedInTheSavedLanguageAndTheFirstGoesOn) {
   AppLifecycle first = Make();
   ASSERT_TRUE(first.FormCreate());

@@ -100,6 +100,7 @@ TEST(Transact, AnsweredOnlyOnTheSecondSend) {
   ASSERT_EQ(h.port.frames.size(), 2u);
   EXPECT_EQ(h.port.frames[1].tick - start, 701u);
   EXPECT_TRUE(h.dialogs.boxes.empty());
+  EXPECT_EQ(h.one.RepeatCount, 1);  // the resend is counted on the channel
 }
 
 TEST(Transact, SilentDeviceGetsThreeSendsThenTheCallersBox) {
@@ -126,9 +127,14 @@ TEST(Transact, SilentDeviceGetsThreeSendsThenTheCallersBox) {
   EXPECT_TRUE(s.dialogs.boxes.empty());
   EXPECT_EQ(s.port.frames.size(), 3u);
 
+  EXPECT_EQ(s.one.RepeatCount, 2);
+  EXPECT_FALSE(s.link.Transact(&s.one, kProgramInfo.data(), 2, true, ""));
+  EXPECT_EQ(s.one.RepeatCount, 4);  // counts across exchanges until cleared
+
   Harness once;
   EXPECT_FALSE(once.link.Transact(&once.one, kProgramInfo.data(), 2, false, ""));
   EXPECT_EQ(once.port.frames.size(), 1u);
+  EXPECT_EQ(once.one.RepeatCount, 0);
 }
 
 TEST(Transact, MatchRuleLooksAtAnswerBitAndLowSixBits) {

@@ -110,10 +110,20 @@ class RecordingLog : public LogSink {
     lines.push_back(text);
     if (onLine) onLine(text);
   }
+  // Overwrites the last line as the run's log does (progress lines).
+  void ReplaceLastLine(const std::string& text) override {
+    if (lines.empty()) {
+      lines.push_back(text);
+    } else {
+      lines.back() = text;
+    }
+    ++replacements;
+  }
   int Count(const std::string& text) const;
   bool Has(const std::string& text) const { return Count(text) > 0; }
 
   std::vector<std::string> lines;
+  int replacements = 0;
   std::function<void(const std::string&)> onLine;
 };
 

@@ -51,11 +51,10 @@ TEST(AccessibilityGui, LanguageSwitchIsOnTheTreeWithItsCaption) {
   Window w;
   w.form.show();
   auto* button = w.Get<QToolButton>("ToolButton_Language");
+  w.form.ApplyLanguage();
   for (const char* expected : {"RUS - Выбор языка", "ENG - Language"}) {
     if (QString::fromUtf8(expected).startsWith(QStringLiteral("ENG")))
       w.form.Action_LanguageExecute();
-    else
-      w.form.LoadLanguageOption();
     const auto nodes = Tree(&w.form);
     const auto found =
         std::find_if(nodes.begin(), nodes.end(), [&](const Node& n) { return n.object == button; });
@@ -68,7 +67,7 @@ TEST(AccessibilityGui, LanguageSwitchIsOnTheTreeWithItsCaption) {
 
 TEST(AccessibilityGui, LanguageSwitchIsReachedWithTabAndPressedWithSpace) {
   Window w;
-  w.form.LoadLanguageOption();
+  w.form.ApplyLanguage();
   w.form.show();
   w.form.activateWindow();
   auto* button = w.Get<QToolButton>("ToolButton_Language");
@@ -87,7 +86,7 @@ TEST(AccessibilityGui, LanguageSwitchIsReachedWithTabAndPressedWithSpace) {
 
 TEST(AccessibilityGui, EveryPressableControlCarriesItsCaption) {
   Window w;
-  w.form.LoadLanguageOption();
+  w.form.ApplyLanguage();
   w.form.show();
   for (int round = 0; round < 2; ++round) {
     for (int page = 0; page < 4; ++page) {

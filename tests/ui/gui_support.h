@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QTest>
 
+#include "lifecycle/options.h"
 #include "support/fakes.h"
 #include "ui/main_window.h"
 #include "ui/secondary_windows.h"
@@ -36,6 +37,11 @@ struct Window {
     return found;
   }
   QComboBox* Combo(const char* name) { return Get<QComboBox>(name); }
+  // The language as start-up restores it: the saved option, then every caption follows it.
+  void LoadLanguage() {
+    LoadLanguageOption(options, language);
+    form.ApplyLanguage();
+  }
 
   Language language;
   MemoryOptionStore options;

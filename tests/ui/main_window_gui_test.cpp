@@ -9,9 +9,15 @@
 #include <QTabBar>
 #include <QTabWidget>
 
+#include <QTemporaryDir>
+
+#include "lifecycle/app_lifecycle.h"
+#include "log/report_upload.h"
+#include "log/session_log.h"
 #include "ui/captions.h"
 #include "ui/gui_support.h"
 #include "ui/history_chart.h"
+#include "ui/window_connection_view.h"
 
 namespace dravion::test {
 namespace {
@@ -115,7 +121,7 @@ TEST_P(Captions, EveryControlReadsItsTextAfterASwitch) {
   Window w;
   const Lang lang = GetParam();
   w.options.ints["LANGUAGE"] = lang == Lang::English ? 2 : 1;
-  w.form.LoadLanguageOption();
+  w.LoadLanguage();
   for (const Expected& e : kCaptions)
     EXPECT_EQ(CaptionOf(&w.form, e.object).toStdString(),
               lang == Lang::English ? e.english : e.russian)
@@ -161,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(BothLanguages, Captions, ::testing::Values(Lang::Russia
 
 TEST(LanguageSwitch, TwiceRestoresEveryCaptionAndTheOptionAndKeepsChoices) {
   Window w;
-  w.form.LoadLanguageOption();
+  w.LoadLanguage();
   EXPECT_EQ(w.language.Current(), Lang::Russian);  // no option stored: Russian
   w.Combo("ComboBox_Setup_Screen_TOff")->setCurrentIndex(45);
   w.Combo("ComboBox_Setup_Units")->setCurrentIndex(1);
@@ -190,7 +196,7 @@ TEST(LanguageSwitch, TwiceRestoresEveryCaptionAndTheOptionAndKeepsChoices) {
 
 TEST(LanguageSwitch, ManualCaptionGoesBackAndReadButtonSaysCancelDuringADownload) {
   Window w;
-  w.form.LoadLanguageOption();
+  w.LoadLanguage();
   w.form.ActionByName("Action_Connection_Manual")->setText("Manual COM5");
   w.form.SetHistoryReading(true);
   EXPECT_EQ(CaptionOf(&w.form, "BitBtn_HIS_Read"), U("Отмена"));
@@ -209,7 +215,7 @@ TEST(LanguageSwitch, ManualCaptionGoesBackAndReadButtonSaysCancelDuringADownload
 TEST(Thresholds, ListsFollowTheUnitAndKeepTheirPositions) {
   Window w;
   w.options.ints["LANGUAGE"] = 2;
-  w.form.LoadLanguageOption();
+  w.LoadLanguage();
   QComboBox* fon = w.Combo("ComboBox_Setup_Fon_Level");
   QComboBox* dose = w.Combo("ComboBox_Setup_Dose_Level");
   EXPECT_EQ(fon->count(), 16);
@@ -362,7 +368,7 @@ TEST(MainWindow, CloseWaitsForTheRunningOperation) {
 
 TEST(MainWindow, LogActionShowsAndHidesTheLogTab) {
   Window w;
-  w.form.LoadLanguageOption();
+  w.LoadLanguage();
   auto* pages = w.Get<QTabWidget>("PageControl1");
   QAction* toggle = w.form.ActionByName("Action_Log_Visible");
   toggle->trigger();
@@ -375,14 +381,32 @@ TEST(MainWindow, LogActionShowsAndHidesTheLogTab) {
   EXPECT_TRUE(w.Get<QMenu>("PopupMenu_Log")->actions().contains(toggle));
 }
 
-TEST(MainWindow, PageOptionIsReadWithinTheFivePages) {
-  for (auto [stored, page] : {std::pair<int, int>{7, 4}, {2, 2}, {-3, 0}}) {
+// The saved page through the program's own start-up and shut-down. The log page is hidden at
+// every start, so a run that ended on it (or a value past it) opens the last visible page.
+TEST(MainWindow, StartOpensAVisiblePageAndExitSavesIt) {
+  QTemporaryDir temp;
+  LifecycleSettings settings;
+  settings.tempFolder = temp.path().toStdString();
+  settings.instanceName =
+      "dravion_start_page_" + std::to_string(QCoreApplication::applicationPid());
+  for (auto [stored, page] : {std::pair<int, int>{4, 3}, {7, 3}, {2, 2}, {-3, 0}}) {
     Window w;
     w.options.ints["PAGENUM"] = stored;
-    w.form.LoadPageOption();
-    EXPECT_EQ(w.Get<QTabWidget>("PageControl1")->currentIndex(), page) << stored;
-    w.form.SavePageOption();
-    EXPECT_EQ(w.options.ints["PAGENUM"], page);
+    ScriptedDialogs dialogs;
+    SessionLog log;
+    FakeClock clock;
+    FakePump pump(clock);
+    AppLifecycle app(w.options, w.language, dialogs, log, clock, &w.form, settings);
+    ASSERT_TRUE(app.FormCreate());
+    w.form.show();
+    auto* pages = w.Get<QTabWidget>("PageControl1");
+    EXPECT_EQ(pages->currentIndex(), page) << stored;
+    EXPECT_TRUE(pages->isTabVisible(pages->currentIndex())) << stored;
+    EXPECT_EQ(pages->tabBar()->currentIndex(), page) << stored;  // its tab is the highlighted one
+    EXPECT_TRUE(pages->currentWidget()->isVisible()) << stored;
+    ReportUploader uploader(log, pump, clock, nullptr);
+    app.FormDestroy(uploader, ReportIdentity{});
+    EXPECT_EQ(w.options.ints["PAGENUM"], page) << stored;
   }
 }
 
@@ -393,20 +417,22 @@ TEST(StatusBar, StylesAndIndicator) {
   EXPECT_TRUE(info->styleSheet().contains("#008000"));
   w.form.ShowStatus("x", 7);  // above 3: neutral
   EXPECT_EQ(info->property("statusStyle").toInt(), 0);
-  w.form.ShowIndicator(ui::Indicator::Err, true);
+  // The connection manager's marks, through the view it talks to.
+  ui::WindowConnectionView view(w.form);
+  view.ShowLink(LinkState::ERR, ColourOfLink(LinkState::ERR), TextOfLink(LinkState::ERR, true));
   EXPECT_EQ(w.Get<QLabel>("Panel_Connection")->text(), "= ERR =");
   EXPECT_TRUE(w.Get<QLabel>("Panel_Connection")->styleSheet().contains("#ff0000"));
-  w.form.ShowPort(7);
+  view.ShowPortPanel("COM 7");
   EXPECT_EQ(w.Get<QLabel>("Panel_COM")->text(), "COM 7");
-  w.form.ShowPort(-1);
-  EXPECT_EQ(w.Get<QLabel>("Panel_COM")->text(), "----");
-  w.form.ShowIndicator(ui::Indicator::Ok, false);
+  view.ShowLink(LinkState::OK, ColourOfLink(LinkState::OK), TextOfLink(LinkState::OK, false));
   EXPECT_EQ(w.Get<QLabel>("Panel_Connection")->text(), "OK");
   EXPECT_TRUE(w.Get<QLabel>("Panel_Connection")->styleSheet().contains("#00ff00"));
-  w.form.SetAutoChecked(false);
+  view.SetAutoChecked(false);
   EXPECT_TRUE(w.form.ActionByName("Action_Connection_Manual")->isChecked());
   EXPECT_FALSE(w.form.ActionByName("Action_Connection_Auto")->isChecked());
-  w.form.SetUpdateButtonEnabled(true);
+  view.SetManualCaption("Manual COM12");
+  EXPECT_EQ(w.form.ActionByName("Action_Connection_Manual")->text(), "Manual COM12");
+  view.SetUpdateButtonEnabled(true);
   EXPECT_TRUE(w.Get<QWidget>("BitBtn_ReNewDeviceInfo")->isEnabled());
 }
 

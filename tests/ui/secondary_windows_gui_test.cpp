@@ -82,7 +82,7 @@ TEST(BusyAnimation, FollowsTheMainWindowAtTheNextStep) {
 
 TEST(AboutBox, TextAndPictureFollowTheLanguageAtEachShowing) {
   Window w;
-  w.form.LoadLanguageOption();
+  w.LoadLanguage();
   w.form.show();
   auto* label = w.about.findChild<QLabel*>("Label_Version");
   auto* rus = w.about.findChild<QLabel*>("Image_RUS");
