@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "device_model.h"
+#include "protocol/device_records.h"
 #include "protocol/frame_codec.h"
 #include "pty_port.h"
 
@@ -215,6 +216,23 @@ std::vector<std::string> Device::PrintTexts() const {
   return printTexts_;
 }
 
+std::vector<FlashRequest> Device::FlashRequests() const {
+  std::lock_guard lock(mutex_);
+  return flashRequests_;
+}
+
+void Device::ClearRecords() {
+  std::lock_guard lock(mutex_);
+  connectionTexts_.clear();
+  printTexts_.clear();
+  flashRequests_.clear();
+}
+
+bool Device::DataFlashIntact() const {
+  std::lock_guard lock(mutex_);
+  return model_->DataFlashIntact();
+}
+
 uint32_t Device::Parameter(uint16_t number) const {
   std::lock_guard lock(mutex_);
   return model_->Parameter(number);
@@ -257,6 +275,12 @@ void Device::LoadProgramFlash(uint32_t address, const std::vector<uint8_t>& byte
 bool Device::ProgramImageComplete() const {
   std::lock_guard lock(mutex_);
   return model_->ImageComplete();
+}
+
+void Device::SetHardwareRevision(uint8_t revision) {
+  std::lock_guard lock(mutex_);
+  config_.hardwareRevision = revision;
+  model_->SetHardwareRevision(revision);
 }
 
 bool Device::InBootLoader() const {
@@ -484,6 +508,10 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
     faults = faults_;
     ++counters_.requests[key];
     const int total = ++counters_.totalRequests;
+    if ((group == 2 || group == 3) && code != 0x02 && length >= 10) {
+      const bool write = length >= 11 && (code == 0x03 || code == 0x06);
+      flashRequests_.push_back({key, LoadU32(payload.data() + 6), write ? payload[10] : 0});
+    }
     if (faults.unplugAfterRequests > 0 && total >= faults.unplugAfterRequests) {
       return Step::Unplugged;
     }
@@ -491,7 +519,9 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
       ++counters_.silenced;
       return Step::None;
     }
-    if (faults.refuseCommand == key) {
+    const uint32_t address = length >= 10 ? LoadU32(payload.data() + 6) : 0;
+    if (faults.refuseCommand == key &&
+        (faults.refuseAddress < 0 || (length >= 10 && address == faults.refuseAddress))) {
       ++counters_.refused;
       return Step::None;
     }

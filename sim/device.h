@@ -80,6 +80,7 @@ struct DeviceConfig {
   bool inf1KeepsSerial = false;
   bool startInBoot = false;
   bool programValid = true;       // the factory program flash holds a bootable image
+  bool dataFlashValid = true;     // the factory data flash holds the carried data-flash image
   int timeAnswerLength = 7;       // 7 or 8
   int parameterAnswerLength = 6;  // 6 or 22
   double background = 0.12;       // µSv/h around which the counter fluctuates
@@ -109,6 +110,7 @@ struct Faults {
   int unplugAfterRequests = 0;  // unplug on the Nth request (it is not answered)
   int replugAfterMs = 0;        // after a fault unplug, come back after this long (0 = stay away)
   int refuseCommand = -1;       // CommandKey not carried out and not answered
+  int64_t refuseAddress = -1;   // with refuseCommand: only requests for this address (-1: all)
   int wrongLengthCommand = -1;  // CommandKey answered with `wrongLengthDelta` bytes more data
   int wrongLengthDelta = 1;
   // Restarts (ResetCommand or Restart): 0 comes back in the program asked for; 2 always in the
@@ -140,6 +142,13 @@ struct Counters {
   int programWrites = 0;
   int programUnerasedWrites = 0;
   int protectedWrites = 0;  // erases/writes refused outside the program area
+};
+
+// A flash request as the device received it (groups 2 and 3), in order.
+struct FlashRequest {
+  uint16_t key = 0;  // CommandKey
+  uint32_t address = 0;
+  int count = 0;  // bytes of a write; 0 for an erase
 };
 
 struct HistoryDescription {
@@ -174,6 +183,9 @@ class Device {
   // Texts received by PC_CONNECTION and PC_PRINT, in order (bytes as sent, without the zero).
   std::vector<std::string> ConnectionTexts() const;
   std::vector<std::string> PrintTexts() const;
+  // Every flash write and erase received since the device was made (or the record was cleared).
+  std::vector<FlashRequest> FlashRequests() const;
+  void ClearRecords();
 
   uint32_t Parameter(uint16_t number) const;
   void SetParameter(uint16_t number, uint32_t value);
@@ -186,8 +198,15 @@ class Device {
   void LoadProgramFlash(uint32_t address, const std::vector<uint8_t>& bytes);
   // Whether the program flash holds a complete bootable image for this revision.
   bool ProgramImageComplete() const;
+  // Whether the main program found its data flash laid out as a data-flash image must be when it
+  // last started (geometry, directory, files, text table). When not, the main program still runs
+  // and serves every command, so the data flash can be written again, but its screen shows an
+  // error instead of its menus.
+  bool DataFlashIntact() const;
 
   bool InBootLoader() const;
+  // The board from now on reports this hardware revision (a board the manager has no image for).
+  void SetHardwareRevision(uint8_t revision);
   uint16_t MainVersion() const;  // as ReadProgramInfo reports it now
   uint32_t DeviceSeconds() const;
   // Restarts as ResetCommand would (2 main program, 3 boot loader), including the absence.
@@ -215,6 +234,7 @@ class Device {
   Counters counters_;
   std::vector<std::string> connectionTexts_;
   std::vector<std::string> printTexts_;
+  std::vector<FlashRequest> flashRequests_;
   bool plugged_ = false;
 
   std::mutex lifeMutex_;  // Plug/Unplug against each other

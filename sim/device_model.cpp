@@ -1,5 +1,7 @@
 #include "device_model.h"
 
+#include "firmware/firmware_release.h"
+#include "pack.h"
 #include "protocol/device_records.h"
 
 #include <algorithm>
@@ -122,6 +124,11 @@ DeviceModel::DeviceModel(const DeviceConfig& config)
 
   BuildBootArea();
   program_.Track(map::kProgramAddress, map::kProgramImageSize);
+  if (config.dataFlashValid) {
+    const auto image = DataFlashImage();
+    external_.Store(kDataFlashImageStart, image.data(), static_cast<uint32_t>(image.size()));
+  }
+  CheckDataFlash();
 
   counterTime_ = SteadyClock::now();
   const double cps = CountsPerSecond();
@@ -200,6 +207,14 @@ bool DeviceModel::ImageComplete() const {
          program_.RewriteComplete();
 }
 
+// The main program reads its fonts, menus and texts through the layout of the data flash; it
+// checks that layout with the rules the carried image is built by.
+void DeviceModel::CheckDataFlash() {
+  std::vector<uint8_t> image(kDataFlashImageSize);
+  external_.Read(kDataFlashImageStart, image.data(), static_cast<uint32_t>(image.size()));
+  dataFlashIntact_ = pack::CheckDataFlashImage(image).empty();
+}
+
 void DeviceModel::Restart(bool toMain) {
   if (toMain && ImageComplete()) {
     if (program_.RewritePending()) {
@@ -207,6 +222,7 @@ void DeviceModel::Restart(bool toMain) {
       program_.EndRewrite();
     }
     inBoot_ = false;
+    CheckDataFlash();
   } else {
     inBoot_ = true;
   }

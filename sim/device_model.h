@@ -47,8 +47,11 @@ class DeviceModel {
   // image (otherwise the boot loader keeps running).
   void Restart(bool toMain);
   bool InBoot() const { return inBoot_; }
+  void SetHardwareRevision(uint8_t revision) { config_.hardwareRevision = revision; }
   uint16_t MainVersion() const;
   bool ImageComplete() const;
+  // What the main program found in its data flash when it last started (see Device).
+  bool DataFlashIntact() const { return dataFlashIntact_; }
 
   uint32_t Parameter(uint16_t number);
   void SetParameter(uint16_t number, uint32_t value) { parameters_[number] = value; }
@@ -64,6 +67,7 @@ class DeviceModel {
  private:
   void ReadMemory(uint32_t address, uint8_t* out, uint32_t count);
   void BuildBootArea();
+  void CheckDataFlash();
   void GenerateHistory(uint32_t size, uint32_t start, bool wrap);
   void DeleteHistory();
   void AdvanceCounter();
@@ -78,6 +82,7 @@ class DeviceModel {
   DeviceConfig config_;
   bool inBoot_;
   bool freshImage_ = false;  // the program was rewritten since the factory
+  bool dataFlashIntact_ = true;
   std::map<uint16_t, uint32_t> parameters_;
   ExternalFlash external_;
   ProgramFlash program_;

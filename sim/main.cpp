@@ -28,6 +28,7 @@ void Usage(FILE* out) {
       "  --plug-delay MS          wait before plugging in (default 0)\n"
       "  --boot                   start in the boot loader\n"
       "  --no-program             the program flash holds no bootable image\n"
+      "  --no-data-flash          the data flash is empty (the main program shows an error)\n"
       "  --model N                model code (740)\n"
       "  --revision N             hardware revision (41)\n"
       "  --sub-revision N         sub-revision (3)\n"
@@ -119,6 +120,8 @@ int main(int argc, char** argv) {
       config.startInBoot = true;
     } else if (option == "--no-program") {
       config.programValid = false;
+    } else if (option == "--no-data-flash") {
+      config.dataFlashValid = false;
     } else if (option == "--model") {
       config.model = static_cast<uint16_t>(number(0, 0xFFFF));
     } else if (option == "--revision") {

@@ -6,7 +6,10 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_session.h"
+#include "cli/json_text.h"
+#include "firmware/device_information_view.h"
 #include "firmware/device_mode.h"
+#include "protocol/device_format.h"
 
 namespace dravion::cli {
 namespace {
@@ -23,6 +26,29 @@ int Ports(CliSession& s) {
   }
   s.Release();
   return any ? kExitDone : kExitNoDevice;
+}
+
+// `info`: the About-device page's lines, or with --json the identity and those lines.
+int Info(CliSession& s) {
+  const std::vector<std::string> lines = DeviceInformationLines(s.record, s.language);
+  if (!s.options.json) {
+    for (const std::string& line : lines)
+      s.io.out << line << '\n';
+    return kExitDone;
+  }
+  std::string json = "{\"port\":" + std::to_string(s.core.manager.ConnectedPort) +
+                     ",\"device\":" + JsonString(s.record.Name) +
+                     ",\"serial\":" + JsonString(FormatSerial(SerialBytes(s.record.Inf1), "-")) +
+                     ",\"uid\":" + JsonString(FormatUid(s.record.Uid)) +
+                     ",\"boot\":" + JsonString(FormatVersion(s.record.Soft.BootVersion)) +
+                     ",\"main\":" + JsonString(FormatVersion(s.record.Soft.MainVersion)) +
+                     ",\"lines\":[";
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) json += ',';
+    json += JsonString(lines[i]);
+  }
+  s.io.out << json << "]}\n";
+  return kExitDone;
 }
 
 // `restart main|boot`: the restart of the settings page (main) or of the update (boot), with its
@@ -55,6 +81,7 @@ const std::map<std::string, Handler>& PortCommands() {
 
 const std::map<std::string, Handler>& DeviceCommandsByName() {
   static const std::map<std::string, Handler> commands = {
+      {"info", Info},
       {"restart main", Restart},
       {"restart boot", Restart},
   };

@@ -131,6 +131,9 @@ class DeviceCommands {
   // 2.0 or later other than 5.x (judged from the cached SoftInfo).
   bool UsesMainProgramFlashCodes() const;
 
+  // The data-flash channel (its RepeatCount tells how many requests had to be sent again).
+  TMessageControl* DataFlashChannel() const { return dataFlash_; }
+
   const Cached<SoftInfo>& CachedSoftInfo() const { return soft_; }
   const Cached<DeviceInfoBlock>& CachedDeviceInfo() const { return info_; }
   const Cached<BoardInfo>& CachedBoardInfo() const { return board_; }

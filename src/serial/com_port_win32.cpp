@@ -1,7 +1,9 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "serial/com_port.h"
 #include "serial/port_names.h"
@@ -20,6 +22,22 @@ bool CanOpen(const std::string& name) {
   if (handle == INVALID_HANDLE_VALUE) return false;
   ::CloseHandle(handle);
   return true;
+}
+
+// Time-outs of the reads: return what is queued at once. When the driver refuses WaitCommEvent,
+// the reader thread instead waits in reads that return as soon as a byte arrives, or empty after
+// kFallbackReadWaitMs (so that a stop request is seen without a busy loop).
+constexpr DWORD kFallbackReadWaitMs = 200;
+
+void SetReadTimeouts(HANDLE handle, bool blocking) {
+  COMMTIMEOUTS timeouts{};
+  ::GetCommTimeouts(handle, &timeouts);
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = blocking ? MAXDWORD : 100;
+  timeouts.ReadTotalTimeoutConstant = blocking ? kFallbackReadWaitMs : 100;
+  timeouts.WriteTotalTimeoutMultiplier = 100;
+  timeouts.WriteTotalTimeoutConstant = 100;
+  ::SetCommTimeouts(handle, &timeouts);
 }
 
 bool Configure(HANDLE handle, uint32_t baud, DCB& dcb) {
@@ -48,14 +66,7 @@ bool Configure(HANDLE handle, uint32_t baud, DCB& dcb) {
   dcb.XonChar = 0;
   dcb.XoffChar = 0;
   if (!::SetCommState(handle, &dcb)) return false;
-  COMMTIMEOUTS timeouts{};
-  ::GetCommTimeouts(handle, &timeouts);
-  timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.ReadTotalTimeoutMultiplier = 100;
-  timeouts.ReadTotalTimeoutConstant = 100;
-  timeouts.WriteTotalTimeoutMultiplier = 100;
-  timeouts.WriteTotalTimeoutConstant = 100;
-  ::SetCommTimeouts(handle, &timeouts);
+  SetReadTimeouts(handle, false);
   ::PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
   return ::SetCommMask(handle, EV_RXCHAR | EV_ERR) != 0;
 }
@@ -69,11 +80,15 @@ struct TComPort::Impl {
   OVERLAPPED writeOverlap{};
   OVERLAPPED readOverlap{};
   OVERLAPPED eventOverlap{};
+  OVERLAPPED fallbackOverlap{};
   HANDLE stopEvent = nullptr;
   HANDLE reader = nullptr;
+  // Bytes the reader thread read itself (when the driver refuses WaitCommEvent), handed out by
+  // ReadBytes before anything else. Guarded by `io`.
+  std::vector<uint8_t> received;
 
   void CloseEvents() {
-    for (OVERLAPPED* o : {&writeOverlap, &readOverlap, &eventOverlap}) {
+    for (OVERLAPPED* o : {&writeOverlap, &readOverlap, &eventOverlap, &fallbackOverlap}) {
       if (o->hEvent) ::CloseHandle(o->hEvent);
       o->hEvent = nullptr;
     }
@@ -92,6 +107,41 @@ struct TComPort::Impl {
       if (!::GetOverlappedResult(handle, &overlap, &done, TRUE)) return 0;
     }
     return static_cast<int>(done);
+  }
+
+  // The reader thread when the driver refuses WaitCommEvent (some virtual COM drivers do): it
+  // waits in overlapped reads of its own and hands what arrives to OnReceive. Returns when
+  // stopped.
+  void ReadWithoutCommEvents(TComPort& port) {
+    SetReadTimeouts(handle, true);
+    const HANDLE waits[2] = {stopEvent, fallbackOverlap.hEvent};
+    uint8_t chunk[1024];
+    for (;;) {
+      if (::WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) return;
+      ::ResetEvent(fallbackOverlap.hEvent);
+      DWORD got = 0;
+      if (!::ReadFile(handle, chunk, sizeof chunk, &got, &fallbackOverlap)) {
+        if (::GetLastError() != ERROR_IO_PENDING) {
+          // A failing read (the device went away): try again a little later, or stop.
+          if (::WaitForSingleObject(stopEvent, kFallbackReadWaitMs) == WAIT_OBJECT_0) return;
+          continue;
+        }
+        if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+          ::CancelIo(handle);
+          ::GetOverlappedResult(handle, &fallbackOverlap, &got, TRUE);
+          return;
+        }
+        if (!::GetOverlappedResult(handle, &fallbackOverlap, &got, FALSE)) got = 0;
+      }
+      if (got == 0) continue;
+      int queued;
+      {
+        std::lock_guard lock(io);
+        received.insert(received.end(), chunk, chunk + got);
+        queued = static_cast<int>(received.size());
+      }
+      port.OnReceive(queued);
+    }
   }
 };
 
@@ -120,7 +170,9 @@ bool TComPort::Open(uint32_t baud) {
     p.writeOverlap = OVERLAPPED{};
     p.readOverlap = OVERLAPPED{};
     p.eventOverlap = OVERLAPPED{};
-    for (OVERLAPPED* o : {&p.writeOverlap, &p.readOverlap, &p.eventOverlap}) {
+    p.fallbackOverlap = OVERLAPPED{};
+    p.received.clear();
+    for (OVERLAPPED* o : {&p.writeOverlap, &p.readOverlap, &p.eventOverlap, &p.fallbackOverlap}) {
       o->hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     }
     p.stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -136,8 +188,8 @@ bool TComPort::Open(uint32_t baud) {
             DWORD mask = 0;
             if (!::WaitCommEvent(q.handle, &mask, &q.eventOverlap)) {
               if (::GetLastError() != ERROR_IO_PENDING) {
-                if (::WaitForSingleObject(q.stopEvent, 10) == WAIT_OBJECT_0) return 0;
-                continue;
+                q.ReadWithoutCommEvents(*port);
+                return 0;
               }
               const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
               if (woke != WAIT_OBJECT_0 + 1) {
@@ -201,6 +253,16 @@ int TComPort::ReadBytes(uint8_t* buffer, int count) {
   if (count <= 0 || buffer == nullptr) {
     std::lock_guard lock(impl_->io);
     return 0;
+  }
+  {
+    std::lock_guard lock(impl_->io);
+    std::vector<uint8_t>& received = impl_->received;
+    if (!received.empty()) {
+      const int n = std::min(count, static_cast<int>(received.size()));
+      std::copy(received.begin(), received.begin() + n, buffer);
+      received.erase(received.begin(), received.begin() + n);
+      return n;
+    }
   }
   HANDLE handle = impl_->handle;
   return impl_->Transfer(impl_->readOverlap, [&](DWORD* done, OVERLAPPED* o) {

@@ -74,6 +74,44 @@ TEST(CliLink, LogFileIsTheRunsLogInWindows1251WithLineFeeds) {
   EXPECT_NE(failed.err.find("Could not write the log"), std::string::npos);
 }
 
+TEST(CliLink, InfoPrintsTheDeviceInformationLinesOrJson) {
+  sim::DeviceConfig config;
+  config.mainVersion = 0x0C05;
+  CliBench bench(config);
+  CliResult r = bench.Run({"info"});
+  EXPECT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(r.out,
+            "Connected Device Information\n"
+            "Device: Dravion ZAV-740.41.3\n"
+            "S/N: 214-36587\n"
+            "------------------------------\n"
+            "SW BOOT: 4.16\n"
+            "SW MAIN: 1.20.12.5\n"
+            "------------------------------\n"
+            "Upgrade to Version 1.20.12.6\n"
+            "is avaliable\n");
+
+  r = bench.Run({"--json", "--port", "7", "info"});
+  EXPECT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(
+      r.out.rfind("{\"port\":7,\"device\":\"Dravion ZAV-740.41.3\",\"serial\":\"214-36587\"", 0),
+      0u)
+      << r.out;
+  EXPECT_NE(r.out.find("\"boot\":\"4.16\",\"main\":\"12.5\",\"lines\":[\"Connected Device"),
+            std::string::npos);
+  EXPECT_EQ(r.out.substr(r.out.size() - 4), "\"]}\n");
+}
+
+TEST(CliLink, AnUnsupportedDeviceIsRefusedWithTheStatusLine) {
+  sim::DeviceConfig config;
+  config.chipCode = 7;
+  CliBench bench(config);
+  const CliResult r = bench.Run({"info"});
+  EXPECT_EQ(r.status, cli::kExitFailed);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("Unknown Device [", 0), 0u) << r.err;
+}
+
 TEST(CliLink, RestartsIntoEitherProgramAndWaitsForTheDevice) {
   CliBench bench;
   CliResult r = bench.Run({"--port", "7", "restart", "boot"});

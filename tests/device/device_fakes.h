@@ -21,9 +21,11 @@ class RecordingFrame : public DeviceFrame {
   void SetPagesEnabled(bool enabled) override { pages.push_back(enabled); }
   void ShowBusy(int) override { ++busy; }
   void HideBusy() override { --busy; }
+  void SetProgress(int percent) override { progress.push_back(percent); }
 
   std::vector<bool> pages;  // every change, in order
   int busy = 0;
+  std::vector<int> progress;  // every value of the progress bar, in order
 };
 
 // A connection manager that is never driven: the tests set its flags.

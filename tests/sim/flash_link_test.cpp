@@ -43,7 +43,9 @@ bool WriteImage(test::SimLink& link, const Bytes& image, uint32_t limit = kImage
 }
 
 TEST(FlashLink, ExternalFlashEraseAndWriteBehaveLikeNorFlash) {
-  test::SimLink link;
+  sim::DeviceConfig blank;
+  blank.dataFlashValid = false;  // no data-flash image in the sectors used here
+  test::SimLink link(blank);
   const uint32_t sector = 0x00C000;  // its address escapes to DB DC on the line
   ASSERT_TRUE(link.Erase(2, 0x05, sector));
   Bytes data;

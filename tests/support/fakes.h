@@ -117,14 +117,16 @@ class RecordingLog : public LogSink {
     } else {
       lines.back() = text;
     }
-    ++replacements;
+    replaced.push_back(text);
+    if (onReplace) onReplace(text);
   }
   int Count(const std::string& text) const;
   bool Has(const std::string& text) const { return Count(text) > 0; }
 
   std::vector<std::string> lines;
-  int replacements = 0;
+  std::vector<std::string> replaced;  // every overwrite, in order
   std::function<void(const std::string&)> onLine;
+  std::function<void(const std::string&)> onReplace;
 };
 
 // Bytes of an encoded frame for a payload.
