@@ -87,8 +87,12 @@ struct DeviceConfig {
   uint32_t historySize = 1500;    // records, 0 to 65280
   uint32_t historyStart = 0;      // physical index of the oldest record
   bool historyWrap = false;       // a full ring that has wrapped (see docs)
-  int restartMs = 1500;           // absence after ResetCommand
-  uint32_t baud = 0;              // 0 = as fast as the pty allows
+  // Records of 16 bytes, oldest first, laid out from `historyStart` on instead of generated ones.
+  std::vector<uint8_t> historyRecords;
+  uint32_t historySectorSize = 4096;  // reported in parameter 0xC020
+  uint32_t historySectors = 255;      // reported in parameter 0xC021
+  int restartMs = 1500;               // absence after ResetCommand
+  uint32_t baud = 0;                  // 0 = as fast as the pty allows
   // Device processing time per command key (CommandKey), microseconds.
   std::map<uint16_t, uint32_t> commandTimeUs;
   bool trace = false;

@@ -303,9 +303,9 @@ uint32_t DeviceModel::Parameter(uint16_t number) {
     case 0xC016:
       return map::kDoseUnitAddress;
     case 0xC020:
-      return 4096u << 16 | 16u;  // sector size; record size
+      return (config_.historySectorSize & 0xFFFF) << 16 | 16u;  // sector size; record size
     case 0xC021:
-      return 255u << 16 | (history_.count & 0xFFFF);
+      return (config_.historySectors & 0xFFFF) << 16 | (history_.count & 0xFFFF);
     case 0xC022:
       return history_.first << 16 | history_.last;
     case 0xC023:
@@ -441,6 +441,21 @@ void DeviceModel::GenerateHistory(uint32_t size, uint32_t start, bool wrap) {
     // A ring that has run round: the oldest sector follows the newest one.
     start -= start % 256;
     size = std::clamp<uint32_t>(size, map::kHistorySlots - 255, map::kHistorySlots - 1);
+  }
+  if (!config_.historyRecords.empty()) {
+    // Given records, as they stand.
+    size = std::min<uint32_t>(static_cast<uint32_t>(config_.historyRecords.size() / 16),
+                              map::kHistorySlots);
+    history_.first = start;
+    history_.count = size;
+    history_.last = (start + size - 1) % map::kHistorySlots;
+    const uint32_t firstRun = std::min(size, map::kHistorySlots - start);
+    external_.Store(map::kHistoryBase + start * 16, config_.historyRecords.data(), firstRun * 16);
+    if (firstRun < size) {
+      external_.Store(map::kHistoryBase, config_.historyRecords.data() + firstRun * 16,
+                      (size - firstRun) * 16);
+    }
+    return;
   }
   history_.first = start;
   history_.count = size;

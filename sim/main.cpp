@@ -42,6 +42,9 @@ void Usage(FILE* out) {
       "  --history-size N         history records, 0 to 65280 (1500)\n"
       "  --history-start N        physical index of the oldest record (0)\n"
       "  --history-wrap           a full ring that has wrapped around\n"
+      "  --history-file FILE      the ring's records (16 bytes each, oldest first) from a file\n"
+      "  --history-sector-size N  sector size the device reports (4096)\n"
+      "  --history-sectors N      sector count the device reports (255)\n"
       "  --restart-ms MS          absence during a restart (1500)\n"
       "  --restart-into main|boot a restart comes back in this program whatever was asked\n"
       "  --restart-away           a restart drops off the port and never comes back\n"
@@ -157,6 +160,26 @@ int main(int argc, char** argv) {
       config.historyStart = static_cast<uint32_t>(number(0, 65279));
     } else if (option == "--history-wrap") {
       config.historyWrap = true;
+    } else if (option == "--history-file" && arg != nullptr) {
+      std::FILE* file = std::fopen(arg, "rb");
+      if (file == nullptr) {
+        std::fprintf(stderr, "dravion-sim: cannot read %s\n", arg);
+        return 2;
+      }
+      uint8_t buffer[4096];
+      size_t got = 0;
+      while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        config.historyRecords.insert(config.historyRecords.end(), buffer, buffer + got);
+      std::fclose(file);
+      if (config.historyRecords.size() % 16 != 0 || config.historyRecords.size() > 65280 * 16) {
+        std::fprintf(stderr, "dravion-sim: %s must hold up to 65280 records of 16 bytes\n", arg);
+        return 2;
+      }
+      ++i;
+    } else if (option == "--history-sector-size") {
+      config.historySectorSize = static_cast<uint32_t>(number(0, 0xFFFF));
+    } else if (option == "--history-sectors") {
+      config.historySectors = static_cast<uint32_t>(number(0, 0xFFFF));
     } else if (option == "--restart-ms") {
       config.restartMs = static_cast<int>(number(0, 600000));
     } else if (option == "--restart-into" && arg != nullptr) {

@@ -1,9 +1,9 @@
 // The manager's process entry: the main window, then the busy animation and the about box, the
 // message loop, and the exit steps once the window has closed.
 #include <QApplication>
-#include <QMessageBox>
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "lifecycle/app_lifecycle.h"
 #include "log/ftp_transfer.h"
@@ -12,6 +12,7 @@
 #include "log/session_log.h"
 #include "ui/device_session.h"
 #include "ui/main_window.h"
+#include "ui/manager_application.h"
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
 #ifdef DRAVION_HAVE_FTP
@@ -22,11 +23,19 @@ namespace {
 
 using namespace dravion;
 
-int Run(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
-  QApplication::setQuitOnLastWindowClosed(false);
+// Runs `step`; an exception that escapes it is shown while the application exists.
+template <typename Step>
+void Guarded(ui::ManagerApplication& app, Step step) {
+  try {
+    step();
+  } catch (const std::exception& error) {
+    app.ReportUnexpected(QString::fromLocal8Bit(error.what()));
+  } catch (...) {
+    app.ReportUnexpected(QString());
+  }
+}
 
+int Run(ui::ManagerApplication& app) {
   ui::QtClock clock;
   ui::QtEventPump pump(clock);
   ui::QtOptionStore options;
@@ -41,39 +50,47 @@ int Run(int argc, char** argv) {
   ui::QtDialogs dialogs(language, &form1);
 
   ui::DeviceSession device(form1, pump, clock, dialogs, log, language);
-
   AppLifecycle lifecycle(options, language, dialogs, log, clock, &form1);
-  if (!lifecycle.FormCreate()) return 0;  // refused: the window is never shown
-  device.Start();
 
-  // A close waits while an exchange waits in the pump or a box is open.
-  form1.SetBusyProbe([&] { return pump.Depth() > 0 || dialogs.OpenCount() > 0; });
-  pump.SetIdleCallback([&] { form1.OperationEnded(); });
-  ui::SignalCloser signalCloser(&form1);
-  QObject::connect(&form1, &ui::TForm1::Closed, &app, &QApplication::quit);
+  int result = 0;
+  std::optional<ui::SignalCloser> signalCloser;
+  Guarded(app, [&] {
+    if (!lifecycle.FormCreate()) return;  // refused: the window is never shown
+    device.Start();
 
-  form1.show();
-  const int result = app.exec();
+    // A close waits while an exchange waits in the pump or a box is open.
+    form1.SetBusyProbe([&] { return pump.Depth() > 0 || dialogs.OpenCount() > 0; });
+    pump.SetIdleCallback([&] { form1.OperationEnded(); });
+    signalCloser.emplace(&form1);
+    QObject::connect(&form1, &ui::TForm1::Closed, &app, &QApplication::quit);
 
-  std::unique_ptr<FtpTransfer> transfer;
+    form1.show();
+    app.ArmTestException();
+    // After the box of an unexpected exception the window closes the normal way.
+    app.Ending = [&] { form1.close(); };
+    result = app.exec();
+  });
+  app.Ending = nullptr;
+
+  // The exit steps run after an unexpected exception too: the page option and the log.
+  Guarded(app, [&] {
+    std::unique_ptr<FtpTransfer> transfer;
 #ifdef DRAVION_HAVE_FTP
-  transfer = MakeReportTransfer(&options);
+    transfer = MakeReportTransfer(&options);
 #endif
-  ReportUploader uploader(log, pump, clock, transfer.get(), &form1);
-  lifecycle.FormDestroy(uploader, ReportIdentityOf(device.deviceInfo));
-  return result;
+    ReportUploader uploader(log, pump, clock, transfer.get(), &form1);
+    lifecycle.FormDestroy(uploader, ReportIdentityOf(device.deviceInfo));
+  });
+  return app.Failed() ? 1 : result;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& error) {
-    QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle),
-                          QString::fromLocal8Bit(error.what()));
-  } catch (...) {
-    QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle), QString());
-  }
-  return 1;
+  ui::ManagerApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+  QApplication::setQuitOnLastWindowClosed(false);
+  int result = 1;
+  Guarded(app, [&] { result = Run(app); });
+  return app.Failed() ? 1 : result;
 }

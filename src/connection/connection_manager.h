@@ -55,6 +55,8 @@ class ConnectionManager {
   void Action_Connection_Manual_ListExecute() {}
   bool ManualListEnabled() const { return false; }
   bool AutoChecked() const { return autoChecked_; }
+  // Whether a heartbeat is running now (a handler run from inside one of its waits sees true).
+  bool HeartbeatRunning() const { return heartbeatDepth_ > 0; }
 
   // Shows the current state on a freshly built view: device line, indicator, menu.
   void ShowInitialState();

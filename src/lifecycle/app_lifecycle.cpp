@@ -81,13 +81,15 @@ void AppLifecycle::FormDestroy(ReportUploader& uploader, const ReportIdentity& i
   if (state_ != State::Running) return;
   state_ = State::Ended;
 
-  instance_.Release();
   SavePageOption(options_, window_ ? window_->ActivePage() : startPage_);
 
   LogRunEnd(log_, clock_);
 
   uploader.SetWorkFolder(workFolder_);
   uploader.SaveSessionLog("", ReportUploader::kRemoteRoot, ReportUploader::kRemoteFile, identity);
+  // Held until the log is written and sent: a copy started meanwhile would empty the working
+  // folder under the upload.
+  instance_.Release();
 }
 
 }  // namespace dravion

@@ -54,7 +54,7 @@ class AppLifecycle {
   // folder, its clearing, the hidden log page and the log header. A refusal has been shown to
   // the user when this returns false; the window must then not be shown and the process ends.
   bool FormCreate();
-  // Shut-down: release the instance, save the page, write the footer, save and send the log.
+  // Shut-down: save the page, write the footer, save and send the log, release the instance.
   // A copy refused at start does none of it. Runs once.
   void FormDestroy(ReportUploader& uploader, const ReportIdentity& identity);
 

@@ -4,7 +4,9 @@
 
 #include "services/log_sink.h"
 #include "ui/main_window.h"
+#include "ui/pages/history_page.h"
 #include "ui/pages/info_page.h"
+#include "ui/pages/measurement_page.h"
 
 namespace dravion::ui {
 
@@ -17,11 +19,15 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
       frame_(form),
       context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
               pump,     frame_},
+      measurement(context, *form.MeasuringPage()),
       information(deviceInfo, language, *form.DeviceInfoPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
+  form.MeasuringPage()->SetController(&measurement);
+  connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
   connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
   QObject::connect(&form_, &TForm1::LanguageChanged, &form_,
                    [this] { information.LanguageChanged(); });
+  form_.History()->Attach(context);
 }
 
 void WindowDeviceFrame::SetPagesEnabled(bool enabled) {
@@ -41,6 +47,8 @@ void WindowDeviceFrame::SetProgress(int percent) {
 }
 
 DeviceSession::~DeviceSession() {
+  form_.MeasuringPage()->SetController(nullptr);
+  form_.History()->Detach();
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);
 }

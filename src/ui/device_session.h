@@ -2,6 +2,7 @@
 
 #include "connection/connection_core.h"
 #include "device/device_context.h"
+#include "device/measurement.h"
 #include "firmware/device_information_view.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
@@ -67,6 +68,8 @@ class DeviceSession {
 
  public:
   DeviceContext context;
+  // The measuring page's sequences, run by the page's buttons and the heartbeat.
+  MeasurementController measurement;
   // The About-device page's memo, refilled by the connection manager after each identification.
   DeviceInformationPage information;
 };

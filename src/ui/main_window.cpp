@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -32,15 +31,16 @@
 #include "ui/artwork.h"
 #include "ui/captions.h"
 #include "ui/history_chart.h"
+#include "ui/pages/history_page.h"
 #include "ui/pages/info_page.h"
+#include "ui/pages/measurement_page.h"
+#include "ui/pages/page_layout.h"
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
 
 namespace dravion::ui {
 
 namespace {
-
-constexpr int kColumnWidth = 130;
 
 const char* const kStatusStyles[4] = {
     "background-color: palette(button); color: palette(window-text); font-weight: normal;",
@@ -59,39 +59,6 @@ QFont MonoFont(int pixels, const QStringList& families) {
   font.setStyleHint(QFont::TypeWriter);
   font.setPixelSize(pixels);
   return font;
-}
-
-// The left column of a page: 130 pixels wide, controls from the top.
-QVBoxLayout* AddColumn(QHBoxLayout* row, QWidget* page) {
-  auto* column = new QWidget(page);
-  column->setFixedWidth(kColumnWidth);
-  auto* layout = new QVBoxLayout(column);
-  layout->setContentsMargins(6, 8, 6, 8);
-  layout->setSpacing(6);
-  row->addWidget(column);
-  return layout;
-}
-
-// A work area that keeps its controls' sizes and scrolls when the window is made small.
-QScrollArea* Scrolling(QLayout* content, QWidget* page) {
-  auto* area = new QScrollArea(page);
-  area->setFrameShape(QFrame::NoFrame);
-  area->setWidgetResizable(true);
-  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  auto* inner = new QWidget(area);
-  inner->setLayout(content);
-  area->setWidget(inner);
-  // The page's own background shows through.
-  inner->setAutoFillBackground(false);
-  area->viewport()->setAutoFillBackground(false);
-  return area;
-}
-
-QHBoxLayout* PageRow(QWidget* page) {
-  auto* row = new QHBoxLayout(page);
-  row->setContentsMargins(0, 0, 6, 6);
-  row->setSpacing(0);
-  return row;
 }
 
 }  // namespace
@@ -167,7 +134,8 @@ TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
   pageControl_ = Named(new PageControl(central), "PageControl1");
   pageControl_->setDocumentMode(false);
   pageControl_->Changing = [this] { return PageControl1Changing(); };
-  pageControl_->addTab(BuildMeasuringPage(), QString());
+  measuringPage_ = new MeasurementPage(pageControl_);
+  pageControl_->addTab(measuringPage_, QString());
   pageControl_->addTab(BuildHistoryPage(), QString());
   pageControl_->addTab(BuildControlPage(), QString());
   pageControl_->addTab(BuildInfoPage(), QString());
@@ -183,10 +151,6 @@ TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
   timerConnection_ = Named(new QTimer(this), "Timer_Connection");
   timerConnection_->setInterval(500);  // never started: the heartbeat calls its handler
   connect(timerConnection_, &QTimer::timeout, this, &TForm1::Timer_ConnectionTimer);
-
-  auto* save = Named(new QFileDialog(this), "SaveDialog1");
-  save->setAcceptMode(QFileDialog::AcceptSave);
-  save->setDefaultSuffix(QStringLiteral("csv"));
 
   // The log page's tab is shown only through Action_Log_Visible.
   pageControl_->setTabVisible(kLogPage, false);
@@ -381,137 +345,15 @@ QWidget* TForm1::BuildStatusBar() {
   return panel;
 }
 
-QWidget* TForm1::BuildMeasuringPage() {
-  auto* page = Named(new QWidget, "TabSheet_Measuring");
-  auto* row = PageRow(page);
-  QVBoxLayout* column = AddColumn(row, page);
-  auto* read = Named(new QPushButton(page), "BitBtn_Measure_Read");
-  read->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
-  read->setEnabled(false);
-  auto* autoRead = Named(new QCheckBox(page), "CheckBox_Measure_AutoRead");
-  autoRead->setChecked(true);
-  auto* reset = Named(new QPushButton(page), "BitBtn_Measure_Dose_Reset");
-  reset->setIcon(style()->standardIcon(QStyle::SP_DialogResetButton));
-  auto* message = Named(new QLabel(page), "Label_Measure_Version_Msg");
-  message->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold;"));
-  message->setAlignment(Qt::AlignCenter);
-  message->setWordWrap(true);
-  column->addWidget(read);
-  column->addWidget(autoRead);
-  column->addSpacing(10);
-  column->addWidget(reset);
-  column->addStretch(1);
-  column->addWidget(message);
-
-  auto* work = new QHBoxLayout;
-  work->setContentsMargins(0, 6, 0, 0);
-  work->setSpacing(8);
-  auto makeValue = [page](const char* group, const char* value, const char* indicator) {
-    auto* box = new QGroupBox(page);
-    box->setObjectName(QString::fromLatin1(group));
-    auto* grid = new QGridLayout(box);
-    grid->setContentsMargins(12, 10, 12, 10);
-    grid->setHorizontalSpacing(12);
-    auto* square = new QLabel(box);
-    square->setObjectName(QString::fromLatin1(indicator));
-    square->setFixedSize(17, 17);
-    square->setAutoFillBackground(true);
-    square->setFrameShape(QFrame::Box);
-    auto* label = new QLabel(QStringLiteral("----"), box);
-    label->setObjectName(QString::fromLatin1(value));
-    QFont big = label->font();
-    big.setPixelSize(30);
-    big.setBold(true);
-    label->setFont(big);
-    label->setMinimumHeight(40);
-    // The value sits in the middle of its box, whatever the window's height.
-    grid->setRowStretch(0, 1);
-    grid->addWidget(square, 1, 0, Qt::AlignVCenter);
-    grid->addWidget(label, 1, 1);
-    grid->setRowStretch(3, 1);
-    grid->setColumnStretch(1, 1);
-    return std::make_pair(box, grid);
-  };
-  auto [fon, fonGrid] =
-      makeValue("GroupBox_Measure_Fon", "Label_Measure_Fon", "Label_Measure_Indicator_Fon");
-  auto* bar = Named(new QProgressBar(fon), "ProgressBar_Measure_Fon");
-  bar->setRange(0, 120);
-  bar->setValue(0);
-  bar->setTextVisible(false);
-  bar->setFixedHeight(16);
-  fonGrid->addWidget(bar, 2, 0, 1, 2);
-  auto [dose, doseGrid] =
-      makeValue("GroupBox_Measure_Dose", "Label_Measure_Dose", "Label_Measure_Indicator_Dose");
-  doseGrid->setRowMinimumHeight(2, 16);  // level with the bar of the other box
-  work->addWidget(fon, 1);
-  work->addWidget(dose, 1);
-  row->addWidget(Scrolling(work, page), 1);
-  return page;
-}
-
 QWidget* TForm1::BuildHistoryPage() {
-  auto* page = Named(new QWidget, "TabSheet_DevHistory");
-  auto* row = PageRow(page);
-  QVBoxLayout* column = AddColumn(row, page);
-  hisRead_ = Named(new QPushButton(page), "BitBtn_HIS_Read");
-  hisRead_->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
-  hisRead_->setProperty("tag", 0);
-  auto* progress = Named(new QProgressBar(page), "ProgressBar_HIS_Read");
-  progress->setRange(0, 100);
-  progress->setValue(0);
-  progress->setProperty("step", 5);
-  progress->setTextVisible(false);
-  progress->setFixedHeight(14);
-  auto* save = Named(new QPushButton(page), "BitBtn_HIS_Save_CSV");
-  save->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-  auto* erase = Named(new QPushButton(page), "BitBtn_HIS_Delete");
-  erase->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
-  auto* message = Named(new QLabel(page), "Label_HIS_Version_Msg");
-  message->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold;"));
-  message->setAlignment(Qt::AlignCenter);
-  message->setWordWrap(true);
-  column->addWidget(hisRead_);
-  column->addWidget(progress);
-  column->addSpacing(10);
-  column->addWidget(save);
-  column->addSpacing(10);
-  column->addWidget(erase);
-  column->addStretch(1);
-  column->addWidget(message);
-
-  auto* work = new QVBoxLayout;
-  work->setContentsMargins(0, 4, 0, 0);
-  work->setSpacing(4);
-  chart_ = Named(new HistoryChart(page), "Chart1");
-  chart_->setMinimumHeight(120);
-  connect(chart_, &HistoryChart::BarDoubleClicked, this, [this](int series, int bar) {
-    // Series1DblClick serves the bars of Series1 and Series2.
-    if (series == 1 || series == 2) emit BarDoubleClicked(bar);
-  });
-  auto* buttons = Named(new QWidget(page), "Panel_HIS_Buttons");
-  auto* buttonRow = new QHBoxLayout(buttons);
-  buttonRow->setContentsMargins(0, 0, 0, 0);
-  buttonRow->setSpacing(6);
-  const std::pair<const char*, QStyle::StandardPixmap> navigation[] = {
-      {"BitBtn_HIS_Back", QStyle::SP_ArrowLeft},
-      {"BitBtn_HIS_Up", QStyle::SP_ArrowUp},
-      {"BitBtn_HIS_Vpered", QStyle::SP_ArrowRight},
-      {"BitBtn_HIS_To_Last", QStyle::SP_MediaSkipForward},
-  };
-  for (const auto& [name, icon] : navigation) {
-    auto* button = Named(new QPushButton(buttons), name);
-    button->setIcon(style()->standardIcon(icon));
-    button->setMinimumWidth(84);
-    buttonRow->addWidget(button);
-  }
-  buttonRow->addSpacing(12);
-  buttonRow->addWidget(Named(new QCheckBox(buttons), "CheckBox_HIS_Show_MaxVal"));
-  buttonRow->addStretch(1);
-  buttons->setEnabled(false);
-  work->addWidget(chart_, 1);
-  work->addWidget(buttons);
-  row->addLayout(work, 1);
-  return page;
+  historyPage_ = new HistoryPage(language_, this);
+  historyPage_->ReadingChanged = [this](bool reading) { historyReading_ = reading; };
+  connect(historyPage_->Chart(), &HistoryChart::BarDoubleClicked, this,
+          [this](int series, int bar) {
+            // Series1DblClick serves the bars of Series1 and Series2.
+            if (series == 1 || series == 2) emit BarDoubleClicked(bar);
+          });
+  return historyPage_;
 }
 
 QWidget* TForm1::BuildControlPage() {
@@ -702,9 +544,7 @@ void TForm1::SetCaptions() {
   FillDoseThresholds(unit);
   rebuild(SettingsListsAfterThresholds());
   apply(CaptionsAfterLists());
-  hisRead_->setText(hisRead_->property("tag").toInt() != 0
-                        ? Q(language_.Text("Отмена", "Cancel"))
-                        : Q(language_.Text("Прочитать", "Read")));
+  historyPage_->ApplyLanguage();
   // A screen reader says the switch's caption and what it is for; the memos are named after
   // their pages.
   languageButton_->setAccessibleName(ActionByName(QStringLiteral("Action_Language"))->text() +
@@ -796,9 +636,11 @@ void TForm1::SetProgress(int percent) {
 
 void TForm1::SetHistoryReading(bool reading) {
   historyReading_ = reading;
-  hisRead_->setProperty("tag", reading ? 1 : 0);
-  hisRead_->setText(reading ? Q(language_.Text("Отмена", "Cancel"))
-                            : Q(language_.Text("Прочитать", "Read")));
+  historyPage_->ShowReadingCaption(reading);
+}
+
+HistoryChart* TForm1::Chart() const {
+  return historyPage_->Chart();
 }
 
 bool TForm1::PageControl1Changing() {

@@ -17,7 +17,6 @@ class QAction;
 class QActionGroup;
 class QCheckBox;
 class QComboBox;
-class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -32,6 +31,8 @@ class QToolButton;
 namespace dravion::ui {
 
 class HistoryChart;
+class MeasurementPage;
+class HistoryPage;
 class InfoPage;
 class TForm2;
 class TForm3;
@@ -130,7 +131,9 @@ class TForm1 : public QMainWindow,
   void ReplaceLastLogLine(const QString& line);
   void ClearLogMemo();
 
-  HistoryChart* Chart() const { return chart_; }
+  HistoryChart* Chart() const;
+  MeasurementPage* MeasuringPage() const { return measuringPage_; }
+  HistoryPage* History() const { return historyPage_; }
   InfoPage* DeviceInfoPage() const { return infoPage_; }
   QAction* ActionByName(const QString& name) const;
   // The main menu (MainMenu1); the language switch sits beside it.
@@ -167,7 +170,6 @@ class TForm1 : public QMainWindow,
   void BuildActions();
   void BuildMenu();
   QWidget* BuildStatusBar();
-  QWidget* BuildMeasuringPage();
   QWidget* BuildHistoryPage();
   QWidget* BuildControlPage();
   QWidget* BuildInfoPage();
@@ -184,14 +186,14 @@ class TForm1 : public QMainWindow,
   TForm2* about_ = nullptr;
 
   PageControl* pageControl_ = nullptr;
+  MeasurementPage* measuringPage_ = nullptr;
   QWidget* tabLog_ = nullptr;
   QPlainTextEdit* memoLog_ = nullptr;
   QMenu* popupLog_ = nullptr;
-  HistoryChart* chart_ = nullptr;
+  HistoryPage* historyPage_ = nullptr;
   InfoPage* infoPage_ = nullptr;
   QMenuBar* mainMenu_ = nullptr;
   QToolButton* languageButton_ = nullptr;
-  QPushButton* hisRead_ = nullptr;
   QLabel* panelCom_ = nullptr;
   QLabel* panelConnection_ = nullptr;
   QLabel* panelInfo_ = nullptr;

@@ -15,14 +15,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <thread>
 
 #include "ftp/curl_ftp_transfer.h"
+#include "lifecycle/app_lifecycle.h"
 #include "log/report_upload.h"
 #include "log/run_log_file.h"
 #include "log/session_log.h"
 #include "services/clock.h"
 #include "services/event_pump.h"
+#include "services/language.h"
+#include "support/fakes.h"
 
 extern char** environ;
 
@@ -235,6 +239,56 @@ TEST_F(ReportUploadFtp, RefusedAppendIsTriedThreeTimesWithAnErrorLineEach) {
                                       "", "Добавление на сервер Попытка 3", ""}));
   EXPECT_GE(ms, 1500);  // a 500 ms pause after each failed attempt
   EXPECT_FALSE(fs::exists(home / "log5" / "2_14" / "36xxx" / "5xx" / "rep.txt"));
+}
+
+// Starts a second copy of the manager when the first one begins to send its report.
+struct SecondCopyAtSending : UploadStatusView {
+  void ShowUploadText(const std::string& text) override {
+    if (!text.empty() && !copy) {
+      copy = start();
+      copy->FormCreate();
+    }
+  }
+  void ShowUploadProgress(int) override {}
+  std::function<std::unique_ptr<AppLifecycle>()> start;
+  std::unique_ptr<AppLifecycle> copy;
+};
+
+TEST_F(ReportUploadFtp, ASecondCopyStartedDuringTheExitLeavesTheReportWhole) {
+  FtpServer server(home, true);
+  ASSERT_TRUE(server.Up());
+  LifecycleSettings settings;
+  settings.tempFolder = work.string();
+  settings.instanceName = "dravion_exit_" + std::to_string(getpid());
+  test::MemoryOptionStore options;
+  Language language;
+  test::ScriptedDialogs dialogs;
+  AppLifecycle first(options, language, dialogs, log, clock, nullptr, settings);
+  ASSERT_TRUE(first.FormCreate());
+  log.LogLine("# the first copy's work");
+
+  SessionLog secondLog;
+  SecondCopyAtSending second;
+  second.start = [&] {
+    return std::make_unique<AppLifecycle>(options, language, dialogs, secondLog, clock, nullptr,
+                                          settings);
+  };
+  CurlFtpTransfer transfer(Account(server.Port()));
+  ReportUploader uploader(log, pump, clock, &transfer, &second);
+  first.FormDestroy(uploader, device);
+
+  ASSERT_TRUE(second.copy);
+  EXPECT_TRUE(second.copy->Refused());
+  EXPECT_EQ(dialogs.boxes.size(), 1u);
+  if (!dialogs.boxes.empty()) EXPECT_EQ(dialogs.boxes[0].text, "Приложение уже запущено!");
+  const std::string saved = ReadFile(work / "tqv8_dravion_explorer" / "log.txt");
+  EXPECT_NE(saved.find("# the first copy's work\n"), std::string::npos);
+  EXPECT_NE(saved.find("# END: "), std::string::npos);
+  EXPECT_EQ(ReadFile(home / "log5" / "2_14" / "36xxx" / "5xx" / "rep.txt"), saved);
+
+  // Once the first copy has ended, a new one starts.
+  AppLifecycle next(options, language, dialogs, secondLog, clock, nullptr, settings);
+  EXPECT_TRUE(next.FormCreate());
 }
 
 TEST_F(ReportUploadFtp, FoldersThatCannotBeMadeStopBeforeAnyAttempt) {

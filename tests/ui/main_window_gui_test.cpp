@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -334,6 +335,31 @@ TEST(MainWindow, CtrlXClosesFromAnyPage) {
   QTest::keyClick(w.Combo("ComboBox_Setup_Units"), Qt::Key_X, Qt::ControlModifier);
   EXPECT_TRUE(closed);
   EXPECT_FALSE(w.form.isVisible());
+}
+
+// In a field the user types in, Ctrl+X is the editor's Cut, as everywhere else on the desktop;
+// in a field that cannot be edited it still closes the window.
+TEST(MainWindow, CtrlXCutsInAnEditableFieldAndClosesFromAReadOnlyOne) {
+  Window w;
+  bool closed = false;
+  QObject::connect(&w.form, &ui::TForm1::Closed, [&] { closed = true; });
+  w.form.show();
+  w.form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w.form));
+  w.Get<QTabWidget>("PageControl1")->setCurrentIndex(2);
+  auto* coefficient = w.Get<QLineEdit>("Edit_Setup_Calibr");
+  coefficient->setText("1,27");
+  coefficient->setFocus();
+  coefficient->selectAll();
+  QTest::keyClick(coefficient, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_FALSE(closed);
+  EXPECT_EQ(coefficient->text(), "");
+  EXPECT_TRUE(w.form.isVisible());
+
+  auto* time = w.Get<QLineEdit>("Edit_Setup_Time");
+  time->setFocus();
+  QTest::keyClick(time, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_TRUE(closed);
 }
 
 TEST(MainWindow, CloseWaitsForTheRunningOperation) {

@@ -14,27 +14,46 @@
 namespace dravion::test {
 namespace {
 
+QString ManagerProgram() {
+  return QCoreApplication::applicationDirPath() + QStringLiteral("/../src/app/dravion-manager");
+}
+
+// The environment of a manager run in its own temporary home: working folder, options, lock.
+QProcessEnvironment ManagerEnvironment(const QTemporaryDir& home) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("TMPDIR", home.path());
+  env.insert("XDG_RUNTIME_DIR", home.path());
+  env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+  env.insert("DRAVION_SYSTEM_PORTS", "0");
+  for (const char* name : {"DRAVION_FTP_HOST", "FTPHOST", "DRAVION_TEST_THROW_AFTER_MS"})
+    env.remove(name);
+  return env;
+}
+
+// The run's exit steps were taken: log.txt with header and footer, the page option written.
+void ExpectExitSteps(const QTemporaryDir& home) {
+  QFile log(home.path() + QStringLiteral("/tqv8_dravion_explorer/log.txt"));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QByteArray text = log.readAll();
+  EXPECT_TRUE(text.startsWith(QByteArray(42, '#') + "\n# START: "));
+  EXPECT_TRUE(text.contains("# APP VERSION = 1.9\n"));
+  EXPECT_TRUE(text.contains("# END: "));
+  QSettings options(home.path() + "/config/TARVO/TQV8.conf", QSettings::IniFormat);
+  EXPECT_EQ(options.value("MANAGER/OPTIONS/PAGENUM").toInt(), 0);
+}
+
 // The manager as a user runs it: started, ended by a signal (a logout, Ctrl+C), it still takes
 // its exit steps: the page option, the log footer and log.txt.
 TEST(ManagerApp, SignalEndsTheRunThroughTheNormalExitSteps) {
   GuiApp();
-  const QString program =
-      QCoreApplication::applicationDirPath() + QStringLiteral("/../src/app/dravion-manager");
-  if (!QFileInfo::exists(program)) GTEST_SKIP() << "dravion-manager is not built";
+  if (!QFileInfo::exists(ManagerProgram())) GTEST_SKIP() << "dravion-manager is not built";
   QTemporaryDir home;
   const QString work = home.path() + QStringLiteral("/tqv8_dravion_explorer");
   for (int signal : {SIGTERM, SIGINT}) {
     QProcess manager;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("TMPDIR", home.path());
-    env.insert("XDG_RUNTIME_DIR", home.path());
-    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-    env.insert("DRAVION_SYSTEM_PORTS", "0");
-    for (const char* name : {"DRAVION_FTP_HOST", "FTPHOST"})
-      env.remove(name);
-    manager.setProcessEnvironment(env);
-    manager.start(program, {});
+    manager.setProcessEnvironment(ManagerEnvironment(home));
+    manager.start(ManagerProgram(), {});
     ASSERT_TRUE(manager.waitForStarted(5000));
     QElapsedTimer waited;
     waited.start();
@@ -45,16 +64,30 @@ TEST(ManagerApp, SignalEndsTheRunThroughTheNormalExitSteps) {
     ASSERT_TRUE(manager.waitForFinished(10000)) << signal;
     EXPECT_EQ(manager.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(manager.exitCode(), 0);
-
-    QFile log(work + QStringLiteral("/log.txt"));
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly)) << signal;
-    const QByteArray text = log.readAll();
-    EXPECT_TRUE(text.startsWith(QByteArray(42, '#') + "\n# START: "));
-    EXPECT_TRUE(text.contains("# APP VERSION = 1.9\n"));
-    EXPECT_TRUE(text.contains("# END: "));
-    QSettings options(home.path() + "/config/TARVO/TQV8.conf", QSettings::IniFormat);
-    EXPECT_EQ(options.value("MANAGER/OPTIONS/PAGENUM").toInt(), 0);
+    ExpectExitSteps(home);
   }
+}
+
+// An exception thrown by an event handler is shown in an error box while the window still
+// exists, and the run then ends through its exit steps with a failure status.
+TEST(ManagerApp, AnUnexpectedExceptionIsShownAndTheExitStepsStillRun) {
+  GuiApp();
+  if (!QFileInfo::exists(ManagerProgram())) GTEST_SKIP() << "dravion-manager is not built";
+  QTemporaryDir home;
+  QProcess manager;
+  QProcessEnvironment env = ManagerEnvironment(home);
+  env.insert("DRAVION_TEST_THROW_AFTER_MS", "700");
+  manager.setProcessEnvironment(env);
+  manager.start(ManagerProgram(), {});
+  ASSERT_TRUE(manager.waitForStarted(5000));
+  ASSERT_TRUE(manager.waitForFinished(20000));
+  const QString errors = QString::fromUtf8(manager.readAllStandardError());
+  EXPECT_EQ(manager.exitStatus(), QProcess::NormalExit) << errors.toStdString();
+  EXPECT_EQ(manager.exitCode(), 1) << errors.toStdString();
+  EXPECT_TRUE(
+      errors.contains("exception box: DravionExplorer 1.7 | Test exception in the event loop"))
+      << errors.toStdString();
+  ExpectExitSteps(home);
 }
 
 }  // namespace

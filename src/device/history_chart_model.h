@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "protocol/device_records.h"
+
+namespace dravion {
+
+class HistoryRing;
+class Language;
+
+// Bar colours (RGB).
+inline constexpr uint32_t kChartLime = 0x00FF00;
+inline constexpr uint32_t kChartFuchsia = 0xFF00FF;
+inline constexpr uint32_t kChartYellow = 0xFFFF00;
+
+// Zoom levels: a minute in 10-s bars, an hour in minutes, a day in hours, a month in days, a year
+// in months.
+inline constexpr int kLevelMinute = 0;
+inline constexpr int kLevelHour = 1;
+inline constexpr int kLevelDay = 2;
+inline constexpr int kLevelMonth = 3;
+inline constexpr int kLevelYear = 4;
+
+struct ChartPoint {
+  uint64_t Value = 0;
+  uint32_t Colour = 0;
+  bool operator==(const ChartPoint&) const = default;
+};
+
+// What the chart shows: the title lines and, per bar position, its label and one point in each
+// of the three series (1 maximum or placeholder, 2 average rate, 3 coverage mark).
+struct HistoryChartData {
+  std::vector<std::string> Title;
+  std::vector<std::string> Labels;
+  std::vector<ChartPoint> Series1, Series2, Series3;
+};
+
+// The chart of `level` around `viewTime` on the downloaded ring. The view time's second is set
+// to 0, as the chart always shows whole minutes. `coefficient` is K x 100.
+HistoryChartData DrawHistoryChart(HistoryRing& ring, TimeRecord& viewTime, int level,
+                                  uint32_t coefficient, bool showMaximum, const Language& language);
+
+// Navigation on the view time and level.
+void HistoryStepBack(TimeRecord& viewTime, int level);
+void HistoryStepForward(TimeRecord& viewTime, int level);
+// The bar `bar` of the current level as the new view at the level below; false at level 0.
+bool HistoryZoomInto(TimeRecord& viewTime, int& level, int bar);
+
+}  // namespace dravion

@@ -1,0 +1,242 @@
+#include "device/measurement.h"
+
+#include <algorithm>
+
+#include "connection/connection_manager.h"
+#include "device/device_context.h"
+#include "device/parameters.h"
+#include "device/value_tables.h"
+#include "protocol/commands.h"
+#include "protocol/device_records.h"
+#include "protocol/identification.h"
+#include "services/clock.h"
+#include "services/dialogs.h"
+#include "services/event_pump.h"
+#include "services/language.h"
+#include "services/text_encoding.h"
+
+namespace dravion {
+
+std::string RateValueText(uint32_t units, uint32_t word) {
+  switch (units) {
+    case kUnitSievert: {
+      const uint32_t hundredths = word % 100;
+      return std::to_string(word / 100) + "," + (hundredths < 10 ? "0" : "") +
+             std::to_string(hundredths);
+    }
+    case kUnitRoentgen:
+      return std::to_string(word);
+    case kUnitCounts:
+      return std::to_string(word >> 1);
+    default:
+      return {};
+  }
+}
+
+std::string RateUnitTextFor(uint32_t units, const Language& language) {
+  const int unit =
+      units == kUnitSievert || units == kUnitRoentgen ? static_cast<int>(units) : kUnitCounts;
+  return RateUnitName(unit, kLevelMicro, language);
+}
+
+std::string DeviceText(const uint8_t* bytes, size_t size) {
+  const uint8_t* end = std::find(bytes, bytes + size, uint8_t{0});
+  return Cp1251ToUtf8(std::string(bytes, end));
+}
+
+MeasurementController::MeasurementController(DeviceContext& context, MeasurementView& view)
+    : context_(context), view_(view) {}
+
+bool MeasurementController::CheckMeasurementAccess() {
+  if (!context_.connection.Connected || !context_.connection.Identified) return false;
+  const uint16_t mainVersion = context_.device.Soft.MainVersion;
+  if (mainVersion == 0) {
+    view_.ShowVersionMessage(context_.language.Text("В режиме\n\rBOOT\n\rнедоступно",
+                                                    "In BOOT\n\rMode is\n\rUnavaliable"));
+    return false;
+  }
+  if (mainVersion < kAccessMainVersion) {
+    view_.ShowVersionMessage(
+        context_.language.Text("Обновите\n\rпрошивку\n\rприбора", "Need\n\rto Update\n\rFirmware"));
+    return false;
+  }
+  view_.ShowVersionMessage({});
+  return true;
+}
+
+bool MeasurementController::LoadMeasurementAddresses() {
+  if (!CheckMeasurementAccess()) return false;
+  const std::pair<uint16_t, uint32_t*> addresses[] = {
+      {param::kRateAddress, &RateAddress},         {param::kCountAddress, &CountAddress},
+      {param::kIndicatorAddress, &LevelAddress},   {param::kDoseValueAddress, &DoseValueAddress},
+      {param::kDoseUnitAddress, &DoseUnitAddress},
+  };
+  for (const auto& [number, address] : addresses) {
+    if (*address == 0 && !GetParameter(context_, number, address)) return false;
+  }
+  uint32_t units = 0;
+  if (!GetParameter(context_, param::kUnits, &units)) return false;
+  Units = units & 0xFF;
+  RateUnitText = RateUnitTextFor(Units, context_.language);
+  return true;
+}
+
+void MeasurementController::ForgetMeasurementAddresses() {
+  RateAddress = 0;
+  CountAddress = 0;
+  LevelAddress = 0;
+  DoseValueAddress = 0;
+  DoseUnitAddress = 0;
+  DoseValueText[0] = 0;
+  DoseUnitText[0] = 0;
+}
+
+bool MeasurementController::ReadRate() {
+  if (!LoadMeasurementAddresses()) return false;
+  uint8_t word[4] = {};
+  const uint32_t address =
+      Units == kUnitSievert || Units == kUnitRoentgen ? RateAddress : CountAddress;
+  if (context_.commands.ReadMemory(address, word, 4, false) != 4) return false;
+  view_.ShowRate(RateValueText(Units, LoadU32(word)) + " " + RateUnitText);
+  uint8_t level = 0;
+  if (context_.commands.ReadMemory(LevelAddress + kLevelOffset, &level, 1, false) != 1)
+    return false;
+  view_.ShowLevel(std::min<int>(level, kLevelMax));
+  RateIndicatorLit = !RateIndicatorLit;
+  view_.ShowRateIndicator(RateIndicatorLit);
+  return true;
+}
+
+bool MeasurementController::ReadDose() {
+  std::array<uint8_t, kDoseTextSize> value{};
+  std::array<uint8_t, kDoseTextSize> unit{};
+  const int size = static_cast<int>(kDoseTextSize);
+  if (!SetParameter(context_, param::CommandParameter, PrepareDoseText) ||
+      context_.commands.ReadMemory(DoseValueAddress, value.data(), size, false) != size ||
+      context_.commands.ReadMemory(DoseUnitAddress, unit.data(), size, false) != size) {
+    view_.ShowDose(kMeasureDashes);
+    return false;
+  }
+  DoseValueText = value;
+  DoseUnitText = unit;
+  view_.ShowDose(DoseValueShown() + " " + DoseUnitShown());
+  DoseIndicatorLit = !DoseIndicatorLit;
+  view_.ShowDoseIndicator(DoseIndicatorLit);
+  return true;
+}
+
+bool MeasurementController::ReadMeasurement(bool withDose) {
+  if (!ReadRate()) {
+    view_.ShowRate(kMeasureDashes);
+    view_.ShowLevel(0);
+    return false;
+  }
+  return !withDose || ReadDose();
+}
+
+std::string MeasurementController::DoseValueShown() const {
+  return DeviceText(DoseValueText.data(), DoseValueText.size());
+}
+
+std::string MeasurementController::DoseUnitShown() const {
+  return DeviceText(DoseUnitText.data(), DoseUnitText.size());
+}
+
+void MeasurementController::Blank() {
+  view_.ShowRate(kMeasureDashes);
+  view_.ShowDose(kMeasureDashes);
+  view_.ShowLevel(0);
+  RateIndicatorLit = false;
+  DoseIndicatorLit = false;
+  view_.ShowRateIndicator(false);
+  view_.ShowDoseIndicator(false);
+}
+
+void MeasurementController::MeasurementTick() {
+  if (DoseResetRequest > 0) {
+    DoseResetRequest = SetParameter(context_, param::CommandParameter, DoseReset) ? 0 : -1;
+    ReadCount = 0;
+    // The dose reset handler sleeps in the event pump until this outcome arrives.
+    context_.pump.Wake();
+  }
+  const uint32_t now = context_.clock.TickMs();
+  switch (AutoReadState) {
+    case AutoRead::Blank:
+      Blank();
+      AutoReadState = AutoRead::Armed;
+      break;
+    case AutoRead::Armed:
+      if (view_.PageActive() && view_.AutoReadChecked()) {
+        // The first reading comes a second after the usual spacing.
+        LastReadTick = now + kAutoReadSpacingMs;
+        ReadCount = 0;
+        ForgetMeasurementAddresses();
+        AutoReadState = AutoRead::Running;
+      }
+      break;
+    case AutoRead::Running:
+      if (!view_.PageActive() || !view_.AutoReadChecked()) {
+        AutoReadState = AutoRead::Blank;
+        break;
+      }
+      // Signed: LastReadTick lies in the future right after arming.
+      if (static_cast<int32_t>(now - LastReadTick) < static_cast<int32_t>(kAutoReadSpacingMs))
+        break;
+      LastReadTick = now;
+      if (!ReadMeasurement(ReadCount == 0)) {
+        AutoReadState = AutoRead::Blank;
+        break;
+      }
+      if (++ReadCount >= kDoseReadEvery) ReadCount = 0;
+      break;
+  }
+}
+
+bool MeasurementController::BitBtn_Measure_ReadClick() {
+  const bool enabled = view_.ReadEnabled();
+  // No link test may come between the reading's requests.
+  DeviceOperation operation(context_);
+  view_.SetReadEnabled(false);
+  const bool ok = ReadMeasurement(true);
+  view_.SetReadEnabled(enabled);
+  return ok;
+}
+
+void MeasurementController::CheckBox_Measure_AutoReadClick() {
+  view_.SetReadEnabled(!view_.AutoReadChecked());
+}
+
+bool MeasurementController::BitBtn_Measure_Dose_ResetClick() {
+  context_.frame.SetPagesEnabled(false);
+  bool reset = false;
+  const bool yes = context_.dialogs.Ask(
+      QuestionKind::Warning, context_.language.Text("СБРОС НАКОПЛЕННОЙ ДОЗЫ\n\rПродолжить?",
+                                                    "RESET ACCUMULATED DOSE\n\rContinue?"));
+  if (yes) {
+    if (CheckMeasurementAccess()) {
+      DoseResetRequest = 1;
+      const uint32_t start = context_.clock.TickMs();
+      while (DoseResetRequest > 0 &&
+             TicksSince(start, context_.clock.TickMs()) < kDoseResetWaitMs) {
+        context_.pump.ProcessEvents(start + kDoseResetWaitMs);
+      }
+      if (DoseResetRequest > 0)
+        DoseResetRequest = 0;  // the heartbeat never came: withdrawn
+      else
+        reset = DoseResetRequest == 0;
+    }
+    if (reset) {
+      context_.dialogs.ShowMessage(
+          BoxKind::Information,
+          context_.language.Text("Накопленная доза\n\rСброшена", "Accumulated Dose\nReseted"));
+    } else {
+      context_.dialogs.ShowMessage(BoxKind::Error,
+                                   context_.language.Text("Ошибка сброса накопленной дозы",
+                                                          "Error Reseting Accumulated Dose"));
+    }
+  }
+  context_.frame.SetPagesEnabled(true);
+  return reset;
+}
+
+}  // namespace dravion

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace dravion {
+
+// Steps of writing a file in place of another one.
+enum class FileStep { Create, Write, Replace };
+
+// Outcome of WriteFileReplacing: Ok, or the step that failed.
+struct FileWriteResult {
+  bool Ok = false;
+  FileStep Failed = FileStep::Create;
+};
+
+// Called before each step; returning false makes that step fail as the system would (tests use
+// it to stand for a full disk or a file that cannot be replaced).
+using FileStepHook = std::function<bool(FileStep)>;
+
+// Whether a file (or anything else) exists under the UTF-8 path.
+bool FileExists(const std::string& path);
+
+// Writes `data` to a new file in the folder of `path`, forces it to the disk and renames it over
+// `path`. On any failure the temporary file is removed and whatever was at `path` stays as it
+// was: a reader sees the old file or the complete new one, never a part.
+FileWriteResult WriteFileReplacing(const std::string& path, std::string_view data,
+                                   const FileStepHook& hook = {});
+
+}  // namespace dravion

@@ -1,0 +1,267 @@
+#include "ui/pages/history_page.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "device/device_context.h"
+#include "services/dialogs.h"
+#include "services/language.h"
+#include "ui/history_chart.h"
+#include "ui/qt_services.h"
+
+namespace dravion::ui {
+
+namespace {
+
+constexpr int kColumnWidth = 130;
+
+template <typename T>
+T* Named(T* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+// "CSV Files(*.csv)|*.CSV": the description, then the pattern.
+QString QtFilter(const std::string& filter) {
+  const QString text = Q(filter);
+  const int bar = text.indexOf(QLatin1Char('|'));
+  if (bar < 0) return text;
+  const QString description = text.left(bar);
+  const QString pattern = text.mid(bar + 1);
+  return description.contains(QLatin1Char('('))
+             ? description
+             : description + QStringLiteral(" (") + pattern + QLatin1Char(')');
+}
+
+}  // namespace
+
+HistoryPage::HistoryPage(const Language& language, QWidget* parent)
+    : QWidget(parent), language_(language) {
+  setObjectName(QStringLiteral("TabSheet_DevHistory"));
+  Build();
+  RunSaveDialog = [](QFileDialog* dialog) { return dialog->exec() == QDialog::Accepted; };
+}
+
+HistoryPage::~HistoryPage() = default;
+
+QString HistoryPage::LangText(const char* russian, const char* english) const {
+  return QString::fromUtf8(language_.Current() == Lang::Russian ? russian : english);
+}
+
+void HistoryPage::Build() {
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 0, 6, 6);
+  row->setSpacing(0);
+  auto* columnWidget = new QWidget(this);
+  columnWidget->setFixedWidth(kColumnWidth);
+  auto* column = new QVBoxLayout(columnWidget);
+  column->setContentsMargins(6, 8, 6, 8);
+  column->setSpacing(6);
+  row->addWidget(columnWidget);
+
+  read_ = Named(new QPushButton(this), "BitBtn_HIS_Read");
+  read_->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
+  read_->setProperty("tag", 0);
+  progress_ = Named(new QProgressBar(this), "ProgressBar_HIS_Read");
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
+  progress_->setProperty("step", 5);
+  progress_->setTextVisible(false);
+  progress_->setFixedHeight(14);
+  save_ = Named(new QPushButton(this), "BitBtn_HIS_Save_CSV");
+  save_->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  delete_ = Named(new QPushButton(this), "BitBtn_HIS_Delete");
+  delete_->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
+  message_ = Named(new QLabel(this), "Label_HIS_Version_Msg");
+  message_->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold;"));
+  message_->setAlignment(Qt::AlignCenter);
+  message_->setWordWrap(true);
+  column->addWidget(read_);
+  column->addWidget(progress_);
+  column->addSpacing(10);
+  column->addWidget(save_);
+  column->addSpacing(10);
+  column->addWidget(delete_);
+  column->addStretch(1);
+  column->addWidget(message_);
+
+  auto* work = new QVBoxLayout;
+  work->setContentsMargins(0, 4, 0, 0);
+  work->setSpacing(4);
+  chart_ = Named(new HistoryChart(this), "Chart1");
+  chart_->setMinimumHeight(120);
+  chart_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(chart_, &QWidget::customContextMenuRequested, this, &HistoryPage::ShowChartMenu);
+  buttons_ = Named(new QWidget(this), "Panel_HIS_Buttons");
+  auto* buttonRow = new QHBoxLayout(buttons_);
+  buttonRow->setContentsMargins(0, 0, 0, 0);
+  buttonRow->setSpacing(6);
+  const std::pair<const char*, QStyle::StandardPixmap> navigation[] = {
+      {"BitBtn_HIS_Back", QStyle::SP_ArrowLeft},
+      {"BitBtn_HIS_Up", QStyle::SP_ArrowUp},
+      {"BitBtn_HIS_Vpered", QStyle::SP_ArrowRight},
+      {"BitBtn_HIS_To_Last", QStyle::SP_MediaSkipForward},
+  };
+  for (const auto& [name, icon] : navigation) {
+    auto* button = Named(new QPushButton(buttons_), name);
+    button->setIcon(style()->standardIcon(icon));
+    button->setMinimumWidth(84);
+    buttonRow->addWidget(button);
+  }
+  buttonRow->addSpacing(12);
+  showMaximum_ = Named(new QCheckBox(buttons_), "CheckBox_HIS_Show_MaxVal");
+  buttonRow->addWidget(showMaximum_);
+  buttonRow->addStretch(1);
+  buttons_->setEnabled(false);
+  work->addWidget(chart_, 1);
+  work->addWidget(buttons_);
+  row->addLayout(work, 1);
+
+  saveDialog_ = Named(new QFileDialog(this), "SaveDialog1");
+  saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
+  saveDialog_->setDefaultSuffix(QStringLiteral("csv"));
+  chartMenu_ = Named(new QMenu(this), "PopupMenu_Chart");
+  ApplyLanguage();
+}
+
+void HistoryPage::Attach(DeviceContext& context) {
+  Detach();
+  context_ = &context;
+  controller_ = std::make_unique<HistoryController>(context, *this);
+  HistoryController* c = controller_.get();
+  attachment_ = new QObject(this);
+  QObject* const a = attachment_;
+  auto button = [this](const char* name) { return findChild<QPushButton*>(QLatin1String(name)); };
+  connect(read_, &QPushButton::clicked, a, [c] { c->BitBtn_HIS_ReadClick(); });
+  connect(delete_, &QPushButton::clicked, a, [c] { c->BitBtn_HIS_DeleteClick(); });
+  connect(save_, &QPushButton::clicked, a, [c] { c->BitBtn_HIS_Save_CSVClick(); });
+  connect(button("BitBtn_HIS_Back"), &QPushButton::clicked, a, [c] { c->BitBtn_HIS_BackClick(); });
+  connect(button("BitBtn_HIS_Vpered"), &QPushButton::clicked, a,
+          [c] { c->BitBtn_HIS_VperedClick(); });
+  connect(button("BitBtn_HIS_Up"), &QPushButton::clicked, a, [c] { c->BitBtn_HIS_UpClick(); });
+  connect(button("BitBtn_HIS_To_Last"), &QPushButton::clicked, a,
+          [c] { c->BitBtn_HIS_To_LastClick(); });
+  connect(showMaximum_, &QCheckBox::clicked, a, [c] { c->CheckBox_HIS_Show_MaxValClick(); });
+  // Series1DblClick serves the bars of Series1 and Series2.
+  connect(chart_, &HistoryChart::BarDoubleClicked, a, [c](int series, int bar) {
+    if (series == 1 || series == 2) c->Series1DblClick(bar);
+  });
+}
+
+void HistoryPage::Detach() {
+  delete attachment_;  // its connections go with it
+  attachment_ = nullptr;
+  controller_.reset();
+  context_ = nullptr;
+}
+
+void HistoryPage::ShowReadingCaption(bool reading) {
+  read_->setProperty("tag", reading ? 1 : 0);
+  read_->setText(reading ? LangText("Отмена", "Cancel") : LangText("Прочитать", "Read"));
+}
+
+void HistoryPage::ApplyLanguage() {
+  ShowReadingCaption(read_->property("tag").toInt() != 0);
+  saveDialog_->setWindowTitle(LangText("Сохранение истории в формате CSV", "CSV History saving"));
+  saveDialog_->setNameFilter(LangText("Файлы CSV (*.csv)", "CSV Files(*.csv)"));
+  chartMenu_->clear();
+  QAction* png = chartMenu_->addAction(LangText("Сохранить график как PNG…", "Save chart as PNG…"));
+  png->setObjectName(QStringLiteral("Action_Chart_Save_PNG"));
+  connect(png, &QAction::triggered, this, [this] {
+    const QString name = QFileDialog::getSaveFileName(
+        this, LangText("Сохранить график как PNG…", "Save chart as PNG…"), QString(),
+        QStringLiteral("PNG (*.png)"));
+    if (!name.isEmpty())
+      SaveChartImage(name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)
+                         ? name
+                         : name + QStringLiteral(".png"));
+  });
+}
+
+void HistoryPage::ShowChartMenu(const QPoint& at) {
+  chartMenu_->popup(chart_->mapToGlobal(at));
+}
+
+bool HistoryPage::SaveChartImage(const QString& fileName) {
+  // Written aside and renamed, like every file the manager replaces.
+  QSaveFile file(fileName);
+  const bool ok =
+      file.open(QIODevice::WriteOnly) && chart_->grab().save(&file, "PNG") && file.commit();
+  if (!ok && context_ != nullptr) {
+    context_->dialogs.ShowMessage(
+        BoxKind::Error, S(LangText("Ошибка записи файла\r\n", "File write Error\r\n") + fileName));
+  }
+  return ok;
+}
+
+void HistoryPage::ShowVersionMessage(const std::string& text) {
+  message_->setText(NormaliseLineBreaks(Q(text)));
+}
+
+void HistoryPage::SetReading(bool reading) {
+  ShowReadingCaption(reading);
+  if (ReadingChanged) ReadingChanged(reading);
+}
+
+void HistoryPage::SetDeleteEnabled(bool enabled) {
+  delete_->setEnabled(enabled);
+}
+
+void HistoryPage::SetSaveEnabled(bool enabled) {
+  save_->setEnabled(enabled);
+}
+
+void HistoryPage::SetNavigationEnabled(bool enabled) {
+  buttons_->setEnabled(enabled);
+}
+
+void HistoryPage::SetProgressMaximum(int maximum) {
+  progress_->setRange(0, std::max(maximum, 1));
+}
+
+void HistoryPage::SetProgress(int position) {
+  progress_->setValue(position);
+}
+
+void HistoryPage::ShowChart(const HistoryChartData& data) {
+  chart_->TitleClear();
+  for (const std::string& line : data.Title)
+    chart_->TitleAdd(Q(line));
+  const std::vector<ChartPoint>* series[3] = {&data.Series1, &data.Series2, &data.Series3};
+  for (int s = 0; s < 3; ++s) {
+    chart_->Clear(s + 1);
+    const std::vector<ChartPoint>& points = *series[s];
+    for (size_t i = 0; i < points.size(); ++i) {
+      const QString label = i < data.Labels.size() ? Q(data.Labels[i]) : QString();
+      chart_->Add(s + 1, static_cast<double>(points[i].Value), label,
+                  QColor(QRgb(points[i].Colour)));
+    }
+  }
+  chart_->Refresh();
+}
+
+bool HistoryPage::ShowMaximumTicked() const {
+  return showMaximum_->isChecked();
+}
+
+bool HistoryPage::AskSaveFileName(const SaveFileRequest& request, std::string& name) {
+  saveDialog_->setWindowTitle(Q(request.Title));
+  saveDialog_->setNameFilter(QtFilter(request.Filter));
+  saveDialog_->setDefaultSuffix(Q(request.DefaultSuffix));
+  if (!name.empty()) saveDialog_->selectFile(Q(name));
+  if (!RunSaveDialog || !RunSaveDialog(saveDialog_)) return false;
+  const QStringList files = saveDialog_->selectedFiles();
+  if (files.isEmpty() || files.front().isEmpty()) return false;
+  name = S(files.front());
+  return true;
+}
+
+}  // namespace dravion::ui

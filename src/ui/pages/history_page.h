@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "device/history_controller.h"
+
+class QCheckBox;
+class QFileDialog;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+
+namespace dravion {
+class Language;
+struct DeviceContext;
+}  // namespace dravion
+
+namespace dravion::ui {
+
+class HistoryChart;
+
+// The history page (TabSheet_DevHistory): read with progress and cancel, save CSV, delete, the
+// chart with its navigation row, and the access message. The sequences are the history
+// controller's; this page shows what it says and passes the clicks on.
+class HistoryPage : public QWidget, public HistoryView {
+  Q_OBJECT
+ public:
+  HistoryPage(const Language& language, QWidget* parent = nullptr);
+  ~HistoryPage() override;
+
+  // Creates the controller on the device session and wires the page's handlers to it; Detach
+  // undoes that before the session goes.
+  void Attach(DeviceContext& context);
+  void Detach();
+  HistoryController* Controller() const { return controller_.get(); }
+  HistoryChart* Chart() const { return chart_; }
+  QFileDialog* SaveDialog() const { return saveDialog_; }
+
+  // Captions that depend on the page's state, in the current language.
+  void ApplyLanguage();
+  // The read button as Cancel (tag 1) while a download runs, else Read (tag 0).
+  void ShowReadingCaption(bool reading);
+  // Told whenever a download starts or ends (the window's page-change guard).
+  std::function<void(bool)> ReadingChanged;
+  // Runs the save dialog; tests replace it. Default: the modal SaveDialog1.
+  std::function<bool(QFileDialog*)> RunSaveDialog;
+  // Saves the chart as a PNG file; false and an error box when it cannot be written.
+  bool SaveChartImage(const QString& fileName);
+
+  // HistoryView.
+  void ShowVersionMessage(const std::string& text) override;
+  void SetReading(bool reading) override;
+  void SetDeleteEnabled(bool enabled) override;
+  void SetSaveEnabled(bool enabled) override;
+  void SetNavigationEnabled(bool enabled) override;
+  void SetProgressMaximum(int maximum) override;
+  void SetProgress(int position) override;
+  void ShowChart(const HistoryChartData& chart) override;
+  bool ShowMaximumTicked() const override;
+  bool AskSaveFileName(const SaveFileRequest& request, std::string& name) override;
+
+ private:
+  QString LangText(const char* russian, const char* english) const;
+  void Build();
+  void ShowChartMenu(const QPoint& at);
+
+  const Language& language_;
+  DeviceContext* context_ = nullptr;
+  std::unique_ptr<HistoryController> controller_;
+  QPushButton* read_ = nullptr;
+  QPushButton* save_ = nullptr;
+  QPushButton* delete_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QLabel* message_ = nullptr;
+  HistoryChart* chart_ = nullptr;
+  QWidget* buttons_ = nullptr;
+  QCheckBox* showMaximum_ = nullptr;
+  QFileDialog* saveDialog_ = nullptr;
+  QMenu* chartMenu_ = nullptr;
+  QObject* attachment_ = nullptr;  // owns the connections to the controller
+};
+
+}  // namespace dravion::ui

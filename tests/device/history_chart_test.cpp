@@ -1,0 +1,353 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "device/device_context.h"
+#include "device/device_fakes.h"
+#include "device/device_time.h"
+#include "device/history_controller.h"
+#include "device/history_fakes.h"
+#include "device/history_records.h"
+#include "protocol/commands.h"
+#include "protocol/link_stack.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace dravion {
+namespace {
+
+using device_test::RecordingHistoryView;
+using test::StoredRecord;
+namespace fs = std::filesystem;
+
+TimeRecord Time(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+  TimeRecord t;
+  t.Bytes = {static_cast<uint8_t>(second),
+             static_cast<uint8_t>(minute),
+             static_cast<uint8_t>(hour),
+             static_cast<uint8_t>(day),
+             static_cast<uint8_t>(month),
+             static_cast<uint8_t>(year - 2000),
+             0};
+  return t;
+}
+
+uint32_t At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+  return SecondsFromTimeRecord(Time(year, month, day, hour, minute, second));
+}
+
+// The history controller with a downloaded ring and no device behind it.
+struct Page {
+  Page() {
+    language.Set(Lang::English);
+    controller.HistoryCoefficient = 127;
+  }
+  void Load(const std::vector<StoredRecord>& records, const TimeRecord& deviceTime,
+            uint32_t first = 0) {
+    test::LoadRing(controller.Ring, records, first);
+    controller.HistoryDeviceTime = controller.HistoryViewTime = deviceTime;
+    controller.HistoryLevel = 0;
+  }
+  const HistoryChartData& Draw(int level, const TimeRecord& view) {
+    controller.HistoryLevel = level;
+    controller.HistoryViewTime = view;
+    controller.DrawHistoryChart();
+    return view_.chart;
+  }
+
+  test::FakeClock clock;
+  test::FakePump pump{clock};
+  test::ScriptedDialogs dialogs{&clock};
+  test::RecordingLog log;
+  Language language;
+  LinkStack stack{pump, clock, dialogs};
+  DeviceCommands commands{stack};
+  TV8DeviceInfo record = device_test::SupportedDevice();
+  device_test::IdleConnection idle{dialogs, clock, log, language};
+  device_test::RecordingFrame frame;
+  DeviceContext context{commands, record, idle.manager, log, dialogs, language, clock, pump, frame};
+  RecordingHistoryView view_;
+  HistoryController controller{context, view_};
+};
+
+std::vector<uint32_t> Colours(const std::vector<ChartPoint>& points) {
+  std::vector<uint32_t> colours;
+  for (const ChartPoint& p : points)
+    colours.push_back(p.Colour);
+  return colours;
+}
+
+TEST(HistoryChart, AMinuteOfTenSecondBarsSplitsALongRecordAndTitlesTheView) {
+  Page page;
+  const uint32_t minute = At(2024, 2, 29, 12, 5);
+  page.Load({{minute - 30, 240, 120}}, Time(2024, 2, 29, 12, 5, 42));
+  const HistoryChartData& chart = page.Draw(0, Time(2024, 2, 29, 12, 5, 42));
+  EXPECT_EQ(chart.Title,
+            (std::vector<std::string>{"Hostory for Minute : 29.02.2024-12:05", "uR/h  K = 1,27"}));
+  EXPECT_EQ(chart.Labels, (std::vector<std::string>{"0", "10", "20", "30", "40", "50"}));
+  // 20 pulses in each 10 s: 20 x 36 x 127 / 10 / 172 = 53 µR/h, fully covered.
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(chart.Series2[i], (ChartPoint{53, kChartLime})) << i;
+    EXPECT_EQ(chart.Series3[i], (ChartPoint{1, kChartLime})) << i;
+    EXPECT_EQ(chart.Series1[i], (ChartPoint{1, kChartFuchsia})) << i;
+  }
+  // The view's second is dropped.
+  EXPECT_EQ(page.controller.HistoryViewTime.Bytes[0], 0);
+
+  page.language.Set(Lang::Russian);
+  page.controller.HistoryCoefficient = 105;
+  EXPECT_EQ(
+      page.Draw(0, Time(2024, 2, 29, 9, 5)).Title,
+      (std::vector<std::string>{"История за минуту : 29.02.2024-09:05", "мкР/час  K = 1,05"}));
+}
+
+TEST(HistoryChart, AViewAfterTheNewestRecordIsAllPlaceholders) {
+  Page page;
+  page.Load({{At(2024, 3, 1, 10), 50, 60}}, Time(2024, 3, 1, 10, 1));
+  for (int level = 0; level <= 2; ++level) {
+    const HistoryChartData& chart = page.Draw(level, Time(2024, 3, level == 2 ? 2 : 1, 11, 30));
+    for (const auto* series : {&chart.Series1, &chart.Series2, &chart.Series3})
+      for (const ChartPoint& p : *series)
+        EXPECT_EQ(p, (ChartPoint{1, kChartFuchsia})) << level;
+  }
+}
+
+TEST(HistoryChart, ALeapYearsFebruaryBarCoversTwentyNineDays) {
+  Page page;
+  std::vector<StoredRecord> records;
+  for (uint32_t t = At(2024, 2, 1); t < At(2024, 3, 1); t += 3600)
+    records.push_back({t, 100, 3600});
+  page.Load(records, Time(2024, 3, 5));
+  const HistoryChartData& chart = page.Draw(4, Time(2024, 6, 15, 13, 20));
+  EXPECT_EQ(chart.Title[0], "Hostory for Year : 2024");
+  ASSERT_EQ(chart.Labels.size(), 12u);
+  EXPECT_EQ(chart.Labels.front(), "1");
+  EXPECT_EQ(chart.Labels.back(), "12");
+  EXPECT_EQ(chart.Series2[0].Colour, kChartFuchsia);         // January: nothing
+  EXPECT_EQ(chart.Series3[1], (ChartPoint{1, kChartLime}));  // February, all 29 days
+  EXPECT_EQ(chart.Series2[1].Value, 100u * 36 * 127 / 3600 / 172);
+  EXPECT_EQ(chart.Series2[2].Colour, kChartFuchsia);  // March gets nothing of February
+
+  const HistoryChartData& month = page.Draw(3, Time(2024, 2, 10));
+  EXPECT_EQ(month.Title[0], "Hostory for Month : 2024-02");
+  EXPECT_EQ(month.Labels.size(), 29u);
+  EXPECT_EQ(Colours(month.Series3), std::vector<uint32_t>(29, kChartLime));
+}
+
+TEST(HistoryChart, AGapInsideABarGivesPartialCoverageAndTheRateOfTheCoveredSeconds) {
+  Page page;
+  const uint32_t hour = At(2023, 7, 14, 9);
+  // 09:00-09:10 and 09:50-10:00, 600 pulses each; the hours around are fully covered.
+  std::vector<StoredRecord> records;
+  for (uint32_t t = hour - 3600; t < hour; t += 600)
+    records.push_back({t, 60, 600});
+  records.push_back({hour, 600, 600});
+  records.push_back({hour + 3000, 600, 600});
+  page.Load(records, Time(2023, 7, 14, 10));
+  const HistoryChartData& day = page.Draw(2, Time(2023, 7, 14, 9, 30));
+  EXPECT_EQ(day.Title[0], "Hostory for Day : 14.07.2023");
+  ASSERT_EQ(day.Labels.size(), 24u);
+  EXPECT_EQ(day.Series3[8], (ChartPoint{1, kChartLime}));
+  EXPECT_EQ(day.Series3[9], (ChartPoint{1, kChartFuchsia}));
+  EXPECT_EQ(day.Series2[9], (ChartPoint{1200u * 36 * 127 / 1200 / 172, kChartLime}));
+  EXPECT_EQ(day.Series2[8].Value, 360u * 36 * 127 / 3600 / 172);
+}
+
+TEST(HistoryChart, AnHourBarOfFourPulsesIsOneMicroRoentgenAndTheMaximumIsShownOnRequest) {
+  Page page;
+  const uint32_t hour = At(2022, 3, 5, 14);
+  page.Load({{hour + 7 * 60, 4, 60}, {hour + 8 * 60, 4000, 30}, {hour + 8 * 60 + 30, 0, 30}},
+            Time(2022, 3, 5, 14, 30));
+  const HistoryChartData& chart = page.Draw(1, Time(2022, 3, 5, 14, 59));
+  EXPECT_EQ(chart.Title[0], "Hostory for Hour : 05.03.2022-14");
+  ASSERT_EQ(chart.Labels.size(), 60u);
+  EXPECT_EQ(chart.Labels[59], "59");
+  EXPECT_EQ(chart.Series2[7], (ChartPoint{1, kChartLime}));  // 4 x 36 x 127 / 60 / 172
+  EXPECT_EQ(chart.Series3[7], (ChartPoint{1, kChartLime}));
+  EXPECT_EQ(chart.Series1[8], (ChartPoint{1, kChartFuchsia}));
+
+  page.view_.showMaximum = true;
+  const HistoryChartData& peaks = page.Draw(1, Time(2022, 3, 5, 14, 59));
+  // Minute 8: the average over 60 s against the highest 10-s rate of its records.
+  const uint64_t average = 4000ull * 36 * 127 / 60 / 172;
+  const uint64_t peak = (4000ull * 10 / 30) * 36 * 127 / 1720;
+  EXPECT_EQ(peaks.Series2[8], (ChartPoint{average, kChartLime}));
+  EXPECT_EQ(peaks.Series1[8], (ChartPoint{peak, kChartYellow}));
+  EXPECT_EQ(peaks.Series1[7], (ChartPoint{1, kChartYellow}));
+  EXPECT_EQ(peaks.Series1[9], (ChartPoint{1, kChartFuchsia}));  // nothing recorded
+}
+
+TEST(HistoryChart, NavigationStepsZoomsAndReturnsOnlyAfterADownload) {
+  Page page;
+  page.controller.BitBtn_HIS_BackClick();
+  page.controller.BitBtn_HIS_UpClick();
+  page.controller.Series1DblClick(3);
+  page.controller.BitBtn_HIS_To_LastClick();
+  page.controller.CheckBox_HIS_Show_MaxValClick();
+  EXPECT_EQ(page.view_.charts, 0);
+
+  page.Load({{At(2024, 12, 31, 23, 59), 1, 60}}, Time(2024, 12, 31, 23, 59, 30));
+  HistoryController& c = page.controller;
+  c.BitBtn_HIS_VperedClick();  // a minute on: into the next year
+  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Minute : 01.01.2025-00:00");
+  c.BitBtn_HIS_BackClick();
+  c.BitBtn_HIS_UpClick();
+  c.BitBtn_HIS_UpClick();
+  c.BitBtn_HIS_UpClick();
+  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Month : 2024-12");
+  c.BitBtn_HIS_VperedClick();
+  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Month : 2025-01");
+  c.BitBtn_HIS_BackClick();
+  c.BitBtn_HIS_UpClick();
+  EXPECT_EQ(c.HistoryLevel, 4);
+  const int charts = page.view_.charts;
+  c.BitBtn_HIS_UpClick();  // nothing above the year, not even a redraw
+  EXPECT_EQ(page.view_.charts, charts);
+  c.Series1DblClick(11);
+  EXPECT_EQ(c.HistoryLevel, 3);
+  EXPECT_EQ(c.HistoryViewTime.Bytes[4], 12);
+  c.Series1DblClick(0);
+  EXPECT_EQ(c.HistoryLevel, 2);
+  EXPECT_EQ(c.HistoryViewTime.Bytes[3], 1);
+  c.Series1DblClick(23);
+  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Hour : 01.12.2024-23");
+  c.Series1DblClick(59);
+  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Minute : 01.12.2024-23:59");
+  const int atMinute = page.view_.charts;
+  c.Series1DblClick(2);  // nothing below the minute
+  EXPECT_EQ(page.view_.charts, atMinute);
+  c.BitBtn_HIS_To_LastClick();
+  EXPECT_EQ(c.HistoryLevel, 0);
+  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Minute : 31.12.2024-23:59");
+  EXPECT_EQ(page.view_.chart.Series3[0].Colour, kChartLime);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saving the CSV text
+
+fs::path U8(const std::string& path) {
+  return fs::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(U8(path), std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct Folder {
+  Folder() {
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const fs::path p = fs::temp_directory_path() / ("dravion-csv-" + std::to_string(stamp));
+    fs::create_directories(p);
+    const std::u8string name = p.u8string();
+    path.assign(name.begin(), name.end());
+  }
+  ~Folder() {
+    std::error_code ignored;
+    fs::permissions(U8(path), fs::perms::owner_all, ignored);
+    fs::remove_all(U8(path), ignored);
+  }
+  std::string path;
+};
+
+TEST(HistoryCsvSave, FirstSaveThenTheOverwriteQuestionKeepsOrReplacesTheFile) {
+  Page page;
+  page.controller.BitBtn_HIS_Save_CSVClick();
+  ASSERT_EQ(page.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(page.dialogs.boxes[0].text, "First read History from Device");
+  EXPECT_EQ(page.dialogs.boxes[0].kind, BoxKind::Error);
+
+  Folder folder;
+  const std::string name = folder.path + "/история.csv";
+  page.Load({{At(2024, 2, 29, 12), 1200, 60}}, Time(2024, 2, 29, 12, 5));
+  page.controller.Csv.CsvText = "first\r\n";
+  page.view_.saveName = name;
+  page.controller.BitBtn_HIS_Save_CSVClick();
+  EXPECT_EQ(page.view_.request.Title, "CSV History saving");
+  EXPECT_EQ(page.view_.request.Filter, "CSV Files(*.csv)|*.CSV");
+  EXPECT_EQ(page.view_.request.DefaultSuffix, "csv");
+  EXPECT_EQ(page.view_.offeredName, "");
+  EXPECT_EQ(Contents(name), "first\r\n");
+  EXPECT_TRUE(page.dialogs.questions.empty());
+
+  page.controller.Csv.CsvText = "second\r\n";
+  page.dialogs.answers = {false};
+  page.controller.BitBtn_HIS_Save_CSVClick();
+  EXPECT_EQ(page.view_.offeredName, name);  // the name saved last
+  ASSERT_EQ(page.dialogs.questions.size(), 1u);
+  EXPECT_EQ(page.dialogs.questions[0], "File\r\n" + name + "\r\nalready exists\r\nRewrite?");
+  EXPECT_EQ(Contents(name), "first\r\n");
+
+  page.dialogs.answers = {true};
+  page.controller.BitBtn_HIS_Save_CSVClick();
+  EXPECT_EQ(Contents(name), "second\r\n");
+  EXPECT_EQ(page.dialogs.boxes.size(), 1u);  // no error since the first
+
+  page.view_.saveName.clear();  // the dialog cancelled: nothing happens
+  page.controller.BitBtn_HIS_Save_CSVClick();
+  EXPECT_EQ(page.dialogs.questions.size(), 2u);
+}
+
+TEST(HistoryCsvSave, FailuresKeepTheOldFileAndSayWhatFailed) {
+  Page page;
+  Folder folder;
+  const std::string name = folder.path + "/h.csv";
+  page.Load({}, Time(2024, 1, 1));
+  page.controller.Csv.CsvText = "old";
+  ASSERT_TRUE(page.controller.SaveCsv(name));
+  page.controller.Csv.CsvText = "new";
+
+  page.controller.FileHook = [](FileStep step) { return step != FileStep::Write; };  // disk full
+  EXPECT_FALSE(page.controller.SaveCsv(name));
+  page.controller.FileHook = [](FileStep step) { return step != FileStep::Replace; };
+  EXPECT_FALSE(page.controller.SaveCsv(name));
+  page.controller.FileHook = [](FileStep step) { return step != FileStep::Create; };
+  EXPECT_FALSE(page.controller.SaveCsv(name));
+  page.controller.FileHook = nullptr;
+  EXPECT_FALSE(page.controller.SaveCsv(folder.path + "/missing/h.csv"));
+  ASSERT_EQ(page.dialogs.boxes.size(), 4u);
+  EXPECT_EQ(page.dialogs.boxes[0].text, "File write Error\r\n" + name);
+  EXPECT_EQ(page.dialogs.boxes[1].text, "Error\n\rnoaccess to file\r\n" + name);
+  EXPECT_EQ(page.dialogs.boxes[2].text, "File open Error\r\n" + name);
+  EXPECT_EQ(page.dialogs.boxes[3].text,
+            "File creating Error\r\n" + folder.path + "/missing/h.csv\r\n");
+  EXPECT_EQ(Contents(name), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(U8(folder.path)), fs::directory_iterator()), 1);
+
+  page.language.Set(Lang::Russian);
+  page.controller.FileHook = [](FileStep step) { return step != FileStep::Write; };
+  EXPECT_FALSE(page.controller.SaveCsv(name));
+  EXPECT_EQ(page.dialogs.boxes.back().text, "Ошибка записи файла\r\n" + name);
+}
+
+#ifndef _WIN32
+TEST(HistoryCsvSave, AFolderWithoutWritePermissionKeepsTheOldFile) {
+  Page page;
+  page.Load({}, Time(2024, 1, 1));
+  page.controller.Csv.CsvText = "new";
+  std::string name;
+  Folder folder;
+  if (::geteuid() == 0) {
+    name = "/proc/version";  // the superuser passes permissions; a read-only file system stops it
+  } else {
+    name = folder.path + "/h.csv";
+    std::ofstream(name) << "old";
+    fs::permissions(folder.path, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  const std::string before = Contents(name);
+  EXPECT_FALSE(page.controller.SaveCsv(name));
+  EXPECT_EQ(Contents(name), before);
+  ASSERT_EQ(page.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(page.dialogs.boxes[0].text, "File open Error\r\n" + name);
+}
+#endif
+
+}  // namespace
+}  // namespace dravion

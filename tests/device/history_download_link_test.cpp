@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "device/device_link_harness.h"
+#include "device/device_time.h"
+#include "device/history_controller.h"
+#include "device/history_fakes.h"
+#include "device/history_records.h"
+#include "device/parameters.h"
+#include "protocol/device_records.h"
+
+namespace dravion {
+namespace {
+
+using device_test::DeviceLinkHarness;
+using device_test::RecordingHistoryView;
+
+constexpr uint16_t kFlashRead = 0x0202;  // CommandKey of the external-flash read
+
+// The history page's controller on the emulated device, connected and identified.
+struct History {
+  explicit History(const std::function<void(sim::DeviceConfig&)>& adjust = {}, uint32_t scale = 8)
+      : link(adjust, scale) {
+    connected = link.Connect();
+  }
+  int Reads() const { return link.device->GetCounters().requests.at(kFlashRead); }
+  int Count(uint32_t command) const {
+    int n = 0;
+    for (const std::string& line : link.log.lines)
+      if (line.starts_with("Write PAR[0xFF00(65280)] : 0x" + Hex(command))) ++n;
+    return n;
+  }
+  static std::string Hex(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", v);
+    return text;
+  }
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& box : link.dialogs.boxes)
+      texts.push_back(box.text);
+    return texts;
+  }
+
+  DeviceLinkHarness link;
+  bool connected = false;
+  RecordingHistoryView view;
+  HistoryController controller{link.context, view};
+};
+
+// Records the emulator holds, 16 bytes each, oldest first.
+std::vector<uint8_t> Records(const std::vector<test::StoredRecord>& records) {
+  std::vector<uint8_t> bytes(records.size() * 16);
+  for (size_t i = 0; i < records.size(); ++i)
+    test::PutRecord(bytes.data() + 16 * i, records[i]);
+  return bytes;
+}
+
+TEST(HistoryDownload, AFullRingIsReadCompletelyInPairsAndGivesTheChart) {
+  // On real time: the answer waits are the manager's own, so a busy machine causes no resends.
+  History h(
+      [](sim::DeviceConfig& c) {
+        c.historyWrap = true;
+        c.historyStart = 0x0500;
+        c.historySize = 65200;
+      },
+      1);
+  ASSERT_TRUE(h.connected);
+  const auto ring = h.link.device->History();
+  int before = 0;
+  {
+    const auto counters = h.link.device->GetCounters();
+    if (counters.requests.count(kFlashRead)) before = counters.requests.at(kFlashRead);
+  }
+  const auto started = std::chrono::steady_clock::now();
+  h.controller.BitBtn_HIS_ReadClick();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  RecordProperty("seconds", std::to_string(seconds));
+  EXPECT_TRUE(h.link.dialogs.boxes.empty()) << h.BoxTexts().front();
+  ASSERT_TRUE(h.controller.Ring.Loaded);
+  EXPECT_EQ(h.controller.Ring.FlashReads, 32640);
+  EXPECT_EQ(h.Reads() - before, 32640);
+  EXPECT_EQ(h.view.progressMaximum, 255);
+  EXPECT_EQ(h.view.progress, 0);
+  EXPECT_EQ(h.view.readingChanges, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(h.view.navigationEnabled);
+  EXPECT_TRUE(h.view.deleteEnabled);
+  EXPECT_TRUE(h.view.saveEnabled);
+  EXPECT_EQ(h.Count(HistoryReadStart), 1);
+  EXPECT_EQ(h.Count(HistoryReadEnd), 1);
+  EXPECT_EQ(h.link.device->Parameter(0xC023), 0u);  // the device left its reading state
+  EXPECT_TRUE(h.link.core.manager.LinkWatch);
+  EXPECT_EQ(h.controller.HistoryCoefficient, 127u);
+
+  // The copy is the device's flash, byte for byte, over the whole ring.
+  const std::vector<uint8_t> flash = h.link.device->ReadExternalFlash(kHistoryBase, 65280 * 16);
+  for (uint32_t p = 0; p < 65280; p += 97)
+    ASSERT_EQ(0, std::memcmp(h.controller.Ring.RecordBytes(p), flash.data() + 16 * p, 16)) << p;
+  EXPECT_EQ(h.controller.Ring.Ring.RecordCount, ring.count);
+
+  // The CSV text: one line per usable measurement outside position 0, newest first.
+  uint32_t usable = 0, newest = 0;
+  bool newestSeen = false;
+  for (uint32_t k = 0; k < 255; ++k) {
+    const uint32_t sector = (4 + 255 - k) % 255;
+    for (uint32_t i = 255; i >= 1; --i) {
+      const HistoryRecord r = HistoryRecord::FromBytes(flash.data() + 16 * (256 * sector + i));
+      if (!r.IsMeasurement()) continue;
+      if (!newestSeen) newest = r.Start, newestSeen = true;
+      ++usable;
+    }
+  }
+  EXPECT_GT(usable, 50000u);
+  EXPECT_EQ(h.controller.Csv.CsvLineCount, usable);
+  EXPECT_TRUE(h.controller.Csv.CsvText.starts_with(std::to_string(newest) + ";"));
+  EXPECT_NE(h.controller.Csv.CsvText.find("=E" + std::to_string(usable) + "*G"), std::string::npos);
+
+  // The chart shows the minute of the device time, whose bars hold the newest records.
+  ASSERT_EQ(h.view.chart.Title.size(), 2u);
+  EXPECT_TRUE(h.view.chart.Title[0].starts_with("Hostory for Minute : "));
+  EXPECT_EQ(h.view.chart.Title[1], "uR/h  K = 1,27");
+  EXPECT_EQ(h.view.chart.Series2.size(), 6u);
+}
+
+TEST(HistoryDownload, RingsOfEveryShapeAreReadFromTheirNewestSector) {
+  struct Shape {
+    uint32_t first, size;
+    int sectors;
+  } shapes[] = {
+      {0, 500, 2},       // from the start
+      {64768, 2000, 8},  // across the physical end without being full
+      {0, 0, 1},         // empty
+  };
+  for (const Shape& shape : shapes) {
+    History h([&](sim::DeviceConfig& c) {
+      c.historyStart = shape.first;
+      c.historySize = shape.size;
+    });
+    ASSERT_TRUE(h.connected);
+    const int before = h.link.device->GetCounters().requests.count(kFlashRead) ? h.Reads() : 0;
+    EXPECT_TRUE(h.controller.DownloadHistory());
+    EXPECT_TRUE(h.link.dialogs.boxes.empty()) << shape.first;
+    EXPECT_TRUE(h.controller.Ring.Loaded) << shape.first;
+    EXPECT_EQ(h.Reads() - before, shape.sectors * 128) << shape.first;
+    EXPECT_EQ(h.view.progressMaximum, shape.sectors);
+    const std::vector<uint8_t> flash = h.link.device->ReadExternalFlash(kHistoryBase, 65280 * 16);
+    for (uint32_t l = 0; l < shape.size; ++l) {
+      const uint32_t p = (shape.first + l) % 65280;
+      ASSERT_EQ(0, std::memcmp(h.controller.Ring.RecordBytes(p), flash.data() + 16 * p, 16));
+    }
+    EXPECT_EQ(h.Count(HistoryReadEnd), 1);
+  }
+}
+
+TEST(HistoryDownload, ExactRecordsGiveExactCsvLines) {
+  std::vector<test::StoredRecord> records(300);
+  for (uint32_t i = 0; i < 300; ++i)
+    records[i] = {131371200 + 60 * i, 1000 + i, 60};
+  records[0].kind = 0x01;     // a sector header at position 0
+  records[299].status = 1;    // the newest is flagged
+  records[298].duration = 0;  // no duration
+  records[298].kind = kKindOnChange;
+  History h([&](sim::DeviceConfig& c) {
+    c.historyStart = 0;
+    c.historyRecords = Records(records);
+  });
+  ASSERT_TRUE(h.connected);
+  ASSERT_TRUE(h.controller.DownloadHistory());
+  const std::string& text = h.controller.Csv.CsvText;
+  const std::string first =
+      "131389080;29.02.2004;16:58:00;0;1298;2;127;36;86;0\r\n"
+      "131389020;29.02.2004;16:57:00;60;1297;2;127;36;86;=E2*G2*H2/(D2*F2*I2)\r\n";
+  EXPECT_TRUE(text.starts_with(first)) << text.substr(0, 200);
+  EXPECT_TRUE(text.ends_with(
+      "131371260;29.02.2004;12:01:00;60;1001;2;127;36;86;=E297*G297*H297/(D297*F297*I297)\r\n"));
+  // Record 256 sits at position 0 of the second sector and gives no line.
+  EXPECT_EQ(text.find("131386560;"), std::string::npos);
+  EXPECT_EQ(h.controller.Csv.CsvLineCount, 297u);
+}
+
+TEST(HistoryDownload, AWrongGeometryIsAFormatErrorWithNothingReadAndTheDeviceReleased) {
+  History h([](sim::DeviceConfig& c) { c.historySectorSize = 2048; });
+  ASSERT_TRUE(h.connected);
+  h.controller.BitBtn_HIS_ReadClick();
+  EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"Error of History Format Data"}));
+  EXPECT_FALSE(h.link.device->GetCounters().requests.count(kFlashRead));
+  EXPECT_FALSE(h.controller.Ring.Loaded);
+  EXPECT_FALSE(h.view.navigationEnabled);
+  EXPECT_EQ(h.view.chart.Title, (std::vector<std::string>{"Waiting of reading History"}));
+  EXPECT_EQ(h.Count(HistoryReadEnd), 1);
+  EXPECT_EQ(h.link.device->Parameter(0xC023), 0u);
+  EXPECT_TRUE(h.link.core.manager.LinkWatch);
+}
+
+TEST(HistoryDownload, CancelStopsAfterTheCurrentSectorWithAWarningAndNoChart) {
+  History h([](sim::DeviceConfig& c) { c.historySize = 4000; });
+  ASSERT_TRUE(h.connected);
+  // The user presses Cancel while the second sector is being read.
+  h.view.onProgress = [&](int position) {
+    if (position == 1 && h.controller.HistoryReading) h.controller.BitBtn_HIS_ReadClick();
+  };
+  h.controller.BitBtn_HIS_ReadClick();
+  EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"Reading of History canceled"}));
+  EXPECT_EQ(h.link.dialogs.boxes[0].kind, BoxKind::Warning);
+  EXPECT_EQ(h.Reads(), 2 * 128);
+  EXPECT_FALSE(h.controller.Ring.Loaded);
+  EXPECT_FALSE(h.view.navigationEnabled);
+  EXPECT_EQ(h.view.charts, 1);  // only the waiting title
+  EXPECT_EQ(h.Count(HistoryReadEnd), 1);
+  EXPECT_EQ(h.view.progress, 0);
+  EXPECT_FALSE(h.view.reading);
+  // The chart and the CSV save refuse until a complete download.
+  h.controller.BitBtn_HIS_BackClick();
+  EXPECT_EQ(h.view.charts, 1);
+}
+
+TEST(HistoryDownload, ADeviceFallingSilentEndsWithTheErrorAndAnAttemptToRelease) {
+  History h([](sim::DeviceConfig& c) { c.historySize = 4000; });
+  ASSERT_TRUE(h.connected);
+  h.view.onProgress = [&](int position) {
+    if (position == 2) {
+      sim::Faults faults;
+      faults.silentAfter = 1;
+      h.link.device->SetFaults(faults);
+    }
+  };
+  h.controller.BitBtn_HIS_ReadClick();
+  const std::vector<std::string> boxes = h.BoxTexts();
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.back(), "Error of History reading");
+  EXPECT_FALSE(h.controller.Ring.Loaded);
+  EXPECT_FALSE(h.view.navigationEnabled);
+  // The end command was sent (and failed, with its own box).
+  EXPECT_TRUE(h.link.log.Has("# ERROR: \"Write PAR[65280] : 0xC0BA0011(3233415185)\""));
+  EXPECT_EQ(h.view.progress, 0);
+  EXPECT_FALSE(h.view.reading);
+  EXPECT_TRUE(h.link.core.manager.LinkWatch);
+}
+
+TEST(HistoryDownload, EveryTenthAnswerLostStillCompletes) {
+  History h([](sim::DeviceConfig& c) { c.historySize = 1000; }, 32);
+  ASSERT_TRUE(h.connected);
+  sim::Faults faults;
+  faults.dropEvery = 10;
+  h.link.device->SetFaults(faults);
+  h.controller.BitBtn_HIS_ReadClick();
+  EXPECT_TRUE(h.link.dialogs.boxes.empty()) << h.BoxTexts().front();
+  EXPECT_TRUE(h.controller.Ring.Loaded);
+  EXPECT_GT(h.link.device->GetCounters().dropped, 40);
+  const std::vector<uint8_t> flash = h.link.device->ReadExternalFlash(kHistoryBase, 1024 * 16);
+  EXPECT_EQ(0, std::memcmp(h.controller.Ring.RecordBytes(0), flash.data(), flash.size()));
+}
+
+TEST(HistoryDownload, AccessIsRefusedInTheBootLoaderAndForOldFirmware) {
+  for (uint16_t main : {uint16_t{0x0C05}, uint16_t{0}}) {
+    History h([&](sim::DeviceConfig& c) {
+      if (main == 0)
+        c.startInBoot = true;
+      else
+        c.mainVersion = main;
+    });
+    ASSERT_TRUE(h.connected);
+    h.controller.BitBtn_HIS_ReadClick();
+    EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"Error of History reading"}));
+    EXPECT_EQ(h.view.message,
+              main == 0 ? "In BOOT\n\rMode is\n\rUnavaliable" : "Need\n\rto Update\n\rFirmware");
+    EXPECT_EQ(h.Count(HistoryReadStart), 0);
+    EXPECT_EQ(h.Count(HistoryReadEnd), 0);
+  }
+}
+
+TEST(HistoryDownload, DeleteAsksThenEmptiesTheRingAndKeepsTheCopy) {
+  History h([](sim::DeviceConfig& c) { c.historySize = 600; });
+  ASSERT_TRUE(h.connected);
+  ASSERT_TRUE(h.controller.DownloadHistory());
+  h.link.dialogs.answers = {false};
+  h.controller.BitBtn_HIS_DeleteClick();
+  EXPECT_EQ(h.link.device->History().count, 600u);
+  h.link.dialogs.answers = {true};
+  h.controller.BitBtn_HIS_DeleteClick();
+  ASSERT_EQ(h.link.dialogs.questions.size(), 2u);
+  EXPECT_EQ(h.link.dialogs.questions[1], "History in Device will be deleted!\r\nContinue");
+  EXPECT_EQ(h.link.device->History().count, 0u);
+  EXPECT_EQ(h.link.device->Parameter(0xC023), 0u);
+  EXPECT_TRUE(h.controller.Ring.Loaded);  // the copy stays
+  EXPECT_TRUE(h.link.dialogs.boxes.empty());
+  EXPECT_EQ(h.link.frame.pages, (std::vector<bool>{false, true}));
+
+  h.link.core.manager.Connected = false;
+  h.controller.BitBtn_HIS_DeleteClick();
+  EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"Error of History deleting"}));
+}
+
+}  // namespace
+}  // namespace dravion

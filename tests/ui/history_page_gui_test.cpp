@@ -1,0 +1,158 @@
+#include "ui/pages/history_page.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "log/session_log.h"
+#include "sim/device.h"
+#include "support/pty.h"
+#include "ui/device_session.h"
+#include "ui/gui_support.h"
+#include "ui/history_chart.h"
+#include "ui/qt_services.h"
+
+namespace dravion::test {
+namespace {
+
+// The window with its device session and an emulated device holding a small ring.
+struct HistorySession {
+  HistorySession() : pump(clock), device(window.form, pump, clock, dialogs, log, window.language) {
+    window.language.Set(Lang::English);
+    window.form.ApplyLanguage();
+    window.form.SetLog(&log);
+    device.Start();
+  }
+  bool WaitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < ms)
+      QTest::qWait(20);
+    return done();
+  }
+  bool Connect(sim::DeviceConfig config) {
+    if (!WaitFor([&] { return device.connection.ports.FirstRefresh == 0; }, 4000)) return false;
+    config.portFolder = folder.path();
+    emulator = std::make_unique<sim::Device>(config);
+    return emulator->Plug() &&
+           WaitFor([&] { return device.Manager().Connected && device.Manager().Identified; }, 6000);
+  }
+  ui::HistoryPage* Page() { return window.Get<ui::HistoryPage>("TabSheet_DevHistory"); }
+  QPushButton* Button(const char* name) { return window.Get<QPushButton>(name); }
+
+  TempPortFolder folder;
+  Window window;
+  ui::QtClock clock;
+  ui::QtEventPump pump;
+  ScriptedDialogs dialogs;
+  SessionLog log;
+  ui::DeviceSession device;
+  std::unique_ptr<sim::Device> emulator;
+};
+
+TEST(HistoryPageGui, ReadTurnsIntoCancelHoldsThePageAndDrawsTheChart) {
+  HistorySession s;
+  sim::DeviceConfig config;
+  config.historySize = 3000;
+  ASSERT_TRUE(s.Connect(config));
+  auto* tabs = s.window.Get<QTabWidget>("PageControl1");
+  tabs->setCurrentIndex(1);
+  QPushButton* read = s.Button("BitBtn_HIS_Read");
+  auto* progress = s.window.Get<QProgressBar>("ProgressBar_HIS_Read");
+  ui::HistoryChart* chart = s.Page()->Chart();
+
+  // While the download runs: Cancel on the button, the other buttons off, the page kept.
+  bool seenReading = false;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    // Once the ring's sectors are being read.
+    if (!s.window.form.HistoryReading() || seenReading || progress->maximum() != 12) return;
+    seenReading = true;
+    EXPECT_EQ(read->text(), QStringLiteral("Cancel"));
+    EXPECT_FALSE(s.Button("BitBtn_HIS_Delete")->isEnabled());
+    EXPECT_FALSE(s.Button("BitBtn_HIS_Save_CSV")->isEnabled());
+    EXPECT_EQ(chart->TitleLines(), QStringList{QStringLiteral("Waiting of reading History")});
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(2).center());
+    EXPECT_EQ(tabs->currentIndex(), 1);
+  });
+  probe.start(1);
+  QTest::mouseClick(read, Qt::LeftButton);
+  probe.stop();
+  EXPECT_TRUE(seenReading);
+  EXPECT_TRUE(s.dialogs.boxes.empty()) << s.dialogs.boxes.front().text;
+  EXPECT_EQ(read->text(), QStringLiteral("Read"));
+  EXPECT_TRUE(s.window.Get<QWidget>("Panel_HIS_Buttons")->isEnabled());
+  ASSERT_EQ(chart->TitleLines().size(), 2);
+  EXPECT_TRUE(chart->TitleLines()[0].startsWith(QStringLiteral("Hostory for Minute : ")));
+  EXPECT_EQ(chart->TitleLines()[1], QStringLiteral("uR/h  K = 1,27"));
+  ASSERT_EQ(chart->Bars(2).size(), 6u);
+  EXPECT_EQ(chart->Bars(2)[1].label, QStringLiteral("10"));
+
+  // Up to the hour: sixty bars, the controller's values and colours as they are.
+  QTest::mouseClick(s.Button("BitBtn_HIS_Up"), Qt::LeftButton);
+  const HistoryChartData& model = s.Page()->Controller()->LastChart;
+  ASSERT_EQ(chart->Bars(3).size(), 60u);
+  for (size_t i = 0; i < 60; ++i) {
+    EXPECT_EQ(chart->Bars(2)[i].value, static_cast<double>(model.Series2[i].Value));
+    EXPECT_EQ(chart->Bars(3)[i].colour, QColor(QRgb(model.Series3[i].Colour)));
+  }
+  // A double click into minute 0 comes back to the minute view.
+  emit chart->BarDoubleClicked(2, 0);
+  EXPECT_EQ(chart->Bars(1).size(), 6u);
+  tabs->setCurrentIndex(2);  // free to leave now
+  EXPECT_EQ(tabs->currentIndex(), 2);
+}
+
+TEST(HistoryPageGui, SaveDialogWritesTheCsvAndTheChartSavesAsPng) {
+  HistorySession s;
+  sim::DeviceConfig config;
+  config.historySize = 700;
+  ASSERT_TRUE(s.Connect(config));
+  QTest::mouseClick(s.Button("BitBtn_HIS_Read"), Qt::LeftButton);
+  ASSERT_TRUE(s.Page()->Controller()->Ring.Loaded);
+
+  QTemporaryDir dir;
+  const QString name = dir.filePath(QStringLiteral("history.csv"));
+  QString title, filter;
+  s.Page()->RunSaveDialog = [&](QFileDialog* dialog) {
+    title = dialog->windowTitle();
+    filter = dialog->nameFilters().join(QLatin1Char(';'));
+    dialog->selectFile(name);
+    return true;
+  };
+  QTest::mouseClick(s.Button("BitBtn_HIS_Save_CSV"), Qt::LeftButton);
+  EXPECT_EQ(s.Page()->SaveDialog()->objectName(), QStringLiteral("SaveDialog1"));
+  EXPECT_EQ(title, QStringLiteral("CSV History saving"));
+  EXPECT_EQ(filter, QStringLiteral("CSV Files(*.csv)"));
+  QFile csv(name);
+  ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+  EXPECT_EQ(csv.readAll().toStdString(), s.Page()->Controller()->Csv.CsvText);
+
+  // The chart's context menu, in both languages.
+  auto* menu = s.window.Get<QMenu>("PopupMenu_Chart");
+  ASSERT_EQ(menu->actions().size(), 1);
+  EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("Save chart as PNG…"));
+  s.window.form.Action_LanguageExecute();
+  EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("Сохранить график как PNG…"));
+  const QString png = dir.filePath(QStringLiteral("chart.png"));
+  EXPECT_TRUE(s.Page()->SaveChartImage(png));
+  QFile image(png);
+  ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(image.read(8).startsWith("\x89PNG"));
+  EXPECT_FALSE(s.Page()->SaveChartImage(dir.filePath(QStringLiteral("missing/chart.png"))));
+  EXPECT_EQ(s.dialogs.boxes.back().text.rfind("Ошибка записи файла\r\n", 0), 0u);
+}
+
+}  // namespace
+}  // namespace dravion::test

@@ -1,0 +1,117 @@
+#include "ui/pages/measurement_page.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "log/session_log.h"
+#include "sim/device.h"
+#include "support/pty.h"
+#include "ui/device_session.h"
+#include "ui/gui_support.h"
+#include "ui/qt_services.h"
+
+namespace dravion::test {
+namespace {
+
+// The window with its device session on the emulator, the measuring page open.
+struct MeasuringWindow {
+  MeasuringWindow() : pump(clock), device(window.form, pump, clock, dialogs, log, window.language) {
+    window.form.SetLog(&log);
+    window.form.SetActivePage(0);
+    device.Start();
+  }
+  QString Text(const char* name) { return window.Get<QLabel>(name)->text(); }
+  bool WaitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < ms)
+      QTest::qWait(20);
+    return done();
+  }
+  bool Lit(const char* name) { return window.Get<QLabel>(name)->property("lit").toBool(); }
+
+  TempPortFolder folder;
+  Window window;
+  ui::QtClock clock;
+  ui::QtEventPump pump;
+  ScriptedDialogs dialogs;
+  SessionLog log;
+  ui::DeviceSession device;
+};
+
+TEST(MeasurementPageGui, ReadsOnItsOwnWhileOpenAndOnRequestWhenTheBoxIsClear) {
+  MeasuringWindow w;
+  ASSERT_TRUE(w.WaitFor([&] { return w.Text("Label_Measure_Fon") == "--------"; }, 1000));
+  EXPECT_EQ(w.Text("Label_Measure_Dose"), "--------");
+  ASSERT_TRUE(w.WaitFor([&] { return w.device.connection.ports.FirstRefresh == 0; }, 4000));
+  sim::DeviceConfig config;
+  config.portFolder = w.folder.path();
+  config.background = 0.3;
+  sim::Device emulator(config);
+  ASSERT_TRUE(emulator.Plug());
+
+  // Automatic readings: the rate with its Russian unit, the bar, the dose, blinking indicators.
+  ASSERT_TRUE(w.WaitFor(
+      [&] { return w.Text("Label_Measure_Fon").endsWith(QString::fromUtf8(" мкЗв/ч")); }, 9000))
+      << w.Text("Label_Measure_Fon").toStdString();
+  EXPECT_TRUE(w.Text("Label_Measure_Dose").endsWith(QStringLiteral(" uSv")))
+      << w.Text("Label_Measure_Dose").toStdString();
+  EXPECT_GT(w.window.Get<QProgressBar>("ProgressBar_Measure_Fon")->value(), 0);
+  const bool lit = w.Lit("Label_Measure_Indicator_Fon");
+  ASSERT_TRUE(w.WaitFor([&] { return w.Lit("Label_Measure_Indicator_Fon") != lit; }, 2000));
+
+  // Another page: the labels are dashed and reading stops.
+  w.window.form.SetActivePage(2);
+  ASSERT_TRUE(w.WaitFor([&] { return w.Text("Label_Measure_Fon") == "--------"; }, 1000));
+  EXPECT_EQ(w.window.Get<QProgressBar>("ProgressBar_Measure_Fon")->value(), 0);
+  EXPECT_FALSE(w.Lit("Label_Measure_Indicator_Fon"));
+  const int reads = emulator.Requests(1, 0x02);
+  QTest::qWait(1500);
+  EXPECT_EQ(emulator.Requests(1, 0x02), reads);
+
+  // Back, box cleared: Read becomes the way to read.
+  w.window.form.SetActivePage(0);
+  auto* box = w.window.Get<QCheckBox>("CheckBox_Measure_AutoRead");
+  auto* read = w.window.Get<QPushButton>("BitBtn_Measure_Read");
+  box->click();
+  EXPECT_TRUE(read->isEnabled());
+  QTest::qWait(300);
+  EXPECT_EQ(w.Text("Label_Measure_Fon"), "--------");
+  read->click();
+  EXPECT_TRUE(w.Text("Label_Measure_Fon").endsWith(QString::fromUtf8(" мкЗв/ч")))
+      << w.Text("Label_Measure_Fon").toStdString();
+  EXPECT_TRUE(read->isEnabled());
+  EXPECT_TRUE(w.window.Get<QTabWidget>("PageControl1")->isEnabled());
+  box->click();
+  EXPECT_FALSE(read->isEnabled());
+
+  // The dose reset: asked, sent by the heartbeat, reported.
+  w.window.Get<QPushButton>("BitBtn_Measure_Dose_Reset")->click();
+  ASSERT_EQ(w.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(w.dialogs.boxes[0].text, "Накопленная доза\n\rСброшена");
+  EXPECT_GE(emulator.Requests(1, 0x0F), 1);
+  EXPECT_TRUE(w.window.Get<QTabWidget>("PageControl1")->isEnabled());
+}
+
+TEST(MeasurementPageGui, VersionMessageShowsItsLinesWithoutTheCarriageReturns) {
+  Window window;
+  auto* page = window.form.MeasuringPage();
+  page->ShowVersionMessage("In BOOT\n\rMode is\n\rUnavaliable");
+  EXPECT_EQ(window.Get<QLabel>("Label_Measure_Version_Msg")->text(),
+            QStringLiteral("In BOOT\nMode is\nUnavaliable"));
+  page->ShowLevel(500);
+  EXPECT_EQ(window.Get<QProgressBar>("ProgressBar_Measure_Fon")->value(), kLevelMax);
+  window.form.SetActivePage(0);
+  EXPECT_TRUE(page->PageActive());
+  window.form.SetActivePage(1);
+  EXPECT_FALSE(page->PageActive());
+}
+
+}  // namespace
+}  // namespace dravion::test
