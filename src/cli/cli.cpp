@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "cli/cli_options.h"
+#include "cli/cli_pages.h"
 #include "cli/cli_session.h"
 #include "cli/json_text.h"
 #include "firmware/device_information_view.h"
@@ -82,6 +83,10 @@ const std::map<std::string, Handler>& PortCommands() {
 const std::map<std::string, Handler>& DeviceCommandsByName() {
   static const std::map<std::string, Handler> commands = {
       {"info", Info},
+      {"measure", Measure},
+      {"dose reset", DoseReset},
+      {"history download", HistoryDownload},
+      {"history delete", HistoryDelete},
       {"restart main", Restart},
       {"restart boot", Restart},
   };
@@ -93,6 +98,13 @@ std::string CommandName(const CliOptions& options) {
   if (options.command.size() > 1 && name != "measure" && name != "ports" && name != "info")
     name += " " + options.command[1];
   return name;
+}
+
+// The command's own words, checked before any device traffic.
+bool CheckArguments(const CliOptions& options, [[maybe_unused]] std::string& error) {
+  const std::string name = CommandName(options);
+  (void)name;
+  return true;
 }
 
 int RunCommand(CliSession& session) {
@@ -117,7 +129,8 @@ int RunCommand(CliSession& session) {
 int RunCli(const std::vector<std::string>& args, CliIo& io, Clock* clock, EventPump* waits) {
   CliOptions options;
   std::string error;
-  if (!ParseCommandLine(args, options, error)) {
+  if (!ParseCommandLine(args, options, error) ||
+      (!options.help && !CheckArguments(options, error))) {
     io.err << "dravion-cli: " << error << "\n\n" << UsageText();
     return kExitUsage;
   }

@@ -33,6 +33,17 @@ void TerminalDialogs::ShowMessage(BoxKind kind, const std::string& text) {
 
 bool TerminalDialogs::Ask(QuestionKind, const std::string& text) {
   io_.err << TerminalText(text);
+  if (decide) {
+    const int decided = decide(text);
+    if (decided >= 0) {
+      io_.err << ' '
+              << (decided ? language_.Text("[да]", "[yes]") : language_.Text("[нет]", "[no]"))
+              << '\n'
+              << std::flush;
+      if (!decided) answeredNo = true;
+      return decided != 0;
+    }
+  }
   if (yes_) {
     io_.err << ' ' << language_.Text("[да: --yes]", "[yes: --yes]") << '\n' << std::flush;
     return true;

@@ -39,6 +39,10 @@ class TerminalDialogs : public Dialogs {
   bool Ask(QuestionKind kind, const std::string& text) override;
   bool AskText(const std::string& title, const std::string& prompt, std::string& value) override;
 
+  // Answers a question before --yes and the terminal do: 1 Yes, 0 No, -1 not decided here. A
+  // command sets it for questions it answers by its own options (a retry limit).
+  std::function<int(const std::string& text)> decide;
+
   // Error and warning boxes shown so far; whether a question was refused for want of a terminal
   // or answered No.
   int errors = 0;

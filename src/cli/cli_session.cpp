@@ -1,5 +1,7 @@
 #include "cli/cli_session.h"
 
+#include "cli/cli_pages.h"
+
 #include <ostream>
 
 #include "lifecycle/app_lifecycle.h"
@@ -116,6 +118,11 @@ bool CliSession::Finish() {
   io.err << language.Text("Не удалось записать журнал в ", "Could not write the log to ")
          << options.logFile << '\n';
   return false;
+}
+
+int Outcome(CliSession& s) {
+  return s.dialogs.errors > 0 || s.dialogs.warnings > 0 || s.dialogs.refused ? kExitFailed
+                                                                             : kExitDone;
 }
 
 }  // namespace dravion::cli

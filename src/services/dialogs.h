@@ -5,7 +5,7 @@
 namespace dravion {
 
 enum class BoxKind { Error, Information, Warning };
-enum class QuestionKind { Confirmation, Warning };
+enum class QuestionKind { Confirmation, Warning, Error };
 
 // Modal boxes shown to the user. Texts arrive exactly as the manager defines them, line breaks
 // included ("\n\r" in most messages); an implementation may normalise them for display.

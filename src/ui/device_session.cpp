@@ -1,6 +1,7 @@
 #include "ui/device_session.h"
 
 #include <QAction>
+#include <QPushButton>
 
 #include "services/log_sink.h"
 #include "ui/main_window.h"
@@ -20,7 +21,8 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
       context{commands, deviceInfo, connection.manager, log, dialogs, language, clock,
               pump,     frame_},
       measurement(context, *form.MeasuringPage()),
-      information(deviceInfo, language, *form.DeviceInfoPage()) {
+      information(deviceInfo, language, *form.DeviceInfoPage()),
+      wizard(context, *form.DeviceInfoPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
   form.MeasuringPage()->SetController(&measurement);
   connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
@@ -67,6 +69,8 @@ void DeviceSession::Start() {
   QObject::connect(form_.ActionByName(QStringLiteral("Action_Connection_Manual_Number")),
                    &QAction::triggered, &form_,
                    [&manager] { manager.Action_Connection_Manual_NumberExecute(); });
+  QObject::connect(form_.DeviceInfoPage()->UpdateButton(), &QPushButton::clicked, &form_,
+                   [this] { wizard.BitBtn_ReNewDeviceInfoClick(); });
 }
 
 }  // namespace dravion::ui

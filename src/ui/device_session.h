@@ -4,6 +4,7 @@
 #include "device/device_context.h"
 #include "device/measurement.h"
 #include "firmware/device_information_view.h"
+#include "firmware/update_wizard.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -72,6 +73,8 @@ class DeviceSession {
   MeasurementController measurement;
   // The About-device page's memo, refilled by the connection manager after each identification.
   DeviceInformationPage information;
+  // The firmware update behind the page's BitBtn_ReNewDeviceInfo.
+  UpdateWizard wizard;
 };
 
 }  // namespace dravion::ui

@@ -87,6 +87,9 @@ bool QtDialogs::Ask(QuestionKind kind, const std::string& text) {
   if (kind == QuestionKind::Warning)
     return QMessageBox::warning(parent_, Q(language_.Text("Предупреждение", "Warning")), body,
                                 buttons, QMessageBox::No) == QMessageBox::Yes;
+  if (kind == QuestionKind::Error)
+    return QMessageBox::critical(parent_, Q(language_.Text("Ошибка", "Error")), body, buttons,
+                                 QMessageBox::Yes) == QMessageBox::Yes;
   return QMessageBox::question(parent_, Q(language_.Text("Подтверждение", "Confirm")), body,
                                buttons, QMessageBox::Yes) == QMessageBox::Yes;
 }

@@ -66,6 +66,18 @@ TEST(TerminalDialogs, QuestionsAreAnsweredByYesByTheTerminalOrRefused) {
     EXPECT_TRUE(dialogs.refused);
   }
   {
+    // A command's own decision comes before --yes.
+    Terminal t;
+    TerminalDialogs dialogs(t.io, language, true);
+    int asked = 0;
+    dialogs.decide = [&](const std::string& text) { return text == "Again?" ? asked++ < 1 : -1; };
+    EXPECT_TRUE(dialogs.Ask(QuestionKind::Confirmation, "Again?"));
+    EXPECT_FALSE(dialogs.Ask(QuestionKind::Confirmation, "Again?"));
+    EXPECT_TRUE(dialogs.Ask(QuestionKind::Confirmation, "Other?"));
+    EXPECT_FALSE(dialogs.refused);
+    EXPECT_EQ(t.err.str(), "Again? [yes]\nAgain? [no]\nOther? [yes: --yes]\n");
+  }
+  {
     Terminal t;
     TerminalDialogs dialogs(t.io, language, true);
     std::string value = "7";

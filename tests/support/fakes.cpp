@@ -35,8 +35,9 @@ void ScriptedDialogs::ShowMessage(BoxKind kind, const std::string& text) {
   boxes.push_back({kind, text, clock_ ? clock_->TickMs() : 0});
 }
 
-bool ScriptedDialogs::Ask(QuestionKind, const std::string& text) {
+bool ScriptedDialogs::Ask(QuestionKind kind, const std::string& text) {
   questions.push_back(text);
+  questionKinds.push_back(kind);
   if (answers.empty()) return true;
   const bool answer = answers.front();
   answers.pop_front();

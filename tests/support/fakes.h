@@ -63,7 +63,8 @@ class ScriptedDialogs : public Dialogs {
 
   std::vector<Box> boxes;
   std::vector<std::string> questions;
-  std::deque<bool> answers;             // for Ask; Yes when empty
+  std::vector<QuestionKind> questionKinds;  // of each question, in order
+  std::deque<bool> answers;                 // for Ask; Yes when empty
   std::deque<std::string> textAnswers;  // for AskText; "\x18" means Cancel; OK unchanged when empty
   std::vector<std::string> prompts;     // title + "|" + prompt + "|" + pre-filled value
 

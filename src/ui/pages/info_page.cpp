@@ -52,3 +52,11 @@ void InfoPage::ShowInformationLines(const std::vector<std::string>& lines) {
 }
 
 }  // namespace dravion::ui
+
+namespace dravion::ui {
+
+void InfoPage::SetUpdateButtonEnabled(bool enabled) {
+  update_->setEnabled(enabled);
+}
+
+}  // namespace dravion::ui

@@ -1,0 +1,91 @@
+#include <ostream>
+
+#include "cli/cli_pages.h"
+#include "cli/cli_services.h"
+#include "cli/cli_session.h"
+#include "cli/json_text.h"
+#include "device/measurement.h"
+
+namespace dravion::cli {
+namespace {
+
+// The measuring page on a terminal: the labels' texts are kept for printing. No automatic
+// reading (the page is never the active one).
+class TextMeasurementView : public MeasurementView {
+ public:
+  void ShowRate(const std::string& text) override { rate = text; }
+  void ShowDose(const std::string& text) override { dose = text; }
+  void ShowLevel(int position) override { level = position; }
+  void ShowRateIndicator(bool) override {}
+  void ShowDoseIndicator(bool) override {}
+  void ShowVersionMessage(const std::string& text) override { versionMessage = text; }
+  bool PageActive() override { return false; }
+  bool AutoReadChecked() override { return false; }
+  bool ReadEnabled() override { return readEnabled_; }
+  void SetReadEnabled(bool enabled) override { readEnabled_ = enabled; }
+
+  std::string rate;
+  std::string dose;
+  int level = 0;
+  std::string versionMessage;
+
+ private:
+  bool readEnabled_ = true;
+};
+
+// "0,12 uSv/h" as value and unit.
+std::pair<std::string, std::string> ValueAndUnit(const std::string& text) {
+  const size_t space = text.find(' ');
+  if (space == std::string::npos) return {text, {}};
+  return {text.substr(0, space), text.substr(space + 1)};
+}
+
+// The measurement controller serving the heartbeat for the command's duration.
+struct MeasurementHook {
+  MeasurementHook(CliSession& s, MeasurementController& controller) : session(s) {
+    s.core.manager.MeasurementTick = [&controller] { controller.MeasurementTick(); };
+  }
+  ~MeasurementHook() { session.core.manager.MeasurementTick = nullptr; }
+  CliSession& session;
+};
+
+}  // namespace
+
+int Measure(CliSession& s) {
+  TextMeasurementView view;
+  MeasurementController controller(s.context, view);
+  MeasurementHook hook(s, controller);
+  for (int i = 0; i < s.options.count; ++i) {
+    if (i > 0) s.Wait(1000);
+    if (!controller.BitBtn_Measure_ReadClick()) {
+      s.io.err << (!view.versionMessage.empty()
+                       ? TerminalText(view.versionMessage)
+                       : s.language.Text("Прибор не ответил", "The device did not answer"))
+               << '\n';
+      return kExitFailed;
+    }
+    const auto [rate, rateUnit] = ValueAndUnit(view.rate);
+    const auto [dose, doseUnit] = ValueAndUnit(view.dose);
+    if (s.options.json) {
+      s.io.out << "{\"rate\":" << JsonString(rate) << ",\"rateUnit\":" << JsonString(rateUnit)
+               << ",\"level\":" << view.level << ",\"dose\":" << JsonString(dose)
+               << ",\"doseUnit\":" << JsonString(doseUnit) << "}\n";
+    } else {
+      s.io.out << view.rate << "  " << s.language.Text("уровень ", "level ") << view.level << "  "
+               << s.language.Text("доза ", "dose ") << view.dose << '\n';
+    }
+    s.io.out.flush();
+  }
+  return kExitDone;
+}
+
+int DoseReset(CliSession& s) {
+  TextMeasurementView view;
+  MeasurementController controller(s.context, view);
+  MeasurementHook hook(s, controller);
+  const bool reset = controller.BitBtn_Measure_Dose_ResetClick();
+  if (!reset && !view.versionMessage.empty()) s.io.err << TerminalText(view.versionMessage) << '\n';
+  return reset && Outcome(s) == kExitDone ? kExitDone : kExitFailed;
+}
+
+}  // namespace dravion::cli

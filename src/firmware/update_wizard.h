@@ -1,0 +1,59 @@
+#pragma once
+
+#include <string>
+
+#include "firmware/flash_update.h"
+
+namespace dravion {
+
+struct DeviceContext;
+
+// What the update wizard changes on its page besides the window's frame.
+class UpdateWizardView {
+ public:
+  virtual ~UpdateWizardView() = default;
+  // BitBtn_ReNewDeviceInfo.
+  virtual void SetUpdateButtonEnabled(bool enabled) = 0;
+  // Step 1-5 of an attempt begins; its text is on the status line already.
+  virtual void StepStarted(int /*step*/) {}
+};
+
+enum class UpdateOutcome {
+  NotStarted,  // no identified device, or the user said No to the question
+  Updated,     // an attempt went through all five steps
+  Abandoned,   // attempts failed and the user said No to trying again
+};
+
+// The firmware update in five steps: restart into the boot loader, write the program flash,
+// restart into the new main program, write the data flash, restart. Each attempt starts over from
+// step 1, so a device left half-written is rewritten whole; the user is asked before the first
+// attempt and after each failed one. The pages and the button are disabled while it runs and
+// given back on every path; at the end of each attempt the device is marked unconnected so that
+// the connection manager identifies it afresh.
+class UpdateWizard {
+ public:
+  UpdateWizard(DeviceContext& context, UpdateWizardView& view, FirmwareImages images = {});
+
+  // The update button's handler.
+  UpdateOutcome BitBtn_ReNewDeviceInfoClick();
+  // One attempt of the five steps: 0 when all went through, else the step that failed.
+  int Attempt();
+
+  // The texts, in the current interface language.
+  std::string QuestionText() const;
+  std::string StepText(int step) const;
+  std::string SuccessText() const;
+  std::string RetryText() const;
+
+  // The frame interval of the busy animation while the steps run.
+  static constexpr int kBusyIntervalMs = 100;
+
+ private:
+  void ShowStep(int step);
+
+  DeviceContext& context_;
+  UpdateWizardView& view_;
+  FirmwareImages images_;
+};
+
+}  // namespace dravion

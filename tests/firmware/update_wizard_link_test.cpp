@@ -1,0 +1,222 @@
+#include "firmware/update_wizard.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "device/device_link_harness.h"
+
+namespace dravion {
+namespace {
+
+using device_test::DeviceLinkHarness;
+
+constexpr uint16_t kCpuErase = sim::CommandKey(3, 0x05);
+
+class RecordingWizardView : public UpdateWizardView {
+ public:
+  void SetUpdateButtonEnabled(bool enabled) override { button.push_back(enabled); }
+  void StepStarted(int step) override {
+    steps.push_back(step);
+    if (onStep) onStep(step);
+  }
+  std::vector<bool> button;
+  std::vector<int> steps;
+  std::function<void(int)> onStep;
+};
+
+// Answers like a user who reads the retry question while the device comes back: before the
+// answer the manager has found and identified it again.
+class PatientDialogs : public Dialogs {
+ public:
+  PatientDialogs(DeviceLinkHarness& h) : h_(h) {}
+  void ShowMessage(BoxKind kind, const std::string& text) override {
+    h_.dialogs.ShowMessage(kind, text);
+  }
+  bool Ask(QuestionKind kind, const std::string& text) override {
+    if (kind == QuestionKind::Error) {
+      h_.WaitUntil([this] { return h_.core.manager.Connected && h_.core.manager.Identified; });
+    }
+    return h_.dialogs.Ask(kind, text);
+  }
+  bool AskText(const std::string& title, const std::string& prompt, std::string& value) override {
+    return h_.dialogs.AskText(title, prompt, value);
+  }
+
+ private:
+  DeviceLinkHarness& h_;
+};
+
+size_t CountKey(const std::vector<sim::FlashRequest>& requests, uint16_t key) {
+  return std::count_if(requests.begin(), requests.end(),
+                       [key](const sim::FlashRequest& r) { return r.key == key; });
+}
+
+std::vector<uint8_t> Bytes(std::span<const uint8_t> span) {
+  return {span.begin(), span.end()};
+}
+
+// What every run that asked the question leaves: button and pages back, no animation, the link
+// watched, the device to be identified afresh.
+void ExpectGivenBack(DeviceLinkHarness& h, const RecordingWizardView& view) {
+  EXPECT_EQ(view.button, (std::vector<bool>{false, true}));
+  EXPECT_EQ(h.frame.pages, (std::vector<bool>{false, true}));
+  EXPECT_EQ(h.frame.busy, 0);
+  EXPECT_TRUE(h.core.manager.LinkWatch);
+}
+
+bool Reidentified(DeviceLinkHarness& h) {
+  return h.WaitUntil([&] { return h.core.manager.Connected && h.core.manager.Identified; });
+}
+
+TEST(UpdateWizardLink, OlderDeviceUpdatedEndToEndAndIdentifiedAfreshWithTheRelease) {
+  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.mainVersion = 0x0C05; });
+  ASSERT_TRUE(h.Connect());
+  ASSERT_EQ(h.record.Soft.MainVersion, 0x0C05);
+  RecordingWizardView view;
+  UpdateWizard wizard(h.context, view);
+  h.log.lines.clear();
+  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated);
+
+  EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(h.dialogs.questions,
+            std::vector<std::string>{
+                "Device Firmaere\n\rwill Updated/Restored\n\rto Version 1.20.12.6\n\rContinue?"});
+  EXPECT_EQ(h.dialogs.questionKinds, std::vector<QuestionKind>{QuestionKind::Warning});
+  ASSERT_EQ(h.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(h.dialogs.boxes[0].kind, BoxKind::Information);
+  EXPECT_EQ(h.dialogs.boxes[0].text, "Congratulations\n\rYour Device successfully\n\rupdated");
+  ExpectGivenBack(h, view);
+  EXPECT_FALSE(h.core.manager.Connected);
+  EXPECT_TRUE(h.log.Has("# Written: 100%"));
+  EXPECT_TRUE(std::any_of(h.log.lines.begin(), h.log.lines.end(),
+                          [](const auto& l) { return l.rfind("# REP_CNT:", 0) == 0; }));
+
+  ASSERT_TRUE(Reidentified(h));
+  EXPECT_EQ(h.record.Soft.MainVersion, 0x0C06);
+  EXPECT_EQ(h.device->ReadProgramFlash(sim::map::kProgramAddress, 57344), Bytes(ProgramImage(41)));
+  EXPECT_EQ(h.device->ReadExternalFlash(0, 311296), Bytes(DataFlashImage()));
+  EXPECT_TRUE(h.device->DataFlashIntact());
+  EXPECT_EQ(h.device->GetCounters().restarts, 3);
+}
+
+TEST(UpdateWizardLink, DeviceWithOnlyItsBootLoaderIsRestored) {
+  DeviceLinkHarness h([](sim::DeviceConfig& c) {
+    c.startInBoot = true;
+    c.programValid = false;
+    c.dataFlashValid = false;
+  });
+  ASSERT_TRUE(h.Connect());
+  RecordingWizardView view;
+  UpdateWizard wizard(h.context, view);
+  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated);
+  EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 5}));
+  ASSERT_TRUE(Reidentified(h));
+  EXPECT_FALSE(h.device->InBootLoader());
+  EXPECT_EQ(h.record.Soft.MainVersion, 0x0C06);
+  EXPECT_TRUE(h.device->DataFlashIntact());
+}
+
+TEST(UpdateWizardLink, NothingHappensWithoutAnIdentifiedDeviceOrWithoutYes) {
+  DeviceLinkHarness h;
+  RecordingWizardView view;
+  UpdateWizard wizard(h.context, view);
+  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::NotStarted);
+  EXPECT_TRUE(h.dialogs.questions.empty());
+  EXPECT_TRUE(h.dialogs.boxes.empty());
+
+  ASSERT_TRUE(h.Connect());
+  h.language.Set(Lang::Russian);
+  h.dialogs.answers = {false};
+  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::NotStarted);
+  EXPECT_EQ(h.dialogs.questions,
+            std::vector<std::string>{"Прошивка прибора\n\rбудет обновлена/восстановление\n\rдо "
+                                     "версии 1.20.12.6\n\rПродолжить?"});
+  EXPECT_TRUE(view.button.empty());
+  EXPECT_TRUE(h.frame.pages.empty());
+  EXPECT_TRUE(h.core.manager.Connected);
+  EXPECT_EQ(h.device->GetCounters().restarts, 0);
+}
+
+TEST(UpdateWizardLink, DeviceBackFromStepOneInItsMainProgramFailsTheAttempt) {
+  DeviceLinkHarness h;
+  ASSERT_TRUE(h.Connect());
+  h.device->SetFaults({.restartInto = 2});
+  RecordingWizardView view;
+  UpdateWizard wizard(h.context, view);
+  h.dialogs.answers = {true, false};
+  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Abandoned);
+  EXPECT_EQ(view.steps, std::vector<int>{1});
+  ASSERT_EQ(h.dialogs.questions.size(), 2u);
+  EXPECT_EQ(h.dialogs.questions[1], "Error of Update\n\rTry again?");
+  EXPECT_EQ(h.dialogs.questionKinds[1], QuestionKind::Error);
+  EXPECT_TRUE(h.dialogs.boxes.empty());
+  EXPECT_TRUE(h.device->FlashRequests().empty());
+  ExpectGivenBack(h, view);
+  EXPECT_FALSE(h.core.manager.Connected);
+}
+
+TEST(UpdateWizardLink, UnpluggedWhileWritingDataThenYesRewritesBothFlashes) {
+  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.mainVersion = 0x0C05; });
+  ASSERT_TRUE(h.Connect());
+  PatientDialogs patient(h);
+  DeviceContext context{h.commands, h.record, h.core.manager, h.log,  patient,
+                        h.language, h.clock,  h.pump,         h.frame};
+  RecordingWizardView view;
+  bool unplugged = false;
+  view.onStep = [&](int step) {
+    if (step != 4 || unplugged) return;
+    unplugged = true;
+    const int sent = h.device->GetCounters().totalRequests;
+    h.device->SetFaults({.unplugAfterRequests = sent + 3000, .replugAfterMs = 300});
+  };
+  UpdateWizard wizard(context, view);
+  h.dialogs.answers = {true, true};
+  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated);
+
+  EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(h.dialogs.questions.size(), 2u);
+  EXPECT_EQ(h.dialogs.boxes.size(), 1u);
+  EXPECT_TRUE(h.log.Has("# ERROR: \"Update not completed\""));
+  EXPECT_EQ(CountKey(h.device->FlashRequests(), kCpuErase), 2u * 448u);  // program rewritten
+  ExpectGivenBack(h, view);
+  ASSERT_TRUE(Reidentified(h));
+  EXPECT_EQ(h.record.Soft.MainVersion, 0x0C06);
+  EXPECT_EQ(h.device->ReadExternalFlash(0, 311296), Bytes(DataFlashImage()));
+  EXPECT_TRUE(h.device->DataFlashIntact());
+}
+
+TEST(UpdateWizardLink, EveryTenthAnswerDroppedStillUpdatesAndTheResendsAreReported) {
+  // The data-flash image is cut to its first four sectors (the rest is already in place) so
+  // that the run stays brief.
+  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.mainVersion = 0x0C05; });
+  ASSERT_TRUE(h.Connect());
+  FirmwareImages images;
+  images.dataFlash = DataFlashImage().first(4 * 4096);
+  PatientDialogs patient(h);
+  DeviceContext context{h.commands, h.record, h.core.manager, h.log,  patient,
+                        h.language, h.clock,  h.pump,         h.frame};
+  RecordingWizardView view;
+  // Answers are dropped while the data flash is written. (A lost answer to a restart command
+  // fails its attempt although the device did restart: the resends find it gone.)
+  view.onStep = [&](int step) { h.device->SetFaults({.dropEvery = step == 4 ? 10 : 0}); };
+  UpdateWizard wizard(context, view, images);
+  h.dialogs.answers = {true, false};
+  ASSERT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated)
+      << ::testing::PrintToString(view.steps);
+  EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_GT(h.device->GetCounters().dropped, 40);
+
+  const auto line = std::find_if(h.log.lines.rbegin(), h.log.lines.rend(),
+                                 [](const auto& l) { return l.rfind("# REP_CNT:", 0) == 0; });
+  ASSERT_NE(line, h.log.lines.rend());
+  // About one data-flash answer in ten was dropped and its request sent again.
+  EXPECT_GE(std::stoi(line->substr(10)), 40) << *line;
+  ASSERT_TRUE(Reidentified(h));
+  EXPECT_EQ(h.record.Soft.MainVersion, 0x0C06);
+  EXPECT_TRUE(h.device->DataFlashIntact());
+  EXPECT_TRUE(h.device->ProgramImageComplete());
+}
+
+}  // namespace
+}  // namespace dravion
