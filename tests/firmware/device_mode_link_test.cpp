@@ -28,7 +28,9 @@ TEST(DeviceModeLink, CheckLogsBothVersionsAndTellsTheProgram) {
   DeviceLinkHarness h([](sim::DeviceConfig& c) { c.mainVersion = 0x0C06; }, kScale);
   ASSERT_TRUE(h.Connect());
   h.log.lines.clear();
-  DeviceOperation operation(h.context);  // no link tests between the requests, as in a handler
+  // As in a device handler: a link test of the heartbeat due during the check would find the
+  // channel busy and drop the port under it.
+  DeviceOperation operation(h.context);
   EXPECT_EQ(CheckDeviceMode(h.context), 1);
   EXPECT_EQ(h.log.lines, (std::vector<std::string>{"==> Check - Device is in Boot or TQV8",
                                                    "BOOT  : 4.16", "TQV8  : 12.6"}));
