@@ -7,6 +7,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
+#include "cli/cli_settings.h"
 #include "cli/json_text.h"
 #include "firmware/device_information_view.h"
 #include "firmware/device_mode.h"
@@ -83,6 +84,11 @@ const std::map<std::string, Handler>& PortCommands() {
 const std::map<std::string, Handler>& DeviceCommandsByName() {
   static const std::map<std::string, Handler> commands = {
       {"info", Info},
+      {"settings get", SettingsGet},
+      {"settings set", SettingsSet},
+      {"settings default", SettingsDefault},
+      {"time sync", TimeSync},
+      {"calibration set", CalibrationSet},
       {"measure", Measure},
       {"dose reset", DoseReset},
       {"history download", HistoryDownload},
@@ -102,9 +108,17 @@ std::string CommandName(const CliOptions& options) {
 }
 
 // The command's own words, checked before any device traffic.
-bool CheckArguments(const CliOptions& options, [[maybe_unused]] std::string& error) {
+bool CheckArguments(const CliOptions& options, std::string& error) {
   const std::string name = CommandName(options);
-  (void)name;
+  if (name == "settings set") {
+    std::vector<SettingChange> changes;
+    return ParseSettingChanges({options.command.begin() + 2, options.command.end()}, changes,
+                               error);
+  }
+  if (name == "calibration set" && ParseCoefficient(options.command[2]) < 0) {
+    error = "calibration set takes K as 1,27 or 1.27";
+    return false;
+  }
   return true;
 }
 

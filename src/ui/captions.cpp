@@ -1,4 +1,6 @@
 #include "ui/captions.h"
+#include "device/settings_lists.h"
+#include "device/value_tables.h"
 #include "lifecycle/app_lifecycle.h"
 #include "ui/qt_services.h"
 
@@ -88,22 +90,12 @@ const std::vector<CaptionPair>& CaptionsAfterLists() {
 
 namespace {
 
-QString T(const Language& language, const char* russian, const char* english) {
-  return Q(language.Text(russian, english));
-}
-
-QStringList Numbers(int first, int last) {
+// A settings list's items as the core gives them.
+template <SettingsList list>
+QStringList Items(const Language& language) {
   QStringList items;
-  for (int i = first; i <= last; ++i)
-    items << QString::number(i);
-  return items;
-}
-
-QStringList TimeOff(const Language& language) {
-  QStringList items{T(language, "Всегда ВКЛ", "Always ON")};
-  const QString minutes = T(language, " минут", " minutes");
-  for (int i = 1; i <= 60; ++i)
-    items << QString::number(i) + minutes;
+  for (const std::string& item : SettingsListItems(list, kUnitSievert, language))
+    items << Q(item);
   return items;
 }
 
@@ -111,31 +103,20 @@ QStringList TimeOff(const Language& language) {
 
 const std::vector<ListItems>& SettingsListsBeforeThresholds() {
   static const std::vector<ListItems> lists = {
-      {"ComboBox_Setup_Language",
-       [](const Language& l) {
-         return QStringList{T(l, "Русский", "Russian"), T(l, "Английский", "English"),
-                            T(l, "Немецкий", "Deutsch"), T(l, "Польский", "Polish")};
-       }},
-      {"ComboBox_Setup_Units",
-       [](const Language& l) {
-         return QStringList{T(l, "Зиверт", "Sievert"), T(l, "Рентген", "Roentgen"),
-                            QStringLiteral("CPM")};
-       }},
+      {"ComboBox_Setup_Language", &Items<SettingsList::Language>},
+      {"ComboBox_Setup_Units", &Items<SettingsList::Units>},
   };
   return lists;
 }
 
 const std::vector<ListItems>& SettingsListsAfterThresholds() {
   static const std::vector<ListItems> lists = {
-      {"ComboBox_Setup_Screen_Bright", [](const Language&) { return Numbers(1, 4); }},
-      {"ComboBox_Setup_Screen_TOff", &TimeOff},
-      {"ComboBox_Setup_Power_TOff", &TimeOff},
-      {"ComboBox_Setup_History_M",
-       [](const Language& l) {
-         return QStringList{T(l, "По времени", "On Time"), T(l, "По изменению", "On Change")};
-       }},
-      {"ComboBox_Setup_Alarm_H", [](const Language&) { return Numbers(0, 23); }},
-      {"ComboBox_Setup_Alarm_M", [](const Language&) { return Numbers(0, 59); }},
+      {"ComboBox_Setup_Screen_Bright", &Items<SettingsList::Brightness>},
+      {"ComboBox_Setup_Screen_TOff", &Items<SettingsList::ScreenTimeOff>},
+      {"ComboBox_Setup_Power_TOff", &Items<SettingsList::PowerTimeOff>},
+      {"ComboBox_Setup_History_M", &Items<SettingsList::HistoryMode>},
+      {"ComboBox_Setup_Alarm_H", &Items<SettingsList::AlarmHour>},
+      {"ComboBox_Setup_Alarm_M", &Items<SettingsList::AlarmMinute>},
   };
   return lists;
 }
