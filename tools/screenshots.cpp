@@ -1,13 +1,18 @@
 // Renders the main window's pages in both languages, at its first size and at its least size,
-// plus the about box and the busy animation, to PNG files in the folder given as argument.
+// plus the about box and the busy animation, to PNG files in the folder given as argument. Where
+// the emulator is built, an emulated device (main program 12.5) is plugged in on a private port
+// folder first, so the status bar and the About-device page show a really identified device.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
+#include <functional>
 
 #include "lifecycle/options.h"
 #include "services/language.h"
@@ -16,6 +21,13 @@
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
 #include "ui/window_connection_view.h"
+#ifdef DRAVION_HAVE_SIM
+#include <memory>
+
+#include "log/session_log.h"
+#include "sim/device.h"
+#include "ui/device_session.h"
+#endif
 
 namespace {
 
@@ -47,12 +59,48 @@ int main(int argc, char** argv) {
   form.ApplyLanguage();
   form.show();
 
+#ifdef DRAVION_HAVE_SIM
+  QTemporaryDir ports;
+  qputenv("DRAVION_PORT_DIR", ports.path().toLocal8Bit());
+  qputenv("DRAVION_SYSTEM_PORTS", "0");
+  dravion::ui::QtClock clock;
+  dravion::ui::QtEventPump pump(clock);
+  dravion::ui::QtDialogs dialogs(language, &form);
+  dravion::SessionLog log;
+  form.SetLog(&log);
+  dravion::ui::DeviceSession session(form, pump, clock, dialogs, log, language);
+  session.Start();
+  const auto waitFor = [](const std::function<bool()>& done, int ms) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < ms)
+      QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+  };
+  // Ports present at the first scan are never candidates: plug in after it.
+  waitFor([&] { return session.connection.ports.FirstRefresh == 0; }, 5000);
+  dravion::sim::DeviceConfig config;
+  config.portFolder = ports.path().toStdString();
+  config.mainVersion = 0x0C05;
+  auto device = std::make_unique<dravion::sim::Device>(config);
+  device->Plug();
+  if (!waitFor([&] { return session.deviceInfo.Valid != 0; }, 10000))
+    qWarning("the emulated device was not identified");
+  Settle();
+#else
   // Something to look at: a device line, the indicator, a chart and settings.
   form.ShowStatus(QStringLiteral("Dravion ZAV-740.41.0 S/N: 214-36587"), 1);
   dravion::ui::WindowConnectionView view(form);
   view.ShowLink(dravion::LinkState::OK, dravion::ColourOfLink(dravion::LinkState::OK),
                 dravion::TextOfLink(dravion::LinkState::OK, true));
   view.ShowPortPanel("COM 7");
+  form.findChild<QTextEdit*>(QStringLiteral("Memo_Info"))
+      ->setPlainText(QStringLiteral("Connected Device Information\nDevice: Dravion ZAV-740.41.0\n"
+                                    "S/N: 214-36587\n------------------------------\n"
+                                    "SW BOOT: 1.3\nSW MAIN: 1.20.12.5\n"
+                                    "------------------------------\n"
+                                    "Upgrade to Version 1.20.12.6\nis avaliable"));
+#endif
   auto* chart = form.Chart();
   chart->TitleAdd(QStringLiteral("Hostory for Hour : 07.12.2026-10"));
   chart->TitleAdd(QStringLiteral("uR/h  K = 1,27"));
@@ -77,12 +125,6 @@ int main(int argc, char** argv) {
     form.AppendLogLine(
         QStringLiteral("Read PAR[0x%1(%2)] : 0x0002(2)").arg(i, 4, 16, QLatin1Char('0')).arg(i));
 
-  form.findChild<QTextEdit*>(QStringLiteral("Memo_Info"))
-      ->setPlainText(QStringLiteral("Connected Device Information\nDevice: Dravion ZAV-740.41.0\n"
-                                    "S/N: 214-36587\n------------------------------\n"
-                                    "SW BOOT: 1.3\nSW MAIN: 1.20.12.5\n"
-                                    "------------------------------\n"
-                                    "Upgrade to Version 1.20.12.6\nis avaliable"));
   auto* pages = form.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
   const QSize first = form.size();
   for (const char* lang : {"ru", "en"}) {

@@ -87,6 +87,7 @@ const std::map<std::string, Handler>& DeviceCommandsByName() {
       {"dose reset", DoseReset},
       {"history download", HistoryDownload},
       {"history delete", HistoryDelete},
+      {"firmware update", FirmwareUpdate},
       {"restart main", Restart},
       {"restart boot", Restart},
   };

@@ -75,7 +75,8 @@ const std::string& UsageText() {
       "  dose reset                    reset the accumulated dose\n"
       "  history download --csv FILE   the whole history ring, saved as CSV\n"
       "  history delete                delete the stored history\n"
-      "  firmware update [--retries N] the five update steps, N attempts (default 1)\n"
+      "  firmware update [--retries N] the five update steps; N more attempts after a failed "
+      "one\n"
       "  restart main|boot             restart into the main program or the boot loader\n"
       "\n"
       "Options:\n"
@@ -159,8 +160,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
       csvGiven = true;
     } else if (arg == "--retries") {
       if (!value(text)) return false;
-      if (!ParseNumber(text, 1, 100, options.retries)) {
-        error = "--retries takes a number of attempts from 1 to 100";
+      if (!ParseNumber(text, 0, 100, options.retries)) {
+        error = "--retries takes a number of further attempts from 0 to 100";
         return false;
       }
       retriesGiven = true;

@@ -26,7 +26,7 @@ struct CliOptions {
   std::vector<std::string> command;
   int count = 1;        // measure --count
   std::string csvFile;  // history download --csv
-  int retries = 1;      // firmware update --retries: attempts in all
+  int retries = 0;      // firmware update --retries: attempts after a failed first one
 };
 
 // Parses the arguments after the program name. Returns false with `error` set on bad usage.

@@ -15,6 +15,7 @@ int Measure(CliSession& session);
 int DoseReset(CliSession& session);
 int HistoryDownload(CliSession& session);
 int HistoryDelete(CliSession& session);
+int FirmwareUpdate(CliSession& session);
 
 // Whether a device command ended well: no error or warning box, no question refused for want of
 // a terminal.

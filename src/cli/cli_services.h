@@ -87,14 +87,6 @@ class SilentConnectionView : public ConnectionView {
   void ClearDeviceInformation() override {}
 };
 
-// The window's page control and busy animation: nothing on a terminal.
-class TerminalFrame : public DeviceFrame {
- public:
-  void SetPagesEnabled(bool) override {}
-  void ShowBusy(int) override {}
-  void HideBusy() override {}
-};
-
 // A progress bar on stderr, drawn only when stderr is a terminal.
 class ProgressBar {
  public:
@@ -108,6 +100,22 @@ class ProgressBar {
   CliIo& io_;
   bool drawn_ = false;
   int lastPermille_ = -1;
+};
+
+// The window's frame on a terminal: no page control or busy animation; the progress of a long
+// operation as a bar on stderr.
+class TerminalFrame : public DeviceFrame {
+ public:
+  explicit TerminalFrame(CliIo& io) : bar_(io) {}
+  void SetPagesEnabled(bool) override {}
+  void ShowBusy(int) override {}
+  void HideBusy() override { EndProgress(); }
+  void SetProgress(int percent) override { bar_.Show(percent, 100); }
+  // Ends the bar's line, if one was drawn.
+  void EndProgress() { bar_.Finish(); }
+
+ private:
+  ProgressBar bar_;
 };
 
 // -v: every log line also on stderr.

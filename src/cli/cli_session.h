@@ -61,7 +61,7 @@ class CliSession {
   TV8DeviceInfo record;
   SilentConnectionView view;
   ConnectionCore core{stack, commands, record, view, dialogs, clock, log, language};
-  TerminalFrame frame;
+  TerminalFrame frame{io};
   DeviceContext context{commands, record, core.manager, log, dialogs, language, clock, pump, frame};
 
  private:

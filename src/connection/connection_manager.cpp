@@ -5,6 +5,7 @@
 
 #include "connection/connected_device.h"
 #include "connection/connection_port.h"
+#include "connection/port_help.h"
 #include "serial/port_list.h"
 #include "services/clock.h"
 #include "services/dialogs.h"
@@ -97,6 +98,23 @@ void ConnectionManager::ClosePort() {
   port_.Close();
 }
 
+bool ConnectionManager::OpenPort(int number) {
+  port_.SetPortNumber(number);
+  if (port_.Open(kConnectionBaud)) {
+    explained_.erase(number);
+    return true;
+  }
+  const PortOpenFailure failure = port_.LastOpenFailure();
+  if (failure.fault != PortFault::None) {
+    const auto [said, first] = explained_.try_emplace(number, failure.fault);
+    if (first || said->second != failure.fault) {
+      said->second = failure.fault;
+      log_.LogLine(PortFailureText(number, failure, language_));
+    }
+  }
+  return false;
+}
+
 void ConnectionManager::SwitchMode(int from, int to) {
   if (ConnectionMode == from) ConnectionMode = to;
 }
@@ -146,8 +164,7 @@ void ConnectionManager::ManualPortTick() {
   // The number may change during the link test (the dialog can run while it waits), so the port
   // that is recorded as connected is the one that was opened.
   const int tried = SelectedPort;
-  port_.SetPortNumber(tried);
-  if (!port_.Open(kConnectionBaud)) {
+  if (!OpenPort(tried)) {
     ShowLink(LinkState::NOK);
     return;
   }
@@ -201,8 +218,7 @@ void ConnectionManager::AutoScanTick() {
   SelectedPort = tried;
   // Closed before the number changes, so the close is logged with the port that was open.
   ClosePort();
-  port_.SetPortNumber(tried);
-  if (port_.Open(kConnectionBaud)) {
+  if (OpenPort(tried)) {
     if (TakeLinkResult(LinkTest())) {
       Connected = true;
       ConnectedPort = CurrentPort = ports_.Selected = tried;
@@ -303,6 +319,14 @@ void ConnectionManager::Action_Connection_Manual_NumberExecute() {
   view_.SetAutoChecked(false);
   view_.SetManualCaption(language_.Text("Вручную COM", "Manual COM") + std::to_string(number));
   ConnectionMode = kManualPort;
+  // The number stands (the tick keeps trying it), but a port the system refuses is worth saying
+  // at once, with the reason and the remedy.
+  if (number > 0 && !(port_.IsOpen() && port_.PortNumber() == number)) {
+    const PortOpenFailure failure = port_.Check(number);
+    if (failure.fault != PortFault::None) {
+      dialogs_.ShowMessage(BoxKind::Warning, PortFailureText(number, failure, language_));
+    }
+  }
 }
 
 }  // namespace dravion

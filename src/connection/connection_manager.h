@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "connection/connection_view.h"
+#include "serial/port_fault.h"
 
 namespace dravion {
 
@@ -94,6 +96,9 @@ class ConnectionManager {
   void ForgetDevice();
   void DropLink();
   void ClosePort();
+  // Opens port `number`; when it does not open, logs why after the port's own line, once per port
+  // and reason.
+  bool OpenPort(int number);
   void ShowLink(LinkState state);
   // Handles a failed link test (NOK when no port, ERR and the port closed when no answer);
   // true when the device answered, which the caller then shows.
@@ -113,6 +118,8 @@ class ConnectionManager {
   int heartbeatDepth_ = 0;
   bool inConnectionTick_ = false;
   bool autoChecked_ = true;
+  // The reason last logged for each port that failed to open since it last opened.
+  std::map<int, PortFault> explained_;
 };
 
 // The number typed in the manual port dialog: a decimal integer with optional sign and

@@ -19,5 +19,11 @@ bool ComPortConnection::Close() {
 bool ComPortConnection::IsOpen() const {
   return port_.IsOpen();
 }
+PortOpenFailure ComPortConnection::LastOpenFailure() const {
+  return port_.LastOpenFailure();
+}
+PortOpenFailure ComPortConnection::Check(int number) {
+  return CheckPort(number);
+}
 
 }  // namespace dravion

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "serial/port_fault.h"
+
 namespace dravion {
 
 class TComPort;
@@ -16,6 +18,10 @@ class ConnectionPort {
   virtual bool Open(uint32_t baud) = 0;
   virtual bool Close() = 0;
   virtual bool IsOpen() const = 0;
+  // Why the last Open failed, as far as the system tells.
+  virtual PortOpenFailure LastOpenFailure() const { return {}; }
+  // Why port `number` cannot be opened right now (fault None when it can).
+  virtual PortOpenFailure Check(int /*number*/) { return {}; }
 };
 
 // The manager's one real serial port.
@@ -27,6 +33,8 @@ class ComPortConnection : public ConnectionPort {
   bool Open(uint32_t baud) override;
   bool Close() override;
   bool IsOpen() const override;
+  PortOpenFailure LastOpenFailure() const override;
+  PortOpenFailure Check(int number) override;
 
  private:
   TComPort& port_;

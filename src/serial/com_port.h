@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "serial/byte_sink.h"
+#include "serial/port_fault.h"
 
 namespace dravion {
 
@@ -37,6 +38,10 @@ class TComPort : public ByteSink {
   int WriteBytes(const uint8_t* bytes, int count) override;
   int ReadBytes(uint8_t* buffer, int count);
 
+  // Why the last Open failed (fault None after a successful one, and where the system does not
+  // tell).
+  const PortOpenFailure& LastOpenFailure() const { return lastFailure_; }
+
   // Whether port `number` (or a listed name) can be opened right now.
   bool Probe(int number);
   bool ProbeName(const std::string& name);
@@ -53,9 +58,14 @@ class TComPort : public ByteSink {
 
  private:
   void Log(const std::string& line) const;
+  PortOpenFailure lastFailure_;
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Why port `number` cannot be opened right now: fault None when it can (it is closed again at once)
+// and for number 0, which names no port.
+PortOpenFailure CheckPort(int number);
 
 // The "COMn" values of the system's serial-port list, or false when the list cannot be read.
 bool ReadPortValues(std::vector<std::string>& values);

@@ -7,12 +7,15 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <utility>
 
 #include "serial/com_port.h"
 #include "serial/port_names.h"
+#include "serial/tty_posix.h"
 
 namespace dravion {
 namespace {
@@ -20,22 +23,47 @@ namespace {
 constexpr int kWriteTimeoutMs = 1000;
 
 // Opens a tty exclusively: no other program may open it (TIOCEXCL) or lock it (flock) meanwhile.
+// On failure returns -1 with errno telling why.
 int OpenExclusive(const std::string& path) {
-  if (path.empty()) return -1;
+  if (path.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || CallTtyIoctl(fd, TIOCEXCL, nullptr) != 0) {
+    const int error = errno;
     ::close(fd);
+    errno = error;
     return -1;
   }
   return fd;
+}
+
+// Lets go of a tty opened by OpenExclusive. The exclusive flag belongs to the tty, not to this
+// descriptor: a pty keeps it after the close while its other side stays open, and then nobody but
+// root could open it again. So it is cleared first; the lock goes with the descriptor.
+void CloseExclusive(int fd) {
+  CallTtyIoctl(fd, TIOCNXCL, nullptr);
+  ::close(fd);
+}
+
+// The device that port `number` names, for messages: the device node behind a port folder entry
+// (also when it has gone), else the entry that was looked for.
+std::string DeviceOfPort(int number) {
+  const std::string path = PortDevicePath(number);
+  const std::string entry = path.empty() ? PortFolder() + "/COM" + std::to_string(number) : path;
+  char target[PATH_MAX];
+  if (const char* real = ::realpath(entry.c_str(), target)) return real;
+  const ssize_t n = ::readlink(entry.c_str(), target, sizeof target - 1);
+  return n > 0 && target[0] == '/' ? std::string(target, static_cast<size_t>(n)) : entry;
 }
 
 // Whether the port could be opened right now (a port held by another program cannot).
 bool CanOpen(const std::string& path) {
   const int fd = OpenExclusive(path);
   if (fd < 0) return false;
-  ::close(fd);
+  CloseExclusive(fd);
   return true;
 }
 
@@ -72,6 +100,10 @@ bool Configure(int fd, uint32_t baud) {
   ::cfsetispeed(&tio, SpeedOf(baud));
   ::cfsetospeed(&tio, SpeedOf(baud));
   if (::tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+  // DTR and RTS low, as no flow control is used: some USB serial devices restart or change mode
+  // on DTR. A pty has no modem lines and refuses the call, which is fine.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  CallTtyIoctl(fd, TIOCMBIC, &lines);
   ::tcflush(fd, TCIOFLUSH);
   return true;
 }
@@ -98,10 +130,15 @@ bool TComPort::IsOpen() const {
 bool TComPort::Open(uint32_t baud) {
   std::string line = "Open COM " + std::to_string(PortNumber) + " : ";
   if (IsOpen()) Close();
+  lastFailure_ = {};
   if (PortNumber == 0) return false;
+  const std::string device = DeviceOfPort(PortNumber);
   int fd = OpenExclusive(PortDevicePath(PortNumber));
-  if (fd >= 0 && (!Configure(fd, baud) || ::pipe2(impl_->wake, O_CLOEXEC | O_NONBLOCK) != 0)) {
-    ::close(fd);
+  if (fd < 0) {
+    lastFailure_ = DiagnoseOpenFailure(device, errno);
+  } else if (!Configure(fd, baud) || ::pipe2(impl_->wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    lastFailure_ = DiagnoseOpenFailure(device, errno);
+    CloseExclusive(fd);
     fd = -1;
   }
   if (fd >= 0) {
@@ -128,9 +165,10 @@ bool TComPort::Open(uint32_t baud) {
           }
         }
       });
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
+      lastFailure_ = DiagnoseOpenFailure(device, error.code().value());
       impl_->fd = -1;
-      ::close(fd);
+      CloseExclusive(fd);
       for (int& end : impl_->wake)
         ::close(std::exchange(end, -1));
     }
@@ -147,7 +185,7 @@ bool TComPort::Close() {
   if (impl_->reader.joinable()) impl_->reader.join();
   {
     std::lock_guard lock(impl_->io);
-    ::close(impl_->fd);
+    CloseExclusive(impl_->fd);
     impl_->fd = -1;
   }
   for (int& end : impl_->wake)
@@ -197,6 +235,17 @@ bool TComPort::Probe(int number) {
 
 bool TComPort::ProbeName(const std::string& name) {
   return CanOpen(PortDevicePathForValue(name));
+}
+
+PortOpenFailure CheckPort(int number) {
+  if (number <= 0) return {};
+  const int fd = OpenExclusive(PortDevicePath(number));
+  if (fd < 0) {
+    const int error = errno;  // before DeviceOfPort's calls change it
+    return DiagnoseOpenFailure(DeviceOfPort(number), error);
+  }
+  CloseExclusive(fd);
+  return {};
 }
 
 }  // namespace dravion

@@ -158,7 +158,7 @@ TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
   UpdateActions();
 
   // Client area 844 x 362 below the menu; never smaller than 768 x 272 outside.
-  resize(844, 362 + menuBar()->sizeHint().height());
+  resize(844, 362 + menuWidget()->sizeHint().height());
   setMinimumSize(768, 272);
   timerProc_->start();
 }
@@ -232,8 +232,16 @@ void TForm1::BuildActions() {
 }
 
 void TForm1::BuildMenu() {
-  QMenuBar* bar = menuBar();
-  bar->setObjectName(QStringLiteral("MainMenu1"));
+  // The menu bar and the language switch share one strip above the pages. The switch is a
+  // widget of its own beside the menu bar, not the bar's corner widget: the bar's accessibility
+  // interface lists only its menu items, so a corner widget never reaches a screen reader.
+  auto* strip = Named(new QWidget(this), "Panel_Menu");
+  auto* stripLayout = new QHBoxLayout(strip);
+  stripLayout->setContentsMargins(0, 0, 0, 0);
+  stripLayout->setSpacing(0);
+  QMenuBar* bar = Named(new QMenuBar(strip), "MainMenu1");
+  mainMenu_ = bar;
+  stripLayout->addWidget(bar, 1);
 
   QMenu* file = bar->addMenu(QString());
   file->menuAction()->setObjectName(QStringLiteral("Action_Menu_File"));
@@ -280,13 +288,19 @@ void TForm1::BuildMenu() {
     spacer->setObjectName(QStringLiteral("N_Spacer%1").arg(blanks));
     spacer->setEnabled(false);  // nothing to click, nothing drawn on hover
   }
-  auto* languageButton = new QToolButton(bar);
-  languageButton->setObjectName(QStringLiteral("ToolButton_Language"));
-  languageButton->setDefaultAction(ActionByName(QStringLiteral("Action_Language")));
-  languageButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  languageButton->setAutoRaise(true);
-  languageButton->setIconSize(QSize(16, 16));
-  bar->setCornerWidget(languageButton, Qt::TopRightCorner);
+  languageButton_ = Named(new QToolButton(strip), "ToolButton_Language");
+  languageButton_->setDefaultAction(ActionByName(QStringLiteral("Action_Language")));
+  languageButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  languageButton_->setAutoRaise(true);
+  languageButton_->setIconSize(QSize(16, 16));
+  languageButton_->setFocusPolicy(Qt::StrongFocus);  // reachable with Tab like any button
+  languageButton_->setAutoFillBackground(false);
+  stripLayout->addWidget(languageButton_);
+  // Drawn like the rest of the menu bar (which paints its own panel).
+  strip->setAutoFillBackground(true);
+  strip->setBackgroundRole(QPalette::Button);
+  // Never QMainWindow::menuBar() from here on: it would replace this strip with an empty bar.
+  setMenuWidget(strip);
 
   popupLog_ = Named(new QMenu(this), "PopupMenu_Log");
   popupLog_->addAction(ActionByName(QStringLiteral("Action_Log_Visible")));
@@ -531,6 +545,13 @@ void TForm1::SetCaptions() {
   rebuild(SettingsListsAfterThresholds());
   apply(CaptionsAfterLists());
   historyPage_->ApplyLanguage();
+  // A screen reader says the switch's caption and what it is for; the memos are named after
+  // their pages.
+  languageButton_->setAccessibleName(ActionByName(QStringLiteral("Action_Language"))->text() +
+                                     QStringLiteral(" - ") +
+                                     Q(language_.Text("Выбор языка", "Language")));
+  infoPage_->Memo()->setAccessibleName(Q(language_.Text("О приборе", "About Device")));
+  memoLog_->setAccessibleName(Q(language_.Text("Лог", "Log")));
   // The idle update turns the show/hide caption into the one for the log tab's state.
   QTimer::singleShot(0, this, &TForm1::UpdateActions);
 }

@@ -21,10 +21,12 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMenuBar;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTextEdit;
+class QToolButton;
 
 namespace dravion::ui {
 
@@ -134,6 +136,8 @@ class TForm1 : public QMainWindow,
   HistoryPage* History() const { return historyPage_; }
   InfoPage* DeviceInfoPage() const { return infoPage_; }
   QAction* ActionByName(const QString& name) const;
+  // The main menu (MainMenu1); the language switch sits beside it.
+  QMenuBar* MainMenu() const { return mainMenu_; }
 
   // Idle updates of the actions (captions and images that follow a state).
   void UpdateActions();
@@ -188,6 +192,8 @@ class TForm1 : public QMainWindow,
   QMenu* popupLog_ = nullptr;
   HistoryPage* historyPage_ = nullptr;
   InfoPage* infoPage_ = nullptr;
+  QMenuBar* mainMenu_ = nullptr;
+  QToolButton* languageButton_ = nullptr;
   QLabel* panelCom_ = nullptr;
   QLabel* panelConnection_ = nullptr;
   QLabel* panelInfo_ = nullptr;

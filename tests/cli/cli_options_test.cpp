@@ -44,6 +44,7 @@ TEST(CliOptions, GlobalOptionsAndCommandWords) {
   EXPECT_EQ(Parse({"measure", "--count", "5"}).count, 5);
   EXPECT_EQ(Parse({"history", "download", "--csv", "h.csv"}).csvFile, "h.csv");
   EXPECT_EQ(Parse({"firmware", "update", "--retries", "3"}).retries, 3);
+  EXPECT_EQ(Parse({"firmware", "update"}).retries, 0);
   EXPECT_EQ(Parse({"calibration", "set", "1,27"}).command.back(), "1,27");
   EXPECT_TRUE(Parse({"--help"}).help);
   EXPECT_TRUE(Parse({"info", "-h"}).help);
@@ -72,6 +73,7 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
   ErrorOf({"history", "download"});
   ErrorOf({"history", "delete", "--csv", "x.csv"});
   ErrorOf({"measure", "--retries", "2"});
+  ErrorOf({"firmware", "update", "--retries", "101"});
   ErrorOf({"history", "download", "--csv", ""});
 }
 

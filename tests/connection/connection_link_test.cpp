@@ -1,19 +1,23 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
 #include "connection/connection_core.h"
 #include "connection_fakes.h"
+#include "protocol/com_z.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
+#include "serial/channels.h"
 #include "services/language.h"
 #include "sim/device.h"
 #include "support/fakes.h"
@@ -128,6 +132,39 @@ TEST(ConnectionLink, ManualNumberZeroNeverOpensAndBadNumbersChangeNothing) {
   h.AskManual("abc");
   EXPECT_EQ(h.core.manager.ConnectionMode, kManualPort);
   EXPECT_EQ(h.core.manager.SelectedPort, 0);
+}
+
+TEST(ConnectionLink, APortThatDoesNotOpenIsExplainedOnceNotAtEveryTick) {
+  LinkHarness h;
+  h.AskManual("130");
+  const std::string missing = "COM 130: there is no device at " + h.folder.path() +
+                              "/COM130. Check that the device is plugged in and switched on.";
+  ASSERT_EQ(h.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(h.dialogs.boxes[0].text, missing);
+  h.Run(4500);
+  EXPECT_GE(h.log.Count("Open COM 130 : Error"), 3);
+  EXPECT_EQ(h.log.Count(missing), 1);
+  const auto said = std::find(h.log.lines.begin(), h.log.lines.end(), missing);
+  ASSERT_NE(said, h.log.lines.begin());
+  EXPECT_EQ(*std::prev(said), "Open COM 130 : Error");
+
+  // The device appears, but this process holds its port through another port object.
+  sim::Device& device = h.AddDevice(130);
+  ASSERT_TRUE(device.Plug());
+  ChannelRegistry otherRegistry;
+  TComZ holder(otherRegistry);
+  holder.PortNumber = 130;
+  ASSERT_TRUE(holder.Open(230400));
+  h.Run(4500);
+  const std::string held = "(pid " + std::to_string(::getpid()) + ")";
+  const auto busyLines = std::count_if(h.log.lines.begin(), h.log.lines.end(), [&](auto& line) {
+    return line.rfind("COM 130: ", 0) == 0 && line.find(" is in use by ") != std::string::npos &&
+           line.find(held) != std::string::npos;
+  });
+  EXPECT_EQ(busyLines, 1);
+  EXPECT_FALSE(h.core.manager.Connected);
+  holder.Close();
+  ASSERT_TRUE(h.RunUntil([&] { return h.Recognised(); }));
 }
 
 TEST(ConnectionLink, NewManualNumberWhileConnectedClosesTheOldPortThenOpensTheNew) {

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "connection/connected_device.h"
 #include "connection/connection_port.h"
+#include "connection/port_help.h"
 #include "connection_fakes.h"
 #include "serial/port_list.h"
 #include "services/language.h"
@@ -25,9 +27,16 @@ class FakePort : public ConnectionPort {
   bool Open(uint32_t baud) override {
     EXPECT_EQ(baud, 230400u);
     if (open) Close();
-    open = number_ > 0 && present.count(number_) > 0;
+    failure_ = Check(number_);
+    open = number_ > 0 && present.count(number_) > 0 && failure_.fault == PortFault::None;
     opens.push_back(open ? number_ : -number_);
     return open;
+  }
+  PortOpenFailure LastOpenFailure() const override { return failure_; }
+  PortOpenFailure Check(int number) override {
+    if (open && number == number_) return {PortFault::Busy, "/dev/self", "", 1, "self", ""};
+    const auto refused = refusals.find(number);
+    return refused != refusals.end() ? refused->second : PortOpenFailure{};
   }
   bool Close() override {
     if (!open) return false;
@@ -41,9 +50,11 @@ class FakePort : public ConnectionPort {
   bool open = false;
   std::vector<int> opens;  // negative: failed open of that number
   std::vector<int> closes;
+  std::map<int, PortOpenFailure> refusals;  // present ports that the system refuses, and why
 
  private:
   int number_ = 0;
+  PortOpenFailure failure_;
 };
 
 // Devices behind ports on fake time: an answering port echoes the link test after 5 ms, a silent
@@ -288,6 +299,98 @@ TEST(ConnectionManager, ScanWalksTheCandidatesAndRestartsWhenTheListShrinks) {
   ASSERT_TRUE(h.RunUntil([&] { return h.manager.SelectedPort == -1; }));
   EXPECT_EQ(h.view.link, LinkState::NOK);
   EXPECT_FALSE(h.port.open);
+}
+
+TEST(ConnectionManager, WhyAPortDoesNotOpenIsLoggedOncePerPortAndReason) {
+  Harness h;
+  h.Start();
+  h.Run(1500);
+  const PortOpenFailure denied{PortFault::Denied, "/dev/ttyACM0", "dialout", 0, "", ""};
+  const PortOpenFailure busy{PortFault::Busy, "/dev/ttyACM1", "", 812, "ModemManager", ""};
+  h.port.refusals = {{65, denied}, {66, busy}};
+  h.Plug(65);
+  h.Plug(66);
+  ASSERT_TRUE(h.RunUntil([&] { return h.port.opens.size() >= 6; }));
+  const std::string deniedLine = PortFailureText(65, denied, h.language);
+  const std::string busyLine = PortFailureText(66, busy, h.language);
+  EXPECT_EQ(h.log.Count(deniedLine), 1);
+  EXPECT_EQ(h.log.Count(busyLine), 1);
+
+  // A new reason is told again; so is an old one after the port opened in between.
+  h.port.refusals[65] = busy;
+  h.port.refusals.erase(66);
+  ASSERT_TRUE(h.RunUntil([&] { return h.manager.ConnectedPort == 66; }));
+  const std::string busy65 = PortFailureText(65, busy, h.language);
+  EXPECT_EQ(h.log.Count(busy65), 1);
+  h.port.refusals[66] = busy;
+  h.Unplug(66);
+  h.Plug(66, false);
+  h.language.Set(Lang::Russian);
+  const size_t before = h.port.opens.size();
+  ASSERT_TRUE(h.RunUntil([&] { return h.port.opens.size() >= before + 4; }));
+  EXPECT_EQ(h.log.Count(PortFailureText(66, busy, h.language)), 1);
+  EXPECT_EQ(h.log.Count(busy65), 1);
+  EXPECT_EQ(h.log.Count(deniedLine), 1);
+}
+
+TEST(ConnectionManager, TheManualDialogTellsWhyTheChosenPortDoesNotOpen) {
+  Harness h;
+  h.Start();
+  const PortOpenFailure denied{PortFault::Denied, "/dev/ttyACM0", "dialout", 0, "", ""};
+  h.port.refusals[65] = denied;
+  h.AskManual("65");
+  // The number stands, as any number in range does; the box says why it will not open yet.
+  EXPECT_EQ(h.manager.ConnectionMode, kManualPort);
+  EXPECT_EQ(h.manager.SelectedPort, 65);
+  ASSERT_EQ(h.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(h.dialogs.boxes[0].kind, BoxKind::Warning);
+  EXPECT_EQ(h.dialogs.boxes[0].text, PortFailureText(65, denied, h.language));
+  // The tick logs the same reason once.
+  h.Run(3500);
+  EXPECT_EQ(h.log.Count(h.dialogs.boxes[0].text), 1);
+
+  // Nothing to say about a port that opens, number 0, or the port already open.
+  h.Plug(3);
+  h.AskManual("3");
+  h.AskManual("0");
+  h.AskManual("3");
+  ASSERT_TRUE(h.RunUntil([&] { return h.manager.Connected; }));
+  h.AskManual("3");
+  EXPECT_EQ(h.dialogs.boxes.size(), 1u);
+}
+
+TEST(PortFailureText, SaysWhyAndWhatToDoInTheInterfaceLanguage) {
+  Language en;
+  en.Set(Lang::English);
+  Language ru;
+  ru.Set(Lang::Russian);
+  PortOpenFailure f{PortFault::Denied, "/dev/ttyACM0", "dialout", 0, "", ""};
+  EXPECT_EQ(PortFailureText(65, f, en),
+            "COM 65: no permission to open /dev/ttyACM0 (group dialout). Add yourself to the "
+            "group: sudo usermod -aG dialout $USER, then log out and log in again.");
+  EXPECT_EQ(PortFailureText(65, f, ru),
+            "COM 65: нет прав на открытие /dev/ttyACM0 (группа dialout). Добавьте себя в группу: "
+            "sudo usermod -aG dialout $USER, затем выйдите из системы и войдите снова.");
+  f.group = "root";  // joining root's group is no advice to give
+  EXPECT_EQ(PortFailureText(65, f, en).find("usermod"), std::string::npos);
+  EXPECT_NE(PortFailureText(65, f, en).find("udev"), std::string::npos);
+
+  f = {PortFault::Busy, "/dev/ttyACM0", "", 812, "ModemManager", ""};
+  EXPECT_EQ(PortFailureText(65, f, en),
+            "COM 65: /dev/ttyACM0 is in use by ModemManager (pid 812). Close that program or keep "
+            "it off the port (see docs/linux.md).");
+  f.holderPid = 0;  // /proc did not tell
+  EXPECT_EQ(PortFailureText(65, f, en),
+            "COM 65: /dev/ttyACM0 is in use by another program. Close the program that holds the "
+            "port.");
+
+  f = {PortFault::Missing, "/dev/ttyACM0", "", 0, "", ""};
+  EXPECT_EQ(PortFailureText(65, f, en),
+            "COM 65: there is no device at /dev/ttyACM0. Check that the device is plugged in and "
+            "switched on.");
+  f = {PortFault::Other, "/dev/ttyS0", "", 0, "", "Input/output error"};
+  EXPECT_EQ(PortFailureText(1, f, ru), "COM 1: не удаётся открыть /dev/ttyS0: Input/output error.");
+  EXPECT_EQ(PortFailureText(1, PortOpenFailure{}, en), "");
 }
 
 TEST(ConnectionView, StylesColoursAndIndicatorTexts) {

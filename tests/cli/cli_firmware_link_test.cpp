@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include "cli/cli_options.h"
+#include "cli_harness.h"
+
+namespace dravion::cli_test {
+namespace {
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++n;
+  return n;
+}
+
+TEST(CliFirmwareLink, A12_5DeviceEndsIn12_6) {
+  sim::DeviceConfig config;
+  config.mainVersion = 0x0C05;
+  CliBench bench(config);
+  CliResult r = bench.Run({"--yes", "firmware", "update"});
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(bench.device->MainVersion(), 0x0C06);
+  EXPECT_TRUE(bench.device->ProgramImageComplete());
+  EXPECT_TRUE(bench.device->DataFlashIntact());
+  EXPECT_EQ(bench.device->GetCounters().restarts, 3);
+  EXPECT_NE(r.err.find("Congratulations\nYour Device successfully\nupdated\n"), std::string::npos)
+      << r.err;
+
+  // Found again, the new program and nothing more to offer.
+  r = bench.Run({"info"});
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_NE(r.out.find("SW MAIN: 1.20.12.6\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Upgrade"), std::string::npos);
+}
+
+TEST(CliFirmwareLink, WithoutYesOrTerminalNothingIsWritten) {
+  sim::DeviceConfig config;
+  config.mainVersion = 0x0C05;
+  CliBench bench(config);
+  const CliResult r = bench.Run({"firmware", "update"});
+  EXPECT_EQ(r.status, cli::kExitFailed);
+  EXPECT_NE(r.err.find("to Version 1.20.12.6\nContinue?\nNo terminal to answer on"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(bench.device->GetCounters().restarts, 0);
+  EXPECT_TRUE(bench.device->FlashRequests().empty());
+  EXPECT_EQ(bench.device->MainVersion(), 0x0C05);
+}
+
+TEST(CliFirmwareLink, RetriesAreCountedEvenWithYes) {
+  CliBench bench;
+  // Every restart into the boot loader comes back in the main program: step 1 fails.
+  sim::Faults faults;
+  faults.restartInto = 2;
+  bench.device->SetFaults(faults);
+  CliResult r = bench.Run({"--yes", "firmware", "update"});
+  EXPECT_EQ(r.status, cli::kExitFailed);
+  EXPECT_EQ(Count(r.err, "Try again? [no]"), 1u) << r.err;
+  EXPECT_EQ(bench.device->GetCounters().restarts, 1);
+
+  r = bench.Run({"--yes", "firmware", "update", "--retries", "2"});
+  EXPECT_EQ(r.status, cli::kExitFailed);
+  EXPECT_EQ(Count(r.err, "Try again? [yes]"), 2u) << r.err;
+  EXPECT_EQ(Count(r.err, "Try again? [no]"), 1u) << r.err;
+  EXPECT_EQ(bench.device->GetCounters().restarts, 1 + 3);
+  EXPECT_TRUE(bench.device->FlashRequests().empty());
+}
+
+}  // namespace
+}  // namespace dravion::cli_test

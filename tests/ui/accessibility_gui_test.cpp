@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QAction>
+#include <QToolButton>
+#include <functional>
+
+#include "ui/gui_support.h"
+
+namespace dravion::test {
+namespace {
+
+// The accessibility tree as assistive technology sees it (the AT-SPI bridge walks the same
+// interfaces): every node's role and name, depth first.
+struct Node {
+  QAccessible::Role role;
+  QString name;
+  QAccessible::State state;
+  QObject* object;
+};
+
+std::vector<Node> Tree(QWidget* top) {
+  std::vector<Node> nodes;
+  std::function<void(QAccessibleInterface*, int)> walk = [&](QAccessibleInterface* node,
+                                                             int depth) {
+    if (!node || !node->isValid() || depth > 40) return;
+    nodes.push_back({node->role(), node->text(QAccessible::Name), node->state(), node->object()});
+    for (int i = 0; i < node->childCount(); ++i)
+      walk(node->child(i), depth + 1);
+  };
+  walk(QAccessible::queryAccessibleInterface(top), 0);
+  return nodes;
+}
+
+bool Pressable(QAccessible::Role role) {
+  switch (role) {
+    case QAccessible::PushButton:
+    case QAccessible::CheckBox:
+    case QAccessible::RadioButton:
+    case QAccessible::MenuItem:
+    case QAccessible::PageTab:
+    case QAccessible::ComboBox:
+    case QAccessible::ButtonMenu:
+      return true;
+    default:
+      return false;
+  }
+}
+
+TEST(AccessibilityGui, LanguageSwitchIsOnTheTreeWithItsCaption) {
+  Window w;
+  w.form.show();
+  auto* button = w.Get<QToolButton>("ToolButton_Language");
+  w.form.ApplyLanguage();
+  for (const char* expected : {"RUS - Выбор языка", "ENG - Language"}) {
+    if (QString::fromUtf8(expected).startsWith(QStringLiteral("ENG")))
+      w.form.Action_LanguageExecute();
+    const auto nodes = Tree(&w.form);
+    const auto found =
+        std::find_if(nodes.begin(), nodes.end(), [&](const Node& n) { return n.object == button; });
+    ASSERT_NE(found, nodes.end()) << expected;
+    EXPECT_EQ(found->role, QAccessible::Button);
+    EXPECT_EQ(found->name, QString::fromUtf8(expected));
+    EXPECT_TRUE(found->state.focusable);
+  }
+}
+
+TEST(AccessibilityGui, LanguageSwitchIsReachedWithTabAndPressedWithSpace) {
+  Window w;
+  w.form.ApplyLanguage();
+  w.form.show();
+  w.form.activateWindow();
+  auto* button = w.Get<QToolButton>("ToolButton_Language");
+  bool reached = false;
+  for (QWidget* next = w.form.nextInFocusChain(); next && next != &w.form;
+       next = next->nextInFocusChain())
+    reached = reached || next == button;
+  EXPECT_TRUE(reached);
+  EXPECT_TRUE(button->focusPolicy() & Qt::TabFocus);
+
+  button->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(button, Qt::Key_Space);
+  EXPECT_EQ(w.language.Current(), Lang::English);
+  EXPECT_EQ(button->text(), QStringLiteral("ENG"));
+}
+
+TEST(AccessibilityGui, EveryPressableControlCarriesItsCaption) {
+  Window w;
+  w.form.ApplyLanguage();
+  w.form.show();
+  for (int round = 0; round < 2; ++round) {
+    for (int page = 0; page < 4; ++page) {
+      w.form.SetActivePage(page);
+      for (const Node& n : Tree(&w.form)) {
+        if (!Pressable(n.role) || n.state.invisible || n.state.disabled) continue;
+        EXPECT_FALSE(n.name.trimmed().isEmpty())
+            << "role " << n.role << " object "
+            << (n.object ? n.object->objectName().toStdString() : std::string("?")) << " on page "
+            << page;
+      }
+    }
+    w.form.Action_LanguageExecute();
+  }
+}
+
+}  // namespace
+}  // namespace dravion::test
