@@ -40,7 +40,8 @@ std::pair<std::string, std::string> ValueAndUnit(const std::string& text) {
   return {text.substr(0, space), text.substr(space + 1)};
 }
 
-// The measurement controller serving the heartbeat for the command's duration.
+// The measurement controller serving the heartbeat for the command's duration (the dose reset's
+// command is sent by the heartbeat).
 struct MeasurementHook {
   MeasurementHook(CliSession& s, MeasurementController& controller) : session(s) {
     s.core.manager.MeasurementTick = [&controller] { controller.MeasurementTick(); };
@@ -54,7 +55,8 @@ struct MeasurementHook {
 int Measure(CliSession& s) {
   TextMeasurementView view;
   MeasurementController controller(s.context, view);
-  MeasurementHook hook(s, controller);
+  // No heartbeat hook here: its tick would blank the labels of a page that is not shown while a
+  // reading waits for its answers.
   for (int i = 0; i < s.options.count; ++i) {
     if (i > 0) s.Wait(1000);
     if (!controller.BitBtn_Measure_ReadClick()) {

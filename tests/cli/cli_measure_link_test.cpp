@@ -11,6 +11,10 @@ namespace {
 TEST(CliMeasureLink, ReadingsASecondApartAsTextOrJson) {
   CliBench bench;
   bench.device->SetBackground(0.25);
+  // Slow answers: heartbeats run between the requests of each reading.
+  sim::Faults slow;
+  slow.delayMs = 30;
+  bench.device->SetFaults(slow);
   CliResult r = bench.Run({"measure", "--count", "3"});
   ASSERT_EQ(r.status, cli::kExitDone) << r.err;
   const std::regex line(R"(\d+,\d\d uSv/h  level \d+  dose \S+ \S+\n)");
