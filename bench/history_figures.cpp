@@ -23,7 +23,6 @@
 #include "device/device_time.h"
 #include "device/history_chart_model.h"
 #include "device/history_controller.h"
-#include "services/log_sink.h"
 #include "protocol/commands.h"
 #include "protocol/frame_codec.h"
 #include "protocol/identification.h"
@@ -32,6 +31,7 @@
 #include "services/dialogs.h"
 #include "services/event_pump.h"
 #include "services/language.h"
+#include "services/log_sink.h"
 #include "sim/device.h"
 
 namespace {
@@ -45,17 +45,6 @@ class QuietDialogs : public Dialogs {
   }
   bool Ask(QuestionKind, const std::string&) override { return true; }
   bool AskText(const std::string&, const std::string&, std::string&) override { return false; }
-};
-
-class NoView : public ConnectionView {
- public:
-  void ShowStatus(const std::string&, StatusStyle) override {}
-  void ShowLink(LinkState, uint32_t, const std::string&) override {}
-  void ShowPortPanel(const std::string&) override {}
-  void SetUpdateButtonEnabled(bool) override {}
-  void SetAutoChecked(bool) override {}
-  void SetManualCaption(const std::string&) override {}
-  void ClearDeviceInformation() override {}
 };
 
 class NoFrame : public DeviceFrame {
@@ -159,7 +148,7 @@ struct Manager {
   QuietDialogs dialogs;
   NoLog log;
   Language language;
-  NoView view;
+  SilentConnectionView view;
   LinkStack stack{pump, clock, dialogs};
   DeviceCommands commands{stack};
   TV8DeviceInfo record;

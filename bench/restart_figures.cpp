@@ -44,17 +44,6 @@ class QuietLog : public dravion::LogSink {
   void LogLine(const std::string&) override {}
 };
 
-class NoView : public dravion::ConnectionView {
- public:
-  void ShowStatus(const std::string&, dravion::StatusStyle) override {}
-  void ShowLink(dravion::LinkState, uint32_t, const std::string&) override {}
-  void ShowPortPanel(const std::string&) override {}
-  void SetUpdateButtonEnabled(bool) override {}
-  void SetAutoChecked(bool) override {}
-  void SetManualCaption(const std::string&) override {}
-  void ClearDeviceInformation() override {}
-};
-
 class NoFrame : public dravion::DeviceFrame {
  public:
   void SetPagesEnabled(bool) override {}
@@ -83,7 +72,7 @@ int main(int argc, char** argv) {
   test::ScaledPump pump(clock);
   QuietDialogs dialogs;
   QuietLog log;
-  NoView view;
+  dravion::SilentConnectionView view;
   NoFrame frame;
   Language language;
   LinkStack stack(pump, clock, dialogs);

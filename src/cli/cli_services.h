@@ -75,18 +75,6 @@ class HeartbeatPump : public EventPump {
   bool inBeat_ = false;
 };
 
-// The connection manager's status bar and menu: nothing to show on a terminal.
-class SilentConnectionView : public ConnectionView {
- public:
-  void ShowStatus(const std::string&, StatusStyle) override {}
-  void ShowLink(LinkState, uint32_t, const std::string&) override {}
-  void ShowPortPanel(const std::string&) override {}
-  void SetUpdateButtonEnabled(bool) override {}
-  void SetAutoChecked(bool) override {}
-  void SetManualCaption(const std::string&) override {}
-  void ClearDeviceInformation() override {}
-};
-
 // A progress bar on stderr, drawn only when stderr is a terminal.
 class ProgressBar {
  public:

@@ -45,4 +45,17 @@ class ConnectionView {
   virtual void ClearDeviceInformation() = 0;
 };
 
+// A connection view that shows nothing: for programs without a status bar (the terminal tool,
+// benchmarks) and tests that do not look at it.
+class SilentConnectionView : public ConnectionView {
+ public:
+  void ShowStatus(const std::string&, StatusStyle) override {}
+  void ShowLink(LinkState, uint32_t, const std::string&) override {}
+  void ShowPortPanel(const std::string&) override {}
+  void SetUpdateButtonEnabled(bool) override {}
+  void SetAutoChecked(bool) override {}
+  void SetManualCaption(const std::string&) override {}
+  void ClearDeviceInformation() override {}
+};
+
 }  // namespace dravion

@@ -47,24 +47,13 @@ struct IdleConnection {
     std::string DeviceName() const override { return {}; }
     std::string SerialText() const override { return {}; }
   };
-  class NoView : public ConnectionView {
-   public:
-    void ShowStatus(const std::string&, StatusStyle) override {}
-    void ShowLink(LinkState, uint32_t, const std::string&) override {}
-    void ShowPortPanel(const std::string&) override {}
-    void SetUpdateButtonEnabled(bool) override {}
-    void SetAutoChecked(bool) override {}
-    void SetManualCaption(const std::string&) override {}
-    void ClearDeviceInformation() override {}
-  };
-
   IdleConnection(Dialogs& dialogs, Clock& clock, LogSink& log, const Language& language)
       : manager(port, ports, device, view, dialogs, clock, log, language) {}
 
   NoPort port;
   TCPList ports{PortListing([](PortEntry*, int& count) { count = 0; })};
   NoDevice device;
-  NoView view;
+  SilentConnectionView view;
   ConnectionManager manager;
 };
 

@@ -67,7 +67,7 @@ struct DeviceLinkHarness {
   test::ScaledClock clock;
   test::ScaledPump pump{clock};
   test::ScriptedDialogs dialogs{&clock};
-  IdleConnection::NoView view;
+  SilentConnectionView view;
   test::RecordingLog log;
   Language language;
   LinkStack stack{pump, clock, dialogs};
