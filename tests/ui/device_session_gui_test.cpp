@@ -26,13 +26,7 @@ struct Session {
     device.Start();
   }
   QString Text(const char* name) { return window.Get<QLabel>(name)->text(); }
-  bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done() && waited.elapsed() < ms)
-      QTest::qWait(20);
-    return done();
-  }
+  bool WaitFor(const std::function<bool()>& done, int ms) { return WaitUntil(done, ms); }
 
   TempPortFolder folder;
   Window window;

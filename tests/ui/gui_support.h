@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QTest>
+#include <functional>
 
 #include "lifecycle/options.h"
 #include "support/fakes.h"
@@ -10,6 +12,15 @@
 #include "ui/secondary_windows.h"
 
 namespace dravion::test {
+
+// Lets events run until `done` holds or `ms` milliseconds have passed; the final value of `done`.
+inline bool WaitUntil(const std::function<bool()>& done, int ms) {
+  QElapsedTimer waited;
+  waited.start();
+  while (!done() && waited.elapsed() < ms)
+    QTest::qWait(20);
+  return done();
+}
 
 // The one application object of the gui suite, on the offscreen platform.
 inline QApplication& GuiApp() {

@@ -27,13 +27,7 @@ struct MeasuringWindow {
     device.Start();
   }
   QString Text(const char* name) { return window.Get<QLabel>(name)->text(); }
-  bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done() && waited.elapsed() < ms)
-      QTest::qWait(20);
-    return done();
-  }
+  bool WaitFor(const std::function<bool()>& done, int ms) { return WaitUntil(done, ms); }
   bool Lit(const char* name) { return window.Get<QLabel>(name)->property("lit").toBool(); }
 
   TempPortFolder folder;

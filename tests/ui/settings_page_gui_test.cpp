@@ -27,13 +27,7 @@ struct SettingsWindow {
     window.form.SetLog(&log);
     device.Start();
   }
-  bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done() && waited.elapsed() < ms)
-      QTest::qWait(20);
-    return done();
-  }
+  bool WaitFor(const std::function<bool()>& done, int ms) { return WaitUntil(done, ms); }
   bool Connect() {
     if (!WaitFor([&] { return device.connection.ports.FirstRefresh == 0; }, 4000)) return false;
     sim::DeviceConfig config;
