@@ -221,11 +221,17 @@ std::vector<FlashRequest> Device::FlashRequests() const {
   return flashRequests_;
 }
 
+std::vector<ExchangeTiming> Device::Timings() const {
+  std::lock_guard lock(mutex_);
+  return timings_;
+}
+
 void Device::ClearRecords() {
   std::lock_guard lock(mutex_);
   connectionTexts_.clear();
   printTexts_.clear();
   flashRequests_.clear();
+  timings_.clear();
 }
 
 bool Device::DataFlashIntact() const {
@@ -337,20 +343,23 @@ bool Device::SleepUntilUs(int64_t deadlineUs) {
   }
 }
 
-// Writes a frame at the line rate: each piece goes out when its last byte would have left a real
-// line, so the reader sees the bytes no earlier than the device could send them.
-void Device::WriteLine(const std::vector<uint8_t>& bytes) {
+// Writes a frame at the line rate, starting when the line is free but not before `startUs`: each
+// piece goes out when its last byte would have left a real line, so the reader sees the bytes no
+// earlier than the device could send them. The schedule runs from `startUs`, not from when this
+// thread got round to it, so only the wake-up for the last piece can make the frame late.
+void Device::WriteLine(const std::vector<uint8_t>& bytes, int64_t startUs) {
   if (!pty_ || !pty_->IsOpen()) return;
   const uint32_t baud = config_.baud;
   constexpr size_t kPiece = 16;
   size_t done = 0;
-  if (baud > 0) lineFreeUs_ = std::max(lineFreeUs_, NowUs());
+  if (baud > 0) lineFreeUs_ = std::max(lineFreeUs_, startUs > 0 ? startUs : NowUs());
   while (done < bytes.size()) {
     const size_t piece = baud > 0 ? std::min(kPiece, bytes.size() - done) : bytes.size() - done;
     if (baud > 0) {
       lineFreeUs_ += static_cast<int64_t>(piece) * 10'000'000 / baud;
       if (!SleepUntilUs(lineFreeUs_)) return;
     }
+    if (done + piece == bytes.size()) lastPieceUs_ = NowUs();
     size_t written = 0;
     while (written < piece) {
       const ssize_t n = ::write(pty_->Fd(), bytes.data() + done + written, piece - written);
@@ -548,7 +557,8 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
     std::lock_guard lock(mutex_);
     ++counters_.delayed;
   }
-  if (readyUs > NowUs() && !SleepUntilUs(readyUs)) return Step::None;
+  // On a paced line the answer's schedule starts at `readyUs` (WriteLine); unpaced, it waits here.
+  if (config_.baud == 0 && readyUs > NowUs() && !SleepUntilUs(readyUs)) return Step::None;
 
   std::vector<uint8_t> answer{0x00, channel, 0x00, 0x01, static_cast<uint8_t>(group | 0x40), code};
   answer.insert(answer.end(), outcome.data.begin(), outcome.data.end());
@@ -588,7 +598,7 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
       for (const auto& frame : {other, echo, wrongCode}) {
         const auto line = EncodeLine(frame);
         Trace("->", line, "interleaved");
-        WriteLine(line);
+        WriteLine(line, readyUs);
       }
       WriteLine(noise);
       std::lock_guard lock(mutex_);
@@ -597,8 +607,13 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
     const uint16_t sum = FrameChecksum(answer.data(), answer.size());
     const auto line = EncodeLine(answer, corrupt ? static_cast<uint16_t>(sum ^ 0x5A5A) : sum);
     Trace("->", line, corrupt ? "corrupted" : "");
-    WriteLine(line);
+    WriteLine(line, readyUs);
     std::lock_guard lock(mutex_);
+    if (config_.recordTimings) {
+      const int64_t lineUs =
+          config_.baud > 0 ? static_cast<int64_t>(line.size()) * 10'000'000 / config_.baud : 0;
+      timings_.push_back({key, arrivalUs, readyUs, line.size(), readyUs + lineUs, lastPieceUs_});
+    }
     ++counters_.answers;
     if (corrupt) ++counters_.corrupted;
   }

@@ -97,6 +97,7 @@ struct DeviceConfig {
   std::map<uint16_t, uint32_t> commandTimeUs;
   bool trace = false;
   std::function<void(const std::string&)> traceSink;  // default: standard error
+  bool recordTimings = false;                         // keep an ExchangeTiming per answer
   uint32_t seed = 1;                                  // random source of counts and history
 };
 
@@ -155,6 +156,18 @@ struct FlashRequest {
   int count = 0;  // bytes of a write; 0 for an erase
 };
 
+// When one answered request met the device, on the steady clock in microseconds: the line and
+// the device's own time are `due - arrival` and the answer's bytes; whatever the emulator adds on
+// top of those shows as `written` after the ideal end.
+struct ExchangeTiming {
+  uint16_t key = 0;        // CommandKey
+  int64_t arrivalUs = 0;   // the request was read from the port
+  int64_t dueUs = 0;       // the request's line time and the device's time after arrival
+  size_t answerBytes = 0;  // the answer's bytes on the line
+  int64_t idealEndUs = 0;  // when a real line would have delivered the answer's last byte
+  int64_t writtenUs = 0;   // when the emulator began writing the answer's last piece
+};
+
 struct HistoryDescription {
   uint32_t first = 0;
   uint32_t last = 0;
@@ -189,6 +202,8 @@ class Device {
   std::vector<std::string> PrintTexts() const;
   // Every flash write and erase received since the device was made (or the record was cleared).
   std::vector<FlashRequest> FlashRequests() const;
+  // Every answered request since the records were cleared, when `recordTimings` is set.
+  std::vector<ExchangeTiming> Timings() const;
   void ClearRecords();
 
   uint32_t Parameter(uint16_t number) const;
@@ -220,7 +235,7 @@ class Device {
   enum class Step { None, Restarted, Unplugged };
   void Serve();
   Step HandleFrame(const std::vector<uint8_t>& payload, int64_t arrivalUs);
-  void WriteLine(const std::vector<uint8_t>& bytes);
+  void WriteLine(const std::vector<uint8_t>& bytes, int64_t startUs = 0);
   bool SleepUntilUs(int64_t deadlineUs);  // interruptible; false when stopping
   void Trace(const char* direction, const std::vector<uint8_t>& line, const std::string& note);
   bool Absent(int ms, bool toMain, bool restart);
@@ -239,6 +254,7 @@ class Device {
   std::vector<std::string> connectionTexts_;
   std::vector<std::string> printTexts_;
   std::vector<FlashRequest> flashRequests_;
+  std::vector<ExchangeTiming> timings_;
   bool plugged_ = false;
 
   std::mutex lifeMutex_;  // Plug/Unplug against each other
@@ -248,8 +264,9 @@ class Device {
   std::atomic<bool> stop_{false};
   std::atomic<bool> running_{false};
   std::atomic<int> pendingRestart_{0};
-  int produced_ = 0;        // answers the device produced (before drop/corrupt faults)
-  int64_t lineFreeUs_ = 0;  // when the paced line has sent everything written so far
+  int produced_ = 0;         // answers the device produced (before drop/corrupt faults)
+  int64_t lineFreeUs_ = 0;   // when the paced line has sent everything written so far
+  int64_t lastPieceUs_ = 0;  // when WriteLine began writing the last piece of its frame
   std::mutex traceMutex_;
   int64_t traceStartUs_ = 0;
 };

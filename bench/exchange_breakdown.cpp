@@ -1,0 +1,264 @@
+// Where the host spends its time between an answer and the next request, during a history
+// download against the emulator paced at 230400 baud with realistic device times. Every history
+// read is cut into the steps the manager takes, stamped on one steady clock:
+//   reader   the emulator wrote the answer's last byte -> the reader thread filed the frame
+//   wake     filed -> the user-interface thread's wait in the event pump returned
+//   answer   the wait returned -> the flash read returned with the record pair
+//   between  the read returned -> the next flash read was asked for (ring copy, CSV, progress)
+//   request  the next read was asked for -> the emulator read the request from its port
+// and, on the device's side, how late the emulator itself delivered its answers.
+//
+//   build/bench/exchange_breakdown [thread|cli|qt] [records]
+// thread: the core's event pump; cli: the terminal tool's pump with its heartbeat every 100 ms;
+// qt: the window's pump over the Qt event loop (offscreen). Default: thread, 16000 records.
+
+#include <stdlib.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_services.h"
+#include "connection/connection_core.h"
+#include "connection/connection_view.h"
+#include "device/device_context.h"
+#include "device/history_controller.h"
+#include "protocol/commands.h"
+#include "protocol/identification.h"
+#include "protocol/link_stack.h"
+#include "services/clock.h"
+#include "services/dialogs.h"
+#include "services/event_pump.h"
+#include "services/language.h"
+#include "services/log_sink.h"
+#include "sim/device.h"
+#include "ui/qt_services.h"
+
+namespace {
+
+using namespace dravion;
+
+int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Time stamps written by one thread, read after that thread has stopped.
+struct Stamps {
+  explicit Stamps(size_t capacity) : at(capacity) {}
+  void Add() {
+    const size_t i = count.fetch_add(1, std::memory_order_relaxed);
+    if (i < at.size()) at[i] = NowUs();
+  }
+  size_t Size() const { return std::min(count.load(), at.size()); }
+  std::vector<int64_t> at;
+  std::atomic<size_t> count{0};
+};
+
+// The pump under test, with the moment each of its waits returns.
+class StampedPump : public EventPump {
+ public:
+  StampedPump(EventPump& inner, Stamps& returns) : inner_(inner), returns_(returns) {}
+  void ProcessEvents(uint32_t deadlineTick) override {
+    inner_.ProcessEvents(deadlineTick);
+    returns_.Add();
+  }
+  void Wake() override { inner_.Wake(); }
+
+ private:
+  EventPump& inner_;
+  Stamps& returns_;
+};
+
+class QuietDialogs : public Dialogs {
+ public:
+  void ShowMessage(BoxKind, const std::string& text) override {
+    std::fprintf(stderr, "box: %s\n", text.c_str());
+  }
+  bool Ask(QuestionKind, const std::string&) override { return true; }
+  bool AskText(const std::string&, const std::string&, std::string&) override { return false; }
+};
+
+class NoFrame : public DeviceFrame {
+ public:
+  void SetPagesEnabled(bool) override {}
+  void ShowBusy(int) override {}
+  void HideBusy() override {}
+};
+
+class NoLog : public LogSink {
+ public:
+  void LogLine(const std::string&) override {}
+};
+
+class NoHistoryView : public HistoryView {
+ public:
+  void ShowVersionMessage(const std::string&) override {}
+  void SetReading(bool) override {}
+  void SetDeleteEnabled(bool) override {}
+  void SetSaveEnabled(bool) override {}
+  void SetNavigationEnabled(bool) override {}
+  void SetProgressMaximum(int) override {}
+  void SetProgress(int) override {}
+  void ShowChart(const HistoryChartData&) override {}
+  bool ShowMaximumTicked() const override { return false; }
+  bool AskSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
+};
+
+// The first stamp at or after `t` from position `from` on (moves `from` along), or -1.
+int64_t NextAtOrAfter(const Stamps& s, size_t& from, int64_t t) {
+  while (from < s.Size() && s.at[from] < t)
+    ++from;
+  return from < s.Size() ? s.at[from] : -1;
+}
+
+struct Mean {
+  void Add(double v) {
+    sum += v;
+    values.push_back(v);
+  }
+  double Average() const { return values.empty() ? 0 : sum / values.size(); }
+  double Median() {
+    if (values.empty()) return 0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+  }
+  double sum = 0;
+  std::vector<double> values;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "thread";
+  const uint32_t records = argc > 2 ? static_cast<uint32_t>(std::atoi(argv[2])) : 16000;
+  if (mode != "thread" && mode != "cli" && mode != "qt") {
+    std::fprintf(stderr, "usage: exchange_breakdown [thread|cli|qt] [records]\n");
+    return 2;
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QCoreApplication app(argc, argv);
+  char pattern[] = "/tmp/dravion-breakdown.XXXXXX";
+  const std::string folder = ::mkdtemp(pattern);
+  ::setenv("DRAVION_PORT_DIR", folder.c_str(), 1);
+  ::setenv("DRAVION_SYSTEM_PORTS", "0", 1);
+
+  const size_t capacity = records + 4096;
+  Stamps filed(capacity), returns(capacity * 4), asked(capacity), answered(capacity);
+  {
+    SystemClock clock;
+    ThreadEventPump threadPump(clock);
+    cli::HeartbeatPump heartbeatPump(clock, threadPump);
+    ui::QtEventPump qtPump(clock);
+    EventPump& inner = mode == "qt"    ? static_cast<EventPump&>(qtPump)
+                       : mode == "cli" ? static_cast<EventPump&>(heartbeatPump)
+                                       : static_cast<EventPump&>(threadPump);
+    StampedPump pump(inner, returns);
+
+    sim::DeviceConfig config;
+    config.portFolder = folder;
+    config.port = 11;
+    config.baud = 230400;
+    config.historySize = records;
+    config.commandTimeUs = sim::RealisticCommandTimes();
+    config.recordTimings = true;
+    sim::Device device(config);
+    device.Plug();
+
+    QuietDialogs dialogs;
+    NoLog log;
+    Language language;
+    SilentConnectionView view;
+    LinkStack stack(pump, clock, dialogs);
+    stack.port.SetFrameFiled([&] {
+      filed.Add();
+      pump.Wake();
+    });
+    DeviceCommands commands(stack);
+    TV8DeviceInfo record;
+    ConnectionCore core(stack, commands, record, view, dialogs, clock, log, language);
+    NoFrame frame;
+    DeviceContext context{commands, record, core.manager, log,  dialogs,
+                          language, clock,  pump,         frame};
+    NoHistoryView historyView;
+    HistoryController controller(context, historyView);
+    auto read = controller.Ring.ReadFlash;
+    controller.Ring.ReadFlash = [&](uint32_t address, uint8_t* dest, int count) {
+      asked.Add();
+      const int got = read(address, dest, count);
+      answered.Add();
+      return got;
+    };
+    heartbeatPump.heartbeat = [&] { core.manager.Timer_ProcTimer(); };
+    stack.port.PortNumber = config.port;
+    stack.port.Open(230400);
+    core.manager.Connected = core.manager.Identified = true;
+    core.manager.ConnectionMode = kAutoWatch;
+    record.Valid = 1;
+    record.Soft.MainVersion = 0x0C06;
+
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = controller.DownloadHistory() && controller.Ring.Loaded;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    heartbeatPump.heartbeat = nullptr;
+    stack.port.Close();  // the reader thread has stopped: its stamps may be read
+
+    // The history reads as the device saw them, with the host's stamps in between.
+    std::vector<sim::ExchangeTiming> reads;
+    for (const sim::ExchangeTiming& t : device.Timings()) {
+      if (t.key == sim::CommandKey(2, 0x02)) reads.push_back(t);
+    }
+    device.Unplug();
+    Mean reader, wake, answer, between, request, gap, late, exchange, floor;
+    size_t f = 0, r = 0, a = 0, q = 0;
+    for (size_t i = 0; i + 1 < reads.size(); ++i) {
+      const sim::ExchangeTiming& t = reads[i];
+      const int64_t filedAt = NextAtOrAfter(filed, f, t.writtenUs);
+      const int64_t returnedAt = NextAtOrAfter(returns, r, filedAt);
+      const int64_t answeredAt = NextAtOrAfter(answered, a, returnedAt);
+      const int64_t askedAt = NextAtOrAfter(asked, q, answeredAt);
+      const int64_t next = reads[i + 1].arrivalUs;
+      if (filedAt < 0 || returnedAt < 0 || answeredAt < 0 || askedAt < 0 || askedAt > next)
+        continue;
+      reader.Add(filedAt - t.writtenUs);
+      wake.Add(returnedAt - filedAt);
+      answer.Add(answeredAt - returnedAt);
+      between.Add(askedAt - answeredAt);
+      request.Add(next - askedAt);
+      gap.Add(next - t.writtenUs);
+      late.Add(t.writtenUs - t.idealEndUs);
+      exchange.Add(next - t.arrivalUs);
+      floor.Add(t.idealEndUs - t.arrivalUs);
+    }
+    std::printf("pump %s: %u records, %zu reads %s in %.2f s; %zu exchanges cut into steps\n",
+                mode.c_str(), records, reads.size(), ok ? "complete" : "FAILED", seconds,
+                gap.values.size());
+    std::printf("  %-34s %9s %9s\n", "per exchange, microseconds", "mean", "median");
+    const auto row = [](const char* name, Mean& m) {
+      std::printf("  %-34s %9.1f %9.1f\n", name, m.Average(), m.Median());
+    };
+    row("line and device (floor)", floor);
+    row("emulator late with its answer", late);
+    row("host: answer -> next request", gap);
+    row("  reader thread files the frame", reader);
+    row("  event pump wakes the waiter", wake);
+    row("  exchange returns the pair", answer);
+    row("  ring copy, CSV, progress", between);
+    row("  request written and read", request);
+    row("whole exchange", exchange);
+    std::printf("  host share of the floor: %.2f%% (mean)\n",
+                100.0 * gap.Average() / std::max(1.0, floor.Average()));
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  return 0;
+}
