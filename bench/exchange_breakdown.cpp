@@ -8,13 +8,16 @@
 //   request  the next read was asked for -> the emulator read the request from its port
 // and, on the device's side, how late the emulator itself delivered its answers.
 //
-//   build/bench/exchange_breakdown [thread|cli|qt] [records]
+//   build/bench/exchange_breakdown [thread|cli|qt|window] [records]
 // thread: the core's event pump; cli: the terminal tool's pump with its heartbeat every 100 ms;
-// qt: the window's pump over the Qt event loop (offscreen). Default: thread, 16000 records.
+// qt: the window's pump over the Qt event loop (offscreen); window: the whole window with its
+// history page, heartbeat and timers. Default: thread, 16000 records.
 
 #include <stdlib.h>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QPushButton>
+#include <QTabWidget>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -30,6 +33,7 @@
 #include "connection/connection_view.h"
 #include "device/device_context.h"
 #include "device/history_controller.h"
+#include "log/session_log.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -39,7 +43,12 @@
 #include "services/language.h"
 #include "services/log_sink.h"
 #include "sim/device.h"
+#include "support/fakes.h"
+#include "ui/device_session.h"
+#include "ui/main_window.h"
+#include "ui/pages/history_page.h"
 #include "ui/qt_services.h"
+#include "ui/secondary_windows.h"
 
 namespace {
 
@@ -135,17 +144,133 @@ struct Mean {
   std::vector<double> values;
 };
 
+// Cuts each history read into its steps and prints the means and medians.
+void Report(const std::string& mode, uint32_t records, const sim::Device& device, bool ok,
+            double seconds, const Stamps& filed, const Stamps& returns, const Stamps& asked,
+            const Stamps& answered) {
+  // The history reads as the device saw them, with the host's stamps in between.
+  std::vector<sim::ExchangeTiming> reads;
+  for (const sim::ExchangeTiming& t : device.Timings()) {
+    if (t.key == sim::CommandKey(2, 0x02)) reads.push_back(t);
+  }
+  Mean reader, wake, answer, between, request, gap, late, exchange, floor;
+  size_t f = 0, r = 0, a = 0, q = 0;
+  for (size_t i = 0; i + 1 < reads.size(); ++i) {
+    const sim::ExchangeTiming& t = reads[i];
+    const int64_t filedAt = NextAtOrAfter(filed, f, t.writtenUs);
+    const int64_t returnedAt = NextAtOrAfter(returns, r, filedAt);
+    const int64_t answeredAt = NextAtOrAfter(answered, a, returnedAt);
+    const int64_t askedAt = NextAtOrAfter(asked, q, answeredAt);
+    const int64_t next = reads[i + 1].arrivalUs;
+    if (filedAt < 0 || returnedAt < 0 || answeredAt < 0 || askedAt < 0 || askedAt > next) continue;
+    reader.Add(filedAt - t.writtenUs);
+    wake.Add(returnedAt - filedAt);
+    answer.Add(answeredAt - returnedAt);
+    between.Add(askedAt - answeredAt);
+    request.Add(next - askedAt);
+    gap.Add(next - t.writtenUs);
+    late.Add(t.writtenUs - t.idealEndUs);
+    exchange.Add(next - t.arrivalUs);
+    floor.Add(t.idealEndUs - t.arrivalUs);
+  }
+  std::printf("pump %s: %u records, %zu reads %s in %.2f s; %zu exchanges cut into steps\n",
+              mode.c_str(), records, reads.size(), ok ? "complete" : "FAILED", seconds,
+              gap.values.size());
+  std::printf("  %-34s %9s %9s\n", "per exchange, microseconds", "mean", "median");
+  const auto row = [](const char* name, Mean& m) {
+    std::printf("  %-34s %9.1f %9.1f\n", name, m.Average(), m.Median());
+  };
+  row("line and device (floor)", floor);
+  row("emulator late with its answer", late);
+  row("host: answer -> next request", gap);
+  row("  reader thread files the frame", reader);
+  row("  event pump wakes the waiter", wake);
+  row("  exchange returns the pair", answer);
+  row("  ring copy, CSV, progress", between);
+  row("  request written and read", request);
+  row("whole exchange", exchange);
+  std::printf("  host share of the floor: %.2f%% (mean)\n",
+              100.0 * gap.Average() / std::max(1.0, floor.Average()));
+}
+
+sim::DeviceConfig PacedConfig(const std::string& folder, uint32_t records) {
+  sim::DeviceConfig config;
+  config.portFolder = folder;
+  config.port = 11;
+  config.baud = 230400;
+  config.historySize = records;
+  config.commandTimeUs = sim::RealisticCommandTimes();
+  config.recordTimings = true;
+  return config;
+}
+
+// The whole window: main window, device session and history page, the Read button clicked.
+void WindowRun(const std::string& folder, uint32_t records, Stamps& filed, Stamps& returns,
+               Stamps& asked, Stamps& answered) {
+  Language language;
+  language.Set(Lang::English);
+  test::MemoryOptionStore options;
+  ui::TForm1 form(language, options);
+  ui::TForm3 busy(&form);
+  ui::TForm2 about(&form, language);
+  form.SetSecondaryWindows(&busy, &about);
+  ui::QtClock clock;
+  ui::QtEventPump qtPump(clock);
+  StampedPump pump(qtPump, returns);
+  QuietDialogs dialogs;
+  SessionLog log;
+  ui::DeviceSession session(form, pump, clock, dialogs, log, language);
+  session.stack.port.SetFrameFiled([&] {
+    filed.Add();
+    pump.Wake();
+  });
+  form.ApplyLanguage();
+  form.SetLog(&log);
+  session.Start();
+  form.show();
+  auto waitFor = [&](const std::function<bool()>& done) {
+    const uint32_t start = clock.TickMs();
+    while (!done() && clock.TickMs() - start < 10000)
+      qtPump.ProcessEvents(clock.TickMs() + 20);
+    return done();
+  };
+  if (!waitFor([&] { return session.connection.ports.FirstRefresh == 0; })) return;
+  sim::Device device(PacedConfig(folder, records));
+  device.Plug();
+  if (!waitFor([&] { return session.Manager().Connected && session.Manager().Identified; })) {
+    std::fprintf(stderr, "window: the device was not found\n");
+    return;
+  }
+  form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
+  HistoryController& controller = *form.History()->Controller();
+  auto read = controller.Ring.ReadFlash;
+  controller.Ring.ReadFlash = [&](uint32_t address, uint8_t* dest, int count) {
+    asked.Add();
+    const int got = read(address, dest, count);
+    answered.Add();
+    return got;
+  };
+  device.ClearRecords();
+  const auto start = std::chrono::steady_clock::now();
+  form.findChild<QPushButton*>(QStringLiteral("BitBtn_HIS_Read"))->click();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  session.stack.port.Close();  // the reader thread has stopped: its stamps may be read
+  Report("window", records, device, controller.Ring.Loaded, seconds, filed, returns, asked,
+         answered);
+  device.Unplug();
+}
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "thread";
   const uint32_t records = argc > 2 ? static_cast<uint32_t>(std::atoi(argv[2])) : 16000;
-  if (mode != "thread" && mode != "cli" && mode != "qt") {
-    std::fprintf(stderr, "usage: exchange_breakdown [thread|cli|qt] [records]\n");
+  if (mode != "thread" && mode != "cli" && mode != "qt" && mode != "window") {
+    std::fprintf(stderr, "usage: exchange_breakdown [thread|cli|qt|window] [records]\n");
     return 2;
   }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QCoreApplication app(argc, argv);
+  QApplication app(argc, argv);
   char pattern[] = "/tmp/dravion-breakdown.XXXXXX";
   const std::string folder = ::mkdtemp(pattern);
   ::setenv("DRAVION_PORT_DIR", folder.c_str(), 1);
@@ -153,7 +278,7 @@ int main(int argc, char** argv) {
 
   const size_t capacity = records + 4096;
   Stamps filed(capacity), returns(capacity * 4), asked(capacity), answered(capacity);
-  {
+  if (mode != "window") {
     SystemClock clock;
     ThreadEventPump threadPump(clock);
     cli::HeartbeatPump heartbeatPump(clock, threadPump);
@@ -212,52 +337,10 @@ int main(int argc, char** argv) {
     heartbeatPump.heartbeat = nullptr;
     stack.port.Close();  // the reader thread has stopped: its stamps may be read
 
-    // The history reads as the device saw them, with the host's stamps in between.
-    std::vector<sim::ExchangeTiming> reads;
-    for (const sim::ExchangeTiming& t : device.Timings()) {
-      if (t.key == sim::CommandKey(2, 0x02)) reads.push_back(t);
-    }
+    Report(mode, records, device, ok, seconds, filed, returns, asked, answered);
     device.Unplug();
-    Mean reader, wake, answer, between, request, gap, late, exchange, floor;
-    size_t f = 0, r = 0, a = 0, q = 0;
-    for (size_t i = 0; i + 1 < reads.size(); ++i) {
-      const sim::ExchangeTiming& t = reads[i];
-      const int64_t filedAt = NextAtOrAfter(filed, f, t.writtenUs);
-      const int64_t returnedAt = NextAtOrAfter(returns, r, filedAt);
-      const int64_t answeredAt = NextAtOrAfter(answered, a, returnedAt);
-      const int64_t askedAt = NextAtOrAfter(asked, q, answeredAt);
-      const int64_t next = reads[i + 1].arrivalUs;
-      if (filedAt < 0 || returnedAt < 0 || answeredAt < 0 || askedAt < 0 || askedAt > next)
-        continue;
-      reader.Add(filedAt - t.writtenUs);
-      wake.Add(returnedAt - filedAt);
-      answer.Add(answeredAt - returnedAt);
-      between.Add(askedAt - answeredAt);
-      request.Add(next - askedAt);
-      gap.Add(next - t.writtenUs);
-      late.Add(t.writtenUs - t.idealEndUs);
-      exchange.Add(next - t.arrivalUs);
-      floor.Add(t.idealEndUs - t.arrivalUs);
-    }
-    std::printf("pump %s: %u records, %zu reads %s in %.2f s; %zu exchanges cut into steps\n",
-                mode.c_str(), records, reads.size(), ok ? "complete" : "FAILED", seconds,
-                gap.values.size());
-    std::printf("  %-34s %9s %9s\n", "per exchange, microseconds", "mean", "median");
-    const auto row = [](const char* name, Mean& m) {
-      std::printf("  %-34s %9.1f %9.1f\n", name, m.Average(), m.Median());
-    };
-    row("line and device (floor)", floor);
-    row("emulator late with its answer", late);
-    row("host: answer -> next request", gap);
-    row("  reader thread files the frame", reader);
-    row("  event pump wakes the waiter", wake);
-    row("  exchange returns the pair", answer);
-    row("  ring copy, CSV, progress", between);
-    row("  request written and read", request);
-    row("whole exchange", exchange);
-    std::printf("  host share of the floor: %.2f%% (mean)\n",
-                100.0 * gap.Average() / std::max(1.0, floor.Average()));
   }
+  if (mode == "window") WindowRun(folder, records, filed, returns, asked, answered);
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
   return 0;

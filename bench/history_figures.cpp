@@ -1,13 +1,26 @@
 // Figures of the history page: a full-ring download against the emulator on a line paced at
-// 230400 baud with realistic device times, compared with the line's own time for the same
-// exchanges; and the chart model's redraw at each zoom level on the downloaded full ring.
+// 230400 baud with realistic device times, by the window (its history page, event loop and
+// heartbeat, offscreen) and by the terminal tool (`dravion-cli history download`, its own process),
+// one after the other in one run, each next to the line's and the device's own time for the same
+// reads; and the chart model's redraw at each zoom level on a downloaded full ring.
 //
-//   build/bench/history_figures            (paced download, about 2 minutes, then the chart)
+//   build/bench/history_figures [records [window|cli]]  (both: about 2 x 100 s on the full ring)
 //   build/bench/history_figures --chart    (the chart figures only, on a fast line)
+//
+// The time of the reads is taken on the device's side: from the first read arriving to the last
+// answer written. It splits into the line and the device (the floor), what the emulator itself
+// adds by waking late for an answer on a busy machine, and the host's time between an answer and
+// the next request.
 
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTabWidget>
 
 #include <algorithm>
 #include <chrono>
@@ -23,8 +36,8 @@
 #include "device/device_time.h"
 #include "device/history_chart_model.h"
 #include "device/history_controller.h"
+#include "log/session_log.h"
 #include "protocol/commands.h"
-#include "protocol/frame_codec.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
 #include "services/clock.h"
@@ -33,6 +46,14 @@
 #include "services/language.h"
 #include "services/log_sink.h"
 #include "sim/device.h"
+#include "support/fakes.h"
+#include "ui/device_session.h"
+#include "ui/main_window.h"
+#include "ui/pages/history_page.h"
+#include "ui/qt_services.h"
+#include "ui/secondary_windows.h"
+
+extern char** environ;
 
 namespace {
 
@@ -90,34 +111,6 @@ long MaxRssKb() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return u.ru_maxrss;
-}
-
-size_t Encoded(const std::vector<uint8_t>& payload) {
-  TSlipTx encoder;
-  return encoder.Encode(payload.data(), static_cast<uint16_t>(payload.size()));
-}
-
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int i = 0; i < 4; ++i)
-    v.push_back(static_cast<uint8_t>(x >> (8 * i)));
-}
-
-// The line bytes of the 32,640 pair reads: request and answer frames as they go on the wire.
-size_t ReadLineBytes(sim::Device& device) {
-  size_t total = 0;
-  const std::vector<uint8_t> flash = device.ReadExternalFlash(kHistoryBase, 65280 * 16);
-  for (uint32_t p = 0; p < 65280; p += 2) {
-    const uint32_t address = kHistoryBase + 16 * p;
-    std::vector<uint8_t> request{0x00, 0x02, 0x00, 0x01, 0x02, 0x02};
-    Put32(request, address);
-    request.push_back(32);
-    std::vector<uint8_t> answer{0x00, 0x02, 0x00, 0x01, 0x42, 0x02};
-    Put32(answer, address);
-    answer.push_back(32);
-    answer.insert(answer.end(), flash.begin() + 16 * p, flash.begin() + 16 * p + 32);
-    total += Encoded(request) + Encoded(answer);
-  }
-  return total;
 }
 
 struct Manager {
@@ -184,43 +177,185 @@ void ChartFigures(Manager& m) {
   }
 }
 
+sim::DeviceConfig PacedRing(const std::string& folder, uint32_t records) {
+  sim::DeviceConfig config;
+  config.portFolder = folder;
+  config.port = 11;
+  config.baud = 230400;
+  config.historyWrap = records >= 65279;
+  config.historyStart = 0x0500;
+  config.historySize = std::min<uint32_t>(records, 65279);
+  config.commandTimeUs = sim::RealisticCommandTimes();
+  config.recordTimings = true;
+  return config;
+}
+
+// The history reads of one download as the device saw them.
+struct ReadFigures {
+  bool ok = false;
+  size_t reads = 0;
+  double seconds = 0;  // from the first read's arrival to the last answer written
+  double floor = 0;    // line and device alone
+  double late = 0;     // the emulator's own lateness with its answers
+  double host = 0;     // from each answer to the next request
+  double hostMedianUs = 0;
+  double cpu = 0;  // the program's CPU over the whole run (child or this process)
+};
+
+ReadFigures FiguresOf(const sim::Device& device) {
+  ReadFigures f;
+  std::vector<sim::ExchangeTiming> reads;
+  for (const sim::ExchangeTiming& t : device.Timings()) {
+    if (t.key == sim::CommandKey(2, 0x02)) reads.push_back(t);
+  }
+  f.reads = reads.size();
+  if (reads.empty()) return f;
+  std::vector<double> gaps;
+  for (size_t i = 0; i < reads.size(); ++i) {
+    const sim::ExchangeTiming& t = reads[i];
+    f.floor += (t.idealEndUs - t.arrivalUs) / 1e6;
+    f.late += std::max<int64_t>(0, t.writtenUs - t.idealEndUs) / 1e6;
+    if (i + 1 < reads.size()) {
+      gaps.push_back(static_cast<double>(reads[i + 1].arrivalUs - t.writtenUs));
+      f.host += gaps.back() / 1e6;
+    }
+  }
+  f.seconds = (reads.back().writtenUs - reads.front().arrivalUs) / 1e6;
+  if (!gaps.empty()) {
+    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+    f.hostMedianUs = gaps[gaps.size() / 2];
+  }
+  return f;
+}
+
+// The window: main window, device session and history page as the program builds them, the Qt
+// event loop on the offscreen platform, the Read button clicked.
+ReadFigures WindowDownload(const std::string& folder, uint32_t records) {
+  Language language;
+  language.Set(Lang::English);
+  test::MemoryOptionStore options;
+  ui::TForm1 form(language, options);
+  ui::TForm3 busy(&form);
+  ui::TForm2 about(&form, language);
+  form.SetSecondaryWindows(&busy, &about);
+  ui::QtClock clock;
+  ui::QtEventPump pump(clock);
+  QuietDialogs dialogs;
+  SessionLog log;
+  ui::DeviceSession session(form, pump, clock, dialogs, log, language);
+  form.ApplyLanguage();
+  form.SetLog(&log);
+  session.Start();
+  form.show();
+  auto waitFor = [&](const std::function<bool()>& done, uint32_t ms) {
+    const uint32_t start = clock.TickMs();
+    while (!done() && clock.TickMs() - start < ms)
+      pump.ProcessEvents(clock.TickMs() + 20);
+    return done();
+  };
+  ReadFigures f;
+  if (!waitFor([&] { return session.connection.ports.FirstRefresh == 0; }, 5000)) return f;
+  sim::Device device(PacedRing(folder, records));
+  device.Plug();
+  if (!waitFor([&] { return session.Manager().Connected && session.Manager().Identified; },
+               10000)) {
+    std::fprintf(stderr, "window: the device was not found\n");
+    return f;
+  }
+  form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
+  device.ClearRecords();
+  const double cpuBefore = ProcessCpuSeconds();
+  form.findChild<QPushButton*>(QStringLiteral("BitBtn_HIS_Read"))->click();
+  const double cpu = ProcessCpuSeconds() - cpuBefore;
+  f = FiguresOf(device);
+  f.ok = form.History()->Controller()->Ring.Loaded;
+  f.cpu = cpu;  // the window's threads and the emulator's
+  device.Unplug();
+  return f;
+}
+
+// The terminal tool in its own process: `dravion-cli --port 11 history download --csv FILE`.
+ReadFigures CliDownload(const std::string& folder, uint32_t records) {
+  sim::Device device(PacedRing(folder, records));
+  device.Plug();
+  const std::string csv = folder + "/history.csv";
+  std::vector<std::string> args{DRAVION_CLI_PATH, "--port", "11", "history",
+                                "download",       "--csv",  csv};
+  std::vector<char*> argv;
+  for (std::string& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ReadFigures f;
+  pid_t child = 0;
+  if (::posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    std::fprintf(stderr, "cannot start %s\n", argv[0]);
+    return f;
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(child, &status, 0, &usage);
+  f = FiguresOf(device);
+  f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  f.cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  device.Unplug();
+  return f;
+}
+
+void PrintSideBySide(const ReadFigures& window, const ReadFigures& cli) {
+  std::printf("History reads at 230400 baud, realistic device times: window and terminal tool\n");
+  std::printf("  %-40s %14s %14s\n", "", "window", "dravion-cli");
+  std::printf("  %-40s %14s %14s\n", "download", window.ok ? "complete" : "FAILED",
+              cli.ok ? "complete" : "FAILED");
+  std::printf("  %-40s %14zu %14zu\n", "reads of 32 bytes", window.reads, cli.reads);
+  const auto row = [](const char* name, double a, double b, const char* unit) {
+    std::printf("  %-40s %12.3f %s %12.3f %s\n", name, a, unit, b, unit);
+  };
+  row("reads took (first request to last answer)", window.seconds, cli.seconds, "s");
+  row("line and device alone", window.floor, cli.floor, "s");
+  row("  ratio", window.seconds / window.floor, cli.seconds / cli.floor, " ");
+  row("emulator late with its answers", window.late, cli.late, "s");
+  row("host: answers to next requests", window.host, cli.host, "s");
+  row("  per read, mean", window.host / std::max<size_t>(1, window.reads) * 1e6,
+      cli.host / std::max<size_t>(1, cli.reads) * 1e6, "us");
+  row("  per read, median", window.hostMedianUs, cli.hostMedianUs, "us");
+  row("ratio without the emulator's lateness", (window.seconds - window.late) / window.floor,
+      (cli.seconds - cli.late) / cli.floor, " ");
+  std::printf("  %-40s %12.3f s  %12.3f s  (window: with the emulator's thread)\n",
+              "CPU of the program", window.cpu, cli.cpu);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool chartOnly = argc > 1 && std::strcmp(argv[1], "--chart") == 0;
+  const uint32_t records =
+      argc > 1 && !chartOnly ? static_cast<uint32_t>(std::atoi(argv[1])) : 65279;
   char pattern[] = "/tmp/dravion-history-bench.XXXXXX";
   const std::string folder = ::mkdtemp(pattern);
   ::setenv("DRAVION_PORT_DIR", folder.c_str(), 1);
   ::setenv("DRAVION_SYSTEM_PORTS", "0", 1);
-  {
-    const uint32_t baud = chartOnly ? 0 : 230400;
-    Manager m(folder, baud, !chartOnly);
+  if (!chartOnly) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // A second argument runs only one of the two (for profiling).
+    const std::string only = argc > 2 ? argv[2] : "";
+    const ReadFigures window = only == "cli" ? ReadFigures{} : WindowDownload(folder, records);
+    const ReadFigures cli = only == "window" ? ReadFigures{} : CliDownload(folder, records);
+    PrintSideBySide(window, cli);
+  } else {
+    Manager m(folder, 0, false);
     const long rssBefore = MaxRssKb();
     const double cpuBefore = ThreadCpuSeconds();
-    const double processBefore = ProcessCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     const bool ok = m.controller.DownloadHistory() && m.controller.Ring.Loaded;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = ThreadCpuSeconds() - cpuBefore;
-    const double processCpu = ProcessCpuSeconds() - processBefore;
-    const size_t lineBytes = ReadLineBytes(*m.device);
-    std::printf("Full ring download (%s): %s, %d reads of 32 bytes\n",
-                chartOnly ? "unpaced pty" : "230400 baud, realistic device times",
-                ok ? "complete" : "FAILED", m.controller.Ring.FlashReads);
-    std::printf("  measured             %8.3f s\n", seconds);
-    if (!chartOnly) {
-      const double line = lineBytes * 10.0 / baud;
-      const double device = 32640 * 150e-6;  // the emulator's realistic time of a flash read
-      std::printf("  line bytes           %zu (requests and answers, SLIP-escaped)\n", lineBytes);
-      std::printf("  line time            %8.3f s   ratio %.3f\n", line, seconds / line);
-      std::printf("  line + device time   %8.3f s   ratio %.3f\n", line + device,
-                  seconds / (line + device));
-    }
+    std::printf("Full ring download (unpaced pty): %s, %d reads of 32 bytes, %.3f s\n",
+                ok ? "complete" : "FAILED", m.controller.Ring.FlashReads, seconds);
     std::printf("  UI thread CPU        %8.3f s (%.1f%% of the time)\n", cpu,
                 100.0 * cpu / seconds);
-    std::printf("  process CPU          %8.3f s (manager, its reader thread and the emulator)\n",
-                processCpu);
     std::printf(
         "  max RSS              %ld KiB before, %ld KiB after (copy 1024 KiB, CSV %zu KiB)\n",
         rssBefore, MaxRssKb(), m.controller.Csv.CsvText.size() / 1024);

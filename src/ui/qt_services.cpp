@@ -20,21 +20,43 @@
 
 namespace dravion::ui {
 
+QtEventPump::QtEventPump(Clock& clock) : clock_(clock) {}
+
+QtEventPump::~QtEventPump() = default;
+
 void QtEventPump::ProcessEvents(uint32_t deadlineTick) {
   ++depth_;
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  if (!deadline_) {
+    // One timer for every wait: its event ends the sleep at the deadline, Wake ends it through
+    // the dispatcher.
+    deadline_ = std::make_unique<QTimer>();
+    deadline_->setSingleShot(true);
+    deadline_->setTimerType(Qt::PreciseTimer);
+  }
+  // Pending events run in the first pass of the waiting loop below: a wait that has nothing to
+  // run sleeps at once and wakes straight into the caller when the answer is filed.
+  bool processed = false;
   for (;;) {
-    if (woken_.exchange(false)) break;
+    const bool woken = woken_.exchange(false);
     // A deadline in the past (a huge unsigned distance) means "do not wait".
     const uint32_t left = deadlineTick - clock_.TickMs();
-    if (left == 0 || left > 0x7FFFFFFFu) break;
-    // The timer's event ends the sleep at the deadline; Wake ends it through the dispatcher.
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    deadline.start(static_cast<int>(left));
-    if (woken_.load()) continue;
+    if (woken || left == 0 || left > 0x7FFFFFFFu) {
+      if (!processed) QCoreApplication::processEvents(QEventLoop::AllEvents);
+      break;
+    }
+    const bool nested = deadline_->isActive();  // an outer wait's deadline: keep it running
+    QTimer* timer = deadline_.get();
+    std::unique_ptr<QTimer> own;
+    if (nested) {
+      own = std::make_unique<QTimer>();
+      own->setSingleShot(true);
+      own->setTimerType(Qt::PreciseTimer);
+      timer = own.get();
+    }
+    timer->start(static_cast<int>(left));
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    processed = true;
+    timer->stop();
   }
   --depth_;
   if (depth_ == 0 && onIdle_) onIdle_();

@@ -12,6 +12,7 @@
 #include "services/language.h"
 #include "services/option_store.h"
 
+class QTimer;
 class QWidget;
 
 namespace dravion::ui {
@@ -29,7 +30,8 @@ inline std::string S(const QString& text) {
 // deadline passes. Waits may nest (a timer handler that runs inside a wait may wait itself).
 class QtEventPump : public EventPump {
  public:
-  explicit QtEventPump(Clock& clock) : clock_(clock) {}
+  explicit QtEventPump(Clock& clock);
+  ~QtEventPump() override;
   void ProcessEvents(uint32_t deadlineTick) override;
   void Wake() override;
   // How many waits are running now on the user-interface thread (0 outside any wait).
@@ -42,6 +44,7 @@ class QtEventPump : public EventPump {
   std::atomic<bool> woken_{false};
   int depth_ = 0;
   std::function<void()> onIdle_;
+  std::unique_ptr<QTimer> deadline_;
 };
 
 // The local tick of SystemClock; dates in the user's short date and long time formats.
