@@ -85,8 +85,9 @@ const std::string& UsageText() {
       "  --log FILE    write the run's log to FILE (Windows-1251, LF line ends)\n"
       "  -v            also print the log lines to stderr\n"
       "  --yes         answer Yes to every question\n"
-      "  --json        info, settings get and measure print JSON\n"
+      "  --json        ports, info, settings get and measure print JSON\n"
       "  -h, --help    this text\n"
+      "  --version     the program's version\n"
       "\n"
       "Setting names: language, units, background-threshold, dose-threshold, sound, "
       "button-click,\n"
@@ -97,6 +98,10 @@ const std::string& UsageText() {
       "Exit status: 0 done, 1 the device refused, failed or did not answer, 2 bad usage, 3 no "
       "device found.\n";
   return text;
+}
+
+std::string VersionText() {
+  return std::string("dravion-cli ") + DRAVION_VERSION + "\n";
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
@@ -116,6 +121,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     std::string text;
     if (arg == "-h" || arg == "--help") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "-v" || arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--yes" || arg == "-y") {
@@ -172,7 +179,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
       options.command.push_back(arg);
     }
   }
-  if (options.help) return true;
+  if (options.help || (options.version && options.command.empty())) return true;
   if (options.command.empty()) {
     error = "no command";
     return false;

@@ -22,6 +22,7 @@ struct CliOptions {
   bool yes = false;
   bool json = false;
   bool help = false;
+  bool version = false;
   // The command and its words: {"settings", "set", "units=1"}.
   std::vector<std::string> command;
   int count = 1;        // measure --count
@@ -35,5 +36,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
 
 // The usage text, ending in a line feed.
 const std::string& UsageText();
+// "dravion-cli 1.9", ending in a line feed.
+std::string VersionText();
+// The line after a usage error.
+inline constexpr const char* kTryHelp = "Try 'dravion-cli --help' for more information.";
 
 }  // namespace dravion::cli

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/json_text.h"
+#include "cli/cli_json.h"
+#include "device/measurement.h"
+#include "services/clock.h"
 
 namespace dravion::cli {
 namespace {
@@ -47,6 +49,7 @@ TEST(CliOptions, GlobalOptionsAndCommandWords) {
   EXPECT_EQ(Parse({"firmware", "update"}).retries, 0);
   EXPECT_EQ(Parse({"calibration", "set", "1,27"}).command.back(), "1,27");
   EXPECT_TRUE(Parse({"--help"}).help);
+  EXPECT_TRUE(Parse({"--version"}).version);
   EXPECT_TRUE(Parse({"info", "-h"}).help);
 }
 
@@ -90,9 +93,26 @@ TEST(CliOptions, UsageNamesEveryCommandAndSetting) {
 }
 
 TEST(JsonText, EscapesQuotesControlsAndKeepsUtf8) {
-  EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-  EXPECT_EQ(JsonString("x\ny\r\t\x01"), "\"x\\ny\\r\\t\\u0001\"");
-  EXPECT_EQ(JsonString("мкЗв/ч"), "\"мкЗв/ч\"");
+  EXPECT_EQ(JsonText("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(JsonText("x\ny\r\t\x01"), "\"x\\ny\\r\\t\\u0001\"");
+  EXPECT_EQ(JsonText("мкЗв/ч"), "\"мкЗв/ч\"");
+  // Bytes that are not UTF-8 do not fail the output.
+  EXPECT_EQ(JsonText("a\xC8"), "\"a\xEF\xBF\xBD\"");
+}
+
+TEST(JsonText, DeviceValueTextsAsNumbersAndTimesWithTheirOffset) {
+  EXPECT_EQ(JsonText(JsonNumber("0,12")), "0.12");
+  EXPECT_EQ(JsonText(JsonNumber("0.0052")), "0.0052");
+  EXPECT_EQ(JsonText(JsonNumber(" 150 ")), "150");
+  EXPECT_EQ(JsonText(JsonNumber("1,00")), "1.0");
+  EXPECT_EQ(JsonText(JsonNumber("-1,5")), "-1.5");
+  for (const char* text : {"", " ", "--------", "1,2,3", "1e3", ",", "12 mSv", "0x10"})
+    EXPECT_EQ(JsonText(JsonNumber(text)), "null") << text;
+
+  LocalDateTime t{2026, 3, 9, 7, 5, 3, 0, 180};
+  EXPECT_EQ(FormatIsoDateTime(t), "2026-03-09T07:05:03+03:00");
+  t.utcOffsetMinutes = -330;
+  EXPECT_EQ(FormatIsoDateTime(t), "2026-03-09T07:05:03-05:30");
 }
 
 }  // namespace
