@@ -94,6 +94,13 @@ int CliSession::Connect() {
 
 void CliSession::WaitForIdentification() {
   ConnectionManager& m = core.manager;
+  // The window lets a new connection settle for a second before it identifies the device; a
+  // command has just seen the device answer its link test and identifies it at once, in a
+  // heartbeat of its own.
+  if (m.Connected && !m.IdentificationDone) {
+    m.ConnectStartTick = clock.TickMs() - kIdentificationDelayMs;
+    m.Timer_ProcTimer();
+  }
   const uint32_t start = clock.TickMs();
   while (!m.IdentificationDone && m.Connected &&
          TicksSince(start, clock.TickMs()) < kIdentificationWaitMs) {

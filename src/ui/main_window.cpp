@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTabBar>
 #include <QTextBlock>
@@ -183,6 +184,8 @@ QAction* TForm1::NewAction(const char* name, const QString& text, int image) {
 }
 
 void TForm1::SetImage(QAction* action, int index) {
+  // The heartbeat's idle update sets the same image ten times a second: only a change is drawn.
+  if (action->property("imageIndex").toInt() == index && !action->icon().isNull()) return;
   action->setIcon(ActionImage(index));
   action->setProperty("imageIndex", index);
 }
@@ -547,21 +550,48 @@ void TForm1::HideBusy() {
 // Log memo
 
 void TForm1::AppendLogLine(const QString& line) {
-  memoLog_->appendPlainText(line);
+  // Lines reach the memo's document in one insertion per turn of the event loop (or when the memo
+  // is asked for): inserting a long log line by line costs a layout and a scroll-bar update for
+  // every line, far more than the lines themselves.
+  if (pendingLog_.isEmpty()) QTimer::singleShot(0, this, &TForm1::FlushLogLines);
+  pendingLog_.append(line);
+}
+
+void TForm1::FlushLogLines() {
+  if (pendingLog_.isEmpty()) return;
+  QScrollBar* bar = memoLog_->verticalScrollBar();
+  // The view follows the end unless the user has scrolled up to read.
+  const bool follow = !memoLog_->isVisible() || bar->value() >= bar->maximum();
+  QString text = pendingLog_.join(QLatin1Char('\n'));
+  if (memoLines_ > 0) text.prepend(QLatin1Char('\n'));
+  memoLines_ += pendingLog_.size();
+  pendingLog_.clear();
+  QTextCursor cursor(memoLog_->document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(text);
+  if (follow) bar->setValue(bar->maximum());
+}
+
+QPlainTextEdit* TForm1::LogMemo() {
+  FlushLogLines();
+  return memoLog_;
 }
 
 void TForm1::ReplaceLastLogLine(const QString& line) {
-  QTextDocument* document = memoLog_->document();
-  if (document->isEmpty()) {
-    memoLog_->appendPlainText(line);
+  FlushLogLines();
+  if (memoLines_ == 0) {
+    AppendLogLine(line);
+    FlushLogLines();
     return;
   }
-  QTextCursor cursor(document->lastBlock());
+  QTextCursor cursor(memoLog_->document()->lastBlock());
   cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
   cursor.insertText(line);
 }
 
 void TForm1::ClearLogMemo() {
+  pendingLog_.clear();
+  memoLines_ = 0;
   memoLog_->clear();
 }
 

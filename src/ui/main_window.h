@@ -128,7 +128,8 @@ class TForm1 : public QMainWindow,
   bool CloseRequested() const { return closeRequested_; }
 
   // The log memo; `AppendLogLine` / `ReplaceLastLogLine` keep it in step with the log.
-  QPlainTextEdit* LogMemo() const { return memoLog_; }
+  // The log memo (Memo_Log), with every line logged so far.
+  QPlainTextEdit* LogMemo();
   void AppendLogLine(const QString& line);
   void ReplaceLastLogLine(const QString& line);
   void ClearLogMemo();
@@ -167,6 +168,8 @@ class TForm1 : public QMainWindow,
   void showEvent(QShowEvent* event) override;
 
  private:
+  // Puts the lines logged since the last turn of the event loop into the memo.
+  void FlushLogLines();
   QAction* NewAction(const char* name, const QString& text, int image = -1);
   void SetImage(QAction* action, int index);
   void BuildActions();
@@ -189,6 +192,8 @@ class TForm1 : public QMainWindow,
   MeasurementPage* measuringPage_ = nullptr;
   QWidget* tabLog_ = nullptr;
   QPlainTextEdit* memoLog_ = nullptr;
+  QStringList pendingLog_;  // lines logged and not yet in the memo
+  int memoLines_ = 0;       // lines in the memo
   QMenu* popupLog_ = nullptr;
   HistoryPage* historyPage_ = nullptr;
   InfoPage* infoPage_ = nullptr;

@@ -125,9 +125,6 @@ void HistoryPage::Build() {
   work->addWidget(buttons_);
   row->addLayout(work, 1);
 
-  saveDialog_ = Named(new QFileDialog(this), "SaveDialog1");
-  saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
-  saveDialog_->setDefaultSuffix(QStringLiteral("csv"));
   chartMenu_ = Named(new QMenu(this), "PopupMenu_Chart");
   ApplyLanguage();
 }
@@ -170,8 +167,10 @@ void HistoryPage::ShowReadingCaption(bool reading) {
 
 void HistoryPage::ApplyLanguage() {
   ShowReadingCaption(read_->property("tag").toInt() != 0);
-  saveDialog_->setWindowTitle(LangText("Сохранение истории в формате CSV", "CSV History saving"));
-  saveDialog_->setNameFilter(LangText("Файлы CSV (*.csv)", "CSV Files(*.csv)"));
+  if (saveDialog_) {
+    saveDialog_->setWindowTitle(LangText("Сохранение истории в формате CSV", "CSV History saving"));
+    saveDialog_->setNameFilter(LangText("Файлы CSV (*.csv)", "CSV Files(*.csv)"));
+  }
   chartMenu_->clear();
   QAction* png = chartMenu_->addAction(LangText("Сохранить график как PNG…", "Save chart as PNG…"));
   png->setObjectName(QStringLiteral("Action_Chart_Save_PNG"));
@@ -252,7 +251,20 @@ bool HistoryPage::ShowMaximumTicked() const {
   return showMaximum_->isChecked();
 }
 
+QFileDialog* HistoryPage::SaveDialog() {
+  // Made when first needed: a file dialog watches its folder from the moment it exists, and the
+  // page should not pay for changes there during a download.
+  if (!saveDialog_) {
+    saveDialog_ = Named(new QFileDialog(this), "SaveDialog1");
+    saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
+    saveDialog_->setDefaultSuffix(QStringLiteral("csv"));
+    ApplyLanguage();
+  }
+  return saveDialog_;
+}
+
 bool HistoryPage::AskSaveFileName(const SaveFileRequest& request, std::string& name) {
+  SaveDialog();
   saveDialog_->setWindowTitle(Q(request.Title));
   saveDialog_->setNameFilter(QtFilter(request.Filter));
   saveDialog_->setDefaultSuffix(Q(request.DefaultSuffix));

@@ -37,7 +37,8 @@ class HistoryPage : public QWidget, public HistoryView {
   void Detach();
   HistoryController* Controller() const { return controller_.get(); }
   HistoryChart* Chart() const { return chart_; }
-  QFileDialog* SaveDialog() const { return saveDialog_; }
+  // The CSV save dialog (SaveDialog1), made on first use.
+  QFileDialog* SaveDialog();
 
   // Captions that depend on the page's state, in the current language.
   void ApplyLanguage();
