@@ -1,10 +1,13 @@
 #include <ostream>
 
+#include "cli/cancel.h"
 #include "cli/cli_pages.h"
 #include "cli/cli_services.h"
 #include "cli/cli_session.h"
 #include "cli/json_text.h"
+#include "connection/connection_manager.h"
 #include "device/measurement.h"
+#include "device/reading_recorder.h"
 
 namespace dravion::cli {
 namespace {
@@ -50,9 +53,64 @@ struct MeasurementHook {
   CliSession& session;
 };
 
+void PrintReading(CliSession& s, const TextMeasurementView& view) {
+  const auto [rate, rateUnit] = ValueAndUnit(view.rate);
+  const auto [dose, doseUnit] = ValueAndUnit(view.dose);
+  if (s.options.json) {
+    s.io.out << "{\"rate\":" << JsonString(rate) << ",\"rateUnit\":" << JsonString(rateUnit)
+             << ",\"level\":" << view.level << ",\"dose\":" << JsonString(dose)
+             << ",\"doseUnit\":" << JsonString(doseUnit) << "}\n";
+  } else {
+    s.io.out << view.rate << "  " << s.language.Text("уровень ", "level ") << view.level << "  "
+             << s.language.Text("доза ", "dose ") << view.dose << '\n';
+  }
+  s.io.out.flush();
+}
+
+// measure --follow: a reading every interval until Ctrl+C or SIGTERM (or --count readings), each
+// also recorded with --csv. A device that stops answering is waited for: the connection manager
+// finds it again in the heartbeat, and the readings go on.
+int Follow(CliSession& s) {
+  TextMeasurementView view;
+  MeasurementController controller(s.context, view);
+  ReadingRecorder recorder(s.log, s.dialogs, s.language);
+  recorder.note = [&s](const std::string& text) { s.io.err << text << '\n' << std::flush; };
+  if (!s.options.csvFile.empty()) {
+    if (!recorder.Start(s.options.csvFile)) return kExitFailed;
+    controller.AddListener(&recorder);
+  }
+  CancelWatch watch(s.pump);
+  const uint32_t spacing = static_cast<uint32_t>(s.options.interval) * 1000;
+  uint32_t next = s.clock.TickMs();
+  int taken = 0;
+  bool wasFailing = false;
+  while (!CancelRequested() && (s.options.csvFile.empty() || recorder.Recording())) {
+    if (controller.BitBtn_Measure_ReadClick()) {
+      PrintReading(s, view);
+      wasFailing = false;
+      if (s.options.countGiven && ++taken >= s.options.count) break;
+    } else if (!wasFailing) {
+      // The addresses are read again from whichever device answers next.
+      controller.ForgetMeasurementAddresses();
+      if (!view.versionMessage.empty()) s.io.err << TerminalText(view.versionMessage) << '\n';
+      wasFailing = true;
+    }
+    next += spacing;
+    // A reading that took longer than the spacing moves the schedule rather than bunching up.
+    if (static_cast<int32_t>(next - s.clock.TickMs()) < 0) next = s.clock.TickMs();
+    while (!CancelRequested() && static_cast<int32_t>(next - s.clock.TickMs()) > 0)
+      s.pump.ProcessEvents(next);
+  }
+  controller.RemoveListener(&recorder);
+  if (!recorder.Failure().empty()) return kExitFailed;
+  recorder.Stop();
+  return kExitDone;
+}
+
 }  // namespace
 
 int Measure(CliSession& s) {
+  if (s.options.follow) return Follow(s);
   TextMeasurementView view;
   MeasurementController controller(s.context, view);
   // No heartbeat hook here: its tick would blank the labels of a page that is not shown while a
@@ -66,17 +124,7 @@ int Measure(CliSession& s) {
                << '\n';
       return kExitFailed;
     }
-    const auto [rate, rateUnit] = ValueAndUnit(view.rate);
-    const auto [dose, doseUnit] = ValueAndUnit(view.dose);
-    if (s.options.json) {
-      s.io.out << "{\"rate\":" << JsonString(rate) << ",\"rateUnit\":" << JsonString(rateUnit)
-               << ",\"level\":" << view.level << ",\"dose\":" << JsonString(dose)
-               << ",\"doseUnit\":" << JsonString(doseUnit) << "}\n";
-    } else {
-      s.io.out << view.rate << "  " << s.language.Text("уровень ", "level ") << view.level << "  "
-               << s.language.Text("доза ", "dose ") << view.dose << '\n';
-    }
-    s.io.out.flush();
+    PrintReading(s, view);
   }
   return kExitDone;
 }

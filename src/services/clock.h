@@ -14,6 +14,8 @@ struct LocalDateTime {
   int minute = 0;
   int second = 0;
   int millisecond = 0;
+  // Local time minus universal time, in minutes (+180 in Moscow).
+  int utcOffsetMinutes = 0;
 };
 
 // Time source of the manager: a wrapping millisecond tick for time-outs and spacing, and the
@@ -29,6 +31,15 @@ class Clock {
 
 // "dd.MM.yyyy HH:mm:ss", the form used where the platform offers no locale format.
 std::string FormatDateTime(const LocalDateTime& t);
+
+// "2026-03-05T14:07:09+03:00": ISO 8601 to the second, with the offset from universal time.
+std::string FormatIsoDateTime(const LocalDateTime& t);
+// Days from 1 January 1970 of a date of the proleptic Gregorian calendar (negative before).
+int64_t DaysFromCivil(int year, int month, int day);
+// The local time `seconds` later (earlier when negative), with the same offset.
+LocalDateTime ShiftedBy(const LocalDateTime& t, int64_t seconds);
+// Seconds of `b` minus seconds of `a`, each taken as a local time with its own offset.
+int64_t SecondsBetween(const LocalDateTime& a, const LocalDateTime& b);
 
 // Milliseconds elapsed between two ticks, immune to the tick's wrap-around.
 inline uint32_t TicksSince(uint32_t start, uint32_t now) {
