@@ -153,6 +153,12 @@ int RunCommand(CliSession& session) {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, CliIo& io, Clock* clock, EventPump* waits) {
+  // The shell's completion asks for the words that may follow (see CompletionWords).
+  if (!args.empty() && args[0] == "--complete") {
+    for (const std::string& word : CompletionWords({args.begin() + 1, args.end()}))
+      io.out << word << '\n';
+    return kExitDone;
+  }
   CliOptions options;
   std::string error;
   const bool parsed = ParseCommandLine(args, options, error);
