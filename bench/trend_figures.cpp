@@ -3,8 +3,10 @@
 // emulator in a child process (its CPU is not counted), one automatic reading a second. The
 // process's CPU over the run is scaled to an hour.
 //
-//   xvfb-run -a build/bench/trend_figures [seconds, default 600]
+//   xvfb-run -a build/bench/trend_figures [seconds, default 600] [--bare]
 //
+// --bare runs the same page without the trend (detached from the page) and without recording,
+// for the cost of the readings alone.
 // Without a display it runs on the offscreen platform (painting into memory).
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,6 +20,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "lifecycle/options.h"
 #include "log/session_log.h"
@@ -25,6 +28,7 @@
 #include "sim/device.h"
 #include "ui/device_session.h"
 #include "ui/main_window.h"
+#include "ui/pages/measurement_page.h"
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
 
@@ -58,6 +62,7 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
 
 int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::max(10, std::atoi(argv[1])) : 600;
+  const bool bare = argc > 2 && std::string(argv[2]) == "--bare";
   char folderTemplate[] = "/tmp/dravion-trend-XXXXXX";
   const char* folder = ::mkdtemp(folderTemplate);
   if (!folder) return 2;
@@ -111,9 +116,14 @@ int main(int argc, char** argv) {
   }
   QTemporaryDir files;
   const std::string file = files.filePath(QStringLiteral("readings.csv")).toStdString();
-  session.recorder.Start(file);
+  if (bare) {
+    form.MeasuringPage()->SetTrend(nullptr, nullptr, nullptr);
+    session.measurement.RemoveListener(&session.trend);
+    session.measurement.RemoveListener(&session.recorder);
+  } else {
+    session.recorder.Start(file);
+  }
 
-  const size_t before = session.trend.Readings().size();
   const double cpuStart = CpuSeconds();
   QElapsedTimer wall;
   wall.start();
@@ -126,10 +136,11 @@ int main(int argc, char** argv) {
   ::kill(child, SIGTERM);
   ::waitpid(child, nullptr, 0);
 
-  std::printf("Measuring page open, trend shown (%s), every reading recorded to a file\n",
+  std::printf(bare ? "Measuring page open, no trend, no recording (%s)\n"
+                   : "Measuring page open, trend shown (%s), every reading recorded to a file\n",
               qPrintable(QGuiApplication::platformName()));
-  std::printf("  run                  %.0f s, %d readings recorded (%zu in the trend before)\n",
-              elapsed, lines, before);
+  std::printf("  run                  %.0f s, %d readings recorded, %zu in the trend\n", elapsed,
+              lines, session.trend.Readings().size());
   std::printf("  manager CPU          %.2f s  = %.2f %% of one core\n", cpu, 100 * cpu / elapsed);
   std::printf("  scaled to an hour    %.1f s CPU per hour\n", cpu * 3600 / elapsed);
   ::rmdir(folder);

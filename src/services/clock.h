@@ -14,7 +14,7 @@ struct LocalDateTime {
   int minute = 0;
   int second = 0;
   int millisecond = 0;
-  // Local time minus universal time, in minutes (+180 in Moscow).
+  // Local time minus UTC, in minutes (+180 in Moscow, -300 in New York in winter).
   int utcOffsetMinutes = 0;
 };
 
@@ -31,9 +31,9 @@ class Clock {
 
 // "dd.MM.yyyy HH:mm:ss", the form used where the platform offers no locale format.
 std::string FormatDateTime(const LocalDateTime& t);
-
-// "2026-03-05T14:07:09+03:00": ISO 8601 to the second, with the offset from universal time.
+// ISO 8601 with the offset from UTC: "2026-12-07T10:30:15+03:00".
 std::string FormatIsoDateTime(const LocalDateTime& t);
+
 // Days from 1 January 1970 of a date of the proleptic Gregorian calendar (negative before).
 int64_t DaysFromCivil(int year, int month, int day);
 // The local time `seconds` later (earlier when negative), with the same offset.
