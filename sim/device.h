@@ -225,7 +225,7 @@ class Device {
   void Trace(const char* direction, const std::vector<uint8_t>& line, const std::string& note);
   bool Absent(int ms, bool toMain, bool restart);
   bool FaultUnplug();
-  void SetPlugged(bool plugged);
+  bool SetPlugged(bool plugged);  // opens or closes the port; false when it did not open
   void Wake();
   void DrainWake();
 

@@ -109,7 +109,14 @@ TEST(FaultLink, UnplugAfterRequestsAndAfterTimeRemoveThePort) {
   faults.unplugAfterRequests = 2;
   link.device->SetFaults(faults);
   ASSERT_TRUE(link.Request(1, kLinkTest));
-  EXPECT_FALSE(link.Request(1, kLinkTest));
+  EXPECT_FALSE(link.stack->port.LineLost());
+  // The device hangs up on the request: the exchange fails on the hang-up, before any resend.
+  link.stack->main.RepeatCount = 0;
+  EXPECT_FALSE(link.Request(1, kLinkTest, nullptr, "No answer"));
+  EXPECT_TRUE(link.stack->port.LineLost());
+  EXPECT_EQ(link.stack->main.RepeatCount, 0);
+  EXPECT_EQ(link.device->GetCounters().totalRequests, 2);
+  ASSERT_EQ(link.dialogs.boxes.size(), 1u);  // the caller's text, as for a silent device
   EXPECT_FALSE(link.device->Plugged());
   EXPECT_NE(::access(link.device->PortPath().c_str(), F_OK), 0);
 
@@ -121,6 +128,7 @@ TEST(FaultLink, UnplugAfterRequestsAndAfterTimeRemoveThePort) {
   link.device->SetFaults(faults);
   ASSERT_TRUE(link.device->Plug());
   ASSERT_TRUE(link.OpenPort());
+  EXPECT_FALSE(link.stack->port.LineLost());
   EXPECT_TRUE(link.Request(1, kLinkTest));
   const auto start = Steady::now();
   ASSERT_TRUE(link.device->WaitPlugged(false, 2000));
