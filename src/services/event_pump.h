@@ -21,6 +21,9 @@ class EventPump {
   virtual void ProcessEvents(uint32_t deadlineTick) = 0;
   // Safe from any thread: ends the current or the next wait early.
   virtual void Wake() = 0;
+  // Whether the program was asked to end (an interrupt or termination signal): long operations
+  // stop at their next safe point, between exchanges, and leave the device in a known state.
+  virtual bool QuitRequested() const { return false; }
 };
 
 // Waits `ms` milliseconds while events keep flowing. Returns at once for ms <= 0.
