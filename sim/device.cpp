@@ -172,10 +172,11 @@ bool Device::WaitPlugged(bool plugged, int timeoutMs) const {
 
 // The port and the plugged state change in one step under the lock, so that whoever saw the port
 // come or go (a hang-up, an entry) and then asks finds the state and the counters changed too.
-bool Device::SetPlugged(bool plugged) {
+bool Device::SetPlugged(bool plugged, bool restart) {
   bool done;
   {
     std::lock_guard lock(mutex_);
+    if (restart) ++counters_.restarts;
     if (plugged) {
       done = pty_->Open(config_.portFolder, config_.port);
     } else {
@@ -463,13 +464,12 @@ void Device::Serve() {
 bool Device::Absent(int ms, bool toMain, bool restart) {
   bool staysAway = false;
   if (restart) {
-    // Counted before the port goes, so that whoever saw it go finds the restart counted.
     std::lock_guard lock(mutex_);
-    ++counters_.restarts;
     staysAway = faults_.restartStaysAway;
     if (faults_.restartInto == 2 || faults_.restartInto == 3) toMain = faults_.restartInto == 2;
   }
-  SetPlugged(false);
+  // Counted as the port goes, so that whoever saw it go finds the restart counted.
+  SetPlugged(false, restart);
   if (staysAway) return false;  // the serving thread ends; Plug brings it back
   if (!SleepUntilUs(NowUs() + std::max(ms, 0) * 1000LL)) return false;
   if (restart) {
