@@ -1,6 +1,5 @@
 #include <ostream>
 
-#include "cli/cancel.h"
 #include "cli/cli_json.h"
 #include "cli/cli_pages.h"
 #include "cli/cli_services.h"
@@ -75,8 +74,9 @@ void PrintReading(CliSession& s, const TextMeasurementView& view) {
 }
 
 // measure --follow: a reading every interval until Ctrl+C or SIGTERM (or --count readings), each
-// also recorded with --csv. A device that stops answering is waited for: the connection manager
-// finds it again in the heartbeat, and the readings go on.
+// also recorded with --csv. A signal ends it after the reading under way, so the file is complete.
+// A device that stops answering is waited for: the connection manager finds it again in the
+// heartbeat, and the readings go on.
 int Follow(CliSession& s) {
   TextMeasurementView view;
   MeasurementController controller(s.context, view);
@@ -86,12 +86,11 @@ int Follow(CliSession& s) {
     if (!recorder.Start(s.options.csvFile)) return kExitFailed;
     controller.AddListener(&recorder);
   }
-  CancelWatch watch(s.pump);
   const uint32_t spacing = static_cast<uint32_t>(s.options.interval) * 1000;
   uint32_t next = s.clock.TickMs();
   int taken = 0;
   bool wasFailing = false;
-  while (!CancelRequested() && (s.options.csvFile.empty() || recorder.Recording())) {
+  while (!s.pump.QuitRequested() && (s.options.csvFile.empty() || recorder.Recording())) {
     if (controller.BitBtn_Measure_ReadClick()) {
       PrintReading(s, view);
       wasFailing = false;
@@ -105,7 +104,7 @@ int Follow(CliSession& s) {
     next += spacing;
     // A reading that took longer than the spacing moves the schedule rather than bunching up.
     if (static_cast<int32_t>(next - s.clock.TickMs()) < 0) next = s.clock.TickMs();
-    while (!CancelRequested() && static_cast<int32_t>(next - s.clock.TickMs()) > 0)
+    while (!s.pump.QuitRequested() && static_cast<int32_t>(next - s.clock.TickMs()) > 0)
       s.pump.ProcessEvents(next);
   }
   controller.RemoveListener(&recorder);
