@@ -228,6 +228,8 @@ class Device {
   void SetHardwareRevision(uint8_t revision);
   uint16_t MainVersion() const;  // as ReadProgramInfo reports it now
   uint32_t DeviceSeconds() const;
+  // Moves the device clock by `seconds` (negative: back), as a clock that has drifted.
+  void ShiftClock(int64_t seconds);
   // Restarts as ResetCommand would (2 main program, 3 boot loader), including the absence.
   void Restart(int mode);
 
@@ -240,7 +242,8 @@ class Device {
   void Trace(const char* direction, const std::vector<uint8_t>& line, const std::string& note);
   bool Absent(int ms, bool toMain, bool restart);
   bool FaultUnplug();
-  void SetPlugged(bool plugged);
+  // Opens or closes the port (counting a restart with it); false when it did not open.
+  bool SetPlugged(bool plugged, bool restart = false);
   void Wake();
   void DrainWake();
 

@@ -9,6 +9,7 @@
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
 #include "cli/cli_settings.h"
+#include "cli/interrupt.h"
 #include "firmware/device_information_view.h"
 #include "firmware/device_mode.h"
 #include "protocol/device_format.h"
@@ -99,6 +100,7 @@ const std::map<std::string, Handler>& DeviceCommandsByName() {
       {"settings set", SettingsSet},
       {"settings default", SettingsDefault},
       {"time sync", TimeSync},
+      {"time show", TimeShow},
       {"calibration set", CalibrationSet},
       {"measure", Measure},
       {"dose reset", DoseReset},
@@ -153,6 +155,12 @@ int RunCommand(CliSession& session) {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, CliIo& io, Clock* clock, EventPump* waits) {
+  // The shell's completion asks for the words that may follow (see CompletionWords).
+  if (!args.empty() && args[0] == "--complete") {
+    for (const std::string& word : CompletionWords({args.begin() + 1, args.end()}))
+      io.out << word << '\n';
+    return kExitDone;
+  }
   CliOptions options;
   std::string error;
   const bool parsed = ParseCommandLine(args, options, error);
@@ -171,7 +179,12 @@ int RunCli(const std::vector<std::string>& args, CliIo& io, Clock* clock, EventP
   CliSession session(io, options, clock, waits);
   int status = RunCommand(session);
   session.Release();
+  // The log is written however the command ended, an interrupt included.
   if (!session.Finish() && status == kExitDone) status = kExitFailed;
+  if (const int signal = InterruptWatch::Signal(); signal != 0) {
+    io.err << session.language.Text("Прервано", "Interrupted") << '\n';
+    status = InterruptWatch::ExitStatus(signal);
+  }
   io.out.flush();
   return status;
 }

@@ -25,14 +25,32 @@ struct CliOptions {
   bool version = false;
   // The command and its words: {"settings", "set", "units=1"}.
   std::vector<std::string> command;
-  int count = 1;        // measure --count
-  std::string csvFile;  // history download --csv
+  int count = 1;  // measure --count
+  bool countGiven = false;
+  bool follow = false;  // measure --follow: readings until stopped
+  int interval = 1;     // measure --interval: seconds between readings
+  std::string csvFile;  // history download --csv, measure --follow --csv
+  int ifDrift = -1;     // time sync --if-drift: write only beyond this many seconds (-1: always)
   int retries = 0;      // firmware update --retries: attempts after a failed first one
 };
 
 // Parses the arguments after the program name. Returns false with `error` set on bad usage.
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
                       std::string& error);
+
+// An option of the command line, for every command or for one.
+struct OptionWord {
+  const char* name;     // "--count"
+  const char* command;  // "" for every command, else the command's words: "history download"
+  const char* value;    // what follows it: "" nothing, "N" a number, "FILE", "en|ru" one of these
+};
+const std::vector<OptionWord>& OptionWords();
+
+// The words that may follow `before` (the words after the program name, up to the one being
+// completed), for the shell's completion: the next command word; else the command's options and
+// the global ones, and for `settings set` the setting names ("units="); after an option, its
+// values, or "@file" when a file name follows.
+std::vector<std::string> CompletionWords(const std::vector<std::string>& before);
 
 // The usage text, ending in a line feed.
 const std::string& UsageText();

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QPushButton>
 
+#include "services/event_pump.h"
 #include "services/log_sink.h"
 #include "ui/main_window.h"
 #include "ui/pages/history_page.h"
@@ -23,10 +24,14 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
               pump,     frame_},
       settings(context, *form.Settings()),
       measurement(context, *form.MeasuringPage()),
+      recorder(log, dialogs, language),
       information(deviceInfo, language, *form.DeviceInfoPage()),
       wizard(context, *form.DeviceInfoPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
   form.MeasuringPage()->SetController(&measurement);
+  measurement.AddListener(&trend);
+  measurement.AddListener(&recorder);
+  form.MeasuringPage()->SetTrend(&trend, &recorder, &dialogs);
   connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
   connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
   QObject::connect(&form_, &TForm1::LanguageChanged, &form_,
@@ -53,6 +58,8 @@ void WindowDeviceFrame::SetProgress(int percent) {
 DeviceSession::~DeviceSession() {
   form_.Settings()->SetController(nullptr);
   form_.MeasuringPage()->SetController(nullptr);
+  form_.MeasuringPage()->SetTrend(nullptr, nullptr, nullptr);
+  recorder.Stop();
   form_.History()->Detach();
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);
@@ -62,7 +69,8 @@ void DeviceSession::Start() {
   ConnectionManager& manager = connection.manager;
   manager.ShowInitialState();
   form_.Settings()->SetController(&settings);
-  form_.SetHeartbeat([&manager] {
+  form_.SetHeartbeat([&manager, this] {
+    UserInputHold hold(context.pump);
     manager.Action_Connection_ManualUpdate();  // the manual action's idle update
     manager.Timer_ProcTimer();
   });

@@ -1,5 +1,6 @@
 #include "ui/qt_services.h"
 
+#include <QAbstractButton>
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -20,43 +21,23 @@
 
 namespace dravion::ui {
 
-QtEventPump::QtEventPump(Clock& clock) : clock_(clock) {}
-
-QtEventPump::~QtEventPump() = default;
-
 void QtEventPump::ProcessEvents(uint32_t deadlineTick) {
   ++depth_;
-  if (!deadline_) {
-    // One timer for every wait: its event ends the sleep at the deadline, Wake ends it through
-    // the dispatcher.
-    deadline_ = std::make_unique<QTimer>();
-    deadline_->setSingleShot(true);
-    deadline_->setTimerType(Qt::PreciseTimer);
-  }
-  // Pending events run in the first pass of the waiting loop below: a wait that has nothing to
-  // run sleeps at once and wakes straight into the caller when the answer is filed.
-  bool processed = false;
+  const QEventLoop::ProcessEventsFlags events =
+      inputHolds_ > 0 ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents;
+  QCoreApplication::processEvents(events);
   for (;;) {
-    const bool woken = woken_.exchange(false);
+    if (woken_.exchange(false)) break;
     // A deadline in the past (a huge unsigned distance) means "do not wait".
     const uint32_t left = deadlineTick - clock_.TickMs();
-    if (woken || left == 0 || left > 0x7FFFFFFFu) {
-      if (!processed) QCoreApplication::processEvents(QEventLoop::AllEvents);
-      break;
-    }
-    const bool nested = deadline_->isActive();  // an outer wait's deadline: keep it running
-    QTimer* timer = deadline_.get();
-    std::unique_ptr<QTimer> own;
-    if (nested) {
-      own = std::make_unique<QTimer>();
-      own->setSingleShot(true);
-      own->setTimerType(Qt::PreciseTimer);
-      timer = own.get();
-    }
-    timer->start(static_cast<int>(left));
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    processed = true;
-    timer->stop();
+    if (left == 0 || left > 0x7FFFFFFFu) break;
+    // The timer's event ends the sleep at the deadline; Wake ends it through the dispatcher.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    deadline.start(static_cast<int>(left));
+    if (woken_.load()) continue;
+    QCoreApplication::processEvents(events | QEventLoop::WaitForMoreEvents);
   }
   --depth_;
   if (depth_ == 0 && onIdle_) onIdle_();
@@ -86,18 +67,47 @@ QString NormaliseLineBreaks(const QString& text) {
   return result;
 }
 
+namespace {
+
+// A box whose buttons speak the interface language (Qt's own captions are English unless a
+// translation is installed, which the static Windows build does not carry).
+QMessageBox::StandardButton RunBox(QWidget* parent, const Language& language,
+                                   QMessageBox::Icon icon, const QString& title,
+                                   const QString& body, QMessageBox::StandardButtons buttons,
+                                   QMessageBox::StandardButton defaultButton) {
+  QMessageBox box(icon, title, body, buttons, parent);
+  box.setDefaultButton(defaultButton);
+  const std::pair<QMessageBox::StandardButton, QString> captions[] = {
+      {QMessageBox::Yes, Q(language.Text("Да", "Yes"))},
+      {QMessageBox::No, Q(language.Text("Нет", "No"))},
+      {QMessageBox::Ok, Q(language.Text("ОК", "OK"))},
+  };
+  for (const auto& [which, caption] : captions) {
+    if (QAbstractButton* button = box.button(which)) button->setText(caption);
+  }
+  box.exec();
+  return box.standardButton(box.clickedButton());
+}
+
+}  // namespace
+
 void QtDialogs::ShowMessage(BoxKind kind, const std::string& text) {
   OpenScope open(open_);
   const QString body = NormaliseLineBreaks(Q(text));
   switch (kind) {
     case BoxKind::Error:
-      QMessageBox::critical(parent_, Q(language_.Text("Ошибка", "Error")), body);
+      RunBox(parent_, language_, QMessageBox::Critical, Q(language_.Text("Ошибка", "Error")), body,
+             QMessageBox::Ok, QMessageBox::Ok);
       break;
     case BoxKind::Information:
-      QMessageBox::information(parent_, Q(language_.Text("Информация", "Information")), body);
+      RunBox(parent_, language_, QMessageBox::Information,
+             Q(language_.Text("Информация", "Information")), body, QMessageBox::Ok,
+             QMessageBox::Ok);
       break;
     case BoxKind::Warning:
-      QMessageBox::warning(parent_, Q(language_.Text("Предупреждение", "Warning")), body);
+      RunBox(parent_, language_, QMessageBox::Warning,
+             Q(language_.Text("Предупреждение", "Warning")), body, QMessageBox::Ok,
+             QMessageBox::Ok);
       break;
   }
 }
@@ -107,13 +117,15 @@ bool QtDialogs::Ask(QuestionKind kind, const std::string& text) {
   const QString body = NormaliseLineBreaks(Q(text));
   const auto buttons = QMessageBox::Yes | QMessageBox::No;
   if (kind == QuestionKind::Warning)
-    return QMessageBox::warning(parent_, Q(language_.Text("Предупреждение", "Warning")), body,
-                                buttons, QMessageBox::No) == QMessageBox::Yes;
+    return RunBox(parent_, language_, QMessageBox::Warning,
+                  Q(language_.Text("Предупреждение", "Warning")), body, buttons,
+                  QMessageBox::No) == QMessageBox::Yes;
   if (kind == QuestionKind::Error)
-    return QMessageBox::critical(parent_, Q(language_.Text("Ошибка", "Error")), body, buttons,
-                                 QMessageBox::Yes) == QMessageBox::Yes;
-  return QMessageBox::question(parent_, Q(language_.Text("Подтверждение", "Confirm")), body,
-                               buttons, QMessageBox::Yes) == QMessageBox::Yes;
+    return RunBox(parent_, language_, QMessageBox::Critical, Q(language_.Text("Ошибка", "Error")),
+                  body, buttons, QMessageBox::Yes) == QMessageBox::Yes;
+  return RunBox(parent_, language_, QMessageBox::Question,
+                Q(language_.Text("Подтверждение", "Confirm")), body, buttons,
+                QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 bool QtDialogs::AskText(const std::string& title, const std::string& prompt, std::string& value) {

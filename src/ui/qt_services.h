@@ -12,7 +12,6 @@
 #include "services/language.h"
 #include "services/option_store.h"
 
-class QTimer;
 class QWidget;
 
 namespace dravion::ui {
@@ -30,10 +29,11 @@ inline std::string S(const QString& text) {
 // deadline passes. Waits may nest (a timer handler that runs inside a wait may wait itself).
 class QtEventPump : public EventPump {
  public:
-  explicit QtEventPump(Clock& clock);
-  ~QtEventPump() override;
+  explicit QtEventPump(Clock& clock) : clock_(clock) {}
   void ProcessEvents(uint32_t deadlineTick) override;
   void Wake() override;
+  // Held user input stays in the window system's queue (QEventLoop::ExcludeUserInputEvents).
+  void HoldUserInput(bool hold) override { inputHolds_ += hold ? 1 : -1; }
   // How many waits are running now on the user-interface thread (0 outside any wait).
   int Depth() const { return depth_; }
   // Called each time the outermost wait has returned.
@@ -43,8 +43,8 @@ class QtEventPump : public EventPump {
   Clock& clock_;
   std::atomic<bool> woken_{false};
   int depth_ = 0;
+  int inputHolds_ = 0;
   std::function<void()> onIdle_;
-  std::unique_ptr<QTimer> deadline_;
 };
 
 // The local tick of SystemClock; dates in the user's short date and long time formats.

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
+#include <set>
+
 #include "cli/cli_json.h"
+#include "cli/cli_settings.h"
 #include "device/measurement.h"
 #include "services/clock.h"
 
@@ -90,6 +95,55 @@ TEST(CliOptions, UsageNamesEveryCommandAndSetting) {
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   }
   EXPECT_EQ(usage.back(), '\n');
+}
+
+// The shell's completion comes from the parser's own tables; the usage text, the option table and
+// the parser must name the same options.
+TEST(CliOptions, CompletionFollowsTheCommandTablesAndTheUsageNamesEveryOption) {
+  using Words = std::vector<std::string>;
+  auto has = [](const Words& words, const std::string& word) {
+    return std::find(words.begin(), words.end(), word) != words.end();
+  };
+  const Words start = CompletionWords({});
+  for (const char* word : {"ports", "settings", "history", "restart", "--port", "--json"})
+    EXPECT_TRUE(has(start, word)) << word;
+  EXPECT_FALSE(has(start, "--count"));
+  EXPECT_EQ(CompletionWords({"--port", "7", "settings"}), (Words{"get", "set", "default"}));
+  EXPECT_EQ(CompletionWords({"restart"}), (Words{"main", "boot"}));
+  const Words set = CompletionWords({"--yes", "settings", "set", "units=1"});
+  EXPECT_TRUE(has(set, "units=") && has(set, "alarm-minute=") && has(set, "calibration="));
+  EXPECT_EQ(set.size(), SettingNames().size() + 8);  // and the global options
+  const Words measure = CompletionWords({"measure"});
+  EXPECT_TRUE(has(measure, "--count") && has(measure, "--follow") && has(measure, "--csv") &&
+              has(measure, "--lang") && !has(measure, "--if-drift"));
+  EXPECT_TRUE(has(CompletionWords({"time", "sync"}), "--if-drift"));
+  EXPECT_EQ(CompletionWords({"--lang"}), (Words{"en", "ru"}));
+  EXPECT_EQ(CompletionWords({"history", "download", "--csv"}), (Words{"@file"}));
+  EXPECT_EQ(CompletionWords({"measure", "--count"}), Words{});
+  EXPECT_EQ(CompletionWords({"fly"}), Words{});
+
+  const std::string& usage = UsageText();
+  std::set<std::string> tabled;
+  for (const OptionWord& option : OptionWords()) {
+    tabled.insert(option.name);
+    const std::regex named("(^|[ \\[])" + std::string(option.name) + "[ ,\\]]");
+    EXPECT_TRUE(std::regex_search(usage, named)) << option.name << " is not in the usage text";
+    Words args;
+    std::string command = option.command;
+    for (size_t start = 0, space; !command.empty() && start <= command.size(); start = space + 1) {
+      space = std::min(command.find(' ', start), command.size());
+      args.push_back(command.substr(start, space - start));
+    }
+    args.push_back(option.name);
+    if (*option.value) args.push_back(std::string(option.value) == "en|ru" ? "en" : "1");
+    CliOptions parsed;
+    std::string error;
+    ParseCommandLine(args, parsed, error);
+    EXPECT_EQ(error.find("unknown option"), std::string::npos) << option.name;
+  }
+  const std::regex anyOption("[ \\[](--?[a-z][a-z-]*)");
+  for (std::sregex_iterator it(usage.begin(), usage.end(), anyOption), end; it != end; ++it)
+    EXPECT_TRUE(tabled.count((*it)[1])) << (*it)[1] << " is in the usage text only";
 }
 
 TEST(JsonText, EscapesQuotesControlsAndKeepsUtf8) {
