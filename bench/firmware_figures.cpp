@@ -3,7 +3,7 @@
 // the manager's real serial stack and connection manager on real time:
 //  1. the program-flash and the data-flash write, each next to the time that the line and the
 //     device alone need for the same flash exchanges (frames at 10 bits a byte, plus the device's
-//     processing time);
+//     processing time), and the read-back that verifies each;
 //  2. the whole update wizard with the emulator's default restart time, step by step.
 // Usage: firmware_figures
 #include <chrono>
@@ -12,7 +12,9 @@
 
 #include "device/device_link_harness.h"
 #include "firmware/flash_update.h"
+#include "firmware/flash_verify.h"
 #include "firmware/update_wizard.h"
+#include "protocol/commands.h"
 #include "protocol/device_records.h"
 #include "sim/device.h"
 
@@ -87,6 +89,11 @@ void WriterFigures() {
         "program flash: %s, %zu flash requests, %.2f s; line and device alone %.2f s "
         "(%+.1f %%)\n",
         ok ? "written" : "FAILED", requests.size(), took, line, (took / line - 1) * 100);
+    const auto verifyStart = SteadyClock::now();
+    const auto check = dravion::VerifyProgramFlash(h.context, h.commands.ProgramAddress(),
+                                                   dravion::ProgramImage(41));
+    std::printf("program flash verify: %s, 57344 bytes read back in %.2f s\n",
+                check.Same() ? "equal" : "DIFFERS", Seconds(verifyStart));
   }
   {
     DeviceLinkHarness h(Paced, 1);
@@ -102,6 +109,10 @@ void WriterFigures() {
         "data flash: %s, %zu flash requests, %.2f s; line and device alone %.2f s "
         "(%+.1f %%)\n",
         ok ? "written" : "FAILED", requests.size(), took, line, (took / line - 1) * 100);
+    const auto verifyStart = SteadyClock::now();
+    const auto check = dravion::VerifyDataFlash(h.context, dravion::DataFlashImage());
+    std::printf("data flash verify: %s, 311296 bytes read back in %.2f s\n",
+                check.Same() ? "equal" : "DIFFERS", Seconds(verifyStart));
   }
 }
 

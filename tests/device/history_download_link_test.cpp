@@ -156,6 +156,35 @@ TEST(HistoryDownload, RingsOfEveryShapeAreReadFromTheirNewestSector) {
   }
 }
 
+TEST(HistoryDownload, AFullNewestSectorIsReadAndShortAnswersFailTheDownload) {
+  // 512 records from slot 0: sectors 1 and 0, both full.
+  History h([](sim::DeviceConfig& c) { c.historySize = 512; });
+  ASSERT_TRUE(h.connected);
+  h.controller.BitBtn_HIS_ReadClick();
+  EXPECT_TRUE(h.link.dialogs.boxes.empty()) << h.BoxTexts().front();
+  EXPECT_TRUE(h.controller.Ring.Loaded);
+  EXPECT_EQ(h.view.progressMaximum, 2);
+
+  // Every record read now comes back 8 bytes short: the download fails at the first one, the
+  // device is released, and nothing reaches the chart or the CSV text.
+  sim::Faults faults;
+  faults.wrongLengthCommand = kFlashRead;
+  faults.wrongLengthDelta = -8;
+  h.link.device->SetFaults(faults);
+  const int reads = h.Reads();
+  h.controller.BitBtn_HIS_ReadClick();
+  EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"Error of History reading"}));
+  EXPECT_EQ(h.Reads(), reads + 1);
+  EXPECT_FALSE(h.controller.Ring.Loaded);
+  EXPECT_EQ(h.Count(HistoryReadEnd), 2);
+  EXPECT_EQ(h.link.device->Parameter(0xC023), 0u);
+  EXPECT_TRUE(h.controller.Csv.CsvText.empty());
+  EXPECT_EQ(h.view.chart.Title, (std::vector<std::string>{"Waiting of reading History"}));
+  h.link.dialogs.boxes.clear();
+  h.controller.BitBtn_HIS_Save_CSVClick();
+  EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"First read History from Device"}));
+}
+
 TEST(HistoryDownload, ExactRecordsGiveExactCsvLines) {
   std::vector<test::StoredRecord> records(300);
   for (uint32_t i = 0; i < 300; ++i)
