@@ -1,5 +1,5 @@
 // The history chart's redraw at each zoom level on a full ring, from the model to pixels: the
-// chart model alone, then the model put into the Qt chart and the chart painted (offscreen).
+// chart model alone, then the model put into the chart widget and the widget painted (offscreen).
 //
 //   build/bench/history_chart_figures
 
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   QImage canvas(page.Chart()->size(), QImage::Format_ARGB32_Premultiplied);
 
   std::printf("Chart redraw on a full ring (%u records), median of 15 (max):\n", shape.count);
-  std::printf("  %-6s %14s %22s\n", "level", "model", "model + Qt chart, painted");
+  std::printf("  %-6s %14s %22s\n", "level", "model", "model + chart, painted");
   const char* names[] = {"minute", "hour", "day", "month", "year"};
   for (int level = 0; level <= 4; ++level) {
     std::vector<double> model, full;

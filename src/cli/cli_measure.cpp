@@ -1,9 +1,9 @@
 #include <ostream>
 
+#include "cli/cli_json.h"
 #include "cli/cli_pages.h"
 #include "cli/cli_services.h"
 #include "cli/cli_session.h"
-#include "cli/json_text.h"
 #include "device/measurement.h"
 
 namespace dravion::cli {
@@ -69,9 +69,16 @@ int Measure(CliSession& s) {
     const auto [rate, rateUnit] = ValueAndUnit(view.rate);
     const auto [dose, doseUnit] = ValueAndUnit(view.dose);
     if (s.options.json) {
-      s.io.out << "{\"rate\":" << JsonString(rate) << ",\"rateUnit\":" << JsonString(rateUnit)
-               << ",\"level\":" << view.level << ",\"dose\":" << JsonString(dose)
-               << ",\"doseUnit\":" << JsonString(doseUnit) << "}\n";
+      // The rate as a number in its unit; the dose as the device wrote it, and as a number.
+      Json reading;
+      reading["time"] = FormatIsoDateTime(s.clock.Now());
+      reading["rate"] = JsonNumber(rate);
+      reading["rateUnit"] = rateUnit;
+      reading["level"] = view.level;
+      reading["dose"] = dose;
+      reading["doseValue"] = JsonNumber(dose);
+      reading["doseUnit"] = doseUnit;
+      PrintJson(s.io, reading);
     } else {
       s.io.out << view.rate << "  " << s.language.Text("уровень ", "level ") << view.level << "  "
                << s.language.Text("доза ", "dose ") << view.dose << '\n';

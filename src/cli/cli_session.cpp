@@ -80,11 +80,7 @@ int CliSession::Connect() {
   // Found by the search: from now on the manager follows the device as the window's automatic
   // mode does (a restarted device is looked for again, its last port first).
   if (options.port <= 0) m.ConnectionMode = kAutoWatch;
-  const uint32_t start = clock.TickMs();
-  while (!m.IdentificationDone && m.Connected &&
-         TicksSince(start, clock.TickMs()) < kIdentificationWaitMs) {
-    Wait(50);
-  }
+  WaitForIdentification();
   if (!m.Connected) {
     io.err << language.Text("Прибор не отвечает", "The device does not answer") << '\n';
     return kExitFailed;
@@ -94,6 +90,15 @@ int CliSession::Connect() {
     return kExitFailed;
   }
   return kExitDone;
+}
+
+void CliSession::WaitForIdentification() {
+  ConnectionManager& m = core.manager;
+  const uint32_t start = clock.TickMs();
+  while (!m.IdentificationDone && m.Connected &&
+         TicksSince(start, clock.TickMs()) < kIdentificationWaitMs) {
+    Wait(50);
+  }
 }
 
 void CliSession::Release() {

@@ -1,138 +1,129 @@
 #include "ui/history_chart.h"
 
-#include <QBarSeries>
-#include <QBarSet>
-#include <QCategoryAxis>
-#include <QChart>
-#include <QTimer>
-#include <QValueAxis>
+#include <QMouseEvent>
+#include <QPainter>
 #include <algorithm>
 
 namespace dravion::ui {
 
 namespace {
 const QColor kSeriesColours[3] = {QColor(0, 0, 255), QColor(255, 0, 0), QColor(0, 128, 0)};
-}
+// The three bars of a position fill this share of its slot.
+constexpr double kGroupShare = 0.9;
+}  // namespace
 
-HistoryChart::HistoryChart(QWidget* parent) : QChartView(parent) {
-  auto* chart = new QChart();
-  chart->legend()->hide();
-  chart->setMargins(QMargins(4, 4, 4, 4));
-  chart->setBackgroundRoundness(0);
-  series_ = new QBarSeries(chart);
-  series_->setBarWidth(0.9);
-  for (int i = 0; i < 3; ++i) {
-    sets_[i] = new QBarSet(QStringLiteral("Series%1").arg(i + 1));
-    sets_[i]->setObjectName(QStringLiteral("Series%1").arg(i + 1));
-    sets_[i]->setColor(kSeriesColours[i]);
-    sets_[i]->setBorderColor(Qt::transparent);
-    series_->append(sets_[i]);
-    connect(sets_[i], &QBarSet::doubleClicked, this,
-            [this, i](int index) { emit BarDoubleClicked(i + 1, index); });
-  }
-  chart->addSeries(series_);
-  categories_ = new QCategoryAxis(chart);
-  categories_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-  categories_->setGridLineVisible(false);
-  values_ = new QValueAxis(chart);
-  values_->setLabelFormat(QStringLiteral("%.0f"));
-  values_->setRange(0, 1);
-  chart->addAxis(categories_, Qt::AlignBottom);
-  chart->addAxis(values_, Qt::AlignLeft);
-  series_->attachAxis(categories_);
-  series_->attachAxis(values_);
-  setChart(chart);
-  setRenderHint(QPainter::Antialiasing, false);
+HistoryChart::HistoryChart(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
 QColor HistoryChart::SeriesColour(int series) const {
-  return sets_[series - 1]->color();
+  return kSeriesColours[series - 1];
 }
 
 void HistoryChart::Clear(int series) {
   bars_[series - 1].clear();
-  ScheduleRefresh();
+  update();
 }
 
 void HistoryChart::Add(int series, double value, const QString& label, const QColor& colour) {
-  bars_[series - 1].push_back(Bar{value, label, colour});
-  ScheduleRefresh();
+  bars_[series - 1].push_back(
+      Bar{value, label, colour.isValid() ? colour : kSeriesColours[series - 1]});
+  update();
 }
 
 void HistoryChart::TitleClear() {
   title_.clear();
-  chart()->setTitle(QString());
+  update();
 }
 
 void HistoryChart::TitleAdd(const QString& line) {
   title_ << line;
-  QStringList escaped;
-  for (const QString& text : title_)
-    escaped << text.toHtmlEscaped();
-  chart()->setTitle(escaped.join(QStringLiteral("<br>")));
-}
-
-void HistoryChart::ScheduleRefresh() {
-  if (refreshPending_) return;
-  refreshPending_ = true;
-  QTimer::singleShot(0, this, &HistoryChart::Refresh);
+  update();
 }
 
 void HistoryChart::Refresh() {
-  refreshPending_ = false;
+  update();
+}
+
+int HistoryChart::BarCount() const {
   size_t count = 0;
   for (const auto& bars : bars_)
     count = std::max(count, bars.size());
-  // Bar i stands at x = i. Dense views (the hour, a month) label every fifth bar, so that the
-  // labels stay readable; the bars keep their own labels.
-  for (const QString& label : categories_->categoriesLabels())
-    categories_->remove(label);
-  const int step = count > 31 ? 5 : 1;
-  QStringList used;
-  for (size_t i = 0; i < count; i += step) {
+  return static_cast<int>(count);
+}
+
+void HistoryChart::LayOut() {
+  const int count = BarCount();
+  QStringList labels;
+  double top = 1;
+  for (int i = 0; i < count; ++i) {
     QString label;
     for (const auto& bars : bars_)
-      if (i < bars.size() && !bars[i].label.isEmpty()) {
+      if (static_cast<size_t>(i) < bars.size() && !bars[i].label.isEmpty()) {
         label = bars[i].label;
         break;
       }
-    while (used.contains(label))
-      label += QChar(0x200B);  // labels of an axis must differ
-    used << label;
-    categories_->append(label, static_cast<qreal>(i));
+    labels << label;
   }
-  categories_->setRange(-0.5, count > 0 ? static_cast<qreal>(count) - 0.5 : 0.5);
-  double top = 1;
+  for (const auto& bars : bars_)
+    for (const Bar& bar : bars)
+      top = std::max(top, bar.value);
+  frame_.Layout(QRectF(rect()), font(), title_, 0, top, count, labels);
+}
+
+QRectF HistoryChart::Column(int s, int slot) const {
+  const double width = frame_.Left(slot + 1) - frame_.Left(slot);
+  const double group = width * kGroupShare;
+  const double left = frame_.Left(slot) + (width - group) / 2 + s * group / 3;
+  return QRectF(left, frame_.Plot().top(), group / 3, frame_.Plot().height());
+}
+
+QRectF HistoryChart::BarRect(int series, int index) {
+  const auto& bars = bars_[series - 1];
+  if (index < 0 || static_cast<size_t>(index) >= bars.size()) return {};
+  LayOut();
+  const QRectF column = Column(series - 1, index);
+  const double top = frame_.Y(bars[index].value);
+  return QRectF(QPointF(column.left(), top), QPointF(column.right(), frame_.Plot().bottom()));
+}
+
+void HistoryChart::paintEvent(QPaintEvent*) {
+  LayOut();
+  QPainter painter(this);
+  frame_.Paint(painter);
+  const int count = BarCount();
+  const double bottom = frame_.Plot().bottom();
   for (int s = 0; s < 3; ++s) {
-    QBarSet* set = sets_[s];
-    set->remove(0, set->count());
-    // A set has its own colour and one selection colour: the first colour of the series is the
-    // set's colour and bars of another colour are drawn as selected in that colour.
     const auto& bars = bars_[s];
-    QColor base = bars.empty() ? kSeriesColours[s] : bars.front().colour;
-    QColor other;
-    QList<qreal> values;
-    QList<int> marked;
-    for (size_t i = 0; i < count; ++i) {
-      if (i >= bars.size()) {
-        values << 0;
-        continue;
-      }
-      values << bars[i].value;
-      top = std::max(top, bars[i].value);
-      if (bars[i].colour != base) {
-        if (!other.isValid()) other = bars[i].colour;
-        marked << static_cast<int>(i);
+    for (int i = 0; i < count && static_cast<size_t>(i) < bars.size(); ++i) {
+      const QRectF column = Column(s, i);
+      // At least one pixel high, so that a bar of a small value still shows its colour; a
+      // darker edge keeps light colours visible on the white plot.
+      const double top = std::min(frame_.Y(bars[i].value), bottom - 1);
+      const QRectF bar(QPointF(column.left(), top), QPointF(column.right(), bottom));
+      painter.fillRect(bar, bars[i].colour);
+      if (bar.width() >= 4 && bar.height() >= 3) {
+        painter.setPen(bars[i].colour.darker(140));
+        painter.drawRect(bar.adjusted(0, 0, -1, -1));
       }
     }
-    set->setColor(base);
-    set->setSelectedColor(other.isValid() ? other : base);
-    set->append(values);
-    set->deselectAllBars();
-    set->selectBars(marked);
   }
-  values_->setRange(0, top * 1.05);
-  values_->applyNiceNumbers();
+}
+
+void HistoryChart::mouseDoubleClickEvent(QMouseEvent* event) {
+  LayOut();
+  const QPointF at = event->position();
+  const int slot = frame_.SlotAt(at.x());
+  if (slot < 0 || at.y() < frame_.Plot().top() || at.y() > frame_.Plot().bottom()) return;
+  for (int s = 0; s < 3; ++s) {
+    const QRectF column = Column(s, slot);
+    if (at.x() >= column.left() && at.x() < column.right() &&
+        static_cast<size_t>(slot) < bars_[s].size()) {
+      emit BarDoubleClicked(s + 1, slot);
+      return;
+    }
+  }
 }
 
 }  // namespace dravion::ui

@@ -11,6 +11,7 @@
 #include <QTabWidget>
 
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "lifecycle/app_lifecycle.h"
 #include "log/report_upload.h"
@@ -462,31 +463,82 @@ TEST(StatusBar, StylesAndIndicator) {
   EXPECT_TRUE(w.Get<QWidget>("BitBtn_ReNewDeviceInfo")->isEnabled());
 }
 
-TEST(HistoryChart, BarsKeepTheirColoursAndDoubleClickNamesTheBar) {
+TEST(HistoryChart, BarsArePaintedInTheirColoursAndADoubleClickNamesTheBarUnderThePointer) {
   Window w;
   ui::HistoryChart* chart = w.form.Chart();
   EXPECT_EQ(chart->objectName(), "Chart1");
-  EXPECT_FALSE(chart->chart()->legend()->isVisible());
   EXPECT_EQ(chart->SeriesColour(1), QColor(Qt::blue));
   EXPECT_EQ(chart->SeriesColour(2), QColor(Qt::red));
   EXPECT_EQ(chart->SeriesColour(3), QColor(0, 128, 0));
   chart->TitleAdd("Hostory for Day : 07.12.2026");
   chart->TitleAdd("uR/h  K = 1,27");
   EXPECT_EQ(chart->TitleLines().size(), 2);
-  chart->Add(2, 12, "0", QColor(0, 255, 0));
-  chart->Add(2, 1, "1", QColor(255, 0, 255));
+  const QColor lime(0, 255, 0), fuchsia(255, 0, 255), yellow(255, 255, 0);
+  chart->Add(1, 30, "0", yellow);
+  chart->Add(1, 1, "1", fuchsia);
+  chart->Add(2, 12, "0", lime);
+  chart->Add(2, 1, "1", fuchsia);
+  chart->Add(3, 1, "0", lime);
+  chart->Add(3, 1, "1", fuchsia);
   chart->Refresh();
-  EXPECT_EQ(chart->Bars(2)[1].colour, QColor(255, 0, 255));
+  EXPECT_EQ(chart->Bars(2)[1].colour, fuchsia);
+
+  // Painted: each bar in its own colour, the series side by side, heights in proportion.
+  chart->resize(400, 240);
+  const QImage image = chart->grab().toImage();
+  auto colourOf = [&](int series, int bar) {
+    return image.pixelColor(chart->BarRect(series, bar).center().toPoint());
+  };
+  EXPECT_EQ(colourOf(1, 0), yellow);
+  EXPECT_EQ(colourOf(2, 0), lime);
+  EXPECT_EQ(colourOf(3, 0), lime);
+  EXPECT_EQ(colourOf(1, 1), fuchsia);
+  EXPECT_EQ(colourOf(2, 1), fuchsia);
+  const QRectF high = chart->BarRect(1, 0), average = chart->BarRect(2, 0);
+  EXPECT_LT(high.right(), average.left() + 1);
+  EXPECT_NEAR(high.height() / average.height(), 30.0 / 12.0, 0.1);
+  EXPECT_EQ(chart->BarRect(2, 0).bottom(), chart->BarRect(2, 1).bottom());
+  EXPECT_TRUE(chart->BarRect(2, 2).isEmpty());
+
+  // A double click in a bar's column names series and bar; only Series1 and Series2 zoom.
   std::vector<int> clicked;
   QObject::connect(&w.form, &ui::TForm1::BarDoubleClicked,
                    [&](int bar) { clicked.push_back(bar); });
-  emit chart->BarDoubleClicked(2, 1);
-  emit chart->BarDoubleClicked(3, 0);  // the coverage marks do not zoom
+  std::vector<std::pair<int, int>> bars;
+  QObject::connect(chart, &ui::HistoryChart::BarDoubleClicked,
+                   [&](int series, int bar) { bars.emplace_back(series, bar); });
+  const QRectF fuchsiaBar = chart->BarRect(2, 1);
+  QTest::mouseDClick(chart, Qt::LeftButton, {}, QPoint(fuchsiaBar.center().x(), 40));
+  QTest::mouseDClick(chart, Qt::LeftButton, {}, chart->BarRect(3, 0).center().toPoint());
+  QTest::mouseDClick(chart, Qt::LeftButton, {}, QPoint(fuchsiaBar.center().x(), 2));  // title
+  EXPECT_EQ(bars, (std::vector<std::pair<int, int>>{{2, 1}, {3, 0}}));
   EXPECT_EQ(clicked, std::vector<int>{1});
   chart->Clear(2);
   chart->TitleClear();
   EXPECT_TRUE(chart->Bars(2).empty());
   EXPECT_TRUE(chart->TitleLines().isEmpty());
+}
+
+TEST(ChartFrame, ValuesGetRoundStepsAndLabelsThinOutWhenTheyWouldCollide) {
+  EXPECT_EQ(ui::ChartFrame::RoundStep(23, 5), 5);
+  EXPECT_EQ(ui::ChartFrame::RoundStep(0.7, 5), 0.2);
+  EXPECT_EQ(ui::ChartFrame::RoundStep(0, 5), 1);
+  ui::ChartFrame frame;
+  QStringList labels;
+  for (int i = 0; i < 60; ++i)
+    labels << QString::number(i);
+  frame.Layout(QRectF(0, 0, 300, 200), QFont(), {"a", "b"}, 0, 23, 60, labels);
+  EXPECT_EQ(frame.Bottom(), 0);
+  EXPECT_EQ(frame.Top(), 25);
+  EXPECT_GT(frame.LabelEvery(), 1);
+  EXPECT_EQ(frame.Y(0), frame.Plot().bottom());
+  EXPECT_EQ(frame.Y(25), frame.Plot().top());
+  EXPECT_EQ(frame.Y(1000), frame.Plot().top());  // clamped
+  EXPECT_EQ(frame.SlotAt(frame.X(59)), 59);
+  EXPECT_EQ(frame.SlotAt(frame.Plot().left() - 1), -1);
+  frame.Layout(QRectF(0, 0, 2000, 200), QFont(), {}, -3, 4, 6, labels.mid(0, 6));
+  EXPECT_EQ(frame.LabelEvery(), 1);
+  EXPECT_LT(frame.Bottom(), -2.9);
 }
 
 }  // namespace
