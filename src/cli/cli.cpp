@@ -9,6 +9,7 @@
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
 #include "cli/cli_settings.h"
+#include "cli/interrupt.h"
 #include "connection/device_mode.h"
 #include "firmware/device_information_view.h"
 #include "protocol/device_format.h"
@@ -181,7 +182,12 @@ int RunCli(const std::vector<std::string>& args, CliIo& io, Clock* clock, EventP
   CliSession session(io, options, clock, waits);
   int status = RunCommand(session);
   session.Release();
+  // The log is written however the command ended, an interrupt included.
   if (!session.Finish() && status == kExitDone) status = kExitFailed;
+  if (const int signal = InterruptWatch::Signal(); signal != 0) {
+    io.err << session.language.Text("Прервано", "Interrupted") << '\n';
+    status = InterruptWatch::ExitStatus(signal);
+  }
   io.out.flush();
   return status;
 }

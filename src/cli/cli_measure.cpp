@@ -57,8 +57,9 @@ int Measure(CliSession& s) {
   MeasurementController controller(s.context, view);
   // No heartbeat hook here: its tick would blank the labels of a page that is not shown while a
   // reading waits for its answers.
-  for (int i = 0; i < s.options.count; ++i) {
+  for (int i = 0; i < s.options.count && !s.pump.QuitRequested(); ++i) {
     if (i > 0) s.Wait(1000);
+    if (s.pump.QuitRequested()) break;
     if (!controller.BitBtn_Measure_ReadClick()) {
       s.io.err << (!view.versionMessage.empty()
                        ? TerminalText(view.versionMessage)

@@ -57,7 +57,7 @@ int Restart(const RestartLink& link, const RestartKind& kind) {
   connection.LinkWatch = true;
   Delay(link.pump, link.clock, kRestartFirstWaitMs);
   connection.Connected = false;
-  for (int poll = 0; poll < kRestartPolls; ++poll) {
+  for (int poll = 0; poll < kRestartPolls && !link.pump.QuitRequested(); ++poll) {
     Delay(link.pump, link.clock, kRestartPollMs);
     if (!connection.Connected || !connection.Identified) continue;
     connection.LinkWatch = linkWatch;

@@ -10,6 +10,7 @@
 #include "firmware/firmware_release.h"
 #include "protocol/commands.h"
 #include "services/clock.h"
+#include "services/event_pump.h"
 #include "services/log_sink.h"
 
 namespace dravion {
@@ -34,6 +35,12 @@ FlashCheck ReadBack(DeviceContext& context, const std::string& name, uint32_t st
   FlashCheck check;
   for (uint32_t offset = 0; offset < total;) {
     const uint32_t n = std::min(block, total - offset);
+    if (context.pump.QuitRequested()) {
+      check.result = FlashCheck::Result::Unread;
+      check.address = start + offset;
+      log.LogError("Verify " + name + ": interrupted at A=" + HexText(check.address, digits));
+      break;
+    }
     if (!read(start + offset, bytes.data(), static_cast<int>(n))) {
       check.result = FlashCheck::Result::Unread;
       check.address = start + offset;

@@ -12,8 +12,9 @@ struct DeviceContext;
 struct FlashCheck {
   enum class Result { Same, Differs, Unread };
   Result result = Result::Same;
-  uint32_t address = 0;  // the first differing byte, or the start of the read that failed
-  uint8_t written = 0;   // with Differs: the image's byte and the byte read there
+  // The first differing byte, or where reading failed or stopped (the program asked to end).
+  uint32_t address = 0;
+  uint8_t written = 0;  // with Differs: the image's byte and the byte read there
   uint8_t read = 0;
   bool Same() const { return result == Result::Same; }
 };

@@ -56,6 +56,40 @@ std::string UpdateWizard::RetryText() const {
                                 "Error of Update\n\rTry again?");
 }
 
+std::string UpdateWizard::InterruptedText(int step) const {
+  const std::string at = std::to_string(step);
+  const Language& l = context_.language;
+  switch (reached_) {
+    case Reached::Unchanged:
+      return l.Text("Обновление прервано до начала: прибор не изменён.",
+                    "Update interrupted before it began: the device is unchanged.");
+    case Reached::BootLoader:
+      return l.Text("Обновление прервано на шаге " + at +
+                        " из 5: прибор сейчас в загрузчике (BOOT).\nПовторный запуск обновления "
+                        "прошивки восстановит его.",
+                    "Update interrupted at step " + at +
+                        " of 5: the device is now in its boot loader (BOOT).\nRunning the "
+                        "firmware update again restores it.");
+    case Reached::NewMainProgram:
+      return l.Text("Обновление прервано на шаге " + at +
+                        " из 5: прибор сейчас в новой основной программе, память данных не "
+                        "обновлена.\nПовторный запуск обновления прошивки восстановит её.",
+                    "Update interrupted at step " + at +
+                        " of 5: the device now runs its new main program, its data flash is not "
+                        "updated.\nRunning the firmware update again restores it.");
+    case Reached::Written:
+      break;
+  }
+  return l.Text("Обновление прервано на шаге " + at +
+                    " из 5: обе памяти записаны, прибор в обновлённой основной программе.",
+                "Update interrupted at step " + at +
+                    " of 5: both flashes are written, the device runs its updated main program.");
+}
+
+bool UpdateWizard::QuitRequested() const {
+  return context_.pump.QuitRequested();
+}
+
 void UpdateWizard::ShowStep(int step) {
   context_.connection.ShowStatus(StepText(step), static_cast<int>(StatusStyle::Progress));
   view_.StepStarted(step);
@@ -73,6 +107,10 @@ bool UpdateWizard::DeviceBack() {
   const uint32_t start = context_.clock.TickMs();
   bool back = true;
   while (!connection.Connected || !connection.Identified) {
+    if (QuitRequested()) {
+      connection.LinkWatch = false;
+      return false;
+    }
     if (TicksSince(start, context_.clock.TickMs()) >= static_cast<uint32_t>(kRestartWaitMs)) {
       back = false;
       break;
@@ -144,19 +182,28 @@ bool UpdateWizard::DataVerified() {
 int UpdateWizard::Attempt() {
   problem_.clear();
   context_.frame.ShowBusy(kBusyIntervalMs);
+  // A request to end is looked at before each step (and inside the long ones), so the update
+  // stops between exchanges with the device in a state that `reached_` names.
   ShowStep(1);
+  if (QuitRequested()) return 1;
   // A retry begins once the device is back (the first attempt finds it at once).
   if (!DeviceBack()) return 1;
   const RestartLink link = Link();
+  reached_ = Reached::BootLoader;
   if (!Restarted(ResetToBoot(link)) || CheckDeviceMode(link) != 0) return 1;
   ShowStep(2);
-  if (!UpdateProgramFlash(context_, images_) || !ProgramVerified()) return 2;
+  if (QuitRequested() || !UpdateProgramFlash(context_, images_) || !ProgramVerified()) return 2;
   ShowStep(3);
+  if (QuitRequested()) return 3;
+  reached_ = Reached::NewMainProgram;
   if (!Restarted(ResetToMain(link)) || CheckDeviceMode(link) != 1 || !ReleaseRuns()) return 3;
   ShowStep(4);
-  if (!UpdateDataFlash(context_, images_.dataFlash) || !DataVerified()) return 4;
+  if (QuitRequested() || !UpdateDataFlash(context_, images_.dataFlash) || !DataVerified()) {
+    return 4;
+  }
+  reached_ = Reached::Written;
   ShowStep(5);
-  if (!Restarted(ResetToMain(link)) || !ReleaseRuns()) return 5;
+  if (QuitRequested() || !Restarted(ResetToMain(link)) || !ReleaseRuns()) return 5;
   return 0;
 }
 
@@ -181,6 +228,7 @@ UpdateOutcome UpdateWizard::BitBtn_ReNewDeviceInfoClick() {
     }
   } locked(*this);
 
+  reached_ = Reached::Unchanged;
   for (;;) {
     const int failedStep = Attempt();
     context_.frame.HideBusy();
@@ -189,6 +237,11 @@ UpdateOutcome UpdateWizard::BitBtn_ReNewDeviceInfoClick() {
     if (failedStep == 0) {
       context_.dialogs.ShowMessage(BoxKind::Information, SuccessText());
       return UpdateOutcome::Updated;
+    }
+    if (QuitRequested()) {
+      context_.log.LogLine("==> Update interrupted at step " + std::to_string(failedStep));
+      context_.dialogs.ShowMessage(BoxKind::Warning, InterruptedText(failedStep));
+      return UpdateOutcome::Interrupted;
     }
     if (otherDevice_) {
       if (expected_) {

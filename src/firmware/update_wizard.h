@@ -24,6 +24,7 @@ enum class UpdateOutcome {
   NotStarted,   // no identified device, or the user said No to the question
   Updated,      // an attempt went through all five steps
   Abandoned,    // attempts failed and the user said No to trying again
+  Interrupted,  // the program was asked to end: stopped between exchanges, the user told where
   OtherDevice,  // another device came back after a restart (or before a retry): stopped
 };
 
@@ -57,14 +58,17 @@ class UpdateWizard {
   std::string StepText(int step) const;
   std::string SuccessText() const;
   std::string RetryText() const;
+  // Where an update stopped at step `step` left the device, and how to restore it.
+  std::string InterruptedText(int step) const;
 
   // The frame interval of the busy animation while the steps run.
   static constexpr int kBusyIntervalMs = 100;
 
  private:
   void ShowStep(int step);
+  bool QuitRequested() const;
   // Waits, with LinkWatch on, until the device is found and identified again; false when it is
-  // not back within a restart's wait, or another device is.
+  // not back within a restart's wait, another device is, or the program is asked to end.
   bool DeviceBack();
   // A restart's result, noting another device.
   bool Restarted(int result);
@@ -74,7 +78,11 @@ class UpdateWizard {
   bool DataVerified();
   RestartLink Link() const;
 
+  // What the device runs as far as the steps so far have brought it.
+  enum class Reached { Unchanged, BootLoader, NewMainProgram, Written };
+
   DeviceContext& context_;
+  Reached reached_ = Reached::Unchanged;
   UpdateWizardView& view_;
   FirmwareImages images_;
   std::optional<DeviceIdentity> expected_;  // the device the update began with

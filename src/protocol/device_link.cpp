@@ -59,6 +59,8 @@ bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int 
         moreWaiting = channel->FrameCount > 0;
       }
     }
+    // A device that went away answers no resend: fail now instead of after them.
+    if (port_.LineLost()) break;
     const uint32_t now = clock_.TickMs();
     if (TicksSince(start, now) > kAttemptTimeoutMs) {
       if (attempt >= maxSends) break;
