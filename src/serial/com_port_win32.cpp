@@ -80,8 +80,6 @@ bool DeviceGone(DWORD error) {
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_INVALID_HANDLE:
       return true;
     default:
       return false;
