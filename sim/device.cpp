@@ -139,14 +139,13 @@ bool Device::Plug() {
   }
   if (wake_[0] < 0) return false;
   pty_ = std::make_unique<PtyPort>();
-  if (!pty_->Open(config_.portFolder, config_.port)) {
+  stop_ = false;
+  DrainWake();
+  if (!SetPlugged(true)) {
     pty_.reset();
     return false;
   }
-  stop_ = false;
   running_ = true;
-  DrainWake();
-  SetPlugged(true);
   thread_ = std::thread([this] { Serve(); });
   return true;
 }
@@ -156,9 +155,8 @@ void Device::Unplug() {
   stop_ = true;
   Wake();
   if (thread_.joinable()) thread_.join();
-  if (pty_) pty_->Close();
-  pty_.reset();
   SetPlugged(false);
+  pty_.reset();
 }
 
 bool Device::Plugged() const {
@@ -172,13 +170,26 @@ bool Device::WaitPlugged(bool plugged, int timeoutMs) const {
                                [&] { return plugged_ == plugged; });
 }
 
-void Device::SetPlugged(bool plugged) {
+// The port and the plugged state change in one step under the lock, so that whoever saw the port
+// come or go (a hang-up, an entry) and then asks finds the state and the counters changed too.
+bool Device::SetPlugged(bool plugged, bool restart) {
+  bool done;
   {
     std::lock_guard lock(mutex_);
-    if (plugged_ != plugged) ++(plugged ? counters_.plugs : counters_.unplugs);
-    plugged_ = plugged;
+    if (restart) ++counters_.restarts;
+    if (plugged) {
+      done = pty_->Open(config_.portFolder, config_.port);
+    } else {
+      if (pty_) pty_->Close();
+      done = true;
+    }
+    if (done) {
+      if (plugged_ != plugged) ++(plugged ? counters_.plugs : counters_.unplugs);
+      plugged_ = plugged;
+    }
   }
   plugChanged_.notify_all();
+  return done;
 }
 
 void Device::SetFaults(const Faults& faults) {
@@ -451,21 +462,21 @@ void Device::Serve() {
 // The port disappears for `ms`; with `restart` the program that runs afterwards is chosen as a
 // restart chooses it. False when the device was stopped meanwhile.
 bool Device::Absent(int ms, bool toMain, bool restart) {
-  pty_->Close();
-  SetPlugged(false);
+  bool staysAway = false;
   if (restart) {
     std::lock_guard lock(mutex_);
-    ++counters_.restarts;
-    if (faults_.restartStaysAway) return false;  // the serving thread ends; Plug brings it back
+    staysAway = faults_.restartStaysAway;
     if (faults_.restartInto == 2 || faults_.restartInto == 3) toMain = faults_.restartInto == 2;
   }
+  // Counted as the port goes, so that whoever saw it go finds the restart counted.
+  SetPlugged(false, restart);
+  if (staysAway) return false;  // the serving thread ends; Plug brings it back
   if (!SleepUntilUs(NowUs() + std::max(ms, 0) * 1000LL)) return false;
   if (restart) {
     std::lock_guard lock(mutex_);
     model_->Restart(toMain);
   }
-  if (!pty_->Open(config_.portFolder, config_.port)) return false;
-  SetPlugged(true);
+  if (!SetPlugged(true)) return false;
   return true;
 }
 
@@ -479,7 +490,6 @@ bool Device::FaultUnplug() {
     faults_.unplugAfterRequests = 0;
   }
   if (replug <= 0) {
-    pty_->Close();
     SetPlugged(false);
     return false;
   }
@@ -585,22 +595,27 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
                                      static_cast<uint8_t>((code + 0x11) & 0x3F),
                                      0x00};
       std::vector<uint8_t> noise{0x55, 0xAA, 0x13, 0x37};
+      {
+        std::lock_guard lock(mutex_);
+        ++counters_.interleaved;
+      }
       for (const auto& frame : {other, echo, wrongCode}) {
         const auto line = EncodeLine(frame);
         Trace("->", line, "interleaved");
         WriteLine(line);
       }
       WriteLine(noise);
+    }
+    // Counted before the bytes leave: whoever has read the answer finds it counted.
+    {
       std::lock_guard lock(mutex_);
-      ++counters_.interleaved;
+      ++counters_.answers;
+      if (corrupt) ++counters_.corrupted;
     }
     const uint16_t sum = FrameChecksum(answer.data(), answer.size());
     const auto line = EncodeLine(answer, corrupt ? static_cast<uint16_t>(sum ^ 0x5A5A) : sum);
     Trace("->", line, corrupt ? "corrupted" : "");
     WriteLine(line);
-    std::lock_guard lock(mutex_);
-    ++counters_.answers;
-    if (corrupt) ++counters_.corrupted;
   }
 
   if (outcome.after != AfterAnswer::None) {

@@ -225,7 +225,8 @@ class Device {
   void Trace(const char* direction, const std::vector<uint8_t>& line, const std::string& note);
   bool Absent(int ms, bool toMain, bool restart);
   bool FaultUnplug();
-  void SetPlugged(bool plugged);
+  // Opens or closes the port (counting a restart with it); false when it did not open.
+  bool SetPlugged(bool plugged, bool restart = false);
   void Wake();
   void DrainWake();
 

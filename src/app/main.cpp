@@ -89,6 +89,8 @@ int Run(ui::ManagerApplication& app) {
 int main(int argc, char** argv) {
   ui::ManagerApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+  // The desktop entry of the installed package: its icon and name in the task bar.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.tarvo.DravionManager"));
   QApplication::setQuitOnLastWindowClosed(false);
   int result = 1;
   Guarded(app, [&] { result = Run(app); });

@@ -4,11 +4,12 @@
 #include <map>
 #include <ostream>
 
+#include "cli/cli_json.h"
 #include "cli/cli_options.h"
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
 #include "cli/cli_settings.h"
-#include "cli/json_text.h"
+#include "cli/interrupt.h"
 #include "firmware/device_information_view.h"
 #include "firmware/device_mode.h"
 #include "protocol/device_format.h"
@@ -18,15 +19,35 @@ namespace {
 
 using Handler = std::function<int(CliSession&)>;
 
-// `ports`: every listed port, and whether the device answers the link test there.
+// `ports`: every listed port; where the device answers the link test, what its identification
+// found (name, serial number, the program it runs), or why it is not a supported device.
 int Ports(CliSession& s) {
   bool any = false;
+  Json ports = Json::array();
   for (const int port : s.ListedPorts()) {
-    const bool answers = s.TryPort(port);
-    any = any || answers;
-    s.io.out << "COM" << port << (answers ? "  Dravion" : "") << '\n';
+    Json entry = {{"port", port}, {"answers", false}};
+    std::string line = "COM" + std::to_string(port);
+    if (s.TryPort(port)) {
+      any = true;
+      entry["answers"] = true;
+      s.WaitForIdentification();
+      if (s.core.manager.Identified) {
+        Json identity = IdentityJson(s);
+        identity.erase("port");
+        entry.update(identity);
+        line += "  " + s.record.Name + "  S/N " + entry["serial"].get<std::string>();
+        if (s.record.Soft.MainVersion == 0)
+          line += "  " + s.language.Text("загрузчик", "boot loader");
+      } else {
+        entry["status"] = s.core.manager.StatusText;
+        line += "  " + s.core.manager.StatusText;
+      }
+    }
+    ports.push_back(entry);
+    if (!s.options.json) s.io.out << line << '\n' << std::flush;
   }
   s.Release();
+  if (s.options.json) PrintJson(s.io, ports);
   return any ? kExitDone : kExitNoDevice;
 }
 
@@ -38,18 +59,9 @@ int Info(CliSession& s) {
       s.io.out << line << '\n';
     return kExitDone;
   }
-  std::string json = "{\"port\":" + std::to_string(s.core.manager.ConnectedPort) +
-                     ",\"device\":" + JsonString(s.record.Name) +
-                     ",\"serial\":" + JsonString(FormatSerial(SerialBytes(s.record.Inf1), "-")) +
-                     ",\"uid\":" + JsonString(FormatUid(s.record.Uid)) +
-                     ",\"boot\":" + JsonString(FormatVersion(s.record.Soft.BootVersion)) +
-                     ",\"main\":" + JsonString(FormatVersion(s.record.Soft.MainVersion)) +
-                     ",\"lines\":[";
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) json += ',';
-    json += JsonString(lines[i]);
-  }
-  s.io.out << json << "]}\n";
+  Json info = IdentityJson(s);
+  info["lines"] = lines;
+  PrintJson(s.io, info);
   return kExitDone;
 }
 
@@ -142,21 +154,36 @@ int RunCommand(CliSession& session) {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, CliIo& io, Clock* clock, EventPump* waits) {
+  // The shell's completion asks for the words that may follow (see CompletionWords).
+  if (!args.empty() && args[0] == "--complete") {
+    for (const std::string& word : CompletionWords({args.begin() + 1, args.end()}))
+      io.out << word << '\n';
+    return kExitDone;
+  }
   CliOptions options;
   std::string error;
-  if (!ParseCommandLine(args, options, error) ||
-      (!options.help && !CheckArguments(options, error))) {
-    io.err << "dravion-cli: " << error << "\n\n" << UsageText();
-    return kExitUsage;
-  }
-  if (options.help) {
+  const bool parsed = ParseCommandLine(args, options, error);
+  if (parsed && options.help) {
     io.out << UsageText();
     return kExitDone;
+  }
+  if (parsed && options.version) {
+    io.out << VersionText();
+    return kExitDone;
+  }
+  if (!parsed || !CheckArguments(options, error)) {
+    io.err << "dravion-cli: " << error << '\n' << kTryHelp << '\n';
+    return kExitUsage;
   }
   CliSession session(io, options, clock, waits);
   int status = RunCommand(session);
   session.Release();
+  // The log is written however the command ended, an interrupt included.
   if (!session.Finish() && status == kExitDone) status = kExitFailed;
+  if (const int signal = InterruptWatch::Signal(); signal != 0) {
+    io.err << session.language.Text("Прервано", "Interrupted") << '\n';
+    status = InterruptWatch::ExitStatus(signal);
+  }
   io.out.flush();
   return status;
 }

@@ -1,9 +1,9 @@
 #include <ostream>
 
+#include "cli/cli_json.h"
 #include "cli/cli_pages.h"
 #include "cli/cli_services.h"
 #include "cli/cli_session.h"
-#include "cli/json_text.h"
 #include "device/measurement.h"
 
 namespace dravion::cli {
@@ -57,8 +57,9 @@ int Measure(CliSession& s) {
   MeasurementController controller(s.context, view);
   // No heartbeat hook here: its tick would blank the labels of a page that is not shown while a
   // reading waits for its answers.
-  for (int i = 0; i < s.options.count; ++i) {
+  for (int i = 0; i < s.options.count && !s.pump.QuitRequested(); ++i) {
     if (i > 0) s.Wait(1000);
+    if (s.pump.QuitRequested()) break;
     if (!controller.BitBtn_Measure_ReadClick()) {
       s.io.err << (!view.versionMessage.empty()
                        ? TerminalText(view.versionMessage)
@@ -69,9 +70,16 @@ int Measure(CliSession& s) {
     const auto [rate, rateUnit] = ValueAndUnit(view.rate);
     const auto [dose, doseUnit] = ValueAndUnit(view.dose);
     if (s.options.json) {
-      s.io.out << "{\"rate\":" << JsonString(rate) << ",\"rateUnit\":" << JsonString(rateUnit)
-               << ",\"level\":" << view.level << ",\"dose\":" << JsonString(dose)
-               << ",\"doseUnit\":" << JsonString(doseUnit) << "}\n";
+      // The rate as a number in its unit; the dose as the device wrote it, and as a number.
+      Json reading;
+      reading["time"] = FormatIsoDateTime(s.clock.Now());
+      reading["rate"] = JsonNumber(rate);
+      reading["rateUnit"] = rateUnit;
+      reading["level"] = view.level;
+      reading["dose"] = dose;
+      reading["doseValue"] = JsonNumber(dose);
+      reading["doseUnit"] = doseUnit;
+      PrintJson(s.io, reading);
     } else {
       s.io.out << view.rate << "  " << s.language.Text("уровень ", "level ") << view.level << "  "
                << s.language.Text("доза ", "dose ") << view.dose << '\n';

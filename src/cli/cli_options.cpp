@@ -1,7 +1,10 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
+
+#include "cli/cli_settings.h"
 
 namespace dravion::cli {
 namespace {
@@ -54,7 +57,86 @@ bool StartsWith(const std::vector<std::string>& words, const std::vector<std::st
   return true;
 }
 
+// The command words typed so far: the words that are neither options nor their values.
+std::vector<std::string> CommandWordsOf(const std::vector<std::string>& words) {
+  std::vector<std::string> command;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (words[i].size() > 1 && words[i][0] == '-') {
+      const auto option = std::find_if(OptionWords().begin(), OptionWords().end(),
+                                       [&](const OptionWord& o) { return words[i] == o.name; });
+      if (option != OptionWords().end() && *option->value) ++i;
+    } else {
+      command.push_back(words[i]);
+    }
+  }
+  return command;
+}
+
 }  // namespace
+
+const std::vector<OptionWord>& OptionWords() {
+  static const std::vector<OptionWord> options = {
+      {"--port", "", "N"},
+      {"--lang", "", "en|ru"},
+      {"--log", "", "FILE"},
+      {"-v", "", ""},
+      {"--verbose", "", ""},
+      {"-y", "", ""},
+      {"--yes", "", ""},
+      {"--json", "", ""},
+      {"-h", "", ""},
+      {"--help", "", ""},
+      {"--version", "", ""},
+      {"--count", "measure", "N"},
+      {"--csv", "history download", "FILE"},
+      {"--retries", "firmware update", "N"},
+  };
+  return options;
+}
+
+std::vector<std::string> CompletionWords(const std::vector<std::string>& before) {
+  std::vector<std::string> words;
+  // An option's value.
+  if (!before.empty()) {
+    for (const OptionWord& option : OptionWords()) {
+      if (before.back() != option.name || !*option.value) continue;
+      const std::string value = option.value;
+      if (value == "FILE") return {"@file"};
+      if (value.find('|') == std::string::npos) return {};
+      for (size_t start = 0, bar; start <= value.size(); start = bar + 1) {
+        bar = std::min(value.find('|', start), value.size());
+        words.push_back(value.substr(start, bar - start));
+      }
+      return words;
+    }
+  }
+  const std::vector<std::string> command = CommandWordsOf(before);
+  auto add = [&](const std::string& word) {
+    if (std::find(words.begin(), words.end(), word) == words.end()) words.push_back(word);
+  };
+  // The command's words, one after the other.
+  for (const CommandShape& shape : Shapes()) {
+    if (command.size() < shape.words.size() &&
+        std::equal(command.begin(), command.end(), shape.words.begin()))
+      add(shape.words[command.size()]);
+  }
+  if (!command.empty() && !words.empty()) return words;
+  std::string name;
+  for (const CommandShape& shape : Shapes()) {
+    if (!StartsWith(command, shape.words)) continue;
+    for (const std::string& word : shape.words)
+      name += (name.empty() ? "" : " ") + word;
+  }
+  if (name.empty() && !command.empty()) return {};  // not a command: nothing fits
+  if (name == "settings set") {
+    for (const SettingName& setting : SettingNames())
+      add(std::string(setting.name) + "=");
+  }
+  for (const OptionWord& option : OptionWords()) {
+    if (option.name[1] == '-' && (!*option.command || name == option.command)) add(option.name);
+  }
+  return words;
+}
 
 const std::string& UsageText() {
   static const std::string text =
@@ -83,10 +165,11 @@ const std::string& UsageText() {
       "  --port N      use COM N (without it: the first listed port that answers)\n"
       "  --lang en|ru  language of messages (default en)\n"
       "  --log FILE    write the run's log to FILE (Windows-1251, LF line ends)\n"
-      "  -v            also print the log lines to stderr\n"
-      "  --yes         answer Yes to every question\n"
-      "  --json        info, settings get and measure print JSON\n"
+      "  -v, --verbose also print the log lines to stderr\n"
+      "  -y, --yes     answer Yes to every question\n"
+      "  --json        ports, info, settings get and measure print JSON\n"
       "  -h, --help    this text\n"
+      "  --version     the program's version\n"
       "\n"
       "Setting names: language, units, background-threshold, dose-threshold, sound, "
       "button-click,\n"
@@ -97,6 +180,10 @@ const std::string& UsageText() {
       "Exit status: 0 done, 1 the device refused, failed or did not answer, 2 bad usage, 3 no "
       "device found.\n";
   return text;
+}
+
+std::string VersionText() {
+  return std::string("dravion-cli ") + DRAVION_VERSION + "\n";
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
@@ -116,6 +203,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     std::string text;
     if (arg == "-h" || arg == "--help") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "-v" || arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--yes" || arg == "-y") {
@@ -172,7 +261,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
       options.command.push_back(arg);
     }
   }
-  if (options.help) return true;
+  if (options.help || (options.version && options.command.empty())) return true;
   if (options.command.empty()) {
     error = "no command";
     return false;

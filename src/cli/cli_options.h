@@ -22,6 +22,7 @@ struct CliOptions {
   bool yes = false;
   bool json = false;
   bool help = false;
+  bool version = false;
   // The command and its words: {"settings", "set", "units=1"}.
   std::vector<std::string> command;
   int count = 1;        // measure --count
@@ -33,7 +34,25 @@ struct CliOptions {
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
                       std::string& error);
 
+// An option of the command line, for every command or for one.
+struct OptionWord {
+  const char* name;     // "--count"
+  const char* command;  // "" for every command, else the command's words: "history download"
+  const char* value;    // what follows it: "" nothing, "N" a number, "FILE", "en|ru" one of these
+};
+const std::vector<OptionWord>& OptionWords();
+
+// The words that may follow `before` (the words after the program name, up to the one being
+// completed), for the shell's completion: the next command word; else the command's options and
+// the global ones, and for `settings set` the setting names ("units="); after an option, its
+// values, or "@file" when a file name follows.
+std::vector<std::string> CompletionWords(const std::vector<std::string>& before);
+
 // The usage text, ending in a line feed.
 const std::string& UsageText();
+// "dravion-cli 1.9", ending in a line feed.
+std::string VersionText();
+// The line after a usage error.
+inline constexpr const char* kTryHelp = "Try 'dravion-cli --help' for more information.";
 
 }  // namespace dravion::cli

@@ -1,5 +1,7 @@
 #include "cli/cli_services.h"
 
+#include "cli/interrupt.h"
+
 #include <istream>
 #include <ostream>
 
@@ -80,6 +82,10 @@ bool TerminalDialogs::Ask(QuestionKind, const std::string& text) {
 bool TerminalDialogs::AskText(const std::string&, const std::string&, std::string&) {
   refused = true;
   return false;
+}
+
+bool HeartbeatPump::QuitRequested() const {
+  return InterruptWatch::Signal() != 0;
 }
 
 void HeartbeatPump::ProcessEvents(uint32_t deadlineTick) {

@@ -64,6 +64,8 @@ class HeartbeatPump : public EventPump {
   HeartbeatPump(Clock& clock, EventPump& inner) : clock_(clock), inner_(inner) {}
   void ProcessEvents(uint32_t deadlineTick) override;
   void Wake() override { inner_.Wake(); }
+  // Ctrl+C or a termination signal arrived (see InterruptWatch).
+  bool QuitRequested() const override;
 
   std::function<void()> heartbeat;
 

@@ -1,6 +1,7 @@
 #include "cli/cli_session.h"
 
 #include "cli/cli_pages.h"
+#include "cli/interrupt.h"
 
 #include <ostream>
 
@@ -27,10 +28,12 @@ CliSession::CliSession(CliIo& io_, const CliOptions& options_, Clock* clock_, Ev
   stack.port.LogCallback = [this](const std::string& line) { log.LogLine(line); };
   core.manager.ShowInitialState();
   pump.heartbeat = [this] { core.manager.Timer_ProcTimer(); };
+  InterruptWatch::SetWake([this] { pump.Wake(); });
   LogRunStart(log, clock);
 }
 
 CliSession::~CliSession() {
+  InterruptWatch::SetWake(nullptr);
   pump.heartbeat = nullptr;
   Release();
   Finish();
@@ -65,6 +68,7 @@ int CliSession::Connect() {
     found = TryPort(options.port);
   } else {
     for (int port : ListedPorts()) {
+      if (pump.QuitRequested()) break;
       if (TryPort(port)) {
         found = true;
         break;
@@ -73,6 +77,7 @@ int CliSession::Connect() {
   }
   if (!found) {
     Release();
+    if (pump.QuitRequested()) return kExitFailed;
     const std::string where = options.port > 0 ? " (COM " + std::to_string(options.port) + ")" : "";
     io.err << language.Text("Прибор не найден", "No device found") << where << '\n';
     return kExitNoDevice;
@@ -80,11 +85,8 @@ int CliSession::Connect() {
   // Found by the search: from now on the manager follows the device as the window's automatic
   // mode does (a restarted device is looked for again, its last port first).
   if (options.port <= 0) m.ConnectionMode = kAutoWatch;
-  const uint32_t start = clock.TickMs();
-  while (!m.IdentificationDone && m.Connected &&
-         TicksSince(start, clock.TickMs()) < kIdentificationWaitMs) {
-    Wait(50);
-  }
+  WaitForIdentification();
+  if (pump.QuitRequested()) return kExitFailed;
   if (!m.Connected) {
     io.err << language.Text("Прибор не отвечает", "The device does not answer") << '\n';
     return kExitFailed;
@@ -94,6 +96,15 @@ int CliSession::Connect() {
     return kExitFailed;
   }
   return kExitDone;
+}
+
+void CliSession::WaitForIdentification() {
+  ConnectionManager& m = core.manager;
+  const uint32_t start = clock.TickMs();
+  while (!m.IdentificationDone && m.Connected && !pump.QuitRequested() &&
+         TicksSince(start, clock.TickMs()) < kIdentificationWaitMs) {
+    Wait(50);
+  }
 }
 
 void CliSession::Release() {

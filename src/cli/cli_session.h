@@ -36,6 +36,9 @@ class CliSession {
   // identification: kExitDone, kExitNoDevice, or kExitFailed for a device that is not a
   // supported one. Messages go to stderr.
   int Connect();
+  // Waits until the device on the connected port is identified (or found unsupported), is lost,
+  // or does not finish within the identification's time.
+  void WaitForIdentification();
   // Lets go of the port: no more connection ticks, the port closed.
   void Release();
   // Waits `ms` with the heartbeat running.

@@ -2,9 +2,9 @@
 
 #include <ostream>
 
+#include "cli/cli_json.h"
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
-#include "cli/json_text.h"
 #include "device/settings_lists.h"
 #include "device/value_tables.h"
 
@@ -154,15 +154,13 @@ int SettingsGet(CliSession& s) {
   controller.Read();
   if (Outcome(s) != kExitDone) return kExitFailed;
   if (s.options.json) {
-    std::string json = "{";
+    Json settings;
     for (const SettingName& setting : SettingNames()) {
-      if (json.size() > 1) json += ',';
-      json += JsonString(setting.name);
-      json += ":{\"value\":" + std::to_string(view.StoredValue(setting)) + ",\"text\":";
-      json += JsonString(view.ShownText(setting, s.language));
-      json += '}';
+      settings[setting.name] = {{"value", view.StoredValue(setting)},
+                                {"text", view.ShownText(setting, s.language)}};
     }
-    s.io.out << json << "}\n";
+    settings["calibration"]["coefficient"] = JsonNumber(view.calibration);
+    PrintJson(s.io, settings);
     return kExitDone;
   }
   for (const SettingName& setting : SettingNames()) {

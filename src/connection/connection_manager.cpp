@@ -233,6 +233,15 @@ void ConnectionManager::AutoScanTick() {
   if (ScanIndex >= ports_.CandidateCount) ScanIndex = 0;
 }
 
+bool ConnectionManager::PortAppearedWhileIdle() {
+  if (ConnectionMode != kAutoScan || Connected || ports_.CandidateCount > 0 || ports_.FirstRefresh)
+    return false;
+  ports_.Refresh();
+  if (ports_.CandidateCount <= 0) return false;
+  ScanIndex = 0;
+  return true;
+}
+
 bool ConnectionManager::ReadDeviceInformationLogged() {
   log_.LogLine(kBanner);
   log_.LogLine("# Read Device Information:");
@@ -276,7 +285,7 @@ void ConnectionManager::Timer_ProcTimer() {
   } leave{heartbeatDepth_};
 
   const uint32_t now = clock_.TickMs();
-  if (TicksSince(LastConnectionTick, now) > kConnectionTickSpacingMs) {
+  if (TicksSince(LastConnectionTick, now) > kConnectionTickSpacingMs || PortAppearedWhileIdle()) {
     LastConnectionTick = now;
     Timer_ConnectionTimer();
   }

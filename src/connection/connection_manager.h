@@ -38,7 +38,8 @@ class ConnectionManager {
                     ConnectionView& view, Dialogs& dialogs, Clock& clock, LogSink& log,
                     const Language& language);
 
-  // The heartbeat: the connection tick at more than 1000 ms spacing, the identification one second
+  // The heartbeat: the connection tick at more than 1000 ms spacing (at once when a port appears
+  // while the automatic search has none to try), the identification one second
   // into a connection, the reset when the device is lost, then MeasurementTick.
   void Timer_ProcTimer();
   // The connection tick of the current ConnectionMode.
@@ -89,6 +90,9 @@ class ConnectionManager {
   bool UpdateEnabled = false;
 
  private:
+  // While the automatic search has no port to try, the port list is looked at on every heartbeat:
+  // true when a port appeared, so that it is tried now rather than up to a tick spacing later.
+  bool PortAppearedWhileIdle();
   void ManualPortTick();
   void AutoWatchTick();
   void AutoScanTick();

@@ -115,7 +115,7 @@ bool HistoryController::DownloadHistory() {
     view_.SetProgressMaximum(static_cast<int>(plan.Count));
     view_.SetProgress(0);
     for (uint32_t k = 0; k < plan.Count; ++k) {
-      if (HistoryCancel) {
+      if (HistoryCancel || context_.pump.QuitRequested()) {
         context_.dialogs.ShowMessage(
             BoxKind::Warning, Text("Чтение истории отменено", "Reading of History canceled"));
         view_.SetProgress(0);

@@ -39,6 +39,37 @@ std::string RateUnitTextFor(uint32_t units, const Language& language) {
   return RateUnitName(unit, kLevelMicro, language);
 }
 
+std::optional<double> DeviceNumber(const std::string& text) {
+  size_t i = text.find_first_not_of(' ');
+  const size_t end = text.find_last_not_of(' ') + 1;
+  if (i == std::string::npos) return std::nullopt;
+  bool negative = false;
+  if (text[i] == '-' || text[i] == '+') negative = text[i++] == '-';
+  // Up to 15 digits fit a double exactly; one division by a power of ten rounds once.
+  long long digits = 0;
+  int count = 0;
+  int decimals = -1;  // -1: no separator seen
+  for (; i < end; ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      if (++count > 15) return std::nullopt;
+      digits = digits * 10 + (c - '0');
+      if (decimals >= 0) ++decimals;
+    } else if ((c == ',' || c == '.') && decimals < 0) {
+      decimals = 0;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (count == 0) return std::nullopt;
+  double value = static_cast<double>(digits);
+  double scale = 1;
+  for (int d = 0; d < decimals; ++d)
+    scale *= 10;
+  value /= scale;
+  return negative ? -value : value;
+}
+
 std::string DeviceText(const uint8_t* bytes, size_t size) {
   const uint8_t* end = std::find(bytes, bytes + size, uint8_t{0});
   return Cp1251ToUtf8(std::string(bytes, end));

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace dravion {
@@ -29,6 +30,10 @@ inline constexpr int kLevelMax = 120;
 std::string RateValueText(uint32_t units, uint32_t word);
 // The rate unit for a unit setting: micro-Sievert or micro-Roentgen per hour, CPM for any other.
 std::string RateUnitTextFor(uint32_t units, const Language& language);
+// The number a value text shows ("0,12", "12", "0.0052", " 1.5 "): digits with at most one
+// decimal comma or point, an optional sign, blanks around; nothing for anything else ("",
+// "--------", "1e3", "1,2,3").
+std::optional<double> DeviceNumber(const std::string& text);
 // A device text of at most `size` bytes, up to its first zero byte, from Windows-1251 to UTF-8.
 std::string DeviceText(const uint8_t* bytes, size_t size);
 

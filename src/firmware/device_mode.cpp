@@ -29,7 +29,7 @@ int Restart(DeviceContext& context, const RestartKind& kind) {
   connection.LinkWatch = true;
   Delay(context.pump, context.clock, kRestartFirstWaitMs);
   connection.Connected = false;
-  for (int poll = 0; poll < kRestartPolls; ++poll) {
+  for (int poll = 0; poll < kRestartPolls && !context.pump.QuitRequested(); ++poll) {
     Delay(context.pump, context.clock, kRestartPollMs);
     if (!connection.Connected || !connection.Identified) continue;
     connection.LinkWatch = linkWatch;

@@ -10,7 +10,8 @@ int CheckDeviceMode(DeviceContext& context);
 
 // Restart into the boot loader / the main program and wait (processing events, so that the
 // connection manager's heartbeat finds and identifies the device again) at most 1 + 30 + 1
-// seconds. 0 the device came back in the program wanted; -1 the restart command failed, the
+// seconds (the wait ends early when the program is asked to end, QuitRequested, giving -1).
+// 0 the device came back in the program wanted; -1 the restart command failed, the
 // device did not come back or its mode could not be read; -2 it came back in the other program.
 // LinkWatch is set during the wait and given back its earlier value before the mode check or at
 // the time-out.

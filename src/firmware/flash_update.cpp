@@ -10,6 +10,7 @@
 #include "protocol/commands.h"
 #include "serial/channels.h"
 #include "services/clock.h"
+#include "services/event_pump.h"
 #include "services/log_sink.h"
 
 namespace dravion {
@@ -87,6 +88,11 @@ bool UpdateProgramFlash(DeviceContext& context, const FirmwareImages& images) {
   bool failed = false;
   while (remaining != 0) {
     const uint32_t n = ChunkAt(address, chunk, remaining);
+    if (context.pump.QuitRequested()) {
+      log.LogError("Interrupted at 0x" + Hex6(address));
+      failed = true;
+      break;
+    }
     if (address % page == 0 && !commands.EraseCpuFlashSector(address, false)) {
       log.LogError("Erase CPU Sector");
       failed = true;
@@ -165,6 +171,11 @@ bool UpdateDataFlash(DeviceContext& context, std::span<const uint8_t> image) {
   bool failed = false;
   while (remaining != 0) {
     const uint32_t n = ChunkAt(address, chunk, remaining);
+    if (context.pump.QuitRequested()) {
+      log.LogError("Interrupted");
+      failed = true;
+      break;
+    }
     // The sector after a chunk that ends on its boundary is erased one chunk early, so the
     // sector just past the image is erased as well.
     if (!eraseOnce(address) || !eraseOnce(address + n)) {

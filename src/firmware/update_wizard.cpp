@@ -6,7 +6,9 @@
 #include "firmware/device_mode.h"
 #include "firmware/firmware_release.h"
 #include "services/dialogs.h"
+#include "services/event_pump.h"
 #include "services/language.h"
+#include "services/log_sink.h"
 
 namespace dravion {
 
@@ -43,6 +45,40 @@ std::string UpdateWizard::RetryText() const {
                                 "Error of Update\n\rTry again?");
 }
 
+std::string UpdateWizard::InterruptedText(int step) const {
+  const std::string at = std::to_string(step);
+  const Language& l = context_.language;
+  switch (reached_) {
+    case Reached::Unchanged:
+      return l.Text("Обновление прервано до начала: прибор не изменён.",
+                    "Update interrupted before it began: the device is unchanged.");
+    case Reached::BootLoader:
+      return l.Text("Обновление прервано на шаге " + at +
+                        " из 5: прибор сейчас в загрузчике (BOOT).\nПовторный запуск обновления "
+                        "прошивки восстановит его.",
+                    "Update interrupted at step " + at +
+                        " of 5: the device is now in its boot loader (BOOT).\nRunning the "
+                        "firmware update again restores it.");
+    case Reached::NewMainProgram:
+      return l.Text("Обновление прервано на шаге " + at +
+                        " из 5: прибор сейчас в новой основной программе, память данных не "
+                        "обновлена.\nПовторный запуск обновления прошивки восстановит её.",
+                    "Update interrupted at step " + at +
+                        " of 5: the device now runs its new main program, its data flash is not "
+                        "updated.\nRunning the firmware update again restores it.");
+    case Reached::Written:
+      break;
+  }
+  return l.Text("Обновление прервано на шаге " + at +
+                    " из 5: обе памяти записаны, прибор в обновлённой основной программе.",
+                "Update interrupted at step " + at +
+                    " of 5: both flashes are written, the device runs its updated main program.");
+}
+
+bool UpdateWizard::QuitRequested() const {
+  return context_.pump.QuitRequested();
+}
+
 void UpdateWizard::ShowStep(int step) {
   context_.connection.ShowStatus(StepText(step), static_cast<int>(StatusStyle::Progress));
   view_.StepStarted(step);
@@ -51,16 +87,23 @@ void UpdateWizard::ShowStep(int step) {
 int UpdateWizard::Attempt() {
   context_.connection.LinkWatch = false;
   context_.frame.ShowBusy(kBusyIntervalMs);
+  // A request to end is looked at before each step (and inside the long ones), so the update
+  // stops between exchanges with the device in a state that `reached_` names.
   ShowStep(1);
+  if (QuitRequested()) return 1;
+  reached_ = Reached::BootLoader;
   if (ResetToBoot(context_) != 0 || CheckDeviceMode(context_) != 0) return 1;
   ShowStep(2);
-  if (!UpdateProgramFlash(context_, images_)) return 2;
+  if (QuitRequested() || !UpdateProgramFlash(context_, images_)) return 2;
   ShowStep(3);
+  if (QuitRequested()) return 3;
+  reached_ = Reached::NewMainProgram;
   if (ResetToMain(context_) != 0 || CheckDeviceMode(context_) != 1) return 3;
   ShowStep(4);
-  if (!UpdateDataFlash(context_, images_.dataFlash)) return 4;
+  if (QuitRequested() || !UpdateDataFlash(context_, images_.dataFlash)) return 4;
+  reached_ = Reached::Written;
   ShowStep(5);
-  if (ResetToMain(context_) != 0) return 5;
+  if (QuitRequested() || ResetToMain(context_) != 0) return 5;
   return 0;
 }
 
@@ -83,6 +126,7 @@ UpdateOutcome UpdateWizard::BitBtn_ReNewDeviceInfoClick() {
     }
   } locked(*this);
 
+  reached_ = Reached::Unchanged;
   for (;;) {
     const int failedStep = Attempt();
     context_.frame.HideBusy();
@@ -91,6 +135,11 @@ UpdateOutcome UpdateWizard::BitBtn_ReNewDeviceInfoClick() {
     if (failedStep == 0) {
       context_.dialogs.ShowMessage(BoxKind::Information, SuccessText());
       return UpdateOutcome::Updated;
+    }
+    if (QuitRequested()) {
+      context_.log.LogLine("==> Update interrupted at step " + std::to_string(failedStep));
+      context_.dialogs.ShowMessage(BoxKind::Warning, InterruptedText(failedStep));
+      return UpdateOutcome::Interrupted;
     }
     if (!context_.dialogs.Ask(QuestionKind::Error, RetryText())) return UpdateOutcome::Abandoned;
   }

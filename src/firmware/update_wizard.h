@@ -19,9 +19,10 @@ class UpdateWizardView {
 };
 
 enum class UpdateOutcome {
-  NotStarted,  // no identified device, or the user said No to the question
-  Updated,     // an attempt went through all five steps
-  Abandoned,   // attempts failed and the user said No to trying again
+  NotStarted,   // no identified device, or the user said No to the question
+  Updated,      // an attempt went through all five steps
+  Abandoned,    // attempts failed and the user said No to trying again
+  Interrupted,  // the program was asked to end: stopped between exchanges, the user told where
 };
 
 // The firmware update in five steps: restart into the boot loader, write the program flash,
@@ -44,14 +45,21 @@ class UpdateWizard {
   std::string StepText(int step) const;
   std::string SuccessText() const;
   std::string RetryText() const;
+  // Where an update stopped at step `step` left the device, and how to restore it.
+  std::string InterruptedText(int step) const;
 
   // The frame interval of the busy animation while the steps run.
   static constexpr int kBusyIntervalMs = 100;
 
  private:
   void ShowStep(int step);
+  bool QuitRequested() const;
+
+  // What the device runs as far as the steps so far have brought it.
+  enum class Reached { Unchanged, BootLoader, NewMainProgram, Written };
 
   DeviceContext& context_;
+  Reached reached_ = Reached::Unchanged;
   UpdateWizardView& view_;
   FirmwareImages images_;
 };

@@ -21,9 +21,16 @@ class TComZ : public TComPort {
   void SetFrameFiled(std::function<void()> callback) {
     receiver_.OnFrameFiled = std::move(callback);
   }
+  // Runs when the device behind the open port goes away (reader thread or writer); the manager
+  // wakes its event pump here, so that a waiting exchange fails at once.
+  void SetLineLost(std::function<void()> callback) { lineLost_ = std::move(callback); }
+  void OnLineLost() override {
+    if (lineLost_) lineLost_();
+  }
 
  private:
   FrameReceiver receiver_;
+  std::function<void()> lineLost_;
 };
 
 }  // namespace dravion

@@ -50,6 +50,9 @@ bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int 
   uint32_t start = clock_.TickMs();
   const int maxSends = resend ? kMaxSends : 1;
   for (;;) {
+    // Read before the queue is looked at: the reader thread files what came before the hang-up
+    // first, so an answer that made it is still taken.
+    const bool lost = port_.LineLost();
     bool moreWaiting = false;
     {
       RegistryLock lock(registry_, true);
@@ -59,6 +62,8 @@ bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int 
         moreWaiting = channel->FrameCount > 0;
       }
     }
+    // A device that went away answers no resend: fail now instead of after them.
+    if (lost && !moreWaiting) break;
     const uint32_t now = clock_.TickMs();
     if (TicksSince(start, now) > kAttemptTimeoutMs) {
       if (attempt >= maxSends) break;

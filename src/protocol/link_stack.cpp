@@ -12,6 +12,7 @@ LinkStack::LinkStack(EventPump& pump, Clock& clock, Dialogs& dialogs)
     channel->Destination[1] = 1;
   }
   port.SetFrameFiled([&pump] { pump.Wake(); });
+  port.SetLineLost([&pump] { pump.Wake(); });
 }
 
 // The port closes (and its reader thread ends) before the channels it files into go away.

@@ -8,6 +8,10 @@ void TComPort::Log(const std::string& line) const {
   if (LogCallback) LogCallback(line);
 }
 
+void TComPort::MarkLineLost() {
+  if (!lineLost_.exchange(true)) OnLineLost();
+}
+
 int ParsePortValue(const std::string& value) {
   if (value.size() < 3) return -1;
   for (int i = 0; i < 3; ++i) {

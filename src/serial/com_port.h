@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,6 +38,7 @@ class TComPort : public ByteSink {
   bool IsOpen() const override;
   int WriteBytes(const uint8_t* bytes, int count) override;
   int ReadBytes(uint8_t* buffer, int count);
+  bool LineLost() const override { return lineLost_.load(); }
 
   // Why the last Open failed (fault None after a successful one, and where the system does not
   // tell).
@@ -51,6 +53,8 @@ class TComPort : public ByteSink {
 
   // Called on the reader thread with the number of bytes waiting.
   virtual void OnReceive(int queued) = 0;
+  // Called once per opening, on the reader thread or the writing one, when the line is lost.
+  virtual void OnLineLost() {}
 
   uint8_t RegistryOnly = 0;
   int32_t PortNumber = 0;
@@ -58,7 +62,10 @@ class TComPort : public ByteSink {
 
  private:
   void Log(const std::string& line) const;
+  // Records that the device went away; the first time per opening, OnLineLost follows.
+  void MarkLineLost();
   PortOpenFailure lastFailure_;
+  std::atomic<bool> lineLost_{false};
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

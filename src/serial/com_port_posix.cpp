@@ -143,6 +143,7 @@ bool TComPort::Open(uint32_t baud) {
   }
   if (fd >= 0) {
     impl_->fd = fd;
+    lineLost_ = false;
     try {
       impl_->reader = std::thread([this, fd, wakeFd = impl_->wake[0]] {
         bool lineAlive = true;
@@ -160,8 +161,10 @@ bool TComPort::Open(uint32_t baud) {
             OnReceive(queued);
           } else if (events & (POLLHUP | POLLERR | POLLNVAL | POLLIN)) {
             // The other end went away (an unplugged device): nothing more will come on this
-            // handle, so wait for Close alone instead of spinning on the hang-up.
+            // handle, so wait for Close alone instead of spinning on the hang-up, and let a
+            // waiting exchange fail now rather than after its resends.
             lineAlive = false;
+            MarkLineLost();
           }
         }
       });
@@ -207,13 +210,20 @@ int TComPort::WriteBytes(const uint8_t* bytes, int count) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) break;
+    if (n < 0 && errno != EAGAIN) {
+      if (errno == EIO || errno == ENXIO || errno == ENODEV || errno == EPIPE) MarkLineLost();
+      break;
+    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                           deadline - std::chrono::steady_clock::now())
                           .count();
     if (left <= 0) break;
     pollfd out{impl_->fd, POLLOUT, 0};
-    if (::poll(&out, 1, static_cast<int>(left)) <= 0 || (out.revents & (POLLERR | POLLHUP))) break;
+    if (::poll(&out, 1, static_cast<int>(left)) <= 0) break;
+    if (out.revents & (POLLERR | POLLHUP)) {
+      MarkLineLost();
+      break;
+    }
   }
   return written;
 }

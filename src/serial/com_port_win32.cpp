@@ -71,6 +71,21 @@ bool Configure(HANDLE handle, uint32_t baud, DCB& dcb) {
   return ::SetCommMask(handle, EV_RXCHAR | EV_ERR) != 0;
 }
 
+// Errors with which a USB serial driver fails I/O on a device that was unplugged.
+bool DeviceGone(DWORD error) {
+  switch (error) {
+    case ERROR_BAD_COMMAND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 struct TComPort::Impl {
@@ -97,14 +112,20 @@ struct TComPort::Impl {
   }
 
   // Runs the same overlapped transfer for reads and writes: start it, wait for completion.
+  // Sets `gone` when it failed the way I/O on an unplugged device fails.
   template <typename Start>
-  int Transfer(OVERLAPPED& overlap, Start start) {
+  int Transfer(OVERLAPPED& overlap, bool& gone, Start start) {
     std::lock_guard lock(io);
     ::ResetEvent(overlap.hEvent);
     DWORD done = 0;
     if (!start(&done, &overlap)) {
-      if (::GetLastError() != ERROR_IO_PENDING) return 0;
-      if (!::GetOverlappedResult(handle, &overlap, &done, TRUE)) return 0;
+      DWORD error = ::GetLastError();
+      if (error == ERROR_IO_PENDING) {
+        if (::GetOverlappedResult(handle, &overlap, &done, TRUE)) return static_cast<int>(done);
+        error = ::GetLastError();
+      }
+      gone = DeviceGone(error);
+      return 0;
     }
     return static_cast<int>(done);
   }
@@ -121,8 +142,10 @@ struct TComPort::Impl {
       ::ResetEvent(fallbackOverlap.hEvent);
       DWORD got = 0;
       if (!::ReadFile(handle, chunk, sizeof chunk, &got, &fallbackOverlap)) {
-        if (::GetLastError() != ERROR_IO_PENDING) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_IO_PENDING) {
           // A failing read (the device went away): try again a little later, or stop.
+          if (DeviceGone(error)) port.MarkLineLost();
           if (::WaitForSingleObject(stopEvent, kFallbackReadWaitMs) == WAIT_OBJECT_0) return;
           continue;
         }
@@ -131,7 +154,10 @@ struct TComPort::Impl {
           ::GetOverlappedResult(handle, &fallbackOverlap, &got, TRUE);
           return;
         }
-        if (!::GetOverlappedResult(handle, &fallbackOverlap, &got, FALSE)) got = 0;
+        if (!::GetOverlappedResult(handle, &fallbackOverlap, &got, FALSE)) {
+          if (DeviceGone(::GetLastError())) port.MarkLineLost();
+          got = 0;
+        }
       }
       if (got == 0) continue;
       int queued;
@@ -177,6 +203,7 @@ bool TComPort::Open(uint32_t baud) {
     }
     p.stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     p.handle = handle;
+    lineLost_ = false;
     p.reader = ::CreateThread(
         nullptr, 0,
         [](LPVOID self) -> DWORD {
@@ -200,7 +227,15 @@ bool TComPort::Open(uint32_t baud) {
                 return 0;
               }
               DWORD ignored = 0;
-              if (!::GetOverlappedResult(q.handle, &q.eventOverlap, &ignored, FALSE)) continue;
+              if (!::GetOverlappedResult(q.handle, &q.eventOverlap, &ignored, FALSE)) {
+                if (DeviceGone(::GetLastError())) {
+                  // Unplugged: nothing more will come on this handle; wait for Close.
+                  port->MarkLineLost();
+                  ::WaitForSingleObject(q.stopEvent, INFINITE);
+                  return 0;
+                }
+                continue;
+              }
             }
             if (::WaitForSingleObject(q.stopEvent, 0) == WAIT_OBJECT_0) return 0;
             COMSTAT status{};
@@ -243,9 +278,12 @@ bool TComPort::Close() {
 int TComPort::WriteBytes(const uint8_t* bytes, int count) {
   if (!IsOpen() || bytes == nullptr || count <= 0) return 0;
   HANDLE handle = impl_->handle;
-  return impl_->Transfer(impl_->writeOverlap, [&](DWORD* done, OVERLAPPED* o) {
+  bool gone = false;
+  const int written = impl_->Transfer(impl_->writeOverlap, gone, [&](DWORD* done, OVERLAPPED* o) {
     return ::WriteFile(handle, bytes, static_cast<DWORD>(count), done, o) != 0;
   });
+  if (gone) MarkLineLost();
+  return written;
 }
 
 int TComPort::ReadBytes(uint8_t* buffer, int count) {
@@ -265,9 +303,12 @@ int TComPort::ReadBytes(uint8_t* buffer, int count) {
     }
   }
   HANDLE handle = impl_->handle;
-  return impl_->Transfer(impl_->readOverlap, [&](DWORD* done, OVERLAPPED* o) {
+  bool gone = false;
+  const int read = impl_->Transfer(impl_->readOverlap, gone, [&](DWORD* done, OVERLAPPED* o) {
     return ::ReadFile(handle, buffer, static_cast<DWORD>(count), done, o) != 0;
   });
+  if (gone) MarkLineLost();
+  return read;
 }
 
 bool TComPort::Probe(int number) {

@@ -14,6 +14,8 @@ struct LocalDateTime {
   int minute = 0;
   int second = 0;
   int millisecond = 0;
+  // Local time minus UTC, in minutes (+180 in Moscow, -300 in New York in winter).
+  int utcOffsetMinutes = 0;
 };
 
 // Time source of the manager: a wrapping millisecond tick for time-outs and spacing, and the
@@ -29,6 +31,8 @@ class Clock {
 
 // "dd.MM.yyyy HH:mm:ss", the form used where the platform offers no locale format.
 std::string FormatDateTime(const LocalDateTime& t);
+// ISO 8601 with the offset from UTC: "2026-12-07T10:30:15+03:00".
+std::string FormatIsoDateTime(const LocalDateTime& t);
 
 // Milliseconds elapsed between two ticks, immune to the tick's wrap-around.
 inline uint32_t TicksSince(uint32_t start, uint32_t now) {

@@ -21,6 +21,27 @@ class EventPump {
   virtual void ProcessEvents(uint32_t deadlineTick) = 0;
   // Safe from any thread: ends the current or the next wait early.
   virtual void Wake() = 0;
+  // Whether the program was asked to end (an interrupt or termination signal): long operations
+  // stop at their next safe point, between exchanges, and leave the device in a known state.
+  virtual bool QuitRequested() const { return false; }
+  // While held (holds nest), waits leave the user's input (clicks, keys) queued; it is handled
+  // normally once the outermost hold has ended. Timers, wake-ups and everything else go on. A pump
+  // without user input has nothing to hold.
+  virtual void HoldUserInput(bool /*hold*/) {}
+};
+
+// Holds the user's input for a scope. The heartbeat runs under one, so that a click arriving
+// while one of its exchanges waits runs after that exchange instead of nested inside it, where
+// it would find the channel busy. A device operation's own waits hold nothing: its Cancel works.
+class UserInputHold {
+ public:
+  explicit UserInputHold(EventPump& pump) : pump_(pump) { pump_.HoldUserInput(true); }
+  ~UserInputHold() { pump_.HoldUserInput(false); }
+  UserInputHold(const UserInputHold&) = delete;
+  UserInputHold& operator=(const UserInputHold&) = delete;
+
+ private:
+  EventPump& pump_;
 };
 
 // Waits `ms` milliseconds while events keep flowing. Returns at once for ms <= 0.

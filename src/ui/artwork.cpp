@@ -245,13 +245,17 @@ QIcon ActionImage(int index) {
   return QIcon(pixmap);
 }
 
-QIcon AppIcon() {
-  QPixmap pixmap(64, 64);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
+QImage AppIconImage(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
-  DrawSign(p, QPointF(32, 32), 29, 0);
-  return QIcon(pixmap);
+  DrawSign(p, QPointF(size / 2.0, size / 2.0), size * 29.0 / 64, 0);
+  return image;
+}
+
+QIcon AppIcon() {
+  return QIcon(QPixmap::fromImage(AppIconImage(64)));
 }
 
 }  // namespace dravion::ui

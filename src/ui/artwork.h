@@ -20,7 +20,8 @@ QPixmap AboutPicture(bool russian);
 // give an empty icon.
 QIcon ActionImage(int index);
 
-// The window icon.
+// The window icon (64 x 64), and the same picture at `size` x `size` (the desktop's icons).
 QIcon AppIcon();
+QImage AppIconImage(int size);
 
 }  // namespace dravion::ui

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QPushButton>
 
+#include "services/event_pump.h"
 #include "services/log_sink.h"
 #include "ui/main_window.h"
 #include "ui/pages/history_page.h"
@@ -62,7 +63,8 @@ void DeviceSession::Start() {
   ConnectionManager& manager = connection.manager;
   manager.ShowInitialState();
   form_.Settings()->SetController(&settings);
-  form_.SetHeartbeat([&manager] {
+  form_.SetHeartbeat([&manager, this] {
+    UserInputHold hold(context.pump);
     manager.Action_Connection_ManualUpdate();  // the manual action's idle update
     manager.Timer_ProcTimer();
   });

@@ -22,7 +22,9 @@ namespace dravion::ui {
 
 void QtEventPump::ProcessEvents(uint32_t deadlineTick) {
   ++depth_;
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  const QEventLoop::ProcessEventsFlags events =
+      inputHolds_ > 0 ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents;
+  QCoreApplication::processEvents(events);
   for (;;) {
     if (woken_.exchange(false)) break;
     // A deadline in the past (a huge unsigned distance) means "do not wait".
@@ -34,7 +36,7 @@ void QtEventPump::ProcessEvents(uint32_t deadlineTick) {
     deadline.setTimerType(Qt::PreciseTimer);
     deadline.start(static_cast<int>(left));
     if (woken_.load()) continue;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents(events | QEventLoop::WaitForMoreEvents);
   }
   --depth_;
   if (depth_ == 0 && onIdle_) onIdle_();

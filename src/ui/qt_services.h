@@ -32,6 +32,8 @@ class QtEventPump : public EventPump {
   explicit QtEventPump(Clock& clock) : clock_(clock) {}
   void ProcessEvents(uint32_t deadlineTick) override;
   void Wake() override;
+  // Held user input stays in the window system's queue (QEventLoop::ExcludeUserInputEvents).
+  void HoldUserInput(bool hold) override { inputHolds_ += hold ? 1 : -1; }
   // How many waits are running now on the user-interface thread (0 outside any wait).
   int Depth() const { return depth_; }
   // Called each time the outermost wait has returned.
@@ -41,6 +43,7 @@ class QtEventPump : public EventPump {
   Clock& clock_;
   std::atomic<bool> woken_{false};
   int depth_ = 0;
+  int inputHolds_ = 0;
   std::function<void()> onIdle_;
 };
 

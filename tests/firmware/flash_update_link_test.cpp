@@ -9,6 +9,7 @@
 #include "device/device_link_harness.h"
 #include "firmware/screen_markup.h"
 #include "protocol/device_records.h"
+#include "sim/link_harness.h"
 
 namespace dravion {
 namespace {
@@ -198,9 +199,9 @@ TEST(ProgramFlashLink, WriteFailingHalfWayEndsAtOnceAndARunAgainRewritesEverythi
 bool RestartedIntact(DeviceLinkHarness& h) {
   const int before = h.device->GetCounters().restarts;
   h.device->Restart(2);
-  for (int i = 0; i < 500 && h.device->GetCounters().restarts == before; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_TRUE(h.device->WaitPlugged(true, 5000));
+  // The restart is counted as the port goes, so the wait below is for its return.
+  EXPECT_TRUE(test::WaitCounters(*h.device, [&](const auto& c) { return c.restarts > before; }));
+  EXPECT_TRUE(h.device->WaitPlugged(true, 20000));
   return h.device->DataFlashIntact();
 }
 

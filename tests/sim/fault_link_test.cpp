@@ -41,7 +41,7 @@ TEST(FaultLink, CorruptedAnswersAreNeverTakenAndTheDecoderRecovers) {
   faults.corruptEvery = 1;
   link.device->SetFaults(faults);
   EXPECT_FALSE(link.Request(1, kProgramInfo, nullptr, "No answer"));
-  EXPECT_EQ(link.device->GetCounters().corrupted, 3);
+  EXPECT_TRUE(test::WaitCounters(*link.device, [](const auto& c) { return c.corrupted == 3; }));
   ASSERT_EQ(link.dialogs.boxes.size(), 1u);
   EXPECT_EQ(link.dialogs.boxes[0].text, "No answer");
   link.device->SetFaults({});
@@ -59,6 +59,7 @@ TEST(FaultLink, DelayedAnswerArrivesLateAndSilenceFollowsTheSetCount) {
   EXPECT_GE(MsSince(start), 300);
   EXPECT_TRUE(link.Request(1, kLinkTest));
   EXPECT_FALSE(link.Request(1, kLinkTest));
+  EXPECT_TRUE(test::WaitCounters(*link.device, [](const auto& c) { return c.silenced == 3; }));
   const auto counters = link.device->GetCounters();
   EXPECT_EQ(counters.delayed, 2);
   EXPECT_EQ(counters.silenced, 3);
@@ -98,6 +99,7 @@ TEST(FaultLink, RefusedCommandAndWrongLengthAffectOnlyTheirCommand) {
   link.device->SetFaults(faults);
   ASSERT_TRUE(link.Request(1, kProgramInfo, &data));
   EXPECT_EQ(data.size(), 5u);
+  EXPECT_TRUE(test::WaitCounters(*link.device, [](const auto& c) { return c.refused == 3; }));
   const auto counters = link.device->GetCounters();
   EXPECT_EQ(counters.refused, 3);
   EXPECT_EQ(counters.wrongLength, 2);
@@ -109,7 +111,14 @@ TEST(FaultLink, UnplugAfterRequestsAndAfterTimeRemoveThePort) {
   faults.unplugAfterRequests = 2;
   link.device->SetFaults(faults);
   ASSERT_TRUE(link.Request(1, kLinkTest));
-  EXPECT_FALSE(link.Request(1, kLinkTest));
+  EXPECT_FALSE(link.stack->port.LineLost());
+  // The device hangs up on the request: the exchange fails on the hang-up, before any resend.
+  link.stack->main.RepeatCount = 0;
+  EXPECT_FALSE(link.Request(1, kLinkTest, nullptr, "No answer"));
+  EXPECT_TRUE(link.stack->port.LineLost());
+  EXPECT_EQ(link.stack->main.RepeatCount, 0);
+  EXPECT_EQ(link.device->GetCounters().totalRequests, 2);
+  ASSERT_EQ(link.dialogs.boxes.size(), 1u);  // the caller's text, as for a silent device
   EXPECT_FALSE(link.device->Plugged());
   EXPECT_NE(::access(link.device->PortPath().c_str(), F_OK), 0);
 
@@ -121,11 +130,12 @@ TEST(FaultLink, UnplugAfterRequestsAndAfterTimeRemoveThePort) {
   link.device->SetFaults(faults);
   ASSERT_TRUE(link.device->Plug());
   ASSERT_TRUE(link.OpenPort());
+  EXPECT_FALSE(link.stack->port.LineLost());
   EXPECT_TRUE(link.Request(1, kLinkTest));
   const auto start = Steady::now();
-  ASSERT_TRUE(link.device->WaitPlugged(false, 2000));
+  ASSERT_TRUE(link.device->WaitPlugged(false, 20000));
   EXPECT_GE(MsSince(start) + 50, 150);
-  ASSERT_TRUE(link.device->WaitPlugged(true, 2000));
+  ASSERT_TRUE(link.device->WaitPlugged(true, 20000));
   EXPECT_EQ(::access(link.device->PortPath().c_str(), F_OK), 0);
   link.stack->port.Close();
   ASSERT_TRUE(link.OpenPort());
@@ -151,8 +161,9 @@ TEST(FaultLink, PacedLineIsNoFasterThanItsBaudRate) {
   const size_t bytes = test::EncodeFrame(requestPayload).size() +
                        test::EncodeFrame(test::AnswerPayload(1, 0x01, 0x00, answerData)).size();
   const double lineUs = static_cast<double>(bytes) * 10 * 1e6 / 115200 + 1000;
+  // Only the lower bound is a property of the line; how much slower a busy machine makes it is
+  // measured by the benchmarks.
   EXPECT_GE(elapsedUs, kCount * lineUs * 0.995);
-  EXPECT_LE(elapsedUs, kCount * lineUs * 3);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <qpa/qwindowsysteminterface.h>
 #include <QAction>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 
 #include "log/session_log.h"
 #include "sim/device.h"
@@ -106,6 +108,51 @@ TEST(HistoryPageGui, ReadTurnsIntoCancelHoldsThePageAndDrawsTheChart) {
   EXPECT_EQ(chart->Bars(1).size(), 6u);
   tabs->setCurrentIndex(2);  // free to leave now
   EXPECT_EQ(tabs->currentIndex(), 2);
+}
+
+// A click that reaches the window (through the window system, as a user's does) while the
+// heartbeat's link test waits for a late answer is held until that exchange ends, then runs.
+TEST(HistoryPageGui, ClickDuringTheHeartbeatsLinkTestRunsAfterIt) {
+  HistorySession s;
+  sim::DeviceConfig config;
+  config.historySize = 600;
+  ASSERT_TRUE(s.Connect(config));
+  s.window.Get<QTabWidget>("PageControl1")->setCurrentIndex(1);
+  s.window.form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&s.window.form));
+  QPushButton* read = s.Button("BitBtn_HIS_Read");
+  QWindow* window = s.window.form.windowHandle();
+  const QPointF at = read->mapTo(&s.window.form, read->rect().center());
+
+  const int linkTests = s.emulator->Requests(1, 0x00);
+  s.emulator->SetFaults({.delayMs = 300});
+  bool clicked = false;
+  bool heartbeatAtPress = true;
+  QObject::connect(read, &QPushButton::pressed,
+                   [&] { heartbeatAtPress = s.device.Manager().HeartbeatRunning(); });
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    // The heartbeat's link test has gone out and waits for its late answer.
+    if (clicked || !s.device.Manager().HeartbeatRunning() ||
+        s.emulator->Requests(1, 0x00) == linkTests) {
+      return;
+    }
+    clicked = true;
+    s.emulator->SetFaults({});  // that answer stays late; the download's come at once
+    const QPointF global = window->mapToGlobal(at.toPoint());
+    QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+        window, at, global, Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress);
+    QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+        window, at, global, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
+  });
+  probe.start(1);
+  ASSERT_TRUE(s.WaitFor([&] { return clicked; }, 8000));
+  probe.stop();
+  ASSERT_TRUE(s.WaitFor([&] { return s.Page()->Controller()->Ring.Loaded; }, 10000));
+  EXPECT_FALSE(heartbeatAtPress);
+  EXPECT_TRUE(s.dialogs.boxes.empty()) << s.dialogs.boxes.front().text;
+  EXPECT_EQ(s.emulator->Requests(1, 0x00), linkTests + 1);  // answered on its first send
+  EXPECT_TRUE(s.device.Manager().Connected);
 }
 
 TEST(HistoryPageGui, SaveDialogWritesTheCsvAndTheChartSavesAsPng) {

@@ -520,6 +520,7 @@ TEST(HistoryChart, BarsArePaintedInTheirColoursAndADoubleClickNamesTheBarUnderTh
 }
 
 TEST(ChartFrame, ValuesGetRoundStepsAndLabelsThinOutWhenTheyWouldCollide) {
+  GuiApp();  // fonts need the application object, also when this test runs alone
   EXPECT_EQ(ui::ChartFrame::RoundStep(23, 5), 5);
   EXPECT_EQ(ui::ChartFrame::RoundStep(0.7, 5), 0.2);
   EXPECT_EQ(ui::ChartFrame::RoundStep(0, 5), 1);

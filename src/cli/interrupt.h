@@ -1,0 +1,28 @@
+#pragma once
+
+#include <functional>
+
+namespace dravion::cli {
+
+// Ctrl+C and termination requests (SIGINT, SIGTERM; on Windows the console's Ctrl+C, Ctrl+Break
+// and close events) as a request to stop at the next safe point instead of an abrupt end. The
+// handler only records the signal and wakes the program's event pump; the device operations look
+// at the request between their exchanges. One watch at a time; it restores the previous handling
+// when it goes.
+class InterruptWatch {
+ public:
+  InterruptWatch();
+  ~InterruptWatch();
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+  // The first signal that arrived while a watch was installed (2 SIGINT, 15 SIGTERM), 0 while none.
+  static int Signal();
+  // Run after a signal arrived, on a thread of the watch (the session wakes its pump here); an
+  // empty function removes it. Safe from any thread.
+  static void SetWake(std::function<void()> wake);
+  // The exit status of a program stopped by `signal`: 128 plus its number.
+  static int ExitStatus(int signal) { return 128 + signal; }
+};
+
+}  // namespace dravion::cli
