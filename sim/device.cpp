@@ -309,6 +309,11 @@ uint32_t Device::DeviceSeconds() const {
   return model_->Seconds();
 }
 
+void Device::ShiftClock(int64_t seconds) {
+  std::lock_guard lock(mutex_);
+  model_->SetSeconds(static_cast<uint32_t>(model_->Seconds() + seconds));
+}
+
 void Device::Restart(int mode) {
   pendingRestart_ = mode == 2 ? 2 : 3;
   Wake();

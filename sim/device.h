@@ -213,6 +213,8 @@ class Device {
   void SetHardwareRevision(uint8_t revision);
   uint16_t MainVersion() const;  // as ReadProgramInfo reports it now
   uint32_t DeviceSeconds() const;
+  // Moves the device clock by `seconds` (negative: back), as a clock that has drifted.
+  void ShiftClock(int64_t seconds);
   // Restarts as ResetCommand would (2 main program, 3 boot loader), including the absence.
   void Restart(int mode);
 

@@ -58,6 +58,11 @@ class DeviceModel {
   HistoryDescription History() const { return history_; }
   void SetBackground(double microSievertPerHour) { background_ = microSievertPerHour; }
   uint32_t Seconds() const;
+  // Sets the clock (seconds since 1 January 2000), as a device whose clock has drifted.
+  void SetSeconds(uint32_t seconds) {
+    clockSeconds_ = seconds;
+    clockBase_ = SteadyClock::now();
+  }
 
   ExternalFlash& External() { return external_; }
   ProgramFlash& Program() { return program_; }

@@ -7,11 +7,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
+#include <cmath>
 #include <functional>
 
 #include "lifecycle/options.h"
@@ -25,6 +27,7 @@
 #include <memory>
 
 #include "log/session_log.h"
+#include "protocol/device_format.h"
 #include "sim/device.h"
 #include "ui/device_session.h"
 #endif
@@ -86,6 +89,24 @@ int main(int argc, char** argv) {
   device->Plug();
   if (!waitFor([&] { return session.deviceInfo.Valid != 0; }, 10000))
     qWarning("the emulated device was not identified");
+  // Ten minutes of readings in the measuring page's trend, with a passing rise.
+  {
+    const uint32_t now = clock.TickMs();
+    const dravion::LocalDateTime wall = clock.Now();
+    dravion::MeasurementReading reading;
+    reading.rateUnit = "uSv/h";
+    reading.device = dravion::FormatUid(session.deviceInfo.Uid);
+    reading.dose = "0,42";
+    reading.doseUnit = "mSv";
+    for (int i = 600; i > 0; --i) {
+      reading.tick = now - static_cast<uint32_t>(i) * 1000;
+      reading.time = dravion::ShiftedBy(wall, -i);
+      const double bump = 0.35 * std::exp(-std::pow((i - 250) / 40.0, 2));
+      reading.rate = 0.11 + ((i * 37) % 11) * 0.004 + bump;
+      reading.level = static_cast<int>(reading.rate * 100);
+      session.trend.OnReading(reading);
+    }
+  }
   Settle();
 #else
   // Something to look at: a device line, the indicator, a chart and settings.
@@ -133,6 +154,15 @@ int main(int argc, char** argv) {
       for (int page = 0; page < pages->count(); ++page) {
         pages->setCurrentIndex(page);
         Settle();
+#ifdef DRAVION_HAVE_SIM
+        // The measuring page with a reading of its own (the first comes two seconds after it
+        // opens).
+        if (page == 0) {
+          auto* rate = form.findChild<QLabel*>(QStringLiteral("Label_Measure_Fon"));
+          waitFor([&] { return rate->text().contains(QLatin1Char(',')); }, 5000);
+          Settle();
+        }
+#endif
         form.grab().save(QStringLiteral("%1/%2-page%3-%4x%5.png")
                              .arg(folder, QLatin1String(lang))
                              .arg(page)

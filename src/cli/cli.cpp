@@ -100,6 +100,7 @@ const std::map<std::string, Handler>& DeviceCommandsByName() {
       {"settings set", SettingsSet},
       {"settings default", SettingsDefault},
       {"time sync", TimeSync},
+      {"time show", TimeShow},
       {"calibration set", CalibrationSet},
       {"measure", Measure},
       {"dose reset", DoseReset},

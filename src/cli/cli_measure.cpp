@@ -4,7 +4,9 @@
 #include "cli/cli_pages.h"
 #include "cli/cli_services.h"
 #include "cli/cli_session.h"
+#include "connection/connection_manager.h"
 #include "device/measurement.h"
+#include "device/reading_recorder.h"
 
 namespace dravion::cli {
 namespace {
@@ -50,9 +52,71 @@ struct MeasurementHook {
   CliSession& session;
 };
 
+void PrintReading(CliSession& s, const TextMeasurementView& view) {
+  const auto [rate, rateUnit] = ValueAndUnit(view.rate);
+  const auto [dose, doseUnit] = ValueAndUnit(view.dose);
+  if (s.options.json) {
+    // The rate as a number in its unit; the dose as the device wrote it, and as a number.
+    Json reading;
+    reading["time"] = FormatIsoDateTime(s.clock.Now());
+    reading["rate"] = JsonNumber(rate);
+    reading["rateUnit"] = rateUnit;
+    reading["level"] = view.level;
+    reading["dose"] = dose;
+    reading["doseValue"] = JsonNumber(dose);
+    reading["doseUnit"] = doseUnit;
+    PrintJson(s.io, reading);
+  } else {
+    s.io.out << view.rate << "  " << s.language.Text("уровень ", "level ") << view.level << "  "
+             << s.language.Text("доза ", "dose ") << view.dose << '\n';
+  }
+  s.io.out.flush();
+}
+
+// measure --follow: a reading every interval until Ctrl+C or SIGTERM (or --count readings), each
+// also recorded with --csv. A signal ends it after the reading under way, so the file is complete.
+// A device that stops answering is waited for: the connection manager finds it again in the
+// heartbeat, and the readings go on.
+int Follow(CliSession& s) {
+  TextMeasurementView view;
+  MeasurementController controller(s.context, view);
+  ReadingRecorder recorder(s.log, s.dialogs, s.language);
+  recorder.note = [&s](const std::string& text) { s.io.err << text << '\n' << std::flush; };
+  if (!s.options.csvFile.empty()) {
+    if (!recorder.Start(s.options.csvFile)) return kExitFailed;
+    controller.AddListener(&recorder);
+  }
+  const uint32_t spacing = static_cast<uint32_t>(s.options.interval) * 1000;
+  uint32_t next = s.clock.TickMs();
+  int taken = 0;
+  bool wasFailing = false;
+  while (!s.pump.QuitRequested() && (s.options.csvFile.empty() || recorder.Recording())) {
+    if (controller.BitBtn_Measure_ReadClick()) {
+      PrintReading(s, view);
+      wasFailing = false;
+      if (s.options.countGiven && ++taken >= s.options.count) break;
+    } else if (!wasFailing) {
+      // The addresses are read again from whichever device answers next.
+      controller.ForgetMeasurementAddresses();
+      if (!view.versionMessage.empty()) s.io.err << TerminalText(view.versionMessage) << '\n';
+      wasFailing = true;
+    }
+    next += spacing;
+    // A reading that took longer than the spacing moves the schedule rather than bunching up.
+    if (static_cast<int32_t>(next - s.clock.TickMs()) < 0) next = s.clock.TickMs();
+    while (!s.pump.QuitRequested() && static_cast<int32_t>(next - s.clock.TickMs()) > 0)
+      s.pump.ProcessEvents(next);
+  }
+  controller.RemoveListener(&recorder);
+  if (!recorder.Failure().empty()) return kExitFailed;
+  recorder.Stop();
+  return kExitDone;
+}
+
 }  // namespace
 
 int Measure(CliSession& s) {
+  if (s.options.follow) return Follow(s);
   TextMeasurementView view;
   MeasurementController controller(s.context, view);
   // No heartbeat hook here: its tick would blank the labels of a page that is not shown while a
@@ -67,24 +131,7 @@ int Measure(CliSession& s) {
                << '\n';
       return kExitFailed;
     }
-    const auto [rate, rateUnit] = ValueAndUnit(view.rate);
-    const auto [dose, doseUnit] = ValueAndUnit(view.dose);
-    if (s.options.json) {
-      // The rate as a number in its unit; the dose as the device wrote it, and as a number.
-      Json reading;
-      reading["time"] = FormatIsoDateTime(s.clock.Now());
-      reading["rate"] = JsonNumber(rate);
-      reading["rateUnit"] = rateUnit;
-      reading["level"] = view.level;
-      reading["dose"] = dose;
-      reading["doseValue"] = JsonNumber(dose);
-      reading["doseUnit"] = doseUnit;
-      PrintJson(s.io, reading);
-    } else {
-      s.io.out << view.rate << "  " << s.language.Text("уровень ", "level ") << view.level << "  "
-               << s.language.Text("доза ", "dose ") << view.dose << '\n';
-    }
-    s.io.out.flush();
+    PrintReading(s, view);
   }
   return kExitDone;
 }

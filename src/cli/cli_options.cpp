@@ -37,6 +37,7 @@ const std::vector<CommandShape>& Shapes() {
       {{"settings", "set"}, 1, -1},
       {{"settings", "default"}, 0, 0},
       {{"time", "sync"}, 0, 0},
+      {{"time", "show"}, 0, 0},
       {{"calibration", "set"}, 1, 1},
       {{"measure"}, 0, 0},
       {{"dose", "reset"}, 0, 0},
@@ -88,7 +89,11 @@ const std::vector<OptionWord>& OptionWords() {
       {"--help", "", ""},
       {"--version", "", ""},
       {"--count", "measure", "N"},
+      {"--follow", "measure", ""},
+      {"--interval", "measure", "S"},
       {"--csv", "history download", "FILE"},
+      {"--csv", "measure", "FILE"},
+      {"--if-drift", "time sync", "S"},
       {"--retries", "firmware update", "N"},
   };
   return options;
@@ -150,10 +155,15 @@ const std::string& UsageText() {
       "it\n"
       "  settings set NAME=VALUE ...   read all, change the named ones, write all\n"
       "  settings default              the default settings, then write all\n"
-      "  time sync                     write the PC's local time; print the device time read "
+      "  time show                     the device clock, the computer's, and the drift in seconds\n"
+      "  time sync [--if-drift S]      write the PC's local time (with --if-drift only when the\n"
+      "                                clock is off by more than S seconds); print the time read "
       "back\n"
       "  calibration set K             the calibration coefficient (\"1,27\" or \"1.27\")\n"
       "  measure [--count N]           N readings a second apart\n"
+      "  measure --follow [--interval S] [--csv FILE] [--count N]\n"
+      "                                readings every S seconds until Ctrl+C or SIGTERM (or N of\n"
+      "                                them), each line appended to FILE as it comes\n"
       "  dose reset                    reset the accumulated dose\n"
       "  history download --csv FILE   the whole history ring, saved as CSV\n"
       "  history delete                delete the stored history\n"
@@ -167,7 +177,7 @@ const std::string& UsageText() {
       "  --log FILE    write the run's log to FILE (Windows-1251, LF line ends)\n"
       "  -v, --verbose also print the log lines to stderr\n"
       "  -y, --yes     answer Yes to every question\n"
-      "  --json        ports, info, settings get and measure print JSON\n"
+      "  --json        ports, info, settings get, measure and time show print JSON\n"
       "  -h, --help    this text\n"
       "  --version     the program's version\n"
       "\n"
@@ -189,7 +199,7 @@ std::string VersionText() {
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
                       std::string& error) {
   options = CliOptions{};
-  bool countGiven = false, csvGiven = false, retriesGiven = false;
+  bool csvGiven = false, retriesGiven = false, intervalGiven = false, ifDriftGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&](std::string& out) {
@@ -239,7 +249,23 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
         error = "--count takes a number of readings from 1";
         return false;
       }
-      countGiven = true;
+      options.countGiven = true;
+    } else if (arg == "--follow") {
+      options.follow = true;
+    } else if (arg == "--interval") {
+      if (!value(text)) return false;
+      if (!ParseNumber(text, 1, 86400, options.interval)) {
+        error = "--interval takes whole seconds from 1 to 86400";
+        return false;
+      }
+      intervalGiven = true;
+    } else if (arg == "--if-drift") {
+      if (!value(text)) return false;
+      if (!ParseNumber(text, 0, 1000000000, options.ifDrift)) {
+        error = "--if-drift takes whole seconds from 0";
+        return false;
+      }
+      ifDriftGiven = true;
     } else if (arg == "--csv") {
       if (!value(options.csvFile)) return false;
       if (options.csvFile.empty()) {
@@ -290,12 +316,25 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
   const bool isMeasure = name == "measure";
   const bool isDownload = name == "history" && options.command[1] == "download";
   const bool isUpdate = name == "firmware";
-  if (countGiven && !isMeasure) {
+  const bool isTimeSync = name == "time" && options.command[1] == "sync";
+  if (options.countGiven && !isMeasure) {
     error = "--count belongs to measure";
     return false;
   }
-  if (csvGiven && !isDownload) {
-    error = "--csv belongs to history download";
+  if ((options.follow || intervalGiven) && !isMeasure) {
+    error = "--follow and --interval belong to measure";
+    return false;
+  }
+  if (intervalGiven && !options.follow) {
+    error = "--interval needs --follow";
+    return false;
+  }
+  if (ifDriftGiven && !isTimeSync) {
+    error = "--if-drift belongs to time sync";
+    return false;
+  }
+  if (csvGiven && !isDownload && !(isMeasure && options.follow)) {
+    error = "--csv belongs to history download and measure --follow";
     return false;
   }
   if (retriesGiven && !isUpdate) {

@@ -25,8 +25,12 @@ struct CliOptions {
   bool version = false;
   // The command and its words: {"settings", "set", "units=1"}.
   std::vector<std::string> command;
-  int count = 1;        // measure --count
-  std::string csvFile;  // history download --csv
+  int count = 1;  // measure --count
+  bool countGiven = false;
+  bool follow = false;  // measure --follow: readings until stopped
+  int interval = 1;     // measure --interval: seconds between readings
+  std::string csvFile;  // history download --csv, measure --follow --csv
+  int ifDrift = -1;     // time sync --if-drift: write only beyond this many seconds (-1: always)
   int retries = 0;      // firmware update --retries: attempts after a failed first one
 };
 

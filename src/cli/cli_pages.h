@@ -10,6 +10,7 @@ int SettingsGet(CliSession& session);
 int SettingsSet(CliSession& session);
 int SettingsDefault(CliSession& session);
 int TimeSync(CliSession& session);
+int TimeShow(CliSession& session);
 int CalibrationSet(CliSession& session);
 int Measure(CliSession& session);
 int DoseReset(CliSession& session);

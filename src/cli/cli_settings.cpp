@@ -207,9 +207,49 @@ int SettingsDefault(CliSession& s) {
   return Outcome(s);
 }
 
+int TimeShow(CliSession& s) {
+  TextSettingsView view;
+  SettingsController controller(s.context, view);
+  const std::optional<int64_t> drift = controller.ReadClockDrift();
+  if (!drift) {
+    s.io.err << s.language.Text("Не удалось прочитать часы прибора",
+                                "Could not read the device clock")
+             << '\n';
+    return kExitFailed;
+  }
+  const LocalDateTime computer = s.clock.Now();
+  if (s.options.json) {
+    std::string device = FormatIsoDateTime(ShiftedBy(computer, *drift));
+    device.resize(19);  // the device keeps local time without an offset
+    Json clock;
+    clock["device"] = device;
+    clock["computer"] = FormatIsoDateTime(computer);
+    clock["drift"] = *drift;
+    PrintJson(s.io, clock);
+  } else {
+    s.io.out << ClockDriftText(*drift, computer, s.language) << '\n';
+  }
+  return kExitDone;
+}
+
 int TimeSync(CliSession& s) {
   TextSettingsView view;
   SettingsController controller(s.context, view);
+  if (s.options.ifDrift >= 0) {
+    const std::optional<int64_t> drift = controller.ReadClockDrift();
+    if (!drift) {
+      s.io.err << s.language.Text("Не удалось прочитать часы прибора",
+                                  "Could not read the device clock")
+               << '\n';
+      return kExitFailed;
+    }
+    if ((*drift < 0 ? -*drift : *drift) <= s.options.ifDrift) {
+      s.io.out << s.language.Text("Расхождение ", "Drift ") << SignedSeconds(*drift, s.language)
+               << s.language.Text(", не больше ", ", within ") << s.options.ifDrift
+               << s.language.Text(" с: время не записано", " s: the time was not written") << '\n';
+      return kExitDone;
+    }
+  }
   controller.WriteTime();
   if (!view.time.empty()) s.io.out << view.time << '\n';
   return Outcome(s);

@@ -7,6 +7,7 @@
 #include "device/parameters.h"
 #include "device/value_tables.h"
 #include "protocol/commands.h"
+#include "protocol/device_format.h"
 #include "protocol/device_records.h"
 #include "protocol/identification.h"
 #include "services/clock.h"
@@ -31,6 +32,23 @@ std::string RateValueText(uint32_t units, uint32_t word) {
     default:
       return {};
   }
+}
+
+double RateValue(uint32_t units, uint32_t word) {
+  switch (units) {
+    case kUnitSievert:
+      return word / 100.0;
+    case kUnitCounts:
+      return static_cast<double>(word >> 1);
+    default:
+      return static_cast<double>(word);
+  }
+}
+
+std::string RateUnitCode(uint32_t units) {
+  Language english;
+  english.Set(Lang::English);
+  return RateUnitTextFor(units, english);
 }
 
 std::string RateUnitTextFor(uint32_t units, const Language& language) {
@@ -122,16 +140,18 @@ void MeasurementController::ForgetMeasurementAddresses() {
   DoseUnitText[0] = 0;
 }
 
-bool MeasurementController::ReadRate() {
+bool MeasurementController::ReadRate(uint32_t& value) {
   if (!LoadMeasurementAddresses()) return false;
   uint8_t word[4] = {};
   const uint32_t address =
       Units == kUnitSievert || Units == kUnitRoentgen ? RateAddress : CountAddress;
   if (context_.commands.ReadMemory(address, word, 4, false) != 4) return false;
-  view_.ShowRate(RateValueText(Units, LoadU32(word)) + " " + RateUnitText);
+  value = LoadU32(word);
+  view_.ShowRate(RateValueText(Units, value) + " " + RateUnitText);
   uint8_t level = 0;
   if (context_.commands.ReadMemory(LevelAddress + kLevelOffset, &level, 1, false) != 1)
     return false;
+  LastLevel = level;
   view_.ShowLevel(std::min<int>(level, kLevelMax));
   RateIndicatorLit = !RateIndicatorLit;
   view_.ShowRateIndicator(RateIndicatorLit);
@@ -157,12 +177,50 @@ bool MeasurementController::ReadDose() {
 }
 
 bool MeasurementController::ReadMeasurement(bool withDose) {
-  if (!ReadRate()) {
+  uint32_t word = 0;
+  if (!ReadRate(word)) {
     view_.ShowRate(kMeasureDashes);
     view_.ShowLevel(0);
+    Report(false, 0);
     return false;
   }
-  return !withDose || ReadDose();
+  const bool ok = !withDose || ReadDose();
+  Report(true, word);
+  return ok;
+}
+
+void MeasurementController::Report(bool ok, uint32_t word) {
+  if (listeners_.empty()) return;
+  // Unit settings beyond the three known ones show no number, so they give no reading either.
+  if (ok && Units > kUnitCounts) return;
+  MeasurementReading reading;
+  if (ok) {
+    reading.time = context_.clock.Now();
+    reading.tick = context_.clock.TickMs();
+    reading.units = Units;
+    reading.rate = RateValue(Units, word);
+    reading.rateUnit = RateUnitCode(Units);
+    reading.level = std::min<int>(LastLevel, kLevelMax);
+    reading.dose = DoseValueShown();
+    reading.doseUnit = DoseUnitShown();
+    reading.device = FormatUid(context_.device.Uid);
+  }
+  // A copy: a listener may remove itself.
+  for (ReadingListener* listener : std::vector<ReadingListener*>(listeners_)) {
+    if (ok)
+      listener->OnReading(reading);
+    else
+      listener->OnReadingFailed();
+  }
+}
+
+void MeasurementController::AddListener(ReadingListener* listener) {
+  if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end())
+    listeners_.push_back(listener);
+}
+
+void MeasurementController::RemoveListener(ReadingListener* listener) {
+  listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
 }
 
 std::string MeasurementController::DoseValueShown() const {

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "services/clock.h"
 
 namespace dravion {
 
@@ -36,6 +39,34 @@ std::string RateUnitTextFor(uint32_t units, const Language& language);
 std::optional<double> DeviceNumber(const std::string& text);
 // A device text of at most `size` bytes, up to its first zero byte, from Windows-1251 to UTF-8.
 std::string DeviceText(const uint8_t* bytes, size_t size);
+
+// One reading as its listeners get it.
+struct MeasurementReading {
+  LocalDateTime time;    // the computer's local time of the reading
+  uint32_t tick = 0;     // the clock's tick of the reading
+  uint32_t units = 0;    // 0 Sievert, 1 Roentgen, 2 counts
+  double rate = 0;       // in `rateUnit`
+  std::string rateUnit;  // "uSv/h", "uR/h" or "CPM", whatever the interface language
+  int level = 0;         // 0 to kLevelMax
+  // The accumulated dose as the device last gave it, and its unit (empty before the first).
+  std::string dose;
+  std::string doseUnit;
+  std::string device;  // the device's identifier: another device is another series
+};
+
+// The rate word as a number in the unit of `units` (0 to 2).
+double RateValue(uint32_t units, uint32_t word);
+// The rate unit of `units` in the interface-independent form ("uSv/h", "uR/h", "CPM").
+std::string RateUnitCode(uint32_t units);
+
+// Gets every reading of a measurement controller; a failed reading (the device gone, a lost
+// answer) is reported as such.
+class ReadingListener {
+ public:
+  virtual ~ReadingListener() = default;
+  virtual void OnReading(const MeasurementReading& reading) = 0;
+  virtual void OnReadingFailed() {}
+};
 
 // States of the automatic reading.
 enum class AutoRead { Blank = 0, Armed = 1, Running = 2 };
@@ -89,6 +120,10 @@ class MeasurementController {
   // reports the outcome in a box. True when the device took the reset.
   bool BitBtn_Measure_Dose_ResetClick();
 
+  // Listeners get every reading from now on, until removed.
+  void AddListener(ReadingListener* listener);
+  void RemoveListener(ReadingListener* listener);
+
   // The dose texts as shown (UTF-8), from the last bytes read.
   std::string DoseValueShown() const;
   std::string DoseUnitShown() const;
@@ -108,13 +143,16 @@ class MeasurementController {
   int DoseResetRequest = 0;
   bool RateIndicatorLit = false;
   bool DoseIndicatorLit = false;
+  int LastLevel = 0;  // the level byte of the last reading
 
  private:
-  bool ReadRate();
+  bool ReadRate(uint32_t& word);
   bool ReadDose();
   void Blank();
+  void Report(bool ok, uint32_t word);
 
   DeviceContext& context_;
+  std::vector<ReadingListener*> listeners_;
   MeasurementView& view_;
 };
 

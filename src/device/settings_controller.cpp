@@ -10,9 +10,12 @@
 #include "device/parameters.h"
 #include "firmware/device_mode.h"
 #include "protocol/commands.h"
+#include "protocol/device_format.h"
+#include "protocol/identification.h"
 #include "services/clock.h"
 #include "services/dialogs.h"
 #include "services/language.h"
+#include "services/log_sink.h"
 
 namespace dravion {
 
@@ -211,12 +214,86 @@ void SettingsController::UnitsChanged(int unit) {
   view_.FillThresholdLists(unit);
 }
 
+int64_t ClockDrift(const TimeRecord& device, const LocalDateTime& computer) {
+  // Both in local time: device seconds count from 1 January 2000, 10957 days after 1970.
+  const int64_t computerSeconds =
+      (DaysFromCivil(computer.year, computer.month, computer.day) - DaysFromCivil(2000, 1, 1)) *
+          86400 +
+      computer.hour * 3600 + computer.minute * 60 + computer.second;
+  return static_cast<int64_t>(SecondsFromTimeRecord(device)) - computerSeconds;
+}
+
+std::string SignedSeconds(int64_t seconds, const Language& language) {
+  return (seconds > 0 ? "+" : "") + std::to_string(seconds) + language.Text(" с", " s");
+}
+
+std::string ClockDriftText(int64_t drift, const LocalDateTime& computer, const Language& language) {
+  const LocalDateTime device = ShiftedBy(computer, drift);
+  const std::string magnitude = std::to_string(drift < 0 ? -drift : drift);
+  std::string verdict;
+  if (drift == 0) {
+    verdict = language.Text("Часы прибора идут верно", "The device clock is right");
+  } else if (drift < 0) {
+    verdict = language.Text("Прибор отстаёт на ", "The device is ") + magnitude +
+              language.Text(" с", " s behind");
+  } else {
+    verdict = language.Text("Прибор спешит на ", "The device is ") + magnitude +
+              language.Text(" с", " s ahead");
+  }
+  return language.Text("Прибор:    ", "Device:   ") + FormatDateTime(device) + "\n" +
+         language.Text("Компьютер: ", "Computer: ") + FormatDateTime(computer) + "\n" + verdict;
+}
+
+std::optional<int64_t> SettingsController::ReadClockDrift() {
+  TimeRecord time;
+  const LocalDateTime before = context_.clock.Now();
+  if (!context_.commands.ReadTime(time, false) || SecondsFromTimeRecord(time) == 0 ||
+      time.Bytes[0] > 59 || time.Bytes[1] > 59 || time.Bytes[2] > 23) {
+    ForgetClockDrift();
+    return std::nullopt;
+  }
+  drift_ = ClockDrift(time, before);
+  driftDevice_ = FormatUid(context_.device.Uid);
+  ShowClockDrift();
+  return drift_;
+}
+
+void SettingsController::ClockTick() {
+  const ConnectionManager& m = context_.connection;
+  if (!m.Connected || !m.Identified || context_.device.Soft.MainVersion == 0) {
+    if (drift_) ForgetClockDrift();
+    driftTried_ = false;
+    return;
+  }
+  if (drift_ && driftDevice_ == FormatUid(context_.device.Uid)) {
+    ShowClockDrift();
+    return;
+  }
+  const uint32_t now = context_.clock.TickMs();
+  if (driftTried_ && TicksSince(driftTriedTick_, now) < kDriftRetryMs) return;
+  driftTried_ = true;
+  driftTriedTick_ = now;
+  ReadClockDrift();
+}
+
+void SettingsController::ShowClockDrift() {
+  view_.ShowClockDrift(drift_ ? ClockDriftText(*drift_, context_.clock.Now(), context_.language)
+                              : std::string());
+}
+
+void SettingsController::ForgetClockDrift() {
+  drift_.reset();
+  view_.ShowClockDrift({});
+}
+
 void SettingsController::WriteTime() {
   DeviceOperation operation(context_);
   if (!context_.dialogs.Ask(QuestionKind::Confirmation, Text("Записать время\n\rв прибор из ПК?",
                                                              "Write Time\n\rto Device from PC?"))) {
     return;
   }
+  // How far the clock is off before it is set: the correction the box and the log report.
+  const std::optional<int64_t> before = ReadClockDrift();
   if (!context_.commands.WriteTime(TimeRecordFromClock(context_.clock.Now()))) {
     context_.dialogs.ShowMessage(BoxKind::Error,
                                  Text("Ошибка установки времени", "Error writing Time"));
@@ -226,8 +303,19 @@ void SettingsController::WriteTime() {
   if (!context_.commands.ReadTime(time)) time = NoTimeRecord();
   const std::string text = FormatDeviceTime(time);
   view_.ShowTime(text);
+  std::string correction;
+  if (before) {
+    correction = Text("Время прибора исправлено на ", "Device clock corrected by ") +
+                 SignedSeconds(-*before, context_.language);
+    context_.log.LogLine(correction);
+  }
+  if (!(time == NoTimeRecord())) {
+    drift_ = ClockDrift(time, context_.clock.Now());
+    ShowClockDrift();
+  }
   context_.dialogs.ShowMessage(BoxKind::Information,
-                               Text("Время установлено\n\r", "Time written ti Device\n\r") + text);
+                               Text("Время установлено\n\r", "Time written ti Device\n\r") + text +
+                                   (correction.empty() ? "" : "\n\r" + correction));
 }
 
 void SettingsController::SaveCalibration() {

@@ -1,11 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "protocol/device_records.h"
+#include "services/clock.h"
 
 namespace dravion {
 
 struct DeviceContext;
+class Language;
 
 // The lists of the settings page; each holds the position the device stores.
 enum class SettingsList {
@@ -46,7 +51,17 @@ class SettingsView {
   virtual void SetCalibrationText(const std::string& text) = 0;
   // The restart button.
   virtual void SetRestartEnabled(bool enabled) = 0;
+  // The device clock against the computer's (lines of text); empty when it is not known.
+  virtual void ShowClockDrift(const std::string& /*text*/) {}
 };
+
+// Seconds the device clock is ahead of the computer's local time (negative: behind).
+int64_t ClockDrift(const TimeRecord& device, const LocalDateTime& computer);
+// "Device  07.12.2026 14:31:17\nComputer  07.12.2026 14:31:20\nThe device is 3 s behind" in the
+// interface language.
+std::string ClockDriftText(int64_t drift, const LocalDateTime& computer, const Language& language);
+// "+3 s" / "-3 s" / "0 s".
+std::string SignedSeconds(int64_t seconds, const Language& language);
 
 // The settings page's sequences: read, write, defaults, restart, units change, the clock and
 // the calibration coefficient. Each device sequence disables the pages and the connection's link
@@ -67,8 +82,22 @@ class SettingsController {
   void Restart();
   // The user picked a unit: the threshold lists follow, their positions stay.
   void UnitsChanged(int unit);
-  // Sets the device clock from the computer's after a confirmation and shows the clock read back.
+  // Sets the device clock from the computer's after a confirmation and shows the clock read back;
+  // the box and the log say how far the clock was corrected (from a read just before).
   void WriteTime();
+  // One read of the device clock (no box when it fails), compared with the computer's clock at
+  // that moment; the drift is kept and shown. Nothing when the device cannot be read.
+  std::optional<int64_t> ReadClockDrift();
+  // Shows the kept drift against the computer's clock now (the device's time moves with it), or
+  // nothing when none is known. For a refresh while the page is open, without traffic.
+  void ShowClockDrift();
+  // Forgets the drift (another device, or none).
+  void ForgetClockDrift();
+  // Called every second while the page is open: the drift of the device connected now, read once
+  // (again at most every kDriftRetryMs while reads fail), shown against the computer's clock.
+  void ClockTick();
+  static constexpr uint32_t kDriftRetryMs = 10000;
+  std::optional<int64_t> KnownDrift() const { return drift_; }
   // Checks and saves the typed calibration coefficient after a confirmation.
   void SaveCalibration();
 
@@ -79,6 +108,10 @@ class SettingsController {
 
   DeviceContext& context_;
   SettingsView& view_;
+  std::optional<int64_t> drift_;
+  std::string driftDevice_;  // whose clock the drift is of
+  bool driftTried_ = false;
+  uint32_t driftTriedTick_ = 0;
 };
 
 // The calibration edit takes digits, "," and "." and control characters (backspace); it holds at

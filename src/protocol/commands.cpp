@@ -180,11 +180,11 @@ bool DeviceCommands::WriteTime(const TimeRecord& time) {
   return Ask(main_, request, sizeof request, true, kNoAnswerTimeWrite, answer);
 }
 
-bool DeviceCommands::ReadTime(TimeRecord& out) {
+bool DeviceCommands::ReadTime(TimeRecord& out, bool show) {
   if (main_ == nullptr || !ClockAvailable()) return false;
   const uint8_t request[] = {kGroupMain, 0x0C};
   Answer answer;
-  if (!Ask(main_, request, 2, true, kNoAnswerTimeRead, answer)) return false;
+  if (!Ask(main_, request, 2, show, kNoAnswerTimeRead, answer)) return false;
   if (answer.length != TimeRecord::kSize && answer.length != TimeRecord::kSize + 1) return false;
   std::copy(answer.data(), answer.data() + TimeRecord::kSize, out.Bytes.begin());
   return true;

@@ -87,7 +87,8 @@ class DeviceCommands {
   bool ReadBoardInformation(BoardInfo& out, bool show);
   // Only for models 740, 644, 648 and 658.
   bool WriteTime(const TimeRecord& time);
-  bool ReadTime(TimeRecord& out);
+  // `show` false: no box when the answer is missing (a background read of the clock).
+  bool ReadTime(TimeRecord& out, bool show = true);
   // Zeroes the 20 value bytes, then copies the 6- or 22-byte answer over the record.
   bool ReadParameter(ParameterRecord& record, bool show);
   // On success the record's value is the one the device kept.

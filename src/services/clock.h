@@ -34,6 +34,13 @@ std::string FormatDateTime(const LocalDateTime& t);
 // ISO 8601 with the offset from UTC: "2026-12-07T10:30:15+03:00".
 std::string FormatIsoDateTime(const LocalDateTime& t);
 
+// Days from 1 January 1970 of a date of the proleptic Gregorian calendar (negative before).
+int64_t DaysFromCivil(int year, int month, int day);
+// The local time `seconds` later (earlier when negative), with the same offset.
+LocalDateTime ShiftedBy(const LocalDateTime& t, int64_t seconds);
+// Seconds of `b` minus seconds of `a`, each taken as a local time with its own offset.
+int64_t SecondsBetween(const LocalDateTime& a, const LocalDateTime& b);
+
 // Milliseconds elapsed between two ticks, immune to the tick's wrap-around.
 inline uint32_t TicksSince(uint32_t start, uint32_t now) {
   return now - start;

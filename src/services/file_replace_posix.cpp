@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "services/file_replace.h"
 
@@ -77,6 +78,28 @@ FileWriteResult WriteFileReplacing(const std::string& path, std::string_view dat
   }
   result.Ok = true;
   return result;
+}
+
+bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,
+                  std::string& error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  const off_t before = ::fstat(fd, &info) == 0 ? info.st_size : -1;
+  bool written = before >= 0 && (before > 0 || WriteAll(fd, header)) && WriteAll(fd, data);
+  int failure = written ? 0 : errno;
+  if (::close(fd) != 0 && written) {
+    written = false;
+    failure = errno;
+  }
+  if (!written) {
+    error = std::strerror(failure != 0 ? failure : EIO);
+    if (before >= 0) (void)::truncate(path.c_str(), before);
+  }
+  return written;
 }
 
 }  // namespace dravion

@@ -76,4 +76,44 @@ FileWriteResult WriteFileReplacing(const std::string& path, std::string_view dat
   return result;
 }
 
+bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,
+                  std::string& error) {
+  const HANDLE file =
+      ::CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA, FILE_SHARE_READ,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  auto systemText = [&error](DWORD code) {
+    char text[256] = {};
+    const DWORD n =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                         MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+    error = n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
+    while (!error.empty() && (error.back() == '\n' || error.back() == '\r' || error.back() == '.'))
+      error.pop_back();
+  };
+  if (file == INVALID_HANDLE_VALUE) {
+    systemText(::GetLastError());
+    return false;
+  }
+  LARGE_INTEGER before{};
+  bool written = ::GetFileSizeEx(file, &before) != 0;
+  auto put = [&](std::string_view part) {
+    DWORD done = 0;
+    return part.empty() ||
+           (::WriteFile(file, part.data(), static_cast<DWORD>(part.size()), &done, nullptr) != 0 &&
+            done == part.size());
+  };
+  written = written && (before.QuadPart > 0 || put(header)) && put(data);
+  DWORD failure = written ? 0 : ::GetLastError();
+  if (!written) {
+    ::SetFilePointerEx(file, before, nullptr, FILE_BEGIN);
+    ::SetEndOfFile(file);
+  }
+  if (::CloseHandle(file) == 0 && written) {
+    written = false;
+    failure = ::GetLastError();
+  }
+  if (!written) systemText(failure);
+  return written;
+}
+
 }  // namespace dravion

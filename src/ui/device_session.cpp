@@ -24,10 +24,14 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
               pump,     frame_},
       settings(context, *form.Settings()),
       measurement(context, *form.MeasuringPage()),
+      recorder(log, dialogs, language),
       information(deviceInfo, language, *form.DeviceInfoPage()),
       wizard(context, *form.DeviceInfoPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
   form.MeasuringPage()->SetController(&measurement);
+  measurement.AddListener(&trend);
+  measurement.AddListener(&recorder);
+  form.MeasuringPage()->SetTrend(&trend, &recorder, &dialogs);
   connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
   connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
   QObject::connect(&form_, &TForm1::LanguageChanged, &form_,
@@ -54,6 +58,8 @@ void WindowDeviceFrame::SetProgress(int percent) {
 DeviceSession::~DeviceSession() {
   form_.Settings()->SetController(nullptr);
   form_.MeasuringPage()->SetController(nullptr);
+  form_.MeasuringPage()->SetTrend(nullptr, nullptr, nullptr);
+  recorder.Stop();
   form_.History()->Detach();
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);

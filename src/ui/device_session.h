@@ -3,6 +3,8 @@
 #include "connection/connection_core.h"
 #include "device/device_context.h"
 #include "device/measurement.h"
+#include "device/measurement_trend.h"
+#include "device/reading_recorder.h"
 #include "device/settings_controller.h"
 #include "firmware/device_information_view.h"
 #include "firmware/update_wizard.h"
@@ -74,6 +76,9 @@ class DeviceSession {
   SettingsController settings;
   // The measuring page's sequences, run by the page's buttons and the heartbeat.
   MeasurementController measurement;
+  // The readings of the measuring page: its trend, and the recording into a file.
+  MeasurementTrend trend;
+  ReadingRecorder recorder;
   // The About-device page's memo, refilled by the connection manager after each identification.
   DeviceInformationPage information;
   // The firmware update behind the page's BitBtn_ReNewDeviceInfo.

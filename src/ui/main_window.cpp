@@ -135,7 +135,7 @@ TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
   pageControl_ = Named(new PageControl(central), "PageControl1");
   pageControl_->setDocumentMode(false);
   pageControl_->Changing = [this] { return PageControl1Changing(); };
-  measuringPage_ = new MeasurementPage(pageControl_);
+  measuringPage_ = new MeasurementPage(language_, pageControl_);
   pageControl_->addTab(measuringPage_, QString());
   pageControl_->addTab(BuildHistoryPage(), QString());
   settingsPage_ = new SettingsPage(language_, pageControl_);
@@ -284,12 +284,13 @@ void TForm1::BuildMenu() {
   for (QAction* heading : {file->menuAction(), connection->menuAction(), help->menuAction()})
     actions_[heading->objectName()] = heading;
 
-  // Two blank items keep the space before the language switch, which sits at the right end.
-  for (int blanks : {24, 20}) {
-    QAction* spacer = bar->addAction(QString(blanks, QLatin1Char(' ')));
-    spacer->setObjectName(QStringLiteral("N_Spacer%1").arg(blanks));
-    spacer->setEnabled(false);  // nothing to click, nothing drawn on hover
-  }
+  // The room of two blank menu items (24 and 20 blanks) before the language switch, kept as a
+  // spacing beside the bar: blank items would reach screen readers as dimmed nameless entries.
+  const int itemPadding =
+      2 * bar->style()->pixelMetric(QStyle::PM_MenuBarItemSpacing, nullptr, bar) +
+      4 * bar->style()->pixelMetric(QStyle::PM_MenuBarHMargin, nullptr, bar) + 16;
+  stripLayout->addSpacing(bar->fontMetrics().horizontalAdvance(QString(44, QLatin1Char(' '))) +
+                          itemPadding);
   languageButton_ = Named(new QToolButton(strip), "ToolButton_Language");
   languageButton_->setDefaultAction(ActionByName(QStringLiteral("Action_Language")));
   languageButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -433,6 +434,7 @@ void TForm1::SetCaptions() {
   rebuild(SettingsListsAfterThresholds());
   apply(CaptionsAfterLists());
   historyPage_->ApplyLanguage();
+  measuringPage_->ApplyLanguage();
   // A screen reader says the switch's caption and what it is for; the memos are named after
   // their pages.
   languageButton_->setAccessibleName(ActionByName(QStringLiteral("Action_Language"))->text() +

@@ -1,5 +1,6 @@
 #include "ui/qt_services.h"
 
+#include <QAbstractButton>
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -66,18 +67,47 @@ QString NormaliseLineBreaks(const QString& text) {
   return result;
 }
 
+namespace {
+
+// A box whose buttons speak the interface language (Qt's own captions are English unless a
+// translation is installed, which the static Windows build does not carry).
+QMessageBox::StandardButton RunBox(QWidget* parent, const Language& language,
+                                   QMessageBox::Icon icon, const QString& title,
+                                   const QString& body, QMessageBox::StandardButtons buttons,
+                                   QMessageBox::StandardButton defaultButton) {
+  QMessageBox box(icon, title, body, buttons, parent);
+  box.setDefaultButton(defaultButton);
+  const std::pair<QMessageBox::StandardButton, QString> captions[] = {
+      {QMessageBox::Yes, Q(language.Text("Да", "Yes"))},
+      {QMessageBox::No, Q(language.Text("Нет", "No"))},
+      {QMessageBox::Ok, Q(language.Text("ОК", "OK"))},
+  };
+  for (const auto& [which, caption] : captions) {
+    if (QAbstractButton* button = box.button(which)) button->setText(caption);
+  }
+  box.exec();
+  return box.standardButton(box.clickedButton());
+}
+
+}  // namespace
+
 void QtDialogs::ShowMessage(BoxKind kind, const std::string& text) {
   OpenScope open(open_);
   const QString body = NormaliseLineBreaks(Q(text));
   switch (kind) {
     case BoxKind::Error:
-      QMessageBox::critical(parent_, Q(language_.Text("Ошибка", "Error")), body);
+      RunBox(parent_, language_, QMessageBox::Critical, Q(language_.Text("Ошибка", "Error")), body,
+             QMessageBox::Ok, QMessageBox::Ok);
       break;
     case BoxKind::Information:
-      QMessageBox::information(parent_, Q(language_.Text("Информация", "Information")), body);
+      RunBox(parent_, language_, QMessageBox::Information,
+             Q(language_.Text("Информация", "Information")), body, QMessageBox::Ok,
+             QMessageBox::Ok);
       break;
     case BoxKind::Warning:
-      QMessageBox::warning(parent_, Q(language_.Text("Предупреждение", "Warning")), body);
+      RunBox(parent_, language_, QMessageBox::Warning,
+             Q(language_.Text("Предупреждение", "Warning")), body, QMessageBox::Ok,
+             QMessageBox::Ok);
       break;
   }
 }
@@ -87,13 +117,15 @@ bool QtDialogs::Ask(QuestionKind kind, const std::string& text) {
   const QString body = NormaliseLineBreaks(Q(text));
   const auto buttons = QMessageBox::Yes | QMessageBox::No;
   if (kind == QuestionKind::Warning)
-    return QMessageBox::warning(parent_, Q(language_.Text("Предупреждение", "Warning")), body,
-                                buttons, QMessageBox::No) == QMessageBox::Yes;
+    return RunBox(parent_, language_, QMessageBox::Warning,
+                  Q(language_.Text("Предупреждение", "Warning")), body, buttons,
+                  QMessageBox::No) == QMessageBox::Yes;
   if (kind == QuestionKind::Error)
-    return QMessageBox::critical(parent_, Q(language_.Text("Ошибка", "Error")), body, buttons,
-                                 QMessageBox::Yes) == QMessageBox::Yes;
-  return QMessageBox::question(parent_, Q(language_.Text("Подтверждение", "Confirm")), body,
-                               buttons, QMessageBox::Yes) == QMessageBox::Yes;
+    return RunBox(parent_, language_, QMessageBox::Critical, Q(language_.Text("Ошибка", "Error")),
+                  body, buttons, QMessageBox::Yes) == QMessageBox::Yes;
+  return RunBox(parent_, language_, QMessageBox::Question,
+                Q(language_.Text("Подтверждение", "Confirm")), body, buttons,
+                QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 bool QtDialogs::AskText(const std::string& title, const std::string& prompt, std::string& value) {

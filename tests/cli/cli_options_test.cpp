@@ -114,7 +114,9 @@ TEST(CliOptions, CompletionFollowsTheCommandTablesAndTheUsageNamesEveryOption) {
   EXPECT_TRUE(has(set, "units=") && has(set, "alarm-minute=") && has(set, "calibration="));
   EXPECT_EQ(set.size(), SettingNames().size() + 8);  // and the global options
   const Words measure = CompletionWords({"measure"});
-  EXPECT_TRUE(has(measure, "--count") && !has(measure, "--csv") && has(measure, "--lang"));
+  EXPECT_TRUE(has(measure, "--count") && has(measure, "--follow") && has(measure, "--csv") &&
+              has(measure, "--lang") && !has(measure, "--if-drift"));
+  EXPECT_TRUE(has(CompletionWords({"time", "sync"}), "--if-drift"));
   EXPECT_EQ(CompletionWords({"--lang"}), (Words{"en", "ru"}));
   EXPECT_EQ(CompletionWords({"history", "download", "--csv"}), (Words{"@file"}));
   EXPECT_EQ(CompletionWords({"measure", "--count"}), Words{});

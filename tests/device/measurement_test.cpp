@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 
 #include "device/device_context.h"
+#include "device/measurement_trend.h"
 #include "device/parameters.h"
+#include "device/reading_recorder.h"
 #include "device_fakes.h"
 #include "measurement_fakes.h"
 #include "protocol/scripted_device.h"
@@ -471,6 +476,130 @@ TEST(MeasurementDoseReset, RefusedAccessOrNoHeartbeatReportsFailureAndSendsNothi
   m.heartbeat = true;
   m.Run(1000);
   EXPECT_TRUE(m.writes.empty());
+}
+
+std::string FileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(MeasurementListeners, TrendAndRecorderGetEveryReadingAGapIsNotedAFailedFileStops) {
+  namespace fs = std::filesystem;
+  const fs::path folder =
+      fs::temp_directory_path() / ("dravion-record-" + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const std::string file = (folder / "readings.csv").string();
+
+  MeasureHarness m;
+  MeasurementTrend trend;
+  ReadingRecorder recorder(m.log, m.h.dialogs, m.language);
+  int changes = 0;
+  recorder.changed = [&] { ++changes; };
+  m.controller.AddListener(&trend);
+  m.controller.AddListener(&recorder);
+  m.h.clock.now.utcOffsetMinutes = 180;
+  ASSERT_TRUE(recorder.Start(file));
+
+  ASSERT_TRUE(m.controller.ReadMeasurement(true));
+  m.SetWord(kRate, 30);
+  m.h.clock.Advance(1000);
+  m.h.clock.now.second = 16;
+  ASSERT_TRUE(m.controller.ReadMeasurement(false));
+  // The device stops answering: one note for the whole gap.
+  m.SilenceMemory(true);
+  EXPECT_FALSE(m.controller.ReadMeasurement(false));
+  EXPECT_FALSE(m.controller.ReadMeasurement(false));
+  m.SilenceMemory(false);
+  m.SetWord(kRate, 20);
+  m.h.clock.Advance(60000);
+  m.h.clock.now.minute = 31;
+  ASSERT_TRUE(m.controller.ReadMeasurement(false));
+  int notes = 0;
+  for (const std::string& line : m.log.lines) {
+    if (line.find("Recording: the device does not answer") == 0) ++notes;
+  }
+  EXPECT_EQ(notes, 1);
+  EXPECT_EQ(m.log.lines.back(), "Recording: readings go on after a gap of 60 s");
+  // Every line on the disk as it came; the dose text keeps its comma inside quotes.
+  EXPECT_EQ(FileText(file),
+            "time,rate,rate_unit,level,dose,dose_unit\n"
+            "2026-12-07T10:30:15+03:00,0.12,uSv/h,40,\"3,21\",uSv\n"
+            "2026-12-07T10:30:16+03:00,0.30,uSv/h,40,\"3,21\",uSv\n"
+            "2026-12-07T10:31:16+03:00,0.20,uSv/h,40,\"3,21\",uSv\n");
+  EXPECT_EQ(recorder.Lines(), 3);
+
+  const MeasurementTrend::Statistics stats = trend.SpanStatistics();
+  EXPECT_EQ(stats.count, 3);
+  EXPECT_DOUBLE_EQ(stats.minimum, 0.12);
+  EXPECT_DOUBLE_EQ(stats.maximum, 0.30);
+  EXPECT_EQ(TrendStatisticsText(trend, m.language),
+            "Min 0,12 uSv/h\nMean 0,207 uSv/h\nMax 0,30 uSv/h");
+  // Another unit starts the series afresh; the file goes on in the new unit.
+  m.parameters[param::kUnits] = 1;
+  ASSERT_TRUE(m.controller.ReadMeasurement(false));
+  ASSERT_EQ(trend.Readings().size(), 1u);
+  EXPECT_EQ(trend.Readings()[0].rateUnit, "uR/h");
+  EXPECT_EQ(trend.Readings()[0].rate, 20);
+
+  // The folder goes away: the recording stops with a box, and no line is counted as written.
+  fs::remove_all(folder);
+  m.h.dialogs.boxes.clear();
+  EXPECT_TRUE(m.controller.ReadMeasurement(false));
+  EXPECT_FALSE(recorder.Recording());
+  EXPECT_EQ(recorder.Lines(), 4);
+  ASSERT_EQ(m.h.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(m.h.dialogs.boxes[0].kind, BoxKind::Error);
+  EXPECT_EQ(m.h.dialogs.boxes[0].text.rfind(
+                "Recording stopped: the file cannot be written\r\n" + file, 0),
+            0u)
+      << m.h.dialogs.boxes[0].text;
+  EXPECT_NE(m.h.dialogs.boxes[0].text.find("The lines written before (4) are kept"),
+            std::string::npos);
+  EXPECT_EQ(changes, 2);
+  // A device that cannot be written at all refuses the start.
+  EXPECT_FALSE(recorder.Start("/dev/full"));
+  EXPECT_EQ(
+      m.h.dialogs.boxes.back().text.rfind("Could not start recording to the file\r\n/dev/full", 0),
+      0u);
+  EXPECT_FALSE(recorder.Recording());
+}
+
+TEST(MeasurementTrend, KeepsAnHourShowsTenMinutesOrTheHourAndStartsAfreshForAnotherDevice) {
+  MeasurementTrend trend;
+  int changes = 0;
+  trend.changed = [&] { ++changes; };
+  MeasurementReading reading;
+  reading.device = "A";
+  // Two hours of one reading a second, the rate rising by one each second.
+  for (int i = 0; i <= 7200; ++i) {
+    reading.tick = 5000 + static_cast<uint32_t>(i) * 1000;
+    reading.rate = i;
+    trend.OnReading(reading);
+  }
+  EXPECT_EQ(changes, 7201);
+  ASSERT_EQ(trend.Readings().size(), 3601u);
+  EXPECT_EQ(trend.Readings().front().rate, 3600);
+  MeasurementTrend::Statistics s = trend.SpanStatistics();
+  EXPECT_EQ(s.count, 601);
+  EXPECT_EQ(s.minimum, 6600);
+  EXPECT_EQ(s.maximum, 7200);
+  EXPECT_DOUBLE_EQ(s.mean, 6900);
+  trend.SetSpan(MeasurementTrend::kLongSpanS);
+  s = trend.SpanStatistics();
+  EXPECT_EQ(s.count, 3601);
+  EXPECT_DOUBLE_EQ(s.mean, 5400);
+  EXPECT_EQ(trend.CsvText().size(),
+            std::string(kReadingCsvHeader).size() + 3601 * ReadingCsvLine(reading).size());
+
+  reading.device = "B";
+  trend.OnReading(reading);
+  EXPECT_EQ(trend.Readings().size(), 1u);
+  trend.Clear();
+  EXPECT_EQ(trend.SpanStatistics().count, 0);
+  EXPECT_EQ(TrendStatisticsText(trend, Language()), "");
 }
 
 }  // namespace

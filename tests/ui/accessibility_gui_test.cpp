@@ -92,6 +92,10 @@ TEST(AccessibilityGui, EveryPressableControlCarriesItsCaption) {
     for (int page = 0; page < 4; ++page) {
       w.form.SetActivePage(page);
       for (const Node& n : Tree(&w.form)) {
+        // No blank entry at all, not even a dimmed one.
+        EXPECT_FALSE(n.role == QAccessible::MenuItem && !n.state.invisible &&
+                     n.name.trimmed().isEmpty())
+            << "blank menu item on page " << page;
         if (!Pressable(n.role) || n.state.invisible || n.state.disabled) continue;
         EXPECT_FALSE(n.name.trimmed().isEmpty())
             << "role " << n.role << " object "

@@ -106,6 +106,11 @@ TEST(HistoryPageGui, ReadTurnsIntoCancelHoldsThePageAndDrawsTheChart) {
   // A double click into minute 0 comes back to the minute view.
   emit chart->BarDoubleClicked(2, 0);
   EXPECT_EQ(chart->Bars(1).size(), 6u);
+  // The title is redrawn in the language switched to.
+  s.window.form.Action_LanguageExecute();
+  ASSERT_EQ(chart->TitleLines().size(), 2);
+  EXPECT_TRUE(chart->TitleLines()[0].startsWith(QString::fromUtf8("История за минуту : ")));
+  EXPECT_EQ(chart->TitleLines()[1], QString::fromUtf8("мкР/час  K = 1,27"));
   tabs->setCurrentIndex(2);  // free to leave now
   EXPECT_EQ(tabs->currentIndex(), 2);
 }

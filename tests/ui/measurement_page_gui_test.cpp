@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 
 #include "log/session_log.h"
 #include "sim/device.h"
@@ -105,6 +109,74 @@ TEST(MeasurementPageGui, VersionMessageShowsItsLinesWithoutTheCarriageReturns) {
   EXPECT_TRUE(page->PageActive());
   window.form.SetActivePage(1);
   EXPECT_FALSE(page->PageActive());
+}
+
+TEST(MeasurementPageGui, TheTrendFollowsTheReadingsSavesThemAndTheToggleRecordsEachOne) {
+  MeasuringWindow w;
+  QTemporaryDir files;
+  auto* page = w.window.form.MeasuringPage();
+  QString asked;
+  page->AskSaveFileName = [&](const QString& title, const QString&, bool) {
+    asked = title;
+    return files.filePath(title.contains("PNG")   ? "chart.png"
+                          : title.contains("CSV") ? "readings.csv"
+                                                  : "recording.csv");
+  };
+  ASSERT_TRUE(w.WaitFor([&] { return w.device.connection.ports.FirstRefresh == 0; }, 4000));
+  sim::DeviceConfig config;
+  config.portFolder = w.folder.path();
+  sim::Device emulator(config);
+  ASSERT_TRUE(emulator.Plug());
+
+  // Recording from the first reading on.
+  auto* record = w.window.Get<QPushButton>("BitBtn_Measure_Record");
+  EXPECT_EQ(record->text(), QString::fromUtf8("Запись в файл…"));
+  record->click();
+  EXPECT_TRUE(record->isChecked());
+  EXPECT_EQ(record->text(), QString::fromUtf8("Остановить запись"));
+  ASSERT_TRUE(w.WaitFor([&] { return w.device.trend.Readings().size() >= 3; }, 12000));
+  const QString stats = w.Text("Label_Measure_Trend_Stats");
+  EXPECT_TRUE(stats.startsWith(QString::fromUtf8("Мин. ")) &&
+              stats.contains(QString::fromUtf8("Макс. ")))
+      << stats.toStdString();
+  record->click();
+  EXPECT_FALSE(record->isChecked());
+  EXPECT_FALSE(w.device.recorder.Recording());
+  QFile recording(files.filePath("recording.csv"));
+  ASSERT_TRUE(recording.open(QIODevice::ReadOnly));
+  const QList<QByteArray> lines = recording.readAll().split('\n');
+  EXPECT_EQ(lines.front(), "time,rate,rate_unit,level,dose,dose_unit");
+  EXPECT_EQ(lines.size() - 2, w.device.recorder.Lines());
+  EXPECT_GE(w.device.recorder.Lines(), 3);
+
+  // The span's choice reaches the model; the statistics follow the interface language.
+  auto* span = w.window.Combo("ComboBox_Measure_Trend_Span");
+  span->setCurrentIndex(1);
+  emit span->activated(1);
+  EXPECT_EQ(w.device.trend.Span(), MeasurementTrend::kLongSpanS);
+  w.window.form.Action_LanguageExecute();
+  EXPECT_TRUE(w.Text("Label_Measure_Trend_Stats").startsWith("Min "))
+      << w.Text("Label_Measure_Trend_Stats").toStdString();
+  EXPECT_EQ(span->currentText(), "1 hour");
+
+  // Both saves write complete files.
+  w.window.Get<QPushButton>("BitBtn_Measure_Save_Readings")->click();
+  QFile saved(files.filePath("readings.csv"));
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(saved.readAll().startsWith("time,rate,rate_unit,level,dose,dose_unit\n2"));
+  w.window.Get<QPushButton>("BitBtn_Measure_Save_PNG")->click();
+  EXPECT_EQ(asked, "Save chart as PNG…");
+  EXPECT_FALSE(QImage(files.filePath("chart.png")).isNull());
+  EXPECT_TRUE(w.dialogs.boxes.empty());
+
+  // Another unit on the device starts the trend afresh.
+  emulator.SetParameter(9, 1);
+  ASSERT_TRUE(w.WaitFor(
+      [&] {
+        const auto& r = w.device.trend.Readings();
+        return !r.empty() && r.front().rateUnit == "uR/h";
+      },
+      5000));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -81,6 +83,51 @@ TEST(QtDialogs, LineBreaksOfTheMessagesBecomeNewLines) {
             "File\nname\nalready exists");
   EXPECT_EQ(ui::NormaliseLineBreaks("Accumulated Dose\nReseted"), "Accumulated Dose\nReseted");
   EXPECT_EQ(ui::NormaliseLineBreaks("a\rb"), "a\nb");
+}
+
+// Answers the next message box with the button captioned `press`; `captions` gets every
+// button's caption.
+void AnswerNextBox(QStringList& captions, const QString& press) {
+  auto* poll = new QTimer;
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, [poll, &captions, press] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    captions.clear();
+    QAbstractButton* chosen = nullptr;
+    for (QAbstractButton* button : box->buttons()) {
+      captions << button->text();
+      if (button->text() == press) chosen = button;
+    }
+    if (chosen)
+      chosen->click();
+    else
+      box->reject();
+  });
+  poll->start();
+}
+
+TEST(QtDialogs, TheButtonsSpeakTheInterfaceLanguage) {
+  GuiApp();
+  Language language;
+  language.Set(Lang::Russian);
+  ui::QtDialogs dialogs(language, nullptr);
+  QStringList captions;
+  AnswerNextBox(captions, QString::fromUtf8("Нет"));
+  EXPECT_FALSE(dialogs.Ask(QuestionKind::Confirmation, "Записать время\n\rв прибор из ПК?"));
+  captions.sort();
+  EXPECT_EQ(captions, QStringList({QString::fromUtf8("Да"), QString::fromUtf8("Нет")}));
+  AnswerNextBox(captions, QString::fromUtf8("ОК"));
+  dialogs.ShowMessage(BoxKind::Error, "Ошибка");
+  EXPECT_EQ(captions, QStringList({QString::fromUtf8("ОК")}));
+
+  language.Set(Lang::English);
+  AnswerNextBox(captions, QStringLiteral("Yes"));
+  EXPECT_TRUE(dialogs.Ask(QuestionKind::Warning, "RESET ACCUMULATED DOSE\n\rContinue?"));
+  captions.sort();
+  EXPECT_EQ(captions, QStringList({QStringLiteral("No"), QStringLiteral("Yes")}));
 }
 
 TEST(QtOptionStore, KeepsIntegersAndReadsJunkAsMissing) {

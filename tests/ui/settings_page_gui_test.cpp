@@ -4,9 +4,11 @@
 
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <regex>
 
 #include "log/session_log.h"
 #include "sim/device.h"
@@ -98,6 +100,50 @@ TEST(SettingsPageGui, ReadShowsTheDeviceSettingsAndGivesThePagesBack) {
   units->setCurrentIndex(2);
   emit units->activated(2);
   EXPECT_EQ(w.window.Combo("ComboBox_Setup_Fon_Level")->currentText(), "6000 CPM");
+}
+
+TEST(SettingsPageGui, TheClockDriftIsShownWhileThePageIsOpenAndWriteTimeSaysWhatItCorrected) {
+  SettingsWindow w;
+  w.window.form.show();
+  w.window.form.SetActivePage(0);
+  ASSERT_TRUE(w.Connect());
+  w.emulator->ShiftClock(42);
+  auto* drift = w.window.Get<QLabel>("Label_Setup_Time_Drift");
+  EXPECT_FALSE(drift->isVisible());
+  const int reads = w.emulator->Requests(1, 0x0C);
+  w.window.form.SetActivePage(2);
+  const std::regex ahead(R"((.|\n)*The device is (40|41|42|43) s ahead)");
+  ASSERT_TRUE(w.WaitFor(
+      [&] { return std::regex_match(drift->accessibleName().toStdString(), ahead); }, 5000))
+      << drift->accessibleName().toStdString();
+  EXPECT_TRUE(drift->accessibleName().startsWith("Device:"))
+      << drift->accessibleName().toStdString();
+  EXPECT_TRUE(drift->isVisible());
+  // Refreshed from the computer's clock, not from more reads of the device.
+  const QString shown = drift->accessibleName();
+  ASSERT_TRUE(w.WaitFor([&] { return drift->accessibleName() != shown; }, 3000));
+  EXPECT_EQ(w.emulator->Requests(1, 0x0C), reads + 1);
+
+  w.Click("BitBtn_Setup_Time");
+  ASSERT_FALSE(w.dialogs.boxes.empty());
+  const std::string box = w.dialogs.boxes.back().text;
+  EXPECT_TRUE(std::regex_search(
+      box, std::regex(
+               R"(Time written ti Device\n\r\[.*\]\n\rDevice clock corrected by -(40|41|42|43) s$)")))
+      << box;
+  const auto& lines = w.log.Lines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+    return std::regex_search(line, std::regex("^Device clock corrected by -4[0123] s$"));
+  }));
+  EXPECT_TRUE(
+      std::regex_search(drift->accessibleName().toStdString(),
+                        std::regex("The device clock is right|The device is 1 s (ahead|behind)")))
+      << drift->accessibleName().toStdString();
+  // Another page: no more refreshes.
+  w.window.form.SetActivePage(0);
+  const QString left = drift->accessibleName();
+  QTest::qWait(1300);
+  EXPECT_EQ(drift->accessibleName(), left);
 }
 
 }  // namespace

@@ -170,6 +170,9 @@ void HistoryPage::ShowReadingCaption(bool reading) {
 
 void HistoryPage::ApplyLanguage() {
   ShowReadingCaption(read_->property("tag").toInt() != 0);
+  // The chart's title is text of the language it was drawn in.
+  if (controller_ && controller_->Ring.Loaded && !controller_->HistoryReading)
+    controller_->DrawHistoryChart();
   saveDialog_->setWindowTitle(LangText("Сохранение истории в формате CSV", "CSV History saving"));
   saveDialog_->setNameFilter(LangText("Файлы CSV (*.csv)", "CSV Files(*.csv)"));
   chartMenu_->clear();

@@ -1,20 +1,30 @@
 #include "ui/pages/measurement_page.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollArea>
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "device/measurement_trend.h"
+#include "device/reading_recorder.h"
+#include "services/dialogs.h"
+#include "services/file_replace.h"
+#include "services/language.h"
 #include "ui/pages/page_layout.h"
 #include "ui/qt_services.h"
+#include "ui/trend_chart.h"
 
 namespace dravion::ui {
 
@@ -24,7 +34,8 @@ const QColor kIndicatorLit(0xFF, 0xFF, 0x00);
 
 }  // namespace
 
-MeasurementPage::MeasurementPage(QWidget* parent) : QWidget(parent) {
+MeasurementPage::MeasurementPage(const Language& language, QWidget* parent)
+    : QWidget(parent), language_(language) {
   setObjectName(QStringLiteral("TabSheet_Measuring"));
   auto* row = PageRow(this);
   QVBoxLayout* column = AddColumn(row, this);
@@ -43,12 +54,19 @@ MeasurementPage::MeasurementPage(QWidget* parent) : QWidget(parent) {
   column->addWidget(autoRead_);
   column->addSpacing(10);
   column->addWidget(reset_);
+  column->addSpacing(10);
+  record_ = Named(new QPushButton(this), "BitBtn_Measure_Record");
+  record_->setCheckable(true);
+  record_->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  column->addWidget(record_);
   column->addStretch(1);
   column->addWidget(message_);
 
-  auto* work = new QHBoxLayout;
+  auto* work = new QVBoxLayout;
   work->setContentsMargins(0, 6, 0, 0);
-  work->setSpacing(8);
+  work->setSpacing(6);
+  auto* values = new QHBoxLayout;
+  values->setSpacing(8);
   auto makeValue = [this](const char* group, const char* value, const char* indicator,
                           QLabel*& label, QLabel*& square) {
     auto* box = Named(new QGroupBox(this), group);
@@ -84,8 +102,30 @@ MeasurementPage::MeasurementPage(QWidget* parent) : QWidget(parent) {
   auto [dose, doseGrid] = makeValue("GroupBox_Measure_Dose", "Label_Measure_Dose",
                                     "Label_Measure_Indicator_Dose", dose_, doseIndicator_);
   doseGrid->setRowMinimumHeight(2, 16);  // level with the bar of the other box
-  work->addWidget(fon, 1);
-  work->addWidget(dose, 1);
+  values->addWidget(fon, 1);
+  values->addWidget(dose, 1);
+  work->addLayout(values);
+
+  trendBox_ = Named(new QGroupBox(this), "GroupBox_Measure_Trend");
+  auto* trendRow = new QHBoxLayout(trendBox_);
+  trendRow->setContentsMargins(6, 4, 6, 6);
+  trendRow->setSpacing(8);
+  chart_ = Named(new TrendChart(trendBox_), "Chart_Measure_Trend");
+  trendRow->addWidget(chart_, 1);
+  auto* side = new QVBoxLayout;
+  side->setSpacing(4);
+  span_ = Named(new QComboBox(trendBox_), "ComboBox_Measure_Trend_Span");
+  stats_ = Named(new QLabel(trendBox_), "Label_Measure_Trend_Stats");
+  stats_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  savePng_ = Named(new QPushButton(trendBox_), "BitBtn_Measure_Save_PNG");
+  saveCsv_ = Named(new QPushButton(trendBox_), "BitBtn_Measure_Save_Readings");
+  side->addWidget(span_);
+  side->addWidget(stats_);
+  side->addStretch(1);
+  side->addWidget(savePng_);
+  side->addWidget(saveCsv_);
+  trendRow->addLayout(side);
+  work->addWidget(trendBox_, 1);
   row->addWidget(Scrolling(work, this), 1);
   ShowIndicator(rateIndicator_, false);
   ShowIndicator(doseIndicator_, false);
@@ -99,6 +139,123 @@ MeasurementPage::MeasurementPage(QWidget* parent) : QWidget(parent) {
   connect(reset_, &QPushButton::clicked, this, [this] {
     if (controller_) controller_->BitBtn_Measure_Dose_ResetClick();
   });
+  connect(record_, &QPushButton::clicked, this, &MeasurementPage::BitBtn_Measure_RecordClick);
+  connect(span_, &QComboBox::activated, this, [this](int index) {
+    if (trend_)
+      trend_->SetSpan(index == 1 ? MeasurementTrend::kLongSpanS : MeasurementTrend::kShortSpanS);
+  });
+  connect(savePng_, &QPushButton::clicked, this, [this] {
+    const QString name = AskSaveFileName(LangText("Сохранить график в PNG…", "Save chart as PNG…"),
+                                         QStringLiteral("PNG (*.png)"), true);
+    if (!name.isEmpty()) SaveChartImage(name);
+  });
+  connect(saveCsv_, &QPushButton::clicked, this, [this] {
+    const QString name =
+        AskSaveFileName(LangText("Сохранить показания в CSV…", "Save readings as CSV…"),
+                        LangText("Файлы CSV (*.csv)", "CSV Files (*.csv)"), true);
+    if (!name.isEmpty()) SaveReadings(name);
+  });
+  AskSaveFileName = [this](const QString& title, const QString& filter, bool confirmOverwrite) {
+    const QString suffix =
+        filter.contains(QStringLiteral("png")) ? QStringLiteral(".png") : QStringLiteral(".csv");
+    QString name = QFileDialog::getSaveFileName(
+        this, title, QString(), filter, nullptr,
+        confirmOverwrite ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite);
+    if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty()) name += suffix;
+    return name;
+  };
+  ApplyLanguage();
+}
+
+QString MeasurementPage::LangText(const char* russian, const char* english) const {
+  return Q(language_.Text(russian, english));
+}
+
+void MeasurementPage::SetTrend(MeasurementTrend* trend, ReadingRecorder* recorder,
+                               Dialogs* dialogs) {
+  if (trend_) trend_->changed = nullptr;
+  if (recorder_) recorder_->changed = nullptr;
+  trend_ = trend;
+  recorder_ = recorder;
+  dialogs_ = dialogs;
+  chart_->SetTrend(trend_);
+  if (trend_) {
+    trend_->changed = [this] { RefreshTrend(); };
+    span_->setCurrentIndex(trend_->Span() == MeasurementTrend::kLongSpanS ? 1 : 0);
+  }
+  if (recorder_) recorder_->changed = [this] { ShowRecording(); };
+  RefreshTrend();
+  ShowRecording();
+}
+
+void MeasurementPage::ApplyLanguage() {
+  trendBox_->setTitle(LangText("Динамика фона", "Background Trend"));
+  const int span = span_->currentIndex();
+  span_->clear();
+  span_->addItem(LangText("10 минут", "10 minutes"));
+  span_->addItem(LangText("1 час", "1 hour"));
+  span_->setCurrentIndex(span < 0 ? 0 : span);
+  savePng_->setText(LangText("Сохранить график в PNG…", "Save chart as PNG…"));
+  saveCsv_->setText(LangText("Сохранить показания в CSV…", "Save readings as CSV…"));
+  ShowRecording();
+  RefreshTrend();
+}
+
+void MeasurementPage::RefreshTrend() {
+  const bool any = trend_ && !trend_->Readings().empty();
+  QStringList title{LangText("Мощность дозы", "Dose rate")};
+  if (any) title.front() += QStringLiteral(", ") + Q(RateUnitTextFor(trend_->Units(), language_));
+  chart_->SetTitle(title);
+  stats_->setText(any ? Q(TrendStatisticsText(*trend_, language_)) : QString());
+  savePng_->setEnabled(trend_ != nullptr);
+  saveCsv_->setEnabled(any);
+  chart_->update();
+}
+
+void MeasurementPage::ShowRecording() {
+  const bool recording = recorder_ && recorder_->Recording();
+  record_->setChecked(recording);
+  record_->setText(recording ? LangText("Остановить запись", "Stop recording")
+                             : LangText("Запись в файл…", "Record to file…"));
+  record_->setToolTip(recording ? Q(recorder_->Path()) : QString());
+}
+
+void MeasurementPage::BitBtn_Measure_RecordClick() {
+  if (!recorder_) {
+    ShowRecording();
+    return;
+  }
+  if (recorder_->Recording()) {
+    recorder_->Stop();
+  } else {
+    // An existing file is appended to, so the dialog does not ask about replacing it.
+    const QString name = AskSaveFileName(LangText("Запись в файл…", "Record to file…"),
+                                         LangText("Файлы CSV (*.csv)", "CSV Files (*.csv)"), false);
+    if (!name.isEmpty()) recorder_->Start(S(name));
+  }
+  ShowRecording();
+}
+
+void MeasurementPage::FileError(const QString& fileName) {
+  if (dialogs_)
+    dialogs_->ShowMessage(
+        BoxKind::Error, S(LangText("Ошибка записи файла\r\n", "File write Error\r\n") + fileName));
+}
+
+bool MeasurementPage::SaveChartImage(const QString& fileName) {
+  // Written aside and renamed, like every file the manager replaces.
+  QSaveFile file(fileName);
+  const bool ok =
+      file.open(QIODevice::WriteOnly) && chart_->Image().save(&file, "PNG") && file.commit();
+  if (!ok) FileError(fileName);
+  return ok;
+}
+
+bool MeasurementPage::SaveReadings(const QString& fileName) {
+  if (!trend_) return false;
+  const bool ok = WriteFileReplacing(S(fileName), trend_->CsvText()).Ok;
+  if (!ok) FileError(fileName);
+  return ok;
 }
 
 void MeasurementPage::ShowRate(const std::string& text) {

@@ -1,27 +1,55 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 #include "device/measurement.h"
 
 class QCheckBox;
+class QComboBox;
+class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 
+namespace dravion {
+class Dialogs;
+class Language;
+class MeasurementTrend;
+class ReadingRecorder;
+}  // namespace dravion
+
 namespace dravion::ui {
+
+class TrendChart;
 
 // The measuring page (TabSheet_Measuring): the Read button, the auto-read box, the dose reset
 // and the version message on the left; the dose rate with its level bar and the accumulated
 // dose, each with its blinking indicator. It shows what the measurement controller tells it and
-// hands the clicks to it.
+// hands the clicks to it. Below the values, the trend of the readings taken while the page is
+// open, with its statistics and the buttons that save it; in the column, the recording toggle.
 class MeasurementPage : public QWidget, public MeasurementView {
   Q_OBJECT
  public:
-  explicit MeasurementPage(QWidget* parent = nullptr);
+  explicit MeasurementPage(const Language& language, QWidget* parent = nullptr);
 
   // The controller that the buttons and the box call; null leaves them without effect.
   void SetController(MeasurementController* controller) { controller_ = controller; }
+  // The trend drawn and the recorder behind the toggle, and where their errors are shown; null
+  // leaves the chart empty and the buttons without effect.
+  void SetTrend(MeasurementTrend* trend, ReadingRecorder* recorder, Dialogs* dialogs);
+  // The captions of the trend's controls and the statistics in the interface language.
+  void ApplyLanguage();
+
+  // Asks for the name of a file to write (title, filter, whether an existing file is to be
+  // confirmed); empty for cancel. Tests replace it.
+  std::function<QString(const QString& title, const QString& filter, bool confirmOverwrite)>
+      AskSaveFileName;
+
+  // The page's file operations, as the buttons run them (true when written / started).
+  bool SaveChartImage(const QString& fileName);
+  bool SaveReadings(const QString& fileName);
+  void BitBtn_Measure_RecordClick();
 
   void ShowRate(const std::string& text) override;
   void ShowDose(const std::string& text) override;
@@ -37,8 +65,23 @@ class MeasurementPage : public QWidget, public MeasurementView {
 
  private:
   void ShowIndicator(QLabel* indicator, bool lit);
+  void RefreshTrend();
+  void ShowRecording();
+  QString LangText(const char* russian, const char* english) const;
+  void FileError(const QString& fileName);
 
+  const Language& language_;
   MeasurementController* controller_ = nullptr;
+  MeasurementTrend* trend_ = nullptr;
+  ReadingRecorder* recorder_ = nullptr;
+  Dialogs* dialogs_ = nullptr;
+  QPushButton* record_ = nullptr;
+  QGroupBox* trendBox_ = nullptr;
+  TrendChart* chart_ = nullptr;
+  QComboBox* span_ = nullptr;
+  QLabel* stats_ = nullptr;
+  QPushButton* savePng_ = nullptr;
+  QPushButton* saveCsv_ = nullptr;
   QPushButton* read_ = nullptr;
   QCheckBox* autoRead_ = nullptr;
   QPushButton* reset_ = nullptr;

@@ -1,7 +1,9 @@
 #include "ui/pages/settings_page.h"
+#include "ui/qt_services.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,7 +13,9 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "services/language.h"
 #include "ui/pages/page_layout.h"
@@ -103,7 +107,18 @@ SettingsPage::SettingsPage(const Language& language, QWidget* parent)
   time_->setReadOnly(true);
   time_->setAlignment(Qt::AlignCenter);
   timeLayout->addWidget(time_);
+  drift_ = Named(new QLabel(time), "Label_Setup_Time_Drift");
+  QFont small = drift_->font();
+  small.setPixelSize(std::max(9, QFontInfo(small).pixelSize() - 1));
+  drift_->setFont(small);
+  drift_->setVisible(false);
+  timeLayout->addWidget(drift_);
   third->addWidget(time);
+  driftTimer_ = new QTimer(this);
+  driftTimer_->setInterval(1000);
+  connect(driftTimer_, &QTimer::timeout, this, [this] {
+    if (controller_) controller_->ClockTick();
+  });
 
   auto* alarm = Named(new QGroupBox(this), "GroupBox_Setup_Alarm");
   auto* alarmLayout = new QGridLayout(alarm);
@@ -242,6 +257,39 @@ void SettingsPage::ComboBox_Setup_UnitsChange(int unit) {
   } else {
     FillThresholdLists(unit);
   }
+}
+
+void SettingsPage::ShowClockDrift(const std::string& text) {
+  // "Name:  value" lines as two columns (the blanks that align them on a terminal do not in a
+  // proportional font); other lines across both.
+  QString table = QStringLiteral("<table cellspacing=0 cellpadding=0>");
+  for (const QString& line : Q(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    const int colon = line.indexOf(QLatin1Char(':'));
+    if (colon > 0 && colon + 1 < line.size() && line[colon + 1] == QLatin1Char(' ')) {
+      table += QStringLiteral("<tr><td>%1&nbsp;</td><td>%2</td></tr>")
+                   .arg(line.left(colon + 1).toHtmlEscaped(),
+                        line.mid(colon + 1).trimmed().toHtmlEscaped());
+    } else {
+      table += QStringLiteral("<tr><td colspan=2>%1</td></tr>").arg(line.toHtmlEscaped());
+    }
+  }
+  drift_->setText(text.empty() ? QString() : table + QStringLiteral("</table>"));
+  drift_->setVisible(!text.empty());
+  drift_->setAccessibleName(Q(text));
+}
+
+void SettingsPage::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  driftTimer_->start();
+  // The first comparison once the page is on the screen, not inside the tab switch.
+  QTimer::singleShot(0, this, [this] {
+    if (controller_ && isVisible()) controller_->ClockTick();
+  });
+}
+
+void SettingsPage::hideEvent(QHideEvent* event) {
+  driftTimer_->stop();
+  QWidget::hideEvent(event);
 }
 
 void SettingsPage::BitBtn_Setup_TimeClick() {

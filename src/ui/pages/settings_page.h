@@ -7,7 +7,9 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
+class QTimer;
 class QPushButton;
 
 namespace dravion {
@@ -40,6 +42,7 @@ class SettingsPage : public QWidget, public SettingsView {
   std::string CalibrationText() const override;
   void SetCalibrationText(const std::string& text) override;
   void SetRestartEnabled(bool enabled) override;
+  void ShowClockDrift(const std::string& text) override;
 
   // Handlers.
   void BitBtn_Setup_ReadClick();
@@ -54,6 +57,9 @@ class SettingsPage : public QWidget, public SettingsView {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // While the page is shown, the clock comparison is refreshed every second.
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   QComboBox* List(SettingsList list) const;
@@ -66,6 +72,8 @@ class SettingsPage : public QWidget, public SettingsView {
   QComboBox* lists_[kSettingsListCount] = {};
   QCheckBox* boxes_[5] = {};
   QLineEdit* time_ = nullptr;
+  QLabel* drift_ = nullptr;
+  QTimer* driftTimer_ = nullptr;
   QLineEdit* calibration_ = nullptr;
   QPushButton* reset_ = nullptr;
 };
