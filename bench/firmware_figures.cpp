@@ -3,19 +3,18 @@
 // the manager's real serial stack and connection manager on real time:
 //  1. the program-flash and the data-flash write, each next to the time that the line and the
 //     device alone need for the same flash exchanges (frames at 10 bits a byte, plus the device's
-//     processing time), and next to the line and device time of every exchange of the write as the
-//     emulator recorded it (the device-screen texts and mode checks included), with and without
-//     what the emulator itself adds by answering late on a busy machine;
+//     processing time), and the read-back that verifies each;
 //  2. the whole update wizard with the emulator's default restart time, step by step.
 // Usage: firmware_figures
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
 
 #include "device/device_link_harness.h"
 #include "firmware/flash_update.h"
+#include "firmware/flash_verify.h"
 #include "firmware/update_wizard.h"
+#include "protocol/commands.h"
 #include "protocol/device_records.h"
 #include "sim/device.h"
 
@@ -67,33 +66,6 @@ void Paced(dravion::sim::DeviceConfig& c) {
   c.baud = kBaud;
   c.commandTimeUs = dravion::sim::RealisticCommandTimes();
   c.restartMs = dravion::sim::DeviceConfig{}.restartMs;
-  c.recordTimings = true;
-}
-
-// Every exchange of a run as the device saw it: the line and device time of all of them (flash,
-// screen texts, mode checks), and how late the emulator itself was with its answers.
-struct ExchangeFloor {
-  size_t exchanges = 0;
-  double floor = 0;
-  double late = 0;
-};
-
-ExchangeFloor FloorOf(const dravion::sim::Device& device) {
-  ExchangeFloor f;
-  for (const auto& t : device.Timings()) {
-    ++f.exchanges;
-    f.floor += (t.idealEndUs - t.arrivalUs) / 1e6;
-    f.late += std::max<int64_t>(0, t.writtenUs - t.idealEndUs) / 1e6;
-  }
-  return f;
-}
-
-void PrintFloor(double took, const ExchangeFloor& f) {
-  std::printf(
-      "  all %zu exchanges (screen texts included): line and device alone %.2f s (%+.1f %%); "
-      "the emulator late by %.2f s, without it %+.1f %%\n",
-      f.exchanges, f.floor, (took / f.floor - 1) * 100, f.late,
-      ((took - f.late) / f.floor - 1) * 100);
 }
 
 void WriterFigures() {
@@ -117,7 +89,11 @@ void WriterFigures() {
         "program flash: %s, %zu flash requests, %.2f s; line and device alone %.2f s "
         "(%+.1f %%)\n",
         ok ? "written" : "FAILED", requests.size(), took, line, (took / line - 1) * 100);
-    PrintFloor(took, FloorOf(*h.device));
+    const auto verifyStart = SteadyClock::now();
+    const auto check = dravion::VerifyProgramFlash(h.context, h.commands.ProgramAddress(),
+                                                   dravion::ProgramImage(41));
+    std::printf("program flash verify: %s, 57344 bytes read back in %.2f s\n",
+                check.Same() ? "equal" : "DIFFERS", Seconds(verifyStart));
   }
   {
     DeviceLinkHarness h(Paced, 1);
@@ -133,7 +109,10 @@ void WriterFigures() {
         "data flash: %s, %zu flash requests, %.2f s; line and device alone %.2f s "
         "(%+.1f %%)\n",
         ok ? "written" : "FAILED", requests.size(), took, line, (took / line - 1) * 100);
-    PrintFloor(took, FloorOf(*h.device));
+    const auto verifyStart = SteadyClock::now();
+    const auto check = dravion::VerifyDataFlash(h.context, dravion::DataFlashImage());
+    std::printf("data flash verify: %s, 311296 bytes read back in %.2f s\n",
+                check.Same() ? "equal" : "DIFFERS", Seconds(verifyStart));
   }
 }
 

@@ -16,8 +16,8 @@
 
 #include "connection/connection_core.h"
 #include "connection/connection_view.h"
+#include "connection/device_mode.h"
 #include "device/device_context.h"
-#include "firmware/device_mode.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
         backAt = Steady::now().time_since_epoch().count();
     });
     const auto start = Steady::now();
-    const int result = ResetToMain(context);
+    const int result = ResetToMain(context.Link());
     const auto end = Steady::now();
     watcher.join();
     if (result != 0 || backAt == 0) {

@@ -481,6 +481,7 @@ bool Device::Absent(int ms, bool toMain, bool restart) {
     std::lock_guard lock(mutex_);
     staysAway = faults_.restartStaysAway;
     if (faults_.restartInto == 2 || faults_.restartInto == 3) toMain = faults_.restartInto == 2;
+    if (faults_.restartAsAnother) model_->BecomeAnotherDevice();
   }
   // Counted as the port goes, so that whoever saw it go finds the restart counted.
   SetPlugged(false, restart);
@@ -549,7 +550,17 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
       ++counters_.refused;
       return Step::None;
     }
-    outcome = model_->Handle(group, code, payload.data() + 6, length - 6, counters_);
+    const uint8_t* params = payload.data() + 6;
+    std::vector<uint8_t> spoiled;
+    const bool write =
+        (group == 2 && code == 0x03) || (group == 3 && (code == 0x03 || code == 0x06));
+    if (write && length > 11 && faults.badWriteAddress == address) {
+      spoiled.assign(payload.begin() + 6, payload.end());
+      spoiled[5] ^= 0x01;  // the first data byte
+      params = spoiled.data();
+      ++counters_.badWrites;
+    }
+    outcome = model_->Handle(group, code, params, length - 6, counters_);
     if (!outcome.answer) {
       ++counters_.unserved;
       return Step::None;
@@ -589,7 +600,15 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
     ++counters_.wrongLength;
   }
 
-  const bool drop = faults.dropEvery > 0 && produced % faults.dropEvery == 0;
+  bool drop = faults.dropEvery > 0 && produced % faults.dropEvery == 0;
+  if (faults.loseAnswerTo == key) {
+    std::lock_guard lock(mutex_);
+    if (faults_.loseAnswerTo == key) {
+      faults_.loseAnswerTo = -1;
+      ++counters_.lost;
+      drop = true;
+    }
+  }
   const bool corrupt = faults.corruptEvery > 0 && produced % faults.corruptEvery == 0;
   const bool interleave = faults.interleaveEvery > 0 && produced % faults.interleaveEvery == 0;
   if (drop) {

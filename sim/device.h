@@ -122,6 +122,12 @@ struct Faults {
   // main program, 3 always in the boot loader (a device that ignores the mode it was given).
   int restartInto = 0;
   bool restartStaysAway = false;  // a restart drops off the port and never comes back
+  // A restart comes back as another device: another unique identifier and serial number.
+  bool restartAsAnother = false;
+  int loseAnswerTo = -1;  // CommandKey whose next answer is lost (carried out, not answered); once
+  // A flash write (either flash) starting at this address stores its first byte with bit 0
+  // flipped, and is acknowledged as usual (-1: none).
+  int64_t badWriteAddress = -1;
 };
 
 struct Counters {
@@ -140,6 +146,8 @@ struct Counters {
   int plugs = 0;
   int unplugs = 0;
   int restarts = 0;
+  int lost = 0;       // answers lost by `loseAnswerTo`
+  int badWrites = 0;  // writes stored wrong by `badWriteAddress`
   int externalErases = 0;
   int externalWrites = 0;
   int externalUnerasedWrites = 0;  // writes that met bytes that were not erased

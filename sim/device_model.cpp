@@ -215,6 +215,17 @@ void DeviceModel::CheckDataFlash() {
   dataFlashIntact_ = pack::CheckDataFlashImage(image).empty();
 }
 
+void DeviceModel::BecomeAnotherDevice() {
+  for (uint8_t& b : config_.uid)
+    b ^= 0x5A;
+  for (uint8_t& b : config_.serial)
+    b = static_cast<uint8_t>(b + 0x11);
+  if (!config_.inf1KeepsSerial) {
+    program_.Store(map::kInf1Address + 9, config_.serial.data(),
+                   static_cast<uint32_t>(config_.serial.size()));
+  }
+}
+
 void DeviceModel::Restart(bool toMain) {
   if (toMain && ImageComplete()) {
     if (program_.RewritePending()) {

@@ -48,6 +48,9 @@ class DeviceModel {
   void Restart(bool toMain);
   bool InBoot() const { return inBoot_; }
   void SetHardwareRevision(uint8_t revision) { config_.hardwareRevision = revision; }
+  // From now on another device: every byte of the unique identifier and of the serial number
+  // changed (the serial number also in INF_1).
+  void BecomeAnotherDevice();
   uint16_t MainVersion() const;
   bool ImageComplete() const;
   // What the main program found in its data flash when it last started (see Device).

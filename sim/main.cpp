@@ -48,6 +48,7 @@ void Usage(FILE* out) {
       "  --restart-ms MS          absence during a restart (1500)\n"
       "  --restart-into main|boot a restart comes back in this program whatever was asked\n"
       "  --restart-away           a restart drops off the port and never comes back\n"
+      "  --restart-as-another     a restart comes back as another device (UID, serial number)\n"
       "  --seed N                 random seed of counts and history (1)\n"
       "Timing:\n"
       "  --baud N                 pace the line at N baud, e.g. 230400 (default unpaced)\n"
@@ -64,7 +65,9 @@ void Usage(FILE* out) {
       "  --unplug-after-requests N  unplug on the Nth request\n"
       "  --replug-after-ms MS     after a fault unplug, come back after this time\n"
       "  --refuse GG:CC           ignore one command, e.g. 02:03\n"
-      "  --wrong-length GG:CC[:D] answer one command with D (default 1) more data bytes\n",
+      "  --wrong-length GG:CC[:D] answer one command with D (default 1) more data bytes\n"
+      "  --lose-answer GG:CC      carry out the next such command but lose its answer (once)\n"
+      "  --bad-write ADDRESS      a flash write there stores its first byte wrong, unnoticed\n",
       out);
 }
 
@@ -192,6 +195,16 @@ int main(int argc, char** argv) {
       faults.restartInto = value == "main" ? 2 : 3;
     } else if (option == "--restart-away") {
       faults.restartStaysAway = true;
+    } else if (option == "--restart-as-another") {
+      faults.restartAsAnother = true;
+    } else if (option == "--lose-answer" && arg != nullptr) {
+      if (!ParseCommand(arg, faults.loseAnswerTo)) {
+        std::fprintf(stderr, "dravion-sim: --lose-answer needs GG:CC in hexadecimal\n");
+        return 2;
+      }
+      ++i;
+    } else if (option == "--bad-write") {
+      faults.badWriteAddress = number(0, 0xFFFFFFFFLL);
     } else if (option == "--seed") {
       config.seed = static_cast<uint32_t>(number(0, 0xFFFFFFFFLL));
     } else if (option == "--baud") {

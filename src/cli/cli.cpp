@@ -10,8 +10,8 @@
 #include "cli/cli_session.h"
 #include "cli/cli_settings.h"
 #include "cli/interrupt.h"
+#include "connection/device_mode.h"
 #include "firmware/device_information_view.h"
-#include "firmware/device_mode.h"
 #include "protocol/device_format.h"
 
 namespace dravion::cli {
@@ -69,13 +69,17 @@ int Info(CliSession& s) {
 // wait until the device is back and the mode it came back in.
 int Restart(CliSession& s) {
   const bool toBoot = s.options.command[1] == "boot";
+  const std::optional<DeviceIdentity> before = IdentityOf(s.record);
   int result;
   {
     DeviceOperation operation(s.context);
-    result = toBoot ? ResetToBoot(s.context) : ResetToMain(s.context);
+    result = toBoot ? ResetToBoot(s.context.Link()) : ResetToMain(s.context.Link());
   }
   if (result == 0) return kExitDone;
-  if (result == -2) {
+  if (result == kRestartOtherDevice && before) {
+    s.dialogs.ShowMessage(BoxKind::Error,
+                          OtherDeviceText(s.language, *before, IdentityOf(s.record)));
+  } else if (result == -2) {
     s.io.err << (toBoot ? s.language.Text("Прибор перезапустился в основную программу",
                                           "The device came back in its main program")
                         : s.language.Text("Прибор перезапустился в загрузчик",

@@ -285,6 +285,9 @@ void ConnectionManager::Timer_ProcTimer() {
   } leave{heartbeatDepth_};
 
   const uint32_t now = clock_.TickMs();
+  // Seen without a connection now, before a tick that may connect: the identification's second
+  // counts from here, however long ago the previous heartbeat ran.
+  if (!IdentificationDone && !Connected) ConnectStartTick = now;
   if (TicksSince(LastConnectionTick, now) > kConnectionTickSpacingMs || PortAppearedWhileIdle()) {
     LastConnectionTick = now;
     Timer_ConnectionTimer();

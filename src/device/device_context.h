@@ -1,5 +1,7 @@
 #pragma once
 
+#include "connection/device_mode.h"
+
 namespace dravion {
 
 class Clock;
@@ -40,6 +42,9 @@ struct DeviceContext {
   Clock& clock;
   EventPump& pump;
   DeviceFrame& frame;
+
+  // What a mode check or a restart of this device works with.
+  RestartLink Link() const { return {commands, device, connection, log, clock, pump}; }
 };
 
 // Held by a device handler for its duration: the pages are disabled and the connection manager's

@@ -9,9 +9,18 @@ namespace dravion {
 
 void HistoryQuery::StartHistoryQuery(uint32_t t) {
   QueryActive = false;
-  const std::optional<uint32_t> first = ring_.FindHistoryRecord(t);
-  if (!first) return;
-  QueryCursor = *first;
+  // The search passes over records of no duration at `t` itself (they end at `t`); those belong
+  // to the first period, so the query starts at the first of them.
+  const uint32_t count = ring_.Ring.RecordCount;
+  const std::optional<uint32_t> found = ring_.FindHistoryRecord(t);
+  uint32_t first = found ? *found : count;
+  while (first > 0) {
+    const std::optional<HistoryRecord> before = ring_.HistoryRecordAt(first - 1);
+    if (!before || before->Duration != 0 || before->Start != t) break;
+    --first;
+  }
+  if (first >= count) return;
+  QueryCursor = first;
   PeriodStart = t;
   QueryActive = true;
 }
@@ -47,7 +56,15 @@ void HistoryQuery::AccumulatePeriod(uint32_t length) {
     const uint64_t start = r.Start;
     if (start + 3600 < previousStart) break;  // time went back by more than an hour
     previousStart = start;
-    const uint64_t d = r.Duration == 0 ? 1 : r.Duration;
+    if (r.Duration == 0) {
+      // A point in time: its pulses count in the period that holds its second, it covers no
+      // time (the next record often starts in the same second).
+      if (start > end) break;
+      if (start >= periodStart) PeriodPulses += r.Pulses;
+      ++QueryCursor;
+      continue;
+    }
+    const uint64_t d = r.Duration;
     const uint64_t last = start + d - 1;
     if (last < periodStart) {
       ++QueryCursor;

@@ -7,8 +7,9 @@ namespace dravion {
 class HistoryRing;
 
 // Walks the ring forward period by period: the pulses, the covered seconds and the highest
-// short-term rate falling into each period. One redraw visits every record once, after one binary
-// search for the first period's start.
+// short-term rate falling into each period. A record of no duration is a point in time: its
+// pulses count in the period holding its start, and it covers no time. One redraw visits every
+// record once, after one binary search for the first period's start.
 class HistoryQuery {
  public:
   explicit HistoryQuery(HistoryRing& ring) : ring_(ring) {}

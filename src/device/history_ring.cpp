@@ -36,7 +36,16 @@ HistorySectorPlan PlanHistorySectors(const HistoryRingDescription& ring) {
 }
 
 bool HistoryFormatAccepted(const HistoryRingDescription& ring, const HistorySectorPlan& plan) {
-  return ring.RecordCount / kHistorySectorRecords + 1 == plan.Count &&
+  // The records run from the oldest one's slot in sector S to the newest one's slot in sector E.
+  // Over C sectors that is at most 256 x C records (both at the sector ends) and at least
+  // 256 x (C - 2) + 2 (the oldest in the last slot of S, the newest in the first slot of E); an
+  // empty ring reads its one sector. A full newest sector counts as it is: the device opens the
+  // next sector only with its next record. Both ends lie inside the ring's sectors.
+  const uint64_t c = plan.Count;
+  const uint64_t most = uint64_t{kHistorySectorRecords} * c;
+  const uint64_t least = c <= 1 ? 0 : uint64_t{kHistorySectorRecords} * (c - 2) + 2;
+  return c >= 1 && c <= ring.SectorCount && plan.Start < ring.SectorCount &&
+         plan.End < ring.SectorCount && ring.RecordCount >= least && ring.RecordCount <= most &&
          ring.SectorSize == kHistorySectorSize && ring.LowHalf <= kHistoryMaxLowHalf &&
          ring.SectorCount <= kHistoryMaxSectors;
 }
@@ -57,10 +66,10 @@ bool HistoryRing::FetchPair(uint32_t even) {
   if (!ReadFlash) return false;
   ++FlashReads;
   uint8_t data[sizeof pair_];
-  std::memset(data, 0xFF, sizeof data);
   const int got = ReadFlash(kHistoryBase + even * kHistoryRecordSize, data, sizeof data);
-  // A short answer leaves the missing bytes as erased flash; no data at all is a failure.
-  if (got <= 0) return false;
+  // Anything shorter than the pair is a failed read: a record cut off would still carry its kind
+  // and status, and pass for a measurement made of whatever filled the rest.
+  if (got != static_cast<int>(sizeof data)) return false;
   std::memcpy(pair_, data, sizeof pair_);
   pairIndex_ = even;
   return true;

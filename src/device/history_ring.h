@@ -64,8 +64,9 @@ struct HistorySectorPlan {
 // S, E and C of a ring. A ring that runs across the physical end (E below S) spans
 // E - S + N + 1 sectors, which is N for a ring that has run round (E = S - 1).
 HistorySectorPlan PlanHistorySectors(const HistoryRingDescription& ring);
-// The format check: the record count fills the planned sectors, 4096-byte sectors, low half at
-// most 0x700, at most 255 sectors.
+// The format check: the record count fits the planned sectors (from the oldest record's slot in
+// the first to the newest one's in the last, full sectors included), 4096-byte sectors, low half
+// at most 0x700, at most 255 sectors.
 bool HistoryFormatAccepted(const HistoryRingDescription& ring, const HistorySectorPlan& plan);
 
 // The downloaded copy of the ring and the record access on it. Before a complete download

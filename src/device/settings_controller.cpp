@@ -5,10 +5,10 @@
 #include <cstdio>
 
 #include "connection/connection_manager.h"
+#include "connection/device_mode.h"
 #include "device/device_context.h"
 #include "device/device_time.h"
 #include "device/parameters.h"
-#include "firmware/device_mode.h"
 #include "protocol/commands.h"
 #include "protocol/device_format.h"
 #include "protocol/identification.h"
@@ -153,9 +153,21 @@ void SettingsController::Write() {
                                  "Device\n\rDo it Now?"))) {
     return;
   }
-  if (ResetToMain(context_) != 0)
+  const int result = RestartDevice();
+  if (result != 0 && result != kRestartOtherDevice) {
     context_.dialogs.ShowMessage(BoxKind::Error,
                                  Text("Ошибка перезагрузки прибора", "Error restarting Device"));
+  }
+}
+
+int SettingsController::RestartDevice() {
+  const std::optional<DeviceIdentity> before = IdentityOf(context_.device);
+  const int result = ResetToMain(context_.Link());
+  if (result == kRestartOtherDevice && before) {
+    context_.dialogs.ShowMessage(
+        BoxKind::Error, OtherDeviceText(context_.language, *before, IdentityOf(context_.device)));
+  }
+  return result;
 }
 
 bool SettingsController::WriteSettings() {
@@ -204,7 +216,7 @@ void SettingsController::Restart() {
   view_.SetRestartEnabled(false);
   {
     DeviceOperation operation(context_);
-    ResetToMain(context_);
+    RestartDevice();  // only another device coming back is worth a box; the log tells the rest
   }
   view_.SetRestartEnabled(true);
   context_.connection.LinkWatch = true;

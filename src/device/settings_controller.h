@@ -104,6 +104,8 @@ class SettingsController {
  private:
   bool ReadSettings();
   bool WriteSettings();
+  // ResetToMain; another device coming back is reported in a box.
+  int RestartDevice();
   std::string Text(const char* russian, const char* english) const;
 
   DeviceContext& context_;

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "connection/connection_manager.h"
+#include "connection/device_mode.h"
 #include "device/device_context.h"
-#include "firmware/device_mode.h"
 #include "firmware/screen_markup.h"
 #include "protocol/commands.h"
 #include "serial/channels.h"
@@ -52,7 +52,7 @@ bool UpdateProgramFlash(DeviceContext& context, const FirmwareImages& images) {
   DeviceCommands& commands = context.commands;
   log.LogLine(kProgramBanner);
   log.LogLine("# Updating TQV8");
-  if (CheckDeviceMode(context) != 0) {
+  if (CheckDeviceMode(context.Link()) != 0) {
     log.LogLine(kProgramBanner);
     log.LogError("Update TQV8 not avaliable - TQV8 Mode");
     return false;
@@ -133,7 +133,7 @@ bool UpdateDataFlash(DeviceContext& context, std::span<const uint8_t> image) {
   DeviceCommands& commands = context.commands;
   log.LogLine(kDataBanner);
   log.LogLine("# Updating EFL");
-  if (CheckDeviceMode(context) != 1) {
+  if (CheckDeviceMode(context.Link()) != 1) {
     log.LogError("Update EFL not avaliable in BOOT Mode");
     return false;
   }

@@ -2,15 +2,26 @@
 
 #include "connection/connection_manager.h"
 #include "connection/connection_view.h"
+#include "connection/device_mode.h"
 #include "device/device_context.h"
-#include "firmware/device_mode.h"
 #include "firmware/firmware_release.h"
+#include "firmware/flash_verify.h"
+#include "protocol/commands.h"
+#include "protocol/device_format.h"
+#include "protocol/identification.h"
+#include "services/clock.h"
 #include "services/dialogs.h"
 #include "services/event_pump.h"
 #include "services/language.h"
 #include "services/log_sink.h"
 
 namespace dravion {
+namespace {
+
+// How often a retry looks whether the device is back.
+constexpr int kRetryPollMs = 100;
+
+}  // namespace
 
 UpdateWizard::UpdateWizard(DeviceContext& context, UpdateWizardView& view, FirmwareImages images)
     : context_(context), view_(view), images_(std::move(images)) {}
@@ -84,26 +95,115 @@ void UpdateWizard::ShowStep(int step) {
   view_.StepStarted(step);
 }
 
+RestartLink UpdateWizard::Link() const {
+  RestartLink link = context_.Link();
+  link.expected = expected_;
+  return link;
+}
+
+bool UpdateWizard::DeviceBack() {
+  ConnectionManager& connection = context_.connection;
+  connection.LinkWatch = true;
+  const uint32_t start = context_.clock.TickMs();
+  bool back = true;
+  while (!connection.Connected || !connection.Identified) {
+    if (QuitRequested()) {
+      connection.LinkWatch = false;
+      return false;
+    }
+    if (TicksSince(start, context_.clock.TickMs()) >= static_cast<uint32_t>(kRestartWaitMs)) {
+      back = false;
+      break;
+    }
+    Delay(context_.pump, context_.clock, kRetryPollMs);
+  }
+  connection.LinkWatch = false;
+  if (!back) {
+    context_.log.LogError("Device not found again");
+    return false;
+  }
+  if (expected_ && IdentityOf(context_.device) != expected_) {
+    context_.log.LogError("Another device connected: S/N " +
+                          FormatSerial(SerialBytes(context_.device.Inf1), "-"));
+    otherDevice_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool UpdateWizard::Restarted(int result) {
+  if (result == kRestartOtherDevice) otherDevice_ = true;
+  return result == 0;
+}
+
+bool UpdateWizard::ReleaseRuns() {
+  const Cached<SoftInfo>& soft = context_.commands.CachedSoftInfo();
+  const uint16_t version = soft.present ? soft.value.MainVersion : 0;
+  if (version == ReleaseVersion) {
+    context_.log.LogLine("# Verified: TQV8 " + FormatVersion(version) + " is the release");
+    return true;
+  }
+  context_.log.LogError("TQV8 " + FormatVersion(version) + " after the update, not " +
+                        FormatVersion(ReleaseVersion));
+  problem_ = context_.language.Text(
+      "После обновления прибор сообщает версию " + FormatVersion(version) + ",\n\rа не " +
+          FormatVersion(ReleaseVersion),
+      "After the update the device reports version " + FormatVersion(version) + ",\n\rnot " +
+          FormatVersion(ReleaseVersion));
+  return false;
+}
+
+bool UpdateWizard::ProgramVerified() {
+  DeviceCommands& commands = context_.commands;
+  const uint8_t revision = commands.CachedBoardInfo().value.HardwareRevision;
+  const std::span<const uint8_t> image =
+      images_.programFor ? images_.programFor(revision) : std::span<const uint8_t>();
+  const FlashCheck check = VerifyProgramFlash(context_, commands.ProgramAddress(), image);
+  if (check.result == FlashCheck::Result::Differs) {
+    const std::string at = HexText(check.address, 8);
+    problem_ =
+        context_.language.Text("Записанная программа не совпадает с образом\n\rпо адресу " + at,
+                               "The written program differs from the image\n\rat address " + at);
+  }
+  return check.Same();
+}
+
+bool UpdateWizard::DataVerified() {
+  const FlashCheck check = VerifyDataFlash(context_, images_.dataFlash);
+  if (check.result == FlashCheck::Result::Differs) {
+    const std::string at = HexText(check.address, 6);
+    problem_ =
+        context_.language.Text("Записанные данные не совпадают с образом\n\rпо адресу " + at,
+                               "The written data differs from the image\n\rat address " + at);
+  }
+  return check.Same();
+}
+
 int UpdateWizard::Attempt() {
-  context_.connection.LinkWatch = false;
+  problem_.clear();
   context_.frame.ShowBusy(kBusyIntervalMs);
   // A request to end is looked at before each step (and inside the long ones), so the update
   // stops between exchanges with the device in a state that `reached_` names.
   ShowStep(1);
   if (QuitRequested()) return 1;
+  // A retry begins once the device is back (the first attempt finds it at once).
+  if (!DeviceBack()) return 1;
+  const RestartLink link = Link();
   reached_ = Reached::BootLoader;
-  if (ResetToBoot(context_) != 0 || CheckDeviceMode(context_) != 0) return 1;
+  if (!Restarted(ResetToBoot(link)) || CheckDeviceMode(link) != 0) return 1;
   ShowStep(2);
-  if (QuitRequested() || !UpdateProgramFlash(context_, images_)) return 2;
+  if (QuitRequested() || !UpdateProgramFlash(context_, images_) || !ProgramVerified()) return 2;
   ShowStep(3);
   if (QuitRequested()) return 3;
   reached_ = Reached::NewMainProgram;
-  if (ResetToMain(context_) != 0 || CheckDeviceMode(context_) != 1) return 3;
+  if (!Restarted(ResetToMain(link)) || CheckDeviceMode(link) != 1 || !ReleaseRuns()) return 3;
   ShowStep(4);
-  if (QuitRequested() || !UpdateDataFlash(context_, images_.dataFlash)) return 4;
+  if (QuitRequested() || !UpdateDataFlash(context_, images_.dataFlash) || !DataVerified()) {
+    return 4;
+  }
   reached_ = Reached::Written;
   ShowStep(5);
-  if (QuitRequested() || ResetToMain(context_) != 0) return 5;
+  if (QuitRequested() || !Restarted(ResetToMain(link)) || !ReleaseRuns()) return 5;
   return 0;
 }
 
@@ -112,6 +212,8 @@ UpdateOutcome UpdateWizard::BitBtn_ReNewDeviceInfoClick() {
   ConnectionManager& connection = context_.connection;
   if (!connection.Connected || !connection.Identified) return UpdateOutcome::NotStarted;
   if (!context_.dialogs.Ask(QuestionKind::Warning, question)) return UpdateOutcome::NotStarted;
+  expected_ = IdentityOf(context_.device);
+  otherDevice_ = false;
 
   // The button and the pages come back on every path out of here.
   struct Locked {
@@ -141,6 +243,14 @@ UpdateOutcome UpdateWizard::BitBtn_ReNewDeviceInfoClick() {
       context_.dialogs.ShowMessage(BoxKind::Warning, InterruptedText(failedStep));
       return UpdateOutcome::Interrupted;
     }
+    if (otherDevice_) {
+      if (expected_) {
+        context_.dialogs.ShowMessage(BoxKind::Error, OtherDeviceText(context_.language, *expected_,
+                                                                     IdentityOf(context_.device)));
+      }
+      return UpdateOutcome::OtherDevice;
+    }
+    if (!problem_.empty()) context_.dialogs.ShowMessage(BoxKind::Error, problem_);
     if (!context_.dialogs.Ask(QuestionKind::Error, RetryText())) return UpdateOutcome::Abandoned;
   }
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "connection/device_mode.h"
 #include "firmware/flash_update.h"
 
 namespace dravion {
@@ -23,6 +25,7 @@ enum class UpdateOutcome {
   Updated,      // an attempt went through all five steps
   Abandoned,    // attempts failed and the user said No to trying again
   Interrupted,  // the program was asked to end: stopped between exchanges, the user told where
+  OtherDevice,  // another device came back after a restart (or before a retry): stopped
 };
 
 // The firmware update in five steps: restart into the boot loader, write the program flash,
@@ -31,6 +34,13 @@ enum class UpdateOutcome {
 // attempt and after each failed one. The pages and the button are disabled while it runs and
 // given back on every path; at the end of each attempt the device is marked unconnected so that
 // the connection manager identifies it afresh.
+//
+// What was written is checked: the program flash and the data flash are read back and compared
+// with their images, and after steps 3 and 5 the main program must report the release's version.
+// A difference fails its step with a box naming the first differing address (or the versions)
+// before the retry question. A retry waits first until the device is found and identified again
+// (at most a restart's wait). The device must stay the one the update began with: another one
+// after a restart or before a retry ends the update with a box saying so.
 class UpdateWizard {
  public:
   UpdateWizard(DeviceContext& context, UpdateWizardView& view, FirmwareImages images = {});
@@ -39,6 +49,9 @@ class UpdateWizard {
   UpdateOutcome BitBtn_ReNewDeviceInfoClick();
   // One attempt of the five steps: 0 when all went through, else the step that failed.
   int Attempt();
+  // Why the last attempt failed, when it is worth a box of its own (a check of what was written
+  // found a difference); else empty.
+  const std::string& Problem() const { return problem_; }
 
   // The texts, in the current interface language.
   std::string QuestionText() const;
@@ -54,6 +67,16 @@ class UpdateWizard {
  private:
   void ShowStep(int step);
   bool QuitRequested() const;
+  // Waits, with LinkWatch on, until the device is found and identified again; false when it is
+  // not back within a restart's wait, another device is, or the program is asked to end.
+  bool DeviceBack();
+  // A restart's result, noting another device.
+  bool Restarted(int result);
+  // After the main program started: it must report the release's version.
+  bool ReleaseRuns();
+  bool ProgramVerified();
+  bool DataVerified();
+  RestartLink Link() const;
 
   // What the device runs as far as the steps so far have brought it.
   enum class Reached { Unchanged, BootLoader, NewMainProgram, Written };
@@ -62,6 +85,9 @@ class UpdateWizard {
   Reached reached_ = Reached::Unchanged;
   UpdateWizardView& view_;
   FirmwareImages images_;
+  std::optional<DeviceIdentity> expected_;  // the device the update began with
+  bool otherDevice_ = false;
+  std::string problem_;
 };
 
 }  // namespace dravion

@@ -67,6 +67,10 @@ bool DeviceCommands::Ask(TMessageControl* channel, const uint8_t* request, int l
   return true;
 }
 
+bool DeviceCommands::PortOpen() const {
+  return link_.Port().IsOpen();
+}
+
 int DeviceCommands::ConnectionTest(const uint8_t* bytes, int count, bool show) {
   if (main_ == nullptr || bytes == nullptr || count <= 0) return -1;
   if (!link_.Port().IsOpen()) return -2;

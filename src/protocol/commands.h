@@ -132,6 +132,9 @@ class DeviceCommands {
   // 2.0 or later other than 5.x (judged from the cached SoftInfo).
   bool UsesMainProgramFlashCodes() const;
 
+  // Whether the port is open, so that a request can be sent at all.
+  bool PortOpen() const;
+
   // The data-flash channel (its RepeatCount tells how many requests had to be sent again).
   TMessageControl* DataFlashChannel() const { return dataFlash_; }
 

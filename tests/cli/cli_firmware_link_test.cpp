@@ -66,5 +66,28 @@ TEST(CliFirmwareLink, RetriesAreCountedEvenWithYes) {
   EXPECT_TRUE(bench.device->FlashRequests().empty());
 }
 
+TEST(CliFirmwareLink, ARetryWaitsUntilTheDeviceIsBackAndIdentified) {
+  sim::DeviceConfig config;
+  config.mainVersion = 0x0C05;
+  CliBench bench(config);
+  // The device drops off the port while its program flash is written, and comes back 2.5 s
+  // later (10 s of manager time) in its boot loader.
+  sim::Faults faults;
+  faults.unplugAfterRequests = 1000;
+  faults.replugAfterMs = 2500;
+  bench.device->SetFaults(faults);
+  const CliResult r = bench.Run({"--yes", "--verbose", "firmware", "update", "--retries", "1"});
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(Count(r.err, "Try again? [yes]"), 1u) << r.err;
+  EXPECT_TRUE(bench.device->ProgramImageComplete());
+  EXPECT_EQ(bench.device->MainVersion(), 0x0C06);
+  // The second attempt restarted the device only after it was identified again.
+  const size_t retry = r.err.find("Try again? [yes]");
+  const size_t identified = r.err.find("# Read Device Information:", retry);
+  const size_t restart = r.err.find("==> Device Reset to BOOT", retry);
+  ASSERT_NE(identified, std::string::npos) << r.err;
+  EXPECT_LT(identified, restart);
+}
+
 }  // namespace
 }  // namespace dravion::cli_test

@@ -156,6 +156,16 @@ TEST(HistoryChart, AGapInsideABarGivesPartialCoverageAndTheRateOfTheCoveredSecon
   EXPECT_EQ(day.Series3[9], (ChartPoint{1, kChartFuchsia}));
   EXPECT_EQ(day.Series2[9], (ChartPoint{1200u * 36 * 127 / 1200 / 172, kChartLime}));
   EXPECT_EQ(day.Series2[8].Value, 360u * 36 * 127 / 3600 / 172);
+
+  // Records of no duration in the second where the next record starts, one of them in a bar's
+  // last second: their pulses count, and fully covered bars stay fully covered.
+  records = {{hour, 60, 1800},    {hour + 1800, 9, 0},     {hour + 1800, 60, 1799},
+             {hour + 3599, 5, 0}, {hour + 3599, 60, 3600}, {hour + 7199, 60, 1}};
+  page.Load(records, Time(2023, 7, 14, 12));
+  const HistoryChartData& points = page.Draw(2, Time(2023, 7, 14, 9, 30));
+  EXPECT_EQ(points.Series3[9], (ChartPoint{1, kChartLime}));
+  EXPECT_EQ(points.Series3[10], (ChartPoint{1, kChartLime}));
+  EXPECT_EQ(points.Series2[9].Value, (60u + 9 + 60 + 5 + 0) * 36 * 127 / 3600 / 172);
 }
 
 TEST(HistoryChart, AnHourBarOfFourPulsesIsOneMicroRoentgenAndTheMaximumIsShownOnRequest) {

@@ -51,8 +51,10 @@ TEST(HistoryQuery, GapsGivePartialCoverageAndStatusOrZeroDurationRecordsAreHandl
                            {0, 60, 3600},             // hour 0 full
                            {3600, 30, 1800},          // half of hour 1, then a gap
                            {9000, 999, 60, 0xFE, 1},  // flagged: passed over
-                           {10800, 5, 0},             // no duration: one second, 5 pulses
-                           {10801, 100, 5},           // short: no maximum rate
+                           {10800, 5, 0},             // no duration: a point, 5 pulses
+                           {10800, 100, 5},           // short, in the point's second
+                           {10805, 7, 0},             // a point in the next one's second
+                           {10805, 20, 5},
                        });
   HistoryQuery query(ring);
   query.StartHistoryQuery(0);
@@ -66,8 +68,8 @@ TEST(HistoryQuery, GapsGivePartialCoverageAndStatusOrZeroDurationRecordsAreHandl
   EXPECT_EQ(h2.pulses, 0u);
   EXPECT_EQ(h2.covered, 0u);
   Period h3 = Accumulate(query, 3600);
-  EXPECT_EQ(h3.pulses, 105u);
-  EXPECT_EQ(h3.covered, 6u);
+  EXPECT_EQ(h3.pulses, 132u);
+  EXPECT_EQ(h3.covered, 10u);
   EXPECT_EQ(h3.maxRate10, 0u);
 }
 
@@ -98,7 +100,8 @@ TEST(HistoryQuery, LongRecordsWithManyPulsesDoNotOverflow) {
 }
 
 // The pulses and coverage of a period, second by second: which record covers each second of the
-// period, then each record's share of pulses for the seconds it covers there.
+// period, then each record's share of pulses for the seconds it covers there; a record of no
+// duration adds its pulses to the period holding its second and covers nothing.
 struct Timeline {
   explicit Timeline(const std::vector<StoredRecord>& records) : records(records) {
     origin = records.front().start;
@@ -107,7 +110,7 @@ struct Timeline {
     for (size_t i = 0; i < records.size(); ++i) {
       const StoredRecord& r = records[i];
       if (r.status != 0) continue;
-      for (uint32_t s = r.start; s < r.start + std::max<uint32_t>(r.duration, 1); ++s)
+      for (uint32_t s = r.start; s < r.start + r.duration; ++s)
         owner[s - origin] = static_cast<int>(i);
     }
   }
@@ -117,9 +120,12 @@ struct Timeline {
       if (s >= origin && s - origin < owner.size() && owner[s - origin] >= 0)
         ++seconds[owner[s - origin]];
     Period p{0, 0, 0};
+    for (const StoredRecord& r : records)
+      if (r.status == 0 && r.duration == 0 && r.start >= from && r.start < from + length)
+        p.pulses += r.pulses;
     for (const auto& [index, overlap] : seconds) {
       const StoredRecord& r = records[index];
-      const uint64_t d = std::max<uint32_t>(r.duration, 1);
+      const uint64_t d = r.duration;
       p.pulses += overlap * r.pulses / d;
       p.covered += static_cast<uint32_t>(overlap);
       if (d >= 10)
@@ -148,7 +154,8 @@ TEST(HistoryQuery, RandomRingsMatchASecondBySecondSum) {
       r.pulses = random() % 5000;
       r.status = random() % 12 == 0 ? 1 : 0;
       records.push_back(r);
-      t += (r.duration == 0 ? 1 : r.duration) + (random() % 8 == 0 ? random() % 3000 : 0);
+      // A record of no duration shares its second with the next one.
+      t += r.duration + (random() % 8 == 0 ? random() % 3000 : 0);
     }
     HistoryRing ring;
     test::LoadRing(ring, records, random() % 65280);

@@ -82,6 +82,29 @@ TEST(HistoryRingPlan, FormatCheckRefusesWrongGeometry) {
   EXPECT_TRUE(accepted(empty));
 }
 
+TEST(HistoryRingPlan, EveryRingTheDeviceWritesPassesTheFormatCheck) {
+  auto accepted = [](const HistoryRingDescription& ring) {
+    return HistoryFormatAccepted(ring, PlanHistorySectors(ring));
+  };
+  // The newest sector full: the device opens the next one only with its next record.
+  EXPECT_TRUE(accepted(Description(0, 255, 256)));
+  EXPECT_TRUE(accepted(Description(0, 511, 512)));
+  EXPECT_TRUE(accepted(Description(0, 65279, 65280)));        // all 255 sectors
+  EXPECT_TRUE(accepted(Description(0x0500, 0x04FF, 65280)));  // full and run round
+  EXPECT_EQ(PlanHistorySectors(Description(0x0500, 0x04FF, 65280)).Count, 255u);
+  // The oldest anywhere in its sector, the newest in any slot, across the physical end.
+  EXPECT_TRUE(accepted(Description(100, 399, 300)));
+  EXPECT_TRUE(accepted(Description(255, 256, 2)));
+  EXPECT_TRUE(accepted(Description(65000, (65000 + 1279) % 65280, 1280)));
+  EXPECT_TRUE(accepted(Description(64768 + 37, 255, 731)));
+  // Counts that do not fit the sectors, and ends outside the ring.
+  EXPECT_FALSE(accepted(Description(0, 0x01F3, 600)));
+  EXPECT_FALSE(accepted(Description(0, 255, 257)));
+  EXPECT_FALSE(accepted(Description(0, 0x0500, 100)));
+  EXPECT_FALSE(accepted(Description(0, 65300, 65280)));
+  EXPECT_FALSE(accepted(Description(0, 300, 301, 1)));
+}
+
 TEST(HistoryRing, RecordsDecodeLittleEndianAndUsableMeansKindAndStatus) {
   uint8_t bytes[16] = {0xFE, 0x00, 0x12, 0x34, 0xC0, 0x90, 0xD4, 0x07,
                        0xB0, 0x04, 0x00, 0x00, 0x3C, 0x00, 0xAA, 0xBB};
@@ -125,6 +148,15 @@ TEST(HistoryRing, DeviceReadsFetchPairsAndKeepTheLastOne) {
   ring.ReadFlash = [&](uint32_t, uint8_t*, int) { return 0; };
   EXPECT_FALSE(ring.ReadHistoryRecord(20));
   EXPECT_FALSE(ring.FetchIntoCopy(20));
+  // Nor is a short answer: 16 of 32 bytes would leave the second record invented.
+  for (int got : {1, 16, 24, 31}) {
+    ring.ReadFlash = [&](uint32_t, uint8_t* dest, int) {
+      std::memset(dest, 0xFE, static_cast<size_t>(got));
+      return got;
+    };
+    EXPECT_FALSE(ring.ReadHistoryRecord(21)) << got;
+    EXPECT_FALSE(ring.FetchIntoCopy(22)) << got;
+  }
 }
 
 TEST(HistoryRing, LogicalIndexesWrapAcrossThePhysicalEnd) {

@@ -218,5 +218,100 @@ TEST(UpdateWizardLink, EveryTenthAnswerDroppedStillUpdatesAndTheResendsAreReport
   EXPECT_TRUE(h.device->ProgramImageComplete());
 }
 
+TEST(UpdateWizardLink, WhatWasWrittenIsReadBackAndADifferenceFailsItsStepByAddress) {
+  // The data-flash image is cut to its first four sectors (the rest is already in place).
+  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.mainVersion = 0x0C05; });
+  ASSERT_TRUE(h.Connect());
+  FirmwareImages images;
+  images.dataFlash = DataFlashImage().first(4 * 4096);
+  PatientDialogs patient(h);
+  DeviceContext context{h.commands, h.record, h.core.manager, h.log,  patient,
+                        h.language, h.clock,  h.pump,         h.frame};
+  RecordingWizardView view;
+  // Attempt 1 stores one program byte wrong, attempt 2 one data byte; attempt 3 goes through.
+  int attempt = 0;
+  view.onStep = [&](int step) {
+    if (step == 1) ++attempt;
+    sim::Faults faults;
+    if (attempt == 1 && step == 2) faults.badWriteAddress = sim::map::kProgramAddress + 0x1000;
+    if (attempt == 2 && step == 4) faults.badWriteAddress = 0x1A80;
+    h.device->SetFaults(faults);
+  };
+  UpdateWizard wizard(context, view, images);
+  h.dialogs.answers = {true, true, true};
+  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated);
+  EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 1, 2, 3, 4, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(h.device->GetCounters().badWrites, 2);
+  std::vector<std::string> boxes;
+  for (const auto& box : h.dialogs.boxes)
+    boxes.push_back(box.text);
+  EXPECT_EQ(boxes, (std::vector<std::string>{
+                       "The written program differs from the image\n\rat address 0x08003000",
+                       "The written data differs from the image\n\rat address 0x001A80",
+                       "Congratulations\n\rYour Device successfully\n\rupdated"}));
+  EXPECT_EQ(h.dialogs.questions.size(), 3u);  // each box is followed by the retry question
+  EXPECT_TRUE(std::any_of(h.log.lines.begin(), h.log.lines.end(), [](const std::string& l) {
+    return l.starts_with("# ERROR: \"Verify CPU Flash: A=0x08003000 reads 0x");
+  }));
+  EXPECT_TRUE(h.log.Has("# Verified: CPU Flash equals the image, 57344 bytes read back"));
+  EXPECT_TRUE(h.log.Has("# Verified: EFL equals the image, 16384 bytes read back"));
+  EXPECT_TRUE(h.log.Has("# Verified: TQV8 12.6 is the release"));
+
+  // A device whose new program reports another version fails step 3.
+  DeviceLinkHarness other([](sim::DeviceConfig& c) {
+    c.mainVersion = 0x0C05;
+    c.releaseVersion = 0x0C05;
+  });
+  ASSERT_TRUE(other.Connect());
+  RecordingWizardView otherView;
+  UpdateWizard otherWizard(other.context, otherView, images);
+  other.dialogs.answers = {true, false};
+  EXPECT_EQ(otherWizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Abandoned);
+  EXPECT_EQ(otherView.steps, (std::vector<int>{1, 2, 3}));
+  ASSERT_EQ(other.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(other.dialogs.boxes[0].text,
+            "After the update the device reports version 12.5,\n\rnot 12.6");
+  EXPECT_TRUE(other.log.Has("# ERROR: \"TQV8 12.5 after the update, not 12.6\""));
+}
+
+TEST(UpdateWizardLink, ALostRestartAnswerIsNoFailureButAnotherDeviceStopsTheUpdate) {
+  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.mainVersion = 0x0C05; });
+  ASSERT_TRUE(h.Connect());
+  FirmwareImages images;
+  images.dataFlash = DataFlashImage().first(4 * 4096);
+  RecordingWizardView view;
+  // The answer to the last restart command is lost as the device resets.
+  view.onStep = [&](int step) {
+    if (step == 5) h.device->SetFaults({.loseAnswerTo = sim::CommandKey(1, 0x05)});
+  };
+  UpdateWizard wizard(h.context, view, images);
+  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated);
+  EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(h.device->GetCounters().lost, 1);
+  EXPECT_EQ(h.dialogs.questions.size(), 1u);
+  ASSERT_TRUE(Reidentified(h));
+
+  // Another device comes back from step 3: the update stops with a box, without the retry
+  // question and without writing anything to the other device.
+  view.onStep = [&](int step) {
+    if (step == 3) h.device->SetFaults({.restartAsAnother = true});
+  };
+  view.steps.clear();
+  h.dialogs.boxes.clear();
+  h.dialogs.answers = {true};
+  const size_t requests = h.device->FlashRequests().size();
+  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::OtherDevice);
+  EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(h.dialogs.questions.size(), 2u);
+  ASSERT_EQ(h.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(h.dialogs.boxes[0].kind, BoxKind::Error);
+  EXPECT_EQ(h.dialogs.boxes[0].text,
+            "Another device answered after the restart\n\r(S/N 325-47698 instead of "
+            "214-36587)\n\rThe operation was stopped");
+  EXPECT_EQ(h.device->FlashRequests().size(), requests + 448 + 1792);  // step 2 only
+  EXPECT_TRUE(h.core.manager.LinkWatch);
+  EXPECT_EQ(h.frame.busy, 0);
+}
+
 }  // namespace
 }  // namespace dravion

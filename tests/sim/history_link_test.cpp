@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "device/history_ring.h"
 #include "sim/link_harness.h"
 
 namespace dravion {
@@ -34,9 +35,11 @@ Ring ReadDescription(test::SimLink& link) {
 
 // The manager's format check: sectors from the oldest to the newest against the record count.
 bool FormatAccepted(const Ring& r) {
-  const uint32_t s = r.first / 256, e = r.last / 256;
-  const uint32_t c = e >= s ? e - s + 1 : s - e + r.sectors - 1;
-  return r.count / 256 + 1 == c && r.sectorSize == 4096 && r.low <= 0x700 && r.sectors <= 255;
+  HistoryRingDescription ring;
+  ring.SetGeometry(r.sectorSize << 16 | r.low);
+  ring.SetCount(r.sectors << 16 | r.count);
+  ring.SetBounds(r.first << 16 | r.last);
+  return HistoryFormatAccepted(ring, PlanHistorySectors(ring));
 }
 
 // Records by physical index, read in pairs of 32 bytes through ReadExternalFlash.

@@ -1,4 +1,4 @@
-#include "firmware/device_mode.h"
+#include "connection/device_mode.h"
 
 #include <gtest/gtest.h>
 
@@ -31,13 +31,13 @@ TEST(DeviceModeLink, CheckLogsBothVersionsAndTellsTheProgram) {
   // As in a device handler: a link test of the heartbeat due during the check would find the
   // channel busy and drop the port under it.
   DeviceOperation operation(h.context);
-  EXPECT_EQ(CheckDeviceMode(h.context), 1);
+  EXPECT_EQ(CheckDeviceMode(h.context.Link()), 1);
   EXPECT_EQ(h.log.lines, (std::vector<std::string>{"==> Check - Device is in Boot or TQV8",
                                                    "BOOT  : 4.16", "TQV8  : 12.6"}));
 
   h.device->SetFaults({.refuseCommand = sim::CommandKey(1, 0x01)});
   h.log.lines.clear();
-  EXPECT_EQ(CheckDeviceMode(h.context), -1);
+  EXPECT_EQ(CheckDeviceMode(h.context.Link()), -1);
   EXPECT_EQ(h.log.lines.back(), "# ERROR: \"Reading SoftInfo\"");
   EXPECT_TRUE(h.dialogs.boxes.empty());  // silent
 }
@@ -47,7 +47,7 @@ TEST(DeviceModeLink, MainProgramRestartedIntoBootComesBackAndIsFoundAgain) {
   ASSERT_TRUE(h.Connect());
   h.log.lines.clear();
   DeviceOperation operation(h.context);  // LinkWatch cleared, as a device handler leaves it
-  EXPECT_EQ(ResetToBoot(h.context), 0);
+  EXPECT_EQ(ResetToBoot(h.context.Link()), 0);
   EXPECT_FALSE(h.core.manager.LinkWatch);
   EXPECT_TRUE(h.device->InBootLoader());
   EXPECT_EQ(h.device->GetCounters().restarts, 1);
@@ -57,7 +57,7 @@ TEST(DeviceModeLink, MainProgramRestartedIntoBootComesBackAndIsFoundAgain) {
                                             "TQV8  : 0.0"}));
   EXPECT_TRUE(h.dialogs.boxes.empty());
 
-  EXPECT_EQ(ResetToMain(h.context), 0);
+  EXPECT_EQ(ResetToMain(h.context.Link()), 0);
   EXPECT_FALSE(h.device->InBootLoader());
   EXPECT_TRUE(Has(h.log.lines, "==> Device Reset to TQV8"));
   EXPECT_EQ(h.log.lines.back(), "TQV8  : 12.6");
@@ -67,7 +67,7 @@ TEST(DeviceModeLink, BootDeviceRestartedIntoBootStillGetsTheCommand) {
   DeviceLinkHarness h([](sim::DeviceConfig& c) { c.startInBoot = true; }, kScale);
   ASSERT_TRUE(h.Connect());
   DeviceOperation operation(h.context);
-  EXPECT_EQ(ResetToBoot(h.context), 0);
+  EXPECT_EQ(ResetToBoot(h.context.Link()), 0);
   EXPECT_EQ(h.device->Requests(1, 0x05), 1);
   EXPECT_EQ(h.device->GetCounters().restarts, 1);
 }
@@ -77,12 +77,12 @@ TEST(DeviceModeLink, DeviceBackInTheOtherProgramGivesMinusTwo) {
   ASSERT_TRUE(h.Connect());
   h.device->SetFaults({.restartInto = 2});
   DeviceOperation operation(h.context);
-  EXPECT_EQ(ResetToBoot(h.context), -2);
+  EXPECT_EQ(ResetToBoot(h.context.Link()), -2);
   EXPECT_FALSE(h.device->InBootLoader());
   EXPECT_EQ(h.log.lines.back(), "TQV8  : 12.6");
 
   h.device->SetFaults({.restartInto = 3});
-  EXPECT_EQ(ResetToMain(h.context), -2);
+  EXPECT_EQ(ResetToMain(h.context.Link()), -2);
   EXPECT_TRUE(h.device->InBootLoader());
   EXPECT_EQ(h.log.lines.back(), "TQV8  : 0.0");
 }
@@ -93,7 +93,7 @@ TEST(DeviceModeLink, DeviceThatNeverComesBackGivesMinusOneAfterAllWaits) {
   h.device->SetFaults({.restartStaysAway = true});
   DeviceOperation operation(h.context);
   const uint32_t start = h.clock.TickMs();
-  EXPECT_EQ(ResetToMain(h.context), -1);
+  EXPECT_EQ(ResetToMain(h.context.Link()), -1);
   const uint32_t waited = h.clock.TickMs() - start;
   EXPECT_GE(waited, 31000u);
   EXPECT_LT(waited, 36000u);  // 32 s of waits; the rest is scheduling on a busy machine
@@ -108,13 +108,47 @@ TEST(DeviceModeLink, UnansweredRestartCommandFailsAtOnce) {
   h.device->SetFaults({.refuseCommand = sim::CommandKey(1, 0x05)});
   h.log.lines.clear();
   DeviceOperation operation(h.context);
-  EXPECT_EQ(ResetToMain(h.context), -1);
-  EXPECT_EQ(ResetToBoot(h.context), -1);
+  EXPECT_EQ(ResetToMain(h.context.Link()), -1);
+  EXPECT_EQ(ResetToBoot(h.context.Link()), -1);
   EXPECT_EQ(h.log.lines, (std::vector<std::string>{
                              "==> Device Reset to TQV8", "# ERROR: \"RESET CMD not completed\"",
                              "==> Device Reset to BOOT", "# ERROR: \"Error when RESET CMD\""}));
   EXPECT_TRUE(h.dialogs.boxes.empty());
   EXPECT_TRUE(h.core.manager.Connected);
+}
+
+TEST(DeviceModeLink, ALostRestartAnswerIsWaitedForAndAnotherDeviceComingBackIsNamed) {
+  DeviceLinkHarness h({}, kScale);
+  ASSERT_TRUE(h.Connect());
+  const std::optional<DeviceIdentity> before = IdentityOf(h.record);
+  ASSERT_TRUE(before);
+  DeviceOperation operation(h.context);
+  // The device restarts but its answer is lost: one link test finds it silent, and the wait for
+  // its return decides.
+  h.device->SetFaults({.loseAnswerTo = sim::CommandKey(1, 0x05)});
+  h.log.lines.clear();
+  EXPECT_EQ(ResetToBoot(h.context.Link()), 0);
+  EXPECT_TRUE(h.device->InBootLoader());
+  EXPECT_EQ(h.device->GetCounters().lost, 1);
+  EXPECT_EQ(h.device->GetCounters().restarts, 1);
+  EXPECT_TRUE(
+      Has(h.log.lines, "==> No answer to RESET CMD, none to a link test: waiting for the device"));
+  EXPECT_FALSE(Has(h.log.lines, "# ERROR: \"Error when RESET CMD\""));
+  EXPECT_EQ(h.log.lines.back(), "TQV8  : 0.0");
+  EXPECT_EQ(IdentityOf(h.record), before);
+
+  // Another device comes back: no mode check, and the message names both serial numbers.
+  h.device->SetFaults({.restartAsAnother = true});
+  h.log.lines.clear();
+  EXPECT_EQ(ResetToMain(h.context.Link()), kRestartOtherDevice);
+  EXPECT_FALSE(h.core.manager.LinkWatch);
+  EXPECT_FALSE(Has(h.log.lines, "==> Check - Device is in Boot or TQV8"));
+  EXPECT_TRUE(
+      h.log.lines.back().starts_with("# ERROR: \"Another device after restart: S/N 325-47698"))
+      << h.log.lines.back();
+  EXPECT_EQ(OtherDeviceText(h.language, *before, IdentityOf(h.record)),
+            "Another device answered after the restart\n\r(S/N 325-47698 instead of "
+            "214-36587)\n\rThe operation was stopped");
 }
 
 }  // namespace
