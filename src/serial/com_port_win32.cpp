@@ -71,12 +71,13 @@ bool Configure(HANDLE handle, uint32_t baud, DCB& dcb) {
   return ::SetCommMask(handle, EV_RXCHAR | EV_ERR) != 0;
 }
 
-// Errors with which a USB serial driver fails I/O on a device that was unplugged.
+// Errors with which a USB serial driver fails I/O on a device that was unplugged. An aborted
+// operation is not one of them: a cancelled or timed-out overlapped read ends that way on a device
+// that is still there (Wine's serial driver does it on every read that times out).
 bool DeviceGone(DWORD error) {
   switch (error) {
     case ERROR_BAD_COMMAND:
     case ERROR_ACCESS_DENIED:
-    case ERROR_OPERATION_ABORTED:
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
