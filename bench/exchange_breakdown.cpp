@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_views.h"
 #include "cli/cli_services.h"
 #include "connection/connection_core.h"
 #include "connection/connection_view.h"
@@ -53,6 +54,7 @@
 namespace {
 
 using namespace dravion;
+using namespace dravion::bench;
 
 int64_t NowUs() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -85,41 +87,6 @@ class StampedPump : public EventPump {
  private:
   EventPump& inner_;
   Stamps& returns_;
-};
-
-class QuietDialogs : public Dialogs {
- public:
-  void ShowMessage(BoxKind, const std::string& text) override {
-    std::fprintf(stderr, "box: %s\n", text.c_str());
-  }
-  bool Ask(QuestionKind, const std::string&) override { return true; }
-  bool AskText(const std::string&, const std::string&, std::string&) override { return false; }
-};
-
-class NoFrame : public DeviceFrame {
- public:
-  void SetPagesEnabled(bool) override {}
-  void ShowBusy(int) override {}
-  void HideBusy() override {}
-};
-
-class NoLog : public LogSink {
- public:
-  void LogLine(const std::string&) override {}
-};
-
-class NoHistoryView : public HistoryView {
- public:
-  void ShowVersionMessage(const std::string&) override {}
-  void SetReading(bool) override {}
-  void SetDeleteEnabled(bool) override {}
-  void SetSaveEnabled(bool) override {}
-  void SetNavigationEnabled(bool) override {}
-  void SetProgressMaximum(int) override {}
-  void SetProgress(int) override {}
-  void ShowChart(const HistoryChartData&) override {}
-  bool ShowMaximumTicked() const override { return false; }
-  bool AskSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
 };
 
 // The first stamp at or after `t` from position `from` on (moves `from` along), or -1.
@@ -217,7 +184,7 @@ void WindowRun(const std::string& folder, uint32_t records, Stamps& filed, Stamp
   ui::QtClock clock;
   ui::QtEventPump qtPump(clock);
   StampedPump pump(qtPump, returns);
-  QuietDialogs dialogs;
+  QuietDialogs dialogs{true, true};
   SessionLog log;
   ui::DeviceSession session(form, pump, clock, dialogs, log, language);
   session.stack.port.SetFrameFiled([&] {
@@ -298,7 +265,7 @@ int main(int argc, char** argv) {
     sim::Device device(config);
     device.Plug();
 
-    QuietDialogs dialogs;
+    QuietDialogs dialogs{true, true};
     NoLog log;
     Language language;
     SilentConnectionView view;

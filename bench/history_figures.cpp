@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_views.h"
 #include "connection/connection_core.h"
 #include "connection/connection_view.h"
 #include "device/device_context.h"
@@ -58,42 +59,7 @@ extern char** environ;
 namespace {
 
 using namespace dravion;
-
-class QuietDialogs : public Dialogs {
- public:
-  void ShowMessage(BoxKind, const std::string& text) override {
-    std::fprintf(stderr, "box: %s\n", text.c_str());
-  }
-  bool Ask(QuestionKind, const std::string&) override { return true; }
-  bool AskText(const std::string&, const std::string&, std::string&) override { return false; }
-};
-
-class NoFrame : public DeviceFrame {
- public:
-  void SetPagesEnabled(bool) override {}
-  void ShowBusy(int) override {}
-  void HideBusy() override {}
-};
-
-class NoLog : public LogSink {
- public:
-  void LogLine(const std::string&) override {}
-};
-
-class NoHistoryView : public HistoryView {
- public:
-  void ShowVersionMessage(const std::string&) override {}
-  void SetReading(bool) override {}
-  void SetDeleteEnabled(bool) override {}
-  void SetSaveEnabled(bool) override {}
-  void SetNavigationEnabled(bool) override {}
-  void SetProgressMaximum(int) override {}
-  void SetProgress(int) override {}
-  void ShowChart(const HistoryChartData&) override {}
-  bool ShowMaximumTicked() const override { return showMaximum; }
-  bool AskSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
-  bool showMaximum = false;
-};
+using namespace dravion::bench;
 
 double ThreadCpuSeconds() {
   timespec t{};
@@ -138,7 +104,7 @@ struct Manager {
 
   SystemClock clock;
   ThreadEventPump pump{clock};
-  QuietDialogs dialogs;
+  QuietDialogs dialogs{true, true};
   NoLog log;
   Language language;
   SilentConnectionView view;
@@ -240,7 +206,7 @@ ReadFigures WindowDownload(const std::string& folder, uint32_t records) {
   form.SetSecondaryWindows(&busy, &about);
   ui::QtClock clock;
   ui::QtEventPump pump(clock);
-  QuietDialogs dialogs;
+  QuietDialogs dialogs{true, true};
   SessionLog log;
   ui::DeviceSession session(form, pump, clock, dialogs, log, language);
   form.ApplyLanguage();

@@ -1,3 +1,4 @@
+
 // Figures of plugging the device in and out while the manager runs: the emulator is plugged in
 // for 3.5 s and away for 1.5 s, over and over (it hangs up on the manager when it goes), while the
 // connection manager's heartbeat runs every 100 ms on real time. For each plug-in: the time until
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_views.h"
 #include "connection/connection_core.h"
 #include "connection/connection_view.h"
 #include "protocol/commands.h"
@@ -29,13 +31,6 @@
 namespace {
 
 using Steady = std::chrono::steady_clock;
-
-class QuietDialogs : public dravion::Dialogs {
- public:
-  void ShowMessage(dravion::BoxKind, const std::string&) override {}
-  bool Ask(dravion::QuestionKind, const std::string&) override { return false; }
-  bool AskText(const std::string&, const std::string&, std::string&) override { return false; }
-};
 
 class QuietLog : public dravion::LogSink {
  public:
@@ -63,7 +58,7 @@ int main(int argc, char** argv) {
 
   test::ScaledClock clock(1);
   test::ScaledPump pump(clock);
-  QuietDialogs dialogs;
+  dravion::bench::QuietDialogs dialogs;
   QuietLog log;
   SilentConnectionView view;
   Language language;

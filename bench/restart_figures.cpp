@@ -1,3 +1,4 @@
+
 // Figures of a device restart as the settings page and the update run it: ResetToMain against
 // the emulator on a real pty, with the connection manager's heartbeat every 100 ms during the
 // waits, on real time.
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_views.h"
 #include "connection/connection_core.h"
 #include "connection/connection_view.h"
 #include "connection/device_mode.h"
@@ -32,23 +34,9 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-class QuietDialogs : public dravion::Dialogs {
- public:
-  void ShowMessage(dravion::BoxKind, const std::string&) override {}
-  bool Ask(dravion::QuestionKind, const std::string&) override { return false; }
-  bool AskText(const std::string&, const std::string&, std::string&) override { return false; }
-};
-
 class QuietLog : public dravion::LogSink {
  public:
   void LogLine(const std::string&) override {}
-};
-
-class NoFrame : public dravion::DeviceFrame {
- public:
-  void SetPagesEnabled(bool) override {}
-  void ShowBusy(int) override {}
-  void HideBusy() override {}
 };
 
 double Seconds(Steady::duration d) {
@@ -70,10 +58,10 @@ int main(int argc, char** argv) {
 
   test::ScaledClock clock(1);
   test::ScaledPump pump(clock);
-  QuietDialogs dialogs;
+  bench::QuietDialogs dialogs;
   QuietLog log;
   dravion::SilentConnectionView view;
-  NoFrame frame;
+  bench::NoFrame frame;
   Language language;
   LinkStack stack(pump, clock, dialogs);
   DeviceCommands commands(stack);

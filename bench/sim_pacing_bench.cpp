@@ -1,3 +1,4 @@
+
 // How close the emulator's paced line comes to the line rate: 10,000 ReadMemory exchanges of 16
 // bytes through the manager's real serial stack (TComZ + DeviceLink::Transact) against the
 // emulator on a pty, compared with the time the bytes need on a line at that rate.
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_views.h"
 #include "protocol/frame_codec.h"
 #include "protocol/link_stack.h"
 #include "services/clock.h"
@@ -26,13 +28,7 @@
 namespace {
 
 using namespace dravion;
-
-class QuietDialogs : public Dialogs {
- public:
-  void ShowMessage(BoxKind, const std::string&) override {}
-  bool Ask(QuestionKind, const std::string&) override { return true; }
-  bool AskText(const std::string&, const std::string&, std::string&) override { return false; }
-};
+using namespace dravion::bench;
 
 size_t LineBytes(const std::vector<uint8_t>& payload) {
   TSlipTx encoder;
@@ -54,7 +50,7 @@ void PacedReads(benchmark::State& state) {
   device.Plug();
   SystemClock clock;
   ThreadEventPump pump(clock);
-  QuietDialogs dialogs;
+  QuietDialogs dialogs{true};
   LinkStack stack(pump, clock, dialogs);
   stack.port.PortNumber = config.port;
   stack.port.Open(230400);

@@ -1,3 +1,4 @@
+
 // Figures of the request/answer engine over a real pty pair:
 //  1. host turnaround: with a minimal responder on the far side, the time from the responder
 //     writing an answer to it receiving the next request, over back-to-back Transact calls;
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_views.h"
 #include "protocol/frame_codec.h"
 #include "protocol/link_stack.h"
 #include "services/clock.h"
@@ -24,13 +26,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class QuietDialogs : public dravion::Dialogs {
- public:
-  void ShowMessage(dravion::BoxKind, const std::string&) override {}
-  bool Ask(dravion::QuestionKind, const std::string&) override { return false; }
-  bool AskText(const std::string&, const std::string&, std::string&) override { return false; }
-};
 
 double CpuSeconds() {
   rusage usage{};
@@ -49,7 +44,7 @@ int main(int argc, char** argv) {
 
   dravion::SystemClock clock;
   dravion::ThreadEventPump pump(clock);
-  QuietDialogs dialogs;
+  dravion::bench::QuietDialogs dialogs;
   dravion::LinkStack stack(pump, clock, dialogs);
   stack.port.PortNumber = 7;
   if (!stack.port.Open(230400)) {
