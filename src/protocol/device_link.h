@@ -36,8 +36,9 @@ class DeviceLink {
   // One exchange. On success the answer is the channel's Current frame. On failure shows the
   // no-answer text ("*" for the default, "" for none). A second exchange on a channel that is
   // already waiting fails at once and silently, leaving the first one intact. When the port's
-  // line is lost (the device went away), the exchange fails at once, without its resends. Every resend adds
-  // one to the channel's RepeatCount, which callers may clear and read to judge the line.
+  // line is lost (the device went away), the exchange fails at once, without its resends. Every
+  // resend adds one to the channel's RepeatCount, which callers may clear and read to judge the
+  // line.
   bool Transact(TMessageControl* channel, const uint8_t* request, int length, bool resend,
                 const std::string& noAnswerText);
 

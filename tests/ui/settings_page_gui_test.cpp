@@ -128,8 +128,9 @@ TEST(SettingsPageGui, TheClockDriftIsShownWhileThePageIsOpenAndWriteTimeSaysWhat
   ASSERT_FALSE(w.dialogs.boxes.empty());
   const std::string box = w.dialogs.boxes.back().text;
   EXPECT_TRUE(std::regex_search(
-      box, std::regex(
-               R"(Time written ti Device\n\r\[.*\]\n\rDevice clock corrected by -(40|41|42|43) s$)")))
+      box,
+      std::regex(
+          R"(Time written ti Device\n\r\[.*\]\n\rDevice clock corrected by -(40|41|42|43) s$)")))
       << box;
   const auto& lines = w.log.Lines();
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
