@@ -94,8 +94,11 @@ bool AppendToFile(const std::string& path, std::string_view data, std::string_vi
     systemText(::GetLastError());
     return false;
   }
+  // Write access (needed to cut a failed line back off) makes writes land at the file pointer, not
+  // at the end: start at the end.
   LARGE_INTEGER before{};
-  bool written = ::GetFileSizeEx(file, &before) != 0;
+  bool written = ::GetFileSizeEx(file, &before) != 0 &&
+                 ::SetFilePointerEx(file, before, nullptr, FILE_BEGIN) != 0;
   auto put = [&](std::string_view part) {
     DWORD done = 0;
     return part.empty() ||
