@@ -207,16 +207,22 @@ int SettingsDefault(CliSession& s) {
   return Outcome(s);
 }
 
-int TimeShow(CliSession& s) {
-  TextSettingsView view;
-  SettingsController controller(s.context, view);
-  const std::optional<int64_t> drift = controller.ReadClockDrift();
+// The device clock's drift from the computer's, or nothing after saying that it could not be read.
+static std::optional<int64_t> ReadDrift(CliSession& s, SettingsController& controller) {
+  std::optional<int64_t> drift = controller.ReadClockDrift();
   if (!drift) {
     s.io.err << s.language.Text("Не удалось прочитать часы прибора",
                                 "Could not read the device clock")
              << '\n';
-    return kExitFailed;
   }
+  return drift;
+}
+
+int TimeShow(CliSession& s) {
+  TextSettingsView view;
+  SettingsController controller(s.context, view);
+  const std::optional<int64_t> drift = ReadDrift(s, controller);
+  if (!drift) return kExitFailed;
   const LocalDateTime computer = s.clock.Now();
   if (s.options.json) {
     std::string device = FormatIsoDateTime(ShiftedBy(computer, *drift));
@@ -236,13 +242,8 @@ int TimeSync(CliSession& s) {
   TextSettingsView view;
   SettingsController controller(s.context, view);
   if (s.options.ifDrift >= 0) {
-    const std::optional<int64_t> drift = controller.ReadClockDrift();
-    if (!drift) {
-      s.io.err << s.language.Text("Не удалось прочитать часы прибора",
-                                  "Could not read the device clock")
-               << '\n';
-      return kExitFailed;
-    }
+    const std::optional<int64_t> drift = ReadDrift(s, controller);
+    if (!drift) return kExitFailed;
     if ((*drift < 0 ? -*drift : *drift) <= s.options.ifDrift) {
       s.io.out << s.language.Text("Расхождение ", "Drift ") << SignedSeconds(*drift, s.language)
                << s.language.Text(", не больше ", ", within ") << s.options.ifDrift
