@@ -2,8 +2,9 @@
 // processing times (NOR sector erase 45 ms, page erase and write 3.2 ms, data write 0.7 ms), over
 // the manager's real serial stack and connection manager on real time:
 //  1. the program-flash and the data-flash write, each next to the time that the line and the
-//     device alone need for the same flash exchanges (frames at 10 bits a byte, plus the device's
-//     processing time), and the read-back that verifies each;
+//     device alone need for the same exchanges (frames at 10 bits a byte, plus the device's
+//     processing time) as the emulator saw them: the flash requests, and for the data flash the
+//     texts it draws on the device's screen; and the read-back that verifies each;
 //  2. the whole update wizard with the emulator's default restart time, step by step.
 // Usage: firmware_figures
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "device/device_link_harness.h"
+#include "device_side.h"
 #include "firmware/flash_update.h"
 #include "firmware/flash_verify.h"
 #include "firmware/update_wizard.h"
@@ -21,6 +23,8 @@
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+using dravion::bench::DeviceSide;
+using dravion::bench::DeviceSideOf;
 using dravion::device_test::DeviceLinkHarness;
 constexpr uint32_t kBaud = 230400;
 
@@ -28,44 +32,32 @@ double Seconds(SteadyClock::time_point since) {
   return std::chrono::duration<double>(SteadyClock::now() - since).count();
 }
 
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int i = 0; i < 4; ++i)
-    v.push_back(static_cast<uint8_t>(x >> (8 * i)));
-}
-
-// Line and device time of the recorded flash requests: request and answer frames as they go on
-// the line, and the device's processing time of each command.
-double LineSeconds(const std::vector<dravion::sim::FlashRequest>& requests,
-                   std::span<const uint8_t> image, uint32_t imageStart, int channel) {
-  const auto times = dravion::sim::RealisticCommandTimes();
-  double seconds = 0;
-  for (const auto& r : requests) {
-    const uint8_t group = r.key >> 8;
-    const uint8_t code = r.key & 0xFF;
-    std::vector<uint8_t> request{0, 1, 0, static_cast<uint8_t>(channel), group, code};
-    Put32(request, r.address);
-    std::vector<uint8_t> data;
-    Put32(data, r.address);
-    if (r.count > 0) {
-      request.push_back(static_cast<uint8_t>(r.count));
-      const auto* bytes = image.data() + (r.address - imageStart);
-      request.insert(request.end(), bytes, bytes + r.count);
-      data.push_back(static_cast<uint8_t>(r.count));
-    }
-    const auto answer = dravion::test::AnswerPayload(channel, group, code, data);
-    const size_t lineBytes =
-        dravion::test::EncodeFrame(request).size() + dravion::test::EncodeFrame(answer).size();
-    seconds += lineBytes * 10.0 / kBaud;
-    const auto it = times.find(r.key);
-    if (it != times.end()) seconds += it->second / 1e6;
-  }
-  return seconds;
-}
-
 void Paced(dravion::sim::DeviceConfig& c) {
   c.baud = kBaud;
   c.commandTimeUs = dravion::sim::RealisticCommandTimes();
   c.restartMs = dravion::sim::DeviceConfig{}.restartMs;
+  c.recordTimings = true;
+}
+
+// One flash write next to the line's and the device's own time for all of its exchanges (the
+// mode check, the device-screen texts and the flash requests), as the emulator saw them.
+void PrintWrite(const char* name, bool ok, double took, const dravion::sim::Device& device) {
+  const auto timings = device.Timings();
+  const DeviceSide all = DeviceSideOf(timings);
+  const DeviceSide flash = DeviceSideOf(timings, [](const dravion::sim::ExchangeTiming& t) {
+    const int group = t.key >> 8;
+    return group == 2 || group == 3;
+  });
+  std::printf("%s: %s in %.2f s, %zu exchanges (%zu to the flash)\n", name,
+              ok ? "written" : "FAILED", took, all.exchanges, flash.exchanges);
+  std::printf("  line and device alone %.2f s (flash requests %.2f s, the rest %.2f s)\n",
+              all.floor, flash.floor, all.floor - flash.floor);
+  std::printf(
+      "  first request to last answer %.2f s: %.4fx; without the emulator's lateness "
+      "(%.3f s) %.4fx\n",
+      all.seconds, all.Ratio(), all.late, all.RatioOnTime());
+  std::printf("  host between answer and next request: %.3f s, %.1f us mean, %.1f us median\n",
+              all.host, all.HostMeanUs(), all.hostMedianUs);
 }
 
 void WriterFigures() {
@@ -81,14 +73,7 @@ void WriterFigures() {
     h.device->ClearRecords();
     const auto start = SteadyClock::now();
     const bool ok = dravion::UpdateProgramFlash(h.context);
-    const double took = Seconds(start);
-    const auto requests = h.device->FlashRequests();
-    const double line =
-        LineSeconds(requests, dravion::ProgramImage(41), dravion::sim::map::kProgramAddress, 3);
-    std::printf(
-        "program flash: %s, %zu flash requests, %.2f s; line and device alone %.2f s "
-        "(%+.1f %%)\n",
-        ok ? "written" : "FAILED", requests.size(), took, line, (took / line - 1) * 100);
+    PrintWrite("program flash", ok, Seconds(start), *h.device);
     const auto verifyStart = SteadyClock::now();
     const auto check = dravion::VerifyProgramFlash(h.context, h.commands.ProgramAddress(),
                                                    dravion::ProgramImage(41));
@@ -102,13 +87,7 @@ void WriterFigures() {
     h.device->ClearRecords();
     const auto start = SteadyClock::now();
     const bool ok = dravion::UpdateDataFlash(h.context);
-    const double took = Seconds(start);
-    const auto requests = h.device->FlashRequests();
-    const double line = LineSeconds(requests, dravion::DataFlashImage(), 0, 2);
-    std::printf(
-        "data flash: %s, %zu flash requests, %.2f s; line and device alone %.2f s "
-        "(%+.1f %%)\n",
-        ok ? "written" : "FAILED", requests.size(), took, line, (took / line - 1) * 100);
+    PrintWrite("data flash", ok, Seconds(start), *h.device);
     const auto verifyStart = SteadyClock::now();
     const auto check = dravion::VerifyDataFlash(h.context, dravion::DataFlashImage());
     std::printf("data flash verify: %s, 311296 bytes read back in %.2f s\n",

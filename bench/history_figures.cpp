@@ -10,7 +10,8 @@
 // The time of the reads is taken on the device's side: from the first read arriving to the last
 // answer written. It splits into the line and the device (the floor), what the emulator itself
 // adds by waking late for an answer on a busy machine, and the host's time between an answer and
-// the next request.
+// the next request. Next to the host's time per read, the machine's own paced round trip over a
+// pty (one plain thread, and a plain reader thread handing over) shows what any program pays here.
 
 #include <spawn.h>
 #include <stdlib.h>
@@ -37,10 +38,12 @@
 #include "device/device_time.h"
 #include "device/history_chart_model.h"
 #include "device/history_controller.h"
+#include "device_side.h"
 #include "log/session_log.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
+#include "pty_round_trip.h"
 #include "services/clock.h"
 #include "services/dialogs.h"
 #include "services/event_pump.h"
@@ -159,39 +162,14 @@ sim::DeviceConfig PacedRing(const std::string& folder, uint32_t records) {
 // The history reads of one download as the device saw them.
 struct ReadFigures {
   bool ok = false;
-  size_t reads = 0;
-  double seconds = 0;  // from the first read's arrival to the last answer written
-  double floor = 0;    // line and device alone
-  double late = 0;     // the emulator's own lateness with its answers
-  double host = 0;     // from each answer to the next request
-  double hostMedianUs = 0;
+  DeviceSide reads;
   double cpu = 0;  // the program's CPU over the whole run (child or this process)
 };
 
-ReadFigures FiguresOf(const sim::Device& device) {
-  ReadFigures f;
-  std::vector<sim::ExchangeTiming> reads;
-  for (const sim::ExchangeTiming& t : device.Timings()) {
-    if (t.key == sim::CommandKey(2, 0x02)) reads.push_back(t);
-  }
-  f.reads = reads.size();
-  if (reads.empty()) return f;
-  std::vector<double> gaps;
-  for (size_t i = 0; i < reads.size(); ++i) {
-    const sim::ExchangeTiming& t = reads[i];
-    f.floor += (t.idealEndUs - t.arrivalUs) / 1e6;
-    f.late += std::max<int64_t>(0, t.writtenUs - t.idealEndUs) / 1e6;
-    if (i + 1 < reads.size()) {
-      gaps.push_back(static_cast<double>(reads[i + 1].arrivalUs - t.writtenUs));
-      f.host += gaps.back() / 1e6;
-    }
-  }
-  f.seconds = (reads.back().writtenUs - reads.front().arrivalUs) / 1e6;
-  if (!gaps.empty()) {
-    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
-    f.hostMedianUs = gaps[gaps.size() / 2];
-  }
-  return f;
+DeviceSide ReadsOf(const sim::Device& device) {
+  return DeviceSideOf(device.Timings(), [](const sim::ExchangeTiming& t) {
+    return t.key == sim::CommandKey(2, 0x02);
+  });
 }
 
 // The window: main window, device session and history page as the program builds them, the Qt
@@ -233,7 +211,7 @@ ReadFigures WindowDownload(const std::string& folder, uint32_t records) {
   const double cpuBefore = ProcessCpuSeconds();
   form.findChild<QPushButton*>(QStringLiteral("BitBtn_HIS_Read"))->click();
   const double cpu = ProcessCpuSeconds() - cpuBefore;
-  f = FiguresOf(device);
+  f.reads = ReadsOf(device);
   f.ok = form.History()->Controller()->Ring.Loaded;
   f.cpu = cpu;  // the window's threads and the emulator's
   device.Unplug();
@@ -260,7 +238,7 @@ ReadFigures CliDownload(const std::string& folder, uint32_t records) {
   int status = 0;
   rusage usage{};
   ::wait4(child, &status, 0, &usage);
-  f = FiguresOf(device);
+  f.reads = ReadsOf(device);
   f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   f.cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -268,25 +246,46 @@ ReadFigures CliDownload(const std::string& folder, uint32_t records) {
   return f;
 }
 
-void PrintSideBySide(const ReadFigures& window, const ReadFigures& cli) {
+// This machine's own cost of one paced round trip over a pty, as references for the host's time
+// per read: one plain thread, and a plain reader thread handing each answer to a waiting thread.
+struct MachineRoundTrip {
+  double oneThreadUs = 0;
+  double handOffUs = 0;
+};
+
+MachineRoundTrip MeasureMachineRoundTrip() {
+  constexpr int kExchanges = 1000;
+  constexpr int kReadUs = 2840;  // a history read's line and device time
+  return {Quantile(RawTurnaround(kExchanges, kReadUs), 0.5),
+          Quantile(RawTurnaround(kExchanges, kReadUs, true), 0.5)};
+}
+
+void PrintSideBySide(const ReadFigures& window, const ReadFigures& cli,
+                     const MachineRoundTrip& machine) {
+  const DeviceSide& w = window.reads;
+  const DeviceSide& c = cli.reads;
   std::printf("History reads at 230400 baud, realistic device times: window and terminal tool\n");
   std::printf("  %-40s %14s %14s\n", "", "window", "dravion-cli");
   std::printf("  %-40s %14s %14s\n", "download", window.ok ? "complete" : "FAILED",
               cli.ok ? "complete" : "FAILED");
-  std::printf("  %-40s %14zu %14zu\n", "reads of 32 bytes", window.reads, cli.reads);
+  std::printf("  %-40s %14zu %14zu\n", "reads of 32 bytes", w.exchanges, c.exchanges);
   const auto row = [](const char* name, double a, double b, const char* unit) {
     std::printf("  %-40s %12.3f %s %12.3f %s\n", name, a, unit, b, unit);
   };
-  row("reads took (first request to last answer)", window.seconds, cli.seconds, "s");
-  row("line and device alone", window.floor, cli.floor, "s");
-  row("  ratio", window.seconds / window.floor, cli.seconds / cli.floor, " ");
-  row("emulator late with its answers", window.late, cli.late, "s");
-  row("host: answers to next requests", window.host, cli.host, "s");
-  row("  per read, mean", window.host / std::max<size_t>(1, window.reads) * 1e6,
-      cli.host / std::max<size_t>(1, cli.reads) * 1e6, "us");
-  row("  per read, median", window.hostMedianUs, cli.hostMedianUs, "us");
-  row("ratio without the emulator's lateness", (window.seconds - window.late) / window.floor,
-      (cli.seconds - cli.late) / cli.floor, " ");
+  row("reads took (first request to last answer)", w.seconds, c.seconds, "s");
+  row("line and device alone", w.floor, c.floor, "s");
+  row("  ratio", w.Ratio(), c.Ratio(), " ");
+  row("emulator late with its answers", w.late, c.late, "s");
+  row("host: answers to next requests", w.host, c.host, "s");
+  row("  per read, mean", w.HostMeanUs(), c.HostMeanUs(), "us");
+  row("  per read, median", w.hostMedianUs, c.hostMedianUs, "us");
+  row("ratio without the emulator's lateness", w.RatioOnTime(), c.RatioOnTime(), " ");
+  std::printf(
+      "  this machine's paced pty round trip, median: %.1f us with one thread, %.1f us with a "
+      "reader thread handing over\n",
+      machine.oneThreadUs, machine.handOffUs);
+  row("host per read beyond the hand-over, median", w.hostMedianUs - machine.handOffUs,
+      c.hostMedianUs - machine.handOffUs, "us");
   std::printf("  %-40s %12.3f s  %12.3f s  (window: with the emulator's thread)\n",
               "CPU of the program", window.cpu, cli.cpu);
 }
@@ -308,7 +307,7 @@ int main(int argc, char** argv) {
     const std::string only = argc > 2 ? argv[2] : "";
     const ReadFigures window = only == "cli" ? ReadFigures{} : WindowDownload(folder, records);
     const ReadFigures cli = only == "window" ? ReadFigures{} : CliDownload(folder, records);
-    PrintSideBySide(window, cli);
+    PrintSideBySide(window, cli, MeasureMachineRoundTrip());
   } else {
     Manager m(folder, 0, false);
     const long rssBefore = MaxRssKb();

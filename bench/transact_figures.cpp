@@ -1,23 +1,20 @@
-
 // Figures of the request/answer engine over a real pty pair:
 //  1. host turnaround: with a minimal responder on the far side, the time from the responder
-//     writing an answer to it receiving the next request, over back-to-back Transact calls;
+//     writing an answer to it receiving the next request, over back-to-back Transact calls and
+//     with the responder taking a device's time before each answer; next to the same round trip
+//     by one plain thread on the pty, which is the machine's own share;
 //  2. CPU while waiting: user+sys time spent during one Transact to a silent device.
-#include <poll.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 #include "bench_views.h"
-#include "protocol/frame_codec.h"
 #include "protocol/link_stack.h"
+#include "pty_round_trip.h"
 #include "services/clock.h"
 #include "services/dialogs.h"
 #include "services/event_pump.h"
@@ -26,6 +23,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using dravion::bench::flashWriteRequest;
+using dravion::bench::Quantile;
+using dravion::bench::RawTurnaround;
+using dravion::bench::Responder;
 
 double CpuSeconds() {
   rusage usage{};
@@ -34,10 +35,34 @@ double CpuSeconds() {
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// The serial stack: back-to-back Transact calls (reader thread, frame queue, event pump).
+std::vector<double> StackTurnaround(dravion::LinkStack& stack, int master, int exchanges,
+                                    int delayUs, int& failures) {
+  Responder responder(master, delayUs);
+  for (int i = 0; i < exchanges; ++i) {
+    flashWriteRequest[2] = static_cast<uint8_t>(i);
+    if (!stack.link.Transact(&stack.dataFlash, flashWriteRequest, sizeof flashWriteRequest, true,
+                             "")) {
+      ++failures;
+    }
+  }
+  return responder.Stop();
+}
+
+void Print(const char* name, const std::vector<double>& t) {
+  std::printf("  %-44s median %6.1f us, p90 %6.1f us, p99 %7.1f us (%zu)\n", name, Quantile(t, 0.5),
+              Quantile(t, 0.9), Quantile(t, 0.99), t.size());
+}
+
 }  // namespace
 
+// Usage: transact_figures [exchanges] [device us]
 int main(int argc, char** argv) {
   const int exchanges = argc > 1 ? std::atoi(argv[1]) : 10000;
+  // A paced exchange lets the machine go idle while the device works, as a history read does
+  // (about 2.84 ms of line and device time); waking from idle costs more than back to back.
+  const int deviceUs = argc > 2 ? std::atoi(argv[2]) : 2840;
+  const int pacedExchanges = std::max(1, exchanges / 4);
   dravion::test::TempPortFolder folder;
   dravion::test::PtyPair pty;
   folder.Add("COM7", pty.slavePath());
@@ -52,66 +77,38 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // The responder: answers each flash-write request (32 data bytes) with its 5-byte echo.
-  std::atomic<bool> answering{true};
-  std::vector<double> turnaround;
-  turnaround.reserve(static_cast<size_t>(exchanges));
-  std::thread responder([&] {
-    dravion::FrameDecoder decoder;
-    dravion::TSlipTx tx;
-    Clock::time_point answered{};
-    bool haveAnswered = false;
-    uint8_t buffer[4096];
-    while (answering) {
-      pollfd in{pty.master(), POLLIN, 0};
-      if (::poll(&in, 1, 50) <= 0) continue;
-      const ssize_t n = ::read(pty.master(), buffer, sizeof buffer);
-      for (ssize_t i = 0; i < n; ++i) {
-        if (!decoder.DecodeByte(buffer[i])) continue;
-        const Clock::time_point now = Clock::now();
-        if (haveAnswered) {
-          turnaround.push_back(std::chrono::duration<double, std::micro>(now - answered).count());
-        }
-        const uint8_t* request = decoder.Body();
-        uint8_t answer[11] = {
-            0x00, request[3], 0x00, 0x01, static_cast<uint8_t>(request[4] | 0x40), request[5]};
-        std::copy(request + 6, request + 11, answer + 6);
-        tx.Encode(answer, sizeof answer);
-        answered = Clock::now();
-        haveAnswered = true;
-        [[maybe_unused]] const auto written = ::write(pty.master(), tx.Buffer, tx.Length);
-      }
-    }
-  });
-
-  uint8_t request[2 + 5 + 32] = {0x02, 0x03, 0x00, 0x00, 0x10, 0x00, 32};
   int failures = 0;
   const auto start = Clock::now();
-  for (int i = 0; i < exchanges; ++i) {
-    request[2] = static_cast<uint8_t>(i);
-    if (!stack.link.Transact(&stack.dataFlash, request, sizeof request, true, "")) ++failures;
-  }
+  const auto stackFast = StackTurnaround(stack, pty.master(), exchanges, 0, failures);
   const double total = std::chrono::duration<double>(Clock::now() - start).count();
-  answering = false;
-  responder.join();
+  const auto stackPaced = StackTurnaround(stack, pty.master(), pacedExchanges, deviceUs, failures);
+  const auto rawFast = RawTurnaround(exchanges, 0);
+  const auto handOffFast = RawTurnaround(exchanges, 0, true);
+  const auto rawPaced = RawTurnaround(pacedExchanges, deviceUs);
+  const auto handOffPaced = RawTurnaround(pacedExchanges, deviceUs, true);
 
-  std::sort(turnaround.begin(), turnaround.end());
-  const auto at = [&](double q) {
-    return turnaround.empty() ? 0.0 : turnaround[static_cast<size_t>(q * (turnaround.size() - 1))];
-  };
-  std::printf(
-      "host turnaround over %d exchanges (%d failed): median %.1f us, p99 %.1f us, "
-      "max %.1f us; %.1f exchanges/s\n",
-      exchanges, failures, at(0.5), at(0.99), at(1.0), exchanges / total);
+  std::printf("Host turnaround, from an answer written to the next request read (%d failed):\n",
+              failures);
+  Print("serial stack, back to back", stackFast);
+  Print("pty and one thread alone, back to back", rawFast);
+  Print("pty, a reader thread handing over", handOffFast);
+  std::printf("  with the device taking %d us before each answer:\n", deviceUs);
+  Print("serial stack, paced", stackPaced);
+  Print("pty and one thread alone, paced", rawPaced);
+  Print("pty, a reader thread handing over, paced", handOffPaced);
+  std::printf("  back to back: %.1f exchanges/s\n", exchanges / total);
   // At 230400 baud a byte takes 10/230400 s: a 32-byte flash write is about 50 bytes on the line
   // each way with framing and escapes, about 2.7 ms per exchange.
-  std::printf("share of a 2.7 ms line exchange added by the host (median): %.2f%%\n",
-              at(0.5) / 2700.0 * 100.0);
+  std::printf(
+      "share of a %d us exchange added (paced medians): serial stack %.2f%%; the machine's own "
+      "pty round trip %.2f%%, with a reader thread %.2f%%\n",
+      deviceUs, Quantile(stackPaced, 0.5) / deviceUs * 100.0,
+      Quantile(rawPaced, 0.5) / deviceUs * 100.0, Quantile(handOffPaced, 0.5) / deviceUs * 100.0);
 
   // CPU while waiting: nothing answers now.
   const double cpuBefore = CpuSeconds();
   const auto waitStart = Clock::now();
-  const bool answered = stack.link.Transact(&stack.main, request, 2, true, "");
+  const bool answered = stack.link.Transact(&stack.main, flashWriteRequest, 2, true, "");
   const double waited = std::chrono::duration<double>(Clock::now() - waitStart).count();
   const double cpu = CpuSeconds() - cpuBefore;
   std::printf("silent device: Transact %s after %.3f s using %.4f s CPU (%.2f%% of a core)\n",
