@@ -50,8 +50,12 @@ std::vector<double> StackTurnaround(dravion::LinkStack& stack, int master, int e
 }
 
 void Print(const char* name, const std::vector<double>& t) {
-  std::printf("  %-44s median %6.1f us, p90 %6.1f us, p99 %7.1f us (%zu)\n", name, Quantile(t, 0.5),
-              Quantile(t, 0.9), Quantile(t, 0.99), t.size());
+  double sum = 0;
+  for (double x : t)
+    sum += x;
+  std::printf("  %-42s mean %6.1f, median %6.1f, p90 %6.1f, p99 %7.1f us (%zu)\n", name,
+              t.empty() ? 0.0 : sum / t.size(), Quantile(t, 0.5), Quantile(t, 0.9),
+              Quantile(t, 0.99), t.size());
 }
 
 }  // namespace
