@@ -196,6 +196,46 @@ TEST(LanguageSwitch, TwiceRestoresEveryCaptionAndTheOptionAndKeepsChoices) {
     EXPECT_EQ(after.at(name), text) << name;
 }
 
+// The buttons of the pages' left columns show their whole captions: the column stays 130 pixels
+// while they fit and widens only for a caption that does not (a wider font, another language).
+TEST(LanguageSwitch, ColumnButtonsShowTheirWholeCaptionsAndTheColumnWidensOnlyWhenNeeded) {
+  Window w;
+  w.LoadLanguage();  // Russian
+  w.form.resize(844, 384);
+  w.form.show();
+  auto* tabs = w.Get<QTabWidget>("PageControl1");
+  const char* kColumnButtons[] = {
+      "BitBtn_Measure_Read", "BitBtn_Measure_Dose_Reset", "BitBtn_Measure_Record",
+      "BitBtn_HIS_Read",     "BitBtn_HIS_Save_CSV",       "BitBtn_HIS_Delete",
+      "BitBtn_Setup_Read",   "BitBtn_Setup_Write",        "BitBtn_Setup_Default",
+      "BitBtn_Setup_Time",   "BitBtn_Setup_Reset"};
+  // The widest column after every page was laid out; each button at least as wide as its caption.
+  const auto columnWidth = [&](const char* when) {
+    int widest = 0;
+    for (int page = 0; page < 3; ++page) {
+      tabs->setCurrentIndex(page);
+      QApplication::processEvents();
+      QApplication::processEvents();
+    }
+    for (const char* name : kColumnButtons) {
+      auto* button = w.Get<QPushButton>(name);
+      EXPECT_GE(button->width(), button->sizeHint().width()) << name << " " << when;
+      widest = std::max(widest, button->parentWidget()->width());
+    }
+    return widest;
+  };
+  EXPECT_GE(columnWidth("Russian"), 130);  // "Удалить историю" needs more with some fonts
+  w.form.Action_LanguageExecute();
+  EXPECT_EQ(columnWidth("English"), 130);  // back to 130 where every caption fits
+
+  QFont large = w.form.font();
+  large.setPixelSize(QFontInfo(large).pixelSize() * 8 / 5);
+  w.form.setFont(large);
+  EXPECT_GT(columnWidth("English, large font"), 130);
+  w.form.Action_LanguageExecute();
+  EXPECT_GT(columnWidth("Russian, large font"), 130);
+}
+
 TEST(LanguageSwitch, ManualCaptionGoesBackAndReadButtonSaysCancelDuringADownload) {
   Window w;
   w.LoadLanguage();

@@ -15,19 +15,12 @@
 #include "services/dialogs.h"
 #include "services/language.h"
 #include "ui/history_chart.h"
+#include "ui/pages/page_layout.h"
 #include "ui/qt_services.h"
 
 namespace dravion::ui {
 
 namespace {
-
-constexpr int kColumnWidth = 130;
-
-template <typename T>
-T* Named(T* widget, const char* name) {
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
-}
 
 // "CSV Files(*.csv)|*.CSV": the description, then the pattern.
 QString QtFilter(const std::string& filter) {
@@ -57,15 +50,8 @@ QString HistoryPage::LangText(const char* russian, const char* english) const {
 }
 
 void HistoryPage::Build() {
-  auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(0, 0, 6, 6);
-  row->setSpacing(0);
-  auto* columnWidget = new QWidget(this);
-  columnWidget->setFixedWidth(kColumnWidth);
-  auto* column = new QVBoxLayout(columnWidget);
-  column->setContentsMargins(6, 8, 6, 8);
-  column->setSpacing(6);
-  row->addWidget(columnWidget);
+  auto* row = PageRow(this);
+  auto* column = AddColumn(row, this);
 
   read_ = Named(new QPushButton(this), "BitBtn_HIS_Read");
   read_->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));

@@ -1,10 +1,42 @@
 #include "ui/pages/page_layout.h"
 
+#include <QAbstractButton>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace dravion::ui {
+namespace {
+
+// The left column: kColumnWidth wide, wider only when a button's caption needs more in the
+// current language and font (a clipped caption cannot be read). A caption or font change reaches
+// the column as a layout request.
+class PageColumn : public QWidget {
+ public:
+  using QWidget::QWidget;
+
+ protected:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::LayoutRequest) Fit();
+    return QWidget::event(e);
+  }
+
+ private:
+  void Fit() {
+    int widest = 0;
+    for (const auto* button : findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly)) {
+      if (!button->isHidden()) widest = std::max(widest, button->sizeHint().width());
+    }
+    const QMargins margins = layout() != nullptr ? layout()->contentsMargins() : QMargins();
+    const int width = std::max(kColumnWidth, widest + margins.left() + margins.right());
+    if (minimumWidth() != width || maximumWidth() != width) setFixedWidth(width);
+  }
+};
+
+}  // namespace
 
 QHBoxLayout* PageRow(QWidget* page) {
   auto* row = new QHBoxLayout(page);
@@ -14,7 +46,7 @@ QHBoxLayout* PageRow(QWidget* page) {
 }
 
 QVBoxLayout* AddColumn(QHBoxLayout* row, QWidget* page) {
-  auto* column = new QWidget(page);
+  auto* column = new PageColumn(page);
   column->setFixedWidth(kColumnWidth);
   auto* layout = new QVBoxLayout(column);
   layout->setContentsMargins(6, 8, 6, 8);

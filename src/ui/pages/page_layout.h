@@ -10,8 +10,8 @@ class QVBoxLayout;
 
 namespace dravion::ui {
 
-// The shape every page shares: a row with a 130-pixel column of controls on the left and the
-// page's work area filling the rest.
+// The shape every page shares: a row with a 130-pixel column of controls on the left (wider only
+// where a caption would not fit) and the page's work area filling the rest.
 inline constexpr int kColumnWidth = 130;
 
 // The row that fills a page.
