@@ -516,6 +516,7 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
   // Only requests addressed to the device (address 1) are taken; answers are never requests.
   if (length < 6 || (payload[1] & 0x1F) != 1 || (payload[4] & 0x40) != 0) {
     std::lock_guard lock(mutex_);
+    answerExpected_ = false;
     ++counters_.badFrames;
     return Step::None;
   }
@@ -531,6 +532,8 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
   {
     std::lock_guard lock(mutex_);
     faults = faults_;
+    // Until a branch below decides not to answer (or to answer late), the answer is on its way.
+    answerExpected_ = faults.delayMs == 0;
     ++counters_.requests[key];
     const int total = ++counters_.totalRequests;
     if ((group == 2 || group == 3) && code != 0x02 && length >= 10) {
@@ -538,15 +541,18 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
       flashRequests_.push_back({key, LoadU32(payload.data() + 6), write ? payload[10] : 0});
     }
     if (faults.unplugAfterRequests > 0 && total >= faults.unplugAfterRequests) {
+      answerExpected_ = false;
       return Step::Unplugged;
     }
     if (faults.silentAfter > 0 && total > faults.silentAfter) {
+      answerExpected_ = false;
       ++counters_.silenced;
       return Step::None;
     }
     const uint32_t address = length >= 10 ? LoadU32(payload.data() + 6) : 0;
     if (faults.refuseCommand == key &&
         (faults.refuseAddress < 0 || (length >= 10 && address == faults.refuseAddress))) {
+      answerExpected_ = false;
       ++counters_.refused;
       return Step::None;
     }
@@ -562,6 +568,7 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
     }
     outcome = model_->Handle(group, code, params, length - 6, counters_);
     if (!outcome.answer) {
+      answerExpected_ = false;
       ++counters_.unserved;
       return Step::None;
     }
@@ -610,6 +617,7 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
     }
   }
   const bool corrupt = faults.corruptEvery > 0 && produced % faults.corruptEvery == 0;
+  if (drop || corrupt) answerExpected_ = false;
   const bool interleave = faults.interleaveEvery > 0 && produced % faults.interleaveEvery == 0;
   if (drop) {
     std::lock_guard lock(mutex_);

@@ -213,6 +213,11 @@ class Device {
   // Every answered request since the records were cleared, when `recordTimings` is set.
   std::vector<ExchangeTiming> Timings() const;
   void ClearRecords();
+  // Whether the last request received gets its answer without delay (also once it was written):
+  // false after a request that is not answered, answered late or spoiled on purpose, and while
+  // unplugged. A sped-up test clock runs at real speed while an answer is on its way, so that a
+  // busy machine does not turn a slow answer into a lost one.
+  bool AnswerExpected() const { return answerExpected_ && Plugged(); }
 
   uint32_t Parameter(uint16_t number) const;
   void SetParameter(uint16_t number, uint32_t value);
@@ -267,6 +272,7 @@ class Device {
   std::vector<FlashRequest> flashRequests_;
   std::vector<ExchangeTiming> timings_;
   bool plugged_ = false;
+  std::atomic<bool> answerExpected_{true};
 
   std::mutex lifeMutex_;  // Plug/Unplug against each other
   std::thread thread_;

@@ -39,9 +39,15 @@ struct DeviceLinkHarness {
     device = std::make_unique<sim::Device>(config);
     core.manager.ShowInitialState();
     pump.heartbeat = [this] { core.manager.Timer_ProcTimer(); };
+    // Waiting for an answer that the device is sending: real time (see ScaledClock).
+    clock.realSpeed = [this] {
+      const bool waiting = stack.main.Busy || stack.dataFlash.Busy || stack.programFlash.Busy;
+      return waiting && device && device->AnswerExpected();
+    };
   }
   ~DeviceLinkHarness() {
     pump.heartbeat = nullptr;
+    clock.realSpeed = nullptr;
     stack.port.Close();
     device.reset();
   }

@@ -59,6 +59,24 @@ std::vector<uint8_t> Records(const std::vector<test::StoredRecord>& records) {
   return bytes;
 }
 
+// The sped-up test clock does not turn a slow answer into a lost one: a 240-byte read paced at
+// 4800 baud takes about 540 ms of line time, six times the scaled 700 ms wait, and is still
+// taken at the first send; a dropped answer is sent again after the scaled wait.
+TEST(HistoryDownload, ASlowAnswerOnItsWayIsWaitedForADroppedOneIsSentAgain) {
+  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.baud = 4800; });
+  ASSERT_TRUE(h.Connect());
+  h.core.manager.LinkWatch = false;
+  uint8_t bytes[240];
+  const int before = h.device->GetCounters().requests[kFlashRead];
+  EXPECT_EQ(h.commands.ReadExternalFlash(0x1000, bytes, 240, false), 240);
+  EXPECT_EQ(h.device->GetCounters().requests[kFlashRead], before + 1);
+  EXPECT_EQ(h.stack.dataFlash.RepeatCount, 0);
+
+  h.device->SetFaults({.dropEvery = 1});
+  EXPECT_EQ(h.commands.ReadExternalFlash(0x1000, bytes, 16, false), -1);
+  EXPECT_EQ(h.device->GetCounters().requests[kFlashRead], before + 4);  // three sends
+}
+
 TEST(HistoryDownload, AFullRingIsReadCompletelyInPairsAndGivesTheChart) {
   // On real time: the answer waits are the manager's own, so a busy machine causes no resends.
   History h(

@@ -13,17 +13,33 @@ namespace dravion::test {
 
 // Real time running `scale` times faster: every spacing, delay and time-out of the manager
 // (ticks, identification delay, the 700 ms answer waits, restart waits) shrinks alike, while the
-// emulator answers at its own real speed.
+// emulator answers at its own real speed. While `realSpeed` holds (an answer is on its way), the
+// clock runs at real speed instead: a busy machine that is slow to hand an answer over must not
+// turn it into a lost one, while a silence on purpose still ends after the scaled time-out.
 class ScaledClock : public Clock {
  public:
-  explicit ScaledClock(uint32_t scale) : scale_(scale) {}
-  uint32_t TickMs() override { return real_.TickMs() * scale_; }
+  explicit ScaledClock(uint32_t scale) : scale_(scale) {
+    lastReal_ = real_.TickMs();
+    ticks_ = lastReal_ * scale_;
+  }
+  uint32_t TickMs() override {
+    std::lock_guard lock(mutex_);
+    const uint32_t real = real_.TickMs();
+    ticks_ += (real - lastReal_) * (realSpeed && realSpeed() ? 1 : scale_);
+    lastReal_ = real;
+    return ticks_;
+  }
   LocalDateTime Now() override { return real_.Now(); }
   uint32_t scale() const { return scale_; }
+
+  std::function<bool()> realSpeed;
 
  private:
   SystemClock real_;
   uint32_t scale_;
+  std::mutex mutex_;
+  uint32_t lastReal_ = 0;
+  uint32_t ticks_ = 0;
 };
 
 // Sleeps until woken (a frame was filed) or the deadline of the scaled clock. With a heartbeat
