@@ -1,17 +1,33 @@
 #pragma once
 
-// Exchanges as the emulator saw them (`recordTimings`): the time they took from the first
-// request's arrival to the last answer written, split into the line and the device (the floor),
-// the emulator's own lateness with its answers, and the host's time from each answer to the next
-// request.
+// The emulator as a real device on the line, and the exchanges as it saw them (`recordTimings`):
+// the time they took from the first request's arrival to the last answer written, split into the
+// line and the device (the floor), the emulator's own lateness with its answers, and the host's
+// time from each answer to the next request.
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "sim/device.h"
 
 namespace dravion::bench {
+
+// A history ring of `records` (a full, wrapped ring from 65279 on) on COM11 of `folder`, paced at
+// 230400 baud with a real device's processing times, every exchange's timing kept.
+inline sim::DeviceConfig PacedHistoryRing(const std::string& folder, uint32_t records) {
+  sim::DeviceConfig config;
+  config.portFolder = folder;
+  config.port = 11;
+  config.baud = 230400;
+  config.historyWrap = records >= 65279;
+  config.historyStart = 0x0500;
+  config.historySize = std::min<uint32_t>(records, 65279);
+  config.commandTimeUs = sim::RealisticCommandTimes();
+  config.recordTimings = true;
+  return config;
+}
 
 struct DeviceSide {
   size_t exchanges = 0;

@@ -29,11 +29,13 @@
 #include <vector>
 
 #include "bench_views.h"
+#include "bench_window.h"
 #include "cli/cli_services.h"
 #include "connection/connection_core.h"
 #include "connection/connection_view.h"
 #include "device/device_context.h"
 #include "device/history_controller.h"
+#include "device_side.h"
 #include "log/session_log.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
@@ -49,7 +51,6 @@
 #include "ui/main_window.h"
 #include "ui/pages/history_page.h"
 #include "ui/qt_services.h"
-#include "ui/secondary_windows.h"
 
 namespace {
 
@@ -160,27 +161,13 @@ void Report(const std::string& mode, uint32_t records, const sim::Device& device
               100.0 * gap.Average() / std::max(1.0, floor.Average()));
 }
 
-sim::DeviceConfig PacedConfig(const std::string& folder, uint32_t records) {
-  sim::DeviceConfig config;
-  config.portFolder = folder;
-  config.port = 11;
-  config.baud = 230400;
-  config.historySize = records;
-  config.commandTimeUs = sim::RealisticCommandTimes();
-  config.recordTimings = true;
-  return config;
-}
-
 // The whole window: main window, device session and history page, the Read button clicked.
 void WindowRun(const std::string& folder, uint32_t records, Stamps& filed, Stamps& returns,
                Stamps& asked, Stamps& answered) {
-  Language language;
-  language.Set(Lang::English);
   test::MemoryOptionStore options;
-  ui::TForm1 form(language, options);
-  ui::TForm3 busy(&form);
-  ui::TForm2 about(&form, language);
-  form.SetSecondaryWindows(&busy, &about);
+  BenchWindow window(options);
+  Language& language = window.language;
+  ui::TForm1& form = window.form;
   ui::QtClock clock;
   ui::QtEventPump qtPump(clock);
   StampedPump pump(qtPump, returns);
@@ -202,7 +189,7 @@ void WindowRun(const std::string& folder, uint32_t records, Stamps& filed, Stamp
     return done();
   };
   if (!waitFor([&] { return session.connection.ports.FirstRefresh == 0; })) return;
-  sim::Device device(PacedConfig(folder, records));
+  sim::Device device(PacedHistoryRing(folder, records));
   device.Plug();
   if (!waitFor([&] { return session.Manager().Connected && session.Manager().Identified; })) {
     std::fprintf(stderr, "window: the device was not found\n");
@@ -255,13 +242,7 @@ int main(int argc, char** argv) {
                                        : static_cast<EventPump&>(threadPump);
     StampedPump pump(inner, returns);
 
-    sim::DeviceConfig config;
-    config.portFolder = folder;
-    config.port = 11;
-    config.baud = 230400;
-    config.historySize = records;
-    config.commandTimeUs = sim::RealisticCommandTimes();
-    config.recordTimings = true;
+    const sim::DeviceConfig config = PacedHistoryRing(folder, records);
     sim::Device device(config);
     device.Plug();
 

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "bench_views.h"
+#include "bench_window.h"
 #include "connection/connection_core.h"
 #include "connection/connection_view.h"
 #include "device/device_context.h"
@@ -55,7 +56,6 @@
 #include "ui/main_window.h"
 #include "ui/pages/history_page.h"
 #include "ui/qt_services.h"
-#include "ui/secondary_windows.h"
 
 extern char** environ;
 
@@ -146,19 +146,6 @@ void ChartFigures(Manager& m) {
   }
 }
 
-sim::DeviceConfig PacedRing(const std::string& folder, uint32_t records) {
-  sim::DeviceConfig config;
-  config.portFolder = folder;
-  config.port = 11;
-  config.baud = 230400;
-  config.historyWrap = records >= 65279;
-  config.historyStart = 0x0500;
-  config.historySize = std::min<uint32_t>(records, 65279);
-  config.commandTimeUs = sim::RealisticCommandTimes();
-  config.recordTimings = true;
-  return config;
-}
-
 // The history reads of one download as the device saw them.
 struct ReadFigures {
   bool ok = false;
@@ -175,13 +162,10 @@ DeviceSide ReadsOf(const sim::Device& device) {
 // The window: main window, device session and history page as the program builds them, the Qt
 // event loop on the offscreen platform, the Read button clicked.
 ReadFigures WindowDownload(const std::string& folder, uint32_t records) {
-  Language language;
-  language.Set(Lang::English);
   test::MemoryOptionStore options;
-  ui::TForm1 form(language, options);
-  ui::TForm3 busy(&form);
-  ui::TForm2 about(&form, language);
-  form.SetSecondaryWindows(&busy, &about);
+  BenchWindow window(options);
+  Language& language = window.language;
+  ui::TForm1& form = window.form;
   ui::QtClock clock;
   ui::QtEventPump pump(clock);
   QuietDialogs dialogs{true, true};
@@ -199,7 +183,7 @@ ReadFigures WindowDownload(const std::string& folder, uint32_t records) {
   };
   ReadFigures f;
   if (!waitFor([&] { return session.connection.ports.FirstRefresh == 0; }, 5000)) return f;
-  sim::Device device(PacedRing(folder, records));
+  sim::Device device(PacedHistoryRing(folder, records));
   device.Plug();
   if (!waitFor([&] { return session.Manager().Connected && session.Manager().Identified; },
                10000)) {
@@ -220,7 +204,7 @@ ReadFigures WindowDownload(const std::string& folder, uint32_t records) {
 
 // The terminal tool in its own process: `dravion-cli --port 11 history download --csv FILE`.
 ReadFigures CliDownload(const std::string& folder, uint32_t records) {
-  sim::Device device(PacedRing(folder, records));
+  sim::Device device(PacedHistoryRing(folder, records));
   device.Plug();
   const std::string csv = folder + "/history.csv";
   std::vector<std::string> args{DRAVION_CLI_PATH, "--port", "11", "history",

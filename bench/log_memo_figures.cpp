@@ -14,11 +14,11 @@
 #include <cstdio>
 #include <string>
 
+#include "bench_window.h"
 #include "log/session_log.h"
 #include "services/language.h"
 #include "support/fakes.h"
 #include "ui/main_window.h"
-#include "ui/secondary_windows.h"
 
 using namespace dravion;
 
@@ -27,12 +27,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   std::printf("log memo: 20000 lines, then 10000 rewrites of the last line (log page shown)\n");
   for (int run = 1; run <= 3; ++run) {
-    Language language;
     test::MemoryOptionStore options;
-    ui::TForm1 form(language, options);
-    ui::TForm3 busy(&form);
-    ui::TForm2 about(&form, language);
-    form.SetSecondaryWindows(&busy, &about);
+    bench::BenchWindow window(options);
+    ui::TForm1& form = window.form;
     SessionLog log;
     form.SetLog(&log);
     form.show();

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench_window.h"
 #include "lifecycle/options.h"
 #include "log/session_log.h"
 #include "services/language.h"
@@ -30,7 +31,6 @@
 #include "ui/main_window.h"
 #include "ui/pages/measurement_page.h"
 #include "ui/qt_services.h"
-#include "ui/secondary_windows.h"
 
 using namespace dravion;
 
@@ -91,12 +91,9 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   NoOptions options;
-  Language language;
-  language.Set(Lang::English);
-  ui::TForm1 form(language, options);
-  ui::TForm3 busy(&form);
-  ui::TForm2 about(&form, language);
-  form.SetSecondaryWindows(&busy, &about);
+  bench::BenchWindow window(options);
+  Language& language = window.language;
+  ui::TForm1& form = window.form;
   form.ApplyLanguage();
   form.SetActivePage(0);
   form.show();
