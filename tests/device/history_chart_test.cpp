@@ -13,6 +13,7 @@
 #include "device/history_records.h"
 #include "protocol/commands.h"
 #include "protocol/link_stack.h"
+#include "support/scratch_folder.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -252,19 +253,8 @@ std::string Contents(const std::string& path) {
 }
 
 struct Folder {
-  Folder() {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const fs::path p = fs::temp_directory_path() / ("dravion-csv-" + std::to_string(stamp));
-    fs::create_directories(p);
-    const std::u8string name = p.u8string();
-    path.assign(name.begin(), name.end());
-  }
-  ~Folder() {
-    std::error_code ignored;
-    fs::permissions(U8(path), fs::perms::owner_all, ignored);
-    fs::remove_all(U8(path), ignored);
-  }
-  std::string path;
+  test::ScratchFolder folder{"dravion-csv"};
+  const std::string path = folder.Utf8();
 };
 
 TEST(HistoryCsvSave, FirstSaveThenTheOverwriteQuestionKeepsOrReplacesTheFile) {

@@ -15,6 +15,7 @@
 #include "measurement_fakes.h"
 #include "protocol/scripted_device.h"
 #include "services/text_encoding.h"
+#include "support/scratch_folder.h"
 
 namespace dravion {
 namespace {
@@ -487,10 +488,8 @@ std::string FileText(const std::filesystem::path& path) {
 
 TEST(MeasurementListeners, TrendAndRecorderGetEveryReadingAGapIsNotedAFailedFileStops) {
   namespace fs = std::filesystem;
-  const fs::path folder =
-      fs::temp_directory_path() / ("dravion-record-" + std::to_string(::getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
+  const test::ScratchFolder scratch("dravion-record");
+  const fs::path& folder = scratch.path();
   const std::string file = (folder / "readings.csv").string();
 
   MeasureHarness m;

@@ -27,6 +27,7 @@
 #include "services/event_pump.h"
 #include "services/language.h"
 #include "support/fakes.h"
+#include "support/scratch_folder.h"
 
 extern char** environ;
 
@@ -56,14 +57,6 @@ bool Listening(int port) {
   const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   close(fd);
   return ok;
-}
-
-fs::path TempHome(const std::string& tag) {
-  fs::path home = fs::temp_directory_path() /
-                  ("dravion_ftp_" + tag + "_" + std::to_string(getpid()) + "_" +
-                   std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-  fs::create_directories(home);
-  return home;
 }
 
 // pyftpdlib on a free loopback port with a temporary home, for one test.
@@ -125,16 +118,6 @@ FtpAccount Account(int port, const std::string& password = "secret") {
 
 class ReportUploadFtp : public ::testing::Test {
  protected:
-  void SetUp() override {
-    home = TempHome("home");
-    work = TempHome("work");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(home, fs::perms::owner_all, ignored);
-    fs::remove_all(home, ignored);
-    fs::remove_all(work, ignored);
-  }
   // One exit: the log saved to the working folder and sent, with a fresh client as each run has.
   bool Exit(const FtpAccount& account, const ReportIdentity& identity) {
     CurlFtpTransfer transfer(account);
@@ -143,7 +126,8 @@ class ReportUploadFtp : public ::testing::Test {
     return uploader.SaveSessionLog("", "log5", "rep.txt", identity);
   }
 
-  fs::path home, work;
+  test::ScratchFolder homeFolder{"dravion-ftp-home"}, workFolder{"dravion-ftp-work"};
+  const fs::path home = homeFolder.path(), work = workFolder.path();
   SystemClock clock;
   ThreadEventPump pump{clock};
   SessionLog log;
@@ -280,7 +264,9 @@ TEST_F(ReportUploadFtp, ASecondCopyStartedDuringTheExitLeavesTheReportWhole) {
   ASSERT_TRUE(second.copy);
   EXPECT_TRUE(second.copy->Refused());
   EXPECT_EQ(dialogs.boxes.size(), 1u);
-  if (!dialogs.boxes.empty()) EXPECT_EQ(dialogs.boxes[0].text, "Приложение уже запущено!");
+  if (!dialogs.boxes.empty()) {
+    EXPECT_EQ(dialogs.boxes[0].text, "Приложение уже запущено!");
+  }
   const std::string saved = ReadFile(work / "tqv8_dravion_explorer" / "log.txt");
   EXPECT_NE(saved.find("# the first copy's work\n"), std::string::npos);
   EXPECT_NE(saved.find("# END: "), std::string::npos);

@@ -15,6 +15,7 @@
 #include "log/session_log.h"
 #include "services/language.h"
 #include "support/fakes.h"
+#include "support/scratch_folder.h"
 
 namespace dravion {
 namespace {
@@ -60,18 +61,16 @@ struct RecordingWindow : LifecycleWindow {
 class Lifecycle : public ::testing::Test {
  protected:
   Lifecycle() {
-    temp = fs::temp_directory_path() / ("dravion_lifecycle_" + std::to_string(getpid()));
-    fs::create_directories(temp);
     settings.tempFolder = temp.string();
     settings.instanceName = "dravion_lifecycle_test_" + std::to_string(getpid());
   }
-  ~Lifecycle() override { fs::remove_all(temp); }
 
   AppLifecycle Make(LifecycleWindow* window = nullptr) {
     return AppLifecycle(options, language, dialogs, log, clock, window, settings);
   }
 
-  fs::path temp;
+  test::ScratchFolder scratch{"dravion-lifecycle"};
+  const fs::path temp = scratch.path();
   LifecycleSettings settings;
   test::MemoryOptionStore options;
   Language language;

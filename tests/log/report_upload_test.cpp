@@ -10,6 +10,7 @@
 #include "log/ftp_transfer.h"
 #include "log/session_log.h"
 #include "support/fakes.h"
+#include "support/scratch_folder.h"
 
 namespace dravion {
 namespace {
@@ -68,11 +69,8 @@ struct RecordingStatus : UploadStatusView {
 class ReportUpload : public ::testing::Test {
  protected:
   ReportUpload() : uploader(log, pump, clock, &ftp, &status) {
-    folder = fs::temp_directory_path() / ("dravion_log_upload_" + std::to_string(clock.tick));
-    fs::create_directories(folder);
     uploader.SetWorkFolder(folder.string());
   }
-  ~ReportUpload() override { fs::remove_all(folder); }
 
   test::FakeClock clock;
   test::FakePump pump{clock};
@@ -80,7 +78,8 @@ class ReportUpload : public ::testing::Test {
   ScriptedFtp ftp;
   RecordingStatus status;
   ReportUploader uploader;
-  fs::path folder;
+  test::ScratchFolder scratch{"dravion-log-upload"};
+  const fs::path folder = scratch.path();
   const std::string path = "log5\\A_BC\\rep.txt";
 };
 

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "log/run_log_file.h"
+#include "support/scratch_folder.h"
 
 namespace dravion {
 namespace {
@@ -94,10 +95,8 @@ TEST(SessionLog, ProgressLinesRewriteTheLastLineInPlace) {
 }
 
 TEST(RunLogFile, EveryLineEndsInOneLineFeedInWindows1251) {
-  const auto path =
-      std::filesystem::temp_directory_path() /
-      ("dravion_log_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-       "_runlog.txt");
+  const test::ScratchFolder folder("dravion-run-log");
+  const auto path = folder.path() / "runlog.txt";
   {
     std::ofstream old(path);
     old << "an older and much longer file that must not shine through";

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "services/file_replace.h"
+#include "support/scratch_folder.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -22,20 +23,8 @@ fs::path U8(const std::string& path) {
 }
 
 struct TempFolder {
-  TempFolder() {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const fs::path folder =
-        fs::temp_directory_path() / ("dravion-replace-" + std::to_string(stamp));
-    fs::create_directories(folder);
-    const std::u8string name = folder.u8string();
-    path.assign(name.begin(), name.end());
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::permissions(U8(path), fs::perms::owner_all, ignored);
-    fs::remove_all(U8(path), ignored);
-  }
-  std::string path;
+  test::ScratchFolder folder{"dravion-replace"};
+  const std::string path = folder.Utf8();
 };
 
 std::string Contents(const std::string& path) {

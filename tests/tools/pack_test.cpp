@@ -1,4 +1,5 @@
 #include "pack.h"
+#include "support/scratch_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -201,9 +202,8 @@ TEST(PackDataFlash, CheckFindsLayoutFaults) {
 #ifdef DRAVION_PACK_PATH
 // The build runs the tool on the release folder: a broken part fails it with the tool's message.
 TEST(PackTool, FailsWithItsMessageOnABrokenRelease) {
-  const auto folder = std::filesystem::temp_directory_path() / "dravion-pack-test";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
+  const test::ScratchFolder scratch("dravion-pack-test");
+  const auto& folder = scratch.path();
   const auto write = [&](const std::string& name, const Bytes& bytes) {
     ASSERT_TRUE(WriteFile((folder / name).string(), bytes));
   };
@@ -239,7 +239,6 @@ TEST(PackTool, FailsWithItsMessageOnABrokenRelease) {
   std::tie(status, errors) = run();
   EXPECT_EQ(status, 0) << errors;
   EXPECT_TRUE(std::filesystem::exists(folder / "out.cpp"));
-  std::filesystem::remove_all(folder);
 }
 #endif
 
