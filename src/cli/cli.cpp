@@ -158,7 +158,8 @@ int RunCommand(CliSession& session) {
 
 }  // namespace
 
-int RunCli(const std::vector<std::string>& args, CliIo& io, Clock* clock, EventPump* waits) {
+int RunCli(const std::vector<std::string>& args, CliIo& io, Clock* clock, EventPump* waits,
+           const StackWatch& watch) {
   // The shell's completion asks for the words that may follow (see CompletionWords).
   if (!args.empty() && args[0] == "--complete") {
     for (const std::string& word : CompletionWords({args.begin() + 1, args.end()}))
@@ -181,8 +182,10 @@ int RunCli(const std::vector<std::string>& args, CliIo& io, Clock* clock, EventP
     return kExitUsage;
   }
   CliSession session(io, options, clock, waits);
+  if (watch) watch(&session.stack);
   int status = RunCommand(session);
   session.Release();
+  if (watch) watch(nullptr);
   // The log is written however the command ended, an interrupt included.
   if (!session.Finish() && status == kExitDone) status = kExitFailed;
   if (const int signal = InterruptWatch::Signal(); signal != 0) {

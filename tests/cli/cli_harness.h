@@ -2,12 +2,14 @@
 
 #include <stdlib.h>
 
+#include <atomic>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/cli.h"
+#include "protocol/link_stack.h"
 #include "sim/device.h"
 #include "support/pty.h"
 #include "support/scaled_time.h"
@@ -25,7 +27,8 @@ struct CliResult {
 
 // dravion-cli run in-process against an emulated device in a private port folder, through the
 // real serial layer, on manager time running `scale` times faster than real time (restart waits
-// and time-outs shrink alike). Standard input is not a terminal unless a test says so.
+// and time-outs shrink alike; a wait for an answer the device is sending runs at real speed, see
+// ScaledClock). Standard input is not a terminal unless a test says so.
 struct CliBench {
   explicit CliBench(sim::DeviceConfig config = {}, bool plug = true, uint32_t scale = 4)
       : clock(scale) {
@@ -34,7 +37,13 @@ struct CliBench {
     if (config.restartMs == 1500) config.restartMs = 400;
     device = std::make_unique<sim::Device>(config);
     if (plug) device->Plug();
+    clock.realSpeed = [this] {
+      const LinkStack* s = stack.load();
+      const bool waiting = s && (s->main.Busy || s->dataFlash.Busy || s->programFlash.Busy);
+      return waiting && device && device->AnswerExpected();
+    };
   }
+  ~CliBench() { clock.realSpeed = nullptr; }
 
   CliResult Run(const std::vector<std::string>& args, const std::string& input = {},
                 bool inTerminal = false) {
@@ -43,7 +52,8 @@ struct CliBench {
     std::istringstream in(input);
     cli::CliIo io{out, err, in, inTerminal, false};
     CliResult result;
-    result.status = cli::RunCli(args, io, &clock, &pump);
+    result.status =
+        cli::RunCli(args, io, &clock, &pump, [this](const LinkStack* running) { stack = running; });
     result.out = out.str();
     result.err = err.str();
     return result;
@@ -53,6 +63,7 @@ struct CliBench {
   test::ScaledClock clock;
   test::ScaledPump pump{clock};
   std::unique_ptr<sim::Device> device;
+  std::atomic<const LinkStack*> stack{nullptr};
 };
 
 }  // namespace dravion::cli_test
