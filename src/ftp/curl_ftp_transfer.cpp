@@ -120,7 +120,13 @@ void CurlFtpTransfer::Prepare(const std::string& url) {
     curl_easy_setopt(curl, CURLOPT_USERNAME, account_.user.c_str());
     curl_easy_setopt(curl, CURLOPT_PASSWORD, account_.password.c_str());
   }
-  if (account_.explicitTls) curl_easy_setopt(curl, CURLOPT_USE_SSL, (long)CURLUSESSL_ALL);
+  if (account_.explicitTls) {
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, (long)CURLUSESSL_ALL);
+    // Windows' TLS checks revocation too; where no revocation list or responder can be reached
+    // (an offline or filtered network) the certificate still counts, as browsers do, while a
+    // certificate known to be revoked is refused. Other TLS back ends ignore the flag.
+    curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, (long)CURLSSLOPT_REVOKE_BEST_EFFORT);
+  }
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, (long)account_.connectTimeoutMs);
   curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kReplyTimeoutS);
   curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, (long)CURLFTPMETHOD_MULTICWD);
