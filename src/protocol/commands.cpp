@@ -23,6 +23,8 @@ constexpr uint8_t kCodeEraseFromMain = 0x07;
 
 // Requests of the read, write and erase families carry the address after the command bytes.
 constexpr int kAddressedHeader = 6;
+// Answers to reads repeat the address; answers to writes, the address and the byte count.
+constexpr int kAddressEcho = 4;
 // The write family builds its request in an area of this size.
 constexpr int kWriteRequestArea = 235;
 
@@ -48,10 +50,10 @@ DeviceCommands::DeviceCommands(LinkStack& stack)
     : DeviceCommands(stack.link, &stack.main, &stack.dataFlash, &stack.programFlash) {}
 
 bool DeviceCommands::Ask(TMessageControl* channel, const uint8_t* request, int length, bool show,
-                         const std::string& noAnswerText, Answer& answer) {
+                         const std::string& noAnswerText, Answer& answer, int echo) {
   answer.length = 0;
   if (channel == nullptr) return false;
-  if (!link_.Transact(channel, request, length, true, show ? noAnswerText : std::string())) {
+  if (!link_.Transact(channel, request, length, true, show ? noAnswerText : std::string(), echo)) {
     return false;
   }
   // The answer is the channel's current frame; copy its data under the lock that the reader
@@ -102,7 +104,7 @@ int DeviceCommands::ReadPiece(TMessageControl* channel, uint8_t group, uint32_t 
   StoreU32(request + 2, address);
   request[6] = static_cast<uint8_t>(count);
   Answer answer;
-  if (!Ask(channel, request, sizeof request, show, noAnswerText, answer)) return -1;
+  if (!Ask(channel, request, sizeof request, show, noAnswerText, answer, kAddressEcho)) return -1;
   // Address echo, one byte not examined, then at most `count` data bytes.
   if (answer.length < 5 || LoadU32(answer.data()) != address) return -1;
   const int received = answer.length - 5;
@@ -231,7 +233,8 @@ bool DeviceCommands::WritePiece(TMessageControl* channel, uint8_t group, uint8_t
   request[6] = static_cast<uint8_t>(count);
   std::copy(data, data + count, request.begin() + kAddressedHeader + 1);
   Answer answer;
-  if (!Ask(channel, request.data(), kAddressedHeader + 1 + count, show, noAnswerText, answer)) {
+  if (!Ask(channel, request.data(), kAddressedHeader + 1 + count, show, noAnswerText, answer,
+           kAddressEcho + 1)) {
     return false;
   }
   return answer.length == 5 && LoadU32(answer.data()) == address && answer.data()[4] == count;

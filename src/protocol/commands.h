@@ -152,7 +152,7 @@ class DeviceCommands {
     int length = 0;
   };
   bool Ask(TMessageControl* channel, const uint8_t* request, int length, bool show,
-           const std::string& noAnswerText, Answer& answer);
+           const std::string& noAnswerText, Answer& answer, int echo = 0);
   int ReadPiece(TMessageControl* channel, uint8_t group, uint32_t address, uint8_t* dest, int count,
                 bool show, const char* noAnswerText);
   bool WritePiece(TMessageControl* channel, uint8_t group, uint8_t code, uint32_t address,

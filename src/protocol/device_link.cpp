@@ -17,6 +17,11 @@ bool AnswerMatches(const uint8_t* frame, int frameLength, const uint8_t* request
          (frame[5] & 0x3F) == (request[1] & 0x3F);
 }
 
+bool AnswerEchoes(const uint8_t* frame, int frameLength, const uint8_t* request, int echo) {
+  return echo <= 0 ||
+         (frameLength >= 6 + echo && std::equal(request + 2, request + 2 + echo, frame + 6));
+}
+
 bool DeviceLink::SendFrame(TMessageControl& channel, const uint8_t* request, int length,
                            bool takeLock) {
   if (request == nullptr || length < 2 || length > TSlipTx::Capacity) return false;
@@ -35,8 +40,10 @@ bool DeviceLink::SendFrame(TMessageControl& channel, const uint8_t* request, int
 }
 
 bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int length, bool resend,
-                          const std::string& noAnswerText) {
+                          const std::string& noAnswerText, int echo) {
   if (channel == nullptr || request == nullptr || length < 2 || !port_.IsOpen()) return false;
+  echo = std::clamp(echo, 0, length - 2);
+  bool lateAnswer = false;
   if (channel->Busy) return false;
   channel->Busy = true;
   struct BusyReset {
@@ -57,7 +64,10 @@ bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int 
     {
       RegistryLock lock(registry_, true);
       if (channel->FrameCount > 0 && channel->Current != nullptr) {
-        if (AnswerMatches(channel->Current, channel->CurrentLength, request)) return true;
+        if (AnswerMatches(channel->Current, channel->CurrentLength, request)) {
+          if (AnswerEchoes(channel->Current, channel->CurrentLength, request, echo)) return true;
+          lateAnswer = true;
+        }
         channel->Advance(false);
         moreWaiting = channel->FrameCount > 0;
       }
@@ -76,6 +86,7 @@ bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int 
     // waiting, only let pending events run.
     pump_.ProcessEvents(moreWaiting ? now : start + kAttemptTimeoutMs + 1);
   }
+  if (lateAnswer) return false;
   const std::string text = noAnswerText == kDefaultNoAnswer ? kNoAnswerFromDevice : noAnswerText;
   if (!text.empty()) dialogs_.ShowMessage(BoxKind::Error, text);
   return false;

@@ -39,8 +39,12 @@ class DeviceLink {
   // line is lost (the device went away), the exchange fails at once, without its resends. Every
   // resend adds one to the channel's RepeatCount, which callers may clear and read to judge the
   // line.
+  // With `echo`, the answer must also repeat that many request bytes after the command (an
+  // address): an answer of the same command that repeats others is a late one to an earlier
+  // request (its resend was answered too) and is passed over while the wait goes on. An exchange
+  // that saw only such answers fails without the no-answer text: the device did answer.
   bool Transact(TMessageControl* channel, const uint8_t* request, int length, bool resend,
-                const std::string& noAnswerText);
+                const std::string& noAnswerText, int echo = 0);
 
   ByteSink& Port() { return port_; }
 
@@ -56,5 +60,7 @@ class DeviceLink {
 // Whether a received frame answers a request: answer bit 0x40 in byte 4, and the low 6 bits of
 // bytes 4 and 5 equal to those of the request's command group and code.
 bool AnswerMatches(const uint8_t* frame, int frameLength, const uint8_t* request);
+// Whether a matching answer repeats the `echo` request bytes that follow the command.
+bool AnswerEchoes(const uint8_t* frame, int frameLength, const uint8_t* request, int echo);
 
 }  // namespace dravion

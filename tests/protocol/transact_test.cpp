@@ -170,6 +170,39 @@ TEST(Transact, MatchRuleLooksAtAnswerBitAndLowSixBits) {
   EXPECT_FALSE(echoOnly.link.Transact(&echoOnly.one, kProgramInfo.data(), 2, true, ""));
 }
 
+// A device that answered a read late answers its resend as well; that second answer reaches the
+// next read of the same command. It repeats another address and must not fail the next read.
+TEST(Transact, ALateAnswerToAnEarlierAddressIsPassedOverAndTheWaitGoesOn) {
+  const Bytes read{0x02, 0x02, 0x20, 0x00, 0x00, 0x00, 0x20};  // 32 bytes from 0x20
+  const Bytes late = test::AnswerPayload(2, 0x02, 0x02, {0x00, 0x00, 0x00, 0x00, 0x20, 0xAA});
+  const Bytes right = test::AnswerPayload(2, 0x02, 0x02, {0x20, 0x00, 0x00, 0x00, 0x20, 0xBB});
+  Harness h;
+  h.port.onFrame = [&](const Bytes&) {
+    h.Answer(1, late);
+    h.Answer(300, right);
+  };
+  ASSERT_TRUE(h.link.Transact(&h.two, read.data(), 7, true, "*", 4));
+  EXPECT_EQ(h.two.Current[11], 0xBB);
+  EXPECT_EQ(h.port.frames.size(), 1u);  // waited on, not sent again
+  EXPECT_EQ(h.two.RepeatCount, 0);
+
+  // Without the echo rule the late answer is taken, as for commands whose answers repeat nothing.
+  Harness plain;
+  plain.port.onFrame = [&](const Bytes&) { plain.Answer(1, late); };
+  ASSERT_TRUE(plain.link.Transact(&plain.two, read.data(), 7, true, "*"));
+  EXPECT_EQ(plain.two.Current[11], 0xAA);
+
+  // A device that only ever repeats another address (or too little of it) did answer: three
+  // sends, then a silent failure, no no-answer box.
+  for (const Bytes& wrong : {late, test::AnswerPayload(2, 0x02, 0x02, {0x20, 0x00})}) {
+    Harness h2;
+    h2.port.onFrame = [&](const Bytes&) { h2.Answer(1, wrong); };
+    EXPECT_FALSE(h2.link.Transact(&h2.two, read.data(), 7, true, "*", 4));
+    EXPECT_EQ(h2.port.frames.size(), 3u);
+    EXPECT_TRUE(h2.dialogs.boxes.empty());
+  }
+}
+
 TEST(Transact, StaleFrameIsClearedBeforeSending) {
   Harness h;
   const Bytes stale = test::EncodeFrame(test::AnswerPayload(1, 0x01, 0x01, {0xEE}));
