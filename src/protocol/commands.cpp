@@ -25,6 +25,8 @@ constexpr uint8_t kCodeEraseFromMain = 0x07;
 constexpr int kAddressedHeader = 6;
 // Answers to reads repeat the address; answers to writes, the address and the byte count.
 constexpr int kAddressEcho = 4;
+// Answers to parameter reads and writes start with the parameter id.
+constexpr int kParameterEcho = 2;
 // The write family builds its request in an area of this size.
 constexpr int kWriteRequestArea = 235;
 
@@ -201,7 +203,9 @@ bool DeviceCommands::ReadParameter(ParameterRecord& record, bool show) {
   uint8_t request[4] = {kGroupMain, 0x0E};
   StoreU16(request + 2, record.ParameterId);
   Answer answer;
-  if (!Ask(main_, request, sizeof request, show, kNoAnswerParameterRead, answer)) return false;
+  if (!Ask(main_, request, sizeof request, show, kNoAnswerParameterRead, answer, kParameterEcho)) {
+    return false;
+  }
   if (answer.length != 6 && answer.length != ParameterRecord::kSize) return false;
   record.ParameterId = LoadU16(answer.data());
   std::copy(answer.data() + 2, answer.data() + answer.length, record.Value.begin());
@@ -213,7 +217,9 @@ bool DeviceCommands::WriteParameter(ParameterRecord& record) {
   StoreU16(request + 2, record.ParameterId);
   std::copy(record.Value.begin(), record.Value.begin() + 4, request + 4);
   Answer answer;
-  if (!Ask(main_, request, sizeof request, true, kNoAnswerParameterWrite, answer)) return false;
+  if (!Ask(main_, request, sizeof request, true, kNoAnswerParameterWrite, answer, kParameterEcho)) {
+    return false;
+  }
   if (answer.length != 6 && answer.length != ParameterRecord::kSize) return false;
   std::copy(answer.data() + 2, answer.data() + 6, record.Value.begin());
   return true;

@@ -275,9 +275,18 @@ TEST(Commands, ParameterAndTimeAnswers) {
   ASSERT_TRUE(c.ReadParameter(record, true));
   EXPECT_EQ(record.Value[19], 119);
   for (size_t size : {5u, 7u, 23u}) {
-    h.device.override[0x010E] = [size](const Bytes&) { return Bytes(size, 1); };
+    h.device.override[0x010E] = [size](const Bytes& p) {
+      Bytes answer(size, 1);
+      std::copy(p.begin(), p.begin() + 2, answer.begin());
+      return answer;
+    };
     EXPECT_FALSE(c.ReadParameter(record, true)) << size;
   }
+  // An answer about another parameter (a late one to an earlier read) is not this one's.
+  h.device.override[0x010E] = [](const Bytes& p) { return Bytes{p[0], 0x01, 1, 2, 3, 4}; };
+  EXPECT_FALSE(c.ReadParameter(record, true));
+  EXPECT_EQ(record.ParameterId, 9);
+  EXPECT_TRUE(h.dialogs.boxes.empty());
 
   TimeRecord time;
   h.device.override[0x010C] = [](const Bytes&) { return Bytes{9, 7, 14, 5, 3, 22, 1, 0xAA}; };
