@@ -106,9 +106,10 @@ int DeviceCommands::ReadPiece(TMessageControl* channel, uint8_t group, uint32_t 
   StoreU32(request + 2, address);
   request[6] = static_cast<uint8_t>(count);
   Answer answer;
+  // The address echo (matched by the exchange), one byte not examined, then at most `count` data
+  // bytes.
   if (!Ask(channel, request, sizeof request, show, noAnswerText, answer, kAddressEcho)) return -1;
-  // Address echo, one byte not examined, then at most `count` data bytes.
-  if (answer.length < 5 || LoadU32(answer.data()) != address) return -1;
+  if (answer.length < 5) return -1;
   const int received = answer.length - 5;
   if (received > count) return -1;
   std::copy(answer.data() + 5, answer.data() + 5 + received, dest);
@@ -239,11 +240,10 @@ bool DeviceCommands::WritePiece(TMessageControl* channel, uint8_t group, uint8_t
   request[6] = static_cast<uint8_t>(count);
   std::copy(data, data + count, request.begin() + kAddressedHeader + 1);
   Answer answer;
-  if (!Ask(channel, request.data(), kAddressedHeader + 1 + count, show, noAnswerText, answer,
-           kAddressEcho + 1)) {
-    return false;
-  }
-  return answer.length == 5 && LoadU32(answer.data()) == address && answer.data()[4] == count;
+  // The answer is the echo of address and count alone (matched by the exchange).
+  return Ask(channel, request.data(), kAddressedHeader + 1 + count, show, noAnswerText, answer,
+             kAddressEcho + 1) &&
+         answer.length == 5;
 }
 
 bool DeviceCommands::Erase(TMessageControl* channel, uint8_t group, uint8_t code, uint32_t address,
