@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "protocol/link_stack.h"
 #include "sim/device.h"
+#include "support/answer_on_its_way.h"
 #include "support/pty.h"
 #include "support/scaled_time.h"
 
@@ -37,11 +37,7 @@ struct CliBench {
     if (config.restartMs == 1500) config.restartMs = 400;
     device = std::make_unique<sim::Device>(config);
     if (plug) device->Plug();
-    clock.realSpeed = [this] {
-      const LinkStack* s = stack.load();
-      const bool waiting = s && (s->main.Busy || s->dataFlash.Busy || s->programFlash.Busy);
-      return waiting && device && device->AnswerExpected();
-    };
+    clock.realSpeed = [this] { return test::AnswerOnItsWay(stack.load(), device.get()); };
   }
   ~CliBench() { clock.realSpeed = nullptr; }
 

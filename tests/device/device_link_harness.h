@@ -14,6 +14,7 @@
 #include "protocol/link_stack.h"
 #include "services/language.h"
 #include "sim/device.h"
+#include "support/answer_on_its_way.h"
 #include "support/fakes.h"
 #include "support/pty.h"
 #include "support/scaled_time.h"
@@ -40,10 +41,7 @@ struct DeviceLinkHarness {
     core.manager.ShowInitialState();
     pump.heartbeat = [this] { core.manager.Timer_ProcTimer(); };
     // Waiting for an answer that the device is sending: real time (see ScaledClock).
-    clock.realSpeed = [this] {
-      const bool waiting = stack.main.Busy || stack.dataFlash.Busy || stack.programFlash.Busy;
-      return waiting && device && device->AnswerExpected();
-    };
+    clock.realSpeed = [this] { return test::AnswerOnItsWay(&stack, device.get()); };
   }
   ~DeviceLinkHarness() {
     pump.heartbeat = nullptr;
