@@ -15,9 +15,9 @@ struct BenchWindow {
   }
 
   Language language;
-  ui::TForm1 form;
-  ui::TForm3 busy{&form};
-  ui::TForm2 about{&form, language};
+  ui::MainWindow form;
+  ui::BusyWindow busy{&form};
+  ui::AboutWindow about{&form, language};
 
  private:
   static Language& English(Language& language) {

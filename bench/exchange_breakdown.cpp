@@ -167,7 +167,7 @@ void WindowRun(const std::string& folder, uint32_t records, Stamps& filed, Stamp
   test::MemoryOptionStore options;
   BenchWindow window(options);
   Language& language = window.language;
-  ui::TForm1& form = window.form;
+  ui::MainWindow& form = window.form;
   ui::QtClock clock;
   ui::QtEventPump qtPump(clock);
   StampedPump pump(qtPump, returns);
@@ -256,7 +256,7 @@ int main(int argc, char** argv) {
       pump.Wake();
     });
     DeviceCommands commands(stack);
-    TV8DeviceInfo record;
+    DeviceInfo record;
     ConnectionCore core(stack, commands, record, view, dialogs, clock, log, language);
     NoFrame frame;
     DeviceContext context{commands, record, core.manager, log,  dialogs,
@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
       answered.Add();
       return got;
     };
-    heartbeatPump.heartbeat = [&] { core.manager.Timer_ProcTimer(); };
+    heartbeatPump.heartbeat = [&] { core.manager.OnHeartbeatTimer(); };
     stack.port.PortNumber = config.port;
     stack.port.Open(230400);
     core.manager.Connected = core.manager.Identified = true;

@@ -125,7 +125,7 @@ void WizardFigures() {
   dravion::UpdateWizard wizard(h.context, steps);
   std::printf("update wizard (restart time %d ms):\n", dravion::sim::DeviceConfig{}.restartMs);
   const auto start = SteadyClock::now();
-  const auto outcome = wizard.BitBtn_ReNewDeviceInfoClick();
+  const auto outcome = wizard.OnUpgradeClicked();
   steps.Close();
   std::printf("  whole update: %s, %.2f s\n",
               outcome == dravion::UpdateOutcome::Updated ? "updated" : "FAILED", Seconds(start));

@@ -15,7 +15,7 @@ std::vector<uint8_t> Payload(size_t n) {
 
 void BM_Encode(benchmark::State& state) {
   const auto payload = Payload(static_cast<size_t>(state.range(0)));
-  dravion::TSlipTx tx;
+  dravion::FrameEncoder tx;
   for (auto _ : state) {
     benchmark::DoNotOptimize(tx.Encode(payload.data(), static_cast<uint16_t>(payload.size())));
   }
@@ -25,7 +25,7 @@ BENCHMARK(BM_Encode)->Arg(10)->Arg(139)->Arg(250);
 
 void BM_Decode(benchmark::State& state) {
   const auto payload = Payload(static_cast<size_t>(state.range(0)));
-  dravion::TSlipTx tx;
+  dravion::FrameEncoder tx;
   tx.Encode(payload.data(), static_cast<uint16_t>(payload.size()));
   dravion::FrameDecoder decoder;
   for (auto _ : state) {

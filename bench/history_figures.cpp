@@ -113,7 +113,7 @@ struct Manager {
   SilentConnectionView view;
   LinkStack stack{pump, clock, dialogs};
   DeviceCommands commands{stack};
-  TV8DeviceInfo record;
+  DeviceInfo record;
   ConnectionCore core{stack, commands, record, view, dialogs, clock, log, language};
   NoFrame frame;
   DeviceContext context{commands, record, core.manager, log, dialogs, language, clock, pump, frame};
@@ -165,7 +165,7 @@ ReadFigures WindowDownload(const std::string& folder, uint32_t records) {
   test::MemoryOptionStore options;
   BenchWindow window(options);
   Language& language = window.language;
-  ui::TForm1& form = window.form;
+  ui::MainWindow& form = window.form;
   ui::QtClock clock;
   ui::QtEventPump pump(clock);
   QuietDialogs dialogs{true, true};

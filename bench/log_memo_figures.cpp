@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   for (int run = 1; run <= 3; ++run) {
     test::MemoryOptionStore options;
     bench::BenchWindow window(options);
-    ui::TForm1& form = window.form;
+    ui::MainWindow& form = window.form;
     SessionLog log;
     form.SetLog(&log);
     form.show();

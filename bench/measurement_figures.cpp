@@ -115,7 +115,7 @@ class ChildEmulator {
 // Bytes on the line for a frame of `payload` bytes (all zero: no escapes).
 int LineBytes(int payload) {
   std::vector<uint8_t> bytes(static_cast<size_t>(payload), 0);
-  dravion::TSlipTx tx;
+  dravion::FrameEncoder tx;
   return tx.Encode(bytes.data(), static_cast<uint16_t>(payload));
 }
 

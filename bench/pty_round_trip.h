@@ -43,7 +43,7 @@ class Responder {
 
   void Run(int master, int delayUs) {
     FrameDecoder decoder;
-    TSlipTx tx;
+    FrameEncoder tx;
     SteadyClock::time_point answered{};
     bool haveAnswered = false;
     uint8_t buffer[4096];
@@ -120,7 +120,7 @@ inline std::vector<double> RawTurnaround(int exchanges, int delayUs, bool handOf
     });
   }
   Responder responder(pty.master(), delayUs);
-  TSlipTx tx;
+  FrameEncoder tx;
   for (int i = 0; i < exchanges; ++i) {
     flashWriteRequest[2] = static_cast<uint8_t>(i);
     tx.Encode(flashWriteRequest, sizeof flashWriteRequest);

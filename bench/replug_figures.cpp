@@ -64,9 +64,9 @@ int main(int argc, char** argv) {
   Language language;
   LinkStack stack(pump, clock, dialogs);
   DeviceCommands commands(stack);
-  TV8DeviceInfo record;
+  DeviceInfo record;
   ConnectionCore core(stack, commands, record, view, dialogs, clock, log, language);
-  pump.heartbeat = [&] { core.manager.Timer_ProcTimer(); };
+  pump.heartbeat = [&] { core.manager.OnHeartbeatTimer(); };
 
   std::mutex mutex;
   std::vector<Cycle> plugged;

@@ -65,10 +65,10 @@ int main(int argc, char** argv) {
   Language language;
   LinkStack stack(pump, clock, dialogs);
   DeviceCommands commands(stack);
-  TV8DeviceInfo record;
+  DeviceInfo record;
   ConnectionCore core(stack, commands, record, view, dialogs, clock, log, language);
   DeviceContext context{commands, record, core.manager, log, dialogs, language, clock, pump, frame};
-  pump.heartbeat = [&] { core.manager.Timer_ProcTimer(); };
+  pump.heartbeat = [&] { core.manager.OnHeartbeatTimer(); };
 
   auto waitUntil = [&](auto done, int ms) {
     const uint32_t start = clock.TickMs();

@@ -1,6 +1,6 @@
 
 // How close the emulator's paced line comes to the line rate: 10,000 ReadMemory exchanges of 16
-// bytes through the manager's real serial stack (TComZ + DeviceLink::Transact) against the
+// bytes through the manager's real serial stack (DecodingPort + DeviceLink::Transact) against the
 // emulator on a pty, compared with the time the bytes need on a line at that rate.
 //
 //   build/bench/sim_pacing_bench
@@ -31,7 +31,7 @@ using namespace dravion;
 using namespace dravion::bench;
 
 size_t LineBytes(const std::vector<uint8_t>& payload) {
-  TSlipTx encoder;
+  FrameEncoder encoder;
   return encoder.Encode(payload.data(), static_cast<uint16_t>(payload.size()));
 }
 

@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   NoOptions options;
   bench::BenchWindow window(options);
   Language& language = window.language;
-  ui::TForm1& form = window.form;
+  ui::MainWindow& form = window.form;
   form.ApplyLanguage();
   form.SetActivePage(0);
   form.show();

@@ -154,14 +154,14 @@ void DeviceModel::BuildBootArea() {
   StoreU16(info + 4, map::kRamSize / 1024);
   StoreU16(info + 6, map::kProgramPage);
   StoreU16(info + 8, 32);
-  StoreU32(info + 10, map::kInf1Address);
+  StoreU32(info + 10, map::kFactoryAddress);
   StoreU32(info + 14, map::kProgramAddress);
   StoreU32(info + 18, map::kProgramImageSize);
   StoreU32(info + 22, map::kUidAddress);
   StoreU32(info + 26, map::kExternalFlashSize);
   StoreU32(info + 30, map::kHistoryBase);
 
-  uint8_t* inf1 = boot.data() + (map::kInf1Address - map::kProgramFlashBase);
+  uint8_t* inf1 = boot.data() + (map::kFactoryAddress - map::kProgramFlashBase);
   std::copy(config_.inf1.begin(), config_.inf1.end(), inf1);
   if (!config_.inf1KeepsSerial) std::copy(config_.serial.begin(), config_.serial.end(), inf1 + 9);
   program_.Store(map::kProgramFlashBase, boot.data(), static_cast<uint32_t>(boot.size()));
@@ -221,7 +221,7 @@ void DeviceModel::BecomeAnotherDevice() {
   for (uint8_t& b : config_.serial)
     b = static_cast<uint8_t>(b + 0x11);
   if (!config_.inf1KeepsSerial) {
-    program_.Store(map::kInf1Address + 9, config_.serial.data(),
+    program_.Store(map::kFactoryAddress + 9, config_.serial.data(),
                    static_cast<uint32_t>(config_.serial.size()));
   }
 }

@@ -54,9 +54,9 @@ int main(int argc, char** argv) {
   QDir().mkpath(folder);
   NoOptions options;
   dravion::Language language;
-  dravion::ui::TForm1 form(language, options);
-  dravion::ui::TForm3 busy(&form);
-  dravion::ui::TForm2 about(&form, language);
+  dravion::ui::MainWindow form(language, options);
+  dravion::ui::BusyWindow busy(&form);
+  dravion::ui::AboutWindow about(&form, language);
   form.SetSecondaryWindows(&busy, &about);
   dravion::LoadLanguageOption(options, language);
   form.ApplyLanguage();
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
                                     "Upgrade to Version 1.20.12.6\nis avaliable"));
 #endif
   auto* chart = form.Chart();
-  chart->TitleAdd(QStringLiteral("Hostory for Hour : 07.12.2026-10"));
+  chart->TitleAdd(QStringLiteral("History for Hour : 07.12.2026-10"));
   chart->TitleAdd(QStringLiteral("uR/h  K = 1,27"));
   for (int i = 0; i < 60; ++i) {
     const bool covered = i % 17 != 5;
@@ -172,17 +172,17 @@ int main(int argc, char** argv) {
     }
     form.resize(first);
     Settle();
-    form.Action_Help_AboutExecute();
+    form.OnAboutTriggered();
     Settle();
     about.grab().save(QStringLiteral("%1/%2-about.png").arg(folder, QLatin1String(lang)));
-    about.Image_RUSClick();
-    form.Action_LanguageExecute();
+    about.CloseAbout();
+    form.OnLanguageTriggered();
   }
   form.ShowBusy(50);
   QPixmap strip(4 * 131, 115);
   strip.fill(QColor(200, 210, 220));
   for (int i = 0; i < 4; ++i) {
-    busy.Timer1Timer();
+    busy.OnAnimationTimer();
     busy.render(&strip, QPoint(131 * i, 0));
   }
   strip.save(folder + QStringLiteral("/busy-frames.png"));

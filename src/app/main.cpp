@@ -42,32 +42,32 @@ int Run(ui::ManagerApplication& app) {
   Language language;
   SessionLog log;
 
-  ui::TForm1 form1(language, options);
-  ui::TForm3 form3(&form1);
-  ui::TForm2 form2(&form1, language);
-  form1.SetSecondaryWindows(&form3, &form2);
-  form1.SetLog(&log);
-  ui::QtDialogs dialogs(language, &form1);
+  ui::MainWindow window(language, options);
+  ui::BusyWindow busy(&window);
+  ui::AboutWindow about(&window, language);
+  window.SetSecondaryWindows(&busy, &about);
+  window.SetLog(&log);
+  ui::QtDialogs dialogs(language, &window);
 
-  ui::DeviceSession device(form1, pump, clock, dialogs, log, language);
-  AppLifecycle lifecycle(options, language, dialogs, log, clock, &form1);
+  ui::DeviceSession device(window, pump, clock, dialogs, log, language);
+  AppLifecycle lifecycle(options, language, dialogs, log, clock, &window);
 
   int result = 0;
   std::optional<ui::SignalCloser> signalCloser;
   Guarded(app, [&] {
-    if (!lifecycle.FormCreate()) return;  // refused: the window is never shown
+    if (!lifecycle.StartUp()) return;  // refused: the window is never shown
     device.Start();
 
     // A close waits while an exchange waits in the pump or a box is open.
-    form1.SetBusyProbe([&] { return pump.Depth() > 0 || dialogs.OpenCount() > 0; });
-    pump.SetIdleCallback([&] { form1.OperationEnded(); });
-    signalCloser.emplace(&form1);
-    QObject::connect(&form1, &ui::TForm1::Closed, &app, &QApplication::quit);
+    window.SetBusyProbe([&] { return pump.Depth() > 0 || dialogs.OpenCount() > 0; });
+    pump.SetIdleCallback([&] { window.OperationEnded(); });
+    signalCloser.emplace(&window);
+    QObject::connect(&window, &ui::MainWindow::Closed, &app, &QApplication::quit);
 
-    form1.show();
+    window.show();
     app.ArmTestException();
     // After the box of an unexpected exception the window closes the normal way.
-    app.Ending = [&] { form1.close(); };
+    app.Ending = [&] { window.close(); };
     result = app.exec();
   });
   app.Ending = nullptr;
@@ -78,8 +78,8 @@ int Run(ui::ManagerApplication& app) {
 #ifdef DRAVION_HAVE_FTP
     transfer = MakeReportTransfer(&options);
 #endif
-    ReportUploader uploader(log, pump, clock, transfer.get(), &form1);
-    lifecycle.FormDestroy(uploader, ReportIdentityOf(device.deviceInfo));
+    ReportUploader uploader(log, pump, clock, transfer.get(), &window);
+    lifecycle.ShutDown(uploader, ReportIdentityOf(device.deviceInfo));
   });
   return app.Failed() ? 1 : result;
 }

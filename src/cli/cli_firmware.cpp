@@ -38,7 +38,7 @@ int FirmwareUpdate(CliSession& s) {
     if (text != retry) return -1;
     return view.attempts <= s.options.retries ? 1 : 0;
   };
-  const UpdateOutcome outcome = wizard.BitBtn_ReNewDeviceInfoClick();
+  const UpdateOutcome outcome = wizard.OnUpgradeClicked();
   s.dialogs.decide = nullptr;
   s.frame.EndProgress();
   return outcome == UpdateOutcome::Updated && !s.dialogs.refused ? kExitDone : kExitFailed;

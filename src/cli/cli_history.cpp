@@ -52,7 +52,7 @@ int HistoryDownload(CliSession& s) {
 int HistoryDelete(CliSession& s) {
   TextHistoryView view(s.io);
   HistoryController controller(s.context, view);
-  controller.BitBtn_HIS_DeleteClick();
+  controller.OnDeleteClicked();
   if (!view.versionMessage.empty()) s.io.err << TerminalText(view.versionMessage) << '\n';
   return Outcome(s);
 }

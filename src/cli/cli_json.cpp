@@ -27,11 +27,11 @@ Json JsonNumber(const std::string& text) {
 }
 
 Json IdentityJson(CliSession& s) {
-  const TV8DeviceInfo& record = s.record;
+  const DeviceInfo& record = s.record;
   Json identity;
   identity["port"] = s.core.manager.ConnectedPort;
   identity["device"] = record.Name;
-  identity["serial"] = FormatSerial(SerialBytes(record.Inf1), "-");
+  identity["serial"] = FormatSerial(SerialBytes(record.Factory), "-");
   identity["uid"] = FormatUid(record.Uid);
   identity["boot"] = FormatVersion(record.Soft.BootVersion);
   identity["main"] = FormatVersion(record.Soft.MainVersion);

@@ -91,7 +91,7 @@ int Follow(CliSession& s) {
   int taken = 0;
   bool wasFailing = false;
   while (!s.pump.QuitRequested() && (s.options.csvFile.empty() || recorder.Recording())) {
-    if (controller.BitBtn_Measure_ReadClick()) {
+    if (controller.OnReadClicked()) {
       PrintReading(s, view);
       wasFailing = false;
       if (s.options.countGiven && ++taken >= s.options.count) break;
@@ -124,7 +124,7 @@ int Measure(CliSession& s) {
   for (int i = 0; i < s.options.count && !s.pump.QuitRequested(); ++i) {
     if (i > 0) s.Wait(1000);
     if (s.pump.QuitRequested()) break;
-    if (!controller.BitBtn_Measure_ReadClick()) {
+    if (!controller.OnReadClicked()) {
       s.io.err << (!view.versionMessage.empty()
                        ? TerminalText(view.versionMessage)
                        : s.language.Text("Прибор не ответил", "The device did not answer"))
@@ -140,7 +140,7 @@ int DoseReset(CliSession& s) {
   TextMeasurementView view;
   MeasurementController controller(s.context, view);
   MeasurementHook hook(s, controller);
-  const bool reset = controller.BitBtn_Measure_Dose_ResetClick();
+  const bool reset = controller.OnDoseResetClicked();
   if (!reset && !view.versionMessage.empty()) s.io.err << TerminalText(view.versionMessage) << '\n';
   return reset && Outcome(s) == kExitDone ? kExitDone : kExitFailed;
 }

@@ -27,7 +27,7 @@ CliSession::CliSession(CliIo& io_, const CliOptions& options_, Clock* clock_, Ev
   if (options.verbose) log.SetObserver(&echo_);
   stack.port.LogCallback = [this](const std::string& line) { log.LogLine(line); };
   core.manager.ShowInitialState();
-  pump.heartbeat = [this] { core.manager.Timer_ProcTimer(); };
+  pump.heartbeat = [this] { core.manager.OnHeartbeatTimer(); };
   InterruptWatch::SetWake([this] { pump.Wake(); });
   LogRunStart(log, clock);
 }
@@ -54,8 +54,8 @@ bool CliSession::TryPort(int number) {
   m.ConnectionMode = kManualPort;
   m.ManualPortNumber = m.SelectedPort = number;
   // A tick with another port connected lets go of it; the next one opens this one.
-  if (m.Connected && m.ConnectedPort != number) m.Timer_ConnectionTimer();
-  if (!(m.Connected && m.ConnectedPort == number)) m.Timer_ConnectionTimer();
+  if (m.Connected && m.ConnectedPort != number) m.OnConnectionTimer();
+  if (!(m.Connected && m.ConnectedPort == number)) m.OnConnectionTimer();
   // The heartbeat's own connection tick comes a full spacing later.
   m.LastConnectionTick = clock.TickMs();
   return m.Connected && m.ConnectedPort == number;
@@ -105,7 +105,7 @@ void CliSession::WaitForIdentification() {
   // heartbeat of its own.
   if (m.Connected && !m.IdentificationDone) {
     m.ConnectStartTick = clock.TickMs() - kIdentificationDelayMs;
-    m.Timer_ProcTimer();
+    m.OnHeartbeatTimer();
   }
   const uint32_t start = clock.TickMs();
   while (!m.IdentificationDone && m.Connected && !pump.QuitRequested() &&

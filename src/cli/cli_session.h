@@ -61,7 +61,7 @@ class CliSession {
   SessionLog log;
   LinkStack stack{pump, clock, dialogs};
   DeviceCommands commands{stack};
-  TV8DeviceInfo record;
+  DeviceInfo record;
   SilentConnectionView view;
   ConnectionCore core{stack, commands, record, view, dialogs, clock, log, language};
   TerminalFrame frame{io};

@@ -27,7 +27,7 @@ std::string CommandDevice::DeviceName() const {
 }
 
 std::string CommandDevice::SerialText() const {
-  return FormatSerial(SerialBytes(record_.Inf1), "-");
+  return FormatSerial(SerialBytes(record_.Factory), "-");
 }
 
 }  // namespace dravion

@@ -6,12 +6,12 @@ namespace dravion {
 
 class DeviceCommands;
 class LogSink;
-class TV8DeviceInfo;
+class DeviceInfo;
 
 // The connected device through the manager's command set and its one identity record.
 class CommandDevice : public ConnectedDevice {
  public:
-  CommandDevice(DeviceCommands& commands, TV8DeviceInfo& record, LogSink& log)
+  CommandDevice(DeviceCommands& commands, DeviceInfo& record, LogSink& log)
       : commands_(commands), record_(record), log_(log) {}
 
   int ConnectionTest(const uint8_t* bytes, int count) override;
@@ -23,7 +23,7 @@ class CommandDevice : public ConnectedDevice {
 
  private:
   DeviceCommands& commands_;
-  TV8DeviceInfo& record_;
+  DeviceInfo& record_;
   LogSink& log_;
 };
 

@@ -5,7 +5,7 @@
 
 namespace dravion {
 
-ConnectionCore::ConnectionCore(LinkStack& stack, DeviceCommands& commands, TV8DeviceInfo& record,
+ConnectionCore::ConnectionCore(LinkStack& stack, DeviceCommands& commands, DeviceInfo& record,
                                ConnectionView& view, Dialogs& dialogs, Clock& clock, LogSink& log,
                                const Language& language)
     : port(stack.port),

@@ -9,18 +9,18 @@ namespace dravion {
 
 class DeviceCommands;
 class LinkStack;
-class TV8DeviceInfo;
+class DeviceInfo;
 
 // The connection manager wired to the manager's serial stack, command set and identity record:
 // the real port, the port list over its listing (logging "PORT LIST: " lines), and the device.
 class ConnectionCore {
  public:
-  ConnectionCore(LinkStack& stack, DeviceCommands& commands, TV8DeviceInfo& record,
+  ConnectionCore(LinkStack& stack, DeviceCommands& commands, DeviceInfo& record,
                  ConnectionView& view, Dialogs& dialogs, Clock& clock, LogSink& log,
                  const Language& language);
 
   ComPortConnection port;
-  TCPList ports;
+  PortList ports;
   CommandDevice device;
   ConnectionManager manager;
 };

@@ -53,7 +53,7 @@ int ParsePortNumberText(const std::string& text) {
   return static_cast<int>(negative ? -value : value);
 }
 
-ConnectionManager::ConnectionManager(ConnectionPort& port, TCPList& ports, ConnectedDevice& device,
+ConnectionManager::ConnectionManager(ConnectionPort& port, PortList& ports, ConnectedDevice& device,
                                      ConnectionView& view, Dialogs& dialogs, Clock& clock,
                                      LogSink& log, const Language& language)
     : port_(port),
@@ -127,7 +127,7 @@ int ConnectionManager::LinkTest() {
   return result;
 }
 
-void ConnectionManager::Timer_ConnectionTimer() {
+void ConnectionManager::OnConnectionTimer() {
   if (inConnectionTick_) return;
   FlagScope guard(inConnectionTick_);
   Blink = !Blink;
@@ -276,7 +276,7 @@ void ConnectionManager::ForgetDevice() {
   ConnectStartTick = clock_.TickMs();
 }
 
-void ConnectionManager::Timer_ProcTimer() {
+void ConnectionManager::OnHeartbeatTimer() {
   if (heartbeatDepth_ > 0) return;
   ++heartbeatDepth_;
   struct Leave {
@@ -290,7 +290,7 @@ void ConnectionManager::Timer_ProcTimer() {
   if (!IdentificationDone && !Connected) ConnectStartTick = now;
   if (TicksSince(LastConnectionTick, now) > kConnectionTickSpacingMs || PortAppearedWhileIdle()) {
     LastConnectionTick = now;
-    Timer_ConnectionTimer();
+    OnConnectionTimer();
   }
   if (!IdentificationDone) {
     if (!Connected) {
@@ -303,13 +303,13 @@ void ConnectionManager::Timer_ProcTimer() {
   if (MeasurementTick) MeasurementTick();
 }
 
-void ConnectionManager::Action_Connection_AutoExecute() {
+void ConnectionManager::OnAutoTriggered() {
   autoChecked_ = true;
   view_.SetAutoChecked(true);
   ConnectionMode = kAutoWatch;
 }
 
-void ConnectionManager::Action_Connection_Manual_NumberExecute() {
+void ConnectionManager::OnManualNumberTriggered() {
   std::string value = std::to_string(ManualPortNumber);
   const bool ok = dialogs_.AskText(
       language_.Text("Установка соединения", "Connecting"),

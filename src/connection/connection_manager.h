@@ -16,7 +16,7 @@ class ConnectionPort;
 class Dialogs;
 class Language;
 class LogSink;
-class TCPList;
+class PortList;
 
 inline constexpr int kManualPort = 1;
 inline constexpr int kAutoWatch = 2;
@@ -30,20 +30,20 @@ inline constexpr int kManualPortMax = 250;
 inline constexpr char kLinkTestPayload[] = "Zavrelon";
 
 // Finds the device on a serial port, keeps checking that it answers, identifies it once per
-// connection and shows all of this in the status bar. Driven by Timer_ProcTimer, which the window
+// connection and shows all of this in the status bar. Driven by OnHeartbeatTimer, which the window
 // calls every 100 ms on its user-interface thread (a headless program calls it from its loop).
 class ConnectionManager {
  public:
-  ConnectionManager(ConnectionPort& port, TCPList& ports, ConnectedDevice& device,
+  ConnectionManager(ConnectionPort& port, PortList& ports, ConnectedDevice& device,
                     ConnectionView& view, Dialogs& dialogs, Clock& clock, LogSink& log,
                     const Language& language);
 
   // The heartbeat: the connection tick at more than 1000 ms spacing (at once when a port appears
   // while the automatic search has none to try), the identification one second
   // into a connection, the reset when the device is lost, then MeasurementTick.
-  void Timer_ProcTimer();
+  void OnHeartbeatTimer();
   // The connection tick of the current ConnectionMode.
-  void Timer_ConnectionTimer();
+  void OnConnectionTimer();
   // Positive: the device echoed the payload (or LinkWatch is off); 0 no answer; negative no port.
   int LinkTest();
   // Runs the identification framed by its log banners; true when the device was identified.
@@ -51,11 +51,11 @@ class ConnectionManager {
   void ShowStatus(const std::string& text, int style);
 
   // The Connection menu.
-  void Action_Connection_AutoExecute();
-  void Action_Connection_ManualExecute() {}
-  void Action_Connection_ManualUpdate() { AutoWasChecked = autoChecked_; }
-  void Action_Connection_Manual_NumberExecute();
-  void Action_Connection_Manual_ListExecute() {}
+  void OnAutoTriggered();
+  void OnManualTriggered() {}
+  void OnManualActionUpdate() { AutoWasChecked = autoChecked_; }
+  void OnManualNumberTriggered();
+  void OnManualListTriggered() {}
   bool ManualListEnabled() const { return false; }
   bool AutoChecked() const { return autoChecked_; }
   // Whether a heartbeat is running now (a handler run from inside one of its waits sees true).
@@ -112,7 +112,7 @@ class ConnectionManager {
   void SwitchMode(int from, int to);
 
   ConnectionPort& port_;
-  TCPList& ports_;
+  PortList& ports_;
   ConnectedDevice& device_;
   ConnectionView& view_;
   Dialogs& dialogs_;

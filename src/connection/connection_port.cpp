@@ -1,6 +1,6 @@
 #include "connection/connection_port.h"
 
-#include "serial/com_port.h"
+#include "serial/serial_port.h"
 
 namespace dravion {
 

@@ -6,7 +6,7 @@
 
 namespace dravion {
 
-class TComPort;
+class SerialPort;
 
 // The serial port as the connection manager drives it.
 class ConnectionPort {
@@ -27,7 +27,7 @@ class ConnectionPort {
 // The manager's one real serial port.
 class ComPortConnection : public ConnectionPort {
  public:
-  explicit ComPortConnection(TComPort& port) : port_(port) {}
+  explicit ComPortConnection(SerialPort& port) : port_(port) {}
   void SetPortNumber(int number) override;
   int PortNumber() const override;
   bool Open(uint32_t baud) override;
@@ -37,7 +37,7 @@ class ComPortConnection : public ConnectionPort {
   PortOpenFailure Check(int number) override;
 
  private:
-  TComPort& port_;
+  SerialPort& port_;
 };
 
 }  // namespace dravion

@@ -80,11 +80,11 @@ int Restart(const RestartLink& link, const RestartKind& kind) {
 
 }  // namespace
 
-std::optional<DeviceIdentity> IdentityOf(const TV8DeviceInfo& record) {
+std::optional<DeviceIdentity> IdentityOf(const DeviceInfo& record) {
   if (record.Valid == 0) return std::nullopt;
   DeviceIdentity identity;
   identity.Uid = record.Uid;
-  const auto serial = SerialBytes(record.Inf1);
+  const auto serial = SerialBytes(record.Factory);
   std::copy(serial.begin(), serial.end(), identity.Serial.begin());
   return identity;
 }

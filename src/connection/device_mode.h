@@ -15,7 +15,7 @@ class DeviceCommands;
 class EventPump;
 class Language;
 class LogSink;
-class TV8DeviceInfo;
+class DeviceInfo;
 
 // Which device this is: its processor's unique identifier and its serial number.
 struct DeviceIdentity {
@@ -25,13 +25,13 @@ struct DeviceIdentity {
 };
 
 // The identity of an identified device; nothing while the record is not valid.
-std::optional<DeviceIdentity> IdentityOf(const TV8DeviceInfo& record);
+std::optional<DeviceIdentity> IdentityOf(const DeviceInfo& record);
 
 // What a mode check and a restart work with: the command set, the identity record and the
 // connection manager that finds and identifies the device again, the log, and the waits.
 struct RestartLink {
   DeviceCommands& commands;
-  TV8DeviceInfo& device;
+  DeviceInfo& device;
   ConnectionManager& connection;
   LogSink& log;
   Clock& clock;

@@ -11,7 +11,7 @@ class Dialogs;
 class EventPump;
 class Language;
 class LogSink;
-class TV8DeviceInfo;
+class DeviceInfo;
 
 // What a device operation may change on the window's frame while it runs. The window implements
 // it with its page control and busy animation; a terminal program and the tests implement it
@@ -34,7 +34,7 @@ class DeviceFrame {
 // reference to it.
 struct DeviceContext {
   DeviceCommands& commands;
-  TV8DeviceInfo& device;
+  DeviceInfo& device;
   ConnectionManager& connection;
   LogSink& log;
   Dialogs& dialogs;

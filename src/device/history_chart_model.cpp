@@ -23,18 +23,18 @@ std::string TitleLine(int level, const TimeRecord& view, const Language& languag
   const auto& b = view.Bytes;
   switch (level) {
     case kLevelMinute:
-      return language.Text("История за минуту", "Hostory for Minute") + " : " + date + "-" +
+      return language.Text("История за минуту", "History for Minute") + " : " + date + "-" +
              TwoDigits(b[2]) + ":" + TwoDigits(b[1]);
     case kLevelHour:
-      return language.Text("История за час", "Hostory for Hour") + " : " + date + "-" +
+      return language.Text("История за час", "History for Hour") + " : " + date + "-" +
              std::to_string(b[2]);
     case kLevelDay:
-      return language.Text("История за день", "Hostory for Day") + " : " + date;
+      return language.Text("История за день", "History for Day") + " : " + date;
     case kLevelMonth:
-      return language.Text("История за месяц", "Hostory for Month") + " : 20" + TwoDigits(b[5]) +
+      return language.Text("История за месяц", "History for Month") + " : 20" + TwoDigits(b[5]) +
              "-" + TwoDigits(b[4]);
     default:
-      return language.Text("История за год", "Hostory for Year") + " : 20" + TwoDigits(b[5]);
+      return language.Text("История за год", "History for Year") + " : 20" + TwoDigits(b[5]);
   }
 }
 
@@ -81,9 +81,9 @@ HistoryChartData DrawHistoryChart(HistoryRing& ring, TimeRecord& viewTime, int l
   HistoryChartData chart;
   chart.Title = {TitleLine(level, viewTime, language), UnitLine(coefficient, language)};
   chart.Labels.reserve(bars);
-  chart.Series1.reserve(bars);
-  chart.Series2.reserve(bars);
-  chart.Series3.reserve(bars);
+  chart.Maximum.reserve(bars);
+  chart.Rate.reserve(bars);
+  chart.Coverage.reserve(bars);
 
   HistoryQuery query(ring);
   query.StartHistoryQuery(SecondsFromTimeRecord(first));
@@ -95,18 +95,18 @@ HistoryChartData DrawHistoryChart(HistoryRing& ring, TimeRecord& viewTime, int l
     query.AccumulatePeriod(length);
     if (query.PeriodCovered > 0) {
       const uint64_t rate = query.PeriodPulses * 36 * k / query.PeriodCovered / 172;
-      chart.Series2.push_back({rate, kChartLime});
-      chart.Series3.push_back({1, query.PeriodCovered == length ? kChartLime : kChartFuchsia});
+      chart.Rate.push_back({rate, kChartLime});
+      chart.Coverage.push_back({1, query.PeriodCovered == length ? kChartLime : kChartFuchsia});
       if (showMaximum) {
         const uint64_t peak = uint64_t{query.PeriodMaxRate10} * 36 * k / 1720;
-        chart.Series1.push_back({std::max(rate, peak), kChartYellow});
+        chart.Maximum.push_back({std::max(rate, peak), kChartYellow});
       } else {
-        chart.Series1.push_back({1, kChartFuchsia});
+        chart.Maximum.push_back({1, kChartFuchsia});
       }
     } else {
-      chart.Series1.push_back({1, kChartFuchsia});
-      chart.Series2.push_back({1, kChartFuchsia});
-      chart.Series3.push_back({1, kChartFuchsia});
+      chart.Maximum.push_back({1, kChartFuchsia});
+      chart.Rate.push_back({1, kChartFuchsia});
+      chart.Coverage.push_back({1, kChartFuchsia});
     }
   }
   query.EndHistoryQuery();

@@ -31,11 +31,11 @@ struct ChartPoint {
 };
 
 // What the chart shows: the title lines and, per bar position, its label and one point in each
-// of the three series (1 maximum or placeholder, 2 average rate, 3 coverage mark).
+// of the three series (maximum or placeholder, average rate, coverage mark).
 struct HistoryChartData {
   std::vector<std::string> Title;
   std::vector<std::string> Labels;
-  std::vector<ChartPoint> Series1, Series2, Series3;
+  std::vector<ChartPoint> Maximum, Rate, Coverage;
 };
 
 // The chart of `level` around `viewTime` on the downloaded ring. The view time's second is set

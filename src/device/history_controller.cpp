@@ -30,7 +30,7 @@ bool HistoryController::CheckHistoryAccess() {
   const uint16_t main = context_.device.Soft.MainVersion;
   if (main == 0) {
     view_.ShowVersionMessage(
-        Text("В режиме\n\rBOOT\n\rнедоступно", "In BOOT\n\rMode is\n\rUnavaliable"));
+        Text("В режиме\n\rBOOT\n\rнедоступно", "In BOOT\n\rMode is\n\rUnavailable"));
     return false;
   }
   if (main < kAccessMainVersion) {
@@ -48,7 +48,7 @@ void HistoryController::ShowWaitingChart() {
   view_.ShowChart(LastChart);
 }
 
-void HistoryController::BitBtn_HIS_ReadClick() {
+void HistoryController::OnReadClicked() {
   if (HistoryReading) {
     HistoryCancel = true;  // seen after the current sector
     return;
@@ -156,7 +156,7 @@ bool HistoryController::DownloadHistory() {
   return false;
 }
 
-void HistoryController::BitBtn_HIS_DeleteClick() {
+void HistoryController::OnDeleteClicked() {
   if (!context_.dialogs.Ask(QuestionKind::Confirmation,
                             Text("История в приборе будет удалена!\r\nПродолжить?",
                                  "History in Device will be deleted!\r\nContinue"))) {
@@ -180,43 +180,43 @@ void HistoryController::DrawHistoryChart() {
   view_.ShowChart(LastChart);
 }
 
-void HistoryController::BitBtn_HIS_BackClick() {
+void HistoryController::OnBackClicked() {
   if (!Ring.Loaded) return;
   HistoryStepBack(HistoryViewTime, HistoryLevel);
   DrawHistoryChart();
 }
 
-void HistoryController::BitBtn_HIS_VperedClick() {
+void HistoryController::OnForwardClicked() {
   if (!Ring.Loaded) return;
   HistoryStepForward(HistoryViewTime, HistoryLevel);
   DrawHistoryChart();
 }
 
-void HistoryController::BitBtn_HIS_UpClick() {
+void HistoryController::OnUpClicked() {
   if (!Ring.Loaded || HistoryLevel >= kLevelYear) return;
   ++HistoryLevel;
   DrawHistoryChart();
 }
 
-void HistoryController::BitBtn_HIS_To_LastClick() {
+void HistoryController::OnLatestClicked() {
   if (!Ring.Loaded) return;
   HistoryViewTime = HistoryDeviceTime;
   HistoryLevel = kLevelMinute;
   DrawHistoryChart();
 }
 
-void HistoryController::CheckBox_HIS_Show_MaxValClick() {
+void HistoryController::OnShowMaximumClicked() {
   if (!Ring.Loaded) return;
   DrawHistoryChart();
 }
 
-void HistoryController::Series1DblClick(int bar) {
+void HistoryController::OnBarDoubleClicked(int bar) {
   if (!Ring.Loaded) return;
   if (!HistoryZoomInto(HistoryViewTime, HistoryLevel, bar)) return;
   DrawHistoryChart();
 }
 
-void HistoryController::BitBtn_HIS_Save_CSVClick() {
+void HistoryController::OnSaveCsvClicked() {
   if (!Ring.Loaded) {
     context_.dialogs.ShowMessage(
         BoxKind::Error, Text("Сначала считайте историю", "First read History from Device"));

@@ -48,25 +48,25 @@ class HistoryController {
   HistoryController(DeviceContext& context, HistoryView& view);
 
   // Read (Cancel while reading).
-  void BitBtn_HIS_ReadClick();
+  void OnReadClicked();
   // Reads the whole ring into the copy and builds the CSV text. True after a complete or
   // cancelled download, false after an error (shown in a box).
   bool DownloadHistory();
-  void BitBtn_HIS_DeleteClick();
+  void OnDeleteClicked();
   // Connected, identified and running a main program of the carried release; the page's message
   // says why not.
   bool CheckHistoryAccess();
 
   // Chart navigation; nothing happens before a complete download.
-  void BitBtn_HIS_BackClick();
-  void BitBtn_HIS_VperedClick();
-  void BitBtn_HIS_UpClick();
-  void BitBtn_HIS_To_LastClick();
-  void CheckBox_HIS_Show_MaxValClick();
-  void Series1DblClick(int bar);
+  void OnBackClicked();
+  void OnForwardClicked();
+  void OnUpClicked();
+  void OnLatestClicked();
+  void OnShowMaximumClicked();
+  void OnBarDoubleClicked(int bar);
   void DrawHistoryChart();
 
-  void BitBtn_HIS_Save_CSVClick();
+  void OnSaveCsvClicked();
   // Writes the CSV text to `name` with the overwrite question and the file error boxes; the
   // file that was there is replaced only by a complete new one. True when written.
   bool SaveCsv(const std::string& name);

@@ -101,7 +101,7 @@ bool MeasurementController::CheckMeasurementAccess() {
   const uint16_t mainVersion = context_.device.Soft.MainVersion;
   if (mainVersion == 0) {
     view_.ShowVersionMessage(context_.language.Text("В режиме\n\rBOOT\n\rнедоступно",
-                                                    "In BOOT\n\rMode is\n\rUnavaliable"));
+                                                    "In BOOT\n\rMode is\n\rUnavailable"));
     return false;
   }
   if (mainVersion < kAccessMainVersion) {
@@ -281,7 +281,7 @@ void MeasurementController::MeasurementTick() {
   }
 }
 
-bool MeasurementController::BitBtn_Measure_ReadClick() {
+bool MeasurementController::OnReadClicked() {
   const bool enabled = view_.ReadEnabled();
   // No link test may come between the reading's requests.
   DeviceOperation operation(context_);
@@ -291,11 +291,11 @@ bool MeasurementController::BitBtn_Measure_ReadClick() {
   return ok;
 }
 
-void MeasurementController::CheckBox_Measure_AutoReadClick() {
+void MeasurementController::OnAutoReadClicked() {
   view_.SetReadEnabled(!view_.AutoReadChecked());
 }
 
-bool MeasurementController::BitBtn_Measure_Dose_ResetClick() {
+bool MeasurementController::OnDoseResetClicked() {
   context_.frame.SetPagesEnabled(false);
   bool reset = false;
   const bool yes = context_.dialogs.Ask(
@@ -317,11 +317,11 @@ bool MeasurementController::BitBtn_Measure_Dose_ResetClick() {
     if (reset) {
       context_.dialogs.ShowMessage(
           BoxKind::Information,
-          context_.language.Text("Накопленная доза\n\rСброшена", "Accumulated Dose\nReseted"));
+          context_.language.Text("Накопленная доза\n\rСброшена", "Accumulated Dose\nReset"));
     } else {
       context_.dialogs.ShowMessage(BoxKind::Error,
                                    context_.language.Text("Ошибка сброса накопленной дозы",
-                                                          "Error Reseting Accumulated Dose"));
+                                                          "Error Resetting Accumulated Dose"));
     }
   }
   context_.frame.SetPagesEnabled(true);

@@ -114,11 +114,11 @@ class MeasurementController {
   void MeasurementTick();
 
   // Handlers of the page.
-  bool BitBtn_Measure_ReadClick();
-  void CheckBox_Measure_AutoReadClick();
+  bool OnReadClicked();
+  void OnAutoReadClicked();
   // Asks, then has the heartbeat send the reset and waits for it at most kDoseResetWaitMs;
   // reports the outcome in a box. True when the device took the reset.
-  bool BitBtn_Measure_Dose_ResetClick();
+  bool OnDoseResetClicked();
 
   // Listeners get every reading from now on, until removed.
   void AddListener(ReadingListener* listener);

@@ -57,7 +57,7 @@ bool SetParameter(DeviceContext& context, uint16_t number, uint32_t value) {
   return SetParameter(context.commands, context.log, number, value);
 }
 
-int DeviceAccessCode(bool connected, bool identified, const TV8DeviceInfo& device) {
+int DeviceAccessCode(bool connected, bool identified, const DeviceInfo& device) {
   if (!connected) return 1;
   if (!identified) return 2;
   if (device.Board.ModelCode != kModelDosimeter) return 3;

@@ -7,7 +7,7 @@ namespace dravion {
 
 class DeviceCommands;
 class LogSink;
-class TV8DeviceInfo;
+class DeviceInfo;
 struct DeviceContext;
 
 // Numbers of the device parameters the manager reads and writes. Settings hold the position of
@@ -67,7 +67,7 @@ bool SetParameter(DeviceContext& context, uint16_t number, uint32_t value);
 // The first access test a device fails: 1 not connected, 2 not identified, 3 not model 740,
 // 4 hardware revision neither 41 nor 42, 5 main program older than kAccessMainVersion (or the
 // boot loader runs); 0 when every test passes.
-int DeviceAccessCode(bool connected, bool identified, const TV8DeviceInfo& device);
+int DeviceAccessCode(bool connected, bool identified, const DeviceInfo& device);
 // The message of an access code in the interface language; empty for 0.
 std::string DeviceAccessMessage(int code, bool russian);
 

@@ -132,7 +132,7 @@ void SettingsController::Write() {
     if (view_.Selection(static_cast<SettingsList>(list)) < 0) {
       context_.dialogs.ShowMessage(
           BoxKind::Error, Text("Некоторые настройки не определены\n\rСохранение невозможно",
-                               "Some Settings undefined\n\rSaving unavaliable"));
+                               "Some Settings undefined\n\rSaving unavailable"));
       return;
     }
   }
@@ -326,7 +326,7 @@ void SettingsController::WriteTime() {
     ShowClockDrift();
   }
   context_.dialogs.ShowMessage(BoxKind::Information,
-                               Text("Время установлено\n\r", "Time written ti Device\n\r") + text +
+                               Text("Время установлено\n\r", "Time written to Device\n\r") + text +
                                    (correction.empty() ? "" : "\n\r" + correction));
 }
 

@@ -7,14 +7,14 @@
 
 namespace dravion {
 
-std::vector<std::string> DeviceInformationLines(const TV8DeviceInfo& record,
+std::vector<std::string> DeviceInformationLines(const DeviceInfo& record,
                                                 const Language& language) {
   if (!record.Valid) return {};
   const std::string rule(30, '-');
   std::vector<std::string> lines = {
       language.Text("Информация о подключенном приборе", "Connected Device Information"),
       language.Text("Версия прибора: ", "Device: ") + record.Name,
-      "S/N: " + FormatSerial(SerialBytes(record.Inf1), "-"),
+      "S/N: " + FormatSerial(SerialBytes(record.Factory), "-"),
       rule,
       "SW BOOT: " + FormatVersion(record.Soft.BootVersion),
       "SW MAIN: 1.20." + FormatVersion(record.Soft.MainVersion),
@@ -29,7 +29,7 @@ std::vector<std::string> DeviceInformationLines(const TV8DeviceInfo& record,
       lines.push_back("до версии 1.20." + ReleaseNumbersText());
     } else {
       lines.push_back("Upgrade to Version 1.20." + ReleaseNumbersText());
-      lines.push_back("is avaliable");
+      lines.push_back("is available");
     }
   }
   return lines;

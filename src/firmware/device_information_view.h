@@ -7,13 +7,12 @@ namespace dravion {
 
 class Language;
 class LogSink;
-class TV8DeviceInfo;
+class DeviceInfo;
 
 // The lines that describe the identified device in the interface language: name, serial number,
 // boot-loader and main-program versions, then whether the carried release would be an upgrade
 // or the boot loader runs. None when the record is not valid.
-std::vector<std::string> DeviceInformationLines(const TV8DeviceInfo& record,
-                                                const Language& language);
+std::vector<std::string> DeviceInformationLines(const DeviceInfo& record, const Language& language);
 
 // The About-device page's memo (Memo_Info).
 class DeviceInformationView {
@@ -27,7 +26,7 @@ class DeviceInformationView {
 // emptied when the device goes away, rebuilt in the other language after a language switch.
 class DeviceInformationPage {
  public:
-  DeviceInformationPage(const TV8DeviceInfo& record, const Language& language,
+  DeviceInformationPage(const DeviceInfo& record, const Language& language,
                         DeviceInformationView& view)
       : record_(record), language_(language), view_(view) {}
 
@@ -39,7 +38,7 @@ class DeviceInformationPage {
   void LanguageChanged() { ShowDeviceInformation(); }
 
  private:
-  const TV8DeviceInfo& record_;
+  const DeviceInfo& record_;
   const Language& language_;
   DeviceInformationView& view_;
 };

@@ -144,18 +144,18 @@ bool UpdateDataFlash(DeviceContext& context, std::span<const uint8_t> image) {
   uint32_t remaining = total;
 
   const int port = context.connection.CurrentPort;
-  if (!commands.PC_CONNECTION("COM " + std::to_string(port), false)) {
+  if (!commands.ShowConnectionText("COM " + std::to_string(port), false)) {
     log.LogError("CMD PC CONNECT");
     return false;
   }
   uint32_t lastReport = context.clock.TickMs();
   log.LogLine("# WRITING: 0% bytes");
-  TMessageControl* channel = commands.DataFlashChannel();
+  ReceiveChannel* channel = commands.DataFlashChannel();
   if (channel != nullptr) channel->RepeatCount = 0;
   context.frame.SetProgress(0);
   // A lost screen update never stops the write: PC_PRINT results are not looked at.
   for (const std::string& text : OpeningScreenTexts(port))
-    commands.PC_PRINT(text, false);
+    commands.ShowScreenText(text, false);
 
   const uint32_t chunk = commands.WritePieceSize();
   const auto eraseOnce = [&](uint32_t at) {
@@ -200,13 +200,13 @@ bool UpdateDataFlash(DeviceContext& context, std::span<const uint8_t> image) {
       if (percent != 0) {
         spinnerIndex = (spinnerIndex + 1) & 3;
         for (const std::string& text : ProgressScreenTexts(percent, SpinnerCharacter(spinnerIndex)))
-          commands.PC_PRINT(text, false);
+          commands.ShowScreenText(text, false);
       }
     }
   }
   if (!failed) {
     for (const std::string& text : ClosingScreenTexts())
-      commands.PC_PRINT(text, false);
+      commands.ShowScreenText(text, false);
   } else {
     log.LogError("WRITE ERR: A=0x" + Hex6(address));
     log.LogError("Update not completed");

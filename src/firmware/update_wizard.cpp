@@ -37,8 +37,8 @@ std::string UpdateWizard::QuestionText() const {
 std::string UpdateWizard::StepText(int step) const {
   static const char* const kTexts[5][2] = {
       {"Шаг 1 из 5: Запуск BOOT", "Step 1 of 5: Start BOOT"},
-      {"Шаг 2 из 5: Запись прошивки программы", "Step 2 of 5: Writing Firmware Programm"},
-      {"Шаг 3 из 5: Запуск обновленной программы", "Step 3 of 5: Starting updated Programm"},
+      {"Шаг 2 из 5: Запись прошивки программы", "Step 2 of 5: Writing Program Firmware"},
+      {"Шаг 3 из 5: Запуск обновленной программы", "Step 3 of 5: Starting updated Program"},
       {"Шаг 4 из 5: Запись прошивки данных", "Step 4 of 5: Writing Firmware Data"},
       {"Шаг 5 из 5: Перезапуск прибора", "Step 5 of 5: Reset Device"},
   };
@@ -124,7 +124,7 @@ bool UpdateWizard::DeviceBack() {
   }
   if (expected_ && IdentityOf(context_.device) != expected_) {
     context_.log.LogError("Another device connected: S/N " +
-                          FormatSerial(SerialBytes(context_.device.Inf1), "-"));
+                          FormatSerial(SerialBytes(context_.device.Factory), "-"));
     otherDevice_ = true;
     return false;
   }
@@ -207,7 +207,7 @@ int UpdateWizard::Attempt() {
   return 0;
 }
 
-UpdateOutcome UpdateWizard::BitBtn_ReNewDeviceInfoClick() {
+UpdateOutcome UpdateWizard::OnUpgradeClicked() {
   const std::string question = QuestionText();
   ConnectionManager& connection = context_.connection;
   if (!connection.Connected || !connection.Identified) return UpdateOutcome::NotStarted;

@@ -46,7 +46,7 @@ class UpdateWizard {
   UpdateWizard(DeviceContext& context, UpdateWizardView& view, FirmwareImages images = {});
 
   // The update button's handler.
-  UpdateOutcome BitBtn_ReNewDeviceInfoClick();
+  UpdateOutcome OnUpgradeClicked();
   // One attempt of the five steps: 0 when all went through, else the step that failed.
   int Attempt();
   // Why the last attempt failed, when it is worth a box of its own (a check of what was written

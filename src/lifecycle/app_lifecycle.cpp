@@ -40,7 +40,7 @@ AppLifecycle::AppLifecycle(OptionStore& options, Language& language, Dialogs& di
       window_(window),
       settings_(std::move(settings)) {}
 
-bool AppLifecycle::FormCreate() {
+bool AppLifecycle::StartUp() {
   if (state_ != State::NotStarted) return state_ == State::Running;
 
   LoadLanguageOption(options_, language_);
@@ -77,7 +77,7 @@ bool AppLifecycle::FormCreate() {
   return true;
 }
 
-void AppLifecycle::FormDestroy(ReportUploader& uploader, const ReportIdentity& identity) {
+void AppLifecycle::ShutDown(ReportUploader& uploader, const ReportIdentity& identity) {
   if (state_ != State::Running) return;
   state_ = State::Ended;
 

@@ -53,10 +53,10 @@ class AppLifecycle {
   // Start-up after the communication objects exist: language, page, single instance, working
   // folder, its clearing, the hidden log page and the log header. A refusal has been shown to
   // the user when this returns false; the window must then not be shown and the process ends.
-  bool FormCreate();
+  bool StartUp();
   // Shut-down: save the page, write the footer, save and send the log, release the instance.
   // A copy refused at start does none of it. Runs once.
-  void FormDestroy(ReportUploader& uploader, const ReportIdentity& identity);
+  void ShutDown(ReportUploader& uploader, const ReportIdentity& identity);
 
   State GetState() const { return state_; }
   bool Refused() const { return state_ == State::AlreadyRunning || state_ == State::FolderFailed; }

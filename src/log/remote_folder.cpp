@@ -23,10 +23,10 @@ bool IsAllF(const std::string& text) {
 
 }  // namespace
 
-ReportIdentity ReportIdentityOf(const TV8DeviceInfo& device) {
+ReportIdentity ReportIdentityOf(const DeviceInfo& device) {
   ReportIdentity identity;
   identity.valid = device.Valid != 0;
-  const auto serial = SerialBytes(device.Inf1);
+  const auto serial = SerialBytes(device.Factory);
   std::copy(serial.begin(), serial.end(), identity.serial.begin());
   return identity;
 }

@@ -8,16 +8,16 @@
 namespace dravion {
 
 // What the per-device report folder is built from: whether a device was identified, and its
-// serial number (bytes 9 to 12 of its Inf1 block).
+// serial number (bytes 9 to 12 of its factory block).
 struct ReportIdentity {
   bool valid = false;
   std::array<uint8_t, 4> serial{};
 };
 
-class TV8DeviceInfo;
+class DeviceInfo;
 
 // The identity of the device at exit: its Valid flag and its serial bytes.
-ReportIdentity ReportIdentityOf(const TV8DeviceInfo& device);
+ReportIdentity ReportIdentityOf(const DeviceInfo& device);
 
 // The remote folder of a device's report under `root`, components joined and ended by "\"
 // (log5\1_23\45xxx\6xx\), from the serial in its folder form (1-23-45678). Devices without a

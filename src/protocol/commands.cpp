@@ -44,14 +44,14 @@ std::string DeviceText(const std::string& text, size_t limit) {
 
 }  // namespace
 
-DeviceCommands::DeviceCommands(DeviceLink& link, TMessageControl* main, TMessageControl* dataFlash,
-                               TMessageControl* programFlash)
+DeviceCommands::DeviceCommands(DeviceLink& link, ReceiveChannel* main, ReceiveChannel* dataFlash,
+                               ReceiveChannel* programFlash)
     : link_(link), main_(main), dataFlash_(dataFlash), programFlash_(programFlash) {}
 
 DeviceCommands::DeviceCommands(LinkStack& stack)
     : DeviceCommands(stack.link, &stack.main, &stack.dataFlash, &stack.programFlash) {}
 
-bool DeviceCommands::Ask(TMessageControl* channel, const uint8_t* request, int length, bool show,
+bool DeviceCommands::Ask(ReceiveChannel* channel, const uint8_t* request, int length, bool show,
                          const std::string& noAnswerText, Answer& answer, int echo) {
   answer.length = 0;
   if (channel == nullptr) return false;
@@ -100,7 +100,7 @@ bool DeviceCommands::ReadProgramInfo(SoftInfo& out, bool show) {
   return true;
 }
 
-int DeviceCommands::ReadPiece(TMessageControl* channel, uint8_t group, uint32_t address,
+int DeviceCommands::ReadPiece(ReceiveChannel* channel, uint8_t group, uint32_t address,
                               uint8_t* dest, int count, bool show, const char* noAnswerText) {
   uint8_t request[kAddressedHeader + 1] = {group, kCodeRead};
   StoreU32(request + 2, address);
@@ -137,7 +137,7 @@ bool DeviceCommands::ResetCommand(uint16_t mode, bool show) {
   return Ask(main_, request, sizeof request, show, kNoAnswerReset, answer);
 }
 
-bool DeviceCommands::PC_CONNECTION(const std::string& text, bool show) {
+bool DeviceCommands::ShowConnectionText(const std::string& text, bool show) {
   if (main_ == nullptr) return false;
   if (!EnsureDeviceInfo(true) || soft_.value.MainVersion == 0) return false;
   const std::string bytes = DeviceText(text, kConnectionTextMax);
@@ -148,7 +148,7 @@ bool DeviceCommands::PC_CONNECTION(const std::string& text, bool show) {
              "No answer form Device : PC_CONNECTION [" + Cp1251ToUtf8(bytes) + "]", answer);
 }
 
-bool DeviceCommands::PC_PRINT(const std::string& text, bool show) {
+bool DeviceCommands::ShowScreenText(const std::string& text, bool show) {
   if (main_ == nullptr) return false;
   if (!EnsureDeviceInfo(true)) return false;
   if (soft_.value.MainVersion == 0 && soft_.value.BootVersion < 0x0200) return false;
@@ -231,7 +231,7 @@ int DeviceCommands::ReadExternalFlash(uint32_t address, uint8_t* dest, int count
   return ReadPiece(dataFlash_, kGroupDataFlash, address, dest, count, show, kNoAnswerReadingEflash);
 }
 
-bool DeviceCommands::WritePiece(TMessageControl* channel, uint8_t group, uint8_t code,
+bool DeviceCommands::WritePiece(ReceiveChannel* channel, uint8_t group, uint8_t code,
                                 uint32_t address, const uint8_t* data, int count, bool show,
                                 const char* noAnswerText) {
   if (channel == nullptr || data == nullptr || count < 1 || count > kFlashWriteMax) return false;
@@ -246,7 +246,7 @@ bool DeviceCommands::WritePiece(TMessageControl* channel, uint8_t group, uint8_t
          answer.length == 5;
 }
 
-bool DeviceCommands::Erase(TMessageControl* channel, uint8_t group, uint8_t code, uint32_t address,
+bool DeviceCommands::Erase(ReceiveChannel* channel, uint8_t group, uint8_t code, uint32_t address,
                            bool show, const char* noAnswerText) {
   uint8_t request[kAddressedHeader] = {group, code};
   StoreU32(request + 2, address);
@@ -322,12 +322,12 @@ bool DeviceCommands::ReadUid(UidBlock& out) {
   return true;
 }
 
-bool DeviceCommands::ReadInf1() {
+bool DeviceCommands::ReadFactoryBlock() {
   Forget(inf1_);
-  if (!EnsureDeviceInfo(true) || info_.value.Inf1Address == 0) return false;
-  Inf1Block inf1{};
-  if (ReadMemory(info_.value.Inf1Address, inf1.data(), static_cast<int>(inf1.size()), true) !=
-      static_cast<int>(inf1.size())) {
+  if (!EnsureDeviceInfo(true) || info_.value.FactoryBlockAddress == 0) return false;
+  FactoryBlock inf1{};
+  if (ReadMemory(info_.value.FactoryBlockAddress, inf1.data(), static_cast<int>(inf1.size()),
+                 true) != static_cast<int>(inf1.size())) {
     return false;
   }
   inf1_.value = inf1;

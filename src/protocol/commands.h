@@ -59,8 +59,8 @@ struct Cached {
 // the event pump and must not be nested on one channel.
 class DeviceCommands {
  public:
-  DeviceCommands(DeviceLink& link, TMessageControl* main, TMessageControl* dataFlash,
-                 TMessageControl* programFlash);
+  DeviceCommands(DeviceLink& link, ReceiveChannel* main, ReceiveChannel* dataFlash,
+                 ReceiveChannel* programFlash);
   explicit DeviceCommands(LinkStack& stack);
 
   // Channel 1.
@@ -78,9 +78,9 @@ class DeviceCommands {
   // program.
   bool ResetCommand(uint16_t mode, bool show);
   // Puts the device into its PC-connection screen with a title of at most 13 device characters.
-  bool PC_CONNECTION(const std::string& text, bool show);
+  bool ShowConnectionText(const std::string& text, bool show);
   // Draws one screen-markup text of at most 125 device characters.
-  bool PC_PRINT(const std::string& text, bool show);
+  bool ShowScreenText(const std::string& text, bool show);
   // Needs the device information (fetched when absent, following the show flag, so that the
   // silent GetModelCode stays silent) and boot loader 4.0 or later. Zeroes ModelCode and
   // SubRevision of `out` and of the cache first; on success `out` and the cache hold the answer.
@@ -113,7 +113,7 @@ class DeviceCommands {
   // Reads the 12-byte unique identifier into `out` and the cache; `out` is zeroed on failure.
   bool ReadUid(UidBlock& out);
   // Reads the 16-byte INF_1 block into the cache.
-  bool ReadInf1();
+  bool ReadFactoryBlock();
   // The model: 615 for boot loaders before 4.0, else the board's ModelCode; 0 when a read failed.
   // Runs silently.
   int GetModelCode();
@@ -136,12 +136,12 @@ class DeviceCommands {
   bool PortOpen() const;
 
   // The data-flash channel (its RepeatCount tells how many requests had to be sent again).
-  TMessageControl* DataFlashChannel() const { return dataFlash_; }
+  ReceiveChannel* DataFlashChannel() const { return dataFlash_; }
 
   const Cached<SoftInfo>& CachedSoftInfo() const { return soft_; }
   const Cached<DeviceInfoBlock>& CachedDeviceInfo() const { return info_; }
   const Cached<BoardInfo>& CachedBoardInfo() const { return board_; }
-  const Cached<Inf1Block>& CachedInf1() const { return inf1_; }
+  const Cached<FactoryBlock>& CachedFactoryBlock() const { return inf1_; }
   const Cached<UidBlock>& CachedUid() const { return uid_; }
 
  private:
@@ -151,26 +151,26 @@ class DeviceCommands {
     const uint8_t* data() const { return bytes.data(); }
     int length = 0;
   };
-  bool Ask(TMessageControl* channel, const uint8_t* request, int length, bool show,
+  bool Ask(ReceiveChannel* channel, const uint8_t* request, int length, bool show,
            const std::string& noAnswerText, Answer& answer, int echo = 0);
-  int ReadPiece(TMessageControl* channel, uint8_t group, uint32_t address, uint8_t* dest, int count,
+  int ReadPiece(ReceiveChannel* channel, uint8_t group, uint32_t address, uint8_t* dest, int count,
                 bool show, const char* noAnswerText);
-  bool WritePiece(TMessageControl* channel, uint8_t group, uint8_t code, uint32_t address,
+  bool WritePiece(ReceiveChannel* channel, uint8_t group, uint8_t code, uint32_t address,
                   const uint8_t* data, int count, bool show, const char* noAnswerText);
-  bool Erase(TMessageControl* channel, uint8_t group, uint8_t code, uint32_t address, bool show,
+  bool Erase(ReceiveChannel* channel, uint8_t group, uint8_t code, uint32_t address, bool show,
              const char* noAnswerText);
   bool EnsureSoftInfo(bool show);
   bool EnsureDeviceInfo(bool show);
   bool ClockAvailable();
 
   DeviceLink& link_;
-  TMessageControl* main_;
-  TMessageControl* dataFlash_;
-  TMessageControl* programFlash_;
+  ReceiveChannel* main_;
+  ReceiveChannel* dataFlash_;
+  ReceiveChannel* programFlash_;
   Cached<SoftInfo> soft_;
   Cached<DeviceInfoBlock> info_;
   Cached<BoardInfo> board_;
-  Cached<Inf1Block> inf1_;
+  Cached<FactoryBlock> inf1_;
   Cached<UidBlock> uid_;
 };
 

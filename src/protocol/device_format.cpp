@@ -59,16 +59,16 @@ std::string FormatSerialForFolder(std::span<const uint8_t, 4> serial, std::strin
   return digits;
 }
 
-std::string FormatBoardName(const Inf1Block& inf1) {
-  const int model = ModelOfBoardKind(inf1[kInf1BoardKind]);
+std::string FormatBoardName(const FactoryBlock& inf1) {
+  const int model = ModelOfBoardKind(inf1[kFactoryBoardKind]);
   if (model == 0) return "UNKNOWN";
-  return "ZAV-" + std::to_string(model) + "." + std::to_string(inf1[kInf1BoardNumber]);
+  return "ZAV-" + std::to_string(model) + "." + std::to_string(inf1[kFactoryBoardNumber]);
 }
 
-std::string FormatBoardVariant(const Inf1Block& inf1) {
-  const uint8_t first = inf1[kInf1VariantFirst];
-  const uint8_t second = inf1[kInf1VariantSecond];
-  if (inf1[kInf1BoardKind] == 1 && first == 1) {
+std::string FormatBoardVariant(const FactoryBlock& inf1) {
+  const uint8_t first = inf1[kFactoryVariantFirst];
+  const uint8_t second = inf1[kFactoryVariantSecond];
+  if (inf1[kFactoryBoardKind] == 1 && first == 1) {
     switch (second) {
       case 1:
         return "F4:L=104";

@@ -22,11 +22,11 @@ bool AnswerEchoes(const uint8_t* frame, int frameLength, const uint8_t* request,
          (frameLength >= 6 + echo && std::equal(request + 2, request + 2 + echo, frame + 6));
 }
 
-bool DeviceLink::SendFrame(TMessageControl& channel, const uint8_t* request, int length,
+bool DeviceLink::SendFrame(ReceiveChannel& channel, const uint8_t* request, int length,
                            bool takeLock) {
-  if (request == nullptr || length < 2 || length > TSlipTx::Capacity) return false;
+  if (request == nullptr || length < 2 || length > FrameEncoder::Capacity) return false;
   RegistryLock lock(registry_, takeLock);
-  uint8_t payload[TSlipTx::Capacity + 4];
+  uint8_t payload[FrameEncoder::Capacity + 4];
   payload[0] = channel.Destination[0];
   payload[1] = channel.Destination[1];
   payload[2] = 0;
@@ -39,7 +39,7 @@ bool DeviceLink::SendFrame(TMessageControl& channel, const uint8_t* request, int
   return encoded > 0;
 }
 
-bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int length, bool resend,
+bool DeviceLink::Transact(ReceiveChannel* channel, const uint8_t* request, int length, bool resend,
                           const std::string& noAnswerText, int echo) {
   if (channel == nullptr || request == nullptr || length < 2 || !port_.IsOpen()) return false;
   echo = std::clamp(echo, 0, length - 2);
@@ -47,7 +47,7 @@ bool DeviceLink::Transact(TMessageControl* channel, const uint8_t* request, int 
   if (channel->Busy) return false;
   channel->Busy = true;
   struct BusyReset {
-    TMessageControl* channel;
+    ReceiveChannel* channel;
     ~BusyReset() { channel->Busy = false; }
   } busyReset{channel};
 

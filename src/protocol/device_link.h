@@ -12,7 +12,7 @@ class ChannelRegistry;
 class Clock;
 class Dialogs;
 class EventPump;
-class TMessageControl;
+class ReceiveChannel;
 
 inline constexpr uint32_t kAttemptTimeoutMs = 700;
 inline constexpr int kMaxSends = 3;
@@ -31,7 +31,7 @@ class DeviceLink {
 
   // Puts the 4-byte address header before the request, encodes it, and writes it in pieces of at
   // most 64 bytes. A request shorter than 2 bytes, or one too long to encode, is not sent.
-  bool SendFrame(TMessageControl& channel, const uint8_t* request, int length, bool takeLock);
+  bool SendFrame(ReceiveChannel& channel, const uint8_t* request, int length, bool takeLock);
 
   // One exchange. On success the answer is the channel's Current frame. On failure shows the
   // no-answer text ("*" for the default, "" for none). A second exchange on a channel that is
@@ -43,7 +43,7 @@ class DeviceLink {
   // address): an answer of the same command that repeats others is a late one to an earlier
   // request (its resend was answered too) and is passed over while the wait goes on. An exchange
   // that saw only such answers fails without the no-answer text: the device did answer.
-  bool Transact(TMessageControl* channel, const uint8_t* request, int length, bool resend,
+  bool Transact(ReceiveChannel* channel, const uint8_t* request, int length, bool resend,
                 const std::string& noAnswerText, int echo = 0);
 
   ByteSink& Port() { return port_; }
@@ -54,7 +54,7 @@ class DeviceLink {
   EventPump& pump_;
   Clock& clock_;
   Dialogs& dialogs_;
-  TSlipTx encoder_;
+  FrameEncoder encoder_;
 };
 
 // Whether a received frame answers a request: answer bit 0x40 in byte 4, and the low 6 bits of

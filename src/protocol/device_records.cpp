@@ -8,9 +8,10 @@ DeviceInfoBlock DeviceInfoBlock::FromBytes(const uint8_t* b) {
   DeviceInfoBlock block;
   std::copy(b, b + kSize, block.Bytes.begin());
   block.ChipCode = LoadU16(b);
-  block.Inf1Address = LoadU32(b + 10);
+  block.FactoryBlockAddress = LoadU32(b + 10);
   block.ProgramAddress = LoadU32(b + 14);
-  if (block.ChipCode == 1 && block.Inf1Address == 0x08002780) block.Inf1Address = 0x080027F0;
+  if (block.ChipCode == 1 && block.FactoryBlockAddress == 0x08002780)
+    block.FactoryBlockAddress = 0x080027F0;
   return block;
 }
 

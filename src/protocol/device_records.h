@@ -41,11 +41,11 @@ struct DeviceInfoBlock {
   static constexpr int kSize = 48;
   std::array<uint8_t, kSize> Bytes{};
   uint16_t ChipCode = 0;
-  uint32_t Inf1Address = 0;
+  uint32_t FactoryBlockAddress = 0;
   uint32_t ProgramAddress = 0;
 
   // Decodes the block. Chip 1 devices report their INF_1 block at 0x08002780 while it lies at
-  // 0x080027F0; the decoded Inf1Address is the corrected one.
+  // 0x080027F0; the decoded FactoryBlockAddress is the corrected one.
   static DeviceInfoBlock FromBytes(const uint8_t* b);
 };
 
@@ -66,7 +66,7 @@ struct BoardInfo {
 };
 
 // The board information block INF_1 and the CPU's unique identifier, kept as raw bytes.
-using Inf1Block = std::array<uint8_t, 16>;
+using FactoryBlock = std::array<uint8_t, 16>;
 using UidBlock = std::array<uint8_t, 12>;
 
 // A device parameter exchange: the 16-bit id, then 20 value bytes (4-byte parameters use the

@@ -13,7 +13,7 @@ uint16_t FrameChecksum(const uint8_t* payload, size_t length) {
   return sum;
 }
 
-uint16_t TSlipTx::Encode(const uint8_t* payload, uint16_t length) {
+uint16_t FrameEncoder::Encode(const uint8_t* payload, uint16_t length) {
   Length = 0;
   if (payload == nullptr || length == 0) return 0;
   constexpr int kLast = Capacity - 3;

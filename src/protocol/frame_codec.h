@@ -15,7 +15,7 @@ uint16_t FrameChecksum(const uint8_t* payload, size_t length);
 uint16_t ChecksumStep(uint16_t sum, uint8_t b);
 
 // The frame encoder: END, the escaped payload and checksum (low byte first), END.
-class TSlipTx {
+class FrameEncoder {
  public:
   static constexpr uint16_t Capacity = 550;
   // Encodes the payload into Buffer; returns the encoded length, 0 when there is no payload or

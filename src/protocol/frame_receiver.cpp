@@ -7,7 +7,7 @@ namespace dravion {
 bool DispatchFrame(ChannelRegistry& registry, const uint8_t* frame, int length) {
   if (frame == nullptr || length < 6) return false;
   RegistryLock lock(registry, true);
-  TMessageControl* channel = registry.FindChannel(frame[1] & 0x1F, false);
+  ReceiveChannel* channel = registry.FindChannel(frame[1] & 0x1F, false);
   if (channel == nullptr) channel = registry.FindChannel(0, false);
   return channel != nullptr && channel->Push(frame, length, false);
 }

@@ -6,16 +6,16 @@
 
 namespace dravion {
 
-void TV8DeviceInfo::Clear() {
+void DeviceInfo::Clear() {
   Valid = 0;
-  Inf1.fill(0);
+  Factory.fill(0);
   Uid.fill(0);
   Soft = SoftInfo{};
   Board.Clear();
   Name.clear();
 }
 
-bool IdentifyDevice(TV8DeviceInfo& record, DeviceCommands& commands, LogSink& log) {
+bool IdentifyDevice(DeviceInfo& record, DeviceCommands& commands, LogSink& log) {
   record.Clear();
 
   const int model = commands.GetModelCode();
@@ -47,7 +47,7 @@ bool IdentifyDevice(TV8DeviceInfo& record, DeviceCommands& commands, LogSink& lo
     return false;
   }
 
-  if (!commands.ReadInf1()) {
+  if (!commands.ReadFactoryBlock()) {
     log.LogError("Reading INF_1");
     return false;
   }
@@ -56,14 +56,14 @@ bool IdentifyDevice(TV8DeviceInfo& record, DeviceCommands& commands, LogSink& lo
     return false;
   }
 
-  record.Inf1 = commands.CachedInf1().value;
+  record.Factory = commands.CachedFactoryBlock().value;
   record.Soft = commands.CachedSoftInfo().value;
   record.Board = commands.CachedBoardInfo().value;
 
   log.LogLine("# UID   : " + FormatUid(record.Uid));
-  log.LogLine("# S/N   : " + FormatSerial(SerialBytes(record.Inf1), "-"));
-  log.LogLine("# (INF1) Board : " + FormatBoardName(record.Inf1));
-  log.LogLine("# (INF1) BoardY: " + FormatBoardVariant(record.Inf1));
+  log.LogLine("# S/N   : " + FormatSerial(SerialBytes(record.Factory), "-"));
+  log.LogLine("# (INF1) Board : " + FormatBoardName(record.Factory));
+  log.LogLine("# (INF1) BoardY: " + FormatBoardVariant(record.Factory));
 
   if (!commands.ReadProgramInfo(record.Soft, true)) {
     log.LogError("Read SoftInfo");

@@ -11,16 +11,16 @@ class DeviceCommands;
 class LogSink;
 
 // Identity of the connected device, filled by IdentifyDevice.
-class TV8DeviceInfo {
+class DeviceInfo {
  public:
   uint8_t Valid = 0;  // 1 after a complete identification
-  Inf1Block Inf1{};
+  FactoryBlock Factory{};
   UidBlock Uid{};
   SoftInfo Soft;
   BoardInfo Board;
   std::string Name;
 
-  // Valid 0, Inf1, Uid and Soft zeroed, Board cleared (its hardware revision byte stays), Name
+  // Valid 0, Factory, Uid and Soft zeroed, Board cleared (its hardware revision byte stays), Name
   // empty.
   void Clear();
 };
@@ -33,6 +33,6 @@ inline constexpr uint16_t kSupportedChipCode = 9;
 // Reads the model, board, identifier and program information, fills `record` and logs what was
 // found. True when the device is a supported one and `record.Valid` is set; otherwise one error
 // line is logged and Valid stays 0 (fields filled before the failure keep their values).
-bool IdentifyDevice(TV8DeviceInfo& record, DeviceCommands& commands, LogSink& log);
+bool IdentifyDevice(DeviceInfo& record, DeviceCommands& commands, LogSink& log);
 
 }  // namespace dravion

@@ -7,7 +7,7 @@ namespace dravion {
 LinkStack::LinkStack(EventPump& pump, Clock& clock, Dialogs& dialogs)
     : link(port, registry, pump, clock, dialogs) {
   port.RegistryOnly = 1;
-  for (TMessageControl* channel : {&main, &dataFlash, &programFlash}) {
+  for (ReceiveChannel* channel : {&main, &dataFlash, &programFlash}) {
     channel->Destination[0] = 0;
     channel->Destination[1] = 1;
   }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/com_z.h"
+#include "protocol/decoding_port.h"
 #include "protocol/device_link.h"
 #include "serial/channels.h"
 
@@ -15,10 +15,10 @@ class LinkStack {
   ~LinkStack();
 
   ChannelRegistry registry;
-  TComZ port{registry};
-  TMessageControl main{registry, 1};
-  TMessageControl dataFlash{registry, 2};
-  TMessageControl programFlash{registry, 3};
+  DecodingPort port{registry};
+  ReceiveChannel main{registry, 1};
+  ReceiveChannel dataFlash{registry, 2};
+  ReceiveChannel programFlash{registry, 3};
   DeviceLink link;
 };
 

@@ -41,15 +41,15 @@ void PacketBuffer::Reset() {
   Count = 0;
 }
 
-TMessageControl* ChannelRegistry::FindChannel(int address, bool takeLock) {
+ReceiveChannel* ChannelRegistry::FindChannel(int address, bool takeLock) {
   RegistryLock lock(*this, takeLock);
-  for (TMessageControl* channel : list_) {
+  for (ReceiveChannel* channel : list_) {
     if (channel->Address == address) return channel;
   }
   return nullptr;
 }
 
-TMessageControl::TMessageControl(ChannelRegistry& registry, int address) : registry_(registry) {
+ReceiveChannel::ReceiveChannel(ChannelRegistry& registry, int address) : registry_(registry) {
   RegistryLock lock(registry_, true);
   const bool free = address >= 1 && address <= 31 && !registry_.FindChannel(address, false);
   Address = free ? address : -1;
@@ -57,19 +57,19 @@ TMessageControl::TMessageControl(ChannelRegistry& registry, int address) : regis
   registry_.list_.push_back(this);
 }
 
-TMessageControl::~TMessageControl() {
+ReceiveChannel::~ReceiveChannel() {
   RegistryLock lock(registry_, true);
   auto& list = registry_.list_;
   list.erase(std::remove(list.begin(), list.end(), this), list.end());
 }
 
-void TMessageControl::TakeFront() {
+void ReceiveChannel::TakeFront() {
   const PacketBuffer::Entry* front = Queue.Front();
   Current = front ? front->Data : nullptr;
   CurrentLength = front ? front->Length : 0;
 }
 
-bool TMessageControl::Push(const uint8_t* bytes, int length, bool takeLock) {
+bool ReceiveChannel::Push(const uint8_t* bytes, int length, bool takeLock) {
   if (bytes == nullptr || length <= 0) return true;
   RegistryLock lock(registry_, takeLock);
   if (!Queue.Put(bytes, length)) return false;
@@ -78,13 +78,13 @@ bool TMessageControl::Push(const uint8_t* bytes, int length, bool takeLock) {
   return true;
 }
 
-void TMessageControl::Advance(bool takeLock) {
+void ReceiveChannel::Advance(bool takeLock) {
   RegistryLock lock(registry_, takeLock);
   if (Queue.Take()) --FrameCount;
   TakeFront();
 }
 
-void TMessageControl::Clear(bool takeLock) {
+void ReceiveChannel::Clear(bool takeLock) {
   RegistryLock lock(registry_, takeLock);
   Queue.Reset();
   FrameCount = 0;

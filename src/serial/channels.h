@@ -8,7 +8,7 @@
 
 namespace dravion {
 
-class TMessageControl;
+class ReceiveChannel;
 
 // Ring queue of received frames with fixed 1000-byte entries; no allocation per frame.
 class PacketBuffer {
@@ -44,12 +44,12 @@ class ChannelRegistry {
  public:
   void Lock() { lock_.lock(); }
   void Unlock() { lock_.unlock(); }
-  TMessageControl* FindChannel(int address, bool takeLock);
+  ReceiveChannel* FindChannel(int address, bool takeLock);
 
  private:
-  friend class TMessageControl;
+  friend class ReceiveChannel;
   std::recursive_mutex lock_;
-  std::vector<TMessageControl*> list_;
+  std::vector<ReceiveChannel*> list_;
 };
 
 // Holds the registry lock for a scope when asked to.
@@ -69,14 +69,14 @@ class RegistryLock {
 };
 
 // One protocol channel: a 5-bit address and the queue of frames received for it.
-class TMessageControl {
+class ReceiveChannel {
  public:
   static constexpr int kQueueCapacity = 10;
 
-  TMessageControl(ChannelRegistry& registry, int address);
-  ~TMessageControl();
-  TMessageControl(const TMessageControl&) = delete;
-  TMessageControl& operator=(const TMessageControl&) = delete;
+  ReceiveChannel(ChannelRegistry& registry, int address);
+  ~ReceiveChannel();
+  ReceiveChannel(const ReceiveChannel&) = delete;
+  ReceiveChannel& operator=(const ReceiveChannel&) = delete;
 
   bool Push(const uint8_t* bytes, int length, bool takeLock);
   void Advance(bool takeLock);

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "serial/com_port.h"
 #include "serial/port_names.h"
+#include "serial/serial_port.h"
 
 namespace dravion {
 

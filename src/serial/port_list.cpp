@@ -4,14 +4,15 @@
 
 namespace dravion {
 
-TCPList::TCPList(TComPort& port)
-    : TCPList([&port](PortEntry* entries, int& count) { port.ListPorts(entries, count, false); }) {}
+PortList::PortList(SerialPort& port)
+    : PortList([&port](PortEntry* entries, int& count) { port.ListPorts(entries, count, false); }) {
+}
 
-TCPList::TCPList(PortListing listing) : listing_(std::move(listing)) {
+PortList::PortList(PortListing listing) : listing_(std::move(listing)) {
   Reset();
 }
 
-void TCPList::Reset() {
+void PortList::Reset() {
   Entries.fill(PortEntry{});
   PreviousMark.fill(kAbsent);
   CurrentMark.fill(kAbsent);
@@ -24,7 +25,7 @@ void TCPList::Reset() {
   Reserved = 0;
 }
 
-void TCPList::Compact(PortEntry* entries, int& count) {
+void PortList::Compact(PortEntry* entries, int& count) {
   int kept = 0;
   for (int i = 0; i < count; ++i) {
     if (entries[i].Port == 255) continue;
@@ -37,7 +38,7 @@ void TCPList::Compact(PortEntry* entries, int& count) {
   count = kept;
 }
 
-void TCPList::Refresh() {
+void PortList::Refresh() {
   Changed = 0;
   PreviousMark = CurrentMark;
   CurrentMark.fill(kAbsent);

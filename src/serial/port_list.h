@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "serial/com_port.h"
+#include "serial/serial_port.h"
 
 namespace dravion {
 
@@ -16,7 +16,7 @@ using PortListing = std::function<void(PortEntry* entries, int& count)>;
 // The candidate ports of the automatic search: the port that last held the device first, then
 // ports that appeared since the manager started. Ports already present at the first refresh are
 // left alone until they disappear and come back.
-class TCPList {
+class PortList {
  public:
   static constexpr int kPorts = 1000;
 
@@ -27,8 +27,8 @@ class TCPList {
   static constexpr uint8_t kSelected = 3;  // present and equal to Selected
 
   // Lists through the port object's ListPorts (without probing).
-  explicit TCPList(TComPort& port);
-  explicit TCPList(PortListing listing);
+  explicit PortList(SerialPort& port);
+  explicit PortList(PortListing listing);
 
   void Reset();
   void Refresh();

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/com_port.h"
 #include "serial/port_names.h"
+#include "serial/serial_port.h"
 
 namespace dravion {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/com_port.h"
+#include "serial/serial_port.h"
 
 namespace dravion {
 

@@ -13,7 +13,7 @@
 
 namespace dravion::ui {
 
-DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialogs& dialogs,
+DeviceSession::DeviceSession(MainWindow& form, EventPump& pump, Clock& clock, Dialogs& dialogs,
                              LogSink& log, const Language& language)
     : stack(pump, clock, dialogs),
       form_(form),
@@ -34,7 +34,7 @@ DeviceSession::DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialog
   form.MeasuringPage()->SetTrend(&trend, &recorder, &dialogs);
   connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
   connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
-  QObject::connect(&form_, &TForm1::LanguageChanged, &form_,
+  QObject::connect(&form_, &MainWindow::LanguageChanged, &form_,
                    [this] { information.LanguageChanged(); });
   form_.History()->Attach(context);
 }
@@ -71,18 +71,16 @@ void DeviceSession::Start() {
   form_.Settings()->SetController(&settings);
   form_.SetHeartbeat([&manager, this] {
     UserInputHold hold(context.pump);
-    manager.Action_Connection_ManualUpdate();  // the manual action's idle update
-    manager.Timer_ProcTimer();
+    manager.OnManualActionUpdate();  // the manual action's idle update
+    manager.OnHeartbeatTimer();
   });
-  form_.SetConnectionTick([&manager] { manager.Timer_ConnectionTimer(); });
+  form_.SetConnectionTick([&manager] { manager.OnConnectionTimer(); });
   QObject::connect(form_.ActionByName(QStringLiteral("Action_Connection_Auto")),
-                   &QAction::triggered, &form_,
-                   [&manager] { manager.Action_Connection_AutoExecute(); });
+                   &QAction::triggered, &form_, [&manager] { manager.OnAutoTriggered(); });
   QObject::connect(form_.ActionByName(QStringLiteral("Action_Connection_Manual_Number")),
-                   &QAction::triggered, &form_,
-                   [&manager] { manager.Action_Connection_Manual_NumberExecute(); });
+                   &QAction::triggered, &form_, [&manager] { manager.OnManualNumberTriggered(); });
   QObject::connect(form_.DeviceInfoPage()->UpdateButton(), &QPushButton::clicked, &form_,
-                   [this] { wizard.BitBtn_ReNewDeviceInfoClick(); });
+                   [this] { wizard.OnUpgradeClicked(); });
 }
 
 }  // namespace dravion::ui

@@ -23,20 +23,20 @@ class LogSink;
 
 namespace dravion::ui {
 
-class TForm1;
+class MainWindow;
 
 // The window's side of a device operation: the page control enabled or not, the busy animation,
 // the bottom panel's progress bar.
 class WindowDeviceFrame : public DeviceFrame {
  public:
-  explicit WindowDeviceFrame(TForm1& form) : form_(form) {}
+  explicit WindowDeviceFrame(MainWindow& form) : form_(form) {}
   void SetPagesEnabled(bool enabled) override;
   void ShowBusy(int interval) override;
   void HideBusy() override;
   void SetProgress(int percent) override;
 
  private:
-  TForm1& form_;
+  MainWindow& form_;
 };
 
 // What the main window owns for the device: the serial port with its encoder and three
@@ -45,7 +45,7 @@ class WindowDeviceFrame : public DeviceFrame {
 // Connection menu; and the device context that every device page's controller works through.
 class DeviceSession {
  public:
-  DeviceSession(TForm1& form, EventPump& pump, Clock& clock, Dialogs& dialogs, LogSink& log,
+  DeviceSession(MainWindow& form, EventPump& pump, Clock& clock, Dialogs& dialogs, LogSink& log,
                 const Language& language);
   ~DeviceSession();
   DeviceSession(const DeviceSession&) = delete;
@@ -58,10 +58,10 @@ class DeviceSession {
 
   LinkStack stack;
   DeviceCommands commands{stack};
-  TV8DeviceInfo deviceInfo;
+  DeviceInfo deviceInfo;
 
  private:
-  TForm1& form_;
+  MainWindow& form_;
   WindowConnectionView view_;
 
  public:

@@ -34,6 +34,7 @@
 #include "ui/history_chart.h"
 #include "ui/pages/history_page.h"
 #include "ui/pages/info_page.h"
+#include "ui/pages/log_page.h"
 #include "ui/pages/measurement_page.h"
 #include "ui/pages/page_layout.h"
 #include "ui/pages/settings_page.h"
@@ -53,69 +54,18 @@ const char* const kStatusStyles[4] = {
 const char* const kPanelFrame =
     "border: 1px solid palette(mid); border-radius: 2px; padding: 0 4px;";
 
-QFont MonoFont(int pixels, const QStringList& families) {
-  QFont font;
-  font.setFamilies(families + QStringList{QStringLiteral("DejaVu Sans Mono"),
-                                          QStringLiteral("Liberation Mono"),
-                                          QStringLiteral("Monospace")});
-  font.setStyleHint(QFont::TypeWriter);
-  font.setPixelSize(pixels);
-  return font;
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// PageControl
-
-PageControl::PageControl(QWidget* parent) : QTabWidget(parent) {
-  tabBar()->installEventFilter(this);
-}
-
-void PageControl::keyPressEvent(QKeyEvent* event) {
-  const bool switching = (event->modifiers() & Qt::ControlModifier) &&
-                         (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab ||
-                          event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown);
-  if (switching && Changing && !Changing()) {
-    event->accept();
-    return;
-  }
-  QTabWidget::keyPressEvent(event);
-}
-
-bool PageControl::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == tabBar() && Changing) {
-    bool asks = false;
-    switch (event->type()) {
-      case QEvent::MouseButtonPress:
-      case QEvent::MouseButtonDblClick:
-      case QEvent::Wheel:
-        asks = true;
-        break;
-      case QEvent::KeyPress: {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        asks = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up ||
-               key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End;
-        break;
-      }
-      default:
-        break;
-    }
-    if (asks && !Changing()) return true;
-  }
-  return QTabWidget::eventFilter(watched, event);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Construction
 
 template <typename T>
-T* TForm1::Named(T* widget, const char* name) {
+T* MainWindow::Named(T* widget, const char* name) {
   widget->setObjectName(QString::fromLatin1(name));
   return widget;
 }
 
-TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
+MainWindow::MainWindow(Language& language, OptionStore& options, QWidget* parent)
     : QMainWindow(parent), language_(language), options_(options) {
   setObjectName(QStringLiteral("Form1"));
   setWindowIcon(AppIcon());
@@ -135,25 +85,27 @@ TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
   layout->setSpacing(0);
   pageControl_ = Named(new PageControl(central), "PageControl1");
   pageControl_->setDocumentMode(false);
-  pageControl_->Changing = [this] { return PageControl1Changing(); };
+  pageControl_->Changing = [this] { return OnPageChanging(); };
   measuringPage_ = new MeasurementPage(language_, pageControl_);
   pageControl_->addTab(measuringPage_, QString());
   pageControl_->addTab(BuildHistoryPage(), QString());
   settingsPage_ = new SettingsPage(language_, pageControl_);
   pageControl_->addTab(settingsPage_, QString());
   pageControl_->addTab(BuildInfoPage(), QString());
-  tabLog_ = BuildLogPage();
-  pageControl_->addTab(tabLog_, QString());
+  logPage_ = new LogPage(pageControl_);
+  connect(logPage_, &LogPage::MenuRequested, this,
+          [this](const QPoint& at) { popupLog_->popup(at); });
+  pageControl_->addTab(logPage_, QString());
   layout->addWidget(pageControl_, 1);
   layout->addWidget(BuildStatusBar());
   setCentralWidget(central);
 
   timerProc_ = Named(new QTimer(this), "Timer_Proc");
   timerProc_->setInterval(100);
-  connect(timerProc_, &QTimer::timeout, this, &TForm1::Timer_ProcTimer);
+  connect(timerProc_, &QTimer::timeout, this, &MainWindow::OnHeartbeatTimer);
   timerConnection_ = Named(new QTimer(this), "Timer_Connection");
   timerConnection_->setInterval(500);  // never started: the heartbeat calls its handler
-  connect(timerConnection_, &QTimer::timeout, this, &TForm1::Timer_ConnectionTimer);
+  connect(timerConnection_, &QTimer::timeout, this, &MainWindow::OnConnectionTimer);
 
   // The log page's tab is shown only through Action_Log_Visible.
   pageControl_->setTabVisible(kLogPage, false);
@@ -166,16 +118,16 @@ TForm1::TForm1(Language& language, OptionStore& options, QWidget* parent)
   timerProc_->start();
 }
 
-TForm1::~TForm1() {
+MainWindow::~MainWindow() {
   if (log_) log_->SetObserver(nullptr);
 }
 
-void TForm1::SetSecondaryWindows(TForm3* busy, TForm2* about) {
+void MainWindow::SetSecondaryWindows(BusyWindow* busy, AboutWindow* about) {
   busy_ = busy;
   about_ = about;
 }
 
-QAction* TForm1::NewAction(const char* name, const QString& text, int image) {
+QAction* MainWindow::NewAction(const char* name, const QString& text, int image) {
   auto* action = new QAction(text, this);
   action->setObjectName(QString::fromLatin1(name));
   if (image >= 0) SetImage(action, image);
@@ -183,29 +135,29 @@ QAction* TForm1::NewAction(const char* name, const QString& text, int image) {
   return action;
 }
 
-void TForm1::SetImage(QAction* action, int index) {
+void MainWindow::SetImage(QAction* action, int index) {
   // The heartbeat's idle update sets the same image ten times a second: only a change is drawn.
   if (action->property("imageIndex").toInt() == index && !action->icon().isNull()) return;
   action->setIcon(ActionImage(index));
   action->setProperty("imageIndex", index);
 }
 
-QAction* TForm1::ActionByName(const QString& name) const {
+QAction* MainWindow::ActionByName(const QString& name) const {
   auto found = actions_.find(name);
   if (found != actions_.end()) return found->second;
   return findChild<QAction*>(name);
 }
 
-void TForm1::BuildActions() {
+void MainWindow::BuildActions() {
   auto* logVisible = NewAction("Action_Log_Visible", QString(), 3);
-  connect(logVisible, &QAction::triggered, this, &TForm1::Action_Log_VisibleExecute);
+  connect(logVisible, &QAction::triggered, this, &MainWindow::OnShowLogTriggered);
   auto* clear = NewAction("Action_LOG_Clear", QString(), 4);
   clear->setEnabled(false);
-  connect(clear, &QAction::triggered, this, &TForm1::Action_LOG_ClearExecute);
+  connect(clear, &QAction::triggered, this, &MainWindow::OnClearLogTriggered);
   auto* exit = NewAction("Action_Exit", QString(), 0);
   exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
   exit->setShortcutContext(Qt::ApplicationShortcut);
-  connect(exit, &QAction::triggered, this, &TForm1::Action_ExitExecute);
+  connect(exit, &QAction::triggered, this, &MainWindow::OnExitTriggered);
   addAction(exit);  // Ctrl+X works from any page, menu open or not
 
   auto* autoConnect = NewAction("Action_Connection_Auto", QString());
@@ -222,21 +174,21 @@ void TForm1::BuildActions() {
   auto* internet = NewAction("Action_Data_Source_Internet", QString::fromUtf8("Интернет"));
   internet->setCheckable(true);
   internet->setChecked(true);
-  connect(internet, &QAction::triggered, this, &TForm1::Action_Data_Source_InternetExecute);
+  connect(internet, &QAction::triggered, this, &MainWindow::OnInternetSourceTriggered);
   auto* local = NewAction("Action_Data_Source_Local", QString::fromUtf8("Локальный"));
   local->setCheckable(true);
-  connect(local, &QAction::triggered, this, &TForm1::Action_Data_Source_LocalExecute);
+  connect(local, &QAction::triggered, this, &MainWindow::OnLocalSourceTriggered);
 
   auto* language = NewAction("Action_Language", QString::fromUtf8("РУС"), 10);
   language->setToolTip(QString::fromUtf8("Выбор языка"));
   language->setStatusTip(QString::fromUtf8("Выбор языка"));
-  connect(language, &QAction::triggered, this, &TForm1::Action_LanguageExecute);
+  connect(language, &QAction::triggered, this, &MainWindow::OnLanguageTriggered);
 
   auto* about = NewAction("Action_Help_About", QString());
-  connect(about, &QAction::triggered, this, &TForm1::Action_Help_AboutExecute);
+  connect(about, &QAction::triggered, this, &MainWindow::OnAboutTriggered);
 }
 
-void TForm1::BuildMenu() {
+void MainWindow::BuildMenu() {
   // The menu bar and the language switch share one strip above the pages. The switch is a
   // widget of its own beside the menu bar, not the bar's corner widget: the bar's accessibility
   // interface lists only its menu items, so a corner widget never reaches a screen reader.
@@ -316,7 +268,7 @@ void TForm1::BuildMenu() {
   saveLog->setEnabled(false);
 }
 
-QWidget* TForm1::BuildStatusBar() {
+QWidget* MainWindow::BuildStatusBar() {
   auto* panel = Named(new QWidget(this), "Panel_Bottom");
   panel->setFixedHeight(29);
   auto* row = new QHBoxLayout(panel);
@@ -351,45 +303,26 @@ QWidget* TForm1::BuildStatusBar() {
   return panel;
 }
 
-QWidget* TForm1::BuildHistoryPage() {
+QWidget* MainWindow::BuildHistoryPage() {
   historyPage_ = new HistoryPage(language_, this);
   historyPage_->ReadingChanged = [this](bool reading) { historyReading_ = reading; };
   connect(historyPage_->Chart(), &HistoryChart::BarDoubleClicked, this,
           [this](int series, int bar) {
-            // Series1DblClick serves the bars of Series1 and Series2.
+            // OnBarDoubleClicked serves the bars of Maximum and Rate.
             if (series == 1 || series == 2) emit BarDoubleClicked(bar);
           });
   return historyPage_;
 }
 
-QWidget* TForm1::BuildInfoPage() {
+QWidget* MainWindow::BuildInfoPage() {
   infoPage_ = new InfoPage;
   return infoPage_;
-}
-
-QWidget* TForm1::BuildLogPage() {
-  auto* page = Named(new QWidget, "TabSheet_Log");
-  auto* row = PageRow(page);
-  AddColumn(row, page)->addStretch(1);
-  memoLog_ = Named(new QPlainTextEdit(page), "Memo_Log");
-  memoLog_->setReadOnly(true);
-  memoLog_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  memoLog_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  memoLog_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  memoLog_->setFont(MonoFont(11, {QStringLiteral("Courier New")}));
-  memoLog_->setUndoRedoEnabled(false);
-  memoLog_->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(memoLog_, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& at) { popupLog_->popup(memoLog_->mapToGlobal(at)); });
-  row->addWidget(memoLog_, 1);
-  row->setContentsMargins(0, 6, 6, 6);
-  return page;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Language
 
-void TForm1::ApplyLanguage() {
+void MainWindow::ApplyLanguage() {
   QAction* switcher = ActionByName(QStringLiteral("Action_Language"));
   if (language_.Current() == Lang::English) {
     switcher->setText(QStringLiteral("ENG"));
@@ -402,13 +335,13 @@ void TForm1::ApplyLanguage() {
   emit LanguageChanged();
 }
 
-void TForm1::Action_LanguageExecute() {
+void MainWindow::OnLanguageTriggered() {
   language_.Set(language_.Current() == Lang::Russian ? Lang::English : Lang::Russian);
   ApplyLanguage();
   dravion::SaveLanguageOption(options_, language_);
 }
 
-void TForm1::RebuildList(QComboBox* list, const QStringList& items) {
+void MainWindow::RebuildList(QComboBox* list, const QStringList& items) {
   // Programmatic rebuilds are not user choices: no change handler runs.
   const QSignalBlocker quiet(list);
   const int position = list->currentIndex();
@@ -417,7 +350,7 @@ void TForm1::RebuildList(QComboBox* list, const QStringList& items) {
   list->setCurrentIndex(position < list->count() ? position : -1);
 }
 
-void TForm1::SetCaptions() {
+void MainWindow::SetCaptions() {
   setWindowTitle(WindowTitle(language_));
   auto apply = [&](const std::vector<CaptionPair>& table) {
     for (const CaptionPair& pair : table)
@@ -444,31 +377,31 @@ void TForm1::SetCaptions() {
                                      QStringLiteral(" - ") +
                                      Q(language_.Text("Выбор языка", "Language")));
   infoPage_->Memo()->setAccessibleName(Q(language_.Text("О приборе", "About Device")));
-  memoLog_->setAccessibleName(Q(language_.Text("Лог", "Log")));
+  logPage_->Memo()->setAccessibleName(Q(language_.Text("Лог", "Log")));
   // The idle update turns the show/hide caption into the one for the log tab's state.
-  QTimer::singleShot(0, this, &TForm1::UpdateActions);
+  QTimer::singleShot(0, this, &MainWindow::UpdateActions);
 }
 
-void TForm1::FillBackgroundThresholds(int unit) {
+void MainWindow::FillBackgroundThresholds(int unit) {
   settingsPage_->FillBackgroundThresholds(unit);
 }
 
-void TForm1::FillDoseThresholds(int unit) {
+void MainWindow::FillDoseThresholds(int unit) {
   settingsPage_->FillDoseThresholds(unit);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Start-up and shut-down steps
 
-void TForm1::SetActivePage(int page) {
+void MainWindow::SetActivePage(int page) {
   pageControl_->setCurrentIndex(page);
 }
 
-int TForm1::ActivePage() {
+int MainWindow::ActivePage() {
   return pageControl_->currentIndex();
 }
 
-void TForm1::HideLogPage() {
+void MainWindow::HideLogPage() {
   pageControl_->setTabVisible(kLogPage, false);
   UpdateActions();
 }
@@ -476,128 +409,98 @@ void TForm1::HideLogPage() {
 // ---------------------------------------------------------------------------------------------
 // Status bar
 
-void TForm1::ShowStatus(const QString& text, int style) {
+void MainWindow::ShowStatus(const QString& text, int style) {
   if (style < 0 || style > 3) style = 0;
   panelInfo_->setText(text);
   panelInfo_->setProperty("statusStyle", style);
   panelInfo_->setStyleSheet(QLatin1String(kPanelFrame) + QLatin1String(kStatusStyles[style]));
 }
 
-void TForm1::ShowLink(uint32_t rgb, const QString& text) {
+void MainWindow::ShowLink(uint32_t rgb, const QString& text) {
   panelConnection_->setText(text);
   panelConnection_->setStyleSheet(
       QLatin1String(kPanelFrame) +
       QStringLiteral("background-color: %1; color: #000000;").arg(QColor(QRgb(rgb)).name()));
 }
 
-void TForm1::ShowPortPanel(const QString& text) {
+void MainWindow::ShowPortPanel(const QString& text) {
   panelCom_->setText(text);
 }
 
-void TForm1::SetUpdateButtonEnabled(bool enabled) {
+void MainWindow::SetUpdateButtonEnabled(bool enabled) {
   infoPage_->UpdateButton()->setEnabled(enabled);
 }
 
-void TForm1::SetAutoChecked(bool checked) {
+void MainWindow::SetAutoChecked(bool checked) {
   ActionByName(checked ? QStringLiteral("Action_Connection_Auto")
                        : QStringLiteral("Action_Connection_Manual"))
       ->setChecked(true);
 }
 
-void TForm1::SetManualCaption(const QString& caption) {
+void MainWindow::SetManualCaption(const QString& caption) {
   ActionByName(QStringLiteral("Action_Connection_Manual"))->setText(caption);
 }
 
-void TForm1::ClearDeviceInformation() {
+void MainWindow::ClearDeviceInformation() {
   infoPage_->ShowInformationLines({});
 }
 
-void TForm1::SetProgress(int percent) {
+void MainWindow::SetProgress(int percent) {
   progressInfo_->setValue(qBound(0, percent, 100));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Pages
 
-void TForm1::SetHistoryReading(bool reading) {
+void MainWindow::SetHistoryReading(bool reading) {
   historyReading_ = reading;
   historyPage_->ShowReadingCaption(reading);
 }
 
-HistoryChart* TForm1::Chart() const {
+HistoryChart* MainWindow::Chart() const {
   return historyPage_->Chart();
 }
 
-bool TForm1::PageControl1Changing() {
+bool MainWindow::OnPageChanging() {
   return !historyReading_;
 }
 
-void TForm1::SetPagesEnabled(bool enabled) {
+void MainWindow::SetPagesEnabled(bool enabled) {
   pageControl_->setEnabled(enabled);
 }
 
-bool TForm1::PagesEnabled() const {
+bool MainWindow::PagesEnabled() const {
   return pageControl_->isEnabled();
 }
 
-void TForm1::ShowBusy(int interval) {
+void MainWindow::ShowBusy(int interval) {
   if (busy_) busy_->ShowBusy(interval);
 }
 
-void TForm1::HideBusy() {
+void MainWindow::HideBusy() {
   if (busy_) busy_->HideBusy();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Log memo
 
-void TForm1::AppendLogLine(const QString& line) {
-  // Lines reach the memo's document in one insertion per turn of the event loop (or when the memo
-  // is asked for): inserting a long log line by line costs a layout and a scroll-bar update for
-  // every line, far more than the lines themselves.
-  if (pendingLog_.isEmpty()) QTimer::singleShot(0, this, &TForm1::FlushLogLines);
-  pendingLog_.append(line);
+void MainWindow::AppendLogLine(const QString& line) {
+  logPage_->AppendLine(line);
 }
 
-void TForm1::FlushLogLines() {
-  if (pendingLog_.isEmpty()) return;
-  QScrollBar* bar = memoLog_->verticalScrollBar();
-  // The view follows the end unless the user has scrolled up to read.
-  const bool follow = !memoLog_->isVisible() || bar->value() >= bar->maximum();
-  QString text = pendingLog_.join(QLatin1Char('\n'));
-  if (memoLines_ > 0) text.prepend(QLatin1Char('\n'));
-  memoLines_ += pendingLog_.size();
-  pendingLog_.clear();
-  QTextCursor cursor(memoLog_->document());
-  cursor.movePosition(QTextCursor::End);
-  cursor.insertText(text);
-  if (follow) bar->setValue(bar->maximum());
+QPlainTextEdit* MainWindow::LogMemo() {
+  return logPage_->Memo();
 }
 
-QPlainTextEdit* TForm1::LogMemo() {
-  FlushLogLines();
-  return memoLog_;
+void MainWindow::ReplaceLastLogLine(const QString& line) {
+  logPage_->ReplaceLastLine(line);
 }
 
-void TForm1::ReplaceLastLogLine(const QString& line) {
-  FlushLogLines();
-  if (memoLines_ == 0) {
-    AppendLogLine(line);
-    FlushLogLines();
-    return;
-  }
-  QTextCursor cursor(memoLog_->document()->lastBlock());
-  cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-  cursor.insertText(line);
+void MainWindow::ClearLogMemo() {
+  logPage_->Clear();
 }
 
-void TForm1::ClearLogMemo() {
-  pendingLog_.clear();
-  memoLines_ = 0;
-  memoLog_->clear();
-}
-
-void TForm1::SetLog(SessionLog* log) {
+void MainWindow::SetLog(SessionLog* log) {
   if (log_) log_->SetObserver(nullptr);
   log_ = log;
   ClearLogMemo();
@@ -607,30 +510,30 @@ void TForm1::SetLog(SessionLog* log) {
   log_->SetObserver(this);
 }
 
-void TForm1::OnLogLineAdded(const std::string& line) {
+void MainWindow::OnLogLineAdded(const std::string& line) {
   AppendLogLine(Q(line));
 }
 
-void TForm1::OnLogLastLineReplaced(const std::string& line) {
+void MainWindow::OnLogLastLineReplaced(const std::string& line) {
   ReplaceLastLogLine(Q(line));
 }
 
-void TForm1::OnLogCleared() {
+void MainWindow::OnLogCleared() {
   ClearLogMemo();
 }
 
-void TForm1::ShowUploadText(const std::string& text) {
+void MainWindow::ShowUploadText(const std::string& text) {
   panelInfo_->setText(Q(text));
 }
 
-void TForm1::ShowUploadProgress(int percent) {
+void MainWindow::ShowUploadProgress(int percent) {
   SetProgress(percent);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Actions and timers
 
-void TForm1::UpdateActions() {
+void MainWindow::UpdateActions() {
   QAction* logVisible = ActionByName(QStringLiteral("Action_Log_Visible"));
   if (pageControl_->isTabVisible(kLogPage)) {
     logVisible->setText(Q(language_.Text("Cкрыть лог", "Hide Report")));  // a Latin capital C
@@ -641,27 +544,27 @@ void TForm1::UpdateActions() {
   }
 }
 
-void TForm1::Timer_ProcTimer() {
+void MainWindow::OnHeartbeatTimer() {
   // A close put off by a running operation happens at the first beat after it has ended.
   if (closeRequested_) OperationEnded();
   if (heartbeat_) heartbeat_();
   UpdateActions();
 }
 
-void TForm1::Timer_ConnectionTimer() {
+void MainWindow::OnConnectionTimer() {
   if (connectionTick_) connectionTick_();
 }
 
-void TForm1::Action_ExitExecute() {
+void MainWindow::OnExitTriggered() {
   close();
 }
 
-void TForm1::Action_Log_VisibleExecute() {
+void MainWindow::OnShowLogTriggered() {
   pageControl_->setTabVisible(kLogPage, !pageControl_->isTabVisible(kLogPage));
   UpdateActions();
 }
 
-void TForm1::Action_LOG_ClearExecute() {
+void MainWindow::OnClearLogTriggered() {
   if (log_)
     log_->Clear();  // the memo follows the log
   else
@@ -669,32 +572,32 @@ void TForm1::Action_LOG_ClearExecute() {
   emit LogCleared();
 }
 
-void TForm1::Action_Help_AboutExecute() {
+void MainWindow::OnAboutTriggered() {
   if (about_) about_->ShowAbout();
 }
 
-void TForm1::Action_Data_Source_InternetExecute() {
+void MainWindow::OnInternetSourceTriggered() {
   ActionByName(QStringLiteral("Action_Data_Source_Internet"))->setChecked(true);
   ActionByName(QStringLiteral("Action_Data_Source_Local"))->setChecked(false);
   SetImage(ActionByName(QStringLiteral("Action_Data_Source")), 6);
 }
 
-void TForm1::Action_Data_Source_LocalExecute() {
+void MainWindow::OnLocalSourceTriggered() {
   ActionByName(QStringLiteral("Action_Data_Source_Local"))->setChecked(true);
   ActionByName(QStringLiteral("Action_Data_Source_Internet"))->setChecked(false);
   SetImage(ActionByName(QStringLiteral("Action_Data_Source")), 8);
 }
 
-void TForm1::FormActivate() {
-  if (about_ && about_->AboutShown()) about_->Image_RUSClick();
+void MainWindow::OnActivated() {
+  if (about_ && about_->AboutShown()) about_->CloseAbout();
 }
 
-void TForm1::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+void MainWindow::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) OnActivated();
   QMainWindow::changeEvent(event);
 }
 
-void TForm1::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!timerProc_->isActive()) timerProc_->start();  // a window shown again beats again
   // The least outer size is 768 x 272: take the frame off once the system has given it.
@@ -710,13 +613,13 @@ void TForm1::showEvent(QShowEvent* event) {
   }
 }
 
-void TForm1::OperationEnded() {
+void MainWindow::OperationEnded() {
   if (!closeRequested_) return;
   if (busyProbe_ && busyProbe_()) return;
   QTimer::singleShot(0, this, [this] { close(); });
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   // A device exchange that is waiting runs below this event on the same thread: the window and
   // everything the exchange uses must outlive it, so the close waits for it to end.
   if (busyProbe_ && busyProbe_()) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QTabWidget>
 #include <QTimer>
 #include <functional>
 #include <map>
@@ -12,6 +11,7 @@
 #include "log/session_log.h"
 #include "services/language.h"
 #include "services/option_store.h"
+#include "ui/page_control.h"
 
 class QAction;
 class QActionGroup;
@@ -35,42 +35,30 @@ class SettingsPage;
 class MeasurementPage;
 class HistoryPage;
 class InfoPage;
-class TForm2;
-class TForm3;
-
-// The page control: a tab widget whose page changes by the user (mouse, wheel, keys) ask
-// `Changing` first and are refused when it answers false. Changes made by the program pass.
-class PageControl : public QTabWidget {
-  Q_OBJECT
- public:
-  explicit PageControl(QWidget* parent = nullptr);
-  std::function<bool()> Changing;
-
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-};
+class LogPage;
+class AboutWindow;
+class BusyWindow;
 
 // The main window: five pages, the status bar, the main menu with its actions, the log memo's
 // pop-up menu and the two timers. Device pages carry all their controls; their handlers are
 // filled in by the device subsystems.
-class TForm1 : public QMainWindow,
-               public LifecycleWindow,
-               public LogObserver,
-               public UploadStatusView {
+class MainWindow : public QMainWindow,
+                   public LifecycleWindow,
+                   public LogObserver,
+                   public UploadStatusView {
   Q_OBJECT
  public:
-  TForm1(Language& language, OptionStore& options, QWidget* parent = nullptr);
-  ~TForm1() override;
+  MainWindow(Language& language, OptionStore& options, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
-  void SetSecondaryWindows(TForm3* busy, TForm2* about);
-  TForm3* Busy() const { return busy_; }
-  TForm2* About() const { return about_; }
+  void SetSecondaryWindows(BusyWindow* busy, AboutWindow* about);
+  BusyWindow* Busy() const { return busy_; }
+  AboutWindow* About() const { return about_; }
 
   // Interface language.
   void ApplyLanguage() override;
   void SetCaptions();
-  void Action_LanguageExecute();
+  void OnLanguageTriggered();
   Language& CurrentLanguage() { return language_; }
 
   // Threshold lists of the settings page for a unit (negative: the unit used last).
@@ -107,13 +95,13 @@ class TForm1 : public QMainWindow,
   // History download state: the read button then reads Cancel and the page cannot be left.
   void SetHistoryReading(bool reading);
   bool HistoryReading() const { return historyReading_; }
-  bool PageControl1Changing();
+  bool OnPageChanging();
 
   // The page control (every page's controls) enabled or not, while a device operation runs.
   void SetPagesEnabled(bool enabled);
   bool PagesEnabled() const;
 
-  // Busy animation (TForm3) over this window.
+  // Busy animation (BusyWindow) over this window.
   void ShowBusy(int interval);
   void HideBusy();
 
@@ -127,8 +115,8 @@ class TForm1 : public QMainWindow,
   void OperationEnded();
   bool CloseRequested() const { return closeRequested_; }
 
-  // The log memo; `AppendLogLine` / `ReplaceLastLogLine` keep it in step with the log.
-  // The log memo (Memo_Log), with every line logged so far.
+  // The log memo (Memo_Log), with every line logged so far; `AppendLogLine` /
+  // `ReplaceLastLogLine` keep it in step with the log.
   QPlainTextEdit* LogMemo();
   void AppendLogLine(const QString& line);
   void ReplaceLastLogLine(const QString& line);
@@ -148,19 +136,19 @@ class TForm1 : public QMainWindow,
  signals:
   void Closed();                   // the window accepted its close
   void LogCleared();               // Action_LOG_Clear
-  void BarDoubleClicked(int bar);  // Series1DblClick: a bar of Series1 or Series2
+  void BarDoubleClicked(int bar);  // OnBarDoubleClicked: a bar of Maximum or Rate
   void LanguageChanged();          // the interface language was applied anew
 
  public slots:
-  void Timer_ProcTimer();
-  void Timer_ConnectionTimer();
-  void Action_ExitExecute();
-  void Action_Log_VisibleExecute();
-  void Action_LOG_ClearExecute();
-  void Action_Help_AboutExecute();
-  void Action_Data_Source_InternetExecute();
-  void Action_Data_Source_LocalExecute();
-  void FormActivate();
+  void OnHeartbeatTimer();
+  void OnConnectionTimer();
+  void OnExitTriggered();
+  void OnShowLogTriggered();
+  void OnClearLogTriggered();
+  void OnAboutTriggered();
+  void OnInternetSourceTriggered();
+  void OnLocalSourceTriggered();
+  void OnActivated();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -168,8 +156,6 @@ class TForm1 : public QMainWindow,
   void showEvent(QShowEvent* event) override;
 
  private:
-  // Puts the lines logged since the last turn of the event loop into the memo.
-  void FlushLogLines();
   QAction* NewAction(const char* name, const QString& text, int image = -1);
   void SetImage(QAction* action, int index);
   void BuildActions();
@@ -177,7 +163,6 @@ class TForm1 : public QMainWindow,
   QWidget* BuildStatusBar();
   QWidget* BuildHistoryPage();
   QWidget* BuildInfoPage();
-  QWidget* BuildLogPage();
   void RebuildList(QComboBox* list, const QStringList& items);
   template <typename T>
   T* Named(T* widget, const char* name);
@@ -185,15 +170,12 @@ class TForm1 : public QMainWindow,
   Language& language_;
   OptionStore& options_;
   SessionLog* log_ = nullptr;
-  TForm3* busy_ = nullptr;
-  TForm2* about_ = nullptr;
+  BusyWindow* busy_ = nullptr;
+  AboutWindow* about_ = nullptr;
 
   PageControl* pageControl_ = nullptr;
   MeasurementPage* measuringPage_ = nullptr;
-  QWidget* tabLog_ = nullptr;
-  QPlainTextEdit* memoLog_ = nullptr;
-  QStringList pendingLog_;  // lines logged and not yet in the memo
-  int memoLines_ = 0;       // lines in the memo
+  LogPage* logPage_ = nullptr;
   QMenu* popupLog_ = nullptr;
   HistoryPage* historyPage_ = nullptr;
   InfoPage* infoPage_ = nullptr;

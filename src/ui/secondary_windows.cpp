@@ -19,7 +19,7 @@ void CenterOnMain(QWidget* window, const QWidget* main) {
                outer.top() + outer.height() / 2 - own.height() / 2);
 }
 
-TForm3::TForm3(QWidget* mainWindow)
+BusyWindow::BusyWindow(QWidget* mainWindow)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus),
       main_(mainWindow) {
@@ -34,18 +34,18 @@ TForm3::TForm3(QWidget* mainWindow)
     frames_[i]->setPixmap(QPixmap::fromImage(BusyFrame(i)));
     frames_[i]->hide();
   }
-  timer1_ = new QTimer(this);
-  timer1_->setObjectName(QStringLiteral("Timer1"));
-  timer1_->setInterval(50);
-  connect(timer1_, &QTimer::timeout, this, &TForm3::Timer1Timer);
+  animationTimer_ = new QTimer(this);
+  animationTimer_->setObjectName(QStringLiteral("Timer1"));
+  animationTimer_->setInterval(50);
+  connect(animationTimer_, &QTimer::timeout, this, &BusyWindow::OnAnimationTimer);
   UpdateMask();
 }
 
-void TForm3::CenterOnMain() {
+void BusyWindow::CenterOnMain() {
   ui::CenterOnMain(this, main_);
 }
 
-void TForm3::ShowBusy(int interval) {
+void BusyWindow::ShowBusy(int interval) {
   if (interval == 0) {
     HideBusy();
     return;
@@ -53,16 +53,16 @@ void TForm3::ShowBusy(int interval) {
   CenterOnMain();
   show();
   raise();
-  if (interval > 0 && interval <= 1000) timer1_->setInterval(interval);
-  timer1_->start();
+  if (interval > 0 && interval <= 1000) animationTimer_->setInterval(interval);
+  animationTimer_->start();
 }
 
-void TForm3::HideBusy() {
-  timer1_->stop();
+void BusyWindow::HideBusy() {
+  animationTimer_->stop();
   hide();
 }
 
-void TForm3::Timer1Timer() {
+void BusyWindow::OnAnimationTimer() {
   CenterOnMain();
   frames_[frameIndex_]->hide();
   frameIndex_ = frameIndex_ + 1 > 3 ? 0 : frameIndex_ + 1;
@@ -72,7 +72,7 @@ void TForm3::Timer1Timer() {
 
 // Without a compositor the transparent colour still works: the window's shape is the union of
 // the opaque pixels of the frames shown.
-void TForm3::UpdateMask() {
+void BusyWindow::UpdateMask() {
   QRegion shape;
   for (QLabel* frame : frames_) {
     if (frame->isHidden()) continue;
@@ -83,7 +83,7 @@ void TForm3::UpdateMask() {
   setMask(shape);
 }
 
-TForm2::TForm2(QWidget* mainWindow, const Language& language)
+AboutWindow::AboutWindow(QWidget* mainWindow, const Language& language)
     : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint),
       main_(mainWindow),
       language_(language) {
@@ -120,7 +120,7 @@ TForm2::TForm2(QWidget* mainWindow, const Language& language)
   labelVersion_->installEventFilter(this);
 }
 
-void TForm2::ShowAbout() {
+void AboutWindow::ShowAbout() {
   setWindowFlag(Qt::WindowStaysOnTopHint, true);
   labelVersion_->setText(QString::fromUtf8(language_.Text("Версия", "Version")) +
                          QStringLiteral(" 2.5.") + QString::fromStdString(kAppVersion));
@@ -129,7 +129,7 @@ void TForm2::ShowAbout() {
   raise();
 }
 
-void TForm2::showEvent(QShowEvent* event) {
+void AboutWindow::showEvent(QShowEvent* event) {
   aboutShown_ = true;
   const bool russian = language_.Current() == Lang::Russian;
   imageRus_->setVisible(russian);
@@ -138,23 +138,23 @@ void TForm2::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
 }
 
-void TForm2::Image_RUSClick() {
+void AboutWindow::CloseAbout() {
   close();
   aboutShown_ = false;
 }
 
-bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonPress &&
       (watched == imageRus_ || watched == imageEng_ || watched == labelVersion_)) {
-    Image_RUSClick();
+    CloseAbout();
     return true;
   }
   return QWidget::eventFilter(watched, event);
 }
 
-void TForm2::mousePressEvent(QMouseEvent* event) {
+void AboutWindow::mousePressEvent(QMouseEvent* event) {
   // The border strip belongs to the box too.
-  Image_RUSClick();
+  CloseAbout();
   event->accept();
 }
 

@@ -14,20 +14,20 @@ void CenterOnMain(QWidget* window, const QWidget* main);
 
 // The busy animation: a borderless, always-on-top window over the centre of the main window that
 // cycles through four frames while a long device operation runs. White is transparent.
-class TForm3 : public QWidget {
+class BusyWindow : public QWidget {
   Q_OBJECT
  public:
-  explicit TForm3(QWidget* mainWindow);
+  explicit BusyWindow(QWidget* mainWindow);
 
   // Shows the animation; 0 hides it instead. An interval in 1..1000 ms becomes the step
   // interval, any other value keeps the current one (50 ms at first).
   void ShowBusy(int interval);
   void HideBusy();
   // One animation step: re-centre, hide the frame shown, show the next one.
-  void Timer1Timer();
+  void OnAnimationTimer();
 
   int FrameIndex() const { return frameIndex_; }
-  QTimer* Timer1() const { return timer1_; }
+  QTimer* AnimationTimer() const { return animationTimer_; }
   QLabel* Frame(int index) const { return frames_[index]; }
 
  private:
@@ -35,21 +35,21 @@ class TForm3 : public QWidget {
   void UpdateMask();
   QWidget* main_;
   QLabel* frames_[4];
-  QTimer* timer1_;
+  QTimer* animationTimer_;
   int frameIndex_ = 0;
 };
 
 // The about box: a borderless picture with the version line, closed by a click on it or by
 // activating the main window.
-class TForm2 : public QWidget {
+class AboutWindow : public QWidget {
   Q_OBJECT
  public:
-  TForm2(QWidget* mainWindow, const Language& language);
+  AboutWindow(QWidget* mainWindow, const Language& language);
 
   // Help -> About: on top, the version text of the current language, shown without being modal.
   void ShowAbout();
   // The click handler of both pictures and of the version label.
-  void Image_RUSClick();
+  void CloseAbout();
   bool AboutShown() const { return aboutShown_; }
 
  protected:

@@ -10,7 +10,7 @@ namespace dravion::ui {
 // The connection manager's view on the main window's status bar, menu and device page.
 class WindowConnectionView : public ConnectionView {
  public:
-  explicit WindowConnectionView(TForm1& form) : form_(form) {}
+  explicit WindowConnectionView(MainWindow& form) : form_(form) {}
 
   void ShowStatus(const std::string& text, StatusStyle style) override {
     form_.ShowStatus(QString::fromStdString(text), static_cast<int>(style));
@@ -29,7 +29,7 @@ class WindowConnectionView : public ConnectionView {
   void ClearDeviceInformation() override { form_.ClearDeviceInformation(); }
 
  private:
-  TForm1& form_;
+  MainWindow& form_;
 };
 
 }  // namespace dravion::ui

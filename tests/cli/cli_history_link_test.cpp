@@ -64,9 +64,9 @@ TEST(CliHistoryLink, DownloadWritesTheBytesOfThePagesSaveCsv) {
     ASSERT_TRUE(page.Connect());
     device_test::RecordingHistoryView view;
     HistoryController controller(page.context, view);
-    controller.BitBtn_HIS_ReadClick();
+    controller.OnReadClicked();
     view.saveName = (std::filesystem::path(page.folder.path()) / "page.csv").string();
-    controller.BitBtn_HIS_Save_CSVClick();
+    controller.OnSaveCsvClicked();
     const std::string pageBytes = FileBytes(view.saveName);
     EXPECT_EQ(pageBytes.size(), cliBytes.size());
     EXPECT_TRUE(cliBytes == pageBytes);

@@ -108,7 +108,7 @@ TEST(CliLink, InfoPrintsTheDeviceInformationLinesOrJson) {
             "SW MAIN: 1.20.12.5\n"
             "------------------------------\n"
             "Upgrade to Version 1.20.12.6\n"
-            "is avaliable\n");
+            "is available\n");
 
   r = bench.Run({"--json", "--port", "7", "info"});
   EXPECT_EQ(r.status, cli::kExitDone) << r.err;

@@ -74,7 +74,7 @@ TEST(CliMeasureLink, ADeviceInItsBootLoaderIsRefusedWithThePagesMessage) {
   const CliResult r = bench.Run({"measure"});
   EXPECT_EQ(r.status, cli::kExitFailed);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "In BOOT\nMode is\nUnavaliable\n");
+  EXPECT_EQ(r.err, "In BOOT\nMode is\nUnavailable\n");
 }
 
 TEST(CliMeasureLink, DoseResetAsksAndTheHeartbeatSendsIt) {
@@ -85,7 +85,7 @@ TEST(CliMeasureLink, DoseResetAsksAndTheHeartbeatSendsIt) {
 
   r = bench.Run({"--yes", "dose", "reset"});
   EXPECT_EQ(r.status, cli::kExitDone) << r.err;
-  EXPECT_NE(r.err.find("Accumulated Dose\nReseted\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Accumulated Dose\nReset\n"), std::string::npos) << r.err;
   EXPECT_EQ(bench.device->GetCounters().requests.at(sim::CommandKey(1, 0x0F)), 1);
 }
 

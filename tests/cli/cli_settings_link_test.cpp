@@ -152,7 +152,7 @@ TEST(CliSettingsLink, TimeSyncAndCalibrationSet) {
   // The clock read back is printed as the page shows it.
   EXPECT_TRUE(std::regex_match(r.out, std::regex(R"(\[\d\d\.\d\d\.20\d\d\]-\[\d\d:\d\d:\d\d\]\n)")))
       << r.out;
-  EXPECT_NE(r.err.find("Time written ti Device\n" + r.out), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Time written to Device\n" + r.out), std::string::npos) << r.err;
 
   r = bench.Run({"--yes", "calibration", "set", "1.5"});
   ASSERT_EQ(r.status, cli::kExitDone) << r.err;

@@ -13,8 +13,8 @@
 
 #include "connection/connection_core.h"
 #include "connection_fakes.h"
-#include "protocol/com_z.h"
 #include "protocol/commands.h"
+#include "protocol/decoding_port.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
 #include "serial/channels.h"
@@ -57,7 +57,7 @@ struct LinkHarness {
     const uint32_t start = clock.TickMs();
     while (!done()) {
       if (clock.TickMs() - start >= ticks) return false;
-      core.manager.Timer_ProcTimer();
+      core.manager.OnHeartbeatTimer();
       Delay(pump, clock, 100);
     }
     return true;
@@ -72,8 +72,8 @@ struct LinkHarness {
   bool Recognised() const { return view.statusStyle == StatusStyle::Recognised; }
   void AskManual(const std::string& answer) {
     dialogs.textAnswers.push_back(answer);
-    core.manager.Action_Connection_ManualUpdate();
-    core.manager.Action_Connection_Manual_NumberExecute();
+    core.manager.OnManualActionUpdate();
+    core.manager.OnManualNumberTriggered();
   }
 
   test::TempPortFolder folder;
@@ -85,7 +85,7 @@ struct LinkHarness {
   Language language;
   LinkStack stack{pump, clock, dialogs};
   DeviceCommands commands{stack};
-  TV8DeviceInfo record;
+  DeviceInfo record;
   ConnectionCore core{stack, commands, record, view, dialogs, clock, log, language};
   std::vector<std::unique_ptr<sim::Device>> devices;
   int shown = 0;
@@ -152,7 +152,7 @@ TEST(ConnectionLink, APortThatDoesNotOpenIsExplainedOnceNotAtEveryTick) {
   sim::Device& device = h.AddDevice(130);
   ASSERT_TRUE(device.Plug());
   ChannelRegistry otherRegistry;
-  TComZ holder(otherRegistry);
+  DecodingPort holder(otherRegistry);
   holder.PortNumber = 130;
   ASSERT_TRUE(holder.Open(230400));
   h.Run(4500);
@@ -209,7 +209,7 @@ TEST(ConnectionLink, LostDeviceClearsRecordAndCachesAndIsFoundAgain) {
   EXPECT_FALSE(h.commands.CachedSoftInfo().present);
   EXPECT_FALSE(h.commands.CachedDeviceInfo().present);
   EXPECT_FALSE(h.commands.CachedBoardInfo().present);
-  EXPECT_FALSE(h.commands.CachedInf1().present);
+  EXPECT_FALSE(h.commands.CachedFactoryBlock().present);
   EXPECT_TRUE(h.dialogs.boxes.empty());  // the watch is silent
   ASSERT_TRUE(h.RunUntil([&] { return h.view.link == LinkState::NOK; }));
   EXPECT_FALSE(h.stack.port.IsOpen());

@@ -105,7 +105,7 @@ struct Harness {
     pump.At(at, [this, at] {
       ++beats;
       Beat(at + 100);
-      manager.Timer_ProcTimer();
+      manager.OnHeartbeatTimer();
     });
   }
   void Run(uint32_t ms) { Delay(pump, clock, static_cast<int>(ms)); }
@@ -125,8 +125,8 @@ struct Harness {
   }
   void AskManual(const std::string& answer) {
     dialogs.textAnswers.push_back(answer);
-    manager.Action_Connection_ManualUpdate();
-    manager.Action_Connection_Manual_NumberExecute();
+    manager.OnManualActionUpdate();
+    manager.OnManualNumberTriggered();
   }
 
   test::FakeClock clock;
@@ -137,7 +137,7 @@ struct Harness {
   Language language;
   FakePort port;
   FakeDevices devices{port, pump, clock};
-  TCPList list{[this](PortEntry* entries, int& count) {
+  PortList list{[this](PortEntry* entries, int& count) {
     int n = 0;
     for (int p : port.present) {
       if (n < count) entries[n++] = PortEntry{p, -1};
@@ -249,7 +249,7 @@ TEST(ConnectionManager, DialogCancelRestoresTheAutomaticCheckAndAutomaticKeepsTh
 
   h.Run(1200);
   ASSERT_TRUE(h.manager.Connected);
-  h.manager.Action_Connection_AutoExecute();
+  h.manager.OnAutoTriggered();
   EXPECT_TRUE(h.view.autoChecked);
   EXPECT_EQ(h.manager.ConnectionMode, kAutoWatch);
   h.Run(2200);

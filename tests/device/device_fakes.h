@@ -51,15 +51,15 @@ struct IdleConnection {
       : manager(port, ports, device, view, dialogs, clock, log, language) {}
 
   NoPort port;
-  TCPList ports{PortListing([](PortEntry*, int& count) { count = 0; })};
+  PortList ports{PortListing([](PortEntry*, int& count) { count = 0; })};
   NoDevice device;
   SilentConnectionView view;
   ConnectionManager manager;
 };
 
 // A supported, identified device record (model 740, revision 41, main program 12.6).
-inline TV8DeviceInfo SupportedDevice() {
-  TV8DeviceInfo info;
+inline DeviceInfo SupportedDevice() {
+  DeviceInfo info;
   info.Valid = 1;
   info.Board = {740, 41, 3};
   info.Soft = {0x0410, 0x0C06, 0x08001F00};

@@ -39,7 +39,7 @@ struct DeviceLinkHarness {
     if (adjust) adjust(config);
     device = std::make_unique<sim::Device>(config);
     core.manager.ShowInitialState();
-    pump.heartbeat = [this] { core.manager.Timer_ProcTimer(); };
+    pump.heartbeat = [this] { core.manager.OnHeartbeatTimer(); };
     // Waiting for an answer that the device is sending: real time (see ScaledClock).
     clock.realSpeed = [this] { return test::AnswerOnItsWay(&stack, device.get()); };
   }
@@ -76,7 +76,7 @@ struct DeviceLinkHarness {
   Language language;
   LinkStack stack{pump, clock, dialogs};
   DeviceCommands commands{stack};
-  TV8DeviceInfo record;
+  DeviceInfo record;
   ConnectionCore core{stack, commands, record, view, dialogs, clock, log, language};
   RecordingFrame frame;
   DeviceContext context{commands, record, core.manager, log, dialogs, language, clock, pump, frame};

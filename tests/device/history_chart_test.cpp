@@ -68,7 +68,7 @@ struct Page {
   Language language;
   LinkStack stack{pump, clock, dialogs};
   DeviceCommands commands{stack};
-  TV8DeviceInfo record = device_test::SupportedDevice();
+  DeviceInfo record = device_test::SupportedDevice();
   device_test::IdleConnection idle{dialogs, clock, log, language};
   device_test::RecordingFrame frame;
   DeviceContext context{commands, record, idle.manager, log, dialogs, language, clock, pump, frame};
@@ -89,13 +89,13 @@ TEST(HistoryChart, AMinuteOfTenSecondBarsSplitsALongRecordAndTitlesTheView) {
   page.Load({{minute - 30, 240, 120}}, Time(2024, 2, 29, 12, 5, 42));
   const HistoryChartData& chart = page.Draw(0, Time(2024, 2, 29, 12, 5, 42));
   EXPECT_EQ(chart.Title,
-            (std::vector<std::string>{"Hostory for Minute : 29.02.2024-12:05", "uR/h  K = 1,27"}));
+            (std::vector<std::string>{"History for Minute : 29.02.2024-12:05", "uR/h  K = 1,27"}));
   EXPECT_EQ(chart.Labels, (std::vector<std::string>{"0", "10", "20", "30", "40", "50"}));
   // 20 pulses in each 10 s: 20 x 36 x 127 / 10 / 172 = 53 µR/h, fully covered.
   for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(chart.Series2[i], (ChartPoint{53, kChartLime})) << i;
-    EXPECT_EQ(chart.Series3[i], (ChartPoint{1, kChartLime})) << i;
-    EXPECT_EQ(chart.Series1[i], (ChartPoint{1, kChartFuchsia})) << i;
+    EXPECT_EQ(chart.Rate[i], (ChartPoint{53, kChartLime})) << i;
+    EXPECT_EQ(chart.Coverage[i], (ChartPoint{1, kChartLime})) << i;
+    EXPECT_EQ(chart.Maximum[i], (ChartPoint{1, kChartFuchsia})) << i;
   }
   // The view's second is dropped.
   EXPECT_EQ(page.controller.HistoryViewTime.Bytes[0], 0);
@@ -112,7 +112,7 @@ TEST(HistoryChart, AViewAfterTheNewestRecordIsAllPlaceholders) {
   page.Load({{At(2024, 3, 1, 10), 50, 60}}, Time(2024, 3, 1, 10, 1));
   for (int level = 0; level <= 2; ++level) {
     const HistoryChartData& chart = page.Draw(level, Time(2024, 3, level == 2 ? 2 : 1, 11, 30));
-    for (const auto* series : {&chart.Series1, &chart.Series2, &chart.Series3})
+    for (const auto* series : {&chart.Maximum, &chart.Rate, &chart.Coverage})
       for (const ChartPoint& p : *series)
         EXPECT_EQ(p, (ChartPoint{1, kChartFuchsia})) << level;
   }
@@ -125,19 +125,19 @@ TEST(HistoryChart, ALeapYearsFebruaryBarCoversTwentyNineDays) {
     records.push_back({t, 100, 3600});
   page.Load(records, Time(2024, 3, 5));
   const HistoryChartData& chart = page.Draw(4, Time(2024, 6, 15, 13, 20));
-  EXPECT_EQ(chart.Title[0], "Hostory for Year : 2024");
+  EXPECT_EQ(chart.Title[0], "History for Year : 2024");
   ASSERT_EQ(chart.Labels.size(), 12u);
   EXPECT_EQ(chart.Labels.front(), "1");
   EXPECT_EQ(chart.Labels.back(), "12");
-  EXPECT_EQ(chart.Series2[0].Colour, kChartFuchsia);         // January: nothing
-  EXPECT_EQ(chart.Series3[1], (ChartPoint{1, kChartLime}));  // February, all 29 days
-  EXPECT_EQ(chart.Series2[1].Value, 100u * 36 * 127 / 3600 / 172);
-  EXPECT_EQ(chart.Series2[2].Colour, kChartFuchsia);  // March gets nothing of February
+  EXPECT_EQ(chart.Rate[0].Colour, kChartFuchsia);             // January: nothing
+  EXPECT_EQ(chart.Coverage[1], (ChartPoint{1, kChartLime}));  // February, all 29 days
+  EXPECT_EQ(chart.Rate[1].Value, 100u * 36 * 127 / 3600 / 172);
+  EXPECT_EQ(chart.Rate[2].Colour, kChartFuchsia);  // March gets nothing of February
 
   const HistoryChartData& month = page.Draw(3, Time(2024, 2, 10));
-  EXPECT_EQ(month.Title[0], "Hostory for Month : 2024-02");
+  EXPECT_EQ(month.Title[0], "History for Month : 2024-02");
   EXPECT_EQ(month.Labels.size(), 29u);
-  EXPECT_EQ(Colours(month.Series3), std::vector<uint32_t>(29, kChartLime));
+  EXPECT_EQ(Colours(month.Coverage), std::vector<uint32_t>(29, kChartLime));
 }
 
 TEST(HistoryChart, AGapInsideABarGivesPartialCoverageAndTheRateOfTheCoveredSeconds) {
@@ -151,12 +151,12 @@ TEST(HistoryChart, AGapInsideABarGivesPartialCoverageAndTheRateOfTheCoveredSecon
   records.push_back({hour + 3000, 600, 600});
   page.Load(records, Time(2023, 7, 14, 10));
   const HistoryChartData& day = page.Draw(2, Time(2023, 7, 14, 9, 30));
-  EXPECT_EQ(day.Title[0], "Hostory for Day : 14.07.2023");
+  EXPECT_EQ(day.Title[0], "History for Day : 14.07.2023");
   ASSERT_EQ(day.Labels.size(), 24u);
-  EXPECT_EQ(day.Series3[8], (ChartPoint{1, kChartLime}));
-  EXPECT_EQ(day.Series3[9], (ChartPoint{1, kChartFuchsia}));
-  EXPECT_EQ(day.Series2[9], (ChartPoint{1200u * 36 * 127 / 1200 / 172, kChartLime}));
-  EXPECT_EQ(day.Series2[8].Value, 360u * 36 * 127 / 3600 / 172);
+  EXPECT_EQ(day.Coverage[8], (ChartPoint{1, kChartLime}));
+  EXPECT_EQ(day.Coverage[9], (ChartPoint{1, kChartFuchsia}));
+  EXPECT_EQ(day.Rate[9], (ChartPoint{1200u * 36 * 127 / 1200 / 172, kChartLime}));
+  EXPECT_EQ(day.Rate[8].Value, 360u * 36 * 127 / 3600 / 172);
 
   // Records of no duration in the second where the next record starts, one of them in a bar's
   // last second: their pulses count, and fully covered bars stay fully covered.
@@ -164,9 +164,9 @@ TEST(HistoryChart, AGapInsideABarGivesPartialCoverageAndTheRateOfTheCoveredSecon
              {hour + 3599, 5, 0}, {hour + 3599, 60, 3600}, {hour + 7199, 60, 1}};
   page.Load(records, Time(2023, 7, 14, 12));
   const HistoryChartData& points = page.Draw(2, Time(2023, 7, 14, 9, 30));
-  EXPECT_EQ(points.Series3[9], (ChartPoint{1, kChartLime}));
-  EXPECT_EQ(points.Series3[10], (ChartPoint{1, kChartLime}));
-  EXPECT_EQ(points.Series2[9].Value, (60u + 9 + 60 + 5 + 0) * 36 * 127 / 3600 / 172);
+  EXPECT_EQ(points.Coverage[9], (ChartPoint{1, kChartLime}));
+  EXPECT_EQ(points.Coverage[10], (ChartPoint{1, kChartLime}));
+  EXPECT_EQ(points.Rate[9].Value, (60u + 9 + 60 + 5 + 0) * 36 * 127 / 3600 / 172);
 }
 
 TEST(HistoryChart, AnHourBarOfFourPulsesIsOneMicroRoentgenAndTheMaximumIsShownOnRequest) {
@@ -175,67 +175,67 @@ TEST(HistoryChart, AnHourBarOfFourPulsesIsOneMicroRoentgenAndTheMaximumIsShownOn
   page.Load({{hour + 7 * 60, 4, 60}, {hour + 8 * 60, 4000, 30}, {hour + 8 * 60 + 30, 0, 30}},
             Time(2022, 3, 5, 14, 30));
   const HistoryChartData& chart = page.Draw(1, Time(2022, 3, 5, 14, 59));
-  EXPECT_EQ(chart.Title[0], "Hostory for Hour : 05.03.2022-14");
+  EXPECT_EQ(chart.Title[0], "History for Hour : 05.03.2022-14");
   ASSERT_EQ(chart.Labels.size(), 60u);
   EXPECT_EQ(chart.Labels[59], "59");
-  EXPECT_EQ(chart.Series2[7], (ChartPoint{1, kChartLime}));  // 4 x 36 x 127 / 60 / 172
-  EXPECT_EQ(chart.Series3[7], (ChartPoint{1, kChartLime}));
-  EXPECT_EQ(chart.Series1[8], (ChartPoint{1, kChartFuchsia}));
+  EXPECT_EQ(chart.Rate[7], (ChartPoint{1, kChartLime}));  // 4 x 36 x 127 / 60 / 172
+  EXPECT_EQ(chart.Coverage[7], (ChartPoint{1, kChartLime}));
+  EXPECT_EQ(chart.Maximum[8], (ChartPoint{1, kChartFuchsia}));
 
   page.view_.showMaximum = true;
   const HistoryChartData& peaks = page.Draw(1, Time(2022, 3, 5, 14, 59));
   // Minute 8: the average over 60 s against the highest 10-s rate of its records.
   const uint64_t average = 4000ull * 36 * 127 / 60 / 172;
   const uint64_t peak = (4000ull * 10 / 30) * 36 * 127 / 1720;
-  EXPECT_EQ(peaks.Series2[8], (ChartPoint{average, kChartLime}));
-  EXPECT_EQ(peaks.Series1[8], (ChartPoint{peak, kChartYellow}));
-  EXPECT_EQ(peaks.Series1[7], (ChartPoint{1, kChartYellow}));
-  EXPECT_EQ(peaks.Series1[9], (ChartPoint{1, kChartFuchsia}));  // nothing recorded
+  EXPECT_EQ(peaks.Rate[8], (ChartPoint{average, kChartLime}));
+  EXPECT_EQ(peaks.Maximum[8], (ChartPoint{peak, kChartYellow}));
+  EXPECT_EQ(peaks.Maximum[7], (ChartPoint{1, kChartYellow}));
+  EXPECT_EQ(peaks.Maximum[9], (ChartPoint{1, kChartFuchsia}));  // nothing recorded
 }
 
 TEST(HistoryChart, NavigationStepsZoomsAndReturnsOnlyAfterADownload) {
   Page page;
-  page.controller.BitBtn_HIS_BackClick();
-  page.controller.BitBtn_HIS_UpClick();
-  page.controller.Series1DblClick(3);
-  page.controller.BitBtn_HIS_To_LastClick();
-  page.controller.CheckBox_HIS_Show_MaxValClick();
+  page.controller.OnBackClicked();
+  page.controller.OnUpClicked();
+  page.controller.OnBarDoubleClicked(3);
+  page.controller.OnLatestClicked();
+  page.controller.OnShowMaximumClicked();
   EXPECT_EQ(page.view_.charts, 0);
 
   page.Load({{At(2024, 12, 31, 23, 59), 1, 60}}, Time(2024, 12, 31, 23, 59, 30));
   HistoryController& c = page.controller;
-  c.BitBtn_HIS_VperedClick();  // a minute on: into the next year
-  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Minute : 01.01.2025-00:00");
-  c.BitBtn_HIS_BackClick();
-  c.BitBtn_HIS_UpClick();
-  c.BitBtn_HIS_UpClick();
-  c.BitBtn_HIS_UpClick();
-  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Month : 2024-12");
-  c.BitBtn_HIS_VperedClick();
-  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Month : 2025-01");
-  c.BitBtn_HIS_BackClick();
-  c.BitBtn_HIS_UpClick();
+  c.OnForwardClicked();  // a minute on: into the next year
+  EXPECT_EQ(page.view_.chart.Title[0], "History for Minute : 01.01.2025-00:00");
+  c.OnBackClicked();
+  c.OnUpClicked();
+  c.OnUpClicked();
+  c.OnUpClicked();
+  EXPECT_EQ(page.view_.chart.Title[0], "History for Month : 2024-12");
+  c.OnForwardClicked();
+  EXPECT_EQ(page.view_.chart.Title[0], "History for Month : 2025-01");
+  c.OnBackClicked();
+  c.OnUpClicked();
   EXPECT_EQ(c.HistoryLevel, 4);
   const int charts = page.view_.charts;
-  c.BitBtn_HIS_UpClick();  // nothing above the year, not even a redraw
+  c.OnUpClicked();  // nothing above the year, not even a redraw
   EXPECT_EQ(page.view_.charts, charts);
-  c.Series1DblClick(11);
+  c.OnBarDoubleClicked(11);
   EXPECT_EQ(c.HistoryLevel, 3);
   EXPECT_EQ(c.HistoryViewTime.Bytes[4], 12);
-  c.Series1DblClick(0);
+  c.OnBarDoubleClicked(0);
   EXPECT_EQ(c.HistoryLevel, 2);
   EXPECT_EQ(c.HistoryViewTime.Bytes[3], 1);
-  c.Series1DblClick(23);
-  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Hour : 01.12.2024-23");
-  c.Series1DblClick(59);
-  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Minute : 01.12.2024-23:59");
+  c.OnBarDoubleClicked(23);
+  EXPECT_EQ(page.view_.chart.Title[0], "History for Hour : 01.12.2024-23");
+  c.OnBarDoubleClicked(59);
+  EXPECT_EQ(page.view_.chart.Title[0], "History for Minute : 01.12.2024-23:59");
   const int atMinute = page.view_.charts;
-  c.Series1DblClick(2);  // nothing below the minute
+  c.OnBarDoubleClicked(2);  // nothing below the minute
   EXPECT_EQ(page.view_.charts, atMinute);
-  c.BitBtn_HIS_To_LastClick();
+  c.OnLatestClicked();
   EXPECT_EQ(c.HistoryLevel, 0);
-  EXPECT_EQ(page.view_.chart.Title[0], "Hostory for Minute : 31.12.2024-23:59");
-  EXPECT_EQ(page.view_.chart.Series3[0].Colour, kChartLime);
+  EXPECT_EQ(page.view_.chart.Title[0], "History for Minute : 31.12.2024-23:59");
+  EXPECT_EQ(page.view_.chart.Coverage[0].Colour, kChartLime);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -259,7 +259,7 @@ struct Folder {
 
 TEST(HistoryCsvSave, FirstSaveThenTheOverwriteQuestionKeepsOrReplacesTheFile) {
   Page page;
-  page.controller.BitBtn_HIS_Save_CSVClick();
+  page.controller.OnSaveCsvClicked();
   ASSERT_EQ(page.dialogs.boxes.size(), 1u);
   EXPECT_EQ(page.dialogs.boxes[0].text, "First read History from Device");
   EXPECT_EQ(page.dialogs.boxes[0].kind, BoxKind::Error);
@@ -269,7 +269,7 @@ TEST(HistoryCsvSave, FirstSaveThenTheOverwriteQuestionKeepsOrReplacesTheFile) {
   page.Load({{At(2024, 2, 29, 12), 1200, 60}}, Time(2024, 2, 29, 12, 5));
   page.controller.Csv.CsvText = "first\r\n";
   page.view_.saveName = name;
-  page.controller.BitBtn_HIS_Save_CSVClick();
+  page.controller.OnSaveCsvClicked();
   EXPECT_EQ(page.view_.request.Title, "CSV History saving");
   EXPECT_EQ(page.view_.request.Filter, "CSV Files(*.csv)|*.CSV");
   EXPECT_EQ(page.view_.request.DefaultSuffix, "csv");
@@ -279,19 +279,19 @@ TEST(HistoryCsvSave, FirstSaveThenTheOverwriteQuestionKeepsOrReplacesTheFile) {
 
   page.controller.Csv.CsvText = "second\r\n";
   page.dialogs.answers = {false};
-  page.controller.BitBtn_HIS_Save_CSVClick();
+  page.controller.OnSaveCsvClicked();
   EXPECT_EQ(page.view_.offeredName, name);  // the name saved last
   ASSERT_EQ(page.dialogs.questions.size(), 1u);
   EXPECT_EQ(page.dialogs.questions[0], "File\r\n" + name + "\r\nalready exists\r\nRewrite?");
   EXPECT_EQ(Contents(name), "first\r\n");
 
   page.dialogs.answers = {true};
-  page.controller.BitBtn_HIS_Save_CSVClick();
+  page.controller.OnSaveCsvClicked();
   EXPECT_EQ(Contents(name), "second\r\n");
   EXPECT_EQ(page.dialogs.boxes.size(), 1u);  // no error since the first
 
   page.view_.saveName.clear();  // the dialog cancelled: nothing happens
-  page.controller.BitBtn_HIS_Save_CSVClick();
+  page.controller.OnSaveCsvClicked();
   EXPECT_EQ(page.dialogs.questions.size(), 2u);
 }
 

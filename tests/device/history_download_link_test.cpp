@@ -94,7 +94,7 @@ TEST(HistoryDownload, AFullRingIsReadCompletelyInPairsAndGivesTheChart) {
     if (counters.requests.count(kFlashRead)) before = counters.requests.at(kFlashRead);
   }
   const auto started = std::chrono::steady_clock::now();
-  h.controller.BitBtn_HIS_ReadClick();
+  h.controller.OnReadClicked();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   RecordProperty("seconds", std::to_string(seconds));
@@ -139,9 +139,9 @@ TEST(HistoryDownload, AFullRingIsReadCompletelyInPairsAndGivesTheChart) {
 
   // The chart shows the minute of the device time, whose bars hold the newest records.
   ASSERT_EQ(h.view.chart.Title.size(), 2u);
-  EXPECT_TRUE(h.view.chart.Title[0].starts_with("Hostory for Minute : "));
+  EXPECT_TRUE(h.view.chart.Title[0].starts_with("History for Minute : "));
   EXPECT_EQ(h.view.chart.Title[1], "uR/h  K = 1,27");
-  EXPECT_EQ(h.view.chart.Series2.size(), 6u);
+  EXPECT_EQ(h.view.chart.Rate.size(), 6u);
 }
 
 TEST(HistoryDownload, RingsOfEveryShapeAreReadFromTheirNewestSector) {
@@ -178,7 +178,7 @@ TEST(HistoryDownload, AFullNewestSectorIsReadAndShortAnswersFailTheDownload) {
   // 512 records from slot 0: sectors 1 and 0, both full.
   History h([](sim::DeviceConfig& c) { c.historySize = 512; });
   ASSERT_TRUE(h.connected);
-  h.controller.BitBtn_HIS_ReadClick();
+  h.controller.OnReadClicked();
   EXPECT_TRUE(h.link.dialogs.boxes.empty()) << h.BoxTexts().front();
   EXPECT_TRUE(h.controller.Ring.Loaded);
   EXPECT_EQ(h.view.progressMaximum, 2);
@@ -190,7 +190,7 @@ TEST(HistoryDownload, AFullNewestSectorIsReadAndShortAnswersFailTheDownload) {
   faults.wrongLengthDelta = -8;
   h.link.device->SetFaults(faults);
   const int reads = h.Reads();
-  h.controller.BitBtn_HIS_ReadClick();
+  h.controller.OnReadClicked();
   EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"Error of History reading"}));
   EXPECT_EQ(h.Reads(), reads + 1);
   EXPECT_FALSE(h.controller.Ring.Loaded);
@@ -199,7 +199,7 @@ TEST(HistoryDownload, AFullNewestSectorIsReadAndShortAnswersFailTheDownload) {
   EXPECT_TRUE(h.controller.Csv.CsvText.empty());
   EXPECT_EQ(h.view.chart.Title, (std::vector<std::string>{"Waiting of reading History"}));
   h.link.dialogs.boxes.clear();
-  h.controller.BitBtn_HIS_Save_CSVClick();
+  h.controller.OnSaveCsvClicked();
   EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"First read History from Device"}));
 }
 
@@ -232,7 +232,7 @@ TEST(HistoryDownload, ExactRecordsGiveExactCsvLines) {
 TEST(HistoryDownload, AWrongGeometryIsAFormatErrorWithNothingReadAndTheDeviceReleased) {
   History h([](sim::DeviceConfig& c) { c.historySectorSize = 2048; });
   ASSERT_TRUE(h.connected);
-  h.controller.BitBtn_HIS_ReadClick();
+  h.controller.OnReadClicked();
   EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"Error of History Format Data"}));
   EXPECT_FALSE(h.link.device->GetCounters().requests.count(kFlashRead));
   EXPECT_FALSE(h.controller.Ring.Loaded);
@@ -248,9 +248,9 @@ TEST(HistoryDownload, CancelStopsAfterTheCurrentSectorWithAWarningAndNoChart) {
   ASSERT_TRUE(h.connected);
   // The user presses Cancel while the second sector is being read.
   h.view.onProgress = [&](int position) {
-    if (position == 1 && h.controller.HistoryReading) h.controller.BitBtn_HIS_ReadClick();
+    if (position == 1 && h.controller.HistoryReading) h.controller.OnReadClicked();
   };
-  h.controller.BitBtn_HIS_ReadClick();
+  h.controller.OnReadClicked();
   EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"Reading of History canceled"}));
   EXPECT_EQ(h.link.dialogs.boxes[0].kind, BoxKind::Warning);
   EXPECT_EQ(h.Reads(), 2 * 128);
@@ -261,7 +261,7 @@ TEST(HistoryDownload, CancelStopsAfterTheCurrentSectorWithAWarningAndNoChart) {
   EXPECT_EQ(h.view.progress, 0);
   EXPECT_FALSE(h.view.reading);
   // The chart and the CSV save refuse until a complete download.
-  h.controller.BitBtn_HIS_BackClick();
+  h.controller.OnBackClicked();
   EXPECT_EQ(h.view.charts, 1);
 }
 
@@ -275,7 +275,7 @@ TEST(HistoryDownload, ADeviceFallingSilentEndsWithTheErrorAndAnAttemptToRelease)
       h.link.device->SetFaults(faults);
     }
   };
-  h.controller.BitBtn_HIS_ReadClick();
+  h.controller.OnReadClicked();
   const std::vector<std::string> boxes = h.BoxTexts();
   ASSERT_FALSE(boxes.empty());
   EXPECT_EQ(boxes.back(), "Error of History reading");
@@ -296,7 +296,7 @@ TEST(HistoryDownload, EveryTenthAnswerLostStillCompletes) {
   sim::Faults faults;
   faults.dropEvery = 10;
   h.link.device->SetFaults(faults);
-  h.controller.BitBtn_HIS_ReadClick();
+  h.controller.OnReadClicked();
   EXPECT_TRUE(h.link.dialogs.boxes.empty()) << h.BoxTexts().front();
   EXPECT_TRUE(h.controller.Ring.Loaded);
   EXPECT_GT(h.link.device->GetCounters().dropped, 15);
@@ -313,10 +313,10 @@ TEST(HistoryDownload, AccessIsRefusedInTheBootLoaderAndForOldFirmware) {
         c.mainVersion = main;
     });
     ASSERT_TRUE(h.connected);
-    h.controller.BitBtn_HIS_ReadClick();
+    h.controller.OnReadClicked();
     EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"Error of History reading"}));
     EXPECT_EQ(h.view.message,
-              main == 0 ? "In BOOT\n\rMode is\n\rUnavaliable" : "Need\n\rto Update\n\rFirmware");
+              main == 0 ? "In BOOT\n\rMode is\n\rUnavailable" : "Need\n\rto Update\n\rFirmware");
     EXPECT_EQ(h.Count(HistoryReadStart), 0);
     EXPECT_EQ(h.Count(HistoryReadEnd), 0);
   }
@@ -327,10 +327,10 @@ TEST(HistoryDownload, DeleteAsksThenEmptiesTheRingAndKeepsTheCopy) {
   ASSERT_TRUE(h.connected);
   ASSERT_TRUE(h.controller.DownloadHistory());
   h.link.dialogs.answers = {false};
-  h.controller.BitBtn_HIS_DeleteClick();
+  h.controller.OnDeleteClicked();
   EXPECT_EQ(h.link.device->History().count, 600u);
   h.link.dialogs.answers = {true};
-  h.controller.BitBtn_HIS_DeleteClick();
+  h.controller.OnDeleteClicked();
   ASSERT_EQ(h.link.dialogs.questions.size(), 2u);
   EXPECT_EQ(h.link.dialogs.questions[1], "History in Device will be deleted!\r\nContinue");
   EXPECT_EQ(h.link.device->History().count, 0u);
@@ -340,7 +340,7 @@ TEST(HistoryDownload, DeleteAsksThenEmptiesTheRingAndKeepsTheCopy) {
   EXPECT_EQ(h.link.frame.pages, (std::vector<bool>{false, true}));
 
   h.link.core.manager.Connected = false;
-  h.controller.BitBtn_HIS_DeleteClick();
+  h.controller.OnDeleteClicked();
   EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"Error of History deleting"}));
 }
 

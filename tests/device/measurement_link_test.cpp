@@ -43,16 +43,16 @@ TEST(MeasurementLink, DoseResetIsSentByTheHeartbeatAndTheDeviceStartsCountingAga
   ASSERT_TRUE(m.Connect());
   m.h.WaitUntil([] { return false; }, 16000);  // two seconds of real time
   // Read as the Read button does: no link test of the heartbeat comes between the requests.
-  ASSERT_TRUE(m.controller.BitBtn_Measure_ReadClick());
+  ASSERT_TRUE(m.controller.OnReadClicked());
   const double before = MeasureLink::Number(m.view.dose);
   ASSERT_GT(before, 0.3) << m.view.dose;
 
-  EXPECT_TRUE(m.controller.BitBtn_Measure_Dose_ResetClick());
+  EXPECT_TRUE(m.controller.OnDoseResetClicked());
   ASSERT_EQ(m.h.dialogs.boxes.size(), 1u);
   EXPECT_EQ(m.h.dialogs.boxes[0].kind, BoxKind::Information);
-  EXPECT_EQ(m.h.dialogs.boxes[0].text, "Accumulated Dose\nReseted");
+  EXPECT_EQ(m.h.dialogs.boxes[0].text, "Accumulated Dose\nReset");
   EXPECT_TRUE(m.h.log.Has("Write PAR[0xFF00(65280)] : 0xC0BA0020(3233415200)"));
-  ASSERT_TRUE(m.controller.BitBtn_Measure_ReadClick());
+  ASSERT_TRUE(m.controller.OnReadClicked());
   EXPECT_LT(MeasureLink::Number(m.view.dose), before / 2) << m.view.dose;
 }
 
@@ -62,11 +62,11 @@ TEST(MeasurementLink, DoseResetWithoutAnAnswerShowsTheWriteBoxThenTheError) {
   sim::Faults faults;
   faults.refuseCommand = sim::CommandKey(1, 0x0F);
   m.h.device->SetFaults(faults);
-  EXPECT_FALSE(m.controller.BitBtn_Measure_Dose_ResetClick());
+  EXPECT_FALSE(m.controller.OnDoseResetClicked());
   ASSERT_EQ(m.h.dialogs.boxes.size(), 2u);
   EXPECT_EQ(m.h.dialogs.boxes[0].text, "No answer - Parameter WRITE");
   EXPECT_EQ(m.h.dialogs.boxes[1].kind, BoxKind::Error);
-  EXPECT_EQ(m.h.dialogs.boxes[1].text, "Error Reseting Accumulated Dose");
+  EXPECT_EQ(m.h.dialogs.boxes[1].text, "Error Resetting Accumulated Dose");
   EXPECT_EQ(m.controller.DoseResetRequest, -1);
   EXPECT_EQ(m.h.frame.pages, (std::vector<bool>{false, true}));
 }
@@ -77,14 +77,14 @@ TEST(MeasurementLink, DoseResetWithoutAHeartbeatIsWithdrawnAfterThreeSeconds) {
   const int writes = m.Requests(1, 0x0F);
   m.h.pump.heartbeat = nullptr;
   const uint32_t start = m.h.clock.TickMs();
-  EXPECT_FALSE(m.controller.BitBtn_Measure_Dose_ResetClick());
+  EXPECT_FALSE(m.controller.OnDoseResetClicked());
   const uint32_t waited = m.h.clock.TickMs() - start;
   EXPECT_GE(waited, kDoseResetWaitMs);
   EXPECT_LT(waited, kDoseResetWaitMs + 1000);
   ASSERT_EQ(m.h.dialogs.boxes.size(), 1u);
-  EXPECT_EQ(m.h.dialogs.boxes[0].text, "Error Reseting Accumulated Dose");
+  EXPECT_EQ(m.h.dialogs.boxes[0].text, "Error Resetting Accumulated Dose");
   // A heartbeat that comes later finds nothing to send.
-  m.h.pump.heartbeat = [&m] { m.h.core.manager.Timer_ProcTimer(); };
+  m.h.pump.heartbeat = [&m] { m.h.core.manager.OnHeartbeatTimer(); };
   m.h.WaitUntil([] { return false; }, 1000);
   EXPECT_EQ(m.Requests(1, 0x0F), writes);
 }

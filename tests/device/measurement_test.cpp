@@ -112,7 +112,7 @@ struct MeasureHarness {
   device_test::RecordingFrame frame;
   Language language;
   device_test::IdleConnection connection{h.dialogs, h.clock, log, language};
-  TV8DeviceInfo info = device_test::SupportedDevice();
+  DeviceInfo info = device_test::SupportedDevice();
   DeviceContext context{h.commands, info, connection.manager, log, h.dialogs, language, h.clock,
                         h.pump,     frame};
   device_test::RecordingMeasurementView view;
@@ -265,7 +265,7 @@ TEST(MeasurementAccess, BootLoaderAndOldFirmwareShowTheirMessageAndReadNothing) 
     Lang lang;
     const char* message;
   } const cases[] = {
-      {0, Lang::English, "In BOOT\n\rMode is\n\rUnavaliable"},
+      {0, Lang::English, "In BOOT\n\rMode is\n\rUnavailable"},
       {0, Lang::Russian, "В режиме\n\rBOOT\n\rнедоступно"},
       {0x0C05, Lang::English, "Need\n\rto Update\n\rFirmware"},
       {0x0B10, Lang::Russian, "Обновите\n\rпрошивку\n\rприбора"},
@@ -276,7 +276,7 @@ TEST(MeasurementAccess, BootLoaderAndOldFirmwareShowTheirMessageAndReadNothing) 
     m.info.Soft.MainVersion = c.main;
     m.view.autoRead = false;
     m.view.readEnabled = true;
-    EXPECT_FALSE(m.controller.BitBtn_Measure_ReadClick());
+    EXPECT_FALSE(m.controller.OnReadClicked());
     EXPECT_EQ(m.view.message, c.message);
     EXPECT_EQ(m.view.rate, kMeasureDashes);
     EXPECT_EQ(m.view.level, 0);
@@ -284,7 +284,7 @@ TEST(MeasurementAccess, BootLoaderAndOldFirmwareShowTheirMessageAndReadNothing) 
     EXPECT_TRUE(m.view.readEnabled);
     // The message stays until a check passes.
     m.info.Soft.MainVersion = 0x0C06;
-    EXPECT_TRUE(m.controller.BitBtn_Measure_ReadClick());
+    EXPECT_TRUE(m.controller.OnReadClicked());
     EXPECT_EQ(m.view.message, "");
   }
 
@@ -303,7 +303,7 @@ TEST(MeasurementAccess, BootLoaderAndOldFirmwareShowTheirMessageAndReadNothing) 
 TEST(MeasurementRead, ManualReadingHoldsTheButtonAndTheLinkWatchForItsDuration) {
   MeasureHarness m;
   m.view.autoRead = false;
-  m.controller.CheckBox_Measure_AutoReadClick();
+  m.controller.OnAutoReadClicked();
   EXPECT_TRUE(m.view.readEnabled);
   int linesWithWatch = 0;
   int lines = 0;
@@ -311,7 +311,7 @@ TEST(MeasurementRead, ManualReadingHoldsTheButtonAndTheLinkWatchForItsDuration) 
     ++lines;
     linesWithWatch += m.connection.manager.LinkWatch;
   };
-  EXPECT_TRUE(m.controller.BitBtn_Measure_ReadClick());
+  EXPECT_TRUE(m.controller.OnReadClicked());
   EXPECT_EQ(lines, 7);  // six parameter reads and the dose text write
   EXPECT_EQ(linesWithWatch, 0);
   EXPECT_TRUE(m.connection.manager.LinkWatch);
@@ -320,7 +320,7 @@ TEST(MeasurementRead, ManualReadingHoldsTheButtonAndTheLinkWatchForItsDuration) 
   EXPECT_EQ(m.view.dose, "3,21 uSv");
 
   m.view.autoRead = true;
-  m.controller.CheckBox_Measure_AutoReadClick();
+  m.controller.OnAutoReadClicked();
   EXPECT_FALSE(m.view.readEnabled);
 }
 
@@ -420,13 +420,13 @@ TEST(MeasurementDoseReset, TheHeartbeatSendsTheResetAndTheHandlerReportsIt) {
   m.view.pageActive = false;  // no readings in between
   m.StartHeartbeat();
   m.Run(200);
-  EXPECT_TRUE(m.controller.BitBtn_Measure_Dose_ResetClick());
+  EXPECT_TRUE(m.controller.OnDoseResetClicked());
   EXPECT_EQ(m.h.dialogs.questions,
             (std::vector<std::string>{"RESET ACCUMULATED DOSE\n\rContinue?"}));
   EXPECT_EQ(m.writes, (std::vector<uint32_t>{DoseReset}));
   ASSERT_EQ(m.h.dialogs.boxes.size(), 1u);
   EXPECT_EQ(m.h.dialogs.boxes[0].kind, BoxKind::Information);
-  EXPECT_EQ(m.h.dialogs.boxes[0].text, "Accumulated Dose\nReseted");
+  EXPECT_EQ(m.h.dialogs.boxes[0].text, "Accumulated Dose\nReset");
   EXPECT_LE(m.h.dialogs.boxes[0].tick - 1200u, 110u);  // the next heartbeat, not the time-out
   EXPECT_EQ(m.controller.DoseResetRequest, 0);
   EXPECT_EQ(m.frame.pages, (std::vector<bool>{false, true}));
@@ -435,7 +435,7 @@ TEST(MeasurementDoseReset, TheHeartbeatSendsTheResetAndTheHandlerReportsIt) {
   // No: nothing is sent and nothing reported.
   m.h.dialogs.answers = {false};
   m.h.dialogs.boxes.clear();
-  EXPECT_FALSE(m.controller.BitBtn_Measure_Dose_ResetClick());
+  EXPECT_FALSE(m.controller.OnDoseResetClicked());
   m.Run(500);
   EXPECT_EQ(m.writes.size(), 1u);
   EXPECT_TRUE(m.h.dialogs.boxes.empty());
@@ -446,7 +446,7 @@ TEST(MeasurementDoseReset, AResetAlsoBringsTheDoseWithTheNextReading) {
   m.StartHeartbeat();
   m.Run(4300);
   ASSERT_EQ(m.writes, (std::vector<uint32_t>{PrepareDoseText}));
-  EXPECT_TRUE(m.controller.BitBtn_Measure_Dose_ResetClick());
+  EXPECT_TRUE(m.controller.OnDoseResetClicked());
   m.Run(1000);
   EXPECT_EQ(m.writes, (std::vector<uint32_t>{PrepareDoseText, DoseReset, PrepareDoseText}));
 }
@@ -456,10 +456,10 @@ TEST(MeasurementDoseReset, RefusedAccessOrNoHeartbeatReportsFailureAndSendsNothi
   MeasureHarness boot;
   boot.info.Soft.MainVersion = 0;
   boot.StartHeartbeat();
-  EXPECT_FALSE(boot.controller.BitBtn_Measure_Dose_ResetClick());
-  EXPECT_EQ(boot.view.message, "In BOOT\n\rMode is\n\rUnavaliable");
+  EXPECT_FALSE(boot.controller.OnDoseResetClicked());
+  EXPECT_EQ(boot.view.message, "In BOOT\n\rMode is\n\rUnavailable");
   ASSERT_EQ(boot.h.dialogs.boxes.size(), 1u);
-  EXPECT_EQ(boot.h.dialogs.boxes[0].text, "Error Reseting Accumulated Dose");
+  EXPECT_EQ(boot.h.dialogs.boxes[0].text, "Error Resetting Accumulated Dose");
   EXPECT_TRUE(boot.writes.empty());
 
   // A heartbeat that does not run for 3000 ms: the request is withdrawn before it comes.
@@ -468,7 +468,7 @@ TEST(MeasurementDoseReset, RefusedAccessOrNoHeartbeatReportsFailureAndSendsNothi
   m.heartbeat = false;
   m.StartHeartbeat();
   const uint32_t start = m.h.clock.tick;
-  EXPECT_FALSE(m.controller.BitBtn_Measure_Dose_ResetClick());
+  EXPECT_FALSE(m.controller.OnDoseResetClicked());
   ASSERT_EQ(m.h.dialogs.boxes.size(), 1u);
   EXPECT_EQ(m.h.dialogs.boxes[0].kind, BoxKind::Error);
   EXPECT_EQ(m.h.dialogs.boxes[0].text, "Ошибка сброса накопленной дозы");

@@ -36,7 +36,7 @@ struct ParameterHarness {
   device_test::RecordingFrame frame;
   Language language;
   device_test::IdleConnection connection{h.dialogs, h.clock, log, language};
-  TV8DeviceInfo info = device_test::SupportedDevice();
+  DeviceInfo info = device_test::SupportedDevice();
   DeviceContext context{h.commands, info, connection.manager, log, h.dialogs, language, h.clock,
                         h.pump,     frame};
 };

@@ -32,7 +32,7 @@ struct SettingsHarness {
   device_test::RecordingFrame frame;
   Language language;
   device_test::IdleConnection connection{h.dialogs, h.clock, log, language};
-  TV8DeviceInfo info = device_test::SupportedDevice();
+  DeviceInfo info = device_test::SupportedDevice();
   DeviceContext context{h.commands, info, connection.manager, log, h.dialogs, language, h.clock,
                         h.pump,     frame};
   device_test::RecordingSettingsView view{language};
@@ -120,7 +120,7 @@ TEST(SettingsController, SaveRightAfterStartIsRefusedWithoutTraffic) {
   SettingsHarness s;
   s.settings.Write();
   EXPECT_EQ(s.BoxTexts(),
-            (std::vector<std::string>{"Some Settings undefined\n\rSaving unavaliable"}));
+            (std::vector<std::string>{"Some Settings undefined\n\rSaving unavailable"}));
   EXPECT_TRUE(s.h.dialogs.questions.empty());
   EXPECT_TRUE(s.h.port.frames.empty());
   EXPECT_EQ(s.frame.pages, (std::vector<bool>{false, true}));
@@ -180,7 +180,7 @@ TEST(SettingsController, WriteTimeSendsTheComputerClockWithAZeroSeventhByte) {
   // The clock is read before it is written, for the correction the box reports.
   EXPECT_EQ(clock, (std::vector<Bytes>{{1, 0x0C}, {1, 0x0B, 15, 30, 10, 7, 12, 26, 0}, {1, 0x0C}}));
   EXPECT_EQ(s.view.time, "[07.12.2026]-[10:30:15]");
-  EXPECT_EQ(s.BoxTexts(), (std::vector<std::string>{"Time written ti Device\n\r[07.12.2026]-[10:30:"
+  EXPECT_EQ(s.BoxTexts(), (std::vector<std::string>{"Time written to Device\n\r[07.12.2026]-[10:30:"
                                                     "15]\n\rDevice clock corrected by 0 s"}));
   EXPECT_EQ(s.h.dialogs.boxes.back().kind, BoxKind::Information);
 }
@@ -199,7 +199,7 @@ TEST(SettingsController, WriteTimeFailuresAreReported) {
   s.settings.WriteTime();
   EXPECT_EQ(s.view.time, "[--.--.----]-[--:--:--]");
   EXPECT_EQ(s.BoxTexts(), (std::vector<std::string>{"No answer - TIME READ",
-                                                    "Time written ti Device\n\r"
+                                                    "Time written to Device\n\r"
                                                     "[--.--.----]-[--:--:--]"}));
 }
 

@@ -178,7 +178,7 @@ TEST(SettingsLink, TimeAndCalibrationReachTheDevice) {
   ASSERT_EQ(s.dialogs.boxes.size(), 1u);
   // The box ends with the correction read just before the write.
   EXPECT_EQ(s.dialogs.boxes[0].text.rfind(
-                "Time written ti Device\n\r" + s.view.time + "\n\rDevice clock corrected by ", 0),
+                "Time written to Device\n\r" + s.view.time + "\n\rDevice clock corrected by ", 0),
             0u)
       << s.dialogs.boxes[0].text;
 

@@ -62,7 +62,7 @@ struct InfoHarness {
     const uint32_t start = clock.TickMs();
     while (!done()) {
       if (clock.TickMs() - start >= ticks) return false;
-      core.manager.Timer_ProcTimer();
+      core.manager.OnHeartbeatTimer();
       Delay(pump, clock, 100);
     }
     return true;
@@ -77,7 +77,7 @@ struct InfoHarness {
   Language language;
   LinkStack stack{pump, clock, dialogs};
   DeviceCommands commands{stack};
-  TV8DeviceInfo record;
+  DeviceInfo record;
   ConnectionCore core{stack, commands, record, view, dialogs, clock, log, language};
   Memo memo;
   DeviceInformationPage page{record, language, memo};

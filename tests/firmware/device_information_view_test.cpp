@@ -10,14 +10,14 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TV8DeviceInfo Identified(uint16_t mainVersion) {
-  TV8DeviceInfo record;
+DeviceInfo Identified(uint16_t mainVersion) {
+  DeviceInfo record;
   record.Valid = 1;
   record.Name = "Dravion ZAV-740.41.3";
-  record.Inf1[9] = 0x12;
-  record.Inf1[10] = 0x34;
-  record.Inf1[11] = 0x56;
-  record.Inf1[12] = 0x78;
+  record.Factory[9] = 0x12;
+  record.Factory[10] = 0x34;
+  record.Factory[11] = 0x56;
+  record.Factory[12] = 0x78;
   record.Soft.BootVersion = 0x0410;
   record.Soft.MainVersion = mainVersion;
   return record;
@@ -40,7 +40,7 @@ const Lines kEnglishHead = {"Connected Device Information",
 TEST(DeviceInformationLines, UpgradeOfferedBelowTheCarriedRelease) {
   Lines english = kEnglishHead;
   english.push_back("Upgrade to Version 1.20.12.6");
-  english.push_back("is avaliable");
+  english.push_back("is available");
   EXPECT_EQ(DeviceInformationLines(Identified(0x0C05), In(Lang::English)), english);
 
   const Lines russian = DeviceInformationLines(Identified(0x0C05), In(Lang::Russian));
@@ -72,7 +72,7 @@ TEST(DeviceInformationLines, BootLoaderAndUnidentifiedDevices) {
   EXPECT_EQ(DeviceInformationLines(Identified(0), In(Lang::Russian))[7],
             "Прибор находится в режиме BOOT");
 
-  TV8DeviceInfo failed = Identified(0x0C05);
+  DeviceInfo failed = Identified(0x0C05);
   failed.Valid = 0;  // a failed identification keeps what it read before failing
   EXPECT_TRUE(DeviceInformationLines(failed, In(Lang::English)).empty());
 }
@@ -88,7 +88,7 @@ class RecordingMemo : public DeviceInformationView {
 };
 
 TEST(DeviceInformationPage, FollowsTheRecordAndTheLanguage) {
-  TV8DeviceInfo record = Identified(0x0C05);
+  DeviceInfo record = Identified(0x0C05);
   Language language = In(Lang::English);
   RecordingMemo memo;
   DeviceInformationPage page(record, language, memo);

@@ -76,7 +76,7 @@ TEST(UpdateWizardLink, OlderDeviceUpdatedEndToEndAndIdentifiedAfreshWithTheRelea
   RecordingWizardView view;
   UpdateWizard wizard(h.context, view);
   h.log.lines.clear();
-  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated);
+  EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::Updated);
 
   EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_EQ(h.dialogs.questions,
@@ -109,7 +109,7 @@ TEST(UpdateWizardLink, DeviceWithOnlyItsBootLoaderIsRestored) {
   ASSERT_TRUE(h.Connect());
   RecordingWizardView view;
   UpdateWizard wizard(h.context, view);
-  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated);
+  EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::Updated);
   EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 5}));
   ASSERT_TRUE(Reidentified(h));
   EXPECT_FALSE(h.device->InBootLoader());
@@ -121,14 +121,14 @@ TEST(UpdateWizardLink, NothingHappensWithoutAnIdentifiedDeviceOrWithoutYes) {
   DeviceLinkHarness h;
   RecordingWizardView view;
   UpdateWizard wizard(h.context, view);
-  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::NotStarted);
+  EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::NotStarted);
   EXPECT_TRUE(h.dialogs.questions.empty());
   EXPECT_TRUE(h.dialogs.boxes.empty());
 
   ASSERT_TRUE(h.Connect());
   h.language.Set(Lang::Russian);
   h.dialogs.answers = {false};
-  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::NotStarted);
+  EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::NotStarted);
   EXPECT_EQ(h.dialogs.questions,
             std::vector<std::string>{"Прошивка прибора\n\rбудет обновлена/восстановление\n\rдо "
                                      "версии 1.20.12.6\n\rПродолжить?"});
@@ -145,7 +145,7 @@ TEST(UpdateWizardLink, DeviceBackFromStepOneInItsMainProgramFailsTheAttempt) {
   RecordingWizardView view;
   UpdateWizard wizard(h.context, view);
   h.dialogs.answers = {true, false};
-  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Abandoned);
+  EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::Abandoned);
   EXPECT_EQ(view.steps, std::vector<int>{1});
   ASSERT_EQ(h.dialogs.questions.size(), 2u);
   EXPECT_EQ(h.dialogs.questions[1], "Error of Update\n\rTry again?");
@@ -172,7 +172,7 @@ TEST(UpdateWizardLink, UnpluggedWhileWritingDataThenYesRewritesBothFlashes) {
   };
   UpdateWizard wizard(context, view);
   h.dialogs.answers = {true, true};
-  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated);
+  EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::Updated);
 
   EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 1, 2, 3, 4, 5}));
   EXPECT_EQ(h.dialogs.questions.size(), 2u);
@@ -202,7 +202,7 @@ TEST(UpdateWizardLink, EveryTenthAnswerDroppedStillUpdatesAndTheResendsAreReport
   view.onStep = [&](int step) { h.device->SetFaults({.dropEvery = step == 4 ? 10 : 0}); };
   UpdateWizard wizard(context, view, images);
   h.dialogs.answers = {true, false};
-  ASSERT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated)
+  ASSERT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::Updated)
       << ::testing::PrintToString(view.steps);
   EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_GT(h.device->GetCounters().dropped, 40);
@@ -239,7 +239,7 @@ TEST(UpdateWizardLink, WhatWasWrittenIsReadBackAndADifferenceFailsItsStepByAddre
   };
   UpdateWizard wizard(context, view, images);
   h.dialogs.answers = {true, true, true};
-  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated);
+  EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::Updated);
   EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 1, 2, 3, 4, 1, 2, 3, 4, 5}));
   EXPECT_EQ(h.device->GetCounters().badWrites, 2);
   std::vector<std::string> boxes;
@@ -266,7 +266,7 @@ TEST(UpdateWizardLink, WhatWasWrittenIsReadBackAndADifferenceFailsItsStepByAddre
   RecordingWizardView otherView;
   UpdateWizard otherWizard(other.context, otherView, images);
   other.dialogs.answers = {true, false};
-  EXPECT_EQ(otherWizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Abandoned);
+  EXPECT_EQ(otherWizard.OnUpgradeClicked(), UpdateOutcome::Abandoned);
   EXPECT_EQ(otherView.steps, (std::vector<int>{1, 2, 3}));
   ASSERT_EQ(other.dialogs.boxes.size(), 1u);
   EXPECT_EQ(other.dialogs.boxes[0].text,
@@ -285,7 +285,7 @@ TEST(UpdateWizardLink, ALostRestartAnswerIsNoFailureButAnotherDeviceStopsTheUpda
     if (step == 5) h.device->SetFaults({.loseAnswerTo = sim::CommandKey(1, 0x05)});
   };
   UpdateWizard wizard(h.context, view, images);
-  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::Updated);
+  EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::Updated);
   EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_EQ(h.device->GetCounters().lost, 1);
   EXPECT_EQ(h.dialogs.questions.size(), 1u);
@@ -300,7 +300,7 @@ TEST(UpdateWizardLink, ALostRestartAnswerIsNoFailureButAnotherDeviceStopsTheUpda
   h.dialogs.boxes.clear();
   h.dialogs.answers = {true};
   const size_t requests = h.device->FlashRequests().size();
-  EXPECT_EQ(wizard.BitBtn_ReNewDeviceInfoClick(), UpdateOutcome::OtherDevice);
+  EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::OtherDevice);
   EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(h.dialogs.questions.size(), 2u);
   ASSERT_EQ(h.dialogs.boxes.size(), 1u);

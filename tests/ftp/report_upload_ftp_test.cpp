@@ -230,7 +230,7 @@ struct SecondCopyAtSending : UploadStatusView {
   void ShowUploadText(const std::string& text) override {
     if (!text.empty() && !copy) {
       copy = start();
-      copy->FormCreate();
+      copy->StartUp();
     }
   }
   void ShowUploadProgress(int) override {}
@@ -248,7 +248,7 @@ TEST_F(ReportUploadFtp, ASecondCopyStartedDuringTheExitLeavesTheReportWhole) {
   Language language;
   test::ScriptedDialogs dialogs;
   AppLifecycle first(options, language, dialogs, log, clock, nullptr, settings);
-  ASSERT_TRUE(first.FormCreate());
+  ASSERT_TRUE(first.StartUp());
   log.LogLine("# the first copy's work");
 
   SessionLog secondLog;
@@ -259,7 +259,7 @@ TEST_F(ReportUploadFtp, ASecondCopyStartedDuringTheExitLeavesTheReportWhole) {
   };
   CurlFtpTransfer transfer(Account(server.Port()));
   ReportUploader uploader(log, pump, clock, &transfer, &second);
-  first.FormDestroy(uploader, device);
+  first.ShutDown(uploader, device);
 
   ASSERT_TRUE(second.copy);
   EXPECT_TRUE(second.copy->Refused());
@@ -274,7 +274,7 @@ TEST_F(ReportUploadFtp, ASecondCopyStartedDuringTheExitLeavesTheReportWhole) {
 
   // Once the first copy has ended, a new one starts.
   AppLifecycle next(options, language, dialogs, secondLog, clock, nullptr, settings);
-  EXPECT_TRUE(next.FormCreate());
+  EXPECT_TRUE(next.StartUp());
 }
 
 TEST_F(ReportUploadFtp, FoldersThatCannotBeMadeStopBeforeAnyAttempt) {

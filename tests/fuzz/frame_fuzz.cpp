@@ -10,9 +10,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace dravion;
   ChannelRegistry registry;
-  TMessageControl one(registry, 1);
-  TMessageControl two(registry, 2);
-  TMessageControl three(registry, 3);
+  ReceiveChannel one(registry, 1);
+  ReceiveChannel two(registry, 2);
+  ReceiveChannel three(registry, 3);
   FrameReceiver receiver(registry);
   volatile uint8_t sink = 0;
   size_t i = 0;
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t length = std::min<size_t>(size - i, 1u + (control & 0x3F) * 16u);
     receiver.Feed(data + i, static_cast<int>(length));
     i += length;
-    TMessageControl& channel = control & 0x40 ? one : (control & 0x80 ? two : three);
+    ReceiveChannel& channel = control & 0x40 ? one : (control & 0x80 ? two : three);
     {
       RegistryLock lock(registry, true);
       if (channel.Current != nullptr) {
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           sink ^= channel.Current[k];
         if (channel.PayloadLength() < 0) __builtin_trap();
       }
-      if (channel.FrameCount < 0 || channel.FrameCount > TMessageControl::kQueueCapacity) {
+      if (channel.FrameCount < 0 || channel.FrameCount > ReceiveChannel::kQueueCapacity) {
         __builtin_trap();
       }
     }

@@ -96,7 +96,7 @@ TEST_F(Lifecycle, StartEmptiesTheWorkFolderAndWritesTheHeaderExitWritesFooterAnd
   RecordingWindow window;
   AppLifecycle app = Make(&window);
 
-  ASSERT_TRUE(app.FormCreate());
+  ASSERT_TRUE(app.StartUp());
   EXPECT_EQ(app.WorkFolder(), work.string());
   EXPECT_EQ(window.steps, (std::vector<std::string>{"language", "page 2", "hide log"}));
   EXPECT_FALSE(fs::exists(work / "old.txt"));
@@ -110,19 +110,19 @@ TEST_F(Lifecycle, StartEmptiesTheWorkFolderAndWritesTheHeaderExitWritesFooterAnd
   window.activePage = 3;
   clock.now.minute = 45;
   ReportUploader uploader(log, pump, clock, nullptr);
-  app.FormDestroy(uploader, ReportIdentity{});
+  app.ShutDown(uploader, ReportIdentity{});
   EXPECT_EQ(options.ints["PAGENUM"], 3);
   EXPECT_EQ(ReadFile(work / "log.txt"),
             kBanner + "\n# START: 07.12.2026 10:30:15\n" + "# APP VERSION = 1.9\n" + kBanner +
                 "\n# work\n" + kBanner + "\n# END: 07.12.2026 10:45:15\n" + kBanner + "\n");
   // Shut-down runs once.
   const int writes = options.writes;
-  app.FormDestroy(uploader, ReportIdentity{});
+  app.ShutDown(uploader, ReportIdentity{});
   EXPECT_EQ(options.writes, writes);
 
   // The instance was released: the next run starts.
   AppLifecycle next = Make();
-  EXPECT_TRUE(next.FormCreate());
+  EXPECT_TRUE(next.StartUp());
 }
 
 TEST_F(Lifecycle, ASavedLogPageStartsOnTheLastVisiblePage) {
@@ -130,17 +130,17 @@ TEST_F(Lifecycle, ASavedLogPageStartsOnTheLastVisiblePage) {
     options.ints["PAGENUM"] = stored;
     RecordingWindow window;
     AppLifecycle app = Make(&window);
-    ASSERT_TRUE(app.FormCreate());
+    ASSERT_TRUE(app.StartUp());
     EXPECT_EQ(window.steps, (std::vector<std::string>{"language", "page 3", "hide log"}));
     EXPECT_EQ(app.StartPage(), 3);
     ReportUploader uploader(log, pump, clock, nullptr);
-    app.FormDestroy(uploader, ReportIdentity{});
+    app.ShutDown(uploader, ReportIdentity{});
   }
 }
 
 TEST_F(Lifecycle, ASecondCopyIsRefusedInTheSavedLanguageAndTheFirstGoesOn) {
   AppLifecycle first = Make();
-  ASSERT_TRUE(first.FormCreate());
+  ASSERT_TRUE(first.StartUp());
   fs::remove(fs::path(first.WorkFolder()) / "log.txt");
 
   const pid_t child = fork();
@@ -155,13 +155,13 @@ TEST_F(Lifecycle, ASecondCopyIsRefusedInTheSavedLanguageAndTheFirstGoesOn) {
     AppLifecycle second(childOptions, childLanguage, childDialogs, childLog, clock, nullptr,
                         settings);
     int result = 0;
-    if (second.FormCreate()) result |= 1;
+    if (second.StartUp()) result |= 1;
     if (second.GetState() != AppLifecycle::State::AlreadyRunning) result |= 2;
     if (childDialogs.boxes.size() != 1 || childDialogs.boxes[0].kind != BoxKind::Warning ||
         childDialogs.boxes[0].text != "Application alredy running!")
       result |= 4;
     ReportUploader uploader(childLog, pump, clock, nullptr);
-    second.FormDestroy(uploader, ReportIdentity{});
+    second.ShutDown(uploader, ReportIdentity{});
     if (childOptions.writes != 0 || !childLog.Lines().empty()) result |= 8;
     _exit(result);
   }
@@ -194,13 +194,13 @@ TEST_F(Lifecycle, ACrashedCopyLeavesNoLockBehind) {
 TEST_F(Lifecycle, AFolderThatCannotBeMadeRefusesTheStartAndSkipsTheExitSteps) {
   settings.tempFolder = (temp / "missing" / "deeper").string();  // one level only is made
   AppLifecycle app = Make();
-  EXPECT_FALSE(app.FormCreate());
+  EXPECT_FALSE(app.StartUp());
   EXPECT_EQ(app.GetState(), AppLifecycle::State::FolderFailed);
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].kind, BoxKind::Error);
   EXPECT_EQ(dialogs.boxes[0].text, "Ошибка создания временного каталога");
   ReportUploader uploader(log, pump, clock, nullptr);
-  app.FormDestroy(uploader, ReportIdentity{});
+  app.ShutDown(uploader, ReportIdentity{});
   EXPECT_EQ(options.writes, 0);
   EXPECT_TRUE(log.Lines().empty());
 
@@ -211,7 +211,7 @@ TEST_F(Lifecycle, AFolderThatCannotBeMadeRefusesTheStartAndSkipsTheExitSteps) {
   language.Set(Lang::English);
   options.ints["LANGUAGE"] = 2;
   AppLifecycle linked = Make();
-  EXPECT_FALSE(linked.FormCreate());
+  EXPECT_FALSE(linked.StartUp());
   EXPECT_EQ(dialogs.boxes.back().text, "Error of creation temporary folder");
 }
 

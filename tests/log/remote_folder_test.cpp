@@ -27,12 +27,12 @@ TEST(RemoteLogFolder, DevicesWithoutANumberShareOneFolder) {
 }
 
 TEST(RemoteLogFolder, TheIdentifiedDeviceGivesItsSerialFolder) {
-  TV8DeviceInfo device;
+  DeviceInfo device;
   device.Valid = 1;
-  device.Inf1[9] = 0x12;
-  device.Inf1[10] = 0x34;
-  device.Inf1[11] = 0x56;
-  device.Inf1[12] = 0x78;  // 2-14-36587
+  device.Factory[9] = 0x12;
+  device.Factory[10] = 0x34;
+  device.Factory[11] = 0x56;
+  device.Factory[12] = 0x78;  // 2-14-36587
   EXPECT_EQ(RemoteLogFolder("log5", ReportIdentityOf(device)), "log5\\2_14\\36xxx\\5xx\\");
   device.Clear();
   EXPECT_EQ(RemoteLogFolder("log5", ReportIdentityOf(device)), "log5\\__no_number\\");

@@ -208,7 +208,7 @@ TEST(Commands, ScreenTextsAreCutInDeviceBytes) {
   CommandHarness h;
   auto& c = h.commands;
   const std::string longText(200, 'x');
-  EXPECT_TRUE(c.PC_PRINT(longText, true));
+  EXPECT_TRUE(c.ShowScreenText(longText, true));
   // First use fetches SoftInfo and the device information (4 requests).
   Bytes print = h.Requests().back();
   ASSERT_EQ(print.size(), 128u);
@@ -219,21 +219,21 @@ TEST(Commands, ScreenTextsAreCutInDeviceBytes) {
 
   // Cyrillic letters are one device byte each: 13 of them fill PC_CONNECTION's title.
   h.Forget();
-  EXPECT_TRUE(c.PC_CONNECTION("Подключение к ПК", true));  // 16 letters
+  EXPECT_TRUE(c.ShowConnectionText("Подключение к ПК", true));  // 16 letters
   ASSERT_EQ(h.Requests().size(), 1u);
   const Bytes connection = h.Requests()[0];
   ASSERT_EQ(connection.size(), 16u);
   EXPECT_EQ(connection[2], 0xCF);   // П
   EXPECT_EQ(connection[14], 0xEA);  // к, the 13th letter
   EXPECT_EQ(connection[15], 0x00);
-  EXPECT_TRUE(c.PC_CONNECTION("COM 7", true));
+  EXPECT_TRUE(c.ShowConnectionText("COM 7", true));
   EXPECT_EQ(h.Requests()[1],
             (Bytes{0x01, 0x06, 'C', 'O', 'M', ' ', '7', 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 
   h.device.override[0x0106] = [](const Bytes&) { return std::nullopt; };
   h.device.override[0x0107] = [](const Bytes&) { return std::nullopt; };
-  EXPECT_FALSE(c.PC_CONNECTION("Подключение к ПК", true));
-  EXPECT_FALSE(c.PC_PRINT("<b>Дравион", true));
+  EXPECT_FALSE(c.ShowConnectionText("Подключение к ПК", true));
+  EXPECT_FALSE(c.ShowScreenText("<b>Дравион", true));
   ASSERT_EQ(h.dialogs.boxes.size(), 2u);
   EXPECT_EQ(h.dialogs.boxes[0].text, "No answer form Device : PC_CONNECTION [Подключение к]");
   EXPECT_EQ(h.dialogs.boxes[1].text, "No answer from Device : PC_PRINT [<b>Дравион]");
@@ -245,8 +245,8 @@ TEST(Commands, ScreenTextsNeedARunningProgram) {
     CommandHarness h;
     h.device.main = 0;
     h.device.boot = boot;
-    EXPECT_FALSE(h.commands.PC_CONNECTION("COM 7", true));
-    EXPECT_EQ(h.commands.PC_PRINT("x", true), boot >= 0x0200);
+    EXPECT_FALSE(h.commands.ShowConnectionText("COM 7", true));
+    EXPECT_EQ(h.commands.ShowScreenText("x", true), boot >= 0x0200);
     for (const Bytes& r : h.Requests())
       EXPECT_NE(r[1], 0x06);
     EXPECT_TRUE(h.dialogs.boxes.empty());
@@ -365,7 +365,7 @@ TEST(Commands, CachesAreReadOnceAndForgotten) {
   auto& c = h.commands;
   EXPECT_EQ(c.GetModelCode(), 740);
   EXPECT_EQ(c.GetModelCode(), 740);
-  EXPECT_TRUE(c.ReadInf1());
+  EXPECT_TRUE(c.ReadFactoryBlock());
   UidBlock uid;
   EXPECT_TRUE(c.ReadUid(uid));
   // SoftInfo, 3 pieces of device information, board, INF_1, UID: nothing asked twice.
@@ -373,14 +373,14 @@ TEST(Commands, CachesAreReadOnceAndForgotten) {
   EXPECT_EQ(h.Requests()[5], (Bytes{0x01, 0x02, 0x00, 0x20, 0x00, 0x08, 16}));
   EXPECT_EQ(h.Requests()[6], (Bytes{0x01, 0x02, 0x50, 0x00, 0xF8, 0x1F, 12}));
   EXPECT_EQ(uid[7], 0xDB);
-  EXPECT_EQ(c.CachedInf1().value[1], 6);
+  EXPECT_EQ(c.CachedFactoryBlock().value[1], 6);
 
   c.ForgetDeviceData();
   EXPECT_FALSE(c.CachedSoftInfo().present);
   EXPECT_FALSE(c.CachedDeviceInfo().present);
   EXPECT_FALSE(c.CachedBoardInfo().present);
   EXPECT_EQ(c.CachedBoardInfo().value.HardwareRevision, 41);
-  EXPECT_FALSE(c.CachedInf1().present);
+  EXPECT_FALSE(c.CachedFactoryBlock().present);
   EXPECT_TRUE(c.CachedUid().present);
 
   // ReadProgramInfo forgets first: a failed read leaves nothing cached.
@@ -424,7 +424,7 @@ TEST(Commands, ChipTableAndItsExceptions) {
   StoreU32(&info[10], 0x08002780);
   old.device.Put(old.device.infoAddress, info);
   EXPECT_EQ(old.commands.UidAddress(), 0x1FFFF7E8u);
-  EXPECT_EQ(old.commands.CachedDeviceInfo().value.Inf1Address, 0x080027F0u);
+  EXPECT_EQ(old.commands.CachedDeviceInfo().value.FactoryBlockAddress, 0x080027F0u);
   EXPECT_EQ(old.commands.ProgramAddress(), 0u);
   old.device.boot = 0x0107;
   ASSERT_TRUE(old.commands.GetDeviceInformation(true));
@@ -438,7 +438,7 @@ TEST(Commands, ChipTableAndItsExceptions) {
   EXPECT_EQ(none.commands.UidAddress(), 0u);
   UidBlock uid;
   EXPECT_FALSE(none.commands.ReadUid(uid));
-  EXPECT_FALSE(none.commands.ReadInf1());
+  EXPECT_FALSE(none.commands.ReadFactoryBlock());
 
   EXPECT_EQ(DeviceCommands::SectorIndex(0), 0u);
   EXPECT_EQ(DeviceCommands::SectorIndex(0x7FFFFF), 2047u);

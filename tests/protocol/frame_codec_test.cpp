@@ -69,7 +69,7 @@ TEST(SlipEncoder, EscapesPayloadAndChecksumBytes) {
 }
 
 TEST(SlipEncoder, OverflowWritesNothing) {
-  TSlipTx tx;
+  FrameEncoder tx;
   Bytes fits(545, 0x11);  // 1 + 545 + 2 + 1 = 549 bytes
   EXPECT_EQ(tx.Encode(fits.data(), static_cast<uint16_t>(fits.size())), 549);
   Bytes escaped(300, 0xC0);  // 600 bytes escaped: too long

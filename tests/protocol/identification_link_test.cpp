@@ -23,7 +23,7 @@ struct Identification {
 
   test::SimLink link;
   DeviceCommands commands{*link.stack};
-  TV8DeviceInfo record;
+  DeviceInfo record;
   Log log;
 };
 

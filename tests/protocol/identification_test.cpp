@@ -27,7 +27,7 @@ TEST(DeviceFormat, SerialUidBoardAndVersion) {
   EXPECT_EQ(FormatVersion(0x0000), "0.0");
   EXPECT_EQ(FormatVersion(0xFFFF), "255.255");
 
-  Inf1Block inf1{};
+  FactoryBlock inf1{};
   inf1[1] = 6;
   inf1[2] = 3;
   inf1[3] = 2;
@@ -51,17 +51,17 @@ TEST(DeviceFormat, SerialUidBoardAndVersion) {
   EXPECT_EQ(FormatBoardVariant(inf1), "(1:2)");
 }
 
-TEST(TV8DeviceInfo, ClearingKeepsTheHardwareRevision) {
-  TV8DeviceInfo record;
+TEST(DeviceInfo, ClearingKeepsTheHardwareRevision) {
+  DeviceInfo record;
   record.Valid = 1;
-  record.Inf1.fill(1);
+  record.Factory.fill(1);
   record.Uid.fill(2);
   record.Soft = {0x0410, 0x0C06, 0x1000};
   record.Board = {740, 42, 3};
   record.Name = "Dravion ZAV-740.42.3";
   record.Clear();
   EXPECT_EQ(record.Valid, 0);
-  EXPECT_EQ(record.Inf1, Inf1Block{});
+  EXPECT_EQ(record.Factory, FactoryBlock{});
   EXPECT_EQ(record.Uid, UidBlock{});
   EXPECT_EQ(record.Soft, SoftInfo{});
   EXPECT_EQ(record.Board, (BoardInfo{0, 42, 0}));
@@ -70,7 +70,7 @@ TEST(TV8DeviceInfo, ClearingKeepsTheHardwareRevision) {
 
 TEST(IdentifyDevice, SupportedDeviceLogsItsBlockAndUsesEachReadOnce) {
   CommandHarness h;
-  TV8DeviceInfo record;
+  DeviceInfo record;
   RecordingLog log;
   ASSERT_TRUE(IdentifyDevice(record, h.commands, log));
   EXPECT_EQ(log.lines, (std::vector<std::string>{
@@ -86,7 +86,7 @@ TEST(IdentifyDevice, SupportedDeviceLogsItsBlockAndUsesEachReadOnce) {
   EXPECT_EQ(record.Name, "Dravion ZAV-740.41.3");
   EXPECT_EQ(record.Board, (BoardInfo{740, 41, 3}));
   EXPECT_EQ(record.Soft, (SoftInfo{0x0410, 0x0C06, 0x08001000}));
-  EXPECT_EQ(record.Inf1[9], 0x12);
+  EXPECT_EQ(record.Factory[9], 0x12);
   // SoftInfo, device information (3), board, INF_1, UID, SoftInfo again.
   const std::vector<Bytes> requests = h.Requests();
   ASSERT_EQ(requests.size(), 8u);

@@ -31,16 +31,16 @@ struct ModelDevice {
   // Per (group << 8 | code): replaces the model's answer; return nullopt for silence.
   std::map<int, std::function<std::optional<Bytes>(const Bytes& params)>> override;
 
-  static constexpr uint32_t kInf1Address = 0x08002000;
+  static constexpr uint32_t kFactoryAddress = 0x08002000;
   static constexpr uint32_t kUidAddress = 0x1FF80050;
 
   ModelDevice() {
     Bytes info(48, 0);
     info[0] = 9;  // chip code
-    StoreU32(&info[10], kInf1Address);
+    StoreU32(&info[10], kFactoryAddress);
     StoreU32(&info[14], 0x08004000);
     Put(infoAddress, info);
-    Put(kInf1Address, {0, 6, 3, 2, 5, 0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78, 0, 0, 0});
+    Put(kFactoryAddress, {0, 6, 3, 2, 5, 0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78, 0, 0, 0});
     Put(kUidAddress, {0x30, 0x31, 0x32, 0x33, 0x0A, 0x0B, 0x0C, 0xDB, 0xC0, 0xFF, 0x00, 0x9E});
   }
   void Put(uint32_t address, const Bytes& bytes) {
@@ -89,7 +89,7 @@ struct ModelDevice {
 // model after 2 ms.
 struct CommandHarness {
   CommandHarness() {
-    for (TMessageControl* c : {&one, &two, &three})
+    for (ReceiveChannel* c : {&one, &two, &three})
       c->Destination[1] = 1;
     receiver.OnFrameFiled = [this] { pump.Wake(); };
     port.onFrame = [this](const Bytes& request) {
@@ -120,9 +120,9 @@ struct CommandHarness {
   ScriptedDialogs dialogs{&clock};
   RecordingSink port{&clock};
   ChannelRegistry registry;
-  TMessageControl one{registry, 1};
-  TMessageControl two{registry, 2};
-  TMessageControl three{registry, 3};
+  ReceiveChannel one{registry, 1};
+  ReceiveChannel two{registry, 2};
+  ReceiveChannel three{registry, 3};
   FrameReceiver receiver{registry};
   DeviceLink link{port, registry, pump, clock, dialogs};
   ModelDevice device;

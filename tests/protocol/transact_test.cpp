@@ -16,7 +16,7 @@ using Bytes = std::vector<uint8_t>;
 // The request/answer engine on fake time, with a scripted device behind a recording port.
 struct Harness {
   Harness() {
-    for (TMessageControl* c : {&one, &two})
+    for (ReceiveChannel* c : {&one, &two})
       c->Destination[1] = 1;
     receiver.OnFrameFiled = [this] { pump.Wake(); };
   }
@@ -31,8 +31,8 @@ struct Harness {
   test::ScriptedDialogs dialogs{&clock};
   test::RecordingSink port{&clock};
   ChannelRegistry registry;
-  TMessageControl one{registry, 1};
-  TMessageControl two{registry, 2};
+  ReceiveChannel one{registry, 1};
+  ReceiveChannel two{registry, 2};
   FrameReceiver receiver{registry};
   DeviceLink link{port, registry, pump, clock, dialogs};
 };

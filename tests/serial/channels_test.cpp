@@ -21,9 +21,9 @@ Bytes Frame(uint8_t addressByte, uint8_t tag, int length = 6) {
 
 struct ThreeChannels {
   ChannelRegistry registry;
-  TMessageControl one{registry, 1};
-  TMessageControl two{registry, 2};
-  TMessageControl three{registry, 3};
+  ReceiveChannel one{registry, 1};
+  ReceiveChannel two{registry, 2};
+  ReceiveChannel three{registry, 3};
 };
 
 TEST(PacketBuffer, RefusesTinyCapacityAndOversizeFrames) {
@@ -43,14 +43,14 @@ TEST(PacketBuffer, RefusesTinyCapacityAndOversizeFrames) {
 
 TEST(Channels, AddressesAreUniqueAndInRange) {
   ChannelRegistry registry;
-  TMessageControl a(registry, 1), b(registry, 1), c(registry, 32), d(registry, 0);
+  ReceiveChannel a(registry, 1), b(registry, 1), c(registry, 32), d(registry, 0);
   EXPECT_EQ(a.Address, 1);
   EXPECT_EQ(b.Address, -1);
   EXPECT_EQ(c.Address, -1);
   EXPECT_EQ(d.Address, -1);
   EXPECT_EQ(registry.FindChannel(1, true), &a);
   {
-    TMessageControl e(registry, 5);
+    ReceiveChannel e(registry, 5);
     EXPECT_EQ(registry.FindChannel(5, true), &e);
   }
   EXPECT_EQ(registry.FindChannel(5, true), nullptr);
@@ -70,8 +70,8 @@ TEST(Dispatch, FilesByLowFiveBitsAndDropsShortFrames) {
 
 TEST(Dispatch, AddressZeroChannelIsTheFallback) {
   ChannelRegistry registry;
-  TMessageControl one(registry, 1);
-  TMessageControl catchAll(registry, 1);
+  ReceiveChannel one(registry, 1);
+  ReceiveChannel catchAll(registry, 1);
   catchAll.Address = 0;  // only reachable this way: construction refuses 0
   EXPECT_TRUE(DispatchFrame(registry, Frame(0x09, 7).data(), 6));
   EXPECT_EQ(catchAll.FrameCount, 1);

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/com_z.h"
+#include "protocol/decoding_port.h"
 #include "serial/channels.h"
 #include "serial/tty_posix.h"
 #include "support/pty.h"
@@ -87,7 +87,7 @@ struct AccessFixture : ::testing::Test {
   test::TempPortFolder folder;
   test::PtyPair pty;
   ChannelRegistry registry;
-  TComZ port{registry};
+  DecodingPort port{registry};
 };
 
 TEST_F(AccessFixture, AnOrdinaryUserOpensThePortAgainAfterItWasClosed) {
@@ -170,7 +170,7 @@ TEST_F(AccessFixture, ADeviceTheUserMayNotOpenNamesItsGroup) {
   const group* owner = ::getgrgid(info.st_gid);
   ASSERT_NE(owner, nullptr);
   const std::string seen = AsOrdinaryUser([this] {
-    TComZ other(registry);
+    DecodingPort other(registry);
     other.PortNumber = 7;
     other.Open(230400);
     return Describe(other.LastOpenFailure()) + "|" + Describe(CheckPort(7));

@@ -24,7 +24,7 @@ struct Harness {
 
   std::vector<int> ports;
   std::vector<std::string> log;
-  TCPList list{[this](PortEntry* entries, int& count) {
+  PortList list{[this](PortEntry* entries, int& count) {
     const int total = std::min<int>(static_cast<int>(ports.size()), count);
     for (int i = 0; i < total; ++i) {
       if (ports[i] >= 0) entries[i] = PortEntry{ports[i], -1};
@@ -36,7 +36,7 @@ struct Harness {
 TEST(TCPListCompact, DropsEmptyAndDuplicateEntriesKeepingOrder) {
   PortEntry entries[6] = {{7, -1}, {255, 0}, {3, 0}, {7, 1}, {255, 5}, {12, 5}};
   int count = 6;
-  TCPList::Compact(entries, count);
+  PortList::Compact(entries, count);
   ASSERT_EQ(count, 3);
   EXPECT_EQ(entries[0].Port, 7);
   EXPECT_EQ(entries[0].State, 1);
@@ -46,11 +46,11 @@ TEST(TCPListCompact, DropsEmptyAndDuplicateEntriesKeepingOrder) {
   EXPECT_EQ(entries[2].State, 1);
 
   int none = 0;
-  TCPList::Compact(entries, none);
+  PortList::Compact(entries, none);
   EXPECT_EQ(none, 0);
 }
 
-TEST(TCPList, PortsPresentAtStartAreNotCandidatesButNewOnesAre) {
+TEST(PortList, PortsPresentAtStartAreNotCandidatesButNewOnesAre) {
   Harness h;
   h.RefreshWith({1, 3});
   EXPECT_EQ(h.list.CandidateCount, 0);
@@ -62,15 +62,15 @@ TEST(TCPList, PortsPresentAtStartAreNotCandidatesButNewOnesAre) {
   h.RefreshWith({1, 3, 7});
   EXPECT_EQ(h.Candidates(), std::vector<int>{7});
   EXPECT_TRUE(h.list.Changed);
-  EXPECT_EQ(h.list.CurrentMark[7], TCPList::kAppeared);
+  EXPECT_EQ(h.list.CurrentMark[7], PortList::kAppeared);
 
   h.RefreshWith({1, 3, 7});
   EXPECT_EQ(h.Candidates(), std::vector<int>{7});
   EXPECT_FALSE(h.list.Changed);
-  EXPECT_EQ(h.list.CurrentMark[7], TCPList::kPresent);
+  EXPECT_EQ(h.list.CurrentMark[7], PortList::kPresent);
 }
 
-TEST(TCPList, PortThatVanishesAndComesBackBecomesACandidate) {
+TEST(PortList, PortThatVanishesAndComesBackBecomesACandidate) {
   Harness h;
   h.RefreshWith({1, 3});
   h.RefreshWith({1});
@@ -84,7 +84,7 @@ TEST(TCPList, PortThatVanishesAndComesBackBecomesACandidate) {
   EXPECT_EQ(h.Candidates(), std::vector<int>{3});
 }
 
-TEST(TCPList, SelectedPortComesFirstAndKeepsChangedSet) {
+TEST(PortList, SelectedPortComesFirstAndKeepsChangedSet) {
   Harness h;
   h.list.Selected = 7;
   h.RefreshWith({9, 7, 2});
@@ -106,7 +106,7 @@ TEST(TCPList, SelectedPortComesFirstAndKeepsChangedSet) {
   EXPECT_FALSE(h.list.Changed);
 }
 
-TEST(TCPList, AppearedPortsPrecedeOlderOnesEachInAscendingOrder) {
+TEST(PortList, AppearedPortsPrecedeOlderOnesEachInAscendingOrder) {
   Harness h;
   h.RefreshWith({});
   h.RefreshWith({20, 5});
@@ -114,7 +114,7 @@ TEST(TCPList, AppearedPortsPrecedeOlderOnesEachInAscendingOrder) {
   EXPECT_EQ(h.Candidates(), (std::vector<int>{2, 11, 5, 20}));
 }
 
-TEST(TCPList, ListTextIsLoggedOnlyWhenItChanges) {
+TEST(PortList, ListTextIsLoggedOnlyWhenItChanges) {
   Harness h;
   h.RefreshWith({3, 7, 12});
   h.RefreshWith({3, 7, 12});
@@ -130,7 +130,7 @@ TEST(TCPList, ListTextIsLoggedOnlyWhenItChanges) {
   EXPECT_EQ(h.list.LastText, "4");
 }
 
-TEST(TCPList, PortsFromOneThousandUpAreListedButNeverCandidates) {
+TEST(PortList, PortsFromOneThousandUpAreListedButNeverCandidates) {
   Harness h;
   h.RefreshWith({});
   h.RefreshWith({1000, 999, 5000});
@@ -138,7 +138,7 @@ TEST(TCPList, PortsFromOneThousandUpAreListedButNeverCandidates) {
   EXPECT_EQ(h.log.back(), "PORT LIST: 1000,999,5000");
 }
 
-TEST(TCPList, GapsInTheListingDoNotRevivePortsOfTheLastListing) {
+TEST(PortList, GapsInTheListingDoNotRevivePortsOfTheLastListing) {
   Harness h;
   h.RefreshWith({});
   h.RefreshWith({4, 6});
@@ -146,10 +146,10 @@ TEST(TCPList, GapsInTheListingDoNotRevivePortsOfTheLastListing) {
   // Port 4 is gone; its list position now holds a value that names no COM port.
   h.RefreshWith({-1, 6});
   EXPECT_EQ(h.Candidates(), std::vector<int>{6});
-  EXPECT_EQ(h.list.CurrentMark[4], TCPList::kAbsent);
+  EXPECT_EQ(h.list.CurrentMark[4], PortList::kAbsent);
 }
 
-TEST(TCPList, EmptyListingMakesEveryPortAbsentAndLaterOnesNew) {
+TEST(PortList, EmptyListingMakesEveryPortAbsentAndLaterOnesNew) {
   Harness h;
   h.RefreshWith({1, 3});
   h.RefreshWith({});  // unreadable list
@@ -159,7 +159,7 @@ TEST(TCPList, EmptyListingMakesEveryPortAbsentAndLaterOnesNew) {
   EXPECT_TRUE(h.list.Changed);
 }
 
-TEST(TCPList, ResetStartsOverWithAFirstRefresh) {
+TEST(PortList, ResetStartsOverWithAFirstRefresh) {
   Harness h;
   h.RefreshWith({});
   h.RefreshWith({5});

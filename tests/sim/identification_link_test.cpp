@@ -20,7 +20,7 @@ TEST(IdentificationLink, EmulatedDeviceIdentifiesInBothPrograms) {
     config.startInBoot = boot;
     test::SimLink link(config);
     DeviceCommands commands(*link.stack);
-    TV8DeviceInfo record;
+    DeviceInfo record;
     Lines log;
     ASSERT_TRUE(IdentifyDevice(record, commands, log)) << "boot " << boot;
     EXPECT_EQ(record.Name, "Dravion ZAV-740.41.3");

@@ -35,7 +35,7 @@ inline bool WaitCounters(const sim::Device& device,
   return true;
 }
 
-// The manager's real serial stack (TComZ, channels, DeviceLink) on real time, talking to an
+// The manager's real serial stack (DecodingPort, channels, DeviceLink) on real time, talking to an
 // emulated device plugged into a private port folder.
 class SimLink {
  public:
@@ -47,7 +47,7 @@ class SimLink {
   // One Transact on a channel (1, 2 or 3); the answer data (after the command bytes) on success.
   bool Request(int channel, const std::vector<uint8_t>& request,
                std::vector<uint8_t>* data = nullptr, const std::string& noAnswer = "");
-  TMessageControl& Channel(int channel);
+  ReceiveChannel& Channel(int channel);
   // After a restart: waits for the port to go and come back, then reopens it.
   bool Reconnect(int timeoutMs = 5000);
   bool ReadParameter(uint16_t number, uint32_t& value);
@@ -86,7 +86,7 @@ inline bool SimLink::OpenPort() {
   return stack->port.Open(230400);
 }
 
-inline TMessageControl& SimLink::Channel(int channel) {
+inline ReceiveChannel& SimLink::Channel(int channel) {
   if (channel == 2) return stack->dataFlash;
   if (channel == 3) return stack->programFlash;
   return stack->main;
@@ -94,7 +94,7 @@ inline TMessageControl& SimLink::Channel(int channel) {
 
 inline bool SimLink::Request(int channel, const std::vector<uint8_t>& request,
                              std::vector<uint8_t>* data, const std::string& noAnswer) {
-  TMessageControl& c = Channel(channel);
+  ReceiveChannel& c = Channel(channel);
   if (!stack->link.Transact(&c, request.data(), static_cast<int>(request.size()), true, noAnswer)) {
     return false;
   }

@@ -91,7 +91,7 @@ int RecordingLog::Count(const std::string& text) const {
 }
 
 std::vector<uint8_t> EncodeFrame(const std::vector<uint8_t>& payload) {
-  TSlipTx tx;
+  FrameEncoder tx;
   tx.Encode(payload.data(), static_cast<uint16_t>(payload.size()));
   return std::vector<uint8_t>(tx.Buffer, tx.Buffer + tx.Length);
 }

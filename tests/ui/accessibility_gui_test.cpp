@@ -53,8 +53,7 @@ TEST(AccessibilityGui, LanguageSwitchIsOnTheTreeWithItsCaption) {
   auto* button = w.Get<QToolButton>("ToolButton_Language");
   w.form.ApplyLanguage();
   for (const char* expected : {"RUS - Выбор языка", "ENG - Language"}) {
-    if (QString::fromUtf8(expected).startsWith(QStringLiteral("ENG")))
-      w.form.Action_LanguageExecute();
+    if (QString::fromUtf8(expected).startsWith(QStringLiteral("ENG"))) w.form.OnLanguageTriggered();
     const auto nodes = Tree(&w.form);
     const auto found =
         std::find_if(nodes.begin(), nodes.end(), [&](const Node& n) { return n.object == button; });
@@ -103,7 +102,7 @@ TEST(AccessibilityGui, EveryPressableControlCarriesItsCaption) {
             << page;
       }
     }
-    w.form.Action_LanguageExecute();
+    w.form.OnLanguageTriggered();
   }
 }
 

@@ -88,7 +88,7 @@ TEST(DeviceSessionGui, AboutDevicePageShowsTheDeviceAndFollowsTheLanguage) {
   s.window.form.ActionByName(QStringLiteral("Action_Language"))->trigger();
   EXPECT_TRUE(memo->toPlainText().startsWith(QStringLiteral("Connected Device Information\n")));
   EXPECT_TRUE(
-      memo->toPlainText().endsWith(QStringLiteral("Upgrade to Version 1.20.12.6\nis avaliable")));
+      memo->toPlainText().endsWith(QStringLiteral("Upgrade to Version 1.20.12.6\nis available")));
 
   emulator.Unplug();
   ASSERT_TRUE(s.WaitFor([&] { return memo->toPlainText().isEmpty(); }, 8000));

@@ -56,9 +56,9 @@ struct Window {
 
   Language language;
   MemoryOptionStore options;
-  ui::TForm1 form;
-  ui::TForm3 busy;
-  ui::TForm2 about;
+  ui::MainWindow form;
+  ui::BusyWindow busy;
+  ui::AboutWindow about;
 };
 
 }  // namespace dravion::test

@@ -90,7 +90,7 @@ TEST(HistoryPageGui, ReadTurnsIntoCancelHoldsThePageAndDrawsTheChart) {
   EXPECT_EQ(read->text(), QStringLiteral("Read"));
   EXPECT_TRUE(s.window.Get<QWidget>("Panel_HIS_Buttons")->isEnabled());
   ASSERT_EQ(chart->TitleLines().size(), 2);
-  EXPECT_TRUE(chart->TitleLines()[0].startsWith(QStringLiteral("Hostory for Minute : ")));
+  EXPECT_TRUE(chart->TitleLines()[0].startsWith(QStringLiteral("History for Minute : ")));
   EXPECT_EQ(chart->TitleLines()[1], QStringLiteral("uR/h  K = 1,27"));
   ASSERT_EQ(chart->Bars(2).size(), 6u);
   EXPECT_EQ(chart->Bars(2)[1].label, QStringLiteral("10"));
@@ -100,14 +100,14 @@ TEST(HistoryPageGui, ReadTurnsIntoCancelHoldsThePageAndDrawsTheChart) {
   const HistoryChartData& model = s.Page()->Controller()->LastChart;
   ASSERT_EQ(chart->Bars(3).size(), 60u);
   for (size_t i = 0; i < 60; ++i) {
-    EXPECT_EQ(chart->Bars(2)[i].value, static_cast<double>(model.Series2[i].Value));
-    EXPECT_EQ(chart->Bars(3)[i].colour, QColor(QRgb(model.Series3[i].Colour)));
+    EXPECT_EQ(chart->Bars(2)[i].value, static_cast<double>(model.Rate[i].Value));
+    EXPECT_EQ(chart->Bars(3)[i].colour, QColor(QRgb(model.Coverage[i].Colour)));
   }
   // A double click into minute 0 comes back to the minute view.
   emit chart->BarDoubleClicked(2, 0);
   EXPECT_EQ(chart->Bars(1).size(), 6u);
   // The title is redrawn in the language switched to.
-  s.window.form.Action_LanguageExecute();
+  s.window.form.OnLanguageTriggered();
   ASSERT_EQ(chart->TitleLines().size(), 2);
   EXPECT_TRUE(chart->TitleLines()[0].startsWith(QString::fromUtf8("История за минуту : ")));
   EXPECT_EQ(chart->TitleLines()[1], QString::fromUtf8("мкР/час  K = 1,27"));
@@ -189,7 +189,7 @@ TEST(HistoryPageGui, SaveDialogWritesTheCsvAndTheChartSavesAsPng) {
   auto* menu = s.window.Get<QMenu>("PopupMenu_Chart");
   ASSERT_EQ(menu->actions().size(), 1);
   EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("Save chart as PNG…"));
-  s.window.form.Action_LanguageExecute();
+  s.window.form.OnLanguageTriggered();
   EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("Сохранить график как PNG…"));
   const QString png = dir.filePath(QStringLiteral("chart.png"));
   EXPECT_TRUE(s.Page()->SaveChartImage(png));

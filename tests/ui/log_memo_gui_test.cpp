@@ -62,8 +62,8 @@ TEST(LogMemo, MirrorsTheLogAndClearReportEmptiesBoth) {
   log.ReplaceLastLine("two");
   EXPECT_EQ(w.form.LogMemo()->toPlainText(), "before\ntwo");
   int cleared = 0;
-  QObject::connect(&w.form, &ui::TForm1::LogCleared, [&] { ++cleared; });
-  w.form.Action_LOG_ClearExecute();
+  QObject::connect(&w.form, &ui::MainWindow::LogCleared, [&] { ++cleared; });
+  w.form.OnClearLogTriggered();
   EXPECT_TRUE(w.form.LogMemo()->toPlainText().isEmpty());
   EXPECT_EQ(log.LineCount(), 0u);
   log.LogLine("one");  // the last line logged before the clearing is still dropped

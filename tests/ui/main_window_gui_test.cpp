@@ -46,7 +46,7 @@ const Expected kCaptions[] = {
     {"Action_Connection_Manual", "Manual", "Вручную"},
     {"Action_Connection_Manual_Number", "Port Number :", "Номер порта :"},
     {"Action_Connection_Manual_List", "Choose from the List :", "Выбрать из списка :"},
-    {"Action_Help_About", "About Programm", "О программе"},
+    {"Action_Help_About", "About Program", "О программе"},
     {"BitBtn_ReNewDeviceInfo", "Upgrade", "Обновление"},
     {"N_Nastroiki", "Settings", "Настройки"},
     {"TabSheet_Measuring", "Measurement", "Измерение"},
@@ -58,10 +58,10 @@ const Expected kCaptions[] = {
     {"Label_Setup_Units", "Units of Measurement", "Единицы измерения"},
     {"Label_Setup_Fon_Level", "Threshold of Background", "Порог радиационного фона"},
     {"Label_Setup_Dose_Level", "Threshold of Radiation Dose", "Порог накопленной дозы"},
-    {"GroupBox_Setup_Sound", "Sound Settings", "Настрока звука"},
+    {"GroupBox_Setup_Sound", "Sound Settings", "Настройка звука"},
     {"CheckBox_Setup_Sound_EN", "Sound ON", "Звук включен"},
     {"CheckBox_Setup_Sound_BTN", "Button Click", "Щелчки кнопок"},
-    {"CheckBox_Setup_Sound_Sensor", "Sensod", "Щелчки датчика"},
+    {"CheckBox_Setup_Sound_Sensor", "Sensor", "Щелчки датчика"},
     {"CheckBox_Setup_Sound_Threshold", "Background Threshold", "Превышение порога фона"},
     {"Label_Setup_Screen_Bright", "Display Brightness", "Яркость экрана"},
     {"Label_Setup_Screen_TOff", "Time to Display OFF", "Время до отключения экрана"},
@@ -179,14 +179,14 @@ TEST(LanguageSwitch, TwiceRestoresEveryCaptionAndTheOptionAndKeepsChoices) {
   w.Combo("ComboBox_Setup_History_M")->setCurrentIndex(1);
   const auto before = Snapshot(w);
 
-  w.form.Action_LanguageExecute();
+  w.form.OnLanguageTriggered();
   EXPECT_EQ(w.options.ints["LANGUAGE"], 2);
   EXPECT_EQ(w.Combo("ComboBox_Setup_Screen_TOff")->currentText(), "45 minutes");
   EXPECT_EQ(w.Combo("ComboBox_Setup_Fon_Level")->currentText(), "3 mR/h");
   EXPECT_EQ(w.Combo("ComboBox_Setup_History_M")->currentIndex(), 1);
   EXPECT_EQ(w.Combo("ComboBox_Setup_Language")->currentIndex(), -1);  // still no choice
 
-  w.form.Action_LanguageExecute();
+  w.form.OnLanguageTriggered();
   EXPECT_EQ(w.options.ints["LANGUAGE"], 1);
   EXPECT_EQ(w.options.writes, 2);  // written at each switch
   EXPECT_EQ(w.Combo("ComboBox_Setup_Fon_Level")->currentText(), U("3  мР/ч"));
@@ -225,14 +225,14 @@ TEST(LanguageSwitch, ColumnButtonsShowTheirWholeCaptionsAndTheColumnWidensOnlyWh
     return widest;
   };
   EXPECT_GE(columnWidth("Russian"), 130);  // "Удалить историю" needs more with some fonts
-  w.form.Action_LanguageExecute();
+  w.form.OnLanguageTriggered();
   EXPECT_EQ(columnWidth("English"), 130);  // back to 130 where every caption fits
 
   QFont large = w.form.font();
   large.setPixelSize(QFontInfo(large).pixelSize() * 8 / 5);
   w.form.setFont(large);
   EXPECT_GT(columnWidth("English, large font"), 130);
-  w.form.Action_LanguageExecute();
+  w.form.OnLanguageTriggered();
   EXPECT_GT(columnWidth("Russian, large font"), 130);
 }
 
@@ -242,15 +242,15 @@ TEST(LanguageSwitch, ManualCaptionGoesBackAndReadButtonSaysCancelDuringADownload
   w.form.ActionByName("Action_Connection_Manual")->setText("Manual COM5");
   w.form.SetHistoryReading(true);
   EXPECT_EQ(CaptionOf(&w.form, "BitBtn_HIS_Read"), U("Отмена"));
-  w.form.Action_LanguageExecute();
+  w.form.OnLanguageTriggered();
   EXPECT_EQ(CaptionOf(&w.form, "Action_Connection_Manual"), "Manual");
   EXPECT_EQ(CaptionOf(&w.form, "BitBtn_HIS_Read"), "Cancel");
-  w.form.Action_LanguageExecute();
+  w.form.OnLanguageTriggered();
   EXPECT_EQ(CaptionOf(&w.form, "Action_Connection_Manual"), U("Вручную"));
   EXPECT_EQ(CaptionOf(&w.form, "BitBtn_HIS_Read"), U("Отмена"));
   w.form.SetHistoryReading(false);
   EXPECT_EQ(CaptionOf(&w.form, "BitBtn_HIS_Read"), U("Прочитать"));
-  w.form.Action_LanguageExecute();
+  w.form.OnLanguageTriggered();
   EXPECT_EQ(CaptionOf(&w.form, "BitBtn_HIS_Read"), "Read");
 }
 
@@ -292,7 +292,7 @@ TEST(Thresholds, ListsFollowTheUnitAndKeepTheirPositions) {
   EXPECT_EQ(fon->currentIndex(), 8);
 
   // A language switch rebuilds them for the selected unit (CPM).
-  w.form.Action_LanguageExecute();
+  w.form.OnLanguageTriggered();
   EXPECT_EQ(fon->currentText(), "240 CPM");
   EXPECT_EQ(dose->currentText(), U("100e3 ИМП"));
 }
@@ -305,7 +305,7 @@ TEST(PageControl, RefusesToLeaveTheHistoryPageWhileADownloadRuns) {
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
   ASSERT_EQ(pages->currentIndex(), 1);
   w.form.SetHistoryReading(true);
-  EXPECT_FALSE(w.form.PageControl1Changing());
+  EXPECT_FALSE(w.form.OnPageChanging());
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
   QTest::keyClick(pages, Qt::Key_Tab, Qt::ControlModifier);
   QTest::keyClick(bar, Qt::Key_Right);
@@ -358,7 +358,7 @@ TEST(MainWindow, DataSourceMenuIsNeverShown) {
   for (QAction* item : settings->actions())
     if (item->isVisible()) shown << item->text();
   EXPECT_EQ(shown, QStringList({U("Соединение")}));
-  w.form.Action_LanguageExecute();
+  w.form.OnLanguageTriggered();
   w.form.ActionByName("Action_Data_Source_Local")->trigger();
   EXPECT_FALSE(source->isVisible());
   EXPECT_EQ(source->property("imageIndex").toInt(), 8);
@@ -368,7 +368,7 @@ TEST(MainWindow, DataSourceMenuIsNeverShown) {
 TEST(MainWindow, CtrlXClosesFromAnyPage) {
   Window w;
   bool closed = false;
-  QObject::connect(&w.form, &ui::TForm1::Closed, [&] { closed = true; });
+  QObject::connect(&w.form, &ui::MainWindow::Closed, [&] { closed = true; });
   w.form.show();
   w.form.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&w.form));
@@ -383,7 +383,7 @@ TEST(MainWindow, CtrlXClosesFromAnyPage) {
 TEST(MainWindow, CtrlXCutsInAnEditableFieldAndClosesFromAReadOnlyOne) {
   Window w;
   bool closed = false;
-  QObject::connect(&w.form, &ui::TForm1::Closed, [&] { closed = true; });
+  QObject::connect(&w.form, &ui::MainWindow::Closed, [&] { closed = true; });
   w.form.show();
   w.form.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&w.form));
@@ -406,7 +406,7 @@ TEST(MainWindow, CtrlXCutsInAnEditableFieldAndClosesFromAReadOnlyOne) {
 TEST(MainWindow, CloseWaitsForTheRunningOperation) {
   Window w;
   int closes = 0;
-  QObject::connect(&w.form, &ui::TForm1::Closed, [&] { ++closes; });
+  QObject::connect(&w.form, &ui::MainWindow::Closed, [&] { ++closes; });
   bool exchangeWaiting = true;
   w.form.SetBusyProbe([&] { return exchangeWaiting; });
   w.form.show();
@@ -464,7 +464,7 @@ TEST(MainWindow, StartOpensAVisiblePageAndExitSavesIt) {
     FakeClock clock;
     FakePump pump(clock);
     AppLifecycle app(w.options, w.language, dialogs, log, clock, &w.form, settings);
-    ASSERT_TRUE(app.FormCreate());
+    ASSERT_TRUE(app.StartUp());
     w.form.show();
     auto* pages = w.Get<QTabWidget>("PageControl1");
     EXPECT_EQ(pages->currentIndex(), page) << stored;
@@ -472,7 +472,7 @@ TEST(MainWindow, StartOpensAVisiblePageAndExitSavesIt) {
     EXPECT_EQ(pages->tabBar()->currentIndex(), page) << stored;  // its tab is the highlighted one
     EXPECT_TRUE(pages->currentWidget()->isVisible()) << stored;
     ReportUploader uploader(log, pump, clock, nullptr);
-    app.FormDestroy(uploader, ReportIdentity{});
+    app.ShutDown(uploader, ReportIdentity{});
     EXPECT_EQ(w.options.ints["PAGENUM"], page) << stored;
   }
 }
@@ -510,7 +510,7 @@ TEST(HistoryChart, BarsArePaintedInTheirColoursAndADoubleClickNamesTheBarUnderTh
   EXPECT_EQ(chart->SeriesColour(1), QColor(Qt::blue));
   EXPECT_EQ(chart->SeriesColour(2), QColor(Qt::red));
   EXPECT_EQ(chart->SeriesColour(3), QColor(0, 128, 0));
-  chart->TitleAdd("Hostory for Day : 07.12.2026");
+  chart->TitleAdd("History for Day : 07.12.2026");
   chart->TitleAdd("uR/h  K = 1,27");
   EXPECT_EQ(chart->TitleLines().size(), 2);
   const QColor lime(0, 255, 0), fuchsia(255, 0, 255), yellow(255, 255, 0);
@@ -540,9 +540,9 @@ TEST(HistoryChart, BarsArePaintedInTheirColoursAndADoubleClickNamesTheBarUnderTh
   EXPECT_EQ(chart->BarRect(2, 0).bottom(), chart->BarRect(2, 1).bottom());
   EXPECT_TRUE(chart->BarRect(2, 2).isEmpty());
 
-  // A double click in a bar's column names series and bar; only Series1 and Series2 zoom.
+  // A double click in a bar's column names series and bar; only Maximum and Rate zoom.
   std::vector<int> clicked;
-  QObject::connect(&w.form, &ui::TForm1::BarDoubleClicked,
+  QObject::connect(&w.form, &ui::MainWindow::BarDoubleClicked,
                    [&](int bar) { clicked.push_back(bar); });
   std::vector<std::pair<int, int>> bars;
   QObject::connect(chart, &ui::HistoryChart::BarDoubleClicked,

@@ -100,9 +100,9 @@ TEST(MeasurementPageGui, ReadsOnItsOwnWhileOpenAndOnRequestWhenTheBoxIsClear) {
 TEST(MeasurementPageGui, VersionMessageShowsItsLinesWithoutTheCarriageReturns) {
   Window window;
   auto* page = window.form.MeasuringPage();
-  page->ShowVersionMessage("In BOOT\n\rMode is\n\rUnavaliable");
+  page->ShowVersionMessage("In BOOT\n\rMode is\n\rUnavailable");
   EXPECT_EQ(window.Get<QLabel>("Label_Measure_Version_Msg")->text(),
-            QStringLiteral("In BOOT\nMode is\nUnavaliable"));
+            QStringLiteral("In BOOT\nMode is\nUnavailable"));
   page->ShowLevel(500);
   EXPECT_EQ(window.Get<QProgressBar>("ProgressBar_Measure_Fon")->value(), kLevelMax);
   window.form.SetActivePage(0);
@@ -154,7 +154,7 @@ TEST(MeasurementPageGui, TheTrendFollowsTheReadingsSavesThemAndTheToggleRecordsE
   span->setCurrentIndex(1);
   emit span->activated(1);
   EXPECT_EQ(w.device.trend.Span(), MeasurementTrend::kLongSpanS);
-  w.window.form.Action_LanguageExecute();
+  w.window.form.OnLanguageTriggered();
   EXPECT_TRUE(w.Text("Label_Measure_Trend_Stats").startsWith("Min "))
       << w.Text("Label_Measure_Trend_Stats").toStdString();
   EXPECT_EQ(span->currentText(), "1 hour");

@@ -81,7 +81,7 @@ TEST(QtDialogs, LineBreaksOfTheMessagesBecomeNewLines) {
       "Read Settings\nError Settings Access\nDevice not connected");
   EXPECT_EQ(ui::NormaliseLineBreaks("File\r\nname\r\nalready exists"),
             "File\nname\nalready exists");
-  EXPECT_EQ(ui::NormaliseLineBreaks("Accumulated Dose\nReseted"), "Accumulated Dose\nReseted");
+  EXPECT_EQ(ui::NormaliseLineBreaks("Accumulated Dose\nReset"), "Accumulated Dose\nReset");
   EXPECT_EQ(ui::NormaliseLineBreaks("a\rb"), "a\nb");
 }
 
@@ -157,7 +157,7 @@ TEST(SignalCloser, TerminationClosesTheWindowTheNormalWay) {
   for (int number : {SIGTERM, SIGINT, SIGHUP}) {
     Window w;
     bool closed = false;
-    QObject::connect(&w.form, &ui::TForm1::Closed, [&] { closed = true; });
+    QObject::connect(&w.form, &ui::MainWindow::Closed, [&] { closed = true; });
     ui::SignalCloser closer(&w.form);
     w.form.show();
     std::raise(number);

@@ -7,7 +7,7 @@
 namespace dravion::test {
 namespace {
 
-int ShownFrame(ui::TForm3& busy) {
+int ShownFrame(ui::BusyWindow& busy) {
   int shown = -1;
   for (int i = 0; i < 4; ++i)
     if (!busy.Frame(i)->isHidden()) {
@@ -21,11 +21,11 @@ TEST(BusyAnimation, FramesRunOneTwoThreeZero) {
   Window w;
   EXPECT_EQ(w.busy.size(), QSize(131, 115));
   EXPECT_EQ(ShownFrame(w.busy), -1);
-  EXPECT_EQ(w.busy.Timer1()->interval(), 50);
-  EXPECT_FALSE(w.busy.Timer1()->isActive());
+  EXPECT_EQ(w.busy.AnimationTimer()->interval(), 50);
+  EXPECT_FALSE(w.busy.AnimationTimer()->isActive());
   std::vector<int> frames;
   for (int step = 0; step < 6; ++step) {
-    w.busy.Timer1Timer();
+    w.busy.OnAnimationTimer();
     frames.push_back(ShownFrame(w.busy));
     EXPECT_EQ(w.busy.FrameIndex(), frames.back());
   }
@@ -34,7 +34,7 @@ TEST(BusyAnimation, FramesRunOneTwoThreeZero) {
   w.busy.ShowBusy(100);
   w.busy.HideBusy();
   EXPECT_FALSE(w.busy.isVisible());
-  EXPECT_FALSE(w.busy.Timer1()->isActive());
+  EXPECT_FALSE(w.busy.AnimationTimer()->isActive());
   w.busy.ShowBusy(100);
   EXPECT_EQ(ShownFrame(w.busy), 2);
 }
@@ -44,17 +44,17 @@ TEST(BusyAnimation, IntervalRulesAndZeroHides) {
   w.form.show();
   w.form.ShowBusy(5000);
   EXPECT_TRUE(w.busy.isVisible());
-  EXPECT_TRUE(w.busy.Timer1()->isActive());
-  EXPECT_EQ(w.busy.Timer1()->interval(), 50);
+  EXPECT_TRUE(w.busy.AnimationTimer()->isActive());
+  EXPECT_EQ(w.busy.AnimationTimer()->interval(), 50);
   w.form.ShowBusy(100);
-  EXPECT_EQ(w.busy.Timer1()->interval(), 100);
+  EXPECT_EQ(w.busy.AnimationTimer()->interval(), 100);
   w.form.ShowBusy(-1);
-  EXPECT_EQ(w.busy.Timer1()->interval(), 100);
+  EXPECT_EQ(w.busy.AnimationTimer()->interval(), 100);
   w.form.ShowBusy(1000);
-  EXPECT_EQ(w.busy.Timer1()->interval(), 1000);
+  EXPECT_EQ(w.busy.AnimationTimer()->interval(), 1000);
   w.form.ShowBusy(0);
   EXPECT_FALSE(w.busy.isVisible());
-  EXPECT_FALSE(w.busy.Timer1()->isActive());
+  EXPECT_FALSE(w.busy.AnimationTimer()->isActive());
 }
 
 TEST(BusyAnimation, FollowsTheMainWindowAtTheNextStep) {
@@ -72,7 +72,7 @@ TEST(BusyAnimation, FollowsTheMainWindowAtTheNextStep) {
   w.form.resize(900, 501);
   QApplication::processEvents();
   EXPECT_NE(w.busy.pos(), centred());
-  w.busy.Timer1Timer();
+  w.busy.OnAnimationTimer();
   EXPECT_EQ(w.busy.pos(), centred());
   // The timer itself drives the steps.
   const int before = w.busy.FrameIndex();
@@ -104,13 +104,13 @@ TEST(AboutBox, TextAndPictureFollowTheLanguageAtEachShowing) {
   EXPECT_FALSE(w.about.isVisible());
   EXPECT_FALSE(w.about.AboutShown());
 
-  w.form.Action_LanguageExecute();
-  w.form.Action_Help_AboutExecute();
+  w.form.OnLanguageTriggered();
+  w.form.OnAboutTriggered();
   EXPECT_EQ(label->text(), "Version 2.5.1.9");
   EXPECT_TRUE(eng->isVisible());
   EXPECT_FALSE(rus->isVisible());
   // Activating the main window dismisses it.
-  w.form.FormActivate();
+  w.form.OnActivated();
   EXPECT_FALSE(w.about.isVisible());
   EXPECT_FALSE(w.about.AboutShown());
 }

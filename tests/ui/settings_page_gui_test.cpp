@@ -130,7 +130,7 @@ TEST(SettingsPageGui, TheClockDriftIsShownWhileThePageIsOpenAndWriteTimeSaysWhat
   EXPECT_TRUE(std::regex_search(
       box,
       std::regex(
-          R"(Time written ti Device\n\r\[.*\]\n\rDevice clock corrected by -(40|41|42|43) s$)")))
+          R"(Time written to Device\n\r\[.*\]\n\rDevice clock corrected by -(40|41|42|43) s$)")))
       << box;
   const auto& lines = w.log.Lines();
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {

@@ -123,19 +123,17 @@ void HistoryPage::Attach(DeviceContext& context) {
   attachment_ = new QObject(this);
   QObject* const a = attachment_;
   auto button = [this](const char* name) { return findChild<QPushButton*>(QLatin1String(name)); };
-  connect(read_, &QPushButton::clicked, a, [c] { c->BitBtn_HIS_ReadClick(); });
-  connect(delete_, &QPushButton::clicked, a, [c] { c->BitBtn_HIS_DeleteClick(); });
-  connect(save_, &QPushButton::clicked, a, [c] { c->BitBtn_HIS_Save_CSVClick(); });
-  connect(button("BitBtn_HIS_Back"), &QPushButton::clicked, a, [c] { c->BitBtn_HIS_BackClick(); });
-  connect(button("BitBtn_HIS_Vpered"), &QPushButton::clicked, a,
-          [c] { c->BitBtn_HIS_VperedClick(); });
-  connect(button("BitBtn_HIS_Up"), &QPushButton::clicked, a, [c] { c->BitBtn_HIS_UpClick(); });
-  connect(button("BitBtn_HIS_To_Last"), &QPushButton::clicked, a,
-          [c] { c->BitBtn_HIS_To_LastClick(); });
-  connect(showMaximum_, &QCheckBox::clicked, a, [c] { c->CheckBox_HIS_Show_MaxValClick(); });
-  // Series1DblClick serves the bars of Series1 and Series2.
+  connect(read_, &QPushButton::clicked, a, [c] { c->OnReadClicked(); });
+  connect(delete_, &QPushButton::clicked, a, [c] { c->OnDeleteClicked(); });
+  connect(save_, &QPushButton::clicked, a, [c] { c->OnSaveCsvClicked(); });
+  connect(button("BitBtn_HIS_Back"), &QPushButton::clicked, a, [c] { c->OnBackClicked(); });
+  connect(button("BitBtn_HIS_Vpered"), &QPushButton::clicked, a, [c] { c->OnForwardClicked(); });
+  connect(button("BitBtn_HIS_Up"), &QPushButton::clicked, a, [c] { c->OnUpClicked(); });
+  connect(button("BitBtn_HIS_To_Last"), &QPushButton::clicked, a, [c] { c->OnLatestClicked(); });
+  connect(showMaximum_, &QCheckBox::clicked, a, [c] { c->OnShowMaximumClicked(); });
+  // OnBarDoubleClicked serves the bars of Maximum and Rate.
   connect(chart_, &HistoryChart::BarDoubleClicked, a, [c](int series, int bar) {
-    if (series == 1 || series == 2) c->Series1DblClick(bar);
+    if (series == 1 || series == 2) c->OnBarDoubleClicked(bar);
   });
 }
 
@@ -223,7 +221,7 @@ void HistoryPage::ShowChart(const HistoryChartData& data) {
   chart_->TitleClear();
   for (const std::string& line : data.Title)
     chart_->TitleAdd(Q(line));
-  const std::vector<ChartPoint>* series[3] = {&data.Series1, &data.Series2, &data.Series3};
+  const std::vector<ChartPoint>* series[3] = {&data.Maximum, &data.Rate, &data.Coverage};
   for (int s = 0; s < 3; ++s) {
     chart_->Clear(s + 1);
     const std::vector<ChartPoint>& points = *series[s];

@@ -131,15 +131,15 @@ MeasurementPage::MeasurementPage(const Language& language, QWidget* parent)
   ShowIndicator(doseIndicator_, false);
 
   connect(read_, &QPushButton::clicked, this, [this] {
-    if (controller_) controller_->BitBtn_Measure_ReadClick();
+    if (controller_) controller_->OnReadClicked();
   });
   connect(autoRead_, &QCheckBox::clicked, this, [this] {
-    if (controller_) controller_->CheckBox_Measure_AutoReadClick();
+    if (controller_) controller_->OnAutoReadClicked();
   });
   connect(reset_, &QPushButton::clicked, this, [this] {
-    if (controller_) controller_->BitBtn_Measure_Dose_ResetClick();
+    if (controller_) controller_->OnDoseResetClicked();
   });
-  connect(record_, &QPushButton::clicked, this, &MeasurementPage::BitBtn_Measure_RecordClick);
+  connect(record_, &QPushButton::clicked, this, &MeasurementPage::OnRecordClicked);
   connect(span_, &QComboBox::activated, this, [this](int index) {
     if (trend_)
       trend_->SetSpan(index == 1 ? MeasurementTrend::kLongSpanS : MeasurementTrend::kShortSpanS);
@@ -220,7 +220,7 @@ void MeasurementPage::ShowRecording() {
   record_->setToolTip(recording ? Q(recorder_->Path()) : QString());
 }
 
-void MeasurementPage::BitBtn_Measure_RecordClick() {
+void MeasurementPage::OnRecordClicked() {
   if (!recorder_) {
     ShowRecording();
     return;

@@ -49,7 +49,7 @@ class MeasurementPage : public QWidget, public MeasurementView {
   // The page's file operations, as the buttons run them (true when written / started).
   bool SaveChartImage(const QString& fileName);
   bool SaveReadings(const QString& fileName);
-  void BitBtn_Measure_RecordClick();
+  void OnRecordClicked();
 
   void ShowRate(const std::string& text) override;
   void ShowDose(const std::string& text) override;

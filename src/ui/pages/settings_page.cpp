@@ -33,20 +33,18 @@ SettingsPage::SettingsPage(const Language& language, QWidget* parent)
     void (SettingsPage::*handler)();
   };
   const Button buttons[] = {
-      {"BitBtn_Setup_Read", QStyle::SP_ArrowDown, &SettingsPage::BitBtn_Setup_ReadClick},
-      {"BitBtn_Setup_Write", QStyle::SP_ArrowUp, &SettingsPage::BitBtn_Setup_WriteClick},
-      {"BitBtn_Setup_Default", QStyle::SP_DialogResetButton,
-       &SettingsPage::BitBtn_Setup_DefaultClick},
-      {"BitBtn_Setup_Time", QStyle::SP_FileDialogDetailedView,
-       &SettingsPage::BitBtn_Setup_TimeClick},
-      {"BitBtn_Setup_Reset", QStyle::SP_BrowserReload, &SettingsPage::BitBtn_Setup_ResetClick},
+      {"BitBtn_Setup_Read", QStyle::SP_ArrowDown, &SettingsPage::OnReadClicked},
+      {"BitBtn_Setup_Write", QStyle::SP_ArrowUp, &SettingsPage::OnWriteClicked},
+      {"BitBtn_Setup_Default", QStyle::SP_DialogResetButton, &SettingsPage::OnDefaultClicked},
+      {"BitBtn_Setup_Time", QStyle::SP_FileDialogDetailedView, &SettingsPage::OnWriteTimeClicked},
+      {"BitBtn_Setup_Reset", QStyle::SP_BrowserReload, &SettingsPage::OnRestartClicked},
   };
   for (const Button& b : buttons) {
     auto* button = Named(new QPushButton(this), b.name);
     button->setIcon(style()->standardIcon(b.icon));
     connect(button, &QPushButton::clicked, this, b.handler);
     column->addWidget(button);
-    if (b.handler == &SettingsPage::BitBtn_Setup_ResetClick) reset_ = button;
+    if (b.handler == &SettingsPage::OnRestartClicked) reset_ = button;
   }
   column->addStretch(1);
 
@@ -79,8 +77,7 @@ SettingsPage::SettingsPage(const Language& language, QWidget* parent)
           1);
   addList(SettingsList::PowerTimeOff, "Label_Setup_Power_TOff", "ComboBox_Setup_Power_TOff", 2, 1);
   addList(SettingsList::HistoryMode, "Label_Setup_History_M", "ComboBox_Setup_History_M", 3, 1);
-  connect(List(SettingsList::Units), &QComboBox::activated, this,
-          &SettingsPage::ComboBox_Setup_UnitsChange);
+  connect(List(SettingsList::Units), &QComboBox::activated, this, &SettingsPage::OnUnitsChanged);
 
   auto* sound = Named(new QGroupBox(this), "GroupBox_Setup_Sound");
   auto* soundLayout = new QVBoxLayout(sound);
@@ -157,8 +154,7 @@ SettingsPage::SettingsPage(const Language& language, QWidget* parent)
   calibrationLayout->addWidget(calibration_);
   auto* saveCalibration = Named(new QPushButton(calibration), "BitBtn_Setup_Calibr_Save");
   saveCalibration->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-  connect(saveCalibration, &QPushButton::clicked, this,
-          &SettingsPage::BitBtn_Setup_Calibr_SaveClick);
+  connect(saveCalibration, &QPushButton::clicked, this, &SettingsPage::OnSaveCalibrationClicked);
   calibrationLayout->addWidget(saveCalibration, 1);
   third->addWidget(calibration);
   third->addStretch(1);
@@ -235,23 +231,23 @@ void SettingsPage::SetRestartEnabled(bool enabled) {
   reset_->setEnabled(enabled);
 }
 
-void SettingsPage::BitBtn_Setup_ReadClick() {
+void SettingsPage::OnReadClicked() {
   if (controller_) controller_->Read();
 }
 
-void SettingsPage::BitBtn_Setup_WriteClick() {
+void SettingsPage::OnWriteClicked() {
   if (controller_) controller_->Write();
 }
 
-void SettingsPage::BitBtn_Setup_DefaultClick() {
+void SettingsPage::OnDefaultClicked() {
   if (controller_) controller_->Default();
 }
 
-void SettingsPage::BitBtn_Setup_ResetClick() {
+void SettingsPage::OnRestartClicked() {
   if (controller_) controller_->Restart();
 }
 
-void SettingsPage::ComboBox_Setup_UnitsChange(int unit) {
+void SettingsPage::OnUnitsChanged(int unit) {
   if (controller_) {
     controller_->UnitsChanged(unit);
   } else {
@@ -292,15 +288,15 @@ void SettingsPage::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
 }
 
-void SettingsPage::BitBtn_Setup_TimeClick() {
+void SettingsPage::OnWriteTimeClicked() {
   if (controller_) controller_->WriteTime();
 }
 
-void SettingsPage::BitBtn_Setup_Calibr_SaveClick() {
+void SettingsPage::OnSaveCalibrationClicked() {
   if (controller_) controller_->SaveCalibration();
 }
 
-bool SettingsPage::Edit_Setup_CalibrKeyPress(char32_t key) {
+bool SettingsPage::AcceptsCalibrationKey(char32_t key) {
   return !CalibrationKeyAccepted(key);
 }
 
@@ -311,8 +307,7 @@ bool SettingsPage::eventFilter(QObject* watched, QEvent* event) {
     const bool shortcut =
         key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     const QString text = key->text();
-    if (!shortcut && !text.isEmpty() && Edit_Setup_CalibrKeyPress(text.toUcs4().value(0)))
-      return true;
+    if (!shortcut && !text.isEmpty() && AcceptsCalibrationKey(text.toUcs4().value(0))) return true;
   }
   return QWidget::eventFilter(watched, event);
 }

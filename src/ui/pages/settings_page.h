@@ -45,15 +45,15 @@ class SettingsPage : public QWidget, public SettingsView {
   void ShowClockDrift(const std::string& text) override;
 
   // Handlers.
-  void BitBtn_Setup_ReadClick();
-  void BitBtn_Setup_WriteClick();
-  void BitBtn_Setup_DefaultClick();
-  void BitBtn_Setup_ResetClick();
-  void ComboBox_Setup_UnitsChange(int unit);
-  void BitBtn_Setup_TimeClick();
-  void BitBtn_Setup_Calibr_SaveClick();
+  void OnReadClicked();
+  void OnWriteClicked();
+  void OnDefaultClicked();
+  void OnRestartClicked();
+  void OnUnitsChanged(int unit);
+  void OnWriteTimeClicked();
+  void OnSaveCalibrationClicked();
   // True when the typed character is to be dropped.
-  bool Edit_Setup_CalibrKeyPress(char32_t key);
+  bool AcceptsCalibrationKey(char32_t key);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/com_port.h"
 #include "serial/port_names.h"
+#include "serial/serial_port.h"
 
 namespace dravion {
 namespace {
@@ -89,7 +89,7 @@ bool DeviceGone(DWORD error) {
 
 }  // namespace
 
-struct TComPort::Impl {
+struct SerialPort::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
   DCB dcb{};
   std::mutex io;  // serialises ReadFile and WriteFile
@@ -134,7 +134,7 @@ struct TComPort::Impl {
   // The reader thread when the driver refuses WaitCommEvent (some virtual COM drivers do): it
   // waits in overlapped reads of its own and hands what arrives to OnReceive. Returns when
   // stopped.
-  void ReadWithoutCommEvents(TComPort& port) {
+  void ReadWithoutCommEvents(SerialPort& port) {
     SetReadTimeouts(handle, true);
     const HANDLE waits[2] = {stopEvent, fallbackOverlap.hEvent};
     uint8_t chunk[1024];
@@ -172,17 +172,17 @@ struct TComPort::Impl {
   }
 };
 
-TComPort::TComPort() : impl_(std::make_unique<Impl>()) {}
+SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
 
-TComPort::~TComPort() {
+SerialPort::~SerialPort() {
   Close();
 }
 
-bool TComPort::IsOpen() const {
+bool SerialPort::IsOpen() const {
   return impl_->handle != INVALID_HANDLE_VALUE;
 }
 
-bool TComPort::Open(uint32_t baud) {
+bool SerialPort::Open(uint32_t baud) {
   std::string line = "Open COM " + std::to_string(PortNumber) + " : ";
   if (IsOpen()) Close();
   if (PortNumber == 0) return false;
@@ -208,7 +208,7 @@ bool TComPort::Open(uint32_t baud) {
     p.reader = ::CreateThread(
         nullptr, 0,
         [](LPVOID self) -> DWORD {
-          auto* port = static_cast<TComPort*>(self);
+          auto* port = static_cast<SerialPort*>(self);
           Impl& q = *port->impl_;
           const HANDLE waits[2] = {q.stopEvent, q.eventOverlap.hEvent};
           for (;;) {
@@ -259,7 +259,7 @@ bool TComPort::Open(uint32_t baud) {
   return IsOpen();
 }
 
-bool TComPort::Close() {
+bool SerialPort::Close() {
   if (!IsOpen()) return false;
   Impl& p = *impl_;
   ::SetEvent(p.stopEvent);
@@ -276,7 +276,7 @@ bool TComPort::Close() {
   return true;
 }
 
-int TComPort::WriteBytes(const uint8_t* bytes, int count) {
+int SerialPort::WriteBytes(const uint8_t* bytes, int count) {
   if (!IsOpen() || bytes == nullptr || count <= 0) return 0;
   HANDLE handle = impl_->handle;
   bool gone = false;
@@ -287,7 +287,7 @@ int TComPort::WriteBytes(const uint8_t* bytes, int count) {
   return written;
 }
 
-int TComPort::ReadBytes(uint8_t* buffer, int count) {
+int SerialPort::ReadBytes(uint8_t* buffer, int count) {
   if (!IsOpen()) return 0;
   if (count <= 0 || buffer == nullptr) {
     std::lock_guard lock(impl_->io);
@@ -312,11 +312,11 @@ int TComPort::ReadBytes(uint8_t* buffer, int count) {
   return read;
 }
 
-bool TComPort::Probe(int number) {
+bool SerialPort::Probe(int number) {
   return CanOpen(PortDevicePath(number));
 }
 
-bool TComPort::ProbeName(const std::string& name) {
+bool SerialPort::ProbeName(const std::string& name) {
   return CanOpen(PortDevicePathForValue(name));
 }
 

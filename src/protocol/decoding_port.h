@@ -3,17 +3,17 @@
 #include <functional>
 
 #include "protocol/frame_receiver.h"
-#include "serial/com_port.h"
+#include "serial/serial_port.h"
 
 namespace dravion {
 
 class ChannelRegistry;
 
 // The manager's serial port: received bytes are decoded into frames and filed into channels.
-class TComZ : public TComPort {
+class DecodingPort : public SerialPort {
  public:
-  explicit TComZ(ChannelRegistry& registry) : receiver_(registry) {}
-  ~TComZ() override { Close(); }
+  explicit DecodingPort(ChannelRegistry& registry) : receiver_(registry) {}
+  ~DecodingPort() override { Close(); }
 
   // Reads at most 1000 of the queued bytes and feeds them to the frame receiver.
   void OnReceive(int queued) override;

@@ -24,13 +24,13 @@ using LogFunction = std::function<void(const std::string&)>;
 // The COM port: exclusive open at the given rate, 8N1, raw, no flow control, and a reader thread
 // that sleeps until input arrives and hands the queued byte count to OnReceive. Reads and writes
 // are serialised, so the user-interface thread may write while the reader thread reads.
-class TComPort : public ByteSink {
+class SerialPort : public ByteSink {
  public:
-  TComPort();
+  SerialPort();
   // A derived class must call Close() in its own destructor: the reader thread calls OnReceive.
-  ~TComPort() override;
-  TComPort(const TComPort&) = delete;
-  TComPort& operator=(const TComPort&) = delete;
+  ~SerialPort() override;
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
 
   bool Open(uint32_t baud);
   // Wakes the reader thread, waits for it to finish, closes the port; false when it was closed.
@@ -79,7 +79,7 @@ bool ReadPortValues(std::vector<std::string>& values);
 // The port number a list value names: -1 unless it starts with "COM" in any case; otherwise the
 // last run of decimal digits (COM12 gives 12), 0 when there is none.
 int ParsePortValue(const std::string& value);
-// Fills entries from list values as the serial-port list does (see TComPort::ListPorts).
+// Fills entries from list values as the serial-port list does (see SerialPort::ListPorts).
 void FillPortEntries(const std::vector<std::string>& values, PortEntry* entries, int& count,
                      const std::function<bool(const std::string&)>& probe);
 

@@ -13,8 +13,8 @@
 #include <thread>
 #include <utility>
 
-#include "serial/com_port.h"
 #include "serial/port_names.h"
+#include "serial/serial_port.h"
 #include "serial/tty_posix.h"
 
 namespace dravion {
@@ -110,24 +110,24 @@ bool Configure(int fd, uint32_t baud) {
 
 }  // namespace
 
-struct TComPort::Impl {
+struct SerialPort::Impl {
   int fd = -1;
   int wake[2] = {-1, -1};
   std::thread reader;
   std::mutex io;
 };
 
-TComPort::TComPort() : impl_(std::make_unique<Impl>()) {}
+SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
 
-TComPort::~TComPort() {
+SerialPort::~SerialPort() {
   Close();
 }
 
-bool TComPort::IsOpen() const {
+bool SerialPort::IsOpen() const {
   return impl_->fd >= 0;
 }
 
-bool TComPort::Open(uint32_t baud) {
+bool SerialPort::Open(uint32_t baud) {
   std::string line = "Open COM " + std::to_string(PortNumber) + " : ";
   if (IsOpen()) Close();
   lastFailure_ = {};
@@ -181,7 +181,7 @@ bool TComPort::Open(uint32_t baud) {
   return IsOpen();
 }
 
-bool TComPort::Close() {
+bool SerialPort::Close() {
   if (!IsOpen()) return false;
   const uint8_t stop = 1;
   [[maybe_unused]] const auto written = ::write(impl_->wake[1], &stop, 1);
@@ -197,7 +197,7 @@ bool TComPort::Close() {
   return true;
 }
 
-int TComPort::WriteBytes(const uint8_t* bytes, int count) {
+int SerialPort::WriteBytes(const uint8_t* bytes, int count) {
   if (!IsOpen() || bytes == nullptr || count <= 0) return 0;
   std::lock_guard lock(impl_->io);
   int written = 0;
@@ -228,7 +228,7 @@ int TComPort::WriteBytes(const uint8_t* bytes, int count) {
   return written;
 }
 
-int TComPort::ReadBytes(uint8_t* buffer, int count) {
+int SerialPort::ReadBytes(uint8_t* buffer, int count) {
   if (!IsOpen()) return 0;
   std::lock_guard lock(impl_->io);
   if (count <= 0 || buffer == nullptr) return 0;
@@ -239,11 +239,11 @@ int TComPort::ReadBytes(uint8_t* buffer, int count) {
   return n > 0 ? static_cast<int>(n) : 0;
 }
 
-bool TComPort::Probe(int number) {
+bool SerialPort::Probe(int number) {
   return CanOpen(PortDevicePath(number));
 }
 
-bool TComPort::ProbeName(const std::string& name) {
+bool SerialPort::ProbeName(const std::string& name) {
   return CanOpen(PortDevicePathForValue(name));
 }
 

@@ -1,14 +1,14 @@
-#include "serial/com_port.h"
+#include "serial/serial_port.h"
 
 #include <cctype>
 
 namespace dravion {
 
-void TComPort::Log(const std::string& line) const {
+void SerialPort::Log(const std::string& line) const {
   if (LogCallback) LogCallback(line);
 }
 
-void TComPort::MarkLineLost() {
+void SerialPort::MarkLineLost() {
   if (!lineLost_.exchange(true)) OnLineLost();
 }
 
@@ -43,7 +43,7 @@ void FillPortEntries(const std::vector<std::string>& values, PortEntry* entries,
   count = total;
 }
 
-void TComPort::ListPorts(PortEntry* entries, int& count, bool probe) {
+void SerialPort::ListPorts(PortEntry* entries, int& count, bool probe) {
   std::vector<std::string> values;
   if (!ReadPortValues(values)) {
     if (RegistryOnly) {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/com_z.h"
+#include "protocol/decoding_port.h"
 #include "serial/channels.h"
 #include "support/fakes.h"
 #include "support/pty.h"
@@ -42,8 +42,8 @@ struct PortFixture : ::testing::Test {
   test::TempPortFolder folder;
   test::PtyPair pty;
   ChannelRegistry registry;
-  TMessageControl one{registry, 1};
-  TComZ port{registry};
+  ReceiveChannel one{registry, 1};
+  DecodingPort port{registry};
 };
 
 TEST_F(PortFixture, OpenAndCloseLogTheirLines) {
@@ -72,7 +72,7 @@ TEST_F(PortFixture, OpenAndCloseLogTheirLines) {
 
 TEST_F(PortFixture, OpenIsExclusive) {
   ASSERT_TRUE(port.Open(230400));
-  TComZ other(registry);
+  DecodingPort other(registry);
   other.PortNumber = 7;
   EXPECT_FALSE(other.Open(230400));
   EXPECT_FALSE(other.Probe(7));
@@ -152,7 +152,7 @@ TEST(PortListing, ReadsThePortFolder) {
   folder.Add("com3", b.slavePath());
   folder.Add("modem", b.slavePath());
   ChannelRegistry registry;
-  TComZ port(registry);
+  DecodingPort port(registry);
   port.RegistryOnly = 1;
   PortEntry entries[16];
   int count = 16;
