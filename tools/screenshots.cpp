@@ -1,7 +1,9 @@
 // Renders the main window's pages in both languages, at its first size and at its least size,
 // plus the about box and the busy animation, to PNG files in the folder given as argument. Where
-// the emulator is built, an emulated device (main program 12.5) is plugged in on a private port
-// folder first, so the status bar and the About-device page show a really identified device.
+// the emulator is built, the window is first shown without a device (the pages as they are
+// before one is plugged in), then an emulated device (main program 12.5) is plugged in on a
+// private port folder, so the status bar and the About-device page show a really identified
+// device; the history page is shown while a download runs and on a view without records.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -28,8 +30,10 @@
 
 #include "log/session_log.h"
 #include "protocol/device_format.h"
+#include "services/dialogs.h"
 #include "sim/device.h"
 #include "ui/device_session.h"
+#include "ui/pages/history_page.h"
 #endif
 
 namespace {
@@ -45,6 +49,16 @@ void Settle() {
   for (int i = 0; i < 5; ++i)
     QApplication::processEvents();
 }
+
+#ifdef DRAVION_HAVE_SIM
+// Boxes answered at once, so that a download can be shown and cancelled without a user.
+class AnsweringDialogs : public dravion::Dialogs {
+ public:
+  void ShowMessage(dravion::BoxKind, const std::string&) override {}
+  bool Ask(dravion::QuestionKind, const std::string&) override { return false; }
+  bool AskText(const std::string&, const std::string&, std::string&) override { return false; }
+};
+#endif
 
 }  // namespace
 
@@ -68,7 +82,7 @@ int main(int argc, char** argv) {
   qputenv("DRAVION_SYSTEM_PORTS", "0");
   dravion::ui::QtClock clock;
   dravion::ui::QtEventPump pump(clock);
-  dravion::ui::QtDialogs dialogs(language, &form);
+  AnsweringDialogs dialogs;
   dravion::SessionLog log;
   form.SetLog(&log);
   dravion::ui::DeviceSession session(form, pump, clock, dialogs, log, language);
@@ -82,9 +96,24 @@ int main(int argc, char** argv) {
   };
   // Ports present at the first scan are never candidates: plug in after it.
   waitFor([&] { return session.connection.ports.FirstRefresh == 0; }, 5000);
+  auto* pages = form.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+  // No device yet: what the pages say before one is plugged in.
+  for (const char* lang : {"ru", "en"}) {
+    for (int page : {0, 3}) {
+      pages->setCurrentIndex(page);
+      Settle();
+      form.grab().save(
+          QStringLiteral("%1/%2-no-device-page%3.png").arg(folder, QLatin1String(lang)).arg(page));
+    }
+    form.OnLanguageTriggered();
+  }
+  Settle();
   dravion::sim::DeviceConfig config;
   config.portFolder = ports.path().toStdString();
   config.mainVersion = 0x0C05;
+  config.historySize = 30000;
+  config.baud = 230400;  // a download that takes a while, as on the real line
+  config.commandTimeUs = dravion::sim::RealisticCommandTimes();
   auto device = std::make_unique<dravion::sim::Device>(config);
   device->Plug();
   if (!waitFor([&] { return session.deviceInfo.Valid != 0; }, 10000))
@@ -128,10 +157,10 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 60; ++i) {
     const bool covered = i % 17 != 5;
     chart->Add(1, covered ? 12 + (i * 7) % 9 : 1, QString::number(i),
-               covered ? QColor(255, 255, 0) : QColor(255, 0, 255));
+               covered ? QColor(255, 255, 0) : QColor(255, 0, 255), !covered);
     chart->Add(2, covered ? 10 + (i * 5) % 6 : 1, QString::number(i),
-               covered ? QColor(0, 255, 0) : QColor(255, 0, 255));
-    chart->Add(3, 1, QString::number(i), covered ? QColor(0, 255, 0) : QColor(255, 0, 255));
+               covered ? QColor(0, 255, 0) : QColor(255, 0, 255), !covered);
+    chart->Add(3, 1, QString::number(i), covered ? QColor(0, 255, 0) : QColor(255, 0, 255), true);
   }
   form.findChild<QComboBox*>(QStringLiteral("ComboBox_Setup_Units"))->setCurrentIndex(0);
   form.FillBackgroundThresholds(0);
@@ -146,9 +175,42 @@ int main(int argc, char** argv) {
     form.AppendLogLine(
         QStringLiteral("Read PAR[0x%1(%2)] : 0x0002(2)").arg(i, 4, 16, QLatin1Char('0')).arg(i));
 
+#ifndef DRAVION_HAVE_SIM
   auto* pages = form.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+#endif
   const QSize first = form.size();
   for (const char* lang : {"ru", "en"}) {
+#ifdef DRAVION_HAVE_SIM
+    // The history page while a download runs, then on a minute after the newest record.
+    {
+      pages->setCurrentIndex(1);
+      Settle();
+      auto* history = form.History();
+      auto* summary = form.findChild<QLabel*>(QStringLiteral("Label_HIS_Summary"));
+      bool grabbed = false;
+      QTimer poll;
+      QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (grabbed || !history->Controller()->HistoryReading ||
+            !summary->text().contains(QLatin1Char(':')))
+          return;
+        grabbed = true;
+        form.grab().save(
+            QStringLiteral("%1/%2-history-downloading.png").arg(folder, QLatin1String(lang)));
+      });
+      poll.start(50);
+      history->Controller()->OnReadClicked();
+      poll.stop();
+      Settle();
+      history->Controller()->OnForwardClicked();
+      history->Controller()->OnForwardClicked();
+      Settle();
+      form.grab().save(
+          QStringLiteral("%1/%2-history-no-records.png").arg(folder, QLatin1String(lang)));
+      history->Controller()->OnNewestClicked();
+      history->Controller()->OnUpClicked();
+      Settle();
+    }
+#endif
     for (const QSize& size : {first, form.minimumSize()}) {
       form.resize(size);
       for (int page = 0; page < pages->count(); ++page) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "connection/device_mode.h"
 
 namespace dravion {
@@ -12,6 +14,7 @@ class EventPump;
 class Language;
 class LogSink;
 class DeviceInfo;
+struct LocalDateTime;
 
 // What a device operation may change on the window's frame while it runs. The window implements
 // it with its page control and busy animation; a terminal program and the tests implement it
@@ -46,6 +49,18 @@ struct DeviceContext {
   // What a mode check or a restart of this device works with.
   RestartLink Link() const { return {commands, device, connection, log, clock, pump}; }
 };
+
+// The serial number of the identified device ("214-36587"); empty without one.
+std::string IdentifiedSerial(const DeviceInfo& device);
+// The name a save dialog offers: "Dravion_<serial>_<what>_<yyyy-mm-dd>.<suffix>" on the day
+// given, without the serial part when it is empty.
+std::string SuggestedFileName(const std::string& serial, const std::string& what,
+                              const LocalDateTime& day, const std::string& suffix);
+
+// The one sentence a handler that needs a device says when none is connected.
+std::string NoDeviceText(const Language& language);
+// True when a device is connected; otherwise shows NoDeviceText in an information box.
+bool RequireConnectedDevice(DeviceContext& context);
 
 // Held by a device handler for its duration: the pages are disabled and the connection manager's
 // LinkWatch is cleared, so that no link test runs between the handler's requests; both are given

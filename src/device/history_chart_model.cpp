@@ -7,6 +7,7 @@
 #include "device/history_query.h"
 #include "device/history_ring.h"
 #include "services/language.h"
+#include "services/wording.h"
 
 namespace dravion {
 
@@ -39,8 +40,8 @@ std::string TitleLine(int level, const TimeRecord& view, const Language& languag
 }
 
 std::string UnitLine(uint32_t coefficient, const Language& language) {
-  return language.Text("мкР/час", "uR/h") + "  K = " + std::to_string(coefficient / 100) + "," +
-         TwoDigits(coefficient % 100);
+  return language.Text("мкР/час", "uR/h") + "  K = " + std::to_string(coefficient / 100) +
+         DecimalSeparator(language) + TwoDigits(coefficient % 100);
 }
 
 }  // namespace
@@ -94,19 +95,21 @@ HistoryChartData DrawHistoryChart(HistoryRing& ring, TimeRecord& viewTime, int l
         level == kLevelYear ? static_cast<uint32_t>(DaysInMonth(i + 1, f[5])) * 86400u : barLength;
     query.AccumulatePeriod(length);
     if (query.PeriodCovered > 0) {
+      chart.AnyRecords = true;
       const uint64_t rate = query.PeriodPulses * 36 * k / query.PeriodCovered / 172;
       chart.Rate.push_back({rate, kChartLime});
-      chart.Coverage.push_back({1, query.PeriodCovered == length ? kChartLime : kChartFuchsia});
+      chart.Coverage.push_back(
+          {1, query.PeriodCovered == length ? kChartLime : kChartFuchsia, true});
       if (showMaximum) {
         const uint64_t peak = uint64_t{query.PeriodMaxRate10} * 36 * k / 1720;
         chart.Maximum.push_back({std::max(rate, peak), kChartYellow});
       } else {
-        chart.Maximum.push_back({1, kChartFuchsia});
+        chart.Maximum.push_back({1, kChartFuchsia, true});
       }
     } else {
-      chart.Maximum.push_back({1, kChartFuchsia});
-      chart.Rate.push_back({1, kChartFuchsia});
-      chart.Coverage.push_back({1, kChartFuchsia});
+      chart.Maximum.push_back({1, kChartFuchsia, true});
+      chart.Rate.push_back({1, kChartFuchsia, true});
+      chart.Coverage.push_back({1, kChartFuchsia, true});
     }
   }
   query.EndHistoryQuery();

@@ -24,18 +24,27 @@ inline constexpr int kLevelDay = 2;
 inline constexpr int kLevelMonth = 3;
 inline constexpr int kLevelYear = 4;
 
+// A point of a series: a value with its colour, or a mark (Mark true), whose value 1 is no
+// measurement: the placeholder of a period without records, or a coverage mark. A chart draws
+// marks apart from the values so that they never read as a low rate.
 struct ChartPoint {
   uint64_t Value = 0;
   uint32_t Colour = 0;
+  bool Mark = false;
   bool operator==(const ChartPoint&) const = default;
 };
 
 // What the chart shows: the title lines and, per bar position, its label and one point in each
-// of the three series (maximum or placeholder, average rate, coverage mark).
+// of the three series (maximum or placeholder, average rate, coverage mark). `AnyRecords` tells
+// whether any bar has records; when none has, `Note` says so on the chart (and what to do), and
+// `NewestOffered` asks for the way to the newest records to be offered.
 struct HistoryChartData {
   std::vector<std::string> Title;
   std::vector<std::string> Labels;
   std::vector<ChartPoint> Maximum, Rate, Coverage;
+  bool AnyRecords = false;
+  std::string Note;
+  bool NewestOffered = false;
 };
 
 // The chart of `level` around `viewTime` on the downloaded ring. The view time's second is set

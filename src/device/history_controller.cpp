@@ -4,6 +4,7 @@
 
 #include "connection/connection_manager.h"
 #include "device/device_context.h"
+#include "device/device_time.h"
 #include "device/parameters.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
@@ -11,6 +12,7 @@
 #include "services/dialogs.h"
 #include "services/event_pump.h"
 #include "services/language.h"
+#include "services/wording.h"
 
 namespace dravion {
 
@@ -48,13 +50,89 @@ void HistoryController::ShowWaitingChart() {
   view_.ShowChart(LastChart);
 }
 
+void HistoryController::ShowDeletedChart() {
+  LastChart = HistoryChartData{};
+  LastChart.Note = Text("История в приборе удалена.", "The history in the device was deleted.");
+  view_.ShowChart(LastChart);
+  view_.ShowSummary(
+      Text("История в приборе удалена. Прочитанные до этого записи ещё можно "
+           "сохранить в CSV.",
+           "The history in the device was deleted. The records read before can "
+           "still be saved as CSV."));
+}
+
+bool HistoryController::DeviceGone() const {
+  return context_.commands.LineLost() || !context_.commands.PortOpen();
+}
+
+void HistoryController::RefreshChart() {
+  if (HistoryReading) {
+    ShowWaitingChart();
+  } else if (HistoryDeleted) {
+    ShowDeletedChart();
+  } else if (Ring.Loaded) {
+    DrawHistoryChart();
+    view_.ShowSummary(SummaryText());
+  }
+}
+
+std::string HistoryController::SuggestedName(const std::string& what,
+                                             const std::string& suffix) const {
+  return SuggestedFileName(HistorySerial, what, context_.clock.Now(), suffix);
+}
+
+std::optional<uint32_t> HistoryController::NewestRecordStart() {
+  for (uint32_t logical = Ring.Ring.RecordCount; logical-- > 0;) {
+    const std::optional<HistoryRecord> record = Ring.HistoryRecordAt(logical);
+    if (record && record->Status == 0) return record->Start;
+  }
+  return std::nullopt;
+}
+
+std::string HistoryController::SummaryText() {
+  const uint32_t count = Ring.Ring.RecordCount;
+  const std::optional<uint32_t> newest = NewestRecordStart();
+  if (count == 0 || !newest)
+    return Text("В приборе нет записей истории.", "The device holds no history records.");
+  const TimeRecord at = TimeRecordFromSeconds(*newest);
+  const Language& l = context_.language;
+  return std::to_string(count) + " " +
+         PluralWord(count, l, "запись", "записи", "записей", "record", "records") + " " +
+         PluralWord(count, l, "прочитана", "прочитаны", "прочитано", "read", "read") +
+         Text(", последняя от ", ", newest at ") + FormatDeviceDate(at) + " " +
+         FormatDeviceClock(at);
+}
+
+std::string HistoryController::ProgressText(uint32_t sectorsDone, uint32_t sectors,
+                                            uint32_t elapsedMs) const {
+  if (sectors == 0) return {};
+  const uint32_t total = Ring.Ring.RecordCount;
+  const uint32_t read = std::min(total, sectorsDone * kHistorySectorRecords);
+  const uint32_t percent = std::min<uint32_t>(100, sectorsDone * 100 / sectors);
+  std::string text =
+      Text("Прочитано ", "Read ") + std::to_string(read) + Text(" из ", " of ") +
+      CountOf(total, context_.language, "записи", "записей", "записей", "record", "records") +
+      ", " + std::to_string(percent) + " %";
+  if (sectorsDone > 0 && sectorsDone < sectors) {
+    const uint64_t left =
+        (uint64_t{elapsedMs} * (sectors - sectorsDone) / sectorsDone + 999) / 1000;
+    text += Text(", осталось около ", ", about ") + MinutesSeconds(static_cast<long long>(left)) +
+            Text("", " left");
+  }
+  return text;
+}
+
 void HistoryController::OnReadClicked() {
   if (HistoryReading) {
     HistoryCancel = true;  // seen after the current sector
     return;
   }
+  if (!RequireConnectedDevice(context_)) return;
   HistoryReading = true;
   HistoryCancel = false;
+  HistoryDeleted = false;
+  view_.ShowSummary({});
+  HistorySerial = IdentifiedSerial(context_.device);
   view_.SetDeleteEnabled(false);
   view_.SetNavigationEnabled(false);
   view_.SetSaveEnabled(false);
@@ -71,6 +149,9 @@ void HistoryController::OnReadClicked() {
     view_.SetNavigationEnabled(true);
     HistoryLevel = kLevelMinute;
     DrawHistoryChart();
+    view_.ShowSummary(SummaryText());
+  } else {
+    view_.ShowSummary({});
   }
   view_.SetReading(false);
   HistoryReading = false;
@@ -85,7 +166,7 @@ bool HistoryController::DownloadHistory() {
   Ring.Clear();
   Csv.Clear();
 
-  enum class Outcome { Complete, Cancelled, Error, FormatError };
+  enum class Outcome { Complete, Cancelled, Error, FormatError, Unplugged };
   Outcome outcome = Outcome::Error;
   bool started = false;
   [&] {
@@ -114,6 +195,8 @@ bool HistoryController::DownloadHistory() {
     }
     view_.SetProgressMaximum(static_cast<int>(plan.Count));
     view_.SetProgress(0);
+    const uint32_t readStart = context_.clock.TickMs();
+    view_.ShowSummary(ProgressText(0, plan.Count, 0));
     for (uint32_t k = 0; k < plan.Count; ++k) {
       if (HistoryCancel || context_.pump.QuitRequested()) {
         context_.dialogs.ShowMessage(
@@ -124,10 +207,15 @@ bool HistoryController::DownloadHistory() {
       }
       const uint32_t sector = plan.SectorAt(k, ring.SectorCount);
       for (uint32_t i = 0; i < kHistorySectorRecords; ++i) {
-        if (!Ring.FetchIntoCopy(sector * kHistorySectorRecords + i)) return;
+        if (!Ring.FetchIntoCopy(sector * kHistorySectorRecords + i)) {
+          if (DeviceGone()) outcome = Outcome::Unplugged;
+          return;
+        }
       }
       AppendSectorCsv(Csv, Ring, sector, HistoryCoefficient);
       view_.SetProgress(static_cast<int>(k));
+      view_.ShowSummary(
+          ProgressText(k + 1, plan.Count, TicksSince(readStart, context_.clock.TickMs())));
       context_.pump.ProcessEvents(context_.clock.TickMs());  // Cancel and the heartbeat
     }
     view_.SetProgress(0);
@@ -135,9 +223,11 @@ bool HistoryController::DownloadHistory() {
     outcome = Outcome::Complete;
   }();
 
-  // The device leaves its reading state whenever it entered it, also after a
-  // failure.
-  if (started) SetParameter(context_, param::CommandParameter, HistoryReadEnd);
+  // The device leaves its reading state whenever it entered it, also after a failure; a device
+  // that went away is not asked (its no-answer box would only add to the one message).
+  if (outcome == Outcome::Error && DeviceGone()) outcome = Outcome::Unplugged;
+  if (started && outcome != Outcome::Unplugged)
+    SetParameter(context_, param::CommandParameter, HistoryReadEnd);
   view_.SetProgress(0);
   connection.LinkWatch = linkWatch;
   switch (outcome) {
@@ -152,66 +242,113 @@ bool HistoryController::DownloadHistory() {
       context_.dialogs.ShowMessage(BoxKind::Error,
                                    Text("Ошибка чтения истории", "Error of History reading"));
       return false;
+    case Outcome::Unplugged:
+      context_.dialogs.ShowMessage(
+          BoxKind::Warning,
+          Text("Прибор отключён, чтение истории отменено.",
+               "The device was disconnected, the history download was cancelled."));
+      return false;
   }
   return false;
 }
 
 void HistoryController::OnDeleteClicked() {
-  if (!context_.dialogs.Ask(QuestionKind::Confirmation,
+  // Nothing to ask about without a device.
+  if (!RequireConnectedDevice(context_)) return;
+  // What cannot be undone is asked with No as the default answer.
+  if (!context_.dialogs.Ask(QuestionKind::Warning,
                             Text("История в приборе будет удалена!\r\nПродолжить?",
                                  "History in Device will be deleted!\r\nContinue"))) {
     return;
   }
-  DeviceOperation operation(context_);
-  if (!context_.connection.HeartbeatRunning() && CheckHistoryAccess() &&
-      SetParameter(context_, param::CommandParameter, HistoryReadStart)) {
-    SetParameter(context_, param::CommandParameter, HistoryDelete);
-    SetParameter(context_, param::CommandParameter, HistoryReadEnd);
-  } else {
-    context_.dialogs.ShowMessage(BoxKind::Error,
-                                 Text("Ошибка удаления истории", "Error of History deleting"));
+  bool deleted = false;
+  {
+    DeviceOperation operation(context_);
+    if (!context_.connection.HeartbeatRunning() && CheckHistoryAccess() &&
+        SetParameter(context_, param::CommandParameter, HistoryReadStart)) {
+      deleted = SetParameter(context_, param::CommandParameter, HistoryDelete);
+      SetParameter(context_, param::CommandParameter, HistoryReadEnd);
+    } else {
+      context_.dialogs.ShowMessage(BoxKind::Error,
+                                   Text("Ошибка удаления истории", "Error of History deleting"));
+    }
+    view_.SetProgress(0);
   }
-  view_.SetProgress(0);
+  if (!deleted) return;
+  // The chart of the erased records goes with them; their CSV text can still be saved.
+  HistoryDeleted = true;
+  view_.SetNavigationEnabled(false);
+  ShowDeletedChart();
+  context_.dialogs.ShowMessage(
+      BoxKind::Information,
+      Text("История в приборе удалена.", "The history in the device was deleted."));
 }
 
 void HistoryController::DrawHistoryChart() {
   LastChart = dravion::DrawHistoryChart(Ring, HistoryViewTime, HistoryLevel, HistoryCoefficient,
                                         view_.ShowMaximumTicked(), context_.language);
+  if (!LastChart.AnyRecords) {
+    static const char* const kPeriods[5][2] = {
+        {"За эту минуту записей нет.", "No records in this minute."},
+        {"За этот час записей нет.", "No records in this hour."},
+        {"За этот день записей нет.", "No records on this day."},
+        {"За этот месяц записей нет.", "No records in this month."},
+        {"За этот год записей нет.", "No records in this year."},
+    };
+    const int level = std::clamp(HistoryLevel, kLevelMinute, kLevelYear);
+    LastChart.Note = Text(kPeriods[level][0], kPeriods[level][1]);
+    if (const std::optional<uint32_t> newest = NewestRecordStart()) {
+      const TimeRecord at = TimeRecordFromSeconds(*newest);
+      LastChart.Note += Text(" Последняя запись — от ", " The newest record is from ") +
+                        FormatDeviceDate(at) + " " + FormatDeviceClock(at) + ".";
+      LastChart.NewestOffered = true;
+    } else {
+      LastChart.Note += Text(" В приборе нет записей.", " The device holds no records.");
+    }
+  }
   view_.ShowChart(LastChart);
 }
 
+void HistoryController::OnNewestClicked() {
+  if (!ChartShown()) return;
+  const std::optional<uint32_t> newest = NewestRecordStart();
+  if (!newest) return;
+  HistoryViewTime = TimeRecordFromSeconds(*newest);
+  DrawHistoryChart();
+}
+
 void HistoryController::OnBackClicked() {
-  if (!Ring.Loaded) return;
+  if (!ChartShown()) return;
   HistoryStepBack(HistoryViewTime, HistoryLevel);
   DrawHistoryChart();
 }
 
 void HistoryController::OnForwardClicked() {
-  if (!Ring.Loaded) return;
+  if (!ChartShown()) return;
   HistoryStepForward(HistoryViewTime, HistoryLevel);
   DrawHistoryChart();
 }
 
 void HistoryController::OnUpClicked() {
-  if (!Ring.Loaded || HistoryLevel >= kLevelYear) return;
+  if (!ChartShown() || HistoryLevel >= kLevelYear) return;
   ++HistoryLevel;
   DrawHistoryChart();
 }
 
 void HistoryController::OnLatestClicked() {
-  if (!Ring.Loaded) return;
+  if (!ChartShown()) return;
   HistoryViewTime = HistoryDeviceTime;
   HistoryLevel = kLevelMinute;
   DrawHistoryChart();
 }
 
 void HistoryController::OnShowMaximumClicked() {
-  if (!Ring.Loaded) return;
+  if (!ChartShown()) return;
   DrawHistoryChart();
 }
 
 void HistoryController::OnBarDoubleClicked(int bar) {
-  if (!Ring.Loaded) return;
+  if (!ChartShown()) return;
   if (!HistoryZoomInto(HistoryViewTime, HistoryLevel, bar)) return;
   DrawHistoryChart();
 }
@@ -226,6 +363,7 @@ void HistoryController::OnSaveCsvClicked() {
   request.Title = Text("Сохранение истории в формате CSV", "CSV History saving");
   request.Filter = Text("Файлы CSV (*.csv)|*.CSV", "CSV Files(*.csv)|*.CSV");
   request.DefaultSuffix = "csv";
+  request.SuggestedName = SuggestedName("history", request.DefaultSuffix);
   std::string name = LastSavedName;
   if (!view_.AskSaveFileName(request, name) || name.empty()) return;
   SaveCsv(name);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/history_chart_model.h"
@@ -18,6 +19,8 @@ struct SaveFileRequest {
   std::string Title;
   std::string Filter;  // "description|pattern"
   std::string DefaultSuffix;
+  // The file name to offer when there is no earlier one (no folder: the dialog picks it).
+  std::string SuggestedName;
 };
 
 // The history page as its controller sees it.
@@ -38,6 +41,9 @@ class HistoryView {
   virtual bool ShowMaximumTicked() const = 0;
   // The save dialog, pre-filled with `name`; false when cancelled, else the chosen name.
   virtual bool AskSaveFileName(const SaveFileRequest& request, std::string& name) = 0;
+  // One line beside the chart: how far the download under way is, what the last one brought,
+  // or that the history was deleted; empty clears it.
+  virtual void ShowSummary(const std::string& /*text*/) {}
 };
 
 // The history page's sequences: downloading the device's ring with progress and cancel, deleting
@@ -64,7 +70,21 @@ class HistoryController {
   void OnLatestClicked();
   void OnShowMaximumClicked();
   void OnBarDoubleClicked(int bar);
+  // The view moves to the newest record, at the same level (offered when a view is empty).
+  void OnNewestClicked();
   void DrawHistoryChart();
+  // Shows again what the page shows now, in the current language: the waiting chart, the chart
+  // of the view, or the note that the history was deleted.
+  void RefreshChart();
+  // The start of the newest record with status 0 of the downloaded copy; nothing without one.
+  std::optional<uint32_t> NewestRecordStart();
+  // The name a save dialog offers for `what` ("history", "chart") of the downloaded copy.
+  std::string SuggestedName(const std::string& what, const std::string& suffix) const;
+  // "N records read, newest at <date> <time>" (or that there are none) for the downloaded copy.
+  std::string SummaryText();
+  // The download's progress after `sectorsDone` of `sectors`: records read, the percentage and,
+  // from the first sector on, the time left at the pace so far.
+  std::string ProgressText(uint32_t sectorsDone, uint32_t sectors, uint32_t elapsedMs) const;
 
   void OnSaveCsvClicked();
   // Writes the CSV text to `name` with the overwrite question and the file error boxes; the
@@ -73,16 +93,23 @@ class HistoryController {
 
   // Whether leaving the page is allowed now.
   bool PageChangeAllowed() const { return !HistoryReading; }
+  // Whether the chart of the downloaded copy is shown (not after a delete in the device).
+  bool ChartShown() const { return Ring.Loaded && !HistoryDeleted; }
 
   HistoryRing Ring;
   HistoryCsv Csv;
   bool HistoryReading = false;
   bool HistoryCancel = false;
+  // The history was deleted in the device after the last download: its chart is no longer
+  // shown, while its CSV text can still be saved.
+  bool HistoryDeleted = false;
   TimeRecord HistoryDeviceTime;
   TimeRecord HistoryViewTime;
   int HistoryLevel = 0;
   uint32_t HistoryCoefficient = 100;
   std::string LastSavedName;
+  // The serial number of the device the downloaded copy came from (empty when unknown).
+  std::string HistorySerial;
   HistoryChartData LastChart;
   // Test seam for the file steps of the CSV save.
   FileStepHook FileHook;
@@ -90,6 +117,9 @@ class HistoryController {
  private:
   std::string Text(const char* russian, const char* english) const;
   void ShowWaitingChart();
+  void ShowDeletedChart();
+  // Whether the device went away (its line was lost) during the last exchanges.
+  bool DeviceGone() const;
 
   DeviceContext& context_;
   HistoryView& view_;

@@ -282,6 +282,7 @@ void MeasurementController::MeasurementTick() {
 }
 
 bool MeasurementController::OnReadClicked() {
+  if (!RequireConnectedDevice(context_)) return false;
   const bool enabled = view_.ReadEnabled();
   // No link test may come between the reading's requests.
   DeviceOperation operation(context_);
@@ -296,6 +297,8 @@ void MeasurementController::OnAutoReadClicked() {
 }
 
 bool MeasurementController::OnDoseResetClicked() {
+  // Nothing to ask about without a device.
+  if (!RequireConnectedDevice(context_)) return false;
   context_.frame.SetPagesEnabled(false);
   bool reset = false;
   const bool yes = context_.dialogs.Ask(

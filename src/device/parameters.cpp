@@ -95,8 +95,10 @@ bool CheckDeviceAccess(DeviceContext& context, const std::string& caption, bool 
   if (code == 0) return true;
   std::string text = caption.empty() ? std::string() : caption + "\n\r";
   if (show) text += DeviceAccessMessage(code, context.language.Current() == Lang::Russian);
+  // Without a device there is nothing to explain beyond that: one plain sentence.
+  if (code == 1 && !text.empty()) text = NoDeviceText(context.language);
   if (!text.empty()) {
-    context.dialogs.ShowMessage(BoxKind::Error, text);
+    context.dialogs.ShowMessage(code == 1 ? BoxKind::Information : BoxKind::Error, text);
     context.log.LogError("DevAccessCheck Error=" + std::to_string(code));
   }
   return false;

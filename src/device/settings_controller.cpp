@@ -136,9 +136,9 @@ void SettingsController::Write() {
       return;
     }
   }
-  if (!context_.dialogs.Ask(
-          QuestionKind::Confirmation,
-          Text("Будут записаны настройки\n\rПродолжить?", "Save Settings\n\rContinue?"))) {
+  // Writing the device's settings cannot be undone: No is the default answer.
+  if (!context_.dialogs.Ask(QuestionKind::Warning, Text("Будут записаны настройки\n\rПродолжить?",
+                                                        "Save Settings\n\rContinue?"))) {
     return;
   }
   if (!WriteSettings()) {
@@ -213,6 +213,7 @@ void SettingsController::Default() {
 }
 
 void SettingsController::Restart() {
+  if (!RequireConnectedDevice(context_)) return;
   view_.SetRestartEnabled(false);
   {
     DeviceOperation operation(context_);
@@ -299,6 +300,7 @@ void SettingsController::ForgetClockDrift() {
 }
 
 void SettingsController::WriteTime() {
+  if (!RequireConnectedDevice(context_)) return;
   DeviceOperation operation(context_);
   if (!context_.dialogs.Ask(QuestionKind::Confirmation, Text("Записать время\n\rв прибор из ПК?",
                                                              "Write Time\n\rto Device from PC?"))) {
@@ -331,6 +333,7 @@ void SettingsController::WriteTime() {
 }
 
 void SettingsController::SaveCalibration() {
+  if (!RequireConnectedDevice(context_)) return;
   DeviceOperation operation(context_);
   if (!context_.dialogs.Ask(QuestionKind::Confirmation,
                             Text("Будет изменен калибровочный коэффициент\n\rПродолжить?",

@@ -1,6 +1,7 @@
 #include "device/settings_lists.h"
 
 #include "device/value_tables.h"
+#include "services/wording.h"
 
 namespace dravion {
 namespace {
@@ -14,9 +15,8 @@ std::vector<std::string> Numbers(int first, int last) {
 
 std::vector<std::string> TimeOff(const Language& language) {
   std::vector<std::string> items{language.Text("Всегда ВКЛ", "Always ON")};
-  const std::string minutes = language.Text(" минут", " minutes");
   for (int i = 1; i <= 60; ++i)
-    items.push_back(std::to_string(i) + minutes);
+    items.push_back(CountOf(i, language, "минута", "минуты", "минут", "minute", "minutes"));
   return items;
 }
 

@@ -35,12 +35,38 @@ std::vector<std::string> DeviceInformationLines(const DeviceInfo& record,
   return lines;
 }
 
+std::vector<std::string> NoDeviceLines(const Language& language) {
+  return {
+      language.Text("Прибор не подключён", "No device connected"), "",
+      language.Text("Подключите Dravion кабелем USB:", "Plug in the Dravion with its USB cable:"),
+      language.Text("он будет найден и опознан сам.", "it is found and identified by itself.")};
+}
+
+std::vector<std::string> UnrecognisedDeviceLines(const Language& language) {
+  return {
+      language.Text("Подключённый прибор не опознан", "The connected device was not recognised"),
+      "",
+      language.Text("Причина — в логе (Файл → Показать лог).",
+                    "The log tells why (File → Show Report)."),
+      language.Text("Подключите Dravion заново.", "Plug the Dravion in again.")};
+}
+
+void DeviceInformationPage::Show() {
+  if (record_.Valid)
+    view_.ShowInformationLines(DeviceInformationLines(record_, language_));
+  else
+    view_.ShowInformationLines(deviceSeen_ ? UnrecognisedDeviceLines(language_)
+                                           : NoDeviceLines(language_));
+}
+
 void DeviceInformationPage::ShowDeviceInformation() {
-  view_.ShowInformationLines(DeviceInformationLines(record_, language_));
+  deviceSeen_ = true;
+  Show();
 }
 
 void DeviceInformationPage::ClearDeviceInformation() {
-  view_.ShowInformationLines({});
+  deviceSeen_ = false;
+  Show();
 }
 
 }  // namespace dravion

@@ -29,9 +29,12 @@ UpdateWizard::UpdateWizard(DeviceContext& context, UpdateWizardView& view, Firmw
 std::string UpdateWizard::QuestionText() const {
   const std::string numbers = ReleaseNumbersText();
   return context_.language.Text(
-      "Прошивка прибора\n\rбудет обновлена/восстановление\n\rдо версии 1.20." + numbers +
-          "\n\rПродолжить?",
-      "Device Firmaere\n\rwill Updated/Restored\n\rto Version 1.20." + numbers + "\n\rContinue?");
+      "Прошивка прибора\n\rбудет обновлена или восстановлена\n\rдо версии 1.20." + numbers +
+          "\n\rОбновление займёт около двух минут.\n\rНе отключайте прибор, пока оно не "
+          "закончится.\n\rПродолжить?",
+      "The device firmware\n\rwill be updated or restored\n\rto version 1.20." + numbers +
+          "\n\rThe update takes about two minutes.\n\rKeep the device plugged in until it "
+          "ends.\n\rContinue?");
 }
 
 std::string UpdateWizard::StepText(int step) const {

@@ -75,6 +75,10 @@ bool DeviceCommands::PortOpen() const {
   return link_.Port().IsOpen();
 }
 
+bool DeviceCommands::LineLost() const {
+  return link_.Port().LineLost();
+}
+
 int DeviceCommands::ConnectionTest(const uint8_t* bytes, int count, bool show) {
   if (main_ == nullptr || bytes == nullptr || count <= 0) return -1;
   if (!link_.Port().IsOpen()) return -2;

@@ -134,6 +134,8 @@ class DeviceCommands {
 
   // Whether the port is open, so that a request can be sent at all.
   bool PortOpen() const;
+  // Whether the open port's device went away (unplugged) since it was opened.
+  bool LineLost() const;
 
   // The data-flash channel (its RepeatCount tells how many requests had to be sent again).
   ReceiveChannel* DataFlashChannel() const { return dataFlash_; }

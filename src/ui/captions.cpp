@@ -22,19 +22,20 @@ QString WindowTitle(const Language& language) {
 
 const std::vector<CaptionPair>& CaptionsBeforeLists() {
   static const std::vector<CaptionPair> table = {
-      {"Action_Menu_File", "Файл", "File"},
-      {"Action_Menu_Connection", "Соединение", "Connection"},
-      {"Action_Menu_Help", "Помощь", "Help"},
-      {"Action_Exit", "Выход", "Exit"},
+      // "&" marks the letter that opens a menu or picks an item with Alt (the mnemonic).
+      {"Action_Menu_File", "&Файл", "&File"},
+      {"Action_Menu_Connection", "&Соединение", "&Connection"},
+      {"Action_Menu_Help", "&Помощь", "&Help"},
+      {"Action_Exit", "&Выход", "E&xit"},
       {"Action_Log_Visible", "Скрыть//Показать ЛОГ", "Hide//Show Report"},
       {"Action_LOG_Clear", "Очистить лог", "Clear Report"},
-      {"Action_Connection_Auto", "Автоматическое", "Auto"},
-      {"Action_Connection_Manual", "Вручную", "Manual"},
-      {"Action_Connection_Manual_Number", "Номер порта :", "Port Number :"},
-      {"Action_Connection_Manual_List", "Выбрать из списка :", "Choose from the List :"},
-      {"Action_Help_About", "О программе", "About Program"},
+      {"Action_Connection_Auto", "&Автоматическое", "&Auto"},
+      {"Action_Connection_Manual", "&Вручную", "&Manual"},
+      {"Action_Connection_Manual_Number", "&Номер порта :", "Port &Number :"},
+      {"Action_Connection_Manual_List", "Вы&брать из списка :", "Choose from the &List :"},
+      {"Action_Help_About", "&О программе", "&About Program"},
       {"BitBtn_ReNewDeviceInfo", "Обновление", "Upgrade"},
-      {"N_Nastroiki", "Настройки", "Settings"},
+      {"N_Nastroiki", "&Настройки", "&Settings"},
       {"TabSheet_Measuring", "Измерение", "Measurement"},
       {"TabSheet_DevHistory", "История", "History"},
       {"TabSheet_DevControl", "Настройки", "Settings"},
@@ -157,11 +158,21 @@ bool SetCaption(QWidget* root, const QString& object, const QString& text) {
   return true;
 }
 
+QString WithoutMnemonic(const QString& caption) {
+  QString text;
+  text.reserve(caption.size());
+  for (qsizetype i = 0; i < caption.size(); ++i) {
+    if (caption[i] == QLatin1Char('&') && i + 1 < caption.size()) ++i;  // "&&" is a plain "&"
+    text += caption[i];
+  }
+  return text;
+}
+
 QString CaptionOf(QWidget* root, const QString& object) {
   if (object == QLatin1String("Form1") || root->objectName() == object) return root->windowTitle();
   QObject* target = root->findChild<QObject*>(object);
-  if (auto* action = qobject_cast<QAction*>(target)) return action->text();
-  if (auto* menu = qobject_cast<QMenu*>(target)) return menu->title();
+  if (auto* action = qobject_cast<QAction*>(target)) return WithoutMnemonic(action->text());
+  if (auto* menu = qobject_cast<QMenu*>(target)) return WithoutMnemonic(menu->title());
   if (auto* group = qobject_cast<QGroupBox*>(target)) return group->title();
   if (auto* button = qobject_cast<QAbstractButton*>(target)) return button->text();
   if (auto* label = qobject_cast<QLabel*>(target)) return label->text();

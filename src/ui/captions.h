@@ -39,7 +39,10 @@ const std::vector<ListItems>& SettingsListsAfterThresholds();   // brightness ..
 // action, the title of a menu or group box, the text of a button or label, the tab text of a page
 // of a tab widget. "Form1" addresses the window title. False / empty when there is no such
 // object.
+// Menus and actions are read without their mnemonic marks ("&File" reads "File").
 bool SetCaption(QWidget* root, const QString& object, const QString& text);
 QString CaptionOf(QWidget* root, const QString& object);
+// A caption without its mnemonic marks: each "&" goes, "&&" stays one "&".
+QString WithoutMnemonic(const QString& caption);
 
 }  // namespace dravion::ui

@@ -84,7 +84,9 @@ int ChartFrame::SlotAt(double x) const {
 
 QString ChartFrame::ValueText(double value) const {
   if (std::abs(value) < step_ * 1e-6) value = 0;  // no "-0"
-  return QString::number(value, 'f', decimals_);
+  QString text = QString::number(value, 'f', decimals_);
+  text.replace(QLatin1Char('.'), separator_);
+  return text;
 }
 
 void ChartFrame::Paint(QPainter& painter) const {

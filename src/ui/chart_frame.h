@@ -35,6 +35,8 @@ class ChartFrame {
   void Paint(QPainter& painter) const;
 
   Style& Colours() { return style_; }
+  // The decimal separator of the value labels (a point unless set).
+  void SetDecimalSeparator(QChar separator) { separator_ = separator; }
   QRectF Plot() const { return plot_; }
   int Slots() const { return slots_; }
   double Bottom() const { return bottom_; }
@@ -63,6 +65,7 @@ class ChartFrame {
   int slots_ = 0;
   int labelEvery_ = 1;
   int decimals_ = 0;
+  QChar separator_ = QLatin1Char('.');
 };
 
 }  // namespace dravion::ui

@@ -32,10 +32,14 @@ DeviceSession::DeviceSession(MainWindow& form, EventPump& pump, Clock& clock, Di
   measurement.AddListener(&trend);
   measurement.AddListener(&recorder);
   form.MeasuringPage()->SetTrend(&trend, &recorder, &dialogs);
+  form.MeasuringPage()->SuggestName = [this](const std::string& what, const std::string& suffix) {
+    return SuggestedFileName(IdentifiedSerial(deviceInfo), what, context.clock.Now(), suffix);
+  };
   connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
   connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
   QObject::connect(&form_, &MainWindow::LanguageChanged, &form_,
                    [this] { information.LanguageChanged(); });
+  view_.InformationCleared = [this] { information.ClearDeviceInformation(); };
   form_.History()->Attach(context);
 }
 
@@ -59,8 +63,10 @@ DeviceSession::~DeviceSession() {
   form_.Settings()->SetController(nullptr);
   form_.MeasuringPage()->SetController(nullptr);
   form_.MeasuringPage()->SetTrend(nullptr, nullptr, nullptr);
+  form_.MeasuringPage()->SuggestName = nullptr;
   recorder.Stop();
   form_.History()->Detach();
+  view_.InformationCleared = nullptr;
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);
 }
@@ -68,6 +74,8 @@ DeviceSession::~DeviceSession() {
 void DeviceSession::Start() {
   ConnectionManager& manager = connection.manager;
   manager.ShowInitialState();
+  // Until a device is identified, the About-device page says what to do.
+  if (!deviceInfo.Valid) information.ClearDeviceInformation();
   form_.Settings()->SetController(&settings);
   form_.SetHeartbeat([&manager, this] {
     UserInputHold hold(context.pump);

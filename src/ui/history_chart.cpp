@@ -26,10 +26,27 @@ void HistoryChart::Clear(int series) {
   update();
 }
 
-void HistoryChart::Add(int series, double value, const QString& label, const QColor& colour) {
+void HistoryChart::Add(int series, double value, const QString& label, const QColor& colour,
+                       bool mark) {
   bars_[series - 1].push_back(
-      Bar{value, label, colour.isValid() ? colour : kSeriesColours[series - 1]});
+      Bar{value, label, colour.isValid() ? colour : kSeriesColours[series - 1], mark});
   update();
+}
+
+void HistoryChart::SetNote(const QString& note) {
+  note_ = note;
+  setAccessibleDescription(note);
+  update();
+}
+
+bool HistoryChart::NoRecordsAt(int index) const {
+  bool any = false;
+  for (const auto& bars : bars_) {
+    if (index < 0 || static_cast<size_t>(index) >= bars.size()) continue;
+    any = true;
+    if (!bars[index].mark) return false;
+  }
+  return any;
 }
 
 void HistoryChart::TitleClear() {
@@ -56,7 +73,8 @@ int HistoryChart::BarCount() const {
 void HistoryChart::LayOut() {
   const int count = BarCount();
   QStringList labels;
-  double top = 1;
+  // Whole steps at the least: rates are whole numbers, and an empty view needs no fractions.
+  double top = 5;
   for (int i = 0; i < count; ++i) {
     QString label;
     for (const auto& bars : bars_)
@@ -68,7 +86,7 @@ void HistoryChart::LayOut() {
   }
   for (const auto& bars : bars_)
     for (const Bar& bar : bars)
-      top = std::max(top, bar.value);
+      if (!bar.mark) top = std::max(top, bar.value);
   frame_.Layout(QRectF(rect()), font(), title_, 0, top, count, labels);
 }
 
@@ -94,10 +112,23 @@ void HistoryChart::paintEvent(QPaintEvent*) {
   frame_.Paint(painter);
   const int count = BarCount();
   const double bottom = frame_.Plot().bottom();
+  // Positions without records: hatched across the plot, no bar at all.
+  for (int i = 0; i < count; ++i) {
+    if (!NoRecordsAt(i)) continue;
+    const QRectF slot(QPointF(frame_.Left(i), frame_.Plot().top()),
+                      QPointF(frame_.Left(i + 1), bottom));
+    painter.fillRect(slot, QBrush(QColor(0xE4, 0xE4, 0xE4), Qt::BDiagPattern));
+  }
   for (int s = 0; s < 3; ++s) {
     const auto& bars = bars_[s];
     for (int i = 0; i < count && static_cast<size_t>(i) < bars.size(); ++i) {
       const QRectF column = Column(s, i);
+      if (bars[i].mark) {
+        // The coverage of a position with records: a strip under the axis, never a bar.
+        if (s == 2 && !NoRecordsAt(i))
+          painter.fillRect(QRectF(column.left(), bottom + 1, column.width(), 3), bars[i].colour);
+        continue;
+      }
       // At least one pixel high, so that a bar of a small value still shows its colour; a
       // darker edge keeps light colours visible on the white plot.
       const double top = std::min(frame_.Y(bars[i].value), bottom - 1);
@@ -108,6 +139,21 @@ void HistoryChart::paintEvent(QPaintEvent*) {
         painter.drawRect(bar.adjusted(0, 0, -1, -1));
       }
     }
+  }
+  if (!note_.isEmpty()) {
+    // The note in a box of its own in the middle of the plot.
+    const QRectF plot = frame_.Plot();
+    QFont bold = font();
+    bold.setBold(true);
+    painter.setFont(bold);
+    const QRectF room = plot.adjusted(12, 12, -12, -12);
+    QRectF box = painter.boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap, note_);
+    box.adjust(-10, -6, 10, 6);
+    painter.setPen(QColor(0x90, 0x90, 0x90));
+    painter.setBrush(QColor(255, 255, 255, 235));
+    painter.drawRect(box);
+    painter.setPen(Qt::black);
+    painter.drawText(room, Qt::AlignCenter | Qt::TextWordWrap, note_);
   }
 }
 

@@ -15,17 +15,22 @@ namespace dravion::ui {
 class HistoryChart : public QWidget {
   Q_OBJECT
  public:
+  // A value bar, or a mark (`mark`): no measurement, whatever its value. A position whose
+  // points are all marks has no records and is drawn hatched; the mark of the third series at a
+  // position with records (the coverage) is drawn as a strip under the axis; other marks are
+  // not drawn. The value axis is scaled to the value bars alone.
   struct Bar {
     double value = 0;
     QString label;
     QColor colour;
+    bool mark = false;
   };
 
   explicit HistoryChart(QWidget* parent = nullptr);
 
   // Series 1..3.
   void Clear(int series);
-  void Add(int series, double value, const QString& label, const QColor& colour);
+  void Add(int series, double value, const QString& label, const QColor& colour, bool mark = false);
   const std::vector<Bar>& Bars(int series) const { return bars_[series - 1]; }
   // The colour of a bar added without a valid colour of its own.
   QColor SeriesColour(int series) const;
@@ -33,6 +38,13 @@ class HistoryChart : public QWidget {
   void TitleClear();
   void TitleAdd(const QString& line);
   QStringList TitleLines() const { return title_; }
+  // A note written across the plot (empty: none), for a view without records.
+  void SetNote(const QString& note);
+  QString Note() const { return note_; }
+  // Whether position `index` has no records (every point there is a mark).
+  bool NoRecordsAt(int index) const;
+  // The decimal separator of the value axis.
+  void SetDecimalSeparator(QChar separator) { frame_.SetDecimalSeparator(separator); }
 
   // Redraws after a batch of Add calls (Add itself redraws on the next paint).
   void Refresh();
@@ -60,6 +72,7 @@ class HistoryChart : public QWidget {
   ChartFrame frame_;
   std::vector<Bar> bars_[3];
   QStringList title_;
+  QString note_;
 };
 
 }  // namespace dravion::ui

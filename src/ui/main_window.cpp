@@ -155,10 +155,11 @@ void MainWindow::BuildActions() {
   clear->setEnabled(false);
   connect(clear, &QAction::triggered, this, &MainWindow::OnClearLogTriggered);
   auto* exit = NewAction("Action_Exit", QString(), 0);
-  exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+  // The platform's quit keys, from any page, menu open or not (Ctrl+X is Cut, never Exit).
+  exit->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Q), QKeySequence(Qt::ALT | Qt::Key_F4)});
   exit->setShortcutContext(Qt::ApplicationShortcut);
   connect(exit, &QAction::triggered, this, &MainWindow::OnExitTriggered);
-  addAction(exit);  // Ctrl+X works from any page, menu open or not
+  addAction(exit);
 
   auto* autoConnect = NewAction("Action_Connection_Auto", QString());
   autoConnect->setCheckable(true);
@@ -323,6 +324,7 @@ QWidget* MainWindow::BuildInfoPage() {
 // Language
 
 void MainWindow::ApplyLanguage() {
+  qtTranslations_.Use(language_);
   QAction* switcher = ActionByName(QStringLiteral("Action_Language"));
   if (language_.Current() == Lang::English) {
     switcher->setText(QStringLiteral("ENG"));
@@ -371,6 +373,7 @@ void MainWindow::SetCaptions() {
   apply(CaptionsAfterLists());
   historyPage_->ApplyLanguage();
   measuringPage_->ApplyLanguage();
+  settingsPage_->ApplyLanguage();
   // A screen reader says the switch's caption and what it is for; the memos are named after
   // their pages.
   languageButton_->setAccessibleName(ActionByName(QStringLiteral("Action_Language"))->text() +
@@ -536,10 +539,10 @@ void MainWindow::ShowUploadProgress(int percent) {
 void MainWindow::UpdateActions() {
   QAction* logVisible = ActionByName(QStringLiteral("Action_Log_Visible"));
   if (pageControl_->isTabVisible(kLogPage)) {
-    logVisible->setText(Q(language_.Text("Cкрыть лог", "Hide Report")));  // a Latin capital C
+    logVisible->setText(Q(language_.Text("Cкрыть &лог", "&Hide Report")));  // a Latin capital C
     SetImage(logVisible, 3);
   } else {
-    logVisible->setText(Q(language_.Text("Показать лог", "Show Report")));
+    logVisible->setText(Q(language_.Text("Показать &лог", "&Show Report")));
     SetImage(logVisible, 2);
   }
 }

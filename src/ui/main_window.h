@@ -12,6 +12,7 @@
 #include "services/language.h"
 #include "services/option_store.h"
 #include "ui/page_control.h"
+#include "ui/qt_translations.h"
 
 class QAction;
 class QActionGroup;
@@ -169,6 +170,7 @@ class MainWindow : public QMainWindow,
 
   Language& language_;
   OptionStore& options_;
+  QtTranslations qtTranslations_;
   SessionLog* log_ = nullptr;
   BusyWindow* busy_ = nullptr;
   AboutWindow* about_ = nullptr;

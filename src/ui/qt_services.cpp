@@ -4,10 +4,12 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QInputDialog>
 #include <QLocale>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -65,6 +67,12 @@ QString NormaliseLineBreaks(const QString& text) {
   result.replace(QLatin1String("\r\n"), QLatin1String("\n"));
   result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   return result;
+}
+
+QString InDocuments(const QString& name) {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+  return QDir(folder).filePath(name);
 }
 
 namespace {

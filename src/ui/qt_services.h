@@ -77,6 +77,10 @@ class QtDialogs : public Dialogs {
 
 QString NormaliseLineBreaks(const QString& text);
 
+// Where a save dialog starts: `name` in the user's Documents folder (the home folder when the
+// system names none).
+QString InDocuments(const QString& name);
+
 // The options key: HKEY_CURRENT_USER\TARVO\TQV8\MANAGER\OPTIONS on Windows, the platform's
 // native settings file of organisation TARVO / application TQV8 (group MANAGER/OPTIONS) elsewhere.
 class QtOptionStore : public OptionStore {

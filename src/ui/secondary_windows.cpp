@@ -2,6 +2,7 @@
 
 #include <QBitmap>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
@@ -118,15 +119,21 @@ AboutWindow::AboutWindow(QWidget* mainWindow, const Language& language)
   font.setBold(true);
   labelVersion_->setFont(font);
   labelVersion_->installEventFilter(this);
+  // It takes the keyboard while shown, so that the keys that close a box close it.
+  setFocusPolicy(Qt::StrongFocus);
+  setAccessibleName(QStringLiteral("About"));
 }
 
 void AboutWindow::ShowAbout() {
   setWindowFlag(Qt::WindowStaysOnTopHint, true);
   labelVersion_->setText(QString::fromUtf8(language_.Text("Версия", "Version")) +
                          QStringLiteral(" 2.5.") + QString::fromStdString(kAppVersion));
+  setAccessibleName(QString::fromUtf8(language_.Text("О программе", "About Program")));
   CenterOnMain(this, main_);
   show();
   raise();
+  activateWindow();
+  setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void AboutWindow::showEvent(QShowEvent* event) {
@@ -150,6 +157,20 @@ bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   return QWidget::eventFilter(watched, event);
+}
+
+void AboutWindow::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+      CloseAbout();
+      event->accept();
+      return;
+    default:
+      QWidget::keyPressEvent(event);
+  }
 }
 
 void AboutWindow::mousePressEvent(QMouseEvent* event) {

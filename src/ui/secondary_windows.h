@@ -39,8 +39,8 @@ class BusyWindow : public QWidget {
   int frameIndex_ = 0;
 };
 
-// The about box: a borderless picture with the version line, closed by a click on it or by
-// activating the main window.
+// The about box: a borderless picture with the version line, closed by a click on it, by Esc,
+// Enter or Space, or by activating the main window.
 class AboutWindow : public QWidget {
   Q_OBJECT
  public:
@@ -56,6 +56,7 @@ class AboutWindow : public QWidget {
   void showEvent(QShowEvent* event) override;  // FormShow
   bool eventFilter(QObject* watched, QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QWidget* main_;

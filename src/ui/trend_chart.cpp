@@ -34,6 +34,11 @@ void TrendChart::SetTitle(const QStringList& lines) {
   update();
 }
 
+void TrendChart::SetDecimalSeparator(QChar separator) {
+  separator_ = separator;
+  update();
+}
+
 QImage TrendChart::Image() {
   QImage image(size() * devicePixelRatioF(), QImage::Format_RGB32);
   image.setDevicePixelRatio(devicePixelRatioF());
@@ -69,6 +74,7 @@ void TrendChart::Paint(QPainter& painter, const QRectF& bounds) {
     }
   }
   ChartFrame frame;
+  frame.SetDecimalSeparator(separator_);
   frame.Layout(bounds, font(), title_, 0, maximum, minutes, labels);
   frame.Paint(painter);
   if (!any) return;

@@ -22,6 +22,8 @@ class TrendChart : public QWidget {
   // Title lines above the plot (the unit).
   void SetTitle(const QStringList& lines);
   QStringList Title() const { return title_; }
+  // The decimal separator of the value axis.
+  void SetDecimalSeparator(QChar separator);
   // The chart as an image of its current size (for saving).
   QImage Image();
 
@@ -36,6 +38,7 @@ class TrendChart : public QWidget {
 
   const MeasurementTrend* trend_ = nullptr;
   QStringList title_;
+  QChar separator_ = QLatin1Char('.');
 };
 
 }  // namespace dravion::ui

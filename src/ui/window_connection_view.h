@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 #include "connection/connection_view.h"
 #include "ui/main_window.h"
@@ -26,7 +27,14 @@ class WindowConnectionView : public ConnectionView {
   void SetManualCaption(const std::string& caption) override {
     form_.SetManualCaption(QString::fromStdString(caption));
   }
-  void ClearDeviceInformation() override { form_.ClearDeviceInformation(); }
+  void ClearDeviceInformation() override {
+    if (InformationCleared)
+      InformationCleared();
+    else
+      form_.ClearDeviceInformation();
+  }
+  // The About-device page's own handling of a device gone, when set.
+  std::function<void()> InformationCleared;
 
  private:
   MainWindow& form_;

@@ -89,13 +89,13 @@ TEST(HistoryChart, AMinuteOfTenSecondBarsSplitsALongRecordAndTitlesTheView) {
   page.Load({{minute - 30, 240, 120}}, Time(2024, 2, 29, 12, 5, 42));
   const HistoryChartData& chart = page.Draw(0, Time(2024, 2, 29, 12, 5, 42));
   EXPECT_EQ(chart.Title,
-            (std::vector<std::string>{"History for Minute : 29.02.2024-12:05", "uR/h  K = 1,27"}));
+            (std::vector<std::string>{"History for Minute : 29.02.2024-12:05", "uR/h  K = 1.27"}));
   EXPECT_EQ(chart.Labels, (std::vector<std::string>{"0", "10", "20", "30", "40", "50"}));
   // 20 pulses in each 10 s: 20 x 36 x 127 / 10 / 172 = 53 µR/h, fully covered.
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(chart.Rate[i], (ChartPoint{53, kChartLime})) << i;
-    EXPECT_EQ(chart.Coverage[i], (ChartPoint{1, kChartLime})) << i;
-    EXPECT_EQ(chart.Maximum[i], (ChartPoint{1, kChartFuchsia})) << i;
+    EXPECT_EQ(chart.Coverage[i], (ChartPoint{1, kChartLime, true})) << i;
+    EXPECT_EQ(chart.Maximum[i], (ChartPoint{1, kChartFuchsia, true})) << i;
   }
   // The view's second is dropped.
   EXPECT_EQ(page.controller.HistoryViewTime.Bytes[0], 0);
@@ -114,7 +114,7 @@ TEST(HistoryChart, AViewAfterTheNewestRecordIsAllPlaceholders) {
     const HistoryChartData& chart = page.Draw(level, Time(2024, 3, level == 2 ? 2 : 1, 11, 30));
     for (const auto* series : {&chart.Maximum, &chart.Rate, &chart.Coverage})
       for (const ChartPoint& p : *series)
-        EXPECT_EQ(p, (ChartPoint{1, kChartFuchsia})) << level;
+        EXPECT_EQ(p, (ChartPoint{1, kChartFuchsia, true})) << level;
   }
 }
 
@@ -129,8 +129,8 @@ TEST(HistoryChart, ALeapYearsFebruaryBarCoversTwentyNineDays) {
   ASSERT_EQ(chart.Labels.size(), 12u);
   EXPECT_EQ(chart.Labels.front(), "1");
   EXPECT_EQ(chart.Labels.back(), "12");
-  EXPECT_EQ(chart.Rate[0].Colour, kChartFuchsia);             // January: nothing
-  EXPECT_EQ(chart.Coverage[1], (ChartPoint{1, kChartLime}));  // February, all 29 days
+  EXPECT_EQ(chart.Rate[0].Colour, kChartFuchsia);                   // January: nothing
+  EXPECT_EQ(chart.Coverage[1], (ChartPoint{1, kChartLime, true}));  // February, all 29 days
   EXPECT_EQ(chart.Rate[1].Value, 100u * 36 * 127 / 3600 / 172);
   EXPECT_EQ(chart.Rate[2].Colour, kChartFuchsia);  // March gets nothing of February
 
@@ -153,8 +153,8 @@ TEST(HistoryChart, AGapInsideABarGivesPartialCoverageAndTheRateOfTheCoveredSecon
   const HistoryChartData& day = page.Draw(2, Time(2023, 7, 14, 9, 30));
   EXPECT_EQ(day.Title[0], "History for Day : 14.07.2023");
   ASSERT_EQ(day.Labels.size(), 24u);
-  EXPECT_EQ(day.Coverage[8], (ChartPoint{1, kChartLime}));
-  EXPECT_EQ(day.Coverage[9], (ChartPoint{1, kChartFuchsia}));
+  EXPECT_EQ(day.Coverage[8], (ChartPoint{1, kChartLime, true}));
+  EXPECT_EQ(day.Coverage[9], (ChartPoint{1, kChartFuchsia, true}));
   EXPECT_EQ(day.Rate[9], (ChartPoint{1200u * 36 * 127 / 1200 / 172, kChartLime}));
   EXPECT_EQ(day.Rate[8].Value, 360u * 36 * 127 / 3600 / 172);
 
@@ -164,8 +164,8 @@ TEST(HistoryChart, AGapInsideABarGivesPartialCoverageAndTheRateOfTheCoveredSecon
              {hour + 3599, 5, 0}, {hour + 3599, 60, 3600}, {hour + 7199, 60, 1}};
   page.Load(records, Time(2023, 7, 14, 12));
   const HistoryChartData& points = page.Draw(2, Time(2023, 7, 14, 9, 30));
-  EXPECT_EQ(points.Coverage[9], (ChartPoint{1, kChartLime}));
-  EXPECT_EQ(points.Coverage[10], (ChartPoint{1, kChartLime}));
+  EXPECT_EQ(points.Coverage[9], (ChartPoint{1, kChartLime, true}));
+  EXPECT_EQ(points.Coverage[10], (ChartPoint{1, kChartLime, true}));
   EXPECT_EQ(points.Rate[9].Value, (60u + 9 + 60 + 5 + 0) * 36 * 127 / 3600 / 172);
 }
 
@@ -179,8 +179,8 @@ TEST(HistoryChart, AnHourBarOfFourPulsesIsOneMicroRoentgenAndTheMaximumIsShownOn
   ASSERT_EQ(chart.Labels.size(), 60u);
   EXPECT_EQ(chart.Labels[59], "59");
   EXPECT_EQ(chart.Rate[7], (ChartPoint{1, kChartLime}));  // 4 x 36 x 127 / 60 / 172
-  EXPECT_EQ(chart.Coverage[7], (ChartPoint{1, kChartLime}));
-  EXPECT_EQ(chart.Maximum[8], (ChartPoint{1, kChartFuchsia}));
+  EXPECT_EQ(chart.Coverage[7], (ChartPoint{1, kChartLime, true}));
+  EXPECT_EQ(chart.Maximum[8], (ChartPoint{1, kChartFuchsia, true}));
 
   page.view_.showMaximum = true;
   const HistoryChartData& peaks = page.Draw(1, Time(2022, 3, 5, 14, 59));
@@ -190,7 +190,7 @@ TEST(HistoryChart, AnHourBarOfFourPulsesIsOneMicroRoentgenAndTheMaximumIsShownOn
   EXPECT_EQ(peaks.Rate[8], (ChartPoint{average, kChartLime}));
   EXPECT_EQ(peaks.Maximum[8], (ChartPoint{peak, kChartYellow}));
   EXPECT_EQ(peaks.Maximum[7], (ChartPoint{1, kChartYellow}));
-  EXPECT_EQ(peaks.Maximum[9], (ChartPoint{1, kChartFuchsia}));  // nothing recorded
+  EXPECT_EQ(peaks.Maximum[9], (ChartPoint{1, kChartFuchsia, true}));  // nothing recorded
 }
 
 TEST(HistoryChart, NavigationStepsZoomsAndReturnsOnlyAfterADownload) {

@@ -140,7 +140,7 @@ TEST(HistoryDownload, AFullRingIsReadCompletelyInPairsAndGivesTheChart) {
   // The chart shows the minute of the device time, whose bars hold the newest records.
   ASSERT_EQ(h.view.chart.Title.size(), 2u);
   EXPECT_TRUE(h.view.chart.Title[0].starts_with("History for Minute : "));
-  EXPECT_EQ(h.view.chart.Title[1], "uR/h  K = 1,27");
+  EXPECT_EQ(h.view.chart.Title[1], "uR/h  K = 1.27");
   EXPECT_EQ(h.view.chart.Rate.size(), 6u);
 }
 
@@ -227,6 +227,76 @@ TEST(HistoryDownload, ExactRecordsGiveExactCsvLines) {
   // Record 256 sits at position 0 of the second sector and gives no line.
   EXPECT_EQ(text.find("131386560;"), std::string::npos);
   EXPECT_EQ(h.controller.Csv.CsvLineCount, 297u);
+}
+
+// What the page says along the way: how far the download is, what it brought, and, when the
+// view it opens on holds no records, so on the chart, with the way to the newest ones.
+TEST(HistoryDownload, ItSaysHowFarItIsWhatItBroughtAndWhereTheNewestRecordsAre) {
+  std::vector<test::StoredRecord> records(300);
+  for (uint32_t i = 0; i < 300; ++i)
+    records[i] = {131371200 + 60 * i, 1000 + i, 60};
+  records[299].status = 1;  // the newest usable one is 298, at 16:58
+  History h([&](sim::DeviceConfig& c) {
+    c.historyStart = 0;
+    c.historyRecords = Records(records);
+  });
+  ASSERT_TRUE(h.connected);
+  h.controller.OnReadClicked();
+  ASSERT_TRUE(h.controller.Ring.Loaded);
+  const std::vector<std::string>& said = h.view.summaries;
+  ASSERT_GE(said.size(), 5u);
+  EXPECT_EQ(said[0], "");  // the last download's summary goes at the start
+  EXPECT_EQ(said[1], "Read 0 of 300 records, 0 %");
+  EXPECT_TRUE(said[2].starts_with("Read 256 of 300 records, 50 %, about ")) << said[2];
+  EXPECT_TRUE(said[2].ends_with(" left")) << said[2];
+  EXPECT_EQ(said[3], "Read 300 of 300 records, 100 %");
+  EXPECT_EQ(said.back(), "300 records read, newest at 29.02.2004 16:58:00");
+
+  // The device's clock is far past 2004: the minute it opens on is empty, and says so.
+  EXPECT_FALSE(h.view.chart.AnyRecords);
+  EXPECT_EQ(h.view.chart.Note,
+            "No records in this minute. The newest record is from 29.02.2004 16:58:00.");
+  EXPECT_TRUE(h.view.chart.NewestOffered);
+  for (const ChartPoint& point : h.view.chart.Rate)
+    EXPECT_TRUE(point.Mark);  // placeholders, never values
+
+  // The way to the newest records: the same level, at the newest record's minute.
+  h.controller.OnUpClicked();
+  EXPECT_EQ(h.view.chart.Note,
+            "No records in this hour. The newest record is from 29.02.2004 "
+            "16:58:00.");
+  h.controller.OnNewestClicked();
+  EXPECT_TRUE(h.view.chart.AnyRecords);
+  EXPECT_EQ(h.view.chart.Note, "");
+  EXPECT_FALSE(h.view.chart.NewestOffered);
+  EXPECT_EQ(h.view.chart.Title[0], "History for Hour : 29.02.2004-16");
+  EXPECT_FALSE(h.view.chart.Rate[58].Mark);
+  EXPECT_TRUE(h.view.chart.Rate[59].Mark);  // record 299 is flagged
+
+  h.link.language.Set(Lang::Russian);
+  h.controller.RefreshChart();
+  EXPECT_EQ(h.view.summary, "300 записей прочитано, последняя от 29.02.2004 16:58:00");
+  EXPECT_EQ(h.controller.ProgressText(1, 2, 4000),
+            "Прочитано 256 из 300 записей, 50 %, осталось около 0:04");
+}
+
+// Unplugged in the middle of a download: one message that says so, no chain of protocol
+// errors, and no command sent to a device that is gone.
+TEST(HistoryDownload, AnUnplugEndsTheDownloadWithOneMessage) {
+  History h([](sim::DeviceConfig& c) { c.historySize = 4000; });
+  ASSERT_TRUE(h.connected);
+  h.view.onProgress = [&](int position) {
+    if (position == 2) h.link.device->Unplug();
+  };
+  h.controller.OnReadClicked();
+  EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{
+                              "The device was disconnected, the history download was cancelled."}));
+  EXPECT_FALSE(h.controller.Ring.Loaded);
+  EXPECT_EQ(h.Count(HistoryReadEnd), 0);
+  EXPECT_FALSE(h.link.log.Has("# ERROR: \"Write PAR[65280] : 0xC0BA0011(3233415185)\""));
+  EXPECT_FALSE(h.view.reading);
+  EXPECT_EQ(h.view.summary, "");
+  EXPECT_TRUE(h.link.core.manager.LinkWatch);
 }
 
 TEST(HistoryDownload, AWrongGeometryIsAFormatErrorWithNothingReadAndTheDeviceReleased) {
@@ -330,18 +400,34 @@ TEST(HistoryDownload, DeleteAsksThenEmptiesTheRingAndKeepsTheCopy) {
   h.controller.OnDeleteClicked();
   EXPECT_EQ(h.link.device->History().count, 600u);
   h.link.dialogs.answers = {true};
+  h.view.navigationEnabled = true;
   h.controller.OnDeleteClicked();
   ASSERT_EQ(h.link.dialogs.questions.size(), 2u);
   EXPECT_EQ(h.link.dialogs.questions[1], "History in Device will be deleted!\r\nContinue");
+  // Asked as a warning: No is the default answer of what cannot be undone.
+  EXPECT_EQ(h.link.dialogs.questionKinds[1], QuestionKind::Warning);
   EXPECT_EQ(h.link.device->History().count, 0u);
   EXPECT_EQ(h.link.device->Parameter(0xC023), 0u);
-  EXPECT_TRUE(h.controller.Ring.Loaded);  // the copy stays
-  EXPECT_TRUE(h.link.dialogs.boxes.empty());
   EXPECT_EQ(h.link.frame.pages, (std::vector<bool>{false, true}));
+  // Said, and the erased records leave the chart; their CSV text can still be saved.
+  EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"The history in the device was deleted."}));
+  EXPECT_EQ(h.view.chart.Note, "The history in the device was deleted.");
+  EXPECT_TRUE(h.view.chart.Rate.empty());
+  EXPECT_FALSE(h.view.navigationEnabled);
+  const int charts = h.view.charts;
+  h.controller.OnBackClicked();
+  h.controller.OnNewestClicked();
+  EXPECT_EQ(h.view.charts, charts);
+  EXPECT_TRUE(h.controller.Ring.Loaded);
+  h.view.saveName = h.link.folder.path() + "/kept.csv";
+  h.controller.OnSaveCsvClicked();
+  EXPECT_EQ(h.link.dialogs.boxes.size(), 1u);  // saved, no error
 
+  // Without a device: one plain sentence, and nothing is asked.
   h.link.core.manager.Connected = false;
   h.controller.OnDeleteClicked();
-  EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{"Error of History deleting"}));
+  EXPECT_EQ(h.link.dialogs.questions.size(), 2u);
+  EXPECT_EQ(h.BoxTexts().back(), NoDeviceText(h.link.language));
 }
 
 }  // namespace

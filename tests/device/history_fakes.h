@@ -30,6 +30,10 @@ class RecordingHistoryView : public HistoryView {
     ++charts;
   }
   bool ShowMaximumTicked() const override { return showMaximum; }
+  void ShowSummary(const std::string& text) override {
+    summary = text;
+    summaries.push_back(text);
+  }
   bool AskSaveFileName(const SaveFileRequest& asked, std::string& name) override {
     request = asked;
     offeredName = name;
@@ -50,6 +54,8 @@ class RecordingHistoryView : public HistoryView {
   SaveFileRequest request;
   std::string offeredName;
   std::string saveName;  // empty: the dialog is cancelled
+  std::string summary;
+  std::vector<std::string> summaries;
   std::function<void(bool)> onReading;
   std::function<void(int)> onProgress;
 };

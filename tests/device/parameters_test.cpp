@@ -138,10 +138,17 @@ TEST(Parameters, EachAccessCodeShowsItsMessageInBothLanguagesAndSendsNothing) {
       EXPECT_EQ(DeviceAccessCode(c.connected, c.identified, p.info), c.code) << c.name;
       EXPECT_FALSE(CheckDeviceAccess(p.context, "Caption", true)) << c.name;
       ASSERT_EQ(p.h.dialogs.boxes.size(), 1u) << c.name;
-      EXPECT_EQ(p.h.dialogs.boxes[0].kind, BoxKind::Error);
-      EXPECT_EQ(p.h.dialogs.boxes[0].text,
-                std::string("Caption\n\r") + (lang == Lang::English ? c.english : c.russian))
-          << c.name;
+      if (c.code == 1) {
+        // No device: one plain sentence, no caption, no code.
+        EXPECT_EQ(p.h.dialogs.boxes[0].kind, BoxKind::Information);
+        EXPECT_EQ(p.h.dialogs.boxes[0].text, NoDeviceText(p.language));
+        EXPECT_EQ(p.h.dialogs.boxes[0].text.find('\n'), std::string::npos);
+      } else {
+        EXPECT_EQ(p.h.dialogs.boxes[0].kind, BoxKind::Error);
+        EXPECT_EQ(p.h.dialogs.boxes[0].text,
+                  std::string("Caption\n\r") + (lang == Lang::English ? c.english : c.russian))
+            << c.name;
+      }
       EXPECT_EQ(p.log.lines, (std::vector<std::string>{"# ERROR: \"DevAccessCheck Error=" +
                                                        std::to_string(c.code) + "\""}))
           << c.name;
@@ -173,12 +180,15 @@ TEST(Parameters, AccessBoxIsBuiltFromCaptionAndShowFlag) {
   p.language.Set(Lang::Russian);
   EXPECT_FALSE(CheckSettingsAccess(p.context, "Чтение настроек"));
   ASSERT_EQ(p.h.dialogs.boxes.size(), 4u);
-  EXPECT_EQ(p.h.dialogs.boxes[0].text, "Only caption\n\r");
-  EXPECT_EQ(p.h.dialogs.boxes[1].text,
-            "Read Settings\n\rError Settings Access\n\rDevice not connected");
-  EXPECT_EQ(p.h.dialogs.boxes[2].text, "Error Settings Access\n\rDevice not connected");
+  const std::string none =
+      "No device is connected: plug in the Dravion with its USB cable and "
+      "wait until the status bar shows its serial number.";
+  EXPECT_EQ(p.h.dialogs.boxes[0].text, none);
+  EXPECT_EQ(p.h.dialogs.boxes[1].text, none);
+  EXPECT_EQ(p.h.dialogs.boxes[2].text, none);
   EXPECT_EQ(p.h.dialogs.boxes[3].text,
-            "Чтение настроек\n\rОшибка доступа к настройкам\n\rСоединение не установлено");
+            "Прибор не подключён: подключите Dravion кабелем USB и дождитесь, пока в строке "
+            "состояния появится его серийный номер.");
   EXPECT_EQ(p.log.Count("# ERROR: \"DevAccessCheck Error=1\""), 4);
 }
 

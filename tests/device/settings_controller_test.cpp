@@ -106,14 +106,16 @@ TEST(Calibration, SavedInNormalFormAfterTheAccessCheck) {
             (std::vector<std::string>{
                 "Calibration successfully saved\n\rIt is reccomended Restart Device"}));
 
+  // Without a device: one plain sentence before anything is asked.
   s.connection.manager.Connected = false;
   s.h.Forget();
+  const size_t asked = s.h.dialogs.questions.size();
   s.view.calibration = "2,";
   s.settings.SaveCalibration();
-  EXPECT_EQ(s.view.calibration, "2,00");  // normalised before the check refused
+  EXPECT_EQ(s.view.calibration, "2,");
   EXPECT_TRUE(s.h.port.frames.empty());
-  EXPECT_EQ(s.h.dialogs.boxes.back().text,
-            "Save Calibration\n\rError Settings Access\n\rDevice not connected");
+  EXPECT_EQ(s.h.dialogs.questions.size(), asked);
+  EXPECT_EQ(s.h.dialogs.boxes.back().text, NoDeviceText(s.language));
 }
 
 TEST(SettingsController, SaveRightAfterStartIsRefusedWithoutTraffic) {

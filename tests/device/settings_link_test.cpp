@@ -108,6 +108,8 @@ TEST(SettingsLink, WriteFailingAtButtonClicksLeavesTheEarlierSettingsWritten) {
   s.device->SetFaults({.silentAfter = s.device->GetCounters().totalRequests + 5});
   s.settings.Write();
   EXPECT_EQ(s.dialogs.questions, (std::vector<std::string>{"Save Settings\n\rContinue?"}));
+  // Writing the device's settings cannot be undone: a warning question, No by default.
+  EXPECT_EQ(s.dialogs.questionKinds, (std::vector<QuestionKind>{QuestionKind::Warning}));
   EXPECT_EQ(s.BoxTexts(),
             (std::vector<std::string>{"No answer - Parameter WRITE", "Error saving Settings"}));
   EXPECT_EQ(s.device->Parameter(6), 1u);

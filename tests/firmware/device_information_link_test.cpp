@@ -84,10 +84,10 @@ struct InfoHarness {
   std::unique_ptr<sim::Device> device;
 };
 
-TEST(DeviceInformationLink, PluggedFillsTheMemoUnpluggedEmptiesIt) {
+TEST(DeviceInformationLink, PluggedFillsTheMemoUnpluggedAsksForTheDevice) {
   InfoHarness h;
   sim::Device& device = h.Plug([](sim::DeviceConfig& c) { c.mainVersion = 0x0C05; });
-  ASSERT_TRUE(h.RunUntil([&] { return !h.memo.lines.empty(); }));
+  ASSERT_TRUE(h.RunUntil([&] { return h.memo.lines.size() > 4; }));
   ASSERT_EQ(h.memo.lines.size(), 9u);
   EXPECT_EQ(h.memo.lines[1], "Device: " + h.record.Name);
   EXPECT_EQ(h.memo.lines[2], "S/N: 214-36587");
@@ -97,7 +97,7 @@ TEST(DeviceInformationLink, PluggedFillsTheMemoUnpluggedEmptiesIt) {
   EXPECT_TRUE(h.view.updateEnabled);
 
   device.Unplug();
-  ASSERT_TRUE(h.RunUntil([&] { return h.memo.lines.empty(); }));
+  ASSERT_TRUE(h.RunUntil([&] { return h.memo.lines == NoDeviceLines(h.language); }));
   EXPECT_FALSE(h.view.updateEnabled);
   EXPECT_EQ(h.record.Valid, 0);
 }
@@ -105,16 +105,16 @@ TEST(DeviceInformationLink, PluggedFillsTheMemoUnpluggedEmptiesIt) {
 TEST(DeviceInformationLink, BootLoaderDeviceShowsItsMode) {
   InfoHarness h;
   h.Plug([](sim::DeviceConfig& c) { c.startInBoot = true; });
-  ASSERT_TRUE(h.RunUntil([&] { return !h.memo.lines.empty(); }));
+  ASSERT_TRUE(h.RunUntil([&] { return h.memo.lines.size() > 4; }));
   EXPECT_EQ(h.memo.lines[5], "SW MAIN: 1.20.0.0");
   EXPECT_EQ(h.memo.lines.back(), "Your Device is in BOOT Mode");
 }
 
-TEST(DeviceInformationLink, RefusedDeviceLeavesTheMemoEmpty) {
+TEST(DeviceInformationLink, RefusedDeviceIsSaidNotRecognised) {
   InfoHarness h;
   h.Plug([](sim::DeviceConfig& c) { c.model = 741; });
   ASSERT_TRUE(h.RunUntil([&] { return h.core.manager.IdentificationDone; }));
-  EXPECT_TRUE(h.memo.lines.empty());
+  EXPECT_EQ(h.memo.lines, UnrecognisedDeviceLines(h.language));
   EXPECT_FALSE(h.view.updateEnabled);
 }
 

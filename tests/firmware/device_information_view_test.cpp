@@ -99,16 +99,20 @@ TEST(DeviceInformationPage, FollowsTheRecordAndTheLanguage) {
   page.LanguageChanged();
   EXPECT_EQ(memo.lines.back(), "до версии 1.20.12.6");
 
-  page.ClearDeviceInformation();
-  EXPECT_TRUE(memo.lines.empty());
+  // The device went away: the memo says what to do, in the language of the moment.
   record.Clear();
+  page.ClearDeviceInformation();
+  EXPECT_EQ(memo.lines, NoDeviceLines(language));
+  EXPECT_EQ(memo.lines.front(), "Прибор не подключён");
   language.Set(Lang::English);
-  page.LanguageChanged();  // a switch after the device went away shows nothing
-  EXPECT_TRUE(memo.lines.empty());
+  page.LanguageChanged();
+  EXPECT_EQ(memo.lines.front(), "No device connected");
+  EXPECT_EQ(memo.lines[2], "Plug in the Dravion with its USB cable:");
 
-  memo.lines = {"stale"};
-  page.ShowDeviceInformation();  // a failed identification empties what was shown
-  EXPECT_TRUE(memo.lines.empty());
+  // A failed identification says so instead of showing nothing.
+  page.ShowDeviceInformation();
+  EXPECT_EQ(memo.lines, UnrecognisedDeviceLines(language));
+  EXPECT_EQ(memo.lines.front(), "The connected device was not recognised");
 }
 
 }  // namespace

@@ -81,7 +81,9 @@ TEST(UpdateWizardLink, OlderDeviceUpdatedEndToEndAndIdentifiedAfreshWithTheRelea
   EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_EQ(h.dialogs.questions,
             std::vector<std::string>{
-                "Device Firmaere\n\rwill Updated/Restored\n\rto Version 1.20.12.6\n\rContinue?"});
+                "The device firmware\n\rwill be updated or restored\n\rto version 1.20.12.6\n\r"
+                "The update takes about two minutes.\n\rKeep the device plugged in until it "
+                "ends.\n\rContinue?"});
   EXPECT_EQ(h.dialogs.questionKinds, std::vector<QuestionKind>{QuestionKind::Warning});
   ASSERT_EQ(h.dialogs.boxes.size(), 1u);
   EXPECT_EQ(h.dialogs.boxes[0].kind, BoxKind::Information);
@@ -130,8 +132,10 @@ TEST(UpdateWizardLink, NothingHappensWithoutAnIdentifiedDeviceOrWithoutYes) {
   h.dialogs.answers = {false};
   EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::NotStarted);
   EXPECT_EQ(h.dialogs.questions,
-            std::vector<std::string>{"Прошивка прибора\n\rбудет обновлена/восстановление\n\rдо "
-                                     "версии 1.20.12.6\n\rПродолжить?"});
+            std::vector<std::string>{"Прошивка прибора\n\rбудет обновлена или восстановлена\n\rдо "
+                                     "версии 1.20.12.6\n\rОбновление займёт около двух "
+                                     "минут.\n\rНе отключайте прибор, пока оно не "
+                                     "закончится.\n\rПродолжить?"});
   EXPECT_TRUE(view.button.empty());
   EXPECT_TRUE(h.frame.pages.empty());
   EXPECT_TRUE(h.core.manager.Connected);

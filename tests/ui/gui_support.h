@@ -1,9 +1,11 @@
 #pragma once
 
+#include <qpa/qwindowsysteminterface.h>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QWindow>
 #include <functional>
 
 #include "lifecycle/options.h"
@@ -20,6 +22,31 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms) {
   while (!done() && waited.elapsed() < ms)
     QTest::qWait(20);
   return done();
+}
+
+// A key pressed and released on `widget`'s window as the window system delivers it: through
+// Qt's queue of window-system events (shortcuts first, then the window's focus widget), not by
+// calling a widget's handler. `text` is what the key types (Alt+letter mnemonics need it).
+inline void PressKey(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = {},
+                     const QString& text = {}) {
+  QWindow* window = widget->window()->windowHandle();
+  QWindowSystemInterface::handleKeyEvent<QWindowSystemInterface::SynchronousDelivery>(
+      window, QEvent::KeyPress, key, modifiers, text);
+  QWindowSystemInterface::handleKeyEvent<QWindowSystemInterface::SynchronousDelivery>(
+      window, QEvent::KeyRelease, key, modifiers, text);
+  QCoreApplication::processEvents();
+}
+
+// A left click at the centre of `rect` of `widget`, delivered like PressKey.
+inline void ClickAt(QWidget* widget, const QRect& rect) {
+  QWindow* window = widget->window()->windowHandle();
+  const QPointF at = widget->mapTo(widget->window(), rect.center());
+  const QPointF global = window->mapToGlobal(at.toPoint());
+  QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::SynchronousDelivery>(
+      window, at, global, Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress);
+  QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::SynchronousDelivery>(
+      window, at, global, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
+  QCoreApplication::processEvents();
 }
 
 // The one application object of the gui suite, on the offscreen platform.

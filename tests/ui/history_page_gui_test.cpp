@@ -4,6 +4,7 @@
 
 #include <qpa/qwindowsysteminterface.h>
 #include <QAction>
+#include <QDate>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -11,9 +12,11 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimer>
 #include <QWindow>
 
@@ -76,6 +79,10 @@ TEST(HistoryPageGui, ReadTurnsIntoCancelHoldsThePageAndDrawsTheChart) {
     if (!s.window.form.HistoryReading() || seenReading || progress->maximum() != 12) return;
     seenReading = true;
     EXPECT_EQ(read->text(), QStringLiteral("Cancel"));
+    // It looks like Cancel too, and the page says how far the download is.
+    EXPECT_EQ(read->icon().pixmap(16).toImage(),
+              read->style()->standardIcon(QStyle::SP_DialogCancelButton).pixmap(16).toImage());
+    EXPECT_TRUE(s.window.Get<QLabel>("Label_HIS_Summary")->text().startsWith("Read "));
     EXPECT_FALSE(s.Button("BitBtn_HIS_Delete")->isEnabled());
     EXPECT_FALSE(s.Button("BitBtn_HIS_Save_CSV")->isEnabled());
     EXPECT_EQ(chart->TitleLines(), QStringList{QStringLiteral("Waiting of reading History")});
@@ -91,7 +98,7 @@ TEST(HistoryPageGui, ReadTurnsIntoCancelHoldsThePageAndDrawsTheChart) {
   EXPECT_TRUE(s.window.Get<QWidget>("Panel_HIS_Buttons")->isEnabled());
   ASSERT_EQ(chart->TitleLines().size(), 2);
   EXPECT_TRUE(chart->TitleLines()[0].startsWith(QStringLiteral("History for Minute : ")));
-  EXPECT_EQ(chart->TitleLines()[1], QStringLiteral("uR/h  K = 1,27"));
+  EXPECT_EQ(chart->TitleLines()[1], QStringLiteral("uR/h  K = 1.27"));
   ASSERT_EQ(chart->Bars(2).size(), 6u);
   EXPECT_EQ(chart->Bars(2)[1].label, QStringLiteral("10"));
 
@@ -113,6 +120,53 @@ TEST(HistoryPageGui, ReadTurnsIntoCancelHoldsThePageAndDrawsTheChart) {
   EXPECT_EQ(chart->TitleLines()[1], QString::fromUtf8("мкР/час  K = 1,27"));
   tabs->setCurrentIndex(2);  // free to leave now
   EXPECT_EQ(tabs->currentIndex(), 2);
+}
+
+// Without a device the buttons that need one say so in one sentence, and the About-device page
+// asks for the Dravion; with one, a view without records says so and offers the newest.
+TEST(HistoryPageGui, SaysWhatThereIsAndWhatThereIsNot) {
+  HistorySession s;
+  s.window.Get<QTabWidget>("PageControl1")->setCurrentIndex(1);
+  QTest::mouseClick(s.Button("BitBtn_HIS_Read"), Qt::LeftButton);
+  QTest::mouseClick(s.Button("BitBtn_HIS_Delete"), Qt::LeftButton);
+  ASSERT_EQ(s.dialogs.boxes.size(), 2u);
+  for (const auto& box : s.dialogs.boxes) {
+    EXPECT_EQ(box.text, NoDeviceText(s.window.language));
+    EXPECT_EQ(box.kind, BoxKind::Information);
+  }
+  EXPECT_TRUE(s.dialogs.questions.empty());
+  auto* memo = s.window.Get<QTextEdit>("Memo_Info");
+  EXPECT_TRUE(memo->toPlainText().startsWith("No device connected"))
+      << memo->toPlainText().toStdString();
+  EXPECT_TRUE(memo->toPlainText().contains("Plug in the Dravion"));
+
+  std::vector<uint8_t> records(200 * 16);
+  for (uint32_t i = 0; i < 200; ++i) {
+    uint8_t* r = records.data() + 16 * i;
+    r[0] = 0xFE, r[1] = 0;
+    const uint32_t start = 131371200 + 60 * i, pulses = 1000 + i;
+    for (int b = 0; b < 4; ++b)
+      r[4 + b] = uint8_t(start >> (8 * b)), r[8 + b] = uint8_t(pulses >> (8 * b));
+    r[12] = 60;
+  }
+  sim::DeviceConfig config;
+  config.historyRecords = records;
+  ASSERT_TRUE(s.Connect(config));
+  EXPECT_TRUE(memo->toPlainText().startsWith("Connected Device Information"));
+  s.dialogs.boxes.clear();
+  QTest::mouseClick(s.Button("BitBtn_HIS_Read"), Qt::LeftButton);
+  ASSERT_TRUE(s.Page()->Controller()->Ring.Loaded);
+  EXPECT_EQ(s.window.Get<QLabel>("Label_HIS_Summary")->text(),
+            "200 records read, newest at 29.02.2004 15:19:00");
+  ui::HistoryChart* chart = s.Page()->Chart();
+  EXPECT_TRUE(chart->Note().startsWith("No records in this minute."));
+  EXPECT_TRUE(chart->NoRecordsAt(0));
+  QPushButton* newest = s.Button("BitBtn_HIS_Newest");
+  ASSERT_FALSE(newest->isHidden());
+  QTest::mouseClick(newest, Qt::LeftButton);
+  EXPECT_EQ(chart->Note(), "");
+  EXPECT_TRUE(newest->isHidden());
+  EXPECT_FALSE(chart->NoRecordsAt(0));
 }
 
 // A click that reaches the window (through the window system, as a user's does) while the
@@ -170,10 +224,11 @@ TEST(HistoryPageGui, SaveDialogWritesTheCsvAndTheChartSavesAsPng) {
 
   QTemporaryDir dir;
   const QString name = dir.filePath(QStringLiteral("history.csv"));
-  QString title, filter;
+  QString title, filter, offered;
   s.Page()->RunSaveDialog = [&](QFileDialog* dialog) {
     title = dialog->windowTitle();
     filter = dialog->nameFilters().join(QLatin1Char(';'));
+    offered = dialog->selectedFiles().value(0);
     dialog->selectFile(name);
     return true;
   };
@@ -181,6 +236,9 @@ TEST(HistoryPageGui, SaveDialogWritesTheCsvAndTheChartSavesAsPng) {
   EXPECT_EQ(s.Page()->SaveDialog()->objectName(), QStringLiteral("SaveDialog1"));
   EXPECT_EQ(title, QStringLiteral("CSV History saving"));
   EXPECT_EQ(filter, QStringLiteral("CSV Files(*.csv)"));
+  // The first save starts in the Documents folder with the serial number and the date.
+  EXPECT_EQ(offered, ui::InDocuments("Dravion_214-36587_history_" +
+                                     QDate::currentDate().toString("yyyy-MM-dd") + ".csv"));
   QFile csv(name);
   ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
   EXPECT_EQ(csv.readAll().toStdString(), s.Page()->Controller()->Csv.CsvText);

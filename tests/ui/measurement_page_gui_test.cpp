@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTemporaryDir>
 
@@ -61,6 +62,22 @@ TEST(MeasurementPageGui, ReadsOnItsOwnWhileOpenAndOnRequestWhenTheBoxIsClear) {
   EXPECT_TRUE(w.Text("Label_Measure_Dose").endsWith(QStringLiteral(" uSv")))
       << w.Text("Label_Measure_Dose").toStdString();
   EXPECT_GT(w.window.Get<QProgressBar>("ProgressBar_Measure_Fon")->value(), 0);
+  // One decimal separator on the page, the language's: the device writes its dose with a point.
+  const QRegularExpression point(QStringLiteral("\\d\\.\\d")), comma(QStringLiteral("\\d,\\d"));
+  EXPECT_TRUE(w.Text("Label_Measure_Fon").contains(comma))
+      << w.Text("Label_Measure_Fon").toStdString();
+  EXPECT_TRUE(w.Text("Label_Measure_Dose").contains(comma))
+      << w.Text("Label_Measure_Dose").toStdString();
+  EXPECT_FALSE(w.Text("Label_Measure_Dose").contains(point));
+  w.window.form.OnLanguageTriggered();  // English: points, at once and with the next reading
+  EXPECT_TRUE(w.Text("Label_Measure_Dose").contains(point))
+      << w.Text("Label_Measure_Dose").toStdString();
+  EXPECT_FALSE(w.Text("Label_Measure_Fon").contains(comma));
+  ASSERT_TRUE(w.WaitFor([&] { return w.Text("Label_Measure_Fon").endsWith(" uSv/h"); }, 3000));
+  EXPECT_TRUE(w.Text("Label_Measure_Fon").contains(point))
+      << w.Text("Label_Measure_Fon").toStdString();
+  EXPECT_FALSE(w.window.Get<QLabel>("Label_Measure_Trend_Stats")->text().contains(comma));
+  w.window.form.OnLanguageTriggered();  // back to Russian
   const bool lit = w.Lit("Label_Measure_Indicator_Fon");
   ASSERT_TRUE(w.WaitFor([&] { return w.Lit("Label_Measure_Indicator_Fon") != lit; }, 2000));
 

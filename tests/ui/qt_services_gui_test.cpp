@@ -13,6 +13,7 @@
 
 #include "ui/gui_support.h"
 #include "ui/qt_services.h"
+#include "ui/qt_translations.h"
 
 namespace dravion::test {
 namespace {
@@ -128,6 +129,54 @@ TEST(QtDialogs, TheButtonsSpeakTheInterfaceLanguage) {
   EXPECT_TRUE(dialogs.Ask(QuestionKind::Warning, "RESET ACCUMULATED DOSE\n\rContinue?"));
   captions.sort();
   EXPECT_EQ(captions, QStringList({QStringLiteral("No"), QStringLiteral("Yes")}));
+}
+
+// Enter on a question answers with its default button: No where Yes cannot be undone (the
+// warning questions: deleting the history, writing settings, the firmware update), Yes for a
+// plain confirmation. The key goes through the window system, as a user's does.
+TEST(QtDialogs, EnterSaysNoToAWarningQuestionAndYesToAConfirmation) {
+  GuiApp();
+  Language language;
+  language.Set(Lang::English);
+  ui::QtDialogs dialogs(language, nullptr);
+  for (const auto& [kind, answer] :
+       {std::pair{QuestionKind::Warning, false}, std::pair{QuestionKind::Confirmation, true}}) {
+    bool pressed = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (pressed || !box || !box->isVisible()) return;
+      box->activateWindow();
+      if (!box->isActiveWindow()) return;
+      pressed = true;
+      PressKey(box, Qt::Key_Return);
+    });
+    poll.start(10);
+    EXPECT_EQ(dialogs.Ask(kind, "History in Device will be deleted!\r\nContinue"), answer);
+    EXPECT_TRUE(pressed);
+  }
+}
+
+// Qt's own texts (file dialogs, standard buttons) follow the interface language, from the
+// translation built into the program.
+TEST(QtTranslations, QtsOwnTextsFollowTheInterfaceLanguage) {
+  GuiApp();
+  Language language;
+  language.Set(Lang::Russian);
+  {
+    ui::QtTranslations translations;
+    ASSERT_TRUE(translations.Use(language));
+    EXPECT_TRUE(translations.Source().startsWith(":/translations/"))
+        << translations.Source().toStdString();
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("Отмена"));
+    language.Set(Lang::English);
+    EXPECT_TRUE(translations.Use(language));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+    language.Set(Lang::Russian);
+    ASSERT_TRUE(translations.Use(language));
+  }
+  // Gone with its owner.
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
 }
 
 TEST(QtOptionStore, KeepsIntegersAndReadsJunkAsMissing) {

@@ -55,21 +55,20 @@ TEST(SettingsPageGui, DefaultSaveRefusalAndTheCalibrationKeyFilter) {
   SettingsWindow w;
   w.Click("BitBtn_Setup_Write");  // lists still empty: refused without a device question
   ASSERT_EQ(w.dialogs.boxes.size(), 1u);
-  EXPECT_EQ(w.dialogs.boxes[0].text,
-            "Save Settings\n\rError Settings Access\n\rDevice not connected");
+  EXPECT_EQ(w.dialogs.boxes[0].text, NoDeviceText(w.window.language));
 
   w.window.Combo("ComboBox_Setup_Units")->setCurrentIndex(2);
   emit w.window.Combo("ComboBox_Setup_Units")->activated(2);
   w.Click("BitBtn_Setup_Default");
   EXPECT_EQ(w.window.Combo("ComboBox_Setup_Units")->currentIndex(), 0);
-  EXPECT_EQ(w.window.Combo("ComboBox_Setup_Fon_Level")->currentText(), "1,2 uSv/h");
+  EXPECT_EQ(w.window.Combo("ComboBox_Setup_Fon_Level")->currentText(), "1.2 uSv/h");
   EXPECT_EQ(w.window.Combo("ComboBox_Setup_Dose_Level")->currentText(), "100 Sv");
   EXPECT_EQ(w.window.Combo("ComboBox_Setup_Power_TOff")->currentText(), "10 minutes");
   EXPECT_TRUE(w.Box("CheckBox_Setup_Sound_EN")->isChecked());
   EXPECT_FALSE(w.Box("CheckBox_Setup_Alarm_En")->isChecked());
 
   auto* edit = w.window.Get<QLineEdit>("Edit_Setup_Calibr");
-  EXPECT_EQ(edit->text(), "1,27");
+  EXPECT_EQ(edit->text(), "1.27");  // the interface language's decimal separator
   edit->clear();
   QTest::keyClicks(edit, "1a-,5 ");
   EXPECT_EQ(edit->text(), "1,5");
@@ -90,7 +89,7 @@ TEST(SettingsPageGui, ReadShowsTheDeviceSettingsAndGivesThePagesBack) {
   EXPECT_EQ(w.window.Combo("ComboBox_Setup_Units")->currentText(), "Roentgen");
   EXPECT_EQ(w.window.Combo("ComboBox_Setup_Fon_Level")->currentText(), "3 mR/h");
   EXPECT_FALSE(w.Box("CheckBox_Setup_Sound_EN")->isChecked());
-  EXPECT_EQ(w.window.Get<QLineEdit>("Edit_Setup_Calibr")->text(), "2,15");
+  EXPECT_EQ(w.window.Get<QLineEdit>("Edit_Setup_Calibr")->text(), "2.15");
   EXPECT_TRUE(w.window.Get<QLineEdit>("Edit_Setup_Time")->text().startsWith("["));
   EXPECT_TRUE(w.window.Get<QTabWidget>("PageControl1")->isEnabled());
   EXPECT_TRUE(w.device.Manager().LinkWatch);

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -14,6 +15,7 @@
 #include "device/device_context.h"
 #include "services/dialogs.h"
 #include "services/language.h"
+#include "services/wording.h"
 #include "ui/history_chart.h"
 #include "ui/pages/page_layout.h"
 #include "ui/qt_services.h"
@@ -83,6 +85,18 @@ void HistoryPage::Build() {
   work->setContentsMargins(0, 4, 0, 0);
   work->setSpacing(4);
   chart_ = Named(new HistoryChart(this), "Chart1");
+  // What the download brings (or how far it is), and the way to the newest records when the
+  // view has none.
+  auto* summaryRow = new QHBoxLayout;
+  summaryRow->setSpacing(6);
+  summary_ = Named(new QLabel(this), "Label_HIS_Summary");
+  summary_->setWordWrap(true);
+  summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  newest_ = Named(new QPushButton(this), "BitBtn_HIS_Newest");
+  newest_->setIcon(style()->standardIcon(QStyle::SP_MediaSeekForward));
+  newest_->setVisible(false);
+  summaryRow->addWidget(summary_, 1);
+  summaryRow->addWidget(newest_);
   chart_->setMinimumHeight(120);
   chart_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(chart_, &QWidget::customContextMenuRequested, this, &HistoryPage::ShowChartMenu);
@@ -108,6 +122,7 @@ void HistoryPage::Build() {
   buttonRow->addStretch(1);
   buttons_->setEnabled(false);
   work->addWidget(chart_, 1);
+  work->addLayout(summaryRow);
   work->addWidget(buttons_);
   row->addLayout(work, 1);
 
@@ -130,6 +145,7 @@ void HistoryPage::Attach(DeviceContext& context) {
   connect(button("BitBtn_HIS_Vpered"), &QPushButton::clicked, a, [c] { c->OnForwardClicked(); });
   connect(button("BitBtn_HIS_Up"), &QPushButton::clicked, a, [c] { c->OnUpClicked(); });
   connect(button("BitBtn_HIS_To_Last"), &QPushButton::clicked, a, [c] { c->OnLatestClicked(); });
+  connect(newest_, &QPushButton::clicked, a, [c] { c->OnNewestClicked(); });
   connect(showMaximum_, &QCheckBox::clicked, a, [c] { c->OnShowMaximumClicked(); });
   // OnBarDoubleClicked serves the bars of Maximum and Rate.
   connect(chart_, &HistoryChart::BarDoubleClicked, a, [c](int series, int bar) {
@@ -147,13 +163,17 @@ void HistoryPage::Detach() {
 void HistoryPage::ShowReadingCaption(bool reading) {
   read_->setProperty("tag", reading ? 1 : 0);
   read_->setText(reading ? LangText("Отмена", "Cancel") : LangText("Прочитать", "Read"));
+  // While a download runs the button is a Cancel button, and looks like one.
+  read_->setIcon(
+      style()->standardIcon(reading ? QStyle::SP_DialogCancelButton : QStyle::SP_ArrowDown));
 }
 
 void HistoryPage::ApplyLanguage() {
   ShowReadingCaption(read_->property("tag").toInt() != 0);
-  // The chart's title is text of the language it was drawn in.
-  if (controller_ && controller_->Ring.Loaded && !controller_->HistoryReading)
-    controller_->DrawHistoryChart();
+  newest_->setText(LangText("К последним записям", "To the newest records"));
+  chart_->SetDecimalSeparator(QLatin1Char(DecimalSeparator(language_)));
+  // The chart's title and notes are text of the language they were drawn in.
+  if (controller_) controller_->RefreshChart();
   if (saveDialog_) {
     saveDialog_->setWindowTitle(LangText("Сохранение истории в формате CSV", "CSV History saving"));
     saveDialog_->setNameFilter(LangText("Файлы CSV (*.csv)", "CSV Files(*.csv)"));
@@ -162,8 +182,10 @@ void HistoryPage::ApplyLanguage() {
   QAction* png = chartMenu_->addAction(LangText("Сохранить график как PNG…", "Save chart as PNG…"));
   png->setObjectName(QStringLiteral("Action_Chart_Save_PNG"));
   connect(png, &QAction::triggered, this, [this] {
+    const QString suggested =
+        controller_ ? Q(controller_->SuggestedName("chart", "png")) : QStringLiteral("chart.png");
     const QString name = QFileDialog::getSaveFileName(
-        this, LangText("Сохранить график как PNG…", "Save chart as PNG…"), QString(),
+        this, LangText("Сохранить график как PNG…", "Save chart as PNG…"), InDocuments(suggested),
         QStringLiteral("PNG (*.png)"));
     if (!name.isEmpty())
       SaveChartImage(name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)
@@ -221,6 +243,8 @@ void HistoryPage::ShowChart(const HistoryChartData& data) {
   chart_->TitleClear();
   for (const std::string& line : data.Title)
     chart_->TitleAdd(Q(line));
+  chart_->SetNote(Q(data.Note));
+  newest_->setVisible(data.NewestOffered);
   const std::vector<ChartPoint>* series[3] = {&data.Maximum, &data.Rate, &data.Coverage};
   for (int s = 0; s < 3; ++s) {
     chart_->Clear(s + 1);
@@ -228,10 +252,14 @@ void HistoryPage::ShowChart(const HistoryChartData& data) {
     for (size_t i = 0; i < points.size(); ++i) {
       const QString label = i < data.Labels.size() ? Q(data.Labels[i]) : QString();
       chart_->Add(s + 1, static_cast<double>(points[i].Value), label,
-                  QColor(QRgb(points[i].Colour)));
+                  QColor(QRgb(points[i].Colour)), points[i].Mark);
     }
   }
   chart_->Refresh();
+}
+
+void HistoryPage::ShowSummary(const std::string& text) {
+  summary_->setText(Q(text));
 }
 
 bool HistoryPage::ShowMaximumTicked() const {
@@ -245,7 +273,8 @@ QFileDialog* HistoryPage::SaveDialog() {
     saveDialog_ = Named(new QFileDialog(this), "SaveDialog1");
     saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
     saveDialog_->setDefaultSuffix(QStringLiteral("csv"));
-    ApplyLanguage();
+    saveDialog_->setWindowTitle(LangText("Сохранение истории в формате CSV", "CSV History saving"));
+    saveDialog_->setNameFilter(LangText("Файлы CSV (*.csv)", "CSV Files(*.csv)"));
   }
   return saveDialog_;
 }
@@ -255,7 +284,10 @@ bool HistoryPage::AskSaveFileName(const SaveFileRequest& request, std::string& n
   saveDialog_->setWindowTitle(Q(request.Title));
   saveDialog_->setNameFilter(QtFilter(request.Filter));
   saveDialog_->setDefaultSuffix(Q(request.DefaultSuffix));
-  if (!name.empty()) saveDialog_->selectFile(Q(name));
+  // The name saved last, else a name with the serial number and date in the Documents folder.
+  const QString start = !name.empty() ? Q(name) : InDocuments(Q(request.SuggestedName));
+  saveDialog_->setDirectory(QFileInfo(start).absolutePath());
+  saveDialog_->selectFile(QFileInfo(start).fileName());
   if (!RunSaveDialog || !RunSaveDialog(saveDialog_)) return false;
   const QStringList files = saveDialog_->selectedFiles();
   if (files.isEmpty() || files.front().isEmpty()) return false;

@@ -60,6 +60,7 @@ class HistoryPage : public QWidget, public HistoryView {
   void SetProgressMaximum(int maximum) override;
   void SetProgress(int position) override;
   void ShowChart(const HistoryChartData& chart) override;
+  void ShowSummary(const std::string& text) override;
   bool ShowMaximumTicked() const override;
   bool AskSaveFileName(const SaveFileRequest& request, std::string& name) override;
 
@@ -79,6 +80,8 @@ class HistoryPage : public QWidget, public HistoryView {
   HistoryChart* chart_ = nullptr;
   QWidget* buttons_ = nullptr;
   QCheckBox* showMaximum_ = nullptr;
+  QLabel* summary_ = nullptr;
+  QPushButton* newest_ = nullptr;
   QFileDialog* saveDialog_ = nullptr;
   QMenu* chartMenu_ = nullptr;
   QObject* attachment_ = nullptr;  // owns the connections to the controller

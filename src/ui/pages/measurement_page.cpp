@@ -22,6 +22,7 @@
 #include "services/dialogs.h"
 #include "services/file_replace.h"
 #include "services/language.h"
+#include "services/wording.h"
 #include "ui/pages/page_layout.h"
 #include "ui/qt_services.h"
 #include "ui/trend_chart.h"
@@ -158,8 +159,13 @@ MeasurementPage::MeasurementPage(const Language& language, QWidget* parent)
   AskSaveFileName = [this](const QString& title, const QString& filter, bool confirmOverwrite) {
     const QString suffix =
         filter.contains(QStringLiteral("png")) ? QStringLiteral(".png") : QStringLiteral(".csv");
+    // Recording (no overwrite question) appends readings; the others save a chart or readings.
+    const bool png = suffix == QLatin1String(".png");
+    const std::string what = png ? "chart" : confirmOverwrite ? "readings" : "recording";
+    const QString suggested = SuggestName ? Q(SuggestName(what, suffix.mid(1).toStdString()))
+                                          : QString::fromStdString(what) + suffix;
     QString name = QFileDialog::getSaveFileName(
-        this, title, QString(), filter, nullptr,
+        this, title, InDocuments(suggested), filter, nullptr,
         confirmOverwrite ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite);
     if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty()) name += suffix;
     return name;
@@ -197,6 +203,9 @@ void MeasurementPage::ApplyLanguage() {
   span_->setCurrentIndex(span < 0 ? 0 : span);
   savePng_->setText(LangText("Сохранить график в PNG…", "Save chart as PNG…"));
   saveCsv_->setText(LangText("Сохранить показания в CSV…", "Save readings as CSV…"));
+  chart_->SetDecimalSeparator(QLatin1Char(DecimalSeparator(language_)));
+  for (QLabel* value : {rate_, dose_})
+    value->setText(Q(WithDecimalSeparator(S(value->text()), language_)));
   ShowRecording();
   RefreshTrend();
 }
@@ -206,7 +215,8 @@ void MeasurementPage::RefreshTrend() {
   QStringList title{LangText("Мощность дозы", "Dose rate")};
   if (any) title.front() += QStringLiteral(", ") + Q(RateUnitTextFor(trend_->Units(), language_));
   chart_->SetTitle(title);
-  stats_->setText(any ? Q(TrendStatisticsText(*trend_, language_)) : QString());
+  stats_->setText(any ? Q(WithDecimalSeparator(TrendStatisticsText(*trend_, language_), language_))
+                      : QString());
   savePng_->setEnabled(trend_ != nullptr);
   saveCsv_->setEnabled(any);
   chart_->update();
@@ -259,11 +269,13 @@ bool MeasurementPage::SaveReadings(const QString& fileName) {
 }
 
 void MeasurementPage::ShowRate(const std::string& text) {
-  rate_->setText(Q(text));
+  // One decimal separator on the page, the interface language's (the device writes the dose
+  // with a point).
+  rate_->setText(Q(WithDecimalSeparator(text, language_)));
 }
 
 void MeasurementPage::ShowDose(const std::string& text) {
-  dose_->setText(Q(text));
+  dose_->setText(Q(WithDecimalSeparator(text, language_)));
 }
 
 void MeasurementPage::ShowLevel(int position) {

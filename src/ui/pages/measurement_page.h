@@ -45,6 +45,9 @@ class MeasurementPage : public QWidget, public MeasurementView {
   // confirmed); empty for cancel. Tests replace it.
   std::function<QString(const QString& title, const QString& filter, bool confirmOverwrite)>
       AskSaveFileName;
+  // The file name the save dialogs offer for `what` ("chart", "readings", "recording") with a
+  // suffix; unset: just the word.
+  std::function<std::string(const std::string& what, const std::string& suffix)> SuggestName;
 
   // The page's file operations, as the buttons run them (true when written / started).
   bool SaveChartImage(const QString& fileName);

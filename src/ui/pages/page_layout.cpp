@@ -58,6 +58,9 @@ QVBoxLayout* AddColumn(QHBoxLayout* row, QWidget* page) {
 QScrollArea* Scrolling(QLayout* content, QWidget* page) {
   auto* area = new QScrollArea(page);
   area->setFrameShape(QFrame::NoFrame);
+  // Not a Tab stop of its own (it would show no focus): the focus goes to its controls, and the
+  // area scrolls to the one that has it.
+  area->setFocusPolicy(Qt::NoFocus);
   area->setWidgetResizable(true);
   area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   auto* inner = new QWidget(area);

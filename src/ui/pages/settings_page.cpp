@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "services/language.h"
+#include "services/wording.h"
 #include "ui/pages/page_layout.h"
 
 namespace dravion::ui {
@@ -57,6 +58,9 @@ SettingsPage::SettingsPage(const Language& language, QWidget* parent)
     auto* caption = Named(new QLabel(this), label);
     auto* combo = Named(new QComboBox(this), name);
     combo->setMaxVisibleItems(16);
+    // A long list opens as a scrolling list of that many items, in every style (some styles
+    // would otherwise show all 61 items of a time-out list across the screen).
+    combo->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     combo->setMinimumContentsLength(10);
     caption->setBuddy(combo);
@@ -130,6 +134,8 @@ SettingsPage::SettingsPage(const Language& language, QWidget* parent)
   lists_[static_cast<int>(SettingsList::AlarmMinute)] = minute;
   hour->setMaxVisibleItems(12);
   minute->setMaxVisibleItems(12);
+  hour->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+  minute->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
   hourLabel->setBuddy(hour);
   minuteLabel->setBuddy(minute);
   alarmLayout->addWidget(hourLabel, 0, 0);
@@ -165,6 +171,38 @@ SettingsPage::SettingsPage(const Language& language, QWidget* parent)
     work->setColumnStretch(c, 1);
   work->setVerticalSpacing(6);
   row->addWidget(Scrolling(work, this), 1);
+
+  // Tab goes down the column of buttons, then down each column of settings in turn: the two
+  // columns of lists, the alarm under them, then sound, clock and calibration.
+  QList<QWidget*> order;
+  for (const Button& b : buttons)
+    order << findChild<QPushButton*>(QLatin1String(b.name));
+  for (SettingsList list :
+       {SettingsList::Language, SettingsList::Units, SettingsList::BackgroundLevel,
+        SettingsList::DoseLevel, SettingsList::Brightness, SettingsList::ScreenTimeOff,
+        SettingsList::PowerTimeOff, SettingsList::HistoryMode, SettingsList::AlarmHour,
+        SettingsList::AlarmMinute})
+    order << List(list);
+  order << Box(SettingsBox::Alarm);
+  for (SettingsBox box : {SettingsBox::Sound, SettingsBox::ButtonClick, SettingsBox::SensorClick,
+                          SettingsBox::ThresholdSound})
+    order << Box(box);
+  order << time_ << calibration_ << saveCalibration;
+  for (qsizetype i = 1; i < order.size(); ++i)
+    setTabOrder(order[i - 1], order[i]);
+}
+
+void SettingsPage::ApplyLanguage() {
+  calibration_->setText(Q(WithDecimalSeparator(S(calibration_->text()), language_)));
+}
+
+QList<QWidget*> SettingsPage::TabOrder() const {
+  QList<QWidget*> order;
+  const QWidget* self = this;
+  for (QWidget* w = nextInFocusChain(); w && w != self; w = w->nextInFocusChain()) {
+    if (isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus)) order << w;
+  }
+  return order;
 }
 
 QComboBox* SettingsPage::List(SettingsList list) const {
@@ -178,8 +216,9 @@ QCheckBox* SettingsPage::Box(SettingsBox box) const {
 void SettingsPage::RebuildThresholds(QComboBox* list, const std::vector<std::string>& items) {
   const int position = list->currentIndex();
   list->clear();
+  // The interface language's decimal separator, like everywhere on the window.
   for (const std::string& item : items)
-    list->addItem(QString::fromStdString(item));
+    list->addItem(QString::fromStdString(WithDecimalSeparator(item, language_)));
   list->setCurrentIndex(position < list->count() ? position : -1);
 }
 
@@ -224,7 +263,7 @@ std::string SettingsPage::CalibrationText() const {
 }
 
 void SettingsPage::SetCalibrationText(const std::string& text) {
-  calibration_->setText(QString::fromStdString(text));
+  calibration_->setText(QString::fromStdString(WithDecimalSeparator(text, language_)));
 }
 
 void SettingsPage::SetRestartEnabled(bool enabled) {

@@ -55,6 +55,12 @@ class SettingsPage : public QWidget, public SettingsView {
   // True when the typed character is to be dropped.
   bool AcceptsCalibrationKey(char32_t key);
 
+  // Texts that follow the interface language beyond the captions: the coefficient's decimal
+  // separator.
+  void ApplyLanguage();
+  // The page's Tab stops in the order Tab visits them.
+  QList<QWidget*> TabOrder() const;
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   // While the page is shown, the clock comparison is refreshed every second.
