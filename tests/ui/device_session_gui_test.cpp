@@ -77,10 +77,8 @@ TEST(DeviceSessionGui, AboutDevicePageShowsTheDeviceAndFollowsTheLanguage) {
 
   auto* memo = s.window.Get<QTextEdit>("Memo_Info");
   // Before the device is identified the page asks for it.
-  EXPECT_TRUE(memo->toPlainText().startsWith(QString::fromUtf8("Прибор не подключён
-")));
-  ASSERT_TRUE(s.WaitFor([&] {
-    return s.device.deviceInfo.Valid != 0; }, 6000));
+  EXPECT_TRUE(memo->toPlainText().startsWith(QString::fromUtf8("Прибор не подключён\n")));
+  ASSERT_TRUE(s.WaitFor([&] { return s.device.deviceInfo.Valid != 0; }, 6000));
   const QString russian = memo->toPlainText();
   EXPECT_TRUE(
       russian.startsWith(QString::fromUtf8("Информация о подключенном приборе\n"
@@ -97,45 +95,42 @@ TEST(DeviceSessionGui, AboutDevicePageShowsTheDeviceAndFollowsTheLanguage) {
   // Unplugged: the page asks for the device again, in the language of the moment.
   emulator.Unplug();
   ASSERT_TRUE(s.WaitFor(
-      [&] {
-    return memo->toPlainText().startsWith(QStringLiteral("No device connected
-                                                         ")); },
-                                                         8000))
-           << memo->toPlainText().toStdString();
-    s.window.form.ActionByName(QStringLiteral("Action_Language"))->trigger();
-  EXPECT_TRUE(memo->toPlainText().startsWith(QString::fromUtf8("Прибор не подключён
-")));
+      [&] { return memo->toPlainText().startsWith(QStringLiteral("No device connected\n")); },
+      8000))
+      << memo->toPlainText().toStdString();
+  s.window.form.ActionByName(QStringLiteral("Action_Language"))->trigger();
+  EXPECT_TRUE(memo->toPlainText().startsWith(QString::fromUtf8("Прибор не подключён\n")));
 }
 
 TEST(DeviceSessionGui, ManualPortNumberFromTheMenu) {
-    Session s;
-    s.dialogs.textAnswers = {"251", "12"};
-    QAction* number = s.window.form.ActionByName(QStringLiteral("Action_Connection_Manual_Number"));
-    number->trigger();
-    ASSERT_EQ(s.dialogs.boxes.size(), 1u);
-    EXPECT_EQ(s.dialogs.boxes[0].text, "Ошибка формата номера COM порта");
-    EXPECT_TRUE(s.window.form.ActionByName(QStringLiteral("Action_Connection_Auto"))->isChecked());
-    number->trigger();
-    QAction* manual = s.window.form.ActionByName(QStringLiteral("Action_Connection_Manual"));
-    EXPECT_TRUE(manual->isChecked());
-    EXPECT_EQ(manual->text(), QString::fromUtf8("Вручную COM12"));
-    EXPECT_EQ(s.device.Manager().ConnectionMode, kManualPort);
-    s.window.form.ActionByName(QStringLiteral("Action_Connection_Auto"))->trigger();
-    EXPECT_EQ(s.device.Manager().ConnectionMode, kAutoWatch);
+  Session s;
+  s.dialogs.textAnswers = {"251", "12"};
+  QAction* number = s.window.form.ActionByName(QStringLiteral("Action_Connection_Manual_Number"));
+  number->trigger();
+  ASSERT_EQ(s.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(s.dialogs.boxes[0].text, "Ошибка формата номера COM порта");
+  EXPECT_TRUE(s.window.form.ActionByName(QStringLiteral("Action_Connection_Auto"))->isChecked());
+  number->trigger();
+  QAction* manual = s.window.form.ActionByName(QStringLiteral("Action_Connection_Manual"));
+  EXPECT_TRUE(manual->isChecked());
+  EXPECT_EQ(manual->text(), QString::fromUtf8("Вручную COM12"));
+  EXPECT_EQ(s.device.Manager().ConnectionMode, kManualPort);
+  s.window.form.ActionByName(QStringLiteral("Action_Connection_Auto"))->trigger();
+  EXPECT_EQ(s.device.Manager().ConnectionMode, kAutoWatch);
 }
 
 TEST(DeviceSessionGui, DeviceOperationDisablesThePagesAndLinkWatchUntilItEnds) {
-    Session s;
-    auto* pages = s.window.Get<QTabWidget>("PageControl1");
-    {
-      DeviceOperation operation(s.device.context);
-      EXPECT_FALSE(pages->isEnabled());
-      EXPECT_FALSE(s.device.Manager().LinkWatch);
-    }
-    EXPECT_TRUE(pages->isEnabled());
-    EXPECT_TRUE(s.device.Manager().LinkWatch);
-    EXPECT_EQ(&s.device.context.connection, &s.device.Manager());
-    EXPECT_EQ(&s.device.context.device, &s.device.deviceInfo);
+  Session s;
+  auto* pages = s.window.Get<QTabWidget>("PageControl1");
+  {
+    DeviceOperation operation(s.device.context);
+    EXPECT_FALSE(pages->isEnabled());
+    EXPECT_FALSE(s.device.Manager().LinkWatch);
+  }
+  EXPECT_TRUE(pages->isEnabled());
+  EXPECT_TRUE(s.device.Manager().LinkWatch);
+  EXPECT_EQ(&s.device.context.connection, &s.device.Manager());
+  EXPECT_EQ(&s.device.context.device, &s.device.deviceInfo);
 }
 
 }  // namespace
