@@ -183,6 +183,10 @@ int main(int argc, char** argv) {
 #ifdef DRAVION_HAVE_SIM
     // The history page while a download runs, then on a minute after the newest record.
     {
+      // The history is refused below main program 12.6, which the About-device page shows this
+      // device to run (for its upgrade offer): it runs the release for these two pictures.
+      const uint16_t shownVersion = session.deviceInfo.Soft.MainVersion;
+      session.deviceInfo.Soft.MainVersion = 0x0C06;
       pages->setCurrentIndex(1);
       Settle();
       auto* history = form.History();
@@ -208,6 +212,7 @@ int main(int argc, char** argv) {
           QStringLiteral("%1/%2-history-no-records.png").arg(folder, QLatin1String(lang)));
       history->Controller()->OnNewestClicked();
       history->Controller()->OnUpClicked();
+      session.deviceInfo.Soft.MainVersion = shownVersion;
       Settle();
     }
 #endif

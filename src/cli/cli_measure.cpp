@@ -91,7 +91,7 @@ int Follow(CliSession& s) {
   int taken = 0;
   bool wasFailing = false;
   while (!s.pump.QuitRequested() && (s.options.csvFile.empty() || recorder.Recording())) {
-    if (controller.OnReadClicked()) {
+    if (controller.ReadNow()) {
       PrintReading(s, view);
       wasFailing = false;
       if (s.options.countGiven && ++taken >= s.options.count) break;
@@ -124,7 +124,7 @@ int Measure(CliSession& s) {
   for (int i = 0; i < s.options.count && !s.pump.QuitRequested(); ++i) {
     if (i > 0) s.Wait(1000);
     if (s.pump.QuitRequested()) break;
-    if (!controller.OnReadClicked()) {
+    if (!controller.ReadNow()) {
       s.io.err << (!view.versionMessage.empty()
                        ? TerminalText(view.versionMessage)
                        : s.language.Text("Прибор не ответил", "The device did not answer"))

@@ -283,6 +283,10 @@ void MeasurementController::MeasurementTick() {
 
 bool MeasurementController::OnReadClicked() {
   if (!RequireConnectedDevice(context_)) return false;
+  return ReadNow();
+}
+
+bool MeasurementController::ReadNow() {
   const bool enabled = view_.ReadEnabled();
   // No link test may come between the reading's requests.
   DeviceOperation operation(context_);

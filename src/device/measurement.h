@@ -113,8 +113,11 @@ class MeasurementController {
   // Called by every heartbeat: sends a requested dose reset, then runs the automatic reading.
   void MeasurementTick();
 
-  // Handlers of the page.
+  // Handlers of the page. Read says in a box when no device is connected.
   bool OnReadClicked();
+  // One reading with the dose, the Read button disabled meanwhile; a missing device fails it
+  // without a word (for readings that repeat on their own).
+  bool ReadNow();
   void OnAutoReadClicked();
   // Asks, then has the heartbeat send the reset and waits for it at most kDoseResetWaitMs;
   // reports the outcome in a box. True when the device took the reset.

@@ -39,7 +39,8 @@ TEST(CliFirmwareLink, WithoutYesOrTerminalNothingIsWritten) {
   CliBench bench(config);
   const CliResult r = bench.Run({"firmware", "update"});
   EXPECT_EQ(r.status, cli::kExitFailed);
-  EXPECT_NE(r.err.find("to Version 1.20.12.6\nContinue?\nNo terminal to answer on"),
+  EXPECT_NE(r.err.find("to version 1.20.12.6\nThe update takes about two minutes.\nKeep the device "
+                       "plugged in until it ends.\nContinue?\nNo terminal to answer on"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(bench.device->GetCounters().restarts, 0);
