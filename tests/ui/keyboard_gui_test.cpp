@@ -2,8 +2,10 @@
 // a user's does.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAbstractScrollArea>
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -121,6 +123,18 @@ TEST(Keyboard, TabShowsWhereItIsAndGoesDownEachColumnOfTheSettings) {
       "BitBtn_Setup_Calibr_Save",
   };
   EXPECT_EQ(TabStops(w, pages->widget(2), w.Get<QWidget>("BitBtn_Setup_Read")), expected);
+
+  // A list of 61 time-outs opens with F4 as a scrolling list of at most 16 items, not a column
+  // across the screen.
+  QComboBox* timeOff = w.Combo("ComboBox_Setup_Screen_TOff");
+  timeOff->setFocus();
+  PressKey(&w.form, Qt::Key_F4);
+  ASSERT_TRUE(WaitUntil([&] { return timeOff->view()->isVisible(); }, 2000));
+  const int row = timeOff->view()->sizeHintForRow(0);
+  EXPECT_EQ(timeOff->count(), 61);
+  EXPECT_LE(timeOff->view()->window()->height(), 17 * row + 12) << row;
+  PressKey(timeOff->view(), Qt::Key_Escape);
+  EXPECT_TRUE(WaitUntil([&] { return !timeOff->view()->isVisible(); }, 2000));
 
   // The measuring page: every stop is a control of its own (no bare scroll area).
   pages->setCurrentIndex(0);
