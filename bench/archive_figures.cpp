@@ -26,10 +26,10 @@ namespace {
 
 using namespace dravion;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
-double Ms(Clock::time_point from) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - from).count();
+double Ms(Steady::time_point from) {
+  return std::chrono::duration<double, std::milli>(Steady::now() - from).count();
 }
 
 long RssKiB() {
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
 
   if (!fs::exists(base)) {
     std::printf("Building the ten-year archive in %s ...\n", base.string().c_str());
-    const auto started = Clock::now();
+    const auto started = Steady::now();
     HistoryArchive archive;
     if (!archive.Open(base.string())) {
       std::printf("cannot open: %s\n", archive.Error().c_str());
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   fs::copy_file(base, work);
 
   HistoryArchive archive;
-  auto started = Clock::now();
+  auto started = Steady::now();
   if (!archive.Open(work.string())) {
     std::printf("cannot open: %s\n", archive.Error().c_str());
     return 1;
@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
   // Merges of a full ring: the usual one (the device downloaded a few weeks ago: 20,000 records
   // new, the rest there already), the same ring again, and one that is all new.
   auto merge = [&](const char* what, size_t from, size_t to) {
-    const auto t = Clock::now();
+    const auto t = Steady::now();
     const MergeResult r = archive.Merge(Batch(stream, from, to));
     std::printf("Merge of a full ring, %s: %.0f ms (%llu new, %llu already there)\n", what, Ms(t),
                 static_cast<unsigned long long>(r.Added),
@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
       TimeRecord view = TimeRecordFromSeconds(
           now.FirstStart +
           static_cast<uint32_t>(uint64_t{now.LastStart - now.FirstStart} * i / 39));
-      const auto t = Clock::now();
+      const auto t = Steady::now();
       const auto periods = archive.Periods(now.Id);
       const HistoryChartData chart = DrawHistoryChart(*periods, view, level, 127, true, language);
       times.push_back(Ms(t));
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
 
   // The export of everything.
   const fs::path csv = folder / "archive-10y.csv";
-  started = Clock::now();
+  started = Steady::now();
   const ExportResult exported = archive.ExportCsv({}, csv.string());
   const double exportMs = Ms(started);
   std::printf("Export of everything as CSV: %.1f s, %llu lines, %.0f MB\n", exportMs / 1000,

@@ -39,7 +39,9 @@ std::string ArchivePane::MergeDownload() {
   HistoryArchive* archive = Archive();
   if (archive == nullptr) return {};
   const ArchiveBatch batch = BatchFromDownload(download_, context_.device);
-  const MergeResult merged = archive->Merge(batch);
+  std::string notice;
+  const MergeResult merged = MergeIntoArchive(*archive, batch, context_.language, notice);
+  if (!notice.empty()) context_.dialogs.ShowMessage(BoxKind::Warning, notice);
   if (!merged.Ok) {
     context_.dialogs.ShowMessage(
         BoxKind::Error,
@@ -148,6 +150,11 @@ void ArchivePane::OnSaveCsvClicked() {
     const ExportResult exported = archive_->ExportCsv(range, name, hook);
     return FileWriteResult{exported.Ok, exported.Failed};
   });
+  if (archive_->Damaged() && archive_->StartAgain()) {
+    // What could be read of it stays in the file moved aside.
+    context_.dialogs.ShowMessage(BoxKind::Warning, MovedAsideMessage(*archive_, context_.language));
+    device_ = 0;
+  }
 }
 
 }  // namespace dravion

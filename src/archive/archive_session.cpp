@@ -44,6 +44,17 @@ ArchiveBatch BatchFromDownload(HistoryController& download, const DeviceInfo& de
   return batch;
 }
 
+MergeResult MergeIntoArchive(HistoryArchive& archive, const ArchiveBatch& batch,
+                             const Language& language, std::string& notice) {
+  notice.clear();
+  MergeResult result = archive.Merge(batch);
+  if (!result.Ok && archive.Damaged() && archive.StartAgain()) {
+    notice = MovedAsideMessage(archive, language);
+    result = archive.Merge(batch);
+  }
+  return result;
+}
+
 std::string GroupedNumber(uint64_t value, const Language& language) {
   const std::string digits = std::to_string(value);
   const std::string separator = language.Current() == Lang::Russian ? "\xC2\xA0" : ",";

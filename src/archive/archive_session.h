@@ -15,6 +15,11 @@ class HistoryController;
 std::string ArchiveSerialOf(const DeviceInfo& device);
 std::string ArchiveUidOf(const DeviceInfo& device);
 
+// Merges; when the merge finds the file damaged, the file is moved aside, a new archive started
+// and the merge made there. `notice` then says so (else it is left empty).
+MergeResult MergeIntoArchive(HistoryArchive& archive, const ArchiveBatch& batch,
+                             const Language& language, std::string& notice);
+
 // A complete download as the archive takes it: the ring's records oldest first, the device's
 // time, coefficient and ring description, under the device's serial number and identifier.
 ArchiveBatch BatchFromDownload(HistoryController& download, const DeviceInfo& device);

@@ -104,7 +104,7 @@ class ArchivePeriods : public HistoryPeriodSource {
                " WHERE device=?1 AND start>=?2 AND start<=?3"),
         spans_(db,
                "SELECT start, duration, pulses, coefficient FROM spans"
-               " WHERE device=?1 AND level>=?2 AND start>=?3 AND start<=?4"),
+               " WHERE device=?1 AND level=?2 AND start>=?3 AND start<=?4"),
         records_(db,
                  "SELECT start, duration, pulses, download FROM records"
                  " WHERE device=?1 AND start>=?2 AND start<=?3 AND status=0 AND conflict=0") {
@@ -131,6 +131,7 @@ class ArchivePeriods : public HistoryPeriodSource {
     } else if (from % kHour == 0 && length % kHour == 0) {
       Sums(hours_, from, to, totals);
       Spans(kSpansHour, from, to, totals);
+      Spans(kSpansDay, from, to, totals);
     } else {
       Records(from, to, totals);
     }
@@ -232,6 +233,7 @@ bool HistoryArchive::Open(const std::string& path) {
   error_.clear();
   MovedAside.clear();
   MovedAsideNewer = false;
+  damaged_ = false;
   if (path.empty()) {
     error_ = "no folder for application data";
     return false;
@@ -240,9 +242,16 @@ bool HistoryArchive::Open(const std::string& path) {
   bool unusable = false, newer = false;
   if (OpenFile(path, unusable, newer)) return true;
   Close();
-  if (!unusable) return false;
+  if (!unusable || !MoveAside(newer)) return false;
+  if (OpenFile(path, unusable, newer)) return true;
+  Close();
+  return false;
+}
+
+bool HistoryArchive::MoveAside(bool newer) {
   // Never overwritten: the file (and its write-ahead log, which belongs to it) goes aside under
   // a name of its own, and a new archive starts.
+  const std::string& path = path_;
   std::string aside = path + (newer ? ".newer-" : ".damaged-") + LocalStampForFileName();
   for (int n = 2; FileIsThere(aside); ++n)
     aside = path + (newer ? ".newer-" : ".damaged-") + LocalStampForFileName() + "-" +
@@ -257,10 +266,9 @@ bool HistoryArchive::Open(const std::string& path) {
   }
   MovedAside = aside;
   MovedAsideNewer = newer;
+  damaged_ = false;
   error_.clear();
-  if (OpenFile(path, unusable, newer)) return true;
-  Close();
-  return false;
+  return true;
 }
 
 bool HistoryArchive::OpenFile(const std::string& path, bool& unusable, bool& newer) {
@@ -315,16 +323,34 @@ bool HistoryArchive::OpenFile(const std::string& path, bool& unusable, bool& new
     }
     return CreateTables();
   }
-  // A quick look through every page: a file damaged on the disk is found here, not in the
-  // middle of a merge.
+  // Pages damaged deeper in the file are found by the operation that reads them (a check of
+  // every page takes a second on ten years of records, too long for every start of the CLI).
+  return true;
+}
+
+bool HistoryArchive::Check() {
+  if (db_ == nullptr) return false;
   SqlStatement quick(db_, "PRAGMA quick_check(1)");
-  rc = quick.Step();
+  const int rc = quick.Step();
   if (rc != SQLITE_ROW || quick.Text(0) != "ok") {
     error_ = rc == SQLITE_ROW ? quick.Text(0) : sqlite3_errmsg(db_);
-    unusable = true;
+    damaged_ = true;
     return false;
   }
   return true;
+}
+
+void HistoryArchive::NoteError(int rc) {
+  if (Unusable(rc)) damaged_ = true;
+}
+
+bool HistoryArchive::StartAgain() {
+  Close();
+  if (!MoveAside(false)) return false;
+  bool unusable = false, newer = false;
+  if (OpenFile(path_, unusable, newer)) return true;
+  Close();
+  return false;
 }
 
 bool HistoryArchive::CreateTables() {
@@ -402,6 +428,7 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     return result;
   }
   auto fail = [&](const std::string& why) {
+    NoteError(sqlite3_extended_errcode(db_));
     result = MergeResult{};
     result.Error = why.empty() ? SqlError() : why;
     Exec("ROLLBACK");
@@ -585,7 +612,8 @@ std::vector<ArchiveDevice> HistoryArchive::Devices() {
   SqlStatement select(db_,
                       "SELECT id, serial, uid, records, conflicts, first_start, last_start,"
                       " last_end, max_duration, coefficient, downloads FROM devices ORDER BY id");
-  while (select.Step() == SQLITE_ROW) {
+  int rc;
+  while ((rc = select.Step()) == SQLITE_ROW) {
     ArchiveDevice d;
     d.Id = select.Int(0);
     d.Serial = select.Text(1);
@@ -600,6 +628,7 @@ std::vector<ArchiveDevice> HistoryArchive::Devices() {
     d.Downloads = static_cast<uint32_t>(select.Int(10));
     devices.push_back(d);
   }
+  NoteError(rc);
   return devices;
 }
 
@@ -693,6 +722,7 @@ ExportResult HistoryArchive::ExportCsv(const ArchiveRange& range, const std::str
   const int rc = sqlite3_errcode(db_);
   Exec("COMMIT");
   if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+    NoteError(rc);
     result.Error = sqlite3_errstr(rc);
     return result;
   }

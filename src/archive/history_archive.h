@@ -97,6 +97,14 @@ class HistoryArchive {
   std::string MovedAside;
   bool MovedAsideNewer = false;
 
+  // Whether an operation found the file damaged (its pages unreadable). StartAgain then moves it
+  // aside under a dated name (MovedAside names it) and starts a new archive in its place.
+  bool Damaged() const { return damaged_; }
+  bool StartAgain();
+  // Reads every page of the file (about a second for ten years of records); false, and Damaged,
+  // when one is unreadable.
+  bool Check();
+
   // Merges one download or import in one transaction.
   MergeResult Merge(const ArchiveBatch& batch);
 
@@ -125,6 +133,8 @@ class HistoryArchive {
  private:
   friend class ArchivePeriods;
   bool OpenFile(const std::string& path, bool& unusable, bool& newer);
+  bool MoveAside(bool newer);
+  void NoteError(int rc);
   bool CreateTables();
   bool Exec(const char* sql);
   std::string SqlError() const;
@@ -133,6 +143,7 @@ class HistoryArchive {
   sqlite3* db_ = nullptr;
   std::string path_;
   std::string error_;
+  bool damaged_ = false;
 };
 
 }  // namespace dravion

@@ -81,7 +81,10 @@ std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive
 int MergeDownloadIntoArchive(CliSession& s, HistoryController& download) {
   HistoryArchive archive;
   if (!OpenArchive(s, archive)) return kExitFailed;
-  const MergeResult merged = archive.Merge(BatchFromDownload(download, s.record));
+  std::string notice;
+  const MergeResult merged =
+      MergeIntoArchive(archive, BatchFromDownload(download, s.record), s.language, notice);
+  if (!notice.empty()) s.io.err << TerminalText(notice) << '\n';
   if (!merged.Ok) {
     s.io.err << s.language.Text("История не сохранена в архиве: ",
                                 "The history was not kept in the archive: ")
@@ -131,6 +134,8 @@ int ArchiveExport(CliSession& s) {
   if (!device) return kExitFailed;
   range.Device = device->Id;
   const ExportResult exported = archive.ExportCsv(range, s.options.csvFile);
+  if (archive.Damaged() && archive.StartAgain())
+    s.io.err << TerminalText(MovedAsideMessage(archive, s.language)) << '\n';
   if (!exported.Ok) {
     s.io.err << s.language.Text("Ошибка записи файла\n", "File write Error\n") << s.options.csvFile
              << (exported.Error.empty() ? "" : "\n" + exported.Error) << '\n';
@@ -169,7 +174,9 @@ int ArchiveImport(CliSession& s) {
   batch.Coefficient = file.Coefficients.back();  // of the newest record
   batch.Records = file.Records;
   batch.Coefficients = file.Coefficients;
-  const MergeResult merged = archive.Merge(batch);
+  std::string notice;
+  const MergeResult merged = MergeIntoArchive(archive, batch, s.language, notice);
+  if (!notice.empty()) s.io.err << TerminalText(notice) << '\n';
   if (!merged.Ok) {
     s.io.err << s.language.Text("Ничего не импортировано: ", "Nothing was imported: ")
              << merged.Error << '\n';

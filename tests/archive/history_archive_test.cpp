@@ -339,15 +339,23 @@ TEST(HistoryArchive, FilesThatCannotBeReadAreMovedAsideNeverOverwritten) {
   EXPECT_GT(archive.Devices().at(0).Records, 2000u);
   archive.Close();
 
-  // Pages damaged on the disk.
+  // Pages damaged on the disk: found by an operation that reads them (here the check of every
+  // page); the file then goes aside and a new archive starts.
   {
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
     file.seekp(static_cast<std::streamoff>(fs::file_size(path) / 2));
     file << std::string(3000, '\xA5');
   }
   ASSERT_TRUE(archive.Open(path)) << archive.Error();
-  EXPECT_FALSE(archive.MovedAside.empty());
+  EXPECT_TRUE(archive.MovedAside.empty());
+  EXPECT_FALSE(archive.Check());
+  EXPECT_TRUE(archive.Damaged());
+  const uintmax_t damagedSize = fs::file_size(path);
+  ASSERT_TRUE(archive.StartAgain()) << archive.Error();
+  EXPECT_NE(archive.MovedAside.find(".damaged-"), std::string::npos);
+  EXPECT_EQ(fs::file_size(archive.MovedAside), damagedSize);
   EXPECT_TRUE(archive.Devices().empty());
+  EXPECT_TRUE(archive.Check());
   archive.Close();
 
   // A later version's archive.
