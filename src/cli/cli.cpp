@@ -93,7 +93,10 @@ int Restart(CliSession& s) {
 
 // Commands that need no device, and those that run once the device was found and identified.
 const std::map<std::string, Handler>& PortCommands() {
-  static const std::map<std::string, Handler> commands = {{"ports", Ports}};
+  static const std::map<std::string, Handler> commands = {{"ports", Ports},
+                                                          {"archive list", ArchiveList},
+                                                          {"archive export", ArchiveExport},
+                                                          {"archive import", ArchiveImport}};
   return commands;
 }
 

@@ -45,7 +45,10 @@ int HistoryDownload(CliSession& s) {
     if (!view.versionMessage.empty()) s.io.err << TerminalText(view.versionMessage) << '\n';
     return kExitFailed;
   }
-  if (!controller.SaveCsv(s.options.csvFile)) return kExitFailed;
+  // The archive first: a CSV file that cannot be written loses nothing then.
+  if (!s.options.noArchive && MergeDownloadIntoArchive(s, controller) != kExitDone)
+    return kExitFailed;
+  if (!s.options.csvFile.empty() && !controller.SaveCsv(s.options.csvFile)) return kExitFailed;
   return Outcome(s);
 }
 

@@ -46,6 +46,9 @@ const std::vector<CommandShape>& Shapes() {
       {{"firmware", "update"}, 0, 0},
       {{"restart", "main"}, 0, 0},
       {{"restart", "boot"}, 0, 0},
+      {{"archive", "list"}, 0, 0},
+      {{"archive", "export"}, 0, 0},
+      {{"archive", "import"}, 1, 1},
   };
   return shapes;
 }
@@ -95,6 +98,12 @@ const std::vector<OptionWord>& OptionWords() {
       {"--csv", "measure", "FILE"},
       {"--if-drift", "time sync", "S"},
       {"--retries", "firmware update", "N"},
+      {"--no-archive", "history download", ""},
+      {"--device", "archive export", "S"},
+      {"--device", "archive import", "S"},
+      {"--from", "archive export", "DATE"},
+      {"--to", "archive export", "DATE"},
+      {"--csv", "archive export", "FILE"},
   };
   return options;
 }
@@ -165,11 +174,20 @@ const std::string& UsageText() {
       "                                readings every S seconds until Ctrl+C or SIGTERM (or N of\n"
       "                                them), each line appended to FILE as it comes\n"
       "  dose reset                    reset the accumulated dose\n"
-      "  history download --csv FILE   the whole history ring, saved as CSV\n"
+      "  history download [--csv FILE] [--no-archive]\n"
+      "                                the whole history ring, merged into the history archive\n"
+      "                                (unless --no-archive) and saved as CSV\n"
       "  history delete                delete the stored history\n"
       "  firmware update [--retries N] the five update steps; N more attempts after a failed "
       "one\n"
       "  restart main|boot             restart into the main program or the boot loader\n"
+      "  archive list                  the devices in the history archive, their records and\n"
+      "                                conflicts, first and last record\n"
+      "  archive export [--device S] [--from DATE] [--to DATE] --csv FILE\n"
+      "                                the archive's records as Save CSV writes them (DATE:\n"
+      "                                YYYY-MM-DD, device time, --to's day included)\n"
+      "  archive import --device S FILE\n"
+      "                                a file Save CSV wrote, into the archive of device S\n"
       "\n"
       "Options:\n"
       "  --port N      use COM N (without it: the first listed port that answers)\n"
@@ -177,7 +195,7 @@ const std::string& UsageText() {
       "  --log FILE    write the run's log to FILE (Windows-1251, LF line ends)\n"
       "  -v, --verbose also print the log lines to stderr\n"
       "  -y, --yes     answer Yes to every question\n"
-      "  --json        ports, info, settings get, measure and time show print JSON\n"
+      "  --json        ports, info, settings get, measure, time show and archive list print JSON\n"
       "  -h, --help    this text\n"
       "  --version     the program's version\n"
       "\n"
@@ -200,6 +218,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
                       std::string& error) {
   options = CliOptions{};
   bool csvGiven = false, retriesGiven = false, intervalGiven = false, ifDriftGiven = false;
+  bool deviceGiven = false, rangeGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&](std::string& out) {
@@ -280,6 +299,18 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
         return false;
       }
       retriesGiven = true;
+    } else if (arg == "--no-archive") {
+      options.noArchive = true;
+    } else if (arg == "--device") {
+      if (!value(options.device)) return false;
+      if (options.device.empty()) {
+        error = "--device needs a serial number";
+        return false;
+      }
+      deviceGiven = true;
+    } else if (arg == "--from" || arg == "--to") {
+      if (!value(arg == "--from" ? options.from : options.to)) return false;
+      rangeGiven = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       error = "unknown option " + arg;
       return false;
@@ -317,6 +348,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
   const bool isDownload = name == "history" && options.command[1] == "download";
   const bool isUpdate = name == "firmware";
   const bool isTimeSync = name == "time" && options.command[1] == "sync";
+  const bool isExport = name == "archive" && options.command[1] == "export";
+  const bool isImport = name == "archive" && options.command[1] == "import";
   if (options.countGiven && !isMeasure) {
     error = "--count belongs to measure";
     return false;
@@ -333,16 +366,36 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     error = "--if-drift belongs to time sync";
     return false;
   }
-  if (csvGiven && !isDownload && !(isMeasure && options.follow)) {
-    error = "--csv belongs to history download and measure --follow";
+  if (csvGiven && !isDownload && !isExport && !(isMeasure && options.follow)) {
+    error = "--csv belongs to history download, archive export and measure --follow";
+    return false;
+  }
+  if (options.noArchive && !isDownload) {
+    error = "--no-archive belongs to history download";
+    return false;
+  }
+  if (deviceGiven && !isExport && !isImport) {
+    error = "--device belongs to archive export and archive import";
+    return false;
+  }
+  if (rangeGiven && !isExport) {
+    error = "--from and --to belong to archive export";
+    return false;
+  }
+  if (isExport && !csvGiven) {
+    error = "archive export needs --csv FILE";
+    return false;
+  }
+  if (isImport && !deviceGiven) {
+    error = "archive import needs --device S (the serial number the file's records belong to)";
     return false;
   }
   if (retriesGiven && !isUpdate) {
     error = "--retries belongs to firmware update";
     return false;
   }
-  if (isDownload && !csvGiven) {
-    error = "history download needs --csv FILE";
+  if (isDownload && !csvGiven && options.noArchive) {
+    error = "history download --no-archive needs --csv FILE";
     return false;
   }
   return true;

@@ -27,11 +27,14 @@ struct CliOptions {
   std::vector<std::string> command;
   int count = 1;  // measure --count
   bool countGiven = false;
-  bool follow = false;  // measure --follow: readings until stopped
-  int interval = 1;     // measure --interval: seconds between readings
-  std::string csvFile;  // history download --csv, measure --follow --csv
-  int ifDrift = -1;     // time sync --if-drift: write only beyond this many seconds (-1: always)
-  int retries = 0;      // firmware update --retries: attempts after a failed first one
+  bool follow = false;     // measure --follow: readings until stopped
+  int interval = 1;        // measure --interval: seconds between readings
+  std::string csvFile;     // history download --csv, measure --follow --csv
+  int ifDrift = -1;        // time sync --if-drift: write only beyond this many seconds (-1: always)
+  int retries = 0;         // firmware update --retries: attempts after a failed first one
+  bool noArchive = false;  // history download --no-archive: not merged into the archive
+  std::string device;      // archive export / import --device: a serial number
+  std::string from, to;    // archive export --from / --to: dates as typed
 };
 
 // Parses the arguments after the program name. Returns false with `error` set on bad usage.

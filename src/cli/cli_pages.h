@@ -1,5 +1,9 @@
 #pragma once
 
+namespace dravion {
+class HistoryController;
+}
+
 namespace dravion::cli {
 
 class CliSession;
@@ -17,6 +21,12 @@ int DoseReset(CliSession& session);
 int HistoryDownload(CliSession& session);
 int HistoryDelete(CliSession& session);
 int FirmwareUpdate(CliSession& session);
+// The history archive: no device needed.
+int ArchiveList(CliSession& session);
+int ArchiveExport(CliSession& session);
+int ArchiveImport(CliSession& session);
+// Merges a complete download into the archive and prints what was new.
+int MergeDownloadIntoArchive(CliSession& session, HistoryController& download);
 
 // Whether a device command ended well: no error or warning box, no question refused for want of
 // a terminal.

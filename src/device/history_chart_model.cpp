@@ -46,62 +46,118 @@ std::string UnitLine(uint32_t coefficient, const Language& language) {
 
 }  // namespace
 
+namespace {
+
+// The bars of a level: the first period's start (the view time with the level's fields reset),
+// how many, the labels and each bar's length.
+struct ChartLayout {
+  TimeRecord First;
+  int Bars = 0;
+  uint32_t BarLength = 0;
+  int FirstLabel = 0;
+  int LabelStep = 1;
+  int Level = 0;
+  uint32_t Length(int bar) const {
+    return Level == kLevelYear
+               ? static_cast<uint32_t>(DaysInMonth(bar + 1, First.Bytes[5])) * 86400u
+               : BarLength;
+  }
+};
+
+ChartLayout LayoutOf(const TimeRecord& viewTime, int level) {
+  ChartLayout layout;
+  layout.Level = level = std::clamp(level, kLevelMinute, kLevelYear);
+  layout.First = viewTime;
+  auto& f = layout.First.Bytes;
+  f[0] = 0;
+  switch (level) {
+    case kLevelMinute:
+      layout.Bars = 6, layout.BarLength = 10, layout.LabelStep = 10;
+      break;
+    case kLevelHour:
+      f[1] = 0;
+      layout.Bars = 60, layout.BarLength = 60;
+      break;
+    case kLevelDay:
+      f[1] = f[2] = 0;
+      layout.Bars = 24, layout.BarLength = 3600;
+      break;
+    case kLevelMonth:
+      f[1] = f[2] = 0, f[3] = 1;
+      layout.Bars = DaysInMonth(f[4], f[5]), layout.BarLength = 86400, layout.FirstLabel = 1;
+      break;
+    default:
+      f[1] = f[2] = 0, f[3] = 1, f[4] = 1;
+      layout.Bars = 12, layout.FirstLabel = 1;
+      break;
+  }
+  return layout;
+}
+
+// The ring's walk as a source of periods: its pulses all carry the download's coefficient.
+class RingPeriods : public HistoryPeriodSource {
+ public:
+  RingPeriods(HistoryRing& ring, uint32_t coefficient) : query_(ring), k_(coefficient) {}
+  void StartPeriods(uint32_t t) override { query_.StartHistoryQuery(t); }
+  PeriodTotals NextPeriod(uint32_t length) override {
+    query_.AccumulatePeriod(length);
+    return {query_.PeriodPulses * k_, query_.PeriodCovered, uint64_t{query_.PeriodMaxRate10} * k_};
+  }
+  void EndPeriods() override { query_.EndHistoryQuery(); }
+
+ private:
+  HistoryQuery query_;
+  uint64_t k_;
+};
+
+}  // namespace
+
 HistoryChartData DrawHistoryChart(HistoryRing& ring, TimeRecord& viewTime, int level,
+                                  uint32_t coefficient, bool showMaximum,
+                                  const Language& language) {
+  RingPeriods periods(ring, coefficient);
+  return DrawHistoryChart(periods, viewTime, level, coefficient, showMaximum, language);
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> HistoryChartPeriods(const TimeRecord& viewTime,
+                                                               int level) {
+  const ChartLayout layout = LayoutOf(viewTime, level);
+  std::vector<std::pair<uint32_t, uint32_t>> periods;
+  uint64_t start = SecondsFromTimeRecord(layout.First);
+  for (int i = 0; i < layout.Bars; ++i) {
+    periods.emplace_back(static_cast<uint32_t>(start), layout.Length(i));
+    start += layout.Length(i);
+  }
+  return periods;
+}
+
+HistoryChartData DrawHistoryChart(HistoryPeriodSource& source, TimeRecord& viewTime, int level,
                                   uint32_t coefficient, bool showMaximum,
                                   const Language& language) {
   level = std::clamp(level, kLevelMinute, kLevelYear);
   viewTime.Bytes[0] = 0;
-  TimeRecord first = viewTime;
-  auto& f = first.Bytes;
-  int bars = 0;
-  uint32_t barLength = 0;
-  int firstLabel = 0;
-  int labelStep = 1;
-  switch (level) {
-    case kLevelMinute:
-      bars = 6, barLength = 10, labelStep = 10;
-      break;
-    case kLevelHour:
-      f[1] = 0;
-      bars = 60, barLength = 60;
-      break;
-    case kLevelDay:
-      f[1] = f[2] = 0;
-      bars = 24, barLength = 3600;
-      break;
-    case kLevelMonth:
-      f[1] = f[2] = 0, f[3] = 1;
-      bars = DaysInMonth(f[4], f[5]), barLength = 86400, firstLabel = 1;
-      break;
-    default:
-      f[1] = f[2] = 0, f[3] = 1, f[4] = 1;
-      bars = 12, firstLabel = 1;
-      break;
-  }
+  const ChartLayout layout = LayoutOf(viewTime, level);
 
   HistoryChartData chart;
   chart.Title = {TitleLine(level, viewTime, language), UnitLine(coefficient, language)};
-  chart.Labels.reserve(bars);
-  chart.Maximum.reserve(bars);
-  chart.Rate.reserve(bars);
-  chart.Coverage.reserve(bars);
+  chart.Labels.reserve(layout.Bars);
+  chart.Maximum.reserve(layout.Bars);
+  chart.Rate.reserve(layout.Bars);
+  chart.Coverage.reserve(layout.Bars);
 
-  HistoryQuery query(ring);
-  query.StartHistoryQuery(SecondsFromTimeRecord(first));
-  const uint64_t k = coefficient;
-  for (int i = 0; i < bars; ++i) {
-    chart.Labels.push_back(std::to_string(firstLabel + i * labelStep));
-    const uint32_t length =
-        level == kLevelYear ? static_cast<uint32_t>(DaysInMonth(i + 1, f[5])) * 86400u : barLength;
-    query.AccumulatePeriod(length);
-    if (query.PeriodCovered > 0) {
+  source.StartPeriods(SecondsFromTimeRecord(layout.First));
+  for (int i = 0; i < layout.Bars; ++i) {
+    chart.Labels.push_back(std::to_string(layout.FirstLabel + i * layout.LabelStep));
+    const uint32_t length = layout.Length(i);
+    const PeriodTotals totals = source.NextPeriod(length);
+    if (totals.Covered > 0) {
       chart.AnyRecords = true;
-      const uint64_t rate = query.PeriodPulses * 36 * k / query.PeriodCovered / 172;
+      // Pulses x 36 x K / covered seconds / 172: µR/h.
+      const uint64_t rate = totals.WeightedPulses * 36 / totals.Covered / 172;
       chart.Rate.push_back({rate, kChartLime});
-      chart.Coverage.push_back(
-          {1, query.PeriodCovered == length ? kChartLime : kChartFuchsia, true});
+      chart.Coverage.push_back({1, totals.Covered == length ? kChartLime : kChartFuchsia, true});
       if (showMaximum) {
-        const uint64_t peak = uint64_t{query.PeriodMaxRate10} * 36 * k / 1720;
+        const uint64_t peak = totals.WeightedMaxRate10 * 36 / 1720;
         chart.Maximum.push_back({std::max(rate, peak), kChartYellow});
       } else {
         chart.Maximum.push_back({1, kChartFuchsia, true});
@@ -112,7 +168,7 @@ HistoryChartData DrawHistoryChart(HistoryRing& ring, TimeRecord& viewTime, int l
       chart.Coverage.push_back({1, kChartFuchsia, true});
     }
   }
-  query.EndHistoryQuery();
+  source.EndPeriods();
   return chart;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "protocol/device_records.h"
@@ -47,10 +48,36 @@ struct HistoryChartData {
   bool NewestOffered = false;
 };
 
+// What the records of one period add up to, with every record's pulses weighted by the
+// calibration coefficient (K x 100) it was downloaded with, so that records of several downloads
+// can share a bar.
+struct PeriodTotals {
+  uint64_t WeightedPulses = 0;     // sum of pulses x K
+  uint64_t Covered = 0;            // seconds of the period covered by records
+  uint64_t WeightedMaxRate10 = 0;  // highest Pulses x 10 / Duration x K of records of 10 s or more
+};
+
+// Where a chart's records come from: the periods of one redraw, one after the other.
+class HistoryPeriodSource {
+ public:
+  virtual ~HistoryPeriodSource() = default;
+  // The first period starts at `t` (device seconds).
+  virtual void StartPeriods(uint32_t t) = 0;
+  // The totals of the next period, `length` seconds long.
+  virtual PeriodTotals NextPeriod(uint32_t length) = 0;
+  virtual void EndPeriods() {}
+};
+
 // The chart of `level` around `viewTime` on the downloaded ring. The view time's second is set
 // to 0, as the chart always shows whole minutes. `coefficient` is K x 100.
 HistoryChartData DrawHistoryChart(HistoryRing& ring, TimeRecord& viewTime, int level,
                                   uint32_t coefficient, bool showMaximum, const Language& language);
+// The same chart on any source of records; `coefficient` is the one the title shows.
+HistoryChartData DrawHistoryChart(HistoryPeriodSource& source, TimeRecord& viewTime, int level,
+                                  uint32_t coefficient, bool showMaximum, const Language& language);
+// Where the periods of `level` around `viewTime` begin and how long each is: the chart's bars.
+std::vector<std::pair<uint32_t, uint32_t>> HistoryChartPeriods(const TimeRecord& viewTime,
+                                                               int level);
 
 // Navigation on the view time and level.
 void HistoryStepBack(TimeRecord& viewTime, int level);

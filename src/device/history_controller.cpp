@@ -150,6 +150,7 @@ void HistoryController::OnReadClicked() {
     HistoryLevel = kLevelMinute;
     DrawHistoryChart();
     view_.ShowSummary(SummaryText());
+    if (DownloadCompleted) DownloadCompleted();
   } else {
     view_.ShowSummary({});
   }
@@ -370,6 +371,13 @@ void HistoryController::OnSaveCsvClicked() {
 }
 
 bool HistoryController::SaveCsv(const std::string& name) {
+  return SaveFile(name, [this, &name](const FileStepHook& hook) {
+    return WriteFileReplacing(name, Csv.CsvText, hook);
+  });
+}
+
+bool HistoryController::SaveFile(const std::string& name,
+                                 const std::function<FileWriteResult(const FileStepHook&)>& write) {
   const bool exists = FileExists(name);
   if (exists &&
       !context_.dialogs.Ask(QuestionKind::Warning, Text("Файл\r\n", "File\r\n") + name +
@@ -377,7 +385,7 @@ bool HistoryController::SaveCsv(const std::string& name) {
                                                             "\r\nalready exists\r\nRewrite?"))) {
     return false;
   }
-  const FileWriteResult result = WriteFileReplacing(name, Csv.CsvText, FileHook);
+  const FileWriteResult result = write(FileHook);
   if (result.Ok) {
     LastSavedName = name;
     return true;

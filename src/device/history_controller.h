@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -90,6 +91,9 @@ class HistoryController {
   // Writes the CSV text to `name` with the overwrite question and the file error boxes; the
   // file that was there is replaced only by a complete new one. True when written.
   bool SaveCsv(const std::string& name);
+  // The same question and boxes around another writer of the file (given the test seam).
+  bool SaveFile(const std::string& name,
+                const std::function<FileWriteResult(const FileStepHook&)>& write);
 
   // Whether leaving the page is allowed now.
   bool PageChangeAllowed() const { return !HistoryReading; }
@@ -113,6 +117,8 @@ class HistoryController {
   HistoryChartData LastChart;
   // Test seam for the file steps of the CSV save.
   FileStepHook FileHook;
+  // Called when a download has completed, after its chart is drawn (the archive's merge).
+  std::function<void()> DownloadCompleted;
 
  private:
   std::string Text(const char* russian, const char* english) const;

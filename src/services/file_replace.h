@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,32 @@ bool FileExists(const std::string& path);
 // was: a reader sees the old file or the complete new one, never a part.
 FileWriteResult WriteFileReplacing(const std::string& path, std::string_view data,
                                    const FileStepHook& hook = {});
+
+// A file written aside and put in place of `path` only when complete: the streaming form of
+// WriteFileReplacing, for files too large to build in memory. Open creates the temporary file
+// next to `path`; Write appends to it; Commit forces it to the disk and renames it over `path`.
+// Destroyed without a successful Commit, it removes the temporary file and `path` stays as it was.
+class ReplacingFile {
+ public:
+  explicit ReplacingFile(std::string path, FileStepHook hook = {});
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  bool Open();
+  bool Write(std::string_view data);
+  FileWriteResult Commit();
+
+ private:
+  void Discard();
+
+  std::string path_;
+  FileStepHook hook_;
+  std::string temp_;
+  intptr_t handle_ = -1;  // a descriptor, or a Windows handle
+  bool failed_ = false;   // a write failed: Commit fails at its write step
+  FileStep step_ = FileStep::Create;
+};
 
 // Appends `data` to the file at `path`, creating it when missing; a file that is empty (or new)
 // gets `header` first. The file is opened and closed for each call, so a file whose folder was

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "services/file_replace.h"
 
@@ -39,38 +40,65 @@ bool FileExists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
-FileWriteResult WriteFileReplacing(const std::string& path, std::string_view data,
-                                   const FileStepHook& hook) {
-  FileWriteResult result;
-  result.Failed = FileStep::Create;
-  if (path.empty() || !Allowed(hook, FileStep::Create)) return result;
+ReplacingFile::ReplacingFile(std::string path, FileStepHook hook)
+    : path_(std::move(path)), hook_(std::move(hook)) {}
+
+ReplacingFile::~ReplacingFile() {
+  Discard();
+}
+
+void ReplacingFile::Discard() {
+  if (handle_ < 0) return;
+  ::close(static_cast<int>(handle_));
+  ::unlink(temp_.c_str());
+  handle_ = -1;
+}
+
+bool ReplacingFile::Open() {
+  step_ = FileStep::Create;
+  if (path_.empty() || !Allowed(hook_, FileStep::Create)) return false;
   // A name of our own next to the target, so that the rename stays inside one file system.
-  std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    temp = path + ".~" + std::to_string(::getpid()) + "-" + std::to_string(tempCounter++);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    temp_ = path_ + ".~" + std::to_string(::getpid()) + "-" + std::to_string(tempCounter++);
+    fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) return result;
+  if (fd < 0) return false;
+  handle_ = fd;
+  step_ = FileStep::Write;
+  failed_ = !Allowed(hook_, FileStep::Write);
+  return true;
+}
 
-  result.Failed = FileStep::Write;
-  bool written = Allowed(hook, FileStep::Write) && WriteAll(fd, data) && ::fsync(fd) == 0;
+bool ReplacingFile::Write(std::string_view data) {
+  if (handle_ < 0 || failed_) return false;
+  if (!WriteAll(static_cast<int>(handle_), data)) failed_ = true;
+  return !failed_;
+}
+
+FileWriteResult ReplacingFile::Commit() {
+  FileWriteResult result;
+  result.Failed = step_;
+  if (handle_ < 0) return result;
+  const int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  bool written = !failed_ && ::fsync(fd) == 0;
   if (::close(fd) != 0) written = false;
   if (!written) {
-    ::unlink(temp.c_str());
+    ::unlink(temp_.c_str());
     return result;
   }
   result.Failed = FileStep::Replace;
-  if (!Allowed(hook, FileStep::Replace) || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
+  if (!Allowed(hook_, FileStep::Replace) || ::rename(temp_.c_str(), path_.c_str()) != 0) {
+    ::unlink(temp_.c_str());
     return result;
   }
   // The new name itself reaches the disk with its folder.
-  const size_t slash = path.find_last_of('/');
+  const size_t slash = path_.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "."
                              : slash == 0               ? "/"
-                                                        : path.substr(0, slash);
+                                                        : path_.substr(0, slash);
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
@@ -78,6 +106,14 @@ FileWriteResult WriteFileReplacing(const std::string& path, std::string_view dat
   }
   result.Ok = true;
   return result;
+}
+
+FileWriteResult WriteFileReplacing(const std::string& path, std::string_view data,
+                                   const FileStepHook& hook) {
+  ReplacingFile file(path, hook);
+  if (!file.Open()) return FileWriteResult{false, FileStep::Create};
+  file.Write(data);
+  return file.Commit();
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,

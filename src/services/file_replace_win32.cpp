@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <string>
+#include <utility>
 
 #include "services/file_replace.h"
 
@@ -32,48 +33,84 @@ bool FileExists(const std::string& path) {
   return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-FileWriteResult WriteFileReplacing(const std::string& path, std::string_view data,
-                                   const FileStepHook& hook) {
-  FileWriteResult result;
-  result.Failed = FileStep::Create;
-  if (path.empty() || !Allowed(hook, FileStep::Create)) return result;
-  const std::wstring target = Wide(path);
-  std::wstring temp;
+ReplacingFile::ReplacingFile(std::string path, FileStepHook hook)
+    : path_(std::move(path)), hook_(std::move(hook)) {}
+
+ReplacingFile::~ReplacingFile() {
+  Discard();
+}
+
+void ReplacingFile::Discard() {
+  if (handle_ == -1) return;
+  ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  ::DeleteFileW(Wide(temp_).c_str());
+  handle_ = -1;
+}
+
+bool ReplacingFile::Open() {
+  step_ = FileStep::Create;
+  if (path_.empty() || !Allowed(hook_, FileStep::Create)) return false;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = target + L".~" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-           std::to_wstring(tempCounter++);
-    file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+    temp_ = path_ + ".~" + std::to_string(::GetCurrentProcessId()) + "-" +
+            std::to_string(tempCounter++);
+    file = ::CreateFileW(Wide(temp_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  if (file == INVALID_HANDLE_VALUE) return result;
+  if (file == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<intptr_t>(file);
+  step_ = FileStep::Write;
+  failed_ = !Allowed(hook_, FileStep::Write);
+  return true;
+}
 
-  result.Failed = FileStep::Write;
-  bool written = Allowed(hook, FileStep::Write);
+bool ReplacingFile::Write(std::string_view data) {
+  if (handle_ == -1 || failed_) return false;
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
   size_t done = 0;
-  while (written && done < data.size()) {
+  while (done < data.size()) {
     const DWORD piece = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 20));
     DWORD wrote = 0;
-    if (!::WriteFile(file, data.data() + done, piece, &wrote, nullptr) || wrote == 0)
-      written = false;
+    if (!::WriteFile(file, data.data() + done, piece, &wrote, nullptr) || wrote == 0) {
+      failed_ = true;
+      return false;
+    }
     done += wrote;
   }
-  if (written && !::FlushFileBuffers(file)) written = false;
+  return true;
+}
+
+FileWriteResult ReplacingFile::Commit() {
+  FileWriteResult result;
+  result.Failed = step_;
+  if (handle_ == -1) return result;
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  handle_ = -1;
+  const std::wstring temp = Wide(temp_);
+  bool written = !failed_ && ::FlushFileBuffers(file);
   if (!::CloseHandle(file)) written = false;
   if (!written) {
     ::DeleteFileW(temp.c_str());
     return result;
   }
   result.Failed = FileStep::Replace;
-  if (!Allowed(hook, FileStep::Replace) ||
-      !::MoveFileExW(temp.c_str(), target.c_str(),
+  if (!Allowed(hook_, FileStep::Replace) ||
+      !::MoveFileExW(temp.c_str(), Wide(path_).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     ::DeleteFileW(temp.c_str());
     return result;
   }
   result.Ok = true;
   return result;
+}
+
+FileWriteResult WriteFileReplacing(const std::string& path, std::string_view data,
+                                   const FileStepHook& hook) {
+  ReplacingFile file(path, hook);
+  if (!file.Open()) return FileWriteResult{false, FileStep::Create};
+  file.Write(data);
+  return file.Commit();
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,

@@ -75,10 +75,22 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
   ErrorOf({"calibration", "set", "1", "2"});
   ErrorOf({"restart"});
   ErrorOf({"restart", "sideways"});
-  // Command options belong to their command, and the CSV file is required.
+  // Command options belong to their command, and the CSV file is required where the command
+  // writes nothing else.
   ErrorOf({"info", "--count", "2"});
   ErrorOf({"measure", "--count", "0"});
-  ErrorOf({"history", "download"});
+  ErrorOf({"history", "download", "--no-archive"});
+  EXPECT_TRUE(Parse({"history", "download"}).csvFile.empty());
+  ErrorOf({"archive", "export"});
+  ErrorOf({"archive", "import", "old.csv"});
+  ErrorOf({"archive", "import", "--device", "214-36587"});
+  ErrorOf({"archive", "list", "--from", "2026-01-01"});
+  ErrorOf({"measure", "--device", "214-36587"});
+  ErrorOf({"measure", "--no-archive"});
+  const CliOptions exported = Parse({"archive", "export", "--device", "214-36587", "--from",
+                                     "2026-01-01", "--csv", "a.csv"});
+  EXPECT_EQ(exported.device, "214-36587");
+  EXPECT_EQ(exported.from, "2026-01-01");
   ErrorOf({"history", "delete", "--csv", "x.csv"});
   ErrorOf({"measure", "--retries", "2"});
   ErrorOf({"firmware", "update", "--retries", "101"});
@@ -90,7 +102,8 @@ TEST(CliOptions, UsageNamesEveryCommandAndSetting) {
   for (const char* word :
        {"ports", "info", "settings get", "settings set", "settings default", "time sync",
         "calibration set", "measure", "dose reset", "history download", "history delete",
-        "firmware update", "restart main|boot", "background-threshold", "alarm-minute",
+        "firmware update", "restart main|boot", "archive list", "archive export",
+        "archive import", "--no-archive", "background-threshold", "alarm-minute",
         "calibration"}) {
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   }

@@ -1,6 +1,7 @@
 #include "ui/pages/history_page.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -12,6 +13,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "archive/archive_pane.h"
 #include "device/device_context.h"
 #include "services/dialogs.h"
 #include "services/language.h"
@@ -80,6 +82,7 @@ void HistoryPage::Build() {
   column->addWidget(delete_);
   column->addStretch(1);
   column->addWidget(message_);
+  BuildArchiveControls(column);
 
   auto* work = new QVBoxLayout;
   work->setContentsMargins(0, 4, 0, 0);
@@ -134,28 +137,48 @@ void HistoryPage::Attach(DeviceContext& context) {
   Detach();
   context_ = &context;
   controller_ = std::make_unique<HistoryController>(context, *this);
+  pane_ = std::make_unique<ArchivePane>(context, *this, *controller_);
+  controller_->DownloadCompleted = [this] { OnDownloadCompleted(); };
   HistoryController* c = controller_.get();
+  ArchivePane* p = pane_.get();
   attachment_ = new QObject(this);
   QObject* const a = attachment_;
   auto button = [this](const char* name) { return findChild<QPushButton*>(QLatin1String(name)); };
-  connect(read_, &QPushButton::clicked, a, [c] { c->OnReadClicked(); });
-  connect(delete_, &QPushButton::clicked, a, [c] { c->OnDeleteClicked(); });
-  connect(save_, &QPushButton::clicked, a, [c] { c->OnSaveCsvClicked(); });
-  connect(button("BitBtn_HIS_Back"), &QPushButton::clicked, a, [c] { c->OnBackClicked(); });
-  connect(button("BitBtn_HIS_Vpered"), &QPushButton::clicked, a, [c] { c->OnForwardClicked(); });
-  connect(button("BitBtn_HIS_Up"), &QPushButton::clicked, a, [c] { c->OnUpClicked(); });
-  connect(button("BitBtn_HIS_To_Last"), &QPushButton::clicked, a, [c] { c->OnLatestClicked(); });
-  connect(newest_, &QPushButton::clicked, a, [c] { c->OnNewestClicked(); });
-  connect(showMaximum_, &QCheckBox::clicked, a, [c] { c->OnShowMaximumClicked(); });
-  // OnBarDoubleClicked serves the bars of Maximum and Rate.
-  connect(chart_, &HistoryChart::BarDoubleClicked, a, [c](int series, int bar) {
-    if (series == 1 || series == 2) c->OnBarDoubleClicked(bar);
+  // Reading shows the download; the chart's buttons and Save CSV serve the source shown.
+  connect(read_, &QPushButton::clicked, a, [this, c] {
+    if (ArchiveShown()) OnSourceChosen(0);
+    c->OnReadClicked();
   });
+  connect(delete_, &QPushButton::clicked, a, [c] { c->OnDeleteClicked(); });
+  auto either = [this](auto onDownload, auto onArchive) {
+    return [this, onDownload, onArchive] { ArchiveShown() ? onArchive() : onDownload(); };
+  };
+  connect(save_, &QPushButton::clicked, a,
+          either([c] { c->OnSaveCsvClicked(); }, [p] { p->OnSaveCsvClicked(); }));
+  connect(button("BitBtn_HIS_Back"), &QPushButton::clicked, a,
+          either([c] { c->OnBackClicked(); }, [p] { p->OnBackClicked(); }));
+  connect(button("BitBtn_HIS_Vpered"), &QPushButton::clicked, a,
+          either([c] { c->OnForwardClicked(); }, [p] { p->OnForwardClicked(); }));
+  connect(button("BitBtn_HIS_Up"), &QPushButton::clicked, a,
+          either([c] { c->OnUpClicked(); }, [p] { p->OnUpClicked(); }));
+  connect(button("BitBtn_HIS_To_Last"), &QPushButton::clicked, a,
+          either([c] { c->OnLatestClicked(); }, [p] { p->OnLatestClicked(); }));
+  connect(newest_, &QPushButton::clicked, a,
+          either([c] { c->OnNewestClicked(); }, [p] { p->OnLatestClicked(); }));
+  connect(showMaximum_, &QCheckBox::clicked, a,
+          either([c] { c->OnShowMaximumClicked(); }, [p] { p->OnShowMaximumClicked(); }));
+  // OnBarDoubleClicked serves the bars of Maximum and Rate.
+  connect(chart_, &HistoryChart::BarDoubleClicked, a, [this, c, p](int series, int bar) {
+    if (series != 1 && series != 2) return;
+    ArchiveShown() ? p->OnBarDoubleClicked(bar) : c->OnBarDoubleClicked(bar);
+  });
+  connect(source_, &QComboBox::activated, a, [this](int index) { OnSourceChosen(index); });
 }
 
 void HistoryPage::Detach() {
   delete attachment_;  // its connections go with it
   attachment_ = nullptr;
+  pane_.reset();
   controller_.reset();
   context_ = nullptr;
 }
@@ -173,7 +196,11 @@ void HistoryPage::ApplyLanguage() {
   newest_->setText(LangText("К последним записям", "To the newest records"));
   chart_->SetDecimalSeparator(QLatin1Char(DecimalSeparator(language_)));
   // The chart's title and notes are text of the language they were drawn in.
-  if (controller_) controller_->RefreshChart();
+  if (ArchiveShown())
+    pane_->DrawChart();
+  else if (controller_)
+    controller_->RefreshChart();
+  ApplyArchiveLanguage();
   if (saveDialog_) {
     saveDialog_->setWindowTitle(LangText("Сохранение истории в формате CSV", "CSV History saving"));
     saveDialog_->setNameFilter(LangText("Файлы CSV (*.csv)", "CSV Files(*.csv)"));
@@ -216,6 +243,7 @@ void HistoryPage::ShowVersionMessage(const std::string& text) {
 
 void HistoryPage::SetReading(bool reading) {
   ShowReadingCaption(reading);
+  source_->setEnabled(!reading);
   if (ReadingChanged) ReadingChanged(reading);
 }
 
@@ -293,6 +321,51 @@ bool HistoryPage::AskSaveFileName(const SaveFileRequest& request, std::string& n
   if (files.isEmpty() || files.front().isEmpty()) return false;
   name = S(files.front());
   return true;
+}
+
+void HistoryPage::BuildArchiveControls(QBoxLayout* column) {
+  source_ = Named(new QComboBox(this), "ComboBox_HIS_Source");
+  source_->addItem(QString());
+  source_->addItem(QString());
+  column->insertWidget(column->indexOf(read_) + 1, source_);
+  archiveMessage_ = Named(new QLabel(this), "Label_HIS_Archive_Msg");
+  archiveMessage_->setWordWrap(true);
+  column->insertWidget(column->indexOf(progress_) + 1, archiveMessage_);
+}
+
+void HistoryPage::ApplyArchiveLanguage() {
+  source_->setItemText(0, LangText("Прибор", "Device"));
+  source_->setItemText(1, LangText("Архив", "Archive"));
+  source_->setToolTip(LangText("Показать историю из прибора или из архива",
+                               "Show the history read from the device or the archive"));
+}
+
+bool HistoryPage::ArchiveShown() const {
+  return pane_ && pane_->Shown();
+}
+
+void HistoryPage::OnSourceChosen(int source) {
+  source_->setCurrentIndex(source);
+  if (!controller_ || !pane_) return;
+  if (source == 1) {
+    if (pane_->Show()) {
+      SetNavigationEnabled(true);
+      return;
+    }
+    source_->setCurrentIndex(0);  // nothing in the archive: the download stays
+    return;
+  }
+  if (!pane_->Shown()) return;
+  pane_->Hide();
+  SetNavigationEnabled(controller_->Ring.Loaded);
+  if (controller_->Ring.Loaded)
+    controller_->DrawHistoryChart();
+  else
+    ShowChart(controller_->LastChart);
+}
+
+void HistoryPage::OnDownloadCompleted() {
+  archiveMessage_->setText(Q(pane_->MergeDownload()));
 }
 
 }  // namespace dravion::ui

@@ -7,6 +7,8 @@
 #include "device/history_controller.h"
 
 class QCheckBox;
+class QComboBox;
+class QBoxLayout;
 class QFileDialog;
 class QLabel;
 class QMenu;
@@ -14,6 +16,7 @@ class QProgressBar;
 class QPushButton;
 
 namespace dravion {
+class ArchivePane;
 class Language;
 struct DeviceContext;
 }  // namespace dravion
@@ -36,6 +39,7 @@ class HistoryPage : public QWidget, public HistoryView {
   void Attach(DeviceContext& context);
   void Detach();
   HistoryController* Controller() const { return controller_.get(); }
+  ArchivePane* Archive() const { return pane_.get(); }
   HistoryChart* Chart() const { return chart_; }
   // The CSV save dialog (SaveDialog1), made on first use.
   QFileDialog* SaveDialog();
@@ -67,11 +71,21 @@ class HistoryPage : public QWidget, public HistoryView {
  private:
   QString LangText(const char* russian, const char* english) const;
   void Build();
+  // The switch between the download and the archive, and the line the merge leaves.
+  void BuildArchiveControls(QBoxLayout* column);
+  void ApplyArchiveLanguage();
+  bool ArchiveShown() const;
+  // 0: the download; 1: the archive (false when it holds nothing to show).
+  void OnSourceChosen(int source);
+  void OnDownloadCompleted();
   void ShowChartMenu(const QPoint& at);
 
   const Language& language_;
   DeviceContext* context_ = nullptr;
   std::unique_ptr<HistoryController> controller_;
+  std::unique_ptr<ArchivePane> pane_;
+  QComboBox* source_ = nullptr;
+  QLabel* archiveMessage_ = nullptr;
   QPushButton* read_ = nullptr;
   QPushButton* save_ = nullptr;
   QPushButton* delete_ = nullptr;

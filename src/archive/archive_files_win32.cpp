@@ -1,0 +1,132 @@
+#include <shlobj.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "archive/archive_files.h"
+
+namespace dravion {
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int n =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0)
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Utf8(const wchar_t* text) {
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return {};
+  std::string utf8(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), n, nullptr, nullptr);
+  utf8.pop_back();  // the terminating zero
+  return utf8;
+}
+
+std::string SystemText(DWORD code) {
+  char text[256] = {};
+  const DWORD n =
+      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                       MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  std::string message = n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+    message.pop_back();
+  return message;
+}
+
+std::string LocalTime(const char* format) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_s(&local, &now);
+  char text[32] = {};
+  std::strftime(text, sizeof text, format, &local);
+  return text;
+}
+
+}  // namespace
+
+std::string DefaultArchivePath() {
+  if (const wchar_t* file = ::_wgetenv(L"DRAVION_ARCHIVE"); file != nullptr && *file != L'\0')
+    return Utf8(file);
+  // The per-user, per-machine application data folder. The returned buffer is the caller's to
+  // free with CoTaskMemFree, also when the call fails.
+  PWSTR folder = nullptr;
+  const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
+  std::string path;
+  if (SUCCEEDED(result) && folder != nullptr) path = Utf8(folder);
+  ::CoTaskMemFree(folder);
+  if (path.empty()) return {};
+  return path + "\\Dravion Manager\\" + kArchiveFileName;
+}
+
+bool MakeFolderFor(const std::string& file, std::string& error) {
+  const size_t slash = file.find_last_of("\\/");
+  if (slash == std::string::npos) return true;
+  const std::wstring folder = Wide(file.substr(0, slash));
+  // Each missing folder from the top down; a drive ("C:") or the share of a UNC path is there.
+  for (size_t at = 1; at <= folder.size(); ++at) {
+    if (at < folder.size() && folder[at] != L'\\' && folder[at] != L'/') continue;
+    const std::wstring part = folder.substr(0, at);
+    if (part.size() == 2 && part[1] == L':') continue;
+    if (::GetFileAttributesW(part.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+    if (!::CreateDirectoryW(part.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+      error = file.substr(0, slash) + ": " + SystemText(::GetLastError());
+      return false;
+    }
+  }
+  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = file.substr(0, slash) + ": " + SystemText(::GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool FileIsThere(const std::string& path) {
+  return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int64_t FileSizeOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
+  const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = SystemText(::GetLastError());
+    return false;
+  }
+  text.clear();
+  char buffer[1 << 16];
+  DWORD n = 0;
+  bool ok = true;
+  while ((ok = ::ReadFile(file, buffer, sizeof buffer, &n, nullptr) != 0) && n > 0)
+    text.append(buffer, n);
+  if (!ok) error = SystemText(::GetLastError());
+  ::CloseHandle(file);
+  return ok;
+}
+
+std::string LocalStampForFileName() {
+  return LocalTime("%Y-%m-%d-%H%M%S");
+}
+
+std::string LocalTimeText() {
+  return LocalTime("%Y-%m-%d %H:%M:%S");
+}
+
+}  // namespace dravion

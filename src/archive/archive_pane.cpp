@@ -1,0 +1,160 @@
+#include "archive/archive_pane.h"
+
+#include <algorithm>
+
+#include "archive/archive_files.h"
+#include "archive/archive_session.h"
+#include "device/device_context.h"
+#include "device/device_time.h"
+#include "device/history_controller.h"
+#include "protocol/identification.h"
+#include "services/dialogs.h"
+#include "services/language.h"
+
+namespace dravion {
+
+ArchivePane::ArchivePane(DeviceContext& context, HistoryView& view, HistoryController& download)
+    : context_(context), view_(view), download_(download) {}
+
+ArchivePane::~ArchivePane() = default;
+
+std::string ArchivePane::Text(const char* russian, const char* english) const {
+  return context_.language.Text(russian, english);
+}
+
+HistoryArchive* ArchivePane::Archive() {
+  if (archive_ && archive_->IsOpen()) return archive_.get();
+  archive_ = std::make_unique<HistoryArchive>();
+  const bool opened = archive_->Open(Path.empty() ? DefaultArchivePath() : Path);
+  if (const std::string moved = MovedAsideMessage(*archive_, context_.language); !moved.empty())
+    context_.dialogs.ShowMessage(BoxKind::Warning, moved);
+  if (!opened) {
+    context_.dialogs.ShowMessage(BoxKind::Error, ArchiveErrorMessage(*archive_, context_.language));
+    archive_.reset();
+  }
+  return archive_.get();
+}
+
+std::string ArchivePane::MergeDownload() {
+  HistoryArchive* archive = Archive();
+  if (archive == nullptr) return {};
+  const ArchiveBatch batch = BatchFromDownload(download_, context_.device);
+  std::string notice;
+  const MergeResult merged = MergeIntoArchive(*archive, batch, context_.language, notice);
+  if (!notice.empty()) context_.dialogs.ShowMessage(BoxKind::Warning, notice);
+  if (!merged.Ok) {
+    context_.dialogs.ShowMessage(
+        BoxKind::Error,
+        Text("История не сохранена в архиве\r\n", "The history was not kept in the archive\r\n") +
+            merged.Error);
+    return {};
+  }
+  if (const std::optional<ArchiveDevice> d = archive->FindDevice(batch.Serial, batch.Uid))
+    lastMerged_ = d->Id;
+  return MergeMessage(merged, context_.language);
+}
+
+bool ArchivePane::Show() {
+  HistoryArchive* archive = Archive();
+  if (archive == nullptr) return false;
+  std::optional<ArchiveDevice> chosen;
+  if (context_.device.Valid)
+    chosen = archive->FindDevice(ArchiveSerialOf(context_.device), ArchiveUidOf(context_.device));
+  if ((!chosen || chosen->Records == 0) && lastMerged_ != 0) chosen = archive->Device(lastMerged_);
+  if (!chosen || chosen->Records == 0) {
+    for (const ArchiveDevice& d : archive->Devices()) {
+      if (d.Records > 0) {
+        chosen = d;
+        break;
+      }
+    }
+  }
+  if (!chosen || chosen->Records == 0) {
+    context_.dialogs.ShowMessage(BoxKind::Information,
+                                 Text("Архив истории пуст", "The history archive is empty"));
+    device_ = 0;
+    return false;
+  }
+  device_ = chosen->Id;
+  serial_ = chosen->Serial;
+  coefficient_ = chosen->Coefficient;
+  latest_ = chosen->LastStart;
+  ViewTime = TimeRecordFromSeconds(latest_);
+  Level = kLevelMinute;
+  DrawChart();
+  return true;
+}
+
+void ArchivePane::DrawChart() {
+  if (!Shown() || Archive() == nullptr) return;
+  const std::unique_ptr<HistoryPeriodSource> periods = archive_->Periods(device_);
+  LastChart = DrawHistoryChart(*periods, ViewTime, Level, coefficient_, view_.ShowMaximumTicked(),
+                               context_.language);
+  // The title says where the bars come from.
+  LastChart.Title.insert(LastChart.Title.begin(),
+                         Text("Архив истории прибора S/N ", "History archive of S/N ") + serial_);
+  view_.ShowChart(LastChart);
+}
+
+void ArchivePane::OnBackClicked() {
+  if (!Shown()) return;
+  HistoryStepBack(ViewTime, Level);
+  DrawChart();
+}
+
+void ArchivePane::OnForwardClicked() {
+  if (!Shown()) return;
+  HistoryStepForward(ViewTime, Level);
+  DrawChart();
+}
+
+void ArchivePane::OnUpClicked() {
+  if (!Shown() || Level >= kLevelYear) return;
+  ++Level;
+  DrawChart();
+}
+
+void ArchivePane::OnLatestClicked() {
+  if (!Shown()) return;
+  ViewTime = TimeRecordFromSeconds(latest_);
+  Level = kLevelMinute;
+  DrawChart();
+}
+
+void ArchivePane::OnBarDoubleClicked(int bar) {
+  if (!Shown() || !HistoryZoomInto(ViewTime, Level, bar)) return;
+  DrawChart();
+}
+
+void ArchivePane::OnSaveCsvClicked() {
+  if (!Shown() || Archive() == nullptr) return;
+  ArchiveRange range;
+  range.Device = device_;
+  if (context_.dialogs.Ask(QuestionKind::Confirmation,
+                           Text("Сохранить только показанный период?\r\nДа: период графика. "
+                                "Нет: весь архив прибора.",
+                                "Save only the period shown?\r\nYes: the chart's period. No: "
+                                "the device's whole archive."))) {
+    const auto periods = HistoryChartPeriods(ViewTime, Level);
+    range.From = periods.front().first;
+    range.To = static_cast<uint32_t>(std::min<uint64_t>(
+        uint64_t{periods.back().first} + periods.back().second - 1, 0xFFFFFFFFu));
+  }
+  SaveFileRequest request;
+  request.Title = Text("Сохранение истории в формате CSV", "CSV History saving");
+  request.Filter = Text("Файлы CSV (*.csv)|*.CSV", "CSV Files(*.csv)|*.CSV");
+  request.DefaultSuffix = "csv";
+  std::string name = download_.LastSavedName;
+  if (!view_.AskSaveFileName(request, name) || name.empty()) return;
+  download_.SaveFile(name, [&](const FileStepHook& hook) {
+    const ExportResult exported = archive_->ExportCsv(range, name, hook);
+    return FileWriteResult{exported.Ok, exported.Failed};
+  });
+  if (archive_->Damaged() && archive_->StartAgain()) {
+    // What could be read of it stays in the file moved aside.
+    context_.dialogs.ShowMessage(BoxKind::Warning, MovedAsideMessage(*archive_, context_.language));
+    device_ = 0;
+  }
+}
+
+}  // namespace dravion

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "archive/history_archive.h"
+#include "device/history_chart_model.h"
+#include "protocol/device_records.h"
+
+namespace dravion {
+
+struct DeviceContext;
+class HistoryController;
+class HistoryView;
+
+// The history page's archive: every complete download merged into it, and the chart with its
+// navigation and the CSV save over the archive's records of one device. The page shows either
+// the download (the history controller) or this.
+class ArchivePane {
+ public:
+  ArchivePane(DeviceContext& context, HistoryView& view, HistoryController& download);
+  ~ArchivePane();
+
+  // The archive file; DefaultArchivePath() unless set before first use.
+  std::string Path;
+  // The archive, opened on first use. A file moved aside is told in a box; nullptr, after an
+  // error box, when it cannot be used.
+  HistoryArchive* Archive();
+
+  // Merges the controller's complete download. The line for the page ("1,204 new records,
+  // 64,076 already in the archive"); a failure is told in a box and gives an empty line.
+  std::string MergeDownload();
+
+  // Shows the archive of the connected device, else of the device merged last, else of the only
+  // (or first) device, at its newest record's minute. False, with a box, when it holds none.
+  bool Show();
+  bool Shown() const { return device_ != 0; }
+  void Hide() { device_ = 0; }
+  const std::string& Serial() const { return serial_; }
+
+  void DrawChart();
+  void OnBackClicked();
+  void OnForwardClicked();
+  void OnUpClicked();
+  void OnLatestClicked();
+  void OnShowMaximumClicked() { DrawChart(); }
+  void OnBarDoubleClicked(int bar);
+  // Asks whether the shown period or all of the device's records are saved, then as Save CSV.
+  void OnSaveCsvClicked();
+
+  TimeRecord ViewTime;
+  int Level = 0;
+  HistoryChartData LastChart;
+
+ private:
+  std::string Text(const char* russian, const char* english) const;
+
+  DeviceContext& context_;
+  HistoryView& view_;
+  HistoryController& download_;
+  std::unique_ptr<HistoryArchive> archive_;
+  int64_t device_ = 0;
+  int64_t lastMerged_ = 0;
+  std::string serial_;
+  uint32_t coefficient_ = 100;
+  uint32_t latest_ = 0;
+};
+
+}  // namespace dravion

@@ -1,0 +1,113 @@
+#include "archive/archive_session.h"
+
+#include "device/device_time.h"
+#include "device/history_controller.h"
+#include "protocol/device_format.h"
+#include "protocol/identification.h"
+
+namespace dravion {
+
+namespace {
+
+// Russian noun forms after a number: 1 запись, 2 записи, 5 записей.
+const char* RussianForm(uint64_t n, const char* one, const char* few, const char* many) {
+  const uint64_t lastTwo = n % 100, last = n % 10;
+  if (lastTwo >= 11 && lastTwo <= 14) return many;
+  if (last == 1) return one;
+  if (last >= 2 && last <= 4) return few;
+  return many;
+}
+
+}  // namespace
+
+std::string ArchiveSerialOf(const DeviceInfo& device) {
+  return FormatSerial(SerialBytes(device.Factory), "-");
+}
+
+std::string ArchiveUidOf(const DeviceInfo& device) {
+  return FormatUid(device.Uid);
+}
+
+ArchiveBatch BatchFromDownload(HistoryController& download, const DeviceInfo& device) {
+  ArchiveBatch batch;
+  batch.Serial = ArchiveSerialOf(device);
+  batch.Uid = ArchiveUidOf(device);
+  batch.DeviceTime = SecondsFromTimeRecord(download.HistoryDeviceTime);
+  batch.Coefficient = download.HistoryCoefficient;
+  batch.Ring = download.Ring.Ring;
+  const uint32_t count = download.Ring.Ring.RecordCount;
+  batch.Records.reserve(count);
+  for (uint32_t l = 0; l < count; ++l) {
+    if (const std::optional<HistoryRecord> r = download.Ring.HistoryRecordAt(l))
+      batch.Records.push_back(*r);
+  }
+  return batch;
+}
+
+MergeResult MergeIntoArchive(HistoryArchive& archive, const ArchiveBatch& batch,
+                             const Language& language, std::string& notice) {
+  notice.clear();
+  MergeResult result = archive.Merge(batch);
+  if (!result.Ok && archive.Damaged() && archive.StartAgain()) {
+    notice = MovedAsideMessage(archive, language);
+    result = archive.Merge(batch);
+  }
+  return result;
+}
+
+std::string GroupedNumber(uint64_t value, const Language& language) {
+  const std::string digits = std::to_string(value);
+  const std::string separator = language.Current() == Lang::Russian ? "\xC2\xA0" : ",";
+  std::string text;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text += separator;
+    text += digits[i];
+  }
+  return text;
+}
+
+std::string MergeMessage(const MergeResult& result, const Language& language) {
+  const std::string added = GroupedNumber(result.Added, language);
+  const std::string there = GroupedNumber(result.AlreadyThere, language);
+  std::string text;
+  if (language.Current() == Lang::Russian) {
+    text = added + " " +
+           RussianForm(result.Added, "новая запись", "новые записи", "новых записей") + ", " +
+           there + " " + RussianForm(result.AlreadyThere, "уже была", "уже были", "уже были") +
+           " в архиве";
+    if (result.Conflicts > 0)
+      text += "; " + GroupedNumber(result.Conflicts, language) + " " +
+              RussianForm(result.Conflicts, "расходится", "расходятся", "расходятся") +
+              " с записями архива того же времени и сохранены рядом";
+  } else {
+    text = added + (result.Added == 1 ? " new record, " : " new records, ") + there +
+           " already in the archive";
+    if (result.Conflicts > 0)
+      text += "; " + GroupedNumber(result.Conflicts, language) +
+              (result.Conflicts == 1 ? " differs" : " differ") +
+              " from the archive's record of the same start and kept beside it";
+  }
+  return text;
+}
+
+std::string MovedAsideMessage(const HistoryArchive& archive, const Language& language) {
+  if (archive.MovedAside.empty()) return {};
+  if (archive.MovedAsideNewer) {
+    return language.Text("Архив истории записан более новой версией программы. Он сохранён как\r\n",
+                         "The history archive was written by a newer version of the program. It "
+                         "was kept as\r\n") +
+           archive.MovedAside +
+           language.Text("\r\nи начат новый архив.", "\r\nand a new archive was started.");
+  }
+  return language.Text("Файл архива истории повреждён. Он сохранён как\r\n",
+                       "The history archive file is damaged. It was kept as\r\n") +
+         archive.MovedAside +
+         language.Text("\r\nи начат новый архив.", "\r\nand a new archive was started.");
+}
+
+std::string ArchiveErrorMessage(const HistoryArchive& archive, const Language& language) {
+  return language.Text("Архив истории недоступен\r\n", "The history archive cannot be used\r\n") +
+         archive.Path() + "\r\n" + archive.Error();
+}
+
+}  // namespace dravion

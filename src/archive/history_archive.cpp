@@ -1,0 +1,740 @@
+#include "archive/history_archive.h"
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+#include "archive/archive_files.h"
+#include "archive/sqlite_statement.h"
+#include "device/history_csv.h"
+
+namespace dravion {
+
+namespace {
+
+constexpr uint32_t kHour = 3600;
+constexpr uint32_t kDay = 86400;
+// Spans: records that run across an hour's end (level 1) or a day's end (level 2).
+constexpr int kSpansHour = 1;
+constexpr int kSpansDay = 2;
+
+const char* const kTables[] = {
+    "CREATE TABLE devices(id INTEGER PRIMARY KEY, serial TEXT NOT NULL, uid TEXT NOT NULL,"
+    " records INTEGER NOT NULL DEFAULT 0, conflicts INTEGER NOT NULL DEFAULT 0,"
+    " first_start INTEGER, last_start INTEGER, last_end INTEGER,"
+    " max_duration INTEGER NOT NULL DEFAULT 0, coefficient INTEGER NOT NULL DEFAULT 100,"
+    " downloads INTEGER NOT NULL DEFAULT 0)",
+    // One row per download, or per coefficient of an imported file.
+    "CREATE TABLE downloads(id INTEGER PRIMARY KEY, device INTEGER NOT NULL, merged TEXT NOT NULL,"
+    " device_time INTEGER NOT NULL, coefficient INTEGER NOT NULL, sector_size INTEGER,"
+    " low_half INTEGER, sector_count INTEGER, record_count INTEGER, first_record INTEGER,"
+    " last_record INTEGER, flag INTEGER, file TEXT, added INTEGER NOT NULL DEFAULT 0,"
+    " already INTEGER NOT NULL DEFAULT 0, conflicts INTEGER NOT NULL DEFAULT 0)",
+    // seq tells records of the same start apart; conflict marks one kept beside a differing
+    // record of the same start.
+    "CREATE TABLE records(device INTEGER NOT NULL, start INTEGER NOT NULL, seq INTEGER NOT NULL,"
+    " duration INTEGER NOT NULL, pulses INTEGER NOT NULL, kind INTEGER NOT NULL,"
+    " status INTEGER NOT NULL, download INTEGER NOT NULL, conflict INTEGER NOT NULL,"
+    " PRIMARY KEY(device, start, seq)) WITHOUT ROWID",
+    // Sums of the chart's records that lie wholly inside one hour or one day: pulses x K,
+    // covered seconds, the highest Pulses x 10 / Duration x K.
+    "CREATE TABLE hour_sums(device INTEGER NOT NULL, start INTEGER NOT NULL,"
+    " pulses_k INTEGER NOT NULL, covered INTEGER NOT NULL, max_k INTEGER NOT NULL,"
+    " PRIMARY KEY(device, start)) WITHOUT ROWID",
+    "CREATE TABLE day_sums(device INTEGER NOT NULL, start INTEGER NOT NULL,"
+    " pulses_k INTEGER NOT NULL, covered INTEGER NOT NULL, max_k INTEGER NOT NULL,"
+    " PRIMARY KEY(device, start)) WITHOUT ROWID",
+    "CREATE TABLE spans(device INTEGER NOT NULL, level INTEGER NOT NULL, start INTEGER NOT NULL,"
+    " seq INTEGER NOT NULL, duration INTEGER NOT NULL, pulses INTEGER NOT NULL,"
+    " coefficient INTEGER NOT NULL, PRIMARY KEY(device, level, start, seq)) WITHOUT ROWID",
+};
+
+bool Unusable(int rc) {
+  const int primary = rc & 0xFF;
+  return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+struct Sum {
+  int64_t PulsesK = 0;
+  int64_t Covered = 0;
+  int64_t MaxK = 0;
+  void Add(const HistoryRecord& r, uint32_t k) {
+    PulsesK += static_cast<int64_t>(r.Pulses) * k;
+    Covered += r.Duration;
+    if (r.Duration >= 10)
+      MaxK =
+          std::max<int64_t>(MaxK, static_cast<int64_t>(uint64_t{r.Pulses} * 10 / r.Duration) * k);
+  }
+};
+
+// The share of a record in the period [from, to] (device seconds, `to` included), as the
+// download's chart takes it: in proportion to the time it covers there; a record of no duration
+// is a point that counts where its start lies.
+void AddShare(PeriodTotals& totals, uint64_t start, uint32_t duration, uint32_t pulses, uint32_t k,
+              uint64_t from, uint64_t to) {
+  if (duration == 0) {
+    if (start >= from && start <= to) totals.WeightedPulses += uint64_t{pulses} * k;
+    return;
+  }
+  const uint64_t last = start + duration - 1;
+  if (last < from || start > to) return;
+  const uint64_t overlap = std::min(last, to) - std::max(start, from) + 1;
+  totals.WeightedPulses += overlap * pulses / duration * k;
+  totals.Covered += overlap;
+  if (duration >= 10) {
+    totals.WeightedMaxRate10 =
+        std::max<uint64_t>(totals.WeightedMaxRate10, uint64_t{pulses} * 10 / duration * k);
+  }
+}
+
+}  // namespace
+
+// The chart's periods over one device's records: whole days from the day sums, whole hours from
+// the hour sums, each with the records that run across their ends; shorter periods from the
+// records themselves, fetched an hour (and the longest record) at a time.
+class ArchivePeriods : public HistoryPeriodSource {
+ public:
+  ArchivePeriods(sqlite3* db, int64_t device)
+      : device_(device),
+        days_(db,
+              "SELECT sum(pulses_k), sum(covered), max(max_k) FROM day_sums"
+              " WHERE device=?1 AND start>=?2 AND start<=?3"),
+        hours_(db,
+               "SELECT sum(pulses_k), sum(covered), max(max_k) FROM hour_sums"
+               " WHERE device=?1 AND start>=?2 AND start<=?3"),
+        spans_(db,
+               "SELECT start, duration, pulses, coefficient FROM spans"
+               " WHERE device=?1 AND level=?2 AND start>=?3 AND start<=?4"),
+        records_(db,
+                 "SELECT start, duration, pulses, download FROM records"
+                 " WHERE device=?1 AND start>=?2 AND start<=?3 AND status=0 AND conflict=0") {
+    SqlStatement info(db, "SELECT max_duration FROM devices WHERE id=?1");
+    info.Bind(1, device);
+    if (info.Step() == SQLITE_ROW) maxDuration_ = static_cast<uint32_t>(info.Int(0));
+    SqlStatement downloads(db, "SELECT id, coefficient FROM downloads WHERE device=?1");
+    downloads.Bind(1, device);
+    while (downloads.Step() == SQLITE_ROW)
+      coefficients_[downloads.Int(0)] = static_cast<uint32_t>(downloads.Int(1));
+  }
+
+  void StartPeriods(uint32_t t) override { periodStart_ = t; }
+
+  PeriodTotals NextPeriod(uint32_t length) override {
+    PeriodTotals totals;
+    const uint64_t from = periodStart_;
+    const uint64_t to = from + length - 1;
+    periodStart_ += length;
+    if (length == 0) return totals;
+    if (from % kDay == 0 && length % kDay == 0) {
+      Sums(days_, from, to, totals);
+      Spans(kSpansDay, from, to, totals);
+    } else if (from % kHour == 0 && length % kHour == 0) {
+      Sums(hours_, from, to, totals);
+      Spans(kSpansHour, from, to, totals);
+      Spans(kSpansDay, from, to, totals);
+    } else {
+      Records(from, to, totals);
+    }
+    return totals;
+  }
+
+ private:
+  struct Row {
+    uint32_t Start, Duration, Pulses, K;
+  };
+
+  void Sums(SqlStatement& sums, uint64_t from, uint64_t to, PeriodTotals& totals) {
+    // Sums lie wholly inside their hour or day, and so inside the period or outside it.
+    sums.Bind(1, device_).Bind(2, static_cast<int64_t>(from)).Bind(3, static_cast<int64_t>(to));
+    if (sums.Step() == SQLITE_ROW && !sums.IsNull(0)) {
+      totals.WeightedPulses += static_cast<uint64_t>(sums.Int(0));
+      totals.Covered += static_cast<uint64_t>(sums.Int(1));
+      totals.WeightedMaxRate10 =
+          std::max(totals.WeightedMaxRate10, static_cast<uint64_t>(sums.Int(2)));
+    }
+    sums.Reset();
+  }
+
+  void Spans(int level, uint64_t from, uint64_t to, PeriodTotals& totals) {
+    const uint64_t earliest = from > maxDuration_ ? from - maxDuration_ : 0;
+    spans_.Bind(1, device_)
+        .Bind(2, level)
+        .Bind(3, static_cast<int64_t>(earliest))
+        .Bind(4, static_cast<int64_t>(to));
+    while (spans_.Step() == SQLITE_ROW) {
+      AddShare(totals, static_cast<uint64_t>(spans_.Int(0)), static_cast<uint32_t>(spans_.Int(1)),
+               static_cast<uint32_t>(spans_.Int(2)), static_cast<uint32_t>(spans_.Int(3)), from,
+               to);
+    }
+    spans_.Reset();
+  }
+
+  void Records(uint64_t from, uint64_t to, PeriodTotals& totals) {
+    const uint64_t earliest = from > maxDuration_ ? from - maxDuration_ : 0;
+    if (!(cached_ && earliest >= cacheFrom_ && to <= cacheTo_)) {
+      // The records of the next hour at once: the bars of an hour or a minute follow each other.
+      cacheFrom_ = earliest;
+      cacheTo_ = std::max(to, from + kHour - 1);
+      rows_.clear();
+      records_.Bind(1, device_)
+          .Bind(2, static_cast<int64_t>(cacheFrom_))
+          .Bind(3, static_cast<int64_t>(cacheTo_));
+      while (records_.Step() == SQLITE_ROW) {
+        const auto k = coefficients_.find(records_.Int(3));
+        rows_.push_back(
+            {static_cast<uint32_t>(records_.Int(0)), static_cast<uint32_t>(records_.Int(1)),
+             static_cast<uint32_t>(records_.Int(2)), k == coefficients_.end() ? 100u : k->second});
+      }
+      records_.Reset();
+      cached_ = true;
+    }
+    auto row = std::lower_bound(rows_.begin(), rows_.end(), earliest,
+                                [](const Row& r, uint64_t t) { return r.Start < t; });
+    for (; row != rows_.end() && row->Start <= to; ++row)
+      AddShare(totals, row->Start, row->Duration, row->Pulses, row->K, from, to);
+  }
+
+  int64_t device_;
+  uint32_t maxDuration_ = 0;
+  uint64_t periodStart_ = 0;
+  std::unordered_map<int64_t, uint32_t> coefficients_;
+  SqlStatement days_, hours_, spans_, records_;
+  bool cached_ = false;
+  uint64_t cacheFrom_ = 0, cacheTo_ = 0;
+  std::vector<Row> rows_;
+};
+
+HistoryArchive::HistoryArchive() = default;
+
+HistoryArchive::~HistoryArchive() {
+  Close();
+}
+
+void HistoryArchive::Close() {
+  if (db_ != nullptr) sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+std::string HistoryArchive::SqlError() const {
+  return db_ ? sqlite3_errmsg(db_) : "no archive";
+}
+
+bool HistoryArchive::Exec(const char* sql) {
+  char* message = nullptr;
+  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+  if (rc != SQLITE_OK) error_ = message ? message : sqlite3_errstr(rc);
+  sqlite3_free(message);
+  return rc == SQLITE_OK;
+}
+
+bool HistoryArchive::Open(const std::string& path) {
+  Close();
+  path_ = path;
+  error_.clear();
+  MovedAside.clear();
+  MovedAsideNewer = false;
+  damaged_ = false;
+  if (path.empty()) {
+    error_ = "no folder for application data";
+    return false;
+  }
+  if (!MakeFolderFor(path, error_)) return false;
+  bool unusable = false, newer = false;
+  if (OpenFile(path, unusable, newer)) return true;
+  Close();
+  if (!unusable || !MoveAside(newer)) return false;
+  if (OpenFile(path, unusable, newer)) return true;
+  Close();
+  return false;
+}
+
+bool HistoryArchive::MoveAside(bool newer) {
+  // Never overwritten: the file (and its write-ahead log, which belongs to it) goes aside under
+  // a name of its own, and a new archive starts.
+  const std::string& path = path_;
+  std::string aside = path + (newer ? ".newer-" : ".damaged-") + LocalStampForFileName();
+  for (int n = 2; FileIsThere(aside); ++n)
+    aside = path + (newer ? ".newer-" : ".damaged-") + LocalStampForFileName() + "-" +
+            std::to_string(n);
+  const std::string why = error_;
+  if (!RenameFile(path, aside)) {
+    error_ = why + "; the file could not be moved aside";
+    return false;
+  }
+  for (const char* part : {"-wal", "-shm"}) {
+    if (FileIsThere(path + part)) RenameFile(path + part, aside + part);
+  }
+  MovedAside = aside;
+  MovedAsideNewer = newer;
+  damaged_ = false;
+  error_.clear();
+  return true;
+}
+
+bool HistoryArchive::OpenFile(const std::string& path, bool& unusable, bool& newer) {
+  unusable = newer = false;
+  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc != SQLITE_OK) {
+    error_ = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    unusable = Unusable(rc);
+    return false;
+  }
+  sqlite3_extended_result_codes(db_, 1);
+  // Another program writing: wait for it (SQLite sleeps between its attempts).
+  sqlite3_busy_timeout(db_, 15000);
+  auto check = [&](const char* sql) {
+    char* message = nullptr;
+    rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+      error_ = message ? message : sqlite3_errstr(rc);
+      unusable = Unusable(rc);
+    }
+    sqlite3_free(message);
+    return rc == SQLITE_OK;
+  };
+  if (!check("PRAGMA journal_mode=WAL") || !check("PRAGMA synchronous=FULL") ||
+      !check("PRAGMA cache_size=-8000")) {
+    return false;
+  }
+  int version = -1;
+  int tables = -1;
+  {
+    SqlStatement user(db_, "PRAGMA user_version");
+    if ((rc = user.Step()) == SQLITE_ROW) version = static_cast<int>(user.Int(0));
+    SqlStatement master(db_, "SELECT count(*) FROM sqlite_master");
+    if (version >= 0 && (rc = master.Step()) == SQLITE_ROW)
+      tables = static_cast<int>(master.Int(0));
+  }
+  if (version < 0 || tables < 0) {
+    error_ = sqlite3_errmsg(db_);
+    unusable = Unusable(sqlite3_errcode(db_)) || Unusable(rc);
+    return false;
+  }
+  if (version > kArchiveSchemaVersion) {
+    error_ = "the archive was written by a later version (" + std::to_string(version) + ")";
+    unusable = newer = true;
+    return false;
+  }
+  if (version == 0) {
+    if (tables > 0) {
+      error_ = "the file is not a history archive";
+      unusable = true;
+      return false;
+    }
+    return CreateTables();
+  }
+  // Pages damaged deeper in the file are found by the operation that reads them (a check of
+  // every page takes a second on ten years of records, too long for every start of the CLI).
+  return true;
+}
+
+bool HistoryArchive::Check() {
+  if (db_ == nullptr) return false;
+  SqlStatement quick(db_, "PRAGMA quick_check(1)");
+  const int rc = quick.Step();
+  if (rc != SQLITE_ROW || quick.Text(0) != "ok") {
+    error_ = rc == SQLITE_ROW ? quick.Text(0) : sqlite3_errmsg(db_);
+    damaged_ = true;
+    return false;
+  }
+  return true;
+}
+
+void HistoryArchive::NoteError(int rc) {
+  if (Unusable(rc)) damaged_ = true;
+}
+
+bool HistoryArchive::StartAgain() {
+  Close();
+  if (!MoveAside(false)) return false;
+  bool unusable = false, newer = false;
+  if (OpenFile(path_, unusable, newer)) return true;
+  Close();
+  return false;
+}
+
+bool HistoryArchive::CreateTables() {
+  // Another program may be making them at the same moment: look again inside the transaction.
+  if (!Exec("BEGIN IMMEDIATE")) return false;
+  SqlStatement user(db_, "PRAGMA user_version");
+  if (user.Step() == SQLITE_ROW && user.Int(0) == kArchiveSchemaVersion) {
+    return Exec("COMMIT");
+  }
+  for (const char* sql : kTables) {
+    if (!Exec(sql)) {
+      Exec("ROLLBACK");
+      return false;
+    }
+  }
+  const std::string version = "PRAGMA user_version=" + std::to_string(kArchiveSchemaVersion);
+  if (!Exec(version.c_str()) || !Exec("COMMIT")) {
+    Exec("ROLLBACK");
+    return false;
+  }
+  return true;
+}
+
+int64_t HistoryArchive::DeviceFor(const std::string& serial, const std::string& uid) {
+  // The device itself; else a device known only from imports of that serial number, which now
+  // gets its identifier; else a new one.
+  SqlStatement exact(db_, "SELECT id FROM devices WHERE serial=?1 AND uid=?2");
+  exact.Bind(1, serial).Bind(2, uid);
+  if (exact.Step() == SQLITE_ROW) return exact.Int(0);
+  if (!uid.empty()) {
+    SqlStatement imported(db_, "SELECT id FROM devices WHERE serial=?1 AND uid=''");
+    imported.Bind(1, serial);
+    if (imported.Step() == SQLITE_ROW) {
+      const int64_t id = imported.Int(0);
+      SqlStatement adopt(db_, "UPDATE devices SET uid=?2 WHERE id=?1");
+      if (!adopt.Bind(1, id).Bind(2, uid).Run()) return 0;
+      return id;
+    }
+  } else {
+    SqlStatement any(db_, "SELECT id FROM devices WHERE serial=?1");
+    any.Bind(1, serial);
+    if (any.Step() == SQLITE_ROW) return any.Int(0);
+  }
+  SqlStatement insert(db_, "INSERT INTO devices(serial, uid) VALUES(?1, ?2)");
+  if (!insert.Bind(1, serial).Bind(2, uid).Run()) return 0;
+  return sqlite3_last_insert_rowid(db_);
+}
+
+MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
+  MergeResult result;
+  if (db_ == nullptr) {
+    result.Error = "the archive is not open";
+    return result;
+  }
+  const bool imported = !batch.File.empty();
+  // The measurements, oldest first (stable: records of one start keep the ring's order).
+  struct Incoming {
+    HistoryRecord Record;
+    uint32_t K;
+  };
+  std::vector<Incoming> in;
+  in.reserve(batch.Records.size());
+  for (size_t i = 0; i < batch.Records.size(); ++i) {
+    const HistoryRecord& r = batch.Records[i];
+    if (!imported && r.Kind != kKindOnTime && r.Kind != kKindOnChange) continue;
+    const uint32_t k = i < batch.Coefficients.size() ? batch.Coefficients[i] : batch.Coefficient;
+    in.push_back({r, k});
+  }
+  std::stable_sort(in.begin(), in.end(), [](const Incoming& a, const Incoming& b) {
+    return a.Record.Start < b.Record.Start;
+  });
+
+  if (!Exec("BEGIN IMMEDIATE")) {
+    result.Error = error_;
+    return result;
+  }
+  auto fail = [&](const std::string& why) {
+    NoteError(sqlite3_extended_errcode(db_));
+    result = MergeResult{};
+    result.Error = why.empty() ? SqlError() : why;
+    Exec("ROLLBACK");
+    return result;
+  };
+  const int64_t device = DeviceFor(batch.Serial, batch.Uid);
+  if (device == 0) return fail("");
+
+  // The download's row (an imported file: one per coefficient it holds).
+  std::map<uint32_t, int64_t> downloadOf;
+  {
+    SqlStatement insert(db_,
+                        "INSERT INTO downloads(device, merged, device_time, coefficient,"
+                        " sector_size, low_half, sector_count, record_count, first_record,"
+                        " last_record, flag, file) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12)");
+    std::vector<uint32_t> ks{batch.Coefficient};
+    for (const Incoming& i : in) {
+      if (std::find(ks.begin(), ks.end(), i.K) == ks.end()) ks.push_back(i.K);
+    }
+    const std::string now = LocalTimeText();
+    const HistoryRingDescription& ring = batch.Ring;
+    for (const uint32_t k : ks) {
+      if (imported && k == batch.Coefficient && ks.size() > 1 &&
+          std::none_of(in.begin(), in.end(), [k](const Incoming& i) { return i.K == k; }))
+        continue;
+      insert.Bind(1, device).Bind(2, now).Bind(3, batch.DeviceTime).Bind(4, k);
+      insert.Bind(5, ring.SectorSize).Bind(6, ring.LowHalf).Bind(7, ring.SectorCount);
+      insert.Bind(8, ring.RecordCount).Bind(9, ring.FirstRecord).Bind(10, ring.LastRecord);
+      insert.Bind(11, ring.Flag).Bind(12, batch.File);
+      if (!insert.Run()) return fail("");
+      downloadOf[k] = sqlite3_last_insert_rowid(db_);
+    }
+  }
+
+  // What the archive holds already over the download's span.
+  struct Stored {
+    uint32_t Start, Seq, Duration, Pulses;
+    uint8_t Kind, Status;
+    bool Used;
+  };
+  std::vector<Stored> stored;
+  if (!in.empty()) {
+    SqlStatement select(db_,
+                        "SELECT start, seq, duration, pulses, kind, status FROM records"
+                        " WHERE device=?1 AND start>=?2 AND start<=?3 ORDER BY start, seq");
+    select.Bind(1, device).Bind(2, in.front().Record.Start).Bind(3, in.back().Record.Start);
+    int rc;
+    while ((rc = select.Step()) == SQLITE_ROW) {
+      stored.push_back({static_cast<uint32_t>(select.Int(0)), static_cast<uint32_t>(select.Int(1)),
+                        static_cast<uint32_t>(select.Int(2)), static_cast<uint32_t>(select.Int(3)),
+                        static_cast<uint8_t>(select.Int(4)), static_cast<uint8_t>(select.Int(5)),
+                        false});
+    }
+    if (rc != SQLITE_DONE) return fail("");
+  }
+
+  SqlStatement insert(db_,
+                      "INSERT INTO records(device, start, seq, duration, pulses, kind, status,"
+                      " download, conflict) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9)");
+  std::map<uint32_t, Sum> hours, days;
+  struct Span {
+    int Level;
+    uint32_t Start, Seq;
+    HistoryRecord Record;
+    uint32_t K;
+  };
+  std::vector<Span> spans;
+  uint32_t maxDuration = 0, lastEnd = 0;
+  size_t s = 0;  // the first stored record of the current start
+  for (size_t i = 0; i < in.size();) {
+    const uint32_t start = in[i].Record.Start;
+    while (s < stored.size() && stored[s].Start < start)
+      ++s;
+    size_t sEnd = s;
+    int64_t seq = -1;
+    bool interval = false;  // a record of some duration holds this start already
+    for (; sEnd < stored.size() && stored[sEnd].Start == start; ++sEnd) {
+      seq = std::max<int64_t>(seq, stored[sEnd].Seq);
+      interval = interval || stored[sEnd].Duration > 0;
+    }
+    for (; i < in.size() && in[i].Record.Start == start; ++i) {
+      const HistoryRecord& r = in[i].Record;
+      const uint32_t k = in[i].K;
+      // The same record (an imported one has no kind) is there once for each time this
+      // download holds it.
+      auto same = std::find_if(stored.begin() + s, stored.begin() + sEnd, [&](const Stored& x) {
+        return !x.Used && x.Duration == r.Duration && x.Pulses == r.Pulses &&
+               x.Status == r.Status && (x.Kind == r.Kind || x.Kind == 0 || r.Kind == 0);
+      });
+      if (same != stored.begin() + sEnd) {
+        same->Used = true;
+        ++result.AlreadyThere;
+        continue;
+      }
+      // Two records of some duration cannot begin in the same second: the later one is kept
+      // beside the other and counted, never put in its place.
+      const bool conflict = r.Duration > 0 && interval;
+      interval = interval || r.Duration > 0;
+      ++seq;
+      insert.Bind(1, device).Bind(2, start).Bind(3, seq).Bind(4, r.Duration).Bind(5, r.Pulses);
+      insert.Bind(6, r.Kind).Bind(7, r.Status).Bind(8, downloadOf[k]).Bind(9, conflict ? 1 : 0);
+      if (!insert.Run()) return fail("");
+      ++result.Added;
+      if (conflict) ++result.Conflicts;
+      if (MergeProgress && result.Added % 1000 == 0) MergeProgress(result.Added);
+      maxDuration = std::max<uint32_t>(maxDuration, r.Duration);
+      lastEnd = std::max<uint32_t>(lastEnd, start + r.Duration);
+      if (conflict || r.Status != 0) continue;  // not the chart's
+      const uint32_t last = r.Duration == 0 ? start : start + r.Duration - 1;
+      if (start / kHour == last / kHour) {
+        hours[start - start % kHour].Add(r, k);
+      } else {
+        spans.push_back({start / kDay == last / kDay ? kSpansHour : kSpansDay, start,
+                         static_cast<uint32_t>(seq), r, k});
+      }
+      if (start / kDay == last / kDay) days[start - start % kDay].Add(r, k);
+    }
+  }
+
+  auto upsert = [&](const char* table, const std::map<uint32_t, Sum>& sums) {
+    const std::string sql = std::string("INSERT INTO ") + table +
+                            "(device, start, pulses_k, covered, max_k) VALUES(?1,?2,?3,?4,?5)"
+                            " ON CONFLICT(device, start) DO UPDATE SET"
+                            " pulses_k=pulses_k+excluded.pulses_k,"
+                            " covered=covered+excluded.covered, max_k=max(max_k, excluded.max_k)";
+    SqlStatement statement(db_, sql.c_str());
+    for (const auto& [start, sum] : sums) {
+      statement.Bind(1, device).Bind(2, start).Bind(3, sum.PulsesK).Bind(4, sum.Covered);
+      if (!statement.Bind(5, sum.MaxK).Run()) return false;
+    }
+    return true;
+  };
+  if (!upsert("hour_sums", hours) || !upsert("day_sums", days)) return fail("");
+  {
+    SqlStatement statement(db_,
+                           "INSERT INTO spans(device, level, start, seq, duration, pulses,"
+                           " coefficient) VALUES(?1,?2,?3,?4,?5,?6,?7)");
+    for (const Span& span : spans) {
+      statement.Bind(1, device).Bind(2, span.Level).Bind(3, span.Start).Bind(4, span.Seq);
+      statement.Bind(5, span.Record.Duration).Bind(6, span.Record.Pulses).Bind(7, span.K);
+      if (!statement.Run()) return fail("");
+    }
+  }
+
+  // The device's figures, and what the download brought.
+  {
+    SqlStatement update(
+        db_,
+        "UPDATE devices SET records=records+?2, conflicts=conflicts+?3,"
+        " first_start=CASE WHEN ?4 IS NULL THEN first_start ELSE min(coalesce(first_start, ?4), ?4)"
+        " END, last_start=CASE WHEN ?5 IS NULL THEN last_start ELSE"
+        " max(coalesce(last_start, ?5), ?5) END, last_end=max(coalesce(last_end, 0), ?6),"
+        " max_duration=max(max_duration, ?7), downloads=downloads+1,"
+        " coefficient=CASE WHEN ?8 OR downloads=0 THEN ?9 ELSE coefficient END WHERE id=?1");
+    update.Bind(1, device).Bind(2, result.Added).Bind(3, result.Conflicts);
+    if (!in.empty()) {
+      // Every record of the download is in the archive now, added or found there.
+      uint32_t first = 0xFFFFFFFF, lastStart = 0;
+      for (const Incoming& i : in) {
+        first = std::min(first, i.Record.Start);
+        lastStart = std::max(lastStart, i.Record.Start);
+      }
+      update.Bind(4, first).Bind(5, lastStart);
+    }
+    update.Bind(6, lastEnd).Bind(7, maxDuration).Bind(8, imported ? 0 : 1);
+    if (!update.Bind(9, batch.Coefficient).Run()) return fail("");
+    SqlStatement counts(db_, "UPDATE downloads SET added=?2, already=?3, conflicts=?4 WHERE id=?1");
+    for (const auto& [k, id] : downloadOf) {
+      counts.Bind(1, id).Bind(2, result.Added).Bind(3, result.AlreadyThere);
+      if (!counts.Bind(4, result.Conflicts).Run()) return fail("");
+    }
+  }
+  if (!Exec("COMMIT")) return fail(error_);
+  result.Ok = true;
+  return result;
+}
+
+std::vector<ArchiveDevice> HistoryArchive::Devices() {
+  std::vector<ArchiveDevice> devices;
+  if (db_ == nullptr) return devices;
+  SqlStatement select(db_,
+                      "SELECT id, serial, uid, records, conflicts, first_start, last_start,"
+                      " last_end, max_duration, coefficient, downloads FROM devices ORDER BY id");
+  int rc;
+  while ((rc = select.Step()) == SQLITE_ROW) {
+    ArchiveDevice d;
+    d.Id = select.Int(0);
+    d.Serial = select.Text(1);
+    d.Uid = select.Text(2);
+    d.Records = static_cast<uint64_t>(select.Int(3));
+    d.Conflicts = static_cast<uint64_t>(select.Int(4));
+    d.FirstStart = static_cast<uint32_t>(select.Int(5));
+    d.LastStart = static_cast<uint32_t>(select.Int(6));
+    d.LastEnd = static_cast<uint32_t>(select.Int(7));
+    d.MaxDuration = static_cast<uint32_t>(select.Int(8));
+    d.Coefficient = static_cast<uint32_t>(select.Int(9));
+    d.Downloads = static_cast<uint32_t>(select.Int(10));
+    devices.push_back(d);
+  }
+  NoteError(rc);
+  return devices;
+}
+
+std::optional<ArchiveDevice> HistoryArchive::Device(int64_t id) {
+  for (const ArchiveDevice& d : Devices()) {
+    if (d.Id == id) return d;
+  }
+  return std::nullopt;
+}
+
+std::optional<ArchiveDevice> HistoryArchive::FindDevice(const std::string& serial,
+                                                        const std::string& uid) {
+  std::optional<ArchiveDevice> found;
+  int matches = 0;
+  for (const ArchiveDevice& d : Devices()) {
+    if (d.Serial != serial) continue;
+    if (!uid.empty() && d.Uid == uid) return d;
+    if (uid.empty()) {
+      found = d;
+      ++matches;
+    }
+  }
+  if (matches == 1) return found;
+  return std::nullopt;
+}
+
+void HistoryArchive::ForEachRecord(
+    const ArchiveRange& range, const std::function<void(const HistoryRecord&, uint32_t)>& visit) {
+  if (db_ == nullptr) return;
+  std::unordered_map<int64_t, uint32_t> coefficients;
+  SqlStatement downloads(db_, "SELECT id, coefficient FROM downloads WHERE device=?1");
+  downloads.Bind(1, range.Device);
+  while (downloads.Step() == SQLITE_ROW)
+    coefficients[downloads.Int(0)] = static_cast<uint32_t>(downloads.Int(1));
+  SqlStatement select(db_,
+                      "SELECT start, duration, pulses, kind, download FROM records"
+                      " WHERE device=?1 AND start>=?2 AND start<=?3 AND status=0"
+                      " ORDER BY start DESC, seq DESC");
+  select.Bind(1, range.Device).Bind(2, range.From).Bind(3, range.To);
+  while (select.Step() == SQLITE_ROW) {
+    HistoryRecord r;
+    r.Start = static_cast<uint32_t>(select.Int(0));
+    r.Duration = static_cast<uint16_t>(select.Int(1));
+    r.Pulses = static_cast<uint32_t>(select.Int(2));
+    r.Kind = static_cast<uint8_t>(select.Int(3));
+    r.Status = 0;
+    const auto k = coefficients.find(select.Int(4));
+    visit(r, k == coefficients.end() ? 100u : k->second);
+  }
+}
+
+ExportResult HistoryArchive::ExportCsv(const ArchiveRange& range, const std::string& path,
+                                       const FileStepHook& hook) {
+  ExportResult result;
+  if (db_ == nullptr) {
+    result.Error = "the archive is not open";
+    return result;
+  }
+  ArchiveRange chosen = range;
+  if (chosen.Device == 0) {
+    // A CSV line does not say which device it is from: only one device's records go in a file.
+    const std::vector<ArchiveDevice> devices = Devices();
+    if (devices.size() != 1) {
+      result.Error = devices.empty() ? "the archive holds no records"
+                                     : "the archive holds several devices: name one";
+      return result;
+    }
+    chosen.Device = devices.front().Id;
+  }
+  // One consistent picture of the archive, also while another program merges.
+  if (!Exec("BEGIN")) {
+    result.Error = error_;
+    return result;
+  }
+  ReplacingFile file(path, hook);
+  if (!file.Open()) {
+    Exec("ROLLBACK");
+    return result;
+  }
+  std::string buffer;
+  buffer.reserve(1 << 20);
+  uint32_t row = 0;
+  ForEachRecord(chosen, [&](const HistoryRecord& r, uint32_t k) {
+    buffer += CsvLine(r, ++row, k);
+    if (buffer.size() >= (1u << 20) - 128) {
+      file.Write(buffer);
+      buffer.clear();
+    }
+  });
+  file.Write(buffer);
+  const int rc = sqlite3_errcode(db_);
+  Exec("COMMIT");
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+    NoteError(rc);
+    result.Error = sqlite3_errstr(rc);
+    return result;
+  }
+  const FileWriteResult written = file.Commit();
+  result.Ok = written.Ok;
+  result.Failed = written.Failed;
+  result.Lines = row;
+  return result;
+}
+
+std::unique_ptr<HistoryPeriodSource> HistoryArchive::Periods(int64_t device) {
+  return std::make_unique<ArchivePeriods>(db_, device);
+}
+
+}  // namespace dravion

@@ -1,0 +1,104 @@
+#include "archive/history_csv_import.h"
+
+#include <algorithm>
+
+#include "device/device_time.h"
+
+namespace dravion {
+
+namespace {
+
+// A decimal number of at most `digits` digits, no sign or blank.
+bool Number(std::string_view text, size_t digits, uint64_t& value) {
+  if (text.empty() || text.size() > digits) return false;
+  value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return true;
+}
+
+// "=E7*G7*H7/(D7*F7*I7)": the same row number throughout.
+bool RateFormula(std::string_view text) {
+  if (text.size() < 3 || text.substr(0, 2) != "=E") return false;
+  size_t digits = 0;
+  while (2 + digits < text.size() && text[2 + digits] >= '0' && text[2 + digits] <= '9')
+    ++digits;
+  if (digits == 0 || digits > 10) return false;
+  const std::string n(text.substr(2, digits));
+  return text == "=E" + n + "*G" + n + "*H" + n + "/(D" + n + "*F" + n + "*I" + n + ")";
+}
+
+// The reason a line is not a record line, or empty.
+std::string CheckLine(std::string_view line, HistoryRecord& record, uint16_t& coefficient) {
+  std::vector<std::string_view> fields;
+  for (size_t from = 0;;) {
+    const size_t semicolon = line.find(';', from);
+    fields.push_back(line.substr(from, semicolon - from));
+    if (semicolon == std::string_view::npos) break;
+    from = semicolon + 1;
+  }
+  if (fields.size() != 10)
+    return std::to_string(fields.size()) + " fields where a record line has 10";
+  uint64_t start = 0, duration = 0, pulses = 0, k = 0;
+  if (!Number(fields[0], 10, start) || start > 0xFFFFFFFFu) return "the start is not a number";
+  const TimeRecord time = TimeRecordFromSeconds(static_cast<uint32_t>(start));
+  if (fields[1] != FormatDeviceDate(time) || fields[2] != FormatDeviceClock(time))
+    return "the date and time are not those of the start";
+  if (!Number(fields[3], 5, duration) || duration > 0xFFFF) return "the duration is not a number";
+  if (!Number(fields[4], 10, pulses) || pulses > 0xFFFFFFFFu) return "the pulses are not a number";
+  if (fields[5] != "2" || fields[7] != "36" || fields[8] != "86")
+    return "the constant fields are not 2, 36 and 86";
+  if (!Number(fields[6], 3, k) || k < 10) return "the coefficient is not one of 10 to 999";
+  if (duration == 0 ? fields[9] != "0" : !RateFormula(fields[9]))
+    return "the last field is not the rate formula";
+  record = HistoryRecord{};
+  record.Kind = 0;
+  record.Status = 0;
+  record.Start = static_cast<uint32_t>(start);
+  record.Duration = static_cast<uint16_t>(duration);
+  record.Pulses = static_cast<uint32_t>(pulses);
+  coefficient = static_cast<uint16_t>(k);
+  return {};
+}
+
+}  // namespace
+
+HistoryCsvFile ParseHistoryCsv(std::string_view text) {
+  HistoryCsvFile file;
+  size_t from = 0;
+  size_t line = 0;
+  while (from < text.size()) {
+    ++line;
+    size_t end = text.find('\n', from);
+    const size_t next = end == std::string_view::npos ? text.size() : end + 1;
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view content = text.substr(from, end - from);
+    if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
+    from = next;
+    HistoryRecord record;
+    uint16_t k = 0;
+    std::string reason = content.empty() ? "an empty line" : CheckLine(content, record, k);
+    if (!reason.empty()) {
+      file = HistoryCsvFile{};
+      file.Line = line;
+      file.Reason = reason;
+      return file;
+    }
+    file.Records.push_back(record);
+    file.Coefficients.push_back(k);
+  }
+  if (file.Records.empty()) {
+    file.Line = 1;
+    file.Reason = "the file holds no record lines";
+    return file;
+  }
+  // The file is newest first.
+  std::reverse(file.Records.begin(), file.Records.end());
+  std::reverse(file.Coefficients.begin(), file.Coefficients.end());
+  file.Ok = true;
+  return file;
+}
+
+}  // namespace dravion

@@ -1,0 +1,189 @@
+#include <ostream>
+
+#include "archive/archive_files.h"
+#include "archive/archive_session.h"
+#include "archive/history_archive.h"
+#include "archive/history_csv_import.h"
+#include "cli/cli_json.h"
+#include "cli/cli_pages.h"
+#include "cli/cli_session.h"
+#include "device/device_time.h"
+
+namespace dravion::cli {
+namespace {
+
+// Opens the user's archive; a file moved aside is told on stderr.
+bool OpenArchive(CliSession& s, HistoryArchive& archive) {
+  const bool opened = archive.Open(DefaultArchivePath());
+  if (const std::string moved = MovedAsideMessage(archive, s.language); !moved.empty())
+    s.io.err << TerminalText(moved) << '\n';
+  if (!opened) s.io.err << TerminalText(ArchiveErrorMessage(archive, s.language)) << '\n';
+  return opened;
+}
+
+// "YYYY-MM-DD" (2000 to 2099) as device seconds at the day's start, or at its end.
+bool ParseDay(const std::string& text, bool end, uint32_t& seconds) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  int parts[3] = {};
+  const int starts[3] = {0, 5, 8}, lengths[3] = {4, 2, 2};
+  for (int p = 0; p < 3; ++p) {
+    for (int i = 0; i < lengths[p]; ++i) {
+      const char c = text[starts[p] + i];
+      if (c < '0' || c > '9') return false;
+      parts[p] = parts[p] * 10 + (c - '0');
+    }
+  }
+  const int year = parts[0] - 2000, month = parts[1], day = parts[2];
+  if (year < 0 || year > 99 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(month, year))
+    return false;
+  TimeRecord t;
+  t.Bytes = {
+      0, 0, 0, static_cast<uint8_t>(day), static_cast<uint8_t>(month), static_cast<uint8_t>(year),
+      0};
+  seconds = SecondsFromTimeRecord(t) + (end ? 86399u : 0u);
+  return true;
+}
+
+std::string DeviceTimeText(uint32_t seconds) {
+  const TimeRecord t = TimeRecordFromSeconds(seconds);
+  return FormatDeviceDate(t) + " " + FormatDeviceClock(t);
+}
+
+std::string IsoDeviceTime(uint32_t seconds) {
+  const TimeRecord t = TimeRecordFromSeconds(seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "20%02u-%02u-%02uT%02u:%02u:%02u", t.Bytes[5] % 100u,
+                t.Bytes[4] % 100u, t.Bytes[3] % 100u, t.Bytes[2] % 100u, t.Bytes[1] % 100u,
+                t.Bytes[0] % 100u);
+  return text;
+}
+
+// The archive's device named by --device, or the only one when none is named.
+std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive) {
+  if (!s.options.device.empty()) {
+    if (std::optional<ArchiveDevice> d = archive.FindDevice(s.options.device, "")) return d;
+    s.io.err << s.language.Text("В архиве нет прибора ", "The archive holds no device ")
+             << s.options.device << '\n';
+    return std::nullopt;
+  }
+  const std::vector<ArchiveDevice> devices = archive.Devices();
+  if (devices.size() == 1) return devices.front();
+  s.io.err << (devices.empty() ? s.language.Text("Архив пуст", "The archive is empty")
+                               : s.language.Text("В архиве несколько приборов: укажите --device",
+                                                 "The archive holds several devices: name one "
+                                                 "with --device"))
+           << '\n';
+  return std::nullopt;
+}
+
+}  // namespace
+
+int MergeDownloadIntoArchive(CliSession& s, HistoryController& download) {
+  HistoryArchive archive;
+  if (!OpenArchive(s, archive)) return kExitFailed;
+  std::string notice;
+  const MergeResult merged =
+      MergeIntoArchive(archive, BatchFromDownload(download, s.record), s.language, notice);
+  if (!notice.empty()) s.io.err << TerminalText(notice) << '\n';
+  if (!merged.Ok) {
+    s.io.err << s.language.Text("История не сохранена в архиве: ",
+                                "The history was not kept in the archive: ")
+             << merged.Error << '\n';
+    return kExitFailed;
+  }
+  s.io.out << MergeMessage(merged, s.language) << '\n';
+  return kExitDone;
+}
+
+int ArchiveList(CliSession& s) {
+  HistoryArchive archive;
+  if (!OpenArchive(s, archive)) return kExitFailed;
+  Json list = Json::array();
+  for (const ArchiveDevice& d : archive.Devices()) {
+    if (s.options.json) {
+      Json entry = {{"serial", d.Serial},       {"uid", d.Uid},
+                    {"records", d.Records},     {"conflicts", d.Conflicts},
+                    {"downloads", d.Downloads}, {"coefficient", d.Coefficient / 100.0}};
+      entry["first"] = d.Records ? Json(IsoDeviceTime(d.FirstStart)) : Json();
+      entry["last"] = d.Records ? Json(IsoDeviceTime(d.LastStart)) : Json();
+      list.push_back(entry);
+      continue;
+    }
+    s.io.out << "S/N " << d.Serial << (d.Uid.empty() ? "" : "  UID " + d.Uid) << "  "
+             << GroupedNumber(d.Records, s.language) << s.language.Text(" записей", " records");
+    if (d.Records)
+      s.io.out << "  " << DeviceTimeText(d.FirstStart) << " - " << DeviceTimeText(d.LastStart);
+    s.io.out << "  " << GroupedNumber(d.Conflicts, s.language)
+             << s.language.Text(" расхождений", d.Conflicts == 1 ? " conflict" : " conflicts")
+             << '\n';
+  }
+  if (s.options.json) PrintJson(s.io, list);
+  return kExitDone;
+}
+
+int ArchiveExport(CliSession& s) {
+  ArchiveRange range;
+  if ((!s.options.from.empty() && !ParseDay(s.options.from, false, range.From)) ||
+      (!s.options.to.empty() && !ParseDay(s.options.to, true, range.To))) {
+    s.io.err << "dravion-cli: --from and --to take a date as YYYY-MM-DD (2000 to 2099)\n";
+    return kExitUsage;
+  }
+  HistoryArchive archive;
+  if (!OpenArchive(s, archive)) return kExitFailed;
+  const std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
+  if (!device) return kExitFailed;
+  range.Device = device->Id;
+  const ExportResult exported = archive.ExportCsv(range, s.options.csvFile);
+  if (archive.Damaged() && archive.StartAgain())
+    s.io.err << TerminalText(MovedAsideMessage(archive, s.language)) << '\n';
+  if (!exported.Ok) {
+    s.io.err << s.language.Text("Ошибка записи файла\n", "File write Error\n") << s.options.csvFile
+             << (exported.Error.empty() ? "" : "\n" + exported.Error) << '\n';
+    return kExitFailed;
+  }
+  s.io.out << GroupedNumber(exported.Lines, s.language)
+           << s.language.Text(" записей сохранено в ", " records written to ") << s.options.csvFile
+           << '\n';
+  return kExitDone;
+}
+
+int ArchiveImport(CliSession& s) {
+  const std::string& name = s.options.command[2];
+  std::string text, error;
+  if (!ReadWholeFile(name, text, error)) {
+    s.io.err << s.language.Text("Ошибка чтения файла\n", "File read Error\n") << name << '\n'
+             << error << '\n';
+    return kExitFailed;
+  }
+  const HistoryCsvFile file = ParseHistoryCsv(text);
+  if (!file.Ok) {
+    s.io.err << name << ':' << file.Line << ": "
+             << s.language.Text("не строка истории в формате CSV: ",
+                                "not a line of a history CSV file: ")
+             << file.Reason << '\n'
+             << s.language.Text("Ничего не импортировано", "Nothing was imported") << '\n';
+    return kExitFailed;
+  }
+  HistoryArchive archive;
+  if (!OpenArchive(s, archive)) return kExitFailed;
+  ArchiveBatch batch;
+  batch.Serial = s.options.device;
+  if (const std::optional<ArchiveDevice> known = archive.FindDevice(s.options.device, ""))
+    batch.Uid = known->Uid;
+  batch.File = name;
+  batch.Coefficient = file.Coefficients.back();  // of the newest record
+  batch.Records = file.Records;
+  batch.Coefficients = file.Coefficients;
+  std::string notice;
+  const MergeResult merged = MergeIntoArchive(archive, batch, s.language, notice);
+  if (!notice.empty()) s.io.err << TerminalText(notice) << '\n';
+  if (!merged.Ok) {
+    s.io.err << s.language.Text("Ничего не импортировано: ", "Nothing was imported: ")
+             << merged.Error << '\n';
+    return kExitFailed;
+  }
+  s.io.out << MergeMessage(merged, s.language) << '\n';
+  return kExitDone;
+}
+
+}  // namespace dravion::cli

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "device/history_chart_model.h"
+#include "device/history_ring.h"
+
+namespace dravion::archive_test {
+
+// Header-only: the test build compiles only *_test.cpp files from this folder.
+
+// A record with the coefficient (K x 100) it was downloaded with.
+struct Weighted {
+  HistoryRecord Record;
+  uint32_t K = 127;
+};
+
+// What the chart should show for a period, straight from the raw records: each usable record's
+// pulses split in proportion to the seconds it covers there (a record of no duration counts
+// where it starts), weighted by its coefficient.
+inline PeriodTotals ReferenceTotals(const std::vector<Weighted>& records, uint32_t from,
+                                    uint32_t length) {
+  PeriodTotals totals;
+  const uint64_t to = uint64_t{from} + length - 1;
+  for (const Weighted& w : records) {
+    const HistoryRecord& r = w.Record;
+    if (r.Status != 0) continue;
+    if (r.Duration == 0) {
+      if (r.Start >= from && r.Start <= to) totals.WeightedPulses += uint64_t{r.Pulses} * w.K;
+      continue;
+    }
+    const uint64_t last = uint64_t{r.Start} + r.Duration - 1;
+    if (last < from || r.Start > to) continue;
+    const uint64_t overlap = std::min(last, to) - std::max<uint64_t>(r.Start, from) + 1;
+    totals.WeightedPulses += overlap * r.Pulses / r.Duration * w.K;
+    totals.Covered += overlap;
+    if (r.Duration >= 10)
+      totals.WeightedMaxRate10 =
+          std::max<uint64_t>(totals.WeightedMaxRate10, uint64_t{r.Pulses} * 10 / r.Duration * w.K);
+  }
+  return totals;
+}
+
+// The device's stream of records: one a minute mostly, some on change (30 s, or 25 minutes
+// across hours), points of no duration sharing their second with the next record, records with
+// a status, a gap now and then, and a sector header wherever a sector begins (`first` is the
+// physical slot of record 0).
+inline std::vector<HistoryRecord> RecordStream(uint32_t count, uint32_t begin, uint32_t first = 0) {
+  std::vector<HistoryRecord> stream;
+  stream.reserve(count);
+  uint32_t t = begin;
+  for (uint32_t q = 0; q < count; ++q) {
+    HistoryRecord r;
+    r.Start = t;
+    r.Status = 0;
+    if ((first + q) % kHistoryRingRecords % kHistorySectorRecords == 0) {
+      r.Kind = 0x01;  // sector header
+      r.Duration = 0;
+      r.Pulses = 0;
+    } else if (q % 211 == 5) {
+      r.Kind = kKindOnChange;
+      r.Duration = 0;
+      r.Pulses = q % 3;
+    } else if (q % 389 == 7) {
+      r.Kind = kKindOnChange;
+      r.Duration = 1500;
+      r.Pulses = 600 + q % 97;
+    } else if (q % 97 == 11) {
+      r.Kind = kKindOnChange;
+      r.Duration = 30;
+      r.Pulses = 9 + q % 13;
+    } else {
+      r.Kind = kKindOnTime;
+      r.Duration = 60;
+      r.Pulses = 18 + (q * 7) % 23 + (q % 1000 < 40 ? 150 : 0);
+    }
+    if (q % 131 == 17) r.Status = 2;
+    stream.push_back(r);
+    t += r.Duration + (q % 50 == 49 ? 45 : 0);
+  }
+  return stream;
+}
+
+}  // namespace dravion::archive_test

@@ -1,0 +1,455 @@
+#include "archive/history_archive.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "archive/archive_files.h"
+#include "archive/archive_session.h"
+#include "archive/archive_support.h"
+#include "archive/history_csv_import.h"
+#include "device/device_time.h"
+#include "device/history_csv.h"
+#include "device/history_records.h"
+#include "services/language.h"
+#include "support/scratch_folder.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace dravion {
+namespace {
+
+using archive_test::RecordStream;
+using archive_test::ReferenceTotals;
+using archive_test::Weighted;
+namespace fs = std::filesystem;
+
+std::string FileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool IsMeasurement(const HistoryRecord& r) {
+  return r.Kind == kKindOnTime || r.Kind == kKindOnChange;
+}
+
+ArchiveBatch Download(const std::vector<HistoryRecord>& records, uint32_t k) {
+  ArchiveBatch batch;
+  batch.Serial = "214-36587";
+  batch.Uid = "0123456789ABCDEF01234567";
+  batch.Coefficient = k;
+  batch.Records = records;
+  batch.Ring.RecordCount = static_cast<uint32_t>(records.size());
+  return batch;
+}
+
+// The chart's source straight from raw records, for comparison.
+class ReferencePeriods : public HistoryPeriodSource {
+ public:
+  explicit ReferencePeriods(const std::vector<Weighted>& records) : records_(records) {}
+  void StartPeriods(uint32_t t) override { next_ = t; }
+  PeriodTotals NextPeriod(uint32_t length) override {
+    const PeriodTotals totals = ReferenceTotals(records_, next_, length);
+    next_ += length;
+    return totals;
+  }
+
+ private:
+  const std::vector<Weighted>& records_;
+  uint32_t next_ = 0;
+};
+
+// Every level's chart over the archive against the raw records, at views across their span.
+void ExpectChartsMatch(HistoryArchive& archive, int64_t device, const std::vector<Weighted>& raw,
+                       uint32_t from, uint32_t to) {
+  Language language;
+  language.Set(Lang::English);
+  for (uint32_t t = from; t <= to; t += (to - from) / 7) {
+    for (int level = kLevelMinute; level <= kLevelYear; ++level) {
+      for (const bool maximum : {false, true}) {
+        TimeRecord view = TimeRecordFromSeconds(t);
+        TimeRecord same = view;
+        const auto periods = archive.Periods(device);
+        ReferencePeriods reference(raw);
+        const HistoryChartData got =
+            DrawHistoryChart(*periods, view, level, 127, maximum, language);
+        const HistoryChartData want =
+            DrawHistoryChart(reference, same, level, 127, maximum, language);
+        ASSERT_EQ(got.Rate, want.Rate) << "level " << level << " at " << t;
+        ASSERT_EQ(got.Coverage, want.Coverage) << "level " << level << " at " << t;
+        ASSERT_EQ(got.Maximum, want.Maximum) << "level " << level << " at " << t;
+      }
+    }
+  }
+}
+
+TEST(HistoryArchive, MergesKeepEveryRecordOnceChartAndExportFollowTheRawRecords) {
+  test::ScratchFolder folder("archive");
+  const std::string path = (folder.path() / "a.sqlite3").string();
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  EXPECT_TRUE(archive.MovedAside.empty());
+
+  // Hour-crossing and day-crossing records: the stream starts 17 s into a minute.
+  const uint32_t begin = 800000000 + 17;
+  const std::vector<HistoryRecord> stream = RecordStream(15000, begin);
+  const std::vector<HistoryRecord> first(stream.begin(), stream.begin() + 10000);
+  const std::vector<HistoryRecord> second(stream.begin() + 5000, stream.end());
+  auto measurements = [](auto from, auto to) {
+    return static_cast<uint64_t>(std::count_if(from, to, IsMeasurement));
+  };
+
+  // The first download, alone: the archive's chart is the download's own.
+  MergeResult merged = archive.Merge(Download(first, 127));
+  ASSERT_TRUE(merged.Ok) << merged.Error;
+  EXPECT_EQ(merged.Added, measurements(first.begin(), first.end()));
+  EXPECT_EQ(merged.AlreadyThere, 0u);
+  EXPECT_EQ(merged.Conflicts, 0u);
+  {
+    std::vector<test::StoredRecord> stored;
+    for (const HistoryRecord& r : first)
+      stored.push_back({r.Start, r.Pulses, r.Duration, r.Kind, r.Status});
+    HistoryRing ring;
+    test::LoadRing(ring, stored, 0x0500);
+    const int64_t device = archive.Devices().at(0).Id;
+    Language language;
+    for (const uint32_t t : {first[300].Start, first[4000].Start + 1234, first[9990].Start}) {
+      for (int level = kLevelMinute; level <= kLevelYear; ++level) {
+        TimeRecord a = TimeRecordFromSeconds(t), b = a;
+        const auto periods = archive.Periods(device);
+        EXPECT_EQ(DrawHistoryChart(*periods, a, level, 127, true, language).Rate,
+                  DrawHistoryChart(ring, b, level, 127, true, language).Rate)
+            << level;
+      }
+    }
+  }
+
+  // The second overlaps the first by half, with another coefficient.
+  merged = archive.Merge(Download(second, 131));
+  ASSERT_TRUE(merged.Ok) << merged.Error;
+  EXPECT_EQ(merged.Added, measurements(stream.begin() + 10000, stream.end()));
+  EXPECT_EQ(merged.AlreadyThere, measurements(stream.begin() + 5000, stream.begin() + 10000));
+  // Again: nothing new.
+  merged = archive.Merge(Download(second, 131));
+  EXPECT_EQ(merged.Added, 0u);
+  EXPECT_EQ(merged.AlreadyThere, measurements(second.begin(), second.end()));
+
+  // A record that differs from the stored one of its start is kept beside it and counted; two
+  // identical points of one second are two records, stored twice, and found twice later.
+  HistoryRecord differing = stream[12000];
+  ASSERT_EQ(differing.Kind, kKindOnTime);
+  differing.Pulses += 5;
+  HistoryRecord point;
+  point.Kind = kKindOnChange;
+  point.Status = 0;
+  point.Start = stream.back().Start + 500;
+  point.Duration = 0;
+  point.Pulses = 3;
+  merged = archive.Merge(Download({differing, point, point}, 131));
+  EXPECT_EQ(merged.Added, 3u);
+  EXPECT_EQ(merged.Conflicts, 1u);
+  merged = archive.Merge(Download({point, point}, 131));
+  EXPECT_EQ(merged.Added, 0u);
+  EXPECT_EQ(merged.AlreadyThere, 2u);
+
+  const std::vector<ArchiveDevice> devices = archive.Devices();
+  ASSERT_EQ(devices.size(), 1u);
+  const ArchiveDevice& d = devices[0];
+  EXPECT_EQ(d.Records, measurements(stream.begin(), stream.end()) + 3);
+  EXPECT_EQ(d.Conflicts, 1u);
+  EXPECT_EQ(d.Coefficient, 131u);
+  EXPECT_EQ(d.Downloads, 5u);
+  EXPECT_EQ(d.LastStart, point.Start);
+
+  // The chart: every level, views across the span, against the raw records (the record in
+  // conflict stays out; the older half weighs 1,27, the newer 1,31).
+  std::vector<Weighted> raw;
+  for (size_t i = 0; i < stream.size(); ++i) {
+    if (IsMeasurement(stream[i])) raw.push_back({stream[i], i < 10000 ? 127u : 131u});
+  }
+  raw.push_back({point, 131});
+  raw.push_back({point, 131});
+  ExpectChartsMatch(archive, d.Id, raw, begin - 86400, point.Start + 3600);
+
+  // The export: Save CSV's lines for the records newest first, each with its own coefficient,
+  // rows counted from 1; the record in conflict is there too (a line of its own).
+  const std::string csv = (folder.path() / "all.csv").string();
+  const ExportResult exported = archive.ExportCsv({}, csv);
+  ASSERT_TRUE(exported.Ok) << exported.Error;
+  std::vector<std::pair<HistoryRecord, uint32_t>> expected;
+  for (const Weighted& w : raw) {
+    if (w.Record.Status == 0) expected.push_back({w.Record, w.K});
+  }
+  expected.push_back({differing, 131});
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const auto& a, const auto& b) { return a.first.Start > b.first.Start; });
+  std::string want;
+  uint32_t row = 0;
+  for (const auto& [r, k] : expected)
+    want += CsvLine(r, ++row, k);
+  const std::string got = FileBytes(csv);
+  EXPECT_EQ(exported.Lines, expected.size());
+  ASSERT_EQ(got.size(), want.size());
+  // Lines of one start may come in another order than this sort's: compare sorted lines too.
+  if (got != want) {
+    std::vector<std::string> a, b;
+    for (size_t i = 0, j; i < got.size(); i = j + 2)
+      a.push_back(got.substr(i, (j = got.find("\r\n", i)) - i));
+    for (size_t i = 0, j; i < want.size(); i = j + 2)
+      b.push_back(want.substr(i, (j = want.find("\r\n", i)) - i));
+    EXPECT_EQ(a.front(), b.front());
+    EXPECT_EQ(a.back(), b.back());
+  }
+  // A range: one day's records only.
+  ArchiveRange day;
+  day.Device = d.Id;
+  day.From = stream[1000].Start;
+  day.To = stream[1000].Start + 86399;
+  ASSERT_TRUE(archive.ExportCsv(day, csv).Ok);
+  const std::string dayText = FileBytes(csv);
+  EXPECT_EQ(dayText.substr(0, dayText.find(';')),
+            std::to_string(std::find_if(expected.begin(), expected.end(), [&](const auto& e) {
+                             return e.first.Start <= day.To;
+                           })->first.Start));
+
+  // A file that cannot be written leaves the one there as it was.
+  std::ofstream(csv, std::ios::trunc) << "keep";
+  const ExportResult refused =
+      archive.ExportCsv({}, csv, [](FileStep step) { return step != FileStep::Write; });
+  EXPECT_FALSE(refused.Ok);
+  EXPECT_EQ(refused.Failed, FileStep::Write);
+  EXPECT_EQ(FileBytes(csv), "keep");
+
+  // The messages.
+  Language language;
+  language.Set(Lang::English);
+  MergeResult shown;
+  shown.Added = 1204;
+  shown.AlreadyThere = 64076;
+  EXPECT_EQ(MergeMessage(shown, language), "1,204 new records, 64,076 already in the archive");
+  language.Set(Lang::Russian);
+  EXPECT_EQ(MergeMessage(shown, language),
+            "1\xC2\xA0"
+            "204 новые записи, 64\xC2\xA0"
+            "076 уже были в архиве");
+}
+
+TEST(HistoryArchive, ImportTakesSaveCsvFilesWholeOrNotAtAll) {
+  // A file as Save CSV writes it, newest first.
+  const std::vector<HistoryRecord> stream = RecordStream(600, 700000000);
+  std::string text;
+  uint32_t row = 0;
+  for (auto r = stream.rbegin(); r != stream.rend(); ++r) {
+    if (r->Kind == kKindOnTime || r->Kind == kKindOnChange) {
+      if (r->Status == 0) text += CsvLine(*r, ++row, 127);
+    }
+  }
+  HistoryCsvFile file = ParseHistoryCsv(text);
+  ASSERT_TRUE(file.Ok) << file.Line << ": " << file.Reason;
+  ASSERT_EQ(file.Records.size(), row);
+  EXPECT_EQ(file.Records.front().Start, stream.front().Start);  // oldest first
+  EXPECT_EQ(file.Coefficients.front(), 127);
+
+  // Lines that are not a record line: refused at their line, nothing taken.
+  const size_t third = text.find("\r\n", text.find("\r\n") + 2) + 2;  // line 3 starts here
+  const size_t thirdEnd = text.find("\r\n", third);
+  const std::string line3 = text.substr(third, thirdEnd - third);
+  auto withLine3 = [&](const std::string& replacement) {
+    return text.substr(0, third) + replacement + text.substr(thirdEnd);
+  };
+  struct Case {
+    std::string line;
+    const char* reason;
+  };
+  std::string wrongDate = line3;
+  wrongDate[wrongDate.find('.') - 1] ^= 1;
+  const std::vector<Case> cases = {
+      {line3.substr(0, line3.rfind(';')), "fields"},
+      {wrongDate, "date"},
+      {"x" + line3, "start"},
+      {line3 + ";", "fields"},
+      {"", "empty"},
+      {line3.substr(0, line3.find("=E")) + "=E3*G3*H3/(D3*F3*I4)", "formula"},
+  };
+  for (const Case& c : cases) {
+    const HistoryCsvFile bad = ParseHistoryCsv(withLine3(c.line));
+    EXPECT_FALSE(bad.Ok) << c.line;
+    EXPECT_EQ(bad.Line, 3u) << c.line;
+    EXPECT_NE(bad.Reason.find(c.reason), std::string::npos) << bad.Reason;
+    EXPECT_TRUE(bad.Records.empty());
+  }
+  EXPECT_FALSE(ParseHistoryCsv("").Ok);
+  // LF line ends and a last line without one are taken.
+  std::string unix = text;
+  for (size_t at; (at = unix.find("\r\n")) != std::string::npos;)
+    unix.erase(at, 1);
+  unix.pop_back();
+  EXPECT_EQ(ParseHistoryCsv(unix).Records.size(), row);
+
+  // Imported records and the same records downloaded later are one record.
+  test::ScratchFolder folder("archive");
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string()));
+  ArchiveBatch import;
+  import.Serial = "214-36587";
+  import.File = "old.csv";
+  import.Coefficient = 127;
+  import.Records = file.Records;
+  import.Coefficients = file.Coefficients;
+  MergeResult merged = archive.Merge(import);
+  ASSERT_TRUE(merged.Ok) << merged.Error;
+  EXPECT_EQ(merged.Added, row);
+  ArchiveBatch download = Download(stream, 127);
+  merged = archive.Merge(download);
+  EXPECT_EQ(merged.AlreadyThere, row);
+  EXPECT_EQ(merged.Conflicts, 0u);
+  ASSERT_EQ(archive.Devices().size(), 1u);  // the imported device took the identifier
+  EXPECT_EQ(archive.Devices()[0].Uid, download.Uid);
+}
+
+TEST(HistoryArchive, FilesThatCannotBeReadAreMovedAsideNeverOverwritten) {
+  test::ScratchFolder folder("archive");
+  const std::string path = (folder.path() / "sub" / "a.sqlite3").string();
+  ASSERT_TRUE(fs::create_directories(folder.path() / "sub"));
+  // Not a database at all.
+  std::ofstream(path, std::ios::binary) << std::string(5000, 'x');
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  ASSERT_FALSE(archive.MovedAside.empty());
+  EXPECT_FALSE(archive.MovedAsideNewer);
+  EXPECT_EQ(FileBytes(archive.MovedAside), std::string(5000, 'x'));
+  EXPECT_NE(archive.MovedAside.find(".damaged-"), std::string::npos);
+  Language language;
+  language.Set(Lang::English);
+  EXPECT_NE(MovedAsideMessage(archive, language).find(archive.MovedAside), std::string::npos);
+
+  // A usable archive is opened as it is.
+  ASSERT_TRUE(archive.Merge(Download(RecordStream(3000, 600000000), 127)).Ok);
+  archive.Close();
+  ASSERT_TRUE(archive.Open(path));
+  EXPECT_TRUE(archive.MovedAside.empty());
+  EXPECT_GT(archive.Devices().at(0).Records, 2000u);
+  archive.Close();
+
+  // Pages damaged on the disk: found by an operation that reads them (here the check of every
+  // page); the file then goes aside and a new archive starts.
+  {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(fs::file_size(path) / 2));
+    file << std::string(3000, '\xA5');
+  }
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  EXPECT_TRUE(archive.MovedAside.empty());
+  EXPECT_FALSE(archive.Check());
+  EXPECT_TRUE(archive.Damaged());
+  const uintmax_t damagedSize = fs::file_size(path);
+  ASSERT_TRUE(archive.StartAgain()) << archive.Error();
+  EXPECT_NE(archive.MovedAside.find(".damaged-"), std::string::npos);
+  EXPECT_EQ(fs::file_size(archive.MovedAside), damagedSize);
+  EXPECT_TRUE(archive.Devices().empty());
+  EXPECT_TRUE(archive.Check());
+  archive.Close();
+
+  // A later version's archive.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "PRAGMA user_version=7", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_TRUE(archive.Open(path));
+  EXPECT_TRUE(archive.MovedAsideNewer);
+  EXPECT_NE(archive.MovedAside.find(".newer-"), std::string::npos);
+
+  // A folder that cannot be made: an error, nothing else.
+  std::ofstream((folder.path() / "plain").string()) << "file";
+  EXPECT_FALSE(archive.Open((folder.path() / "plain" / "a.sqlite3").string()));
+  EXPECT_FALSE(archive.Error().empty());
+}
+
+TEST(HistoryArchive, DefaultPathIsTheUsersDataFolderUnlessTheEnvironmentNamesAFile) {
+#ifdef _WIN32
+  _putenv_s("DRAVION_ARCHIVE", "C:\\x\\a.sqlite3");
+  EXPECT_EQ(DefaultArchivePath(), "C:\\x\\a.sqlite3");
+  _putenv_s("DRAVION_ARCHIVE", "");
+  const std::string path = DefaultArchivePath();
+  EXPECT_NE(path.find("\\Dravion Manager\\history-archive.sqlite3"), std::string::npos) << path;
+#else
+  const char* saved = std::getenv("DRAVION_ARCHIVE");
+  const std::string keep = saved ? saved : "";
+  ::setenv("DRAVION_ARCHIVE", "/x/a.sqlite3", 1);
+  EXPECT_EQ(DefaultArchivePath(), "/x/a.sqlite3");
+  ::unsetenv("DRAVION_ARCHIVE");
+  ::setenv("XDG_DATA_HOME", "/data", 1);
+  EXPECT_EQ(DefaultArchivePath(), "/data/dravion-manager/history-archive.sqlite3");
+  ::setenv("XDG_DATA_HOME", "relative", 1);  // ignored, as the base directories say
+  ::setenv("HOME", "/home/u", 1);
+  EXPECT_EQ(DefaultArchivePath(), "/home/u/.local/share/dravion-manager/history-archive.sqlite3");
+  ::unsetenv("XDG_DATA_HOME");
+  if (saved) ::setenv("DRAVION_ARCHIVE", keep.c_str(), 1);
+#endif
+}
+
+#ifndef _WIN32
+TEST(HistoryArchive, AProcessKilledInTheMiddleOfAMergeLeavesTheArchiveAsItWas) {
+  test::ScratchFolder folder("archive");
+  const std::string path = (folder.path() / "a.sqlite3").string();
+  const std::vector<HistoryRecord> stream = RecordStream(60000, 500000000);
+  uint64_t before = 0;
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path));
+    ASSERT_TRUE(archive.Merge(Download({stream.begin(), stream.begin() + 20000}, 127)).Ok);
+    before = archive.Devices().at(0).Records;
+  }
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Merging the rest; half-way through, tell the parent and wait to be killed.
+    HistoryArchive archive;
+    if (!archive.Open(path)) ::_exit(2);
+    archive.MergeProgress = [&](uint64_t written) {
+      if (written == 20000) {
+        const char byte = 1;
+        (void)!::write(ready[1], &byte, 1);
+        for (;;)
+          ::pause();
+      }
+    };
+    archive.Merge(Download(stream, 127));
+    ::_exit(3);
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  EXPECT_TRUE(archive.MovedAside.empty());
+  EXPECT_EQ(archive.Devices().at(0).Records, before);
+  uint64_t exported = 0;
+  archive.ForEachRecord({archive.Devices().at(0).Id, 0, 0xFFFFFFFF},
+                        [&](const HistoryRecord&, uint32_t) { ++exported; });
+  EXPECT_LE(exported, before);
+  // And the merge goes through now.
+  const MergeResult merged = archive.Merge(Download(stream, 127));
+  ASSERT_TRUE(merged.Ok) << merged.Error;
+  EXPECT_EQ(merged.AlreadyThere, before);
+}
+#endif
+
+}  // namespace
+}  // namespace dravion
