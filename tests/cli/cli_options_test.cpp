@@ -87,8 +87,8 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
   ErrorOf({"archive", "list", "--from", "2026-01-01"});
   ErrorOf({"measure", "--device", "214-36587"});
   ErrorOf({"measure", "--no-archive"});
-  const CliOptions exported = Parse({"archive", "export", "--device", "214-36587", "--from",
-                                     "2026-01-01", "--csv", "a.csv"});
+  const CliOptions exported = Parse(
+      {"archive", "export", "--device", "214-36587", "--from", "2026-01-01", "--csv", "a.csv"});
   EXPECT_EQ(exported.device, "214-36587");
   EXPECT_EQ(exported.from, "2026-01-01");
   ErrorOf({"history", "delete", "--csv", "x.csv"});
@@ -99,12 +99,26 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
 
 TEST(CliOptions, UsageNamesEveryCommandAndSetting) {
   const std::string& usage = UsageText();
-  for (const char* word :
-       {"ports", "info", "settings get", "settings set", "settings default", "time sync",
-        "calibration set", "measure", "dose reset", "history download", "history delete",
-        "firmware update", "restart main|boot", "archive list", "archive export",
-        "archive import", "--no-archive", "background-threshold", "alarm-minute",
-        "calibration"}) {
+  for (const char* word : {"ports",
+                           "info",
+                           "settings get",
+                           "settings set",
+                           "settings default",
+                           "time sync",
+                           "calibration set",
+                           "measure",
+                           "dose reset",
+                           "history download",
+                           "history delete",
+                           "firmware update",
+                           "restart main|boot",
+                           "archive list",
+                           "archive export",
+                           "archive import",
+                           "--no-archive",
+                           "background-threshold",
+                           "alarm-minute",
+                           "calibration"}) {
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   }
   EXPECT_EQ(usage.back(), '\n');
