@@ -5,20 +5,11 @@
 #include <ctime>
 
 #include "archive/archive_files.h"
+#include "services/wide_text_win32.h"
 
 namespace dravion {
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0)
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
 
 std::string Utf8(const wchar_t* text) {
   const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -69,7 +60,7 @@ std::string DefaultArchivePath() {
 bool MakeFolderFor(const std::string& file, std::string& error) {
   const size_t slash = file.find_last_of("\\/");
   if (slash == std::string::npos) return true;
-  const std::wstring folder = Wide(file.substr(0, slash));
+  const std::wstring folder = WideFromUtf8(file.substr(0, slash));
   // Each missing folder from the top down; a drive ("C:") or the share of a UNC path is there.
   for (size_t at = 1; at <= folder.size(); ++at) {
     if (at < folder.size() && folder[at] != L'\\' && folder[at] != L'/') continue;
@@ -90,22 +81,23 @@ bool MakeFolderFor(const std::string& file, std::string& error) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
-  return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+  return ::MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(),
+                       MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool FileIsThere(const std::string& path) {
-  return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(WideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 int64_t FileSizeOf(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+  if (!::GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data)) return -1;
   return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
-  const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = SystemText(::GetLastError());
     return false;

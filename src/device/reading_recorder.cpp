@@ -1,11 +1,10 @@
 #include "device/reading_recorder.h"
 
-#include <cstdio>
-
 #include "services/dialogs.h"
 #include "services/file_replace.h"
 #include "services/language.h"
 #include "services/log_sink.h"
+#include "services/number_text.h"
 
 namespace dravion {
 namespace {
@@ -24,8 +23,7 @@ std::string CsvField(const std::string& text) {
 }  // namespace
 
 std::string ReadingCsvLine(const MeasurementReading& reading) {
-  char rate[32];
-  std::snprintf(rate, sizeof rate, reading.units == 0 ? "%.2f" : "%.0f", reading.rate);
+  const std::string rate = FixedDecimal(reading.rate, reading.units == 0 ? 2 : 0);
   return FormatIsoDateTime(reading.time) + "," + rate + "," + CsvField(reading.rateUnit) + "," +
          std::to_string(reading.level) + "," + CsvField(reading.dose) + "," +
          CsvField(reading.doseUnit) + "\n";

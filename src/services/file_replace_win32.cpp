@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "services/file_replace.h"
+#include "services/wide_text_win32.h"
 
 namespace dravion {
 
@@ -17,20 +18,10 @@ bool Allowed(const FileStepHook& hook, FileStep step) {
   return !hook || hook(step);
 }
 
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0)
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
 }  // namespace
 
 bool FileExists(const std::string& path) {
-  return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(WideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 ReplacingFile::ReplacingFile(std::string path, FileStepHook hook)
@@ -43,7 +34,7 @@ ReplacingFile::~ReplacingFile() {
 void ReplacingFile::Discard() {
   if (handle_ == -1) return;
   ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
-  ::DeleteFileW(Wide(temp_).c_str());
+  ::DeleteFileW(WideFromUtf8(temp_).c_str());
   handle_ = -1;
 }
 
@@ -54,7 +45,7 @@ bool ReplacingFile::Open() {
   for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
     temp_ = path_ + ".~" + std::to_string(::GetCurrentProcessId()) + "-" +
             std::to_string(tempCounter++);
-    file = ::CreateFileW(Wide(temp_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    file = ::CreateFileW(WideFromUtf8(temp_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
   }
@@ -87,7 +78,7 @@ FileWriteResult ReplacingFile::Commit() {
   if (handle_ == -1) return result;
   const HANDLE file = reinterpret_cast<HANDLE>(handle_);
   handle_ = -1;
-  const std::wstring temp = Wide(temp_);
+  const std::wstring temp = WideFromUtf8(temp_);
   bool written = !failed_ && ::FlushFileBuffers(file);
   if (!::CloseHandle(file)) written = false;
   if (!written) {
@@ -96,7 +87,7 @@ FileWriteResult ReplacingFile::Commit() {
   }
   result.Failed = FileStep::Replace;
   if (!Allowed(hook_, FileStep::Replace) ||
-      !::MoveFileExW(temp.c_str(), Wide(path_).c_str(),
+      !::MoveFileExW(temp.c_str(), WideFromUtf8(path_).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     ::DeleteFileW(temp.c_str());
     return result;
@@ -116,7 +107,7 @@ FileWriteResult WriteFileReplacing(const std::string& path, std::string_view dat
 bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,
                   std::string& error) {
   const HANDLE file =
-      ::CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA, FILE_SHARE_READ,
+      ::CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA, FILE_SHARE_READ,
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   auto systemText = [&error](DWORD code) {
     char text[256] = {};

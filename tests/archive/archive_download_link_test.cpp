@@ -22,15 +22,11 @@
 namespace dravion {
 namespace {
 
+using archive_test::FileBytes;
 using archive_test::RecordStream;
 using archive_test::ReferenceTotals;
 using archive_test::Weighted;
 namespace fs = std::filesystem;
-
-std::string FileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

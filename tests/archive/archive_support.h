@@ -2,12 +2,22 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "device/history_chart_model.h"
 #include "device/history_ring.h"
 
 namespace dravion::archive_test {
+
+// A file's whole content, byte for byte.
+inline std::string FileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // Header-only: the test build compiles only *_test.cpp files from this folder.
 
