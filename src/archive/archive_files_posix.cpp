@@ -4,24 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "archive/archive_files.h"
 
 namespace dravion {
-
-namespace {
-
-std::string LocalTime(const char* format) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32] = {};
-  std::strftime(text, sizeof text, format, &local);
-  return text;
-}
-
-}  // namespace
 
 std::string DefaultArchivePath() {
   if (const char* file = std::getenv("DRAVION_ARCHIVE"); file != nullptr && *file != '\0')
@@ -88,14 +74,6 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& erro
   if (!ok) error = std::strerror(errno);
   std::fclose(file);
   return ok;
-}
-
-std::string LocalStampForFileName() {
-  return LocalTime("%Y-%m-%d-%H%M%S");
-}
-
-std::string LocalTimeText() {
-  return LocalTime("%Y-%m-%d %H:%M:%S");
 }
 
 }  // namespace dravion

@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <ctime>
 
 #include "archive/archive_files.h"
 #include "services/wide_text_win32.h"
@@ -30,15 +29,6 @@ std::string SystemText(DWORD code) {
          (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
     message.pop_back();
   return message;
-}
-
-std::string LocalTime(const char* format) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_s(&local, &now);
-  char text[32] = {};
-  std::strftime(text, sizeof text, format, &local);
-  return text;
 }
 
 }  // namespace
@@ -111,14 +101,6 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& erro
   if (!ok) error = SystemText(::GetLastError());
   ::CloseHandle(file);
   return ok;
-}
-
-std::string LocalStampForFileName() {
-  return LocalTime("%Y-%m-%d-%H%M%S");
-}
-
-std::string LocalTimeText() {
-  return LocalTime("%Y-%m-%d %H:%M:%S");
 }
 
 }  // namespace dravion
