@@ -3,8 +3,11 @@
 // the emulator on a real pty, with the connection manager's heartbeat every 100 ms during the
 // waits, on real time.
 //  1. from the emulator's reappearance on its port to ResetToMain returning;
-//  2. the whole restart, from the call to its return.
-// Usage: restart_figures [runs] [emulator restart ms]   (defaults 5 and the emulator's default)
+//  2. the whole restart, from the call to its return;
+//  3. with "lost": a restart after which the device never comes back, from the call to the
+//     failure (the manager's waits add up to 32 s).
+// Usage: restart_figures [runs] [emulator restart ms] [lost]   (defaults 5 and the emulator's
+// default)
 #include <stdlib.h>
 
 #include <atomic>
@@ -113,6 +116,15 @@ int main(int argc, char** argv) {
   }
   std::printf("mean: reappearance to return %.3f s, whole restart %.3f s\n", sumBack / runs,
               sumWhole / runs);
+  if (argc > 3 && std::string(argv[3]) == "lost") {
+    sim::Faults faults;
+    faults.restartStaysAway = true;
+    device.SetFaults(faults);
+    const auto start = Steady::now();
+    const int result = ResetToMain(context.Link());
+    std::printf("a device that never comes back: %d after %.3f s\n", result,
+                Seconds(Steady::now() - start));
+  }
   pump.heartbeat = nullptr;
   stack.port.Close();
   return 0;

@@ -59,8 +59,9 @@ class ReplacingFile {
 // gets `header` first. The file is opened and closed for each call, so a file whose folder was
 // removed fails instead of writing into a file nobody can reach. On failure the file is cut back
 // to its earlier length, so no partial line stays behind, and `error` says why (the system's
-// text).
+// text). `hook` is asked once everything is written: false fails the append as a full disk found
+// only then would (a write error reported late, as network and quota-bound file systems do).
 bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,
-                  std::string& error);
+                  std::string& error, const FileStepHook& hook = {});
 
 }  // namespace dravion

@@ -117,7 +117,7 @@ FileWriteResult WriteFileReplacing(const std::string& path, std::string_view dat
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,
-                  std::string& error) {
+                  std::string& error, const FileStepHook& hook) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
     error = std::strerror(errno);
@@ -126,6 +126,10 @@ bool AppendToFile(const std::string& path, std::string_view data, std::string_vi
   struct stat info {};
   const off_t before = ::fstat(fd, &info) == 0 ? info.st_size : -1;
   bool written = before >= 0 && (before > 0 || WriteAll(fd, header)) && WriteAll(fd, data);
+  if (written && !Allowed(hook, FileStep::Write)) {
+    written = false;
+    errno = ENOSPC;
+  }
   int failure = written ? 0 : errno;
   if (::close(fd) != 0 && written) {
     written = false;

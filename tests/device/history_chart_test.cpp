@@ -120,9 +120,10 @@ TEST(HistoryChart, AViewAfterTheNewestRecordIsAllPlaceholders) {
 
 TEST(HistoryChart, ALeapYearsFebruaryBarCoversTwentyNineDays) {
   Page page;
+  // Every hour of day d of February holds 1000 x d pulses.
   std::vector<StoredRecord> records;
   for (uint32_t t = At(2024, 2, 1); t < At(2024, 3, 1); t += 3600)
-    records.push_back({t, 100, 3600});
+    records.push_back({t, 1000 * ((t - At(2024, 2, 1)) / 86400 + 1), 3600});
   page.Load(records, Time(2024, 3, 5));
   const HistoryChartData& chart = page.Draw(4, Time(2024, 6, 15, 13, 20));
   EXPECT_EQ(chart.Title[0], "History for Year : 2024");
@@ -131,13 +132,21 @@ TEST(HistoryChart, ALeapYearsFebruaryBarCoversTwentyNineDays) {
   EXPECT_EQ(chart.Labels.back(), "12");
   EXPECT_EQ(chart.Rate[0].Colour, kChartFuchsia);                   // January: nothing
   EXPECT_EQ(chart.Coverage[1], (ChartPoint{1, kChartLime, true}));  // February, all 29 days
-  EXPECT_EQ(chart.Rate[1].Value, 100u * 36 * 127 / 3600 / 172);
+  // A pulse a second is 36 x 1,27 / 1,72 = 26,58 uR/h. February: 24 x 1000 x (1 + ... + 29)
+  // = 10,440,000 pulses in 29 x 86,400 s, 4,167 pulses/s: 110,76 uR/h.
+  EXPECT_EQ(chart.Rate[1], (ChartPoint{110, kChartLime}));
   EXPECT_EQ(chart.Rate[2].Colour, kChartFuchsia);  // March gets nothing of February
 
   const HistoryChartData& month = page.Draw(3, Time(2024, 2, 10));
   EXPECT_EQ(month.Title[0], "History for Month : 2024-02");
   EXPECT_EQ(month.Labels.size(), 29u);
   EXPECT_EQ(Colours(month.Coverage), std::vector<uint32_t>(29, kChartLime));
+  // Day d: 1000 x d pulses an hour, 0,2778 x d pulses/s, 7,38 x d uR/h.
+  ASSERT_EQ(month.Rate.size(), 29u);
+  EXPECT_EQ(month.Rate[0].Value, 7u);
+  EXPECT_EQ(month.Rate[1].Value, 14u);
+  EXPECT_EQ(month.Rate[9].Value, 73u);
+  EXPECT_EQ(month.Rate[28].Value, 214u);
 }
 
 TEST(HistoryChart, AGapInsideABarGivesPartialCoverageAndTheRateOfTheCoveredSeconds) {
@@ -155,18 +164,25 @@ TEST(HistoryChart, AGapInsideABarGivesPartialCoverageAndTheRateOfTheCoveredSecon
   ASSERT_EQ(day.Labels.size(), 24u);
   EXPECT_EQ(day.Coverage[8], (ChartPoint{1, kChartLime, true}));
   EXPECT_EQ(day.Coverage[9], (ChartPoint{1, kChartFuchsia, true}));
-  EXPECT_EQ(day.Rate[9], (ChartPoint{1200u * 36 * 127 / 1200 / 172, kChartLime}));
-  EXPECT_EQ(day.Rate[8].Value, 360u * 36 * 127 / 3600 / 172);
+  // 09:00: 1200 pulses in the 1200 s covered, a pulse a second: 26,58 uR/h (not the 8,86 of
+  // the whole hour). 08:00: 360 pulses in 3600 s: 2,66 uR/h.
+  EXPECT_EQ(day.Rate[9], (ChartPoint{26, kChartLime}));
+  EXPECT_EQ(day.Rate[8], (ChartPoint{2, kChartLime}));
 
   // Records of no duration in the second where the next record starts, one of them in a bar's
   // last second: their pulses count, and fully covered bars stay fully covered.
-  records = {{hour, 60, 1800},    {hour + 1800, 9, 0},     {hour + 1800, 60, 1799},
-             {hour + 3599, 5, 0}, {hour + 3599, 60, 3600}, {hour + 7199, 60, 1}};
+  records = {{hour, 6000, 1800},    {hour + 1800, 900, 0},     {hour + 1800, 6000, 1799},
+             {hour + 3599, 500, 0}, {hour + 3599, 7200, 3600}, {hour + 7199, 60, 1}};
   page.Load(records, Time(2023, 7, 14, 12));
   const HistoryChartData& points = page.Draw(2, Time(2023, 7, 14, 9, 30));
   EXPECT_EQ(points.Coverage[9], (ChartPoint{1, kChartLime, true}));
   EXPECT_EQ(points.Coverage[10], (ChartPoint{1, kChartLime, true}));
-  EXPECT_EQ(points.Rate[9].Value, (60u + 9 + 60 + 5 + 0) * 36 * 127 / 3600 / 172);
+  // 09:00: 6000 + 900 + 6000 + 500 and the first second of the 7200 pulses in an hour (2):
+  // 13,402 pulses in 3600 s, 3,723 pulses/s: 98,96 uR/h. Without the 900 it would be 92, without
+  // the 500 in the last second 95, without both 88.
+  EXPECT_EQ(points.Rate[9].Value, 98u);
+  // 10:00: the other 7198 of the 7200 and the 60 of the last second: 7258 pulses, 53,59 uR/h.
+  EXPECT_EQ(points.Rate[10].Value, 53u);
 }
 
 TEST(HistoryChart, AnHourBarOfFourPulsesIsOneMicroRoentgenAndTheMaximumIsShownOnRequest) {
@@ -178,17 +194,17 @@ TEST(HistoryChart, AnHourBarOfFourPulsesIsOneMicroRoentgenAndTheMaximumIsShownOn
   EXPECT_EQ(chart.Title[0], "History for Hour : 05.03.2022-14");
   ASSERT_EQ(chart.Labels.size(), 60u);
   EXPECT_EQ(chart.Labels[59], "59");
-  EXPECT_EQ(chart.Rate[7], (ChartPoint{1, kChartLime}));  // 4 x 36 x 127 / 60 / 172
+  EXPECT_EQ(chart.Rate[7], (ChartPoint{1, kChartLime}));  // 4 pulses in 60 s: 1,77 uR/h
   EXPECT_EQ(chart.Coverage[7], (ChartPoint{1, kChartLime, true}));
   EXPECT_EQ(chart.Maximum[8], (ChartPoint{1, kChartFuchsia, true}));
 
   page.view_.showMaximum = true;
   const HistoryChartData& peaks = page.Draw(1, Time(2022, 3, 5, 14, 59));
   // Minute 8: the average over 60 s against the highest 10-s rate of its records.
-  const uint64_t average = 4000ull * 36 * 127 / 60 / 172;
-  const uint64_t peak = (4000ull * 10 / 30) * 36 * 127 / 1720;
-  EXPECT_EQ(peaks.Rate[8], (ChartPoint{average, kChartLime}));
-  EXPECT_EQ(peaks.Maximum[8], (ChartPoint{peak, kChartYellow}));
+  // 4000 pulses in 60 s, 66,67 pulses/s: 1772,1 uR/h; the highest 10-s count is 1333 of the
+  // record of 30 s, 133,3 pulses/s: 3543,3 uR/h.
+  EXPECT_EQ(peaks.Rate[8], (ChartPoint{1772, kChartLime}));
+  EXPECT_EQ(peaks.Maximum[8], (ChartPoint{3543, kChartYellow}));
   EXPECT_EQ(peaks.Maximum[7], (ChartPoint{1, kChartYellow}));
   EXPECT_EQ(peaks.Maximum[9], (ChartPoint{1, kChartFuchsia, true}));  // nothing recorded
 }

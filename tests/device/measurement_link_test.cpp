@@ -41,11 +41,13 @@ TEST(MeasurementLink, DoseResetIsSentByTheHeartbeatAndTheDeviceStartsCountingAga
   MeasureLink m(1000.0);
   m.view.pageActive = false;
   ASSERT_TRUE(m.Connect());
-  m.h.WaitUntil([] { return false; }, 16000);  // two seconds of real time
-  // Read as the Read button does: no link test of the heartbeat comes between the requests.
-  ASSERT_TRUE(m.controller.OnReadClicked());
+  // Read as the Read button does (no link test of the heartbeat comes between the requests)
+  // until the dose has grown.
+  ASSERT_TRUE(m.h.WaitUntil(
+      [&] { return m.controller.OnReadClicked() && MeasureLink::Number(m.view.dose) > 0.3; },
+      160000))
+      << m.view.dose;
   const double before = MeasureLink::Number(m.view.dose);
-  ASSERT_GT(before, 0.3) << m.view.dose;
 
   EXPECT_TRUE(m.controller.OnDoseResetClicked());
   ASSERT_EQ(m.h.dialogs.boxes.size(), 1u);
@@ -80,17 +82,22 @@ TEST(MeasurementLink, DoseResetWithoutAHeartbeatIsWithdrawnAfterThreeSeconds) {
   EXPECT_FALSE(m.controller.OnDoseResetClicked());
   const uint32_t waited = m.h.clock.TickMs() - start;
   EXPECT_GE(waited, kDoseResetWaitMs);
-  EXPECT_LT(waited, kDoseResetWaitMs + 1000);
   ASSERT_EQ(m.h.dialogs.boxes.size(), 1u);
   EXPECT_EQ(m.h.dialogs.boxes[0].text, "Error Resetting Accumulated Dose");
-  // A heartbeat that comes later finds nothing to send.
-  m.h.pump.heartbeat = [&m] { m.h.core.manager.OnHeartbeatTimer(); };
-  m.h.WaitUntil([] { return false; }, 1000);
+  // The heartbeats that come later find nothing to send.
+  int beats = 0;
+  m.h.pump.heartbeat = [&m, &beats] {
+    ++beats;
+    m.h.core.manager.OnHeartbeatTimer();
+  };
+  ASSERT_TRUE(m.h.WaitUntil([&] { return beats >= 5; }, 60000));
+  m.h.pump.heartbeat = nullptr;
   EXPECT_EQ(m.Requests(1, 0x0F), writes);
 }
 
 TEST(MeasurementLink, AMinuteOfAutoReadingFollowsTheRateWithExactRequestsPerReading) {
-  // Manager time runs four times faster than real time: the minute takes 15 seconds.
+  // Manager time runs four times faster than real time. How many readings a minute gives on a
+  // quiet machine: bench/measurement_figures.
   MeasureLink m(0.5, 4);
   m.view.pageActive = false;
   ASSERT_TRUE(m.Connect());
@@ -98,15 +105,17 @@ TEST(MeasurementLink, AMinuteOfAutoReadingFollowsTheRateWithExactRequestsPerRead
   const int parameterWrites = m.Requests(1, 0x0F);
   const int memoryReads = m.Requests(1, 0x02);
   m.view.pageActive = true;
-  m.h.WaitUntil([] { return false; }, 30000);
+  const uint32_t shown = m.h.clock.TickMs();
+  ASSERT_TRUE(m.h.WaitUntil([&] { return m.view.Values().size() >= 25; }, 240000));
   const size_t firstHalf = m.view.Values().size();
   m.h.device->SetBackground(5.0);
-  m.h.WaitUntil([] { return false; }, 30000);
+  ASSERT_TRUE(m.h.WaitUntil([&] { return m.view.Values().size() >= 50; }, 240000));
+  const uint32_t elapsed = m.h.clock.TickMs() - shown;
 
   const std::vector<std::string> values = m.view.Values();
   const int readings = static_cast<int>(values.size());
-  EXPECT_GE(readings, 50);
-  EXPECT_LE(readings, 59);
+  // Never more often than once a second, the first a second later than the spacing.
+  EXPECT_GE(elapsed, 1000u * (readings + 1));
   EXPECT_EQ(m.controller.AutoReadState, AutoRead::Running);  // no reading failed
   const int withDose = (readings + 9) / 10;
   EXPECT_EQ(m.Requests(1, 0x0E) - parameterReads, 5 + readings);
@@ -116,7 +125,7 @@ TEST(MeasurementLink, AMinuteOfAutoReadingFollowsTheRateWithExactRequestsPerRead
                           [](const std::string& d) { return d != kMeasureDashes; }),
             withDose);
 
-  // Around 0,5 uSv/h first; the new, stronger source shows before the minute ends.
+  // Around 0,5 uSv/h first; the new, stronger source shows within 25 readings.
   for (size_t i = 0; i < firstHalf; ++i) {
     EXPECT_GE(MeasureLink::Number(values[i]), 0.2) << values[i];
     EXPECT_LE(MeasureLink::Number(values[i]), 0.9) << values[i];

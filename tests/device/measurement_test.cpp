@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -572,6 +573,11 @@ TEST(MeasurementTrend, KeepsAnHourShowsTenMinutesOrTheHourAndStartsAfreshForAnot
   trend.changed = [&] { ++changes; };
   MeasurementReading reading;
   reading.device = "A";
+  reading.time = {2026, 12, 7, 10, 30, 15, 0, 180};
+  reading.rateUnit = "uSv/h";
+  reading.level = 7;
+  reading.dose = "3,21";
+  reading.doseUnit = "uSv";
   // Two hours of one reading a second, the rate rising by one each second.
   for (int i = 0; i <= 7200; ++i) {
     reading.tick = 5000 + static_cast<uint32_t>(i) * 1000;
@@ -590,8 +596,15 @@ TEST(MeasurementTrend, KeepsAnHourShowsTenMinutesOrTheHourAndStartsAfreshForAnot
   s = trend.SpanStatistics();
   EXPECT_EQ(s.count, 3601);
   EXPECT_DOUBLE_EQ(s.mean, 5400);
-  EXPECT_EQ(trend.CsvText().size(),
-            std::string(kReadingCsvHeader).size() + 3601 * ReadingCsvLine(reading).size());
+  // The hour kept, oldest first, after the header.
+  const std::string csv = trend.CsvText();
+  EXPECT_TRUE(
+      csv.starts_with("time,rate,rate_unit,level,dose,dose_unit\n"
+                      "2026-12-07T10:30:15+03:00,3600.00,uSv/h,7,\"3,21\",uSv\n"
+                      "2026-12-07T10:30:15+03:00,3601.00,uSv/h,7,\"3,21\",uSv\n"))
+      << csv.substr(0, 200);
+  EXPECT_TRUE(csv.ends_with("\n2026-12-07T10:30:15+03:00,7200.00,uSv/h,7,\"3,21\",uSv\n"));
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3602);
 
   reading.device = "B";
   trend.OnReading(reading);

@@ -68,6 +68,42 @@ TEST(SlipEncoder, EscapesPayloadAndChecksumBytes) {
   EXPECT_TRUE(sawEscapedSum);
 }
 
+// Lines as a device sends them, written out by hand: the answer to the program information
+// request with two data bytes. Checksums: 0xFFFF plus (b XOR 0x5A) + 1 for each payload byte.
+TEST(FrameDecoder, LiteralLinesWithEscapedChecksumsAndPayloadBytes) {
+  // Data 25 00: the checksum is 0x02C0, its low byte goes out as DB DC.
+  const Bytes sumEscaped{0xC0, 0x00, 0x01, 0x00, 0x01, 0x41, 0x01,
+                         0x25, 0x00, 0xDB, 0xDC, 0x02, 0xC0};
+  const Bytes sumEscapedPayload{0x00, 0x01, 0x00, 0x01, 0x41, 0x01, 0x25, 0x00};
+  // Data C0 00: the payload's C0 goes out as DB DC, the checksum 0x02DB's low byte as DB DD.
+  const Bytes bothEscaped{0xC0, 0x00, 0x01, 0x00, 0x01, 0x41, 0x01,
+                          0xDB, 0xDC, 0x00, 0xDB, 0xDD, 0x02, 0xC0};
+  const Bytes bothEscapedPayload{0x00, 0x01, 0x00, 0x01, 0x41, 0x01, 0xC0, 0x00};
+
+  FrameDecoder decoder;
+  EXPECT_EQ(Decode(decoder, sumEscaped), std::vector<Bytes>{sumEscapedPayload});
+  EXPECT_EQ(Decode(decoder, bothEscaped), std::vector<Bytes>{bothEscapedPayload});
+  // Split inside the escape pairs.
+  std::vector<Bytes> got;
+  for (const Bytes& piece : {Bytes(bothEscaped.begin(), bothEscaped.begin() + 8),
+                             Bytes(bothEscaped.begin() + 8, bothEscaped.begin() + 11),
+                             Bytes(bothEscaped.begin() + 11, bothEscaped.end())}) {
+    auto part = Decode(decoder, piece);
+    got.insert(got.end(), part.begin(), part.end());
+  }
+  EXPECT_EQ(got, std::vector<Bytes>{bothEscapedPayload});
+  // DB DD (0xDB) where the checksum needs 0xC0: not delivered.
+  Bytes wrongSum = sumEscaped;
+  wrongSum[10] = 0xDD;
+  EXPECT_TRUE(Decode(decoder, wrongSum).empty());
+  EXPECT_EQ(Decode(decoder, sumEscaped), std::vector<Bytes>{sumEscapedPayload});
+
+  EXPECT_EQ(Encode(sumEscapedPayload), sumEscaped);
+  EXPECT_EQ(Encode(bothEscapedPayload), bothEscaped);
+  EXPECT_EQ(FrameChecksum(sumEscapedPayload.data(), sumEscapedPayload.size()), 0x02C0);
+  EXPECT_EQ(FrameChecksum(bothEscapedPayload.data(), bothEscapedPayload.size()), 0x02DB);
+}
+
 TEST(SlipEncoder, OverflowWritesNothing) {
   FrameEncoder tx;
   Bytes fits(545, 0x11);  // 1 + 545 + 2 + 1 = 549 bytes

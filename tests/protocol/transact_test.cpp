@@ -45,26 +45,24 @@ TEST(SendFrame, HeaderAndPiecesOfSixtyFour) {
   ASSERT_EQ(h.port.writes.size(), 1u);
   EXPECT_EQ(h.port.writes[0], (Bytes{0xC0, 0x00, 0x01, 0x00, 0x01, 0x01, 0x01, 0x25, 0x02, 0xC0}));
 
-  // Find request sizes whose frames are exactly 64 and 65 bytes on the line.
-  for (int wanted : {64, 65}) {
+  // Requests of 56 and 57 bytes (no byte that needs escaping, checksums 0x11EF and 0x123A):
+  // 4 header bytes, the request, 2 checksum bytes and 2 ENDs make lines of 64 and 65 bytes.
+  for (const size_t size : {56u, 57u}) {
     Harness g;
-    Bytes request{0x02, 0x03};
-    while (true) {
-      const Bytes line = test::EncodeFrame([&] {
-        Bytes p{0, 1, 0, 2};
-        p.insert(p.end(), request.begin(), request.end());
-        return p;
-      }());
-      if (static_cast<int>(line.size()) >= wanted) break;
-      request.push_back(0x10);
-    }
+    Bytes request(size, 0x10);
+    request[0] = 0x02;
+    request[1] = 0x03;
     g.link.SendFrame(g.two, request.data(), static_cast<int>(request.size()), true);
-    int total = 0;
+    Bytes line;
     for (const auto& w : g.port.writes)
-      total += static_cast<int>(w.size());
-    if (total != wanted) continue;  // escapes in the checksum made it jump; covered by the other
-    if (wanted == 64) {
-      ASSERT_EQ(g.port.writes.size(), 1u);
+      line.insert(line.end(), w.begin(), w.end());
+    ASSERT_EQ(line.size(), size + 8);
+    EXPECT_EQ(Bytes(line.begin(), line.begin() + 7),
+              (Bytes{0xC0, 0x00, 0x01, 0x00, 0x02, 0x02, 0x03}));
+    EXPECT_EQ(Bytes(line.end() - 3, line.end()),
+              size == 56 ? (Bytes{0xEF, 0x11, 0xC0}) : (Bytes{0x3A, 0x12, 0xC0}));
+    if (size == 56) {
+      EXPECT_EQ(g.port.writes.size(), 1u);
     } else {
       ASSERT_EQ(g.port.writes.size(), 2u);
       EXPECT_EQ(g.port.writes[0].size(), 64u);
@@ -225,8 +223,16 @@ TEST(Transact, RefusesWithoutPortChannelOrRequest) {
 TEST(Transact, NestedExchangeOnTheSameChannelFailsAtOnceAndLeavesTheOuterIntact) {
   Harness h;
   bool nestedResult = true;
+  bool freeChannelResult = false;
   size_t framesBeforeNested = 0;
+  size_t framesAfterNested = 0;
+  const Bytes memoryRead{0x01, 0x02, 0x00, 0x00, 0x00, 0x20, 0x01};  // 1 byte at 0x20000000
   h.port.onFrame = [&](const Bytes& payload) {
+    if (payload[3] == 2) {
+      // The exchange on channel 2 is answered after the outer answer has arrived on channel 1.
+      h.Answer(15, test::AnswerPayload(2, 0x01, 0x02, {0x00, 0x00, 0x00, 0x20, 0x01, 0x77}));
+      return;
+    }
     if (payload[5] != 0x01) return;
     // While the outer exchange waits, a timer handler tries its own exchange on channel 1,
     // and a second one on channel 2, which is free and must work.
@@ -234,13 +240,20 @@ TEST(Transact, NestedExchangeOnTheSameChannelFailsAtOnceAndLeavesTheOuterIntact)
       framesBeforeNested = h.port.frames.size();
       const Bytes linkTest{0x01, 0x00, 'Z'};
       nestedResult = h.link.Transact(&h.one, linkTest.data(), 3, true, "*");
+      framesAfterNested = h.port.frames.size();
+      freeChannelResult = h.link.Transact(&h.two, memoryRead.data(), 7, true, "*");
     });
     h.Answer(20, test::AnswerPayload(1, 0x01, 0x01, {0x42}));
   };
   EXPECT_TRUE(h.link.Transact(&h.one, kProgramInfo.data(), 2, true, "*"));
   EXPECT_FALSE(nestedResult);
-  EXPECT_EQ(h.port.frames.size(), framesBeforeNested);  // the nested one sent nothing
-  EXPECT_EQ(h.one.Current[6], 0x42);
+  EXPECT_EQ(framesAfterNested, framesBeforeNested);  // the nested one sent nothing
+  EXPECT_TRUE(freeChannelResult);
+  ASSERT_EQ(h.port.frames.size(), 2u);  // the outer request and the one on channel 2, once each
+  EXPECT_EQ(h.port.frames[1].payload[3], 2);
+  EXPECT_EQ(h.two.Current[11], 0x77);
+  EXPECT_FALSE(h.two.Busy);
+  EXPECT_EQ(h.one.Current[6], 0x42);  // the outer answer, filed while channel 2 waited
   EXPECT_TRUE(h.dialogs.boxes.empty());
   EXPECT_FALSE(h.one.Busy);
 }

@@ -9,7 +9,12 @@
 #include "support/scratch_folder.h"
 
 #ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace dravion {
@@ -68,7 +73,53 @@ TEST(FileReplace, EveryFailingStepKeepsTheOldFileAndRemovesTheTemporaryOne) {
   }
 }
 
+TEST(FileAppend, AFailedAppendIsCutBackToTheEarlierLength) {
+  TempFolder folder;
+  const std::string path = folder.path + "/readings.csv";
+  const auto failAfterWriting = [](FileStep step) { return step != FileStep::Write; };
+  std::string error;
+  // A new file: its header and the line both go again.
+  EXPECT_FALSE(AppendToFile(path, "1,a\n", "h\n", error, failAfterWriting));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(Contents(path), "");
+  error.clear();
+  ASSERT_TRUE(AppendToFile(path, "1,a\n", "h\n", error)) << error;
+  ASSERT_TRUE(AppendToFile(path, "2,b\n", "h\n", error)) << error;
+  EXPECT_EQ(Contents(path), "h\n1,a\n2,b\n");
+  // A file with lines: only the failed line goes.
+  EXPECT_FALSE(AppendToFile(path, "3,c\n", "h\n", error, failAfterWriting));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(Contents(path), "h\n1,a\n2,b\n");
+  ASSERT_TRUE(AppendToFile(path, "4,d\n", "h\n", error)) << error;
+  EXPECT_EQ(Contents(path), "h\n1,a\n2,b\n4,d\n");
+  EXPECT_EQ(Entries(folder.path), 1u);
+}
+
 #ifndef _WIN32
+// The system itself stops a write half-way: the file-size limit of the process lets part of the
+// line reach the file, then refuses the rest.
+TEST(FileAppend, AWriteStoppedHalfWayByTheSystemLeavesNoPartOfTheLine) {
+  TempFolder folder;
+  const std::string path = folder.path + "/readings.csv";
+  std::string error;
+  ASSERT_TRUE(AppendToFile(path, std::string(99, 'x') + "\n", "", error)) << error;
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit before = limit;
+  limit.rlim_cur = 130;
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const bool appended = AppendToFile(path, std::string(99, 'y') + "\n", "", error);
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  ::sigaction(SIGXFSZ, &previous, nullptr);
+  EXPECT_FALSE(appended);
+  EXPECT_EQ(error, std::strerror(EFBIG));
+  EXPECT_EQ(Contents(path), std::string(99, 'x') + "\n");
+}
+
 TEST(FileReplace, AFolderWithoutWritePermissionRefusesAndKeepsTheFile) {
   if (::geteuid() == 0) {
     // Permissions do not bind the superuser; a read-only file system does.

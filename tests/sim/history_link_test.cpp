@@ -56,6 +56,7 @@ Bytes ReadRecords(test::SimLink& link, uint32_t physical, uint32_t count) {
 TEST(HistoryLink, RingReadBackMatchesItsDescriptionAndLooksReal) {
   sim::DeviceConfig config;
   config.historySize = 1500;
+  config.seed = 2;  // a ring recorded on time and, for a stretch, on change
   config.historyStart = 0x100;
   config.background = 0.12;
   test::SimLink link(config);
@@ -102,11 +103,11 @@ TEST(HistoryLink, RingReadBackMatchesItsDescriptionAndLooksReal) {
     }
   }
   EXPECT_GT(onTime, 100);
-  EXPECT_GT(onChange + other, 0);
+  EXPECT_GT(onChange, 0);
   EXPECT_GT(flagged, 0);
   EXPECT_GT(other, 5);  // sector headers and events
   EXPECT_GT(gaps, 0);
-  (void)zeroLength;
+  EXPECT_GT(zeroLength, 0);  // points in time among the records of change
   // The newest record ends about now.
   EXPECT_LE(previousEnd, link.device->DeviceSeconds());
   EXPECT_GE(previousEnd + 120, link.device->DeviceSeconds());

@@ -17,23 +17,11 @@
 #include "sim/device.h"
 #include "support/fakes.h"
 #include "support/pty.h"
+#include "support/wait_counters.h"
 
 namespace dravion::test {
 
 // Header-only: the test build compiles only *_test.cpp files from this folder.
-
-// Waits, with a generous deadline, until the emulator's counters satisfy `done`. The emulator
-// counts on its own thread: what it counts for a request that got no answer (silence, a refusal,
-// a spoilt answer) may still be on its way when the manager's exchange has given up.
-inline bool WaitCounters(const sim::Device& device,
-                         const std::function<bool(const sim::Counters&)>& done, int ms = 20000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done(device.GetCounters())) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 // The manager's real serial stack (DecodingPort, channels, DeviceLink) on real time, talking to an
 // emulated device plugged into a private port folder.

@@ -84,23 +84,51 @@ TEST(AccessibilityGui, LanguageSwitchIsReachedWithTabAndPressedWithSpace) {
 }
 
 TEST(AccessibilityGui, EveryPressableControlCarriesItsCaption) {
+  // A button every page shows, by its caption in Russian and in English.
+  struct Known {
+    const char* object;
+    const char* russian;
+    const char* english;
+  };
+  const Known known[4] = {
+      {"BitBtn_Measure_Read", "Прочитать", "Read"},
+      {"BitBtn_HIS_Read", "Прочитать", "Read"},
+      {"BitBtn_Setup_Write", "Сохранить", "Save"},
+      {"BitBtn_ReNewDeviceInfo", "Обновление", "Upgrade"},
+  };
   Window w;
   w.form.ApplyLanguage();
   w.form.show();
   for (int round = 0; round < 2; ++round) {
     for (int page = 0; page < 4; ++page) {
       w.form.SetActivePage(page);
-      for (const Node& n : Tree(&w.form)) {
+      const std::vector<Node> tree = Tree(&w.form);
+      // The window's frame, menus, page tabs and the page's own controls.
+      EXPECT_GE(tree.size(), 40u) << "page " << page;
+      int named = 0;
+      bool knownSeen = false;
+      for (const Node& n : tree) {
         // No blank entry at all, not even a dimmed one.
         EXPECT_FALSE(n.role == QAccessible::MenuItem && !n.state.invisible &&
                      n.name.trimmed().isEmpty())
             << "blank menu item on page " << page;
+        if (n.object && n.object->objectName() == QLatin1String(known[page].object) &&
+            !n.state.invisible) {
+          knownSeen = true;
+          EXPECT_EQ(n.role, QAccessible::Button);
+          EXPECT_EQ(n.name,
+                    QString::fromUtf8(round == 0 ? known[page].russian : known[page].english))
+              << known[page].object;
+        }
         if (!Pressable(n.role) || n.state.invisible || n.state.disabled) continue;
         EXPECT_FALSE(n.name.trimmed().isEmpty())
             << "role " << n.role << " object "
             << (n.object ? n.object->objectName().toStdString() : std::string("?")) << " on page "
             << page;
+        ++named;
       }
+      EXPECT_TRUE(knownSeen) << known[page].object << " is not on the tree of page " << page;
+      EXPECT_GE(named, 5) << "page " << page;
     }
     w.form.OnLanguageTriggered();
   }

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTextBlock>
-#include <cstdio>
 
 #include "log/session_log.h"
 #include "ui/gui_support.h"
@@ -24,33 +22,23 @@ TEST(LogMemo, TwentyThousandLinesThenTenThousandRewritesStayCheap) {
   w.Get<QTabWidget>("PageControl1")->setCurrentIndex(4);
   QApplication::processEvents();
 
-  QElapsedTimer timer;
-  timer.start();
+  // How long this takes: bench/log_memo_figures.
   for (int i = 0; i < 20000; ++i) {
     log.LogLine("Read PAR[" + std::to_string(i) + "] : 0x0002(2)");
     if (i % 100 == 0) QApplication::processEvents();  // the window keeps painting meanwhile
   }
   QApplication::processEvents();
-  const qint64 appendMs = timer.restart();
   for (int i = 0; i <= 10000; ++i) {
     log.ReplaceLastLine("Writing flash: " + std::to_string(i / 100) + " %");
     if (i % 100 == 0) QApplication::processEvents();
   }
   QApplication::processEvents();
-  const qint64 rewriteMs = timer.elapsed();
-  std::printf(
-      "log with memo: 20000 lines in %lld ms (%.1f us/line), 10000 rewrites in %lld ms "
-      "(%.1f us/rewrite)\n",
-      static_cast<long long>(appendMs), appendMs * 1000.0 / 20000,
-      static_cast<long long>(rewriteMs), rewriteMs * 1000.0 / 10000);
 
   QPlainTextEdit* memo = w.form.LogMemo();
   // The full mark came at 10,000 lines.
   EXPECT_EQ(memo->document()->blockCount(), 20001);
   EXPECT_EQ(memo->document()->findBlockByNumber(10000).text(), "!!!! LOG FULL !!!");
   EXPECT_EQ(memo->document()->lastBlock().text(), "Writing flash: 100 %");
-  EXPECT_LT(appendMs, 10000);
-  EXPECT_LT(rewriteMs, 10000);
 }
 
 TEST(LogMemo, MirrorsTheLogAndClearReportEmptiesBoth) {

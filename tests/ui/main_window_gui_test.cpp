@@ -393,8 +393,7 @@ TEST(MainWindow, CloseWaitsForTheRunningOperation) {
   exchangeWaiting = true;
   w.form.close();
   exchangeWaiting = false;
-  QTest::qWait(250);
-  EXPECT_FALSE(w.form.isVisible());
+  EXPECT_TRUE(WaitUntil([&] { return !w.form.isVisible(); }, 10000));
   EXPECT_EQ(closes, 2);
 }
 

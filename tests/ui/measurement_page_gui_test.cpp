@@ -86,8 +86,10 @@ TEST(MeasurementPageGui, ReadsOnItsOwnWhileOpenAndOnRequestWhenTheBoxIsClear) {
   ASSERT_TRUE(w.WaitFor([&] { return w.Text("Label_Measure_Fon") == "--------"; }, 1000));
   EXPECT_EQ(w.window.Get<QProgressBar>("ProgressBar_Measure_Fon")->value(), 0);
   EXPECT_FALSE(w.Lit("Label_Measure_Indicator_Fon"));
+  // Two link tests later the heartbeat has run for a second and more, and read nothing.
   const int reads = emulator.Requests(1, 0x02);
-  QTest::qWait(1500);
+  int linkTests = emulator.Requests(1, 0x00);
+  ASSERT_TRUE(w.WaitFor([&] { return emulator.Requests(1, 0x00) >= linkTests + 2; }, 20000));
   EXPECT_EQ(emulator.Requests(1, 0x02), reads);
 
   // Back, box cleared: Read becomes the way to read.
@@ -96,8 +98,10 @@ TEST(MeasurementPageGui, ReadsOnItsOwnWhileOpenAndOnRequestWhenTheBoxIsClear) {
   auto* read = w.window.Get<QPushButton>("BitBtn_Measure_Read");
   box->click();
   EXPECT_TRUE(read->isEnabled());
-  QTest::qWait(300);
+  linkTests = emulator.Requests(1, 0x00);
+  ASSERT_TRUE(w.WaitFor([&] { return emulator.Requests(1, 0x00) >= linkTests + 2; }, 20000));
   EXPECT_EQ(w.Text("Label_Measure_Fon"), "--------");
+  EXPECT_EQ(emulator.Requests(1, 0x02), reads);
   read->click();
   EXPECT_TRUE(w.Text("Label_Measure_Fon").endsWith(QString::fromUtf8(" мкЗв/ч")))
       << w.Text("Label_Measure_Fon").toStdString();

@@ -142,7 +142,8 @@ TEST(SettingsPageGui, TheClockDriftIsShownWhileThePageIsOpenAndWriteTimeSaysWhat
   // Another page: no more refreshes.
   w.window.form.SetActivePage(0);
   const QString left = drift->accessibleName();
-  QTest::qWait(1300);
+  const int linkTests = w.emulator->Requests(1, 0x00);
+  ASSERT_TRUE(w.WaitFor([&] { return w.emulator->Requests(1, 0x00) >= linkTests + 2; }, 20000));
   EXPECT_EQ(drift->accessibleName(), left);
 }
 
