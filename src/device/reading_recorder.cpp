@@ -1,11 +1,10 @@
 #include "device/reading_recorder.h"
 
-#include <cstdio>
-
 #include "services/dialogs.h"
 #include "services/file_replace.h"
 #include "services/language.h"
 #include "services/log_sink.h"
+#include "services/number_text.h"
 
 namespace dravion {
 namespace {
@@ -24,11 +23,10 @@ std::string CsvField(const std::string& text) {
 }  // namespace
 
 std::string ReadingCsvLine(const MeasurementReading& reading) {
-  char rate[32];
-  std::snprintf(rate, sizeof rate, reading.units == 0 ? "%.2f" : "%.0f", reading.rate);
-  return FormatIsoDateTime(reading.time) + "," + rate + "," + CsvField(reading.rateUnit) + "," +
-         std::to_string(reading.level) + "," + CsvField(reading.dose) + "," +
-         CsvField(reading.doseUnit) + "\n";
+  return FormatIsoDateTime(reading.time) + "," + FixedDecimal(reading.rate, reading.units == 0 ? 2 : 0) +
+         "," + CsvField(reading.rateUnit) + "," + std::to_string(reading.level) + "," +
+         CsvField(reading.dose) + "," + CsvField(reading.doseUnit) + "," +
+         CsvField(reading.serial) + "\n";
 }
 
 std::string ReadingRecorder::Text(const char* russian, const char* english) const {
@@ -51,6 +49,7 @@ bool ReadingRecorder::Start(const std::string& path) {
   recording_ = true;
   inGap_ = false;
   lines_ = 0;
+  lastSerial_.clear();
   log_.LogLine(Text("Запись показаний в файл ", "Recording readings to ") + path_);
   if (changed) changed();
   return true;
@@ -89,6 +88,11 @@ void ReadingRecorder::OnReading(const MeasurementReading& reading) {
     return;
   }
   ++lines_;
+  if (!lastSerial_.empty() && reading.serial != lastSerial_) {
+    Note(Text("Запись: другой прибор, S/N ", "Recording: another device, S/N ") + reading.serial +
+         Text(" вместо ", " instead of ") + lastSerial_);
+  }
+  lastSerial_ = reading.serial;
   if (inGap_) {
     inGap_ = false;
     std::string text = Text("Запись: показания снова идут", "Recording: readings go on");

@@ -130,7 +130,8 @@ void HistoryPage::Attach(DeviceContext& context) {
   connect(button("BitBtn_HIS_Vpered"), &QPushButton::clicked, a, [c] { c->OnForwardClicked(); });
   connect(button("BitBtn_HIS_Up"), &QPushButton::clicked, a, [c] { c->OnUpClicked(); });
   connect(button("BitBtn_HIS_To_Last"), &QPushButton::clicked, a, [c] { c->OnLatestClicked(); });
-  connect(showMaximum_, &QCheckBox::clicked, a, [c] { c->OnShowMaximumClicked(); });
+  // toggled: the chart follows the box however it changed (a screen reader emits no click).
+  connect(showMaximum_, &QCheckBox::toggled, a, [c] { c->OnShowMaximumClicked(); });
   // OnBarDoubleClicked serves the bars of Maximum and Rate.
   connect(chart_, &HistoryChart::BarDoubleClicked, a, [c](int series, int bar) {
     if (series == 1 || series == 2) c->OnBarDoubleClicked(bar);
