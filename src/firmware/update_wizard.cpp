@@ -199,14 +199,21 @@ int UpdateWizard::Attempt() {
   // A retry begins once the device is back (the first attempt finds it at once).
   if (!DeviceBack()) return 1;
   const RestartLink link = Link();
+  // Until a restart's outcome is known, the device is taken to be where the restart sends it; one
+  // that came back in the other program is where it was.
+  const Reached before = reached_;
   reached_ = Reached::BootLoader;
-  if (!Restarted(ResetToBoot(link)) || CheckDeviceMode(link) != 0) return 1;
+  const int toBoot = ResetToBoot(link);
+  if (toBoot == -2) reached_ = before;
+  if (!Restarted(toBoot) || CheckDeviceMode(link) != 0) return 1;
   ShowStep(2);
   if (QuitRequested() || !UpdateProgramFlash(context_, images_) || !ProgramVerified()) return 2;
   ShowStep(3);
   if (QuitRequested()) return 3;
   reached_ = Reached::NewMainProgram;
-  if (!Restarted(ResetToMain(link)) || CheckDeviceMode(link) != 1 || !ReleaseRuns()) return 3;
+  const int toMain = ResetToMain(link);
+  if (toMain == -2) reached_ = Reached::BootLoader;
+  if (!Restarted(toMain) || CheckDeviceMode(link) != 1 || !ReleaseRuns()) return 3;
   ShowStep(4);
   if (QuitRequested() || !UpdateDataFlash(context_, images_.dataFlash) || !DataVerified()) {
     return 4;

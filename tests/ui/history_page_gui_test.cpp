@@ -4,6 +4,7 @@
 
 #include <qpa/qwindowsysteminterface.h>
 #include <QAction>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -94,6 +95,20 @@ TEST(HistoryPageGui, ReadTurnsIntoCancelHoldsThePageAndDrawsTheChart) {
   EXPECT_EQ(chart->TitleLines()[1], QStringLiteral("uR/h  K = 1,27"));
   ASSERT_EQ(chart->Bars(2).size(), 6u);
   EXPECT_EQ(chart->Bars(2)[1].label, QStringLiteral("10"));
+
+  // "Show maximum" through a screen reader's toggle action (no click): the chart follows it.
+  auto* showMaximum = s.window.Get<QCheckBox>("CheckBox_HIS_Show_MaxVal");
+  auto yellowBars = [&] {
+    const auto& bars = s.Page()->Controller()->LastChart.Maximum;
+    return std::count_if(bars.begin(), bars.end(),
+                         [](const ChartPoint& bar) { return bar.Colour == kChartYellow; });
+  };
+  EXPECT_EQ(yellowBars(), 0);
+  ASSERT_TRUE(ActLikeAScreenReader(showMaximum));
+  EXPECT_TRUE(showMaximum->isChecked());
+  EXPECT_GT(yellowBars(), 0);
+  ASSERT_TRUE(ActLikeAScreenReader(showMaximum));
+  EXPECT_EQ(yellowBars(), 0);
 
   // Up to the hour: sixty bars, the controller's values and colours as they are.
   QTest::mouseClick(s.Button("BitBtn_HIS_Up"), Qt::LeftButton);
