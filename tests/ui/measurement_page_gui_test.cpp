@@ -148,7 +148,7 @@ TEST(MeasurementPageGui, TheTrendFollowsTheReadingsSavesThemAndTheToggleRecordsE
   QFile recording(files.filePath("recording.csv"));
   ASSERT_TRUE(recording.open(QIODevice::ReadOnly));
   const QList<QByteArray> lines = recording.readAll().split('\n');
-  EXPECT_EQ(lines.front(), "time,rate,rate_unit,level,dose,dose_unit");
+  EXPECT_EQ(lines.front(), "time,rate,rate_unit,level,dose,dose_unit,serial");
   EXPECT_EQ(lines.size() - 2, w.device.recorder.Lines());
   EXPECT_GE(w.device.recorder.Lines(), 3);
 
@@ -166,7 +166,7 @@ TEST(MeasurementPageGui, TheTrendFollowsTheReadingsSavesThemAndTheToggleRecordsE
   w.window.Get<QPushButton>("BitBtn_Measure_Save_Readings")->click();
   QFile saved(files.filePath("readings.csv"));
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(saved.readAll().startsWith("time,rate,rate_unit,level,dose,dose_unit\n2"));
+  EXPECT_TRUE(saved.readAll().startsWith("time,rate,rate_unit,level,dose,dose_unit,serial\n2"));
   w.window.Get<QPushButton>("BitBtn_Measure_Save_PNG")->click();
   EXPECT_EQ(asked, "Save chart as PNG…");
   EXPECT_FALSE(QImage(files.filePath("chart.png")).isNull());
