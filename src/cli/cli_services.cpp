@@ -68,8 +68,9 @@ bool TerminalDialogs::Ask(QuestionKind, const std::string& text) {
   for (;;) {
     io_.err << ' ' << language_.Text("[д/н] ", "[y/n] ") << std::flush;
     std::string line;
-    const int read = io_.inDescriptor >= 0 ? ReadAnswerLine(io_.inDescriptor, line)
-                                           : std::getline(io_.in, line) ? 1 : 0;
+    const int read = io_.inDescriptor >= 0        ? ReadAnswerLine(io_.inDescriptor, line)
+                     : std::getline(io_.in, line) ? 1
+                                                  : 0;
     if (read < 0 || InterruptWatch::Signal() != 0) {
       // Ctrl+C while the question waits: the answer is No, and the command ends now.
       io_.err << '\n' << std::flush;

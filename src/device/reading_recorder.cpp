@@ -23,10 +23,10 @@ std::string CsvField(const std::string& text) {
 }  // namespace
 
 std::string ReadingCsvLine(const MeasurementReading& reading) {
-  return FormatIsoDateTime(reading.time) + "," + FixedDecimal(reading.rate, reading.units == 0 ? 2 : 0) +
-         "," + CsvField(reading.rateUnit) + "," + std::to_string(reading.level) + "," +
-         CsvField(reading.dose) + "," + CsvField(reading.doseUnit) + "," +
-         CsvField(reading.serial) + "\n";
+  return FormatIsoDateTime(reading.time) + "," +
+         FixedDecimal(reading.rate, reading.units == 0 ? 2 : 0) + "," + CsvField(reading.rateUnit) +
+         "," + std::to_string(reading.level) + "," + CsvField(reading.dose) + "," +
+         CsvField(reading.doseUnit) + "," + CsvField(reading.serial) + "\n";
 }
 
 std::string ReadingRecorder::Text(const char* russian, const char* english) const {

@@ -265,10 +265,10 @@ UpdateOutcome UpdateWizard::OnUpgradeClicked() {
       context_.log.LogLine("==> Update stopped at step " + std::to_string(failedStep));
       const std::string where = "\n\r" + NotCompletedText(failedStep);
       context_.dialogs.ShowMessage(
-          BoxKind::Error, expected_ ? OtherDeviceText(context_.language, *expected_,
-                                                      IdentityOf(context_.device)) +
-                                          where
-                                    : NotCompletedText(failedStep));
+          BoxKind::Error,
+          expected_
+              ? OtherDeviceText(context_.language, *expected_, IdentityOf(context_.device)) + where
+              : NotCompletedText(failedStep));
       return UpdateOutcome::OtherDevice;
     }
     if (!problem_.empty()) context_.dialogs.ShowMessage(BoxKind::Error, problem_);

@@ -52,8 +52,7 @@ DeviceCommands::DeviceCommands(LinkStack& stack)
     : DeviceCommands(stack.link, &stack.main, &stack.dataFlash, &stack.programFlash) {}
 
 bool DeviceCommands::Ask(ReceiveChannel* channel, const uint8_t* request, int length, bool show,
-                         const std::string& noAnswerText, Answer& answer, int echo,
-                         bool resend) {
+                         const std::string& noAnswerText, Answer& answer, int echo, bool resend) {
   answer.length = 0;
   if (channel == nullptr) return false;
   if (!link_.Transact(channel, request, length, resend, show ? noAnswerText : std::string(),

@@ -163,8 +163,8 @@ TEST(CliRecordLink, AClosedTerminalOrAVanishedReaderEndsTheCommandCleanly) {
   const std::string csv = bench.folder.path() + "/readings.csv";
   const std::string log = bench.folder.path() + "/run.log";
   const std::string err = bench.folder.path() + "/stderr.txt";
-  const pid_t hungUp = SpawnCli(
-      {"--port", "7", "measure", "--follow", "--csv", csv, "--log", log}, -1, err);
+  const pid_t hungUp =
+      SpawnCli({"--port", "7", "measure", "--follow", "--csv", csv, "--log", log}, -1, err);
   ASSERT_GT(hungUp, 0);
   ASSERT_TRUE(WaitForFile(csv, [](const std::string& t) { return Lines(t) >= 3; }))
       << FileText(err);
@@ -178,9 +178,9 @@ TEST(CliRecordLink, AClosedTerminalOrAVanishedReaderEndsTheCommandCleanly) {
   // Readings printed into a pipe whose reader leaves after the first line.
   int pipeEnds[2];
   ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
-  const pid_t piped = SpawnCli({"--port", "7", "measure", "--follow", "--interval", "1", "--csv",
-                                csv, "--log", log},
-                               pipeEnds[1], err);
+  const pid_t piped = SpawnCli(
+      {"--port", "7", "measure", "--follow", "--interval", "1", "--csv", csv, "--log", log},
+      pipeEnds[1], err);
   ::close(pipeEnds[1]);
   ASSERT_GT(piped, 0);
   char c = 0;
@@ -204,8 +204,7 @@ TEST(CliRecordLink, CtrlCAtAQuestionEndsTheCommandAtOnce) {
   ASSERT_GT(records, 0u);
   test::PtyPair terminal;
   const std::string err = bench.folder.path() + "/stderr.txt";
-  const pid_t pid =
-      SpawnCli({"--port", "7", "history", "delete"}, -1, err, terminal.slavePath());
+  const pid_t pid = SpawnCli({"--port", "7", "history", "delete"}, -1, err, terminal.slavePath());
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(WaitForFile(err, [](const std::string& t) {
     return t.find("[y/n]") != std::string::npos;
@@ -238,10 +237,10 @@ TEST(CliRecordLink, FollowWithoutAFileSaysWhenTheDeviceStopsAnswering) {
 TEST(CliTimeLink, AnInvalidDeviceTimeIsSaidAndSyncWritesIt) {
   CliBench bench;
   const uint16_t writeTime = sim::CommandKey(1, 0x0B);
-  for (const std::array<uint8_t, 7>& bytes :
-       {std::array<uint8_t, 7>{0, 0, 12, 15, 13, 26, 1}, std::array<uint8_t, 7>{0, 0, 12, 0, 6, 26, 1},
-        std::array<uint8_t, 7>{0, 0, 12, 32, 1, 26, 1},
-        std::array<uint8_t, 7>{0, 0, 12, 15, 6, 100, 1}}) {
+  for (const std::array<uint8_t, 7>& bytes : {std::array<uint8_t, 7>{0, 0, 12, 15, 13, 26, 1},
+                                              std::array<uint8_t, 7>{0, 0, 12, 0, 6, 26, 1},
+                                              std::array<uint8_t, 7>{0, 0, 12, 32, 1, 26, 1},
+                                              std::array<uint8_t, 7>{0, 0, 12, 15, 6, 100, 1}}) {
     bench.device->SetClockBytes(bytes);
     CliResult r = bench.Run({"--json", "time", "show"});
     EXPECT_EQ(r.status, cli::kExitFailed) << r.out;

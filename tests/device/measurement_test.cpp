@@ -539,14 +539,17 @@ TEST(MeasurementListeners, TrendAndRecorderGetEveryReadingAGapIsNotedAFailedFile
   EXPECT_EQ(m.log.lines.back(), notes.back());
   // Every line on the disk as it came; the dose text keeps its comma inside quotes.
   const std::string head = "time,rate,rate_unit,level,dose,dose_unit,serial\n";
-  EXPECT_EQ(FileText(file), head +
-                                "2026-12-07T10:30:15+03:00,0.12,uSv/h,40,\"3,21\",uSv," + serial +
+  EXPECT_EQ(FileText(file), head + "2026-12-07T10:30:15+03:00,0.12,uSv/h,40,\"3,21\",uSv," +
+                                serial +
                                 "\n"
-                                "2026-12-07T10:30:16+03:00,0.30,uSv/h,40,\"3,21\",uSv," + serial +
+                                "2026-12-07T10:30:16+03:00,0.30,uSv/h,40,\"3,21\",uSv," +
+                                serial +
                                 "\n"
-                                "2026-12-07T10:31:16+03:00,0.20,uSv/h,40,\"3,21\",uSv," + serial +
+                                "2026-12-07T10:31:16+03:00,0.20,uSv/h,40,\"3,21\",uSv," +
+                                serial +
                                 "\n"
-                                "2026-12-07T10:31:17+03:00,0.20,uSv/h,40,,," + serial + "\n");
+                                "2026-12-07T10:31:17+03:00,0.20,uSv/h,40,,," +
+                                serial + "\n");
   EXPECT_EQ(recorder.Lines(), 4);
 
   // Another device in the same recording: a note, and its serial number on its lines.

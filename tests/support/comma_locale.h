@@ -35,8 +35,8 @@ class CommaDecimalLocale {
     return conventions != nullptr && std::strcmp(conventions->decimal_point, ",") == 0;
   }
   bool Choose() {
-    for (const char* name : {"ru_RU.UTF-8", "ru_RU.utf8", "Russian_Russia.1251", "de_DE.UTF-8",
-                             "fr_FR.UTF-8"}) {
+    for (const char* name :
+         {"ru_RU.UTF-8", "ru_RU.utf8", "Russian_Russia.1251", "de_DE.UTF-8", "fr_FR.UTF-8"}) {
       if (std::setlocale(LC_ALL, name) != nullptr && CommaNow()) return true;
     }
 #ifndef _WIN32

@@ -16,8 +16,8 @@
 #include <regex>
 
 #include "log/session_log.h"
-#include "support/comma_locale.h"
 #include "sim/device.h"
+#include "support/comma_locale.h"
 #include "support/pty.h"
 #include "ui/device_session.h"
 #include "ui/gui_support.h"
