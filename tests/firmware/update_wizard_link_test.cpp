@@ -297,9 +297,11 @@ TEST(UpdateWizardLink, WhatWasWrittenIsReadBackAndADifferenceFailsItsStepByAddre
   other.dialogs.answers = {true, false};
   EXPECT_EQ(otherWizard.OnUpgradeClicked(), UpdateOutcome::Abandoned);
   EXPECT_EQ(otherView.steps, (std::vector<int>{1, 2, 3}));
-  ASSERT_EQ(other.dialogs.boxes.size(), 1u);
+  ASSERT_EQ(other.dialogs.boxes.size(), 2u);
   EXPECT_EQ(other.dialogs.boxes[0].text,
             "After the update the device reports version 12.5,\n\rnot 12.6");
+  EXPECT_TRUE(other.dialogs.boxes[1].text.starts_with("Update not completed at step 3 of 5"))
+      << other.dialogs.boxes[1].text;
   EXPECT_TRUE(other.log.Has("# ERROR: \"TQV8 12.5 after the update, not 12.6\""));
 }
 
