@@ -320,6 +320,11 @@ void Device::ShiftClock(int64_t seconds) {
   model_->SetSeconds(static_cast<uint32_t>(model_->Seconds() + seconds));
 }
 
+void Device::SetClockBytes(const std::array<uint8_t, 7>& bytes) {
+  std::lock_guard lock(mutex_);
+  model_->SetClockBytes(bytes);
+}
+
 void Device::Restart(int mode) {
   pendingRestart_ = mode == 2 ? 2 : 3;
   Wake();

@@ -243,6 +243,8 @@ class Device {
   uint32_t DeviceSeconds() const;
   // Moves the device clock by `seconds` (negative: back), as a clock that has drifted.
   void ShiftClock(int64_t seconds);
+  // The clock reads back these bytes until a valid time is written (a clock holding garbage).
+  void SetClockBytes(const std::array<uint8_t, 7>& bytes);
   // Restarts as ResetCommand would (2 main program, 3 boot loader), including the absence.
   void Restart(int mode);
 

@@ -607,9 +607,10 @@ Outcome DeviceModel::Handle(uint8_t group, uint8_t code, const uint8_t* p, int n
     if (TimeRecordValid(record)) {
       clockSeconds_ = SecondsFromTime(record);
       clockBase_ = SteadyClock::now();
+      clockBytes_.reset();
     }
   } else if (key == CommandKey(1, 0x0C)) {
-    const auto record = TimeFromSeconds(Seconds());
+    const auto record = clockBytes_ ? *clockBytes_ : TimeFromSeconds(Seconds());
     out.data.assign(record.begin(), record.end());
     if (config_.timeAnswerLength >= 8) out.data.push_back(0);
   } else if (key == CommandKey(1, 0x0E) || key == CommandKey(1, 0x0F)) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -66,6 +68,8 @@ class DeviceModel {
     clockSeconds_ = seconds;
     clockBase_ = SteadyClock::now();
   }
+  // The clock reads back these bytes (an impossible date, say) until a valid time is written.
+  void SetClockBytes(const std::array<uint8_t, 7>& bytes) { clockBytes_ = bytes; }
 
   ExternalFlash& External() { return external_; }
   ProgramFlash& Program() { return program_; }
@@ -100,6 +104,7 @@ class DeviceModel {
 
   // Clock: device seconds at `clockBase_`.
   uint32_t clockSeconds_ = 0;
+  std::optional<std::array<uint8_t, 7>> clockBytes_;
   SteadyClock::time_point clockBase_;
   uint8_t weekdayByte_ = 0;
 

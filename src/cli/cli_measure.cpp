@@ -92,13 +92,23 @@ int Follow(CliSession& s) {
   bool wasFailing = false;
   while (!s.pump.QuitRequested() && (s.options.csvFile.empty() || recorder.Recording())) {
     if (controller.ReadNow()) {
+      // With --csv the recorder's notes say when readings stop and go on.
+      if (wasFailing && !recorder.Recording())
+        s.io.err << s.language.Text("Показания снова идут", "Readings go on") << '\n';
       PrintReading(s, view);
       wasFailing = false;
       if (s.options.countGiven && ++taken >= s.options.count) break;
     } else if (!wasFailing) {
       // The addresses are read again from whichever device answers next.
       controller.ForgetMeasurementAddresses();
-      if (!view.versionMessage.empty()) s.io.err << TerminalText(view.versionMessage) << '\n';
+      if (!view.versionMessage.empty()) {
+        s.io.err << TerminalText(view.versionMessage) << '\n';
+      } else if (!recorder.Recording()) {
+        s.io.err << s.language.Text("Прибор не отвечает, ожидание его возвращения",
+                                    "The device does not answer; waiting for it")
+                 << '\n';
+      }
+      s.io.err.flush();
       wasFailing = true;
     }
     next += spacing;

@@ -1,6 +1,7 @@
 #include "cli/cli_services.h"
 
 #include "cli/interrupt.h"
+#include "cli/terminal.h"
 
 #include <istream>
 #include <ostream>
@@ -35,6 +36,11 @@ void TerminalDialogs::ShowMessage(BoxKind kind, const std::string& text) {
 
 bool TerminalDialogs::Ask(QuestionKind, const std::string& text) {
   io_.err << TerminalText(text);
+  // After Ctrl+C nothing more is asked or done: the command ends.
+  if (InterruptWatch::Signal() != 0) {
+    io_.err << '\n' << std::flush;
+    return false;
+  }
   if (decide) {
     const int decided = decide(text);
     if (decided >= 0) {
@@ -62,7 +68,15 @@ bool TerminalDialogs::Ask(QuestionKind, const std::string& text) {
   for (;;) {
     io_.err << ' ' << language_.Text("[д/н] ", "[y/n] ") << std::flush;
     std::string line;
-    if (!std::getline(io_.in, line)) {
+    const int read = io_.inDescriptor >= 0        ? ReadAnswerLine(io_.inDescriptor, line)
+                     : std::getline(io_.in, line) ? 1
+                                                  : 0;
+    if (read < 0 || InterruptWatch::Signal() != 0) {
+      // Ctrl+C while the question waits: the answer is No, and the command ends now.
+      io_.err << '\n' << std::flush;
+      return false;
+    }
+    if (read == 0) {
       io_.err << '\n';
       refused = true;
       return false;

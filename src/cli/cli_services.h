@@ -24,6 +24,9 @@ struct CliIo {
   std::istream& in;
   bool inTerminal = false;
   bool errTerminal = false;
+  // When set, answers to questions are read from this descriptor instead of `in`, and a signal
+  // ends the wait for them.
+  int inDescriptor = -1;
 };
 
 // Message texts with their line breaks ("\n\r", "\r\n", "\r") as line feeds.

@@ -5,6 +5,7 @@
 #include "cli/cli_json.h"
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
+#include "device/device_time.h"
 #include "device/settings_lists.h"
 #include "device/value_tables.h"
 
@@ -207,10 +208,15 @@ int SettingsDefault(CliSession& s) {
   return Outcome(s);
 }
 
-// The device clock's drift from the computer's, or nothing after saying that it could not be read.
+// The device clock's drift from the computer's, or nothing after saying that it could not be read
+// or holds an invalid time (controller.DeviceTimeInvalid tells which).
 static std::optional<int64_t> ReadDrift(CliSession& s, SettingsController& controller) {
   std::optional<int64_t> drift = controller.ReadClockDrift();
-  if (!drift) {
+  if (controller.DeviceTimeInvalid()) {
+    s.io.err << s.language.Text("Часы прибора показывают неверное время: ",
+                                "The device clock holds an invalid time: ")
+             << FormatDeviceTime(*controller.InvalidDeviceTime()) << '\n';
+  } else if (!drift) {
     s.io.err << s.language.Text("Не удалось прочитать часы прибора",
                                 "Could not read the device clock")
              << '\n';
@@ -222,20 +228,28 @@ int TimeShow(CliSession& s) {
   TextSettingsView view;
   SettingsController controller(s.context, view);
   const std::optional<int64_t> drift = ReadDrift(s, controller);
-  if (!drift) return kExitFailed;
   const LocalDateTime computer = s.clock.Now();
+  if (!drift && !controller.DeviceTimeInvalid()) return kExitFailed;
   if (s.options.json) {
-    std::string device = FormatIsoDateTime(ShiftedBy(computer, *drift));
-    device.resize(19);  // the device keeps local time without an offset
     Json clock;
-    clock["device"] = device;
+    if (drift) {
+      std::string device = FormatIsoDateTime(ShiftedBy(computer, *drift));
+      device.resize(19);  // the device keeps local time without an offset
+      clock["device"] = device;
+    } else {
+      clock["device"] = nullptr;
+    }
     clock["computer"] = FormatIsoDateTime(computer);
-    clock["drift"] = *drift;
+    clock["drift"] = drift ? Json(*drift) : Json(nullptr);
+    clock["valid"] = drift.has_value();
     PrintJson(s.io, clock);
-  } else {
+  } else if (drift) {
     s.io.out << ClockDriftText(*drift, computer, s.language) << '\n';
+  } else {
+    s.io.out << InvalidClockText(*controller.InvalidDeviceTime(), computer, s.language) << '\n';
   }
-  return kExitDone;
+  // An invalid time is a clock to be written, not a drift to rely on.
+  return drift ? kExitDone : kExitFailed;
 }
 
 int TimeSync(CliSession& s) {
@@ -243,8 +257,8 @@ int TimeSync(CliSession& s) {
   SettingsController controller(s.context, view);
   if (s.options.ifDrift >= 0) {
     const std::optional<int64_t> drift = ReadDrift(s, controller);
-    if (!drift) return kExitFailed;
-    if ((*drift < 0 ? -*drift : *drift) <= s.options.ifDrift) {
+    if (!drift && !controller.DeviceTimeInvalid()) return kExitFailed;
+    if (drift && (*drift < 0 ? -*drift : *drift) <= s.options.ifDrift) {
       s.io.out << s.language.Text("Расхождение ", "Drift ") << SignedSeconds(*drift, s.language)
                << s.language.Text(", не больше ", ", within ") << s.options.ifDrift
                << s.language.Text(" с: время не записано", " s: the time was not written") << '\n';

@@ -44,6 +44,11 @@ InterruptWatch::InterruptWatch() {
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+// The console's own read ends when Ctrl+C is pressed, so an answer is read directly.
+bool InterruptWatch::WaitReadable(int) {
+  return interruptSignal.load() == 0;
+}
+
 InterruptWatch::~InterruptWatch() {
   ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
   if (finished != nullptr) ::SetEvent(finished);

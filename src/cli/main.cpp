@@ -10,8 +10,8 @@
 int main(int argc, char** argv) {
   using namespace dravion::cli;
   PrepareConsole();
-  CliIo io{std::cout, std::cerr, std::cin, IsTerminal(0), IsTerminal(2)};
-  // Ctrl+C and SIGTERM stop the command at a safe point; the log is still written.
+  CliIo io{std::cout, std::cerr, std::cin, IsTerminal(0), IsTerminal(2), AnswerDescriptor()};
+  // Ctrl+C, SIGTERM, SIGHUP and SIGPIPE stop the command at a safe point; the log is still written.
   InterruptWatch interrupts;
   try {
     return RunCli(CommandLineArguments(argc, argv), io);

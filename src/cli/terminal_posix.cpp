@@ -1,5 +1,8 @@
 #include <unistd.h>
 
+#include <cerrno>
+
+#include "cli/interrupt.h"
 #include "cli/terminal.h"
 
 namespace dravion::cli {
@@ -12,6 +15,24 @@ void PrepareConsole() {}
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+int AnswerDescriptor() {
+  return 0;
+}
+
+int ReadAnswerLine(int fd, std::string& line) {
+  line.clear();
+  // Byte by byte, so nothing after the line is taken from the input.
+  for (;;) {
+    if (!InterruptWatch::WaitReadable(fd)) return -1;
+    char c = 0;
+    const ssize_t n = ::read(fd, &c, 1);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) return line.empty() ? 0 : 1;
+    if (c == '\n') return 1;
+    line += c;
+  }
 }
 
 }  // namespace dravion::cli

@@ -10,6 +10,10 @@ int CommandDevice::ConnectionTest(const uint8_t* bytes, int count) {
   return commands_.ConnectionTest(bytes, count, false);
 }
 
+bool CommandDevice::ExchangeWaiting() const {
+  return commands_.ExchangeWaiting();
+}
+
 bool CommandDevice::IdentifyDevice() {
   return dravion::IdentifyDevice(record_, commands_, log_);
 }

@@ -15,6 +15,7 @@ class CommandDevice : public ConnectedDevice {
       : commands_(commands), record_(record), log_(log) {}
 
   int ConnectionTest(const uint8_t* bytes, int count) override;
+  bool ExchangeWaiting() const override;
   bool IdentifyDevice() override;
   void ForgetDeviceData() override;
   void ClearDeviceInfo() override;

@@ -13,6 +13,9 @@ class ConnectedDevice {
   // The connection test on the main channel, silent, with resends: 1 when the device echoed the
   // bytes, 0 no answer or a wrong echo, -1 no main channel, -2 port closed.
   virtual int ConnectionTest(const uint8_t* bytes, int count) = 0;
+  // Whether another exchange with the device waits for its answer now: the link is in use, and a
+  // link test would find its channel busy.
+  virtual bool ExchangeWaiting() const { return false; }
   // Identifies the device into the identity record (which it clears first).
   virtual bool IdentifyDevice() = 0;
   // Forgets the cached device records.

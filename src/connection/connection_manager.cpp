@@ -128,7 +128,8 @@ int ConnectionManager::LinkTest() {
 }
 
 void ConnectionManager::OnConnectionTimer() {
-  if (inConnectionTick_) return;
+  // Inside another exchange's wait the port is in use: no link test, no close, no open.
+  if (inConnectionTick_ || device_.ExchangeWaiting()) return;
   FlagScope guard(inConnectionTick_);
   Blink = !Blink;
   switch (ConnectionMode) {
@@ -250,7 +251,14 @@ bool ConnectionManager::ReadDeviceInformationLogged() {
   return identified;
 }
 
+void ConnectionManager::ReconnectDevice() {
+  DropLink();
+  Identified = false;
+  reidentify_ = true;
+}
+
 void ConnectionManager::Identify() {
+  reidentify_ = false;
   if (ReadDeviceInformationLogged()) {
     ShowStatus(device_.DeviceName() + " S/N: " + device_.SerialText(), 1);
     Identified = true;
@@ -266,6 +274,7 @@ void ConnectionManager::Identify() {
 }
 
 void ConnectionManager::ForgetDevice() {
+  reidentify_ = false;
   ShowStatus(language_.Text(kWaitingRu, kWaitingEn), 0);
   IdentificationDone = false;
   device_.ForgetDeviceData();
@@ -288,18 +297,23 @@ void ConnectionManager::OnHeartbeatTimer() {
   // Seen without a connection now, before a tick that may connect: the identification's second
   // counts from here, however long ago the previous heartbeat ran.
   if (!IdentificationDone && !Connected) ConnectStartTick = now;
-  if (TicksSince(LastConnectionTick, now) > kConnectionTickSpacingMs || PortAppearedWhileIdle()) {
+  // A tick that comes due while an exchange waits runs at the first heartbeat after it.
+  if (!device_.ExchangeWaiting() &&
+      (TicksSince(LastConnectionTick, now) > kConnectionTickSpacingMs || PortAppearedWhileIdle())) {
     LastConnectionTick = now;
     OnConnectionTimer();
   }
   if (!IdentificationDone) {
     if (!Connected) {
       ConnectStartTick = clock_.TickMs();
-    } else if (TicksSince(ConnectStartTick, clock_.TickMs()) >= kIdentificationDelayMs) {
+    } else if (TicksSince(ConnectStartTick, clock_.TickMs()) >= kIdentificationDelayMs &&
+               !device_.ExchangeWaiting()) {
       Identify();
     }
   }
-  if (IdentificationDone && !Connected && LinkWatch) ForgetDevice();
+  // A restarted device may be connected again already (a manual port reopens at once): it is
+  // forgotten all the same, and identified anew a second later.
+  if (IdentificationDone && (!Connected || reidentify_) && LinkWatch) ForgetDevice();
   if (MeasurementTick) MeasurementTick();
 }
 

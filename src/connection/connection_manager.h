@@ -40,7 +40,8 @@ class ConnectionManager {
 
   // The heartbeat: the connection tick at more than 1000 ms spacing (at once when a port appears
   // while the automatic search has none to try), the identification one second
-  // into a connection, the reset when the device is lost, then MeasurementTick.
+  // into a connection, the reset when the device is lost, then MeasurementTick. Run inside the
+  // wait of another exchange, it leaves the link test and the identification for later.
   void OnHeartbeatTimer();
   // The connection tick of the current ConnectionMode.
   void OnConnectionTimer();
@@ -63,6 +64,10 @@ class ConnectionManager {
 
   // Shows the current state on a freshly built view: device line, indicator, menu.
   void ShowInitialState();
+  // The device restarts (or was rewritten): the link is dropped, and once the device answers
+  // again it is identified afresh, in every connection mode, even when it comes back before the
+  // next connection tick.
+  void ReconnectDevice();
 
   // Hooks of the pages that follow the connection; empty ones do nothing.
   std::function<void()> ShowDeviceInformation;
@@ -120,6 +125,7 @@ class ConnectionManager {
   LogSink& log_;
   const Language& language_;
   int heartbeatDepth_ = 0;
+  bool reidentify_ = false;  // ReconnectDevice was called since the last identification
   bool inConnectionTick_ = false;
   bool autoChecked_ = true;
   // The reason last logged for each port that failed to open since it last opened.

@@ -56,7 +56,7 @@ int Restart(const RestartLink& link, const RestartKind& kind) {
   const bool linkWatch = connection.LinkWatch;
   connection.LinkWatch = true;
   Delay(link.pump, link.clock, kRestartFirstWaitMs);
-  connection.Connected = false;
+  connection.ReconnectDevice();
   for (int poll = 0; poll < kRestartPolls && !link.pump.QuitRequested(); ++poll) {
     Delay(link.pump, link.clock, kRestartPollMs);
     if (!connection.Connected || !connection.Identified) continue;

@@ -56,6 +56,12 @@ void CutDay(TimeRecord& r) {
 
 }  // namespace
 
+bool DeviceTimeValid(const TimeRecord& record) {
+  const uint8_t* r = record.Bytes.data();
+  return r[0] < 60 && r[1] < 60 && r[2] < 24 && r[4] >= 1 && r[4] <= 12 && r[5] <= 99 &&
+         r[3] >= 1 && r[3] <= DaysInMonth(r[4], r[5]);
+}
+
 std::string FormatDeviceDate(const TimeRecord& record) {
   const uint8_t day = record.Bytes[3];
   const uint8_t month = record.Bytes[4];

@@ -21,6 +21,9 @@ std::string FormatDeviceClock(const TimeRecord& record);
 std::string FormatDeviceTime(const TimeRecord& record);
 // A record with every byte 0xFF (what a failed read shows).
 TimeRecord NoTimeRecord();
+// Whether the record holds a real date and time of 2000 to 2099: second and minute 0 to 59,
+// hour 0 to 23, month 1 to 12, day 1 to the month's last, year byte 0 to 99.
+bool DeviceTimeValid(const TimeRecord& record);
 
 // Bytes 0 to 5 from the local date and time (milliseconds dropped, year byte (year + 48) mod
 // 256); the seventh byte is 0.

@@ -170,9 +170,13 @@ bool HistoryController::DownloadHistory() {
   enum class Outcome { Complete, Cancelled, Error, FormatError, Unplugged };
   Outcome outcome = Outcome::Error;
   bool started = false;
+  bool startUnanswered = false;
   [&] {
     if (connection.HeartbeatRunning() || !CheckHistoryAccess()) return;
-    if (!SetParameter(context_, param::CommandParameter, HistoryReadStart)) return;
+    if (!SetParameter(context_, param::CommandParameter, HistoryReadStart)) {
+      startUnanswered = context_.commands.PortOpen();
+      return;
+    }
     started = true;
     if (!context_.commands.ReadTime(HistoryDeviceTime)) return;
     HistoryViewTime = HistoryDeviceTime;
@@ -224,11 +228,13 @@ bool HistoryController::DownloadHistory() {
     outcome = Outcome::Complete;
   }();
 
-  // The device leaves its reading state whenever it entered it, also after a failure; a device
-  // that went away is not asked (its no-answer box would only add to the one message).
+  // The device leaves its reading state whenever it entered it, also after a failure, and when
+  // every answer to the start was lost (the device may have taken it all the same: the end goes
+  // out without a second box). A device that went away is not asked (its no-answer box would
+  // only add to the one message).
   if (outcome == Outcome::Error && DeviceGone()) outcome = Outcome::Unplugged;
-  if (started && outcome != Outcome::Unplugged)
-    SetParameter(context_, param::CommandParameter, HistoryReadEnd);
+  if ((started || startUnanswered) && outcome != Outcome::Unplugged)
+    SetParameter(context_, param::CommandParameter, HistoryReadEnd, started);
   view_.SetProgress(0);
   connection.LinkWatch = linkWatch;
   switch (outcome) {
@@ -265,11 +271,14 @@ void HistoryController::OnDeleteClicked() {
   bool deleted = false;
   {
     DeviceOperation operation(context_);
-    if (!context_.connection.HeartbeatRunning() && CheckHistoryAccess() &&
-        SetParameter(context_, param::CommandParameter, HistoryReadStart)) {
+    const bool allowed = !context_.connection.HeartbeatRunning() && CheckHistoryAccess();
+    if (allowed && SetParameter(context_, param::CommandParameter, HistoryReadStart)) {
       deleted = SetParameter(context_, param::CommandParameter, HistoryDelete);
       SetParameter(context_, param::CommandParameter, HistoryReadEnd);
     } else {
+      // A start whose every answer was lost may still have been taken: the device is released.
+      if (allowed && context_.commands.PortOpen())
+        SetParameter(context_, param::CommandParameter, HistoryReadEnd, false);
       context_.dialogs.ShowMessage(BoxKind::Error,
                                    Text("Ошибка удаления истории", "Error of History deleting"));
     }

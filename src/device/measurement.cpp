@@ -166,6 +166,9 @@ bool MeasurementController::ReadDose() {
       context_.commands.ReadMemory(DoseValueAddress, value.data(), size, false) != size ||
       context_.commands.ReadMemory(DoseUnitAddress, unit.data(), size, false) != size) {
     view_.ShowDose(kMeasureDashes);
+    // The dose shown before is not this reading's: no later reading carries it either.
+    DoseValueText[0] = 0;
+    DoseUnitText[0] = 0;
     return false;
   }
   DoseValueText = value;
@@ -184,8 +187,9 @@ bool MeasurementController::ReadMeasurement(bool withDose) {
     Report(false, 0);
     return false;
   }
+  // A reading whose dose was asked for and not read is a failed one for its listeners too.
   const bool ok = !withDose || ReadDose();
-  Report(true, word);
+  Report(ok, word);
   return ok;
 }
 
@@ -204,6 +208,7 @@ void MeasurementController::Report(bool ok, uint32_t word) {
     reading.dose = DoseValueShown();
     reading.doseUnit = DoseUnitShown();
     reading.device = FormatUid(context_.device.Uid);
+    reading.serial = FormatSerial(SerialBytes(context_.device.Factory), "-");
   }
   // A copy: a listener may remove itself.
   for (ReadingListener* listener : std::vector<ReadingListener*>(listeners_)) {

@@ -52,6 +52,7 @@ struct MeasurementReading {
   std::string dose;
   std::string doseUnit;
   std::string device;  // the device's identifier: another device is another series
+  std::string serial;  // the device's serial number ("214-36587")
 };
 
 // The rate word as a number in the unit of `units` (0 to 2).

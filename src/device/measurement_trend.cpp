@@ -1,10 +1,10 @@
 #include "device/measurement_trend.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "device/reading_recorder.h"
 #include "services/language.h"
+#include "services/number_text.h"
 
 namespace dravion {
 
@@ -66,9 +66,7 @@ std::string MeasurementTrend::CsvText() const {
 
 std::string FormatTrendRate(double rate, uint32_t units, bool extraDigit) {
   const int decimals = (units == 0 ? 2 : 0) + (extraDigit ? 1 : 0);
-  char text[48];
-  std::snprintf(text, sizeof text, "%.*f", decimals, rate);
-  std::string shown = text;
+  std::string shown = FixedDecimal(rate, decimals);
   std::replace(shown.begin(), shown.end(), '.', ',');
   return shown;
 }

@@ -41,11 +41,12 @@ bool GetParameter(DeviceContext& context, uint16_t number, uint32_t* value) {
   return GetParameter(context.commands, context.log, number, value);
 }
 
-bool SetParameter(DeviceCommands& commands, LogSink& log, uint16_t number, uint32_t value) {
+bool SetParameter(DeviceCommands& commands, LogSink& log, uint16_t number, uint32_t value,
+                  bool show) {
   ParameterRecord record;
   record.ParameterId = number;
   record.SetValue32(value);
-  if (!commands.WriteParameter(record)) {
+  if (!commands.WriteParameter(record, show)) {
     log.LogError("Write PAR[" + std::to_string(number) + "] : " + HexAndDecimal(value, 1));
     return false;
   }
@@ -53,8 +54,8 @@ bool SetParameter(DeviceCommands& commands, LogSink& log, uint16_t number, uint3
   return true;
 }
 
-bool SetParameter(DeviceContext& context, uint16_t number, uint32_t value) {
-  return SetParameter(context.commands, context.log, number, value);
+bool SetParameter(DeviceContext& context, uint16_t number, uint32_t value, bool show) {
+  return SetParameter(context.commands, context.log, number, value, show);
 }
 
 int DeviceAccessCode(bool connected, bool identified, const DeviceInfo& device) {

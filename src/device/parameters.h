@@ -60,9 +60,10 @@ bool GetParameter(DeviceCommands& commands, LogSink& log, uint16_t number, uint3
 bool GetParameter(DeviceContext& context, uint16_t number, uint32_t* value);
 // Writes a parameter (a missing answer shows the command's own box) and logs
 // "Write PAR[0x0009(9)] : 0x0002(2)" with the value requested, or the error line
-// "Write PAR[9] : 0x2(2)".
-bool SetParameter(DeviceCommands& commands, LogSink& log, uint16_t number, uint32_t value);
-bool SetParameter(DeviceContext& context, uint16_t number, uint32_t value);
+// "Write PAR[9] : 0x2(2)". `show` false: no box for a missing answer.
+bool SetParameter(DeviceCommands& commands, LogSink& log, uint16_t number, uint32_t value,
+                  bool show = true);
+bool SetParameter(DeviceContext& context, uint16_t number, uint32_t value, bool show = true);
 
 // The first access test a device fails: 1 not connected, 2 not identified, 3 not model 740,
 // 4 hardware revision neither 41 nor 42, 5 main program older than kAccessMainVersion (or the

@@ -23,10 +23,10 @@ std::string CsvField(const std::string& text) {
 }  // namespace
 
 std::string ReadingCsvLine(const MeasurementReading& reading) {
-  const std::string rate = FixedDecimal(reading.rate, reading.units == 0 ? 2 : 0);
-  return FormatIsoDateTime(reading.time) + "," + rate + "," + CsvField(reading.rateUnit) + "," +
-         std::to_string(reading.level) + "," + CsvField(reading.dose) + "," +
-         CsvField(reading.doseUnit) + "\n";
+  return FormatIsoDateTime(reading.time) + "," +
+         FixedDecimal(reading.rate, reading.units == 0 ? 2 : 0) + "," + CsvField(reading.rateUnit) +
+         "," + std::to_string(reading.level) + "," + CsvField(reading.dose) + "," +
+         CsvField(reading.doseUnit) + "," + CsvField(reading.serial) + "\n";
 }
 
 std::string ReadingRecorder::Text(const char* russian, const char* english) const {
@@ -49,6 +49,7 @@ bool ReadingRecorder::Start(const std::string& path) {
   recording_ = true;
   inGap_ = false;
   lines_ = 0;
+  lastSerial_.clear();
   log_.LogLine(Text("Запись показаний в файл ", "Recording readings to ") + path_);
   if (changed) changed();
   return true;
@@ -87,6 +88,11 @@ void ReadingRecorder::OnReading(const MeasurementReading& reading) {
     return;
   }
   ++lines_;
+  if (!lastSerial_.empty() && reading.serial != lastSerial_) {
+    Note(Text("Запись: другой прибор, S/N ", "Recording: another device, S/N ") + reading.serial +
+         Text(" вместо ", " instead of ") + lastSerial_);
+  }
+  lastSerial_ = reading.serial;
   if (inGap_) {
     inGap_ = false;
     std::string text = Text("Запись: показания снова идут", "Recording: readings go on");

@@ -12,14 +12,17 @@ class Language;
 class LogSink;
 
 // The header line of a reading file, and one reading as a line of it: local time in ISO 8601 with
-// its offset, the rate as a number (decimal point) in the device's unit, that unit, the level, the
-// dose text as the device gave it, its unit. Both end in a line feed.
-inline constexpr const char* kReadingCsvHeader = "time,rate,rate_unit,level,dose,dose_unit\n";
+// its offset, the rate as a number (decimal point, whatever the locale) in the device's unit, that
+// unit, the level, the dose text as the device gave it, its unit, and the device's serial number.
+// Both end in a line feed.
+inline constexpr const char* kReadingCsvHeader =
+    "time,rate,rate_unit,level,dose,dose_unit,serial\n";
 std::string ReadingCsvLine(const MeasurementReading& reading);
 
 // Records every reading of a measurement controller into a file, one line each, appended and on
 // the disk (handed to the system) before the next reading. A device that stops answering leaves
-// a gap in the file, noted in the log, and the recording goes on when readings come back. A file
+// a gap in the file, noted in the log, and the recording goes on when readings come back; another
+// device in the same recording is noted too (its lines carry its serial number). A file
 // that cannot be written (a full disk, a removed folder) stops the recording with an error box
 // and a log line; the lines written before stay as they were.
 class ReadingRecorder : public ReadingListener {
@@ -43,7 +46,7 @@ class ReadingRecorder : public ReadingListener {
 
   // Called when the recording starts or stops (by Stop or by itself).
   std::function<void()> changed;
-  // Also gets the gap notes written to the log (a terminal prints them).
+  // Also gets the notes written to the log: gaps, another device (a terminal prints them).
   std::function<void(const std::string& note)> note;
 
  private:
@@ -60,6 +63,7 @@ class ReadingRecorder : public ReadingListener {
   bool inGap_ = false;
   int lines_ = 0;
   LocalDateTime lastTime_;
+  std::string lastSerial_;  // of the last line written
 };
 
 }  // namespace dravion

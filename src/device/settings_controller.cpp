@@ -257,45 +257,81 @@ std::string ClockDriftText(int64_t drift, const LocalDateTime& computer, const L
          language.Text("Компьютер: ", "Computer: ") + FormatDateTime(computer) + "\n" + verdict;
 }
 
+std::string InvalidClockText(const TimeRecord& device, const LocalDateTime& computer,
+                             const Language& language) {
+  return language.Text("Прибор:    ", "Device:   ") + FormatDeviceTime(device) + "\n" +
+         language.Text("Компьютер: ", "Computer: ") + FormatDateTime(computer) + "\n" +
+         language.Text("Часы прибора показывают неверное время",
+                       "The device clock holds an invalid time");
+}
+
 std::optional<int64_t> SettingsController::ReadClockDrift() {
   TimeRecord time;
   const LocalDateTime before = context_.clock.Now();
-  if (!context_.commands.ReadTime(time, false) || SecondsFromTimeRecord(time) == 0 ||
-      time.Bytes[0] > 59 || time.Bytes[1] > 59 || time.Bytes[2] > 23) {
+  const uint32_t tick = context_.clock.TickMs();
+  if (!context_.commands.ReadTime(time, false)) {
     ForgetClockDrift();
     return std::nullopt;
   }
-  drift_ = ClockDrift(time, before);
+  drift_.reset();
+  invalidTime_.reset();
   driftDevice_ = FormatUid(context_.device.Uid);
+  readComputer_ = before;
+  readTick_ = tick;
+  // The first second of 2000 is where a clock that lost its power starts again.
+  if (!DeviceTimeValid(time) || SecondsFromTimeRecord(time) == 0) {
+    invalidTime_ = time;
+    context_.log.LogLine("Device clock invalid: " + FormatDeviceTime(time));
+  } else {
+    drift_ = ClockDrift(time, before);
+  }
   ShowClockDrift();
   return drift_;
+}
+
+bool SettingsController::ComputerClockMoved() {
+  const LocalDateTime now = context_.clock.Now();
+  if (now.utcOffsetMinutes != readComputer_.utcOffsetMinutes) return true;
+  const int64_t byClock = SecondsBetween(readComputer_, now);
+  const int64_t byTick = TicksSince(readTick_, context_.clock.TickMs()) / 1000;
+  return byClock - byTick > kClockJumpS || byTick - byClock > kClockJumpS;
 }
 
 void SettingsController::ClockTick() {
   const ConnectionManager& m = context_.connection;
   if (!m.Connected || !m.Identified || context_.device.Soft.MainVersion == 0) {
-    if (drift_) ForgetClockDrift();
+    if (drift_ || invalidTime_) ForgetClockDrift();
     driftTried_ = false;
     return;
   }
-  if (drift_ && driftDevice_ == FormatUid(context_.device.Uid)) {
-    ShowClockDrift();
+  const uint32_t now = context_.clock.TickMs();
+  if ((drift_ || invalidTime_) && driftDevice_ == FormatUid(context_.device.Uid)) {
+    if (!ComputerClockMoved()) {
+      ShowClockDrift();
+      return;
+    }
+  } else if (driftTried_ && TicksSince(driftTriedTick_, now) < kDriftRetryMs) {
     return;
   }
-  const uint32_t now = context_.clock.TickMs();
-  if (driftTried_ && TicksSince(driftTriedTick_, now) < kDriftRetryMs) return;
   driftTried_ = true;
   driftTriedTick_ = now;
   ReadClockDrift();
 }
 
 void SettingsController::ShowClockDrift() {
-  view_.ShowClockDrift(drift_ ? ClockDriftText(*drift_, context_.clock.Now(), context_.language)
-                              : std::string());
+  const LocalDateTime now = context_.clock.Now();
+  if (drift_) {
+    view_.ShowClockDrift(ClockDriftText(*drift_, now, context_.language));
+  } else if (invalidTime_) {
+    view_.ShowClockDrift(InvalidClockText(*invalidTime_, now, context_.language));
+  } else {
+    view_.ShowClockDrift({});
+  }
 }
 
 void SettingsController::ForgetClockDrift() {
   drift_.reset();
+  invalidTime_.reset();
   view_.ShowClockDrift({});
 }
 
@@ -308,6 +344,7 @@ void SettingsController::WriteTime() {
   }
   // How far the clock is off before it is set: the correction the box and the log report.
   const std::optional<int64_t> before = ReadClockDrift();
+  const std::optional<TimeRecord> invalid = invalidTime_;
   if (!context_.commands.WriteTime(TimeRecordFromClock(context_.clock.Now()))) {
     context_.dialogs.ShowMessage(BoxKind::Error,
                                  Text("Ошибка установки времени", "Error writing Time"));
@@ -321,10 +358,16 @@ void SettingsController::WriteTime() {
   if (before) {
     correction = Text("Время прибора исправлено на ", "Device clock corrected by ") +
                  SignedSeconds(-*before, context_.language);
-    context_.log.LogLine(correction);
+  } else if (invalid) {
+    correction = Text("Время прибора исправлено с неверного ", "Device clock corrected from ") +
+                 FormatDeviceTime(*invalid) + Text("", ", an invalid time");
   }
-  if (!(time == NoTimeRecord())) {
+  if (!correction.empty()) context_.log.LogLine(correction);
+  if (DeviceTimeValid(time)) {
+    invalidTime_.reset();
     drift_ = ClockDrift(time, context_.clock.Now());
+    readComputer_ = context_.clock.Now();
+    readTick_ = context_.clock.TickMs();
     ShowClockDrift();
   }
   context_.dialogs.ShowMessage(BoxKind::Information,

@@ -60,6 +60,10 @@ int64_t ClockDrift(const TimeRecord& device, const LocalDateTime& computer);
 // "Device  07.12.2026 14:31:17\nComputer  07.12.2026 14:31:20\nThe device is 3 s behind" in the
 // interface language.
 std::string ClockDriftText(int64_t drift, const LocalDateTime& computer, const Language& language);
+// The device clock read back a time that cannot be (month 13, day 0, a year past 2099): the bytes
+// as read, the computer's time, and the verdict, in the interface language.
+std::string InvalidClockText(const TimeRecord& device, const LocalDateTime& computer,
+                             const Language& language);
 // "+3 s" / "-3 s" / "0 s".
 std::string SignedSeconds(int64_t seconds, const Language& language);
 
@@ -86,23 +90,32 @@ class SettingsController {
   // the box and the log say how far the clock was corrected (from a read just before).
   void WriteTime();
   // One read of the device clock (no box when it fails), compared with the computer's clock at
-  // that moment; the drift is kept and shown. Nothing when the device cannot be read.
+  // that moment; the drift is kept and shown. Nothing when the device cannot be read or its clock
+  // holds an invalid time (then DeviceTimeInvalid, and that is shown).
   std::optional<int64_t> ReadClockDrift();
+  // The last read found a time that cannot be: the clock needs writing.
+  bool DeviceTimeInvalid() const { return invalidTime_.has_value(); }
+  const std::optional<TimeRecord>& InvalidDeviceTime() const { return invalidTime_; }
   // Shows the kept drift against the computer's clock now (the device's time moves with it), or
   // nothing when none is known. For a refresh while the page is open, without traffic.
   void ShowClockDrift();
   // Forgets the drift (another device, or none).
   void ForgetClockDrift();
   // Called every second while the page is open: the drift of the device connected now, read once
-  // (again at most every kDriftRetryMs while reads fail), shown against the computer's clock.
+  // (again at most every kDriftRetryMs while reads fail), shown against the computer's clock. A
+  // change of the computer's clock or of its offset from UTC has the drift read again.
   void ClockTick();
   static constexpr uint32_t kDriftRetryMs = 10000;
+  // How far the computer's clock may move from its own tick before it counts as set anew.
+  static constexpr int64_t kClockJumpS = 2;
   std::optional<int64_t> KnownDrift() const { return drift_; }
   // Checks and saves the typed calibration coefficient after a confirmation.
   void SaveCalibration();
 
  private:
   bool ReadSettings();
+  // Whether the computer's clock or its UTC offset changed since the drift was read.
+  bool ComputerClockMoved();
   bool WriteSettings();
   // ResetToMain; another device coming back is reported in a box.
   int RestartDevice();
@@ -111,7 +124,11 @@ class SettingsController {
   DeviceContext& context_;
   SettingsView& view_;
   std::optional<int64_t> drift_;
+  std::optional<TimeRecord> invalidTime_;
   std::string driftDevice_;  // whose clock the drift is of
+  // The computer's time and tick when the drift was read.
+  LocalDateTime readComputer_;
+  uint32_t readTick_ = 0;
   bool driftTried_ = false;
   uint32_t driftTriedTick_ = 0;
 };

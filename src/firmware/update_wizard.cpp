@@ -60,32 +60,42 @@ std::string UpdateWizard::RetryText() const {
 }
 
 std::string UpdateWizard::InterruptedText(int step) const {
+  return StoppedText(step, true);
+}
+
+std::string UpdateWizard::NotCompletedText(int step) const {
+  return StoppedText(step, false);
+}
+
+std::string UpdateWizard::StoppedText(int step, bool interrupted) const {
   const std::string at = std::to_string(step);
   const Language& l = context_.language;
+  const std::string ru = interrupted ? "Обновление прервано" : "Обновление не завершено";
+  const std::string en = interrupted ? "Update interrupted" : "Update not completed";
   switch (reached_) {
     case Reached::Unchanged:
-      return l.Text("Обновление прервано до начала: прибор не изменён.",
-                    "Update interrupted before it began: the device is unchanged.");
+      return l.Text(ru + (interrupted ? " до начала" : "") + ": прибор не изменён.",
+                    en + (interrupted ? " before it began" : "") + ": the device is unchanged.");
     case Reached::BootLoader:
-      return l.Text("Обновление прервано на шаге " + at +
+      return l.Text(ru + " на шаге " + at +
                         " из 5: прибор сейчас в загрузчике (BOOT).\nПовторный запуск обновления "
                         "прошивки восстановит его.",
-                    "Update interrupted at step " + at +
+                    en + " at step " + at +
                         " of 5: the device is now in its boot loader (BOOT).\nRunning the "
                         "firmware update again restores it.");
     case Reached::NewMainProgram:
-      return l.Text("Обновление прервано на шаге " + at +
+      return l.Text(ru + " на шаге " + at +
                         " из 5: прибор сейчас в новой основной программе, память данных не "
                         "обновлена.\nПовторный запуск обновления прошивки восстановит её.",
-                    "Update interrupted at step " + at +
+                    en + " at step " + at +
                         " of 5: the device now runs its new main program, its data flash is not "
                         "updated.\nRunning the firmware update again restores it.");
     case Reached::Written:
       break;
   }
-  return l.Text("Обновление прервано на шаге " + at +
+  return l.Text(ru + " на шаге " + at +
                     " из 5: обе памяти записаны, прибор в обновлённой основной программе.",
-                "Update interrupted at step " + at +
+                en + " at step " + at +
                     " of 5: both flashes are written, the device runs its updated main program.");
 }
 
@@ -192,14 +202,21 @@ int UpdateWizard::Attempt() {
   // A retry begins once the device is back (the first attempt finds it at once).
   if (!DeviceBack()) return 1;
   const RestartLink link = Link();
+  // Until a restart's outcome is known, the device is taken to be where the restart sends it; one
+  // that came back in the other program is where it was.
+  const Reached before = reached_;
   reached_ = Reached::BootLoader;
-  if (!Restarted(ResetToBoot(link)) || CheckDeviceMode(link) != 0) return 1;
+  const int toBoot = ResetToBoot(link);
+  if (toBoot == -2) reached_ = before;
+  if (!Restarted(toBoot) || CheckDeviceMode(link) != 0) return 1;
   ShowStep(2);
   if (QuitRequested() || !UpdateProgramFlash(context_, images_) || !ProgramVerified()) return 2;
   ShowStep(3);
   if (QuitRequested()) return 3;
   reached_ = Reached::NewMainProgram;
-  if (!Restarted(ResetToMain(link)) || CheckDeviceMode(link) != 1 || !ReleaseRuns()) return 3;
+  const int toMain = ResetToMain(link);
+  if (toMain == -2) reached_ = Reached::BootLoader;
+  if (!Restarted(toMain) || CheckDeviceMode(link) != 1 || !ReleaseRuns()) return 3;
   ShowStep(4);
   if (QuitRequested() || !UpdateDataFlash(context_, images_.dataFlash) || !DataVerified()) {
     return 4;
@@ -236,7 +253,7 @@ UpdateOutcome UpdateWizard::OnUpgradeClicked() {
     const int failedStep = Attempt();
     context_.frame.HideBusy();
     connection.LinkWatch = true;
-    connection.Connected = false;  // identified afresh, with the versions it now runs
+    connection.ReconnectDevice();  // identified afresh, with the versions it now runs
     if (failedStep == 0) {
       context_.dialogs.ShowMessage(BoxKind::Information, SuccessText());
       return UpdateOutcome::Updated;
@@ -246,15 +263,23 @@ UpdateOutcome UpdateWizard::OnUpgradeClicked() {
       context_.dialogs.ShowMessage(BoxKind::Warning, InterruptedText(failedStep));
       return UpdateOutcome::Interrupted;
     }
+    // Every way out of a failed update says where it left the device.
     if (otherDevice_) {
-      if (expected_) {
-        context_.dialogs.ShowMessage(BoxKind::Error, OtherDeviceText(context_.language, *expected_,
-                                                                     IdentityOf(context_.device)));
-      }
+      context_.log.LogLine("==> Update stopped at step " + std::to_string(failedStep));
+      const std::string where = "\n\r" + NotCompletedText(failedStep);
+      context_.dialogs.ShowMessage(
+          BoxKind::Error,
+          expected_
+              ? OtherDeviceText(context_.language, *expected_, IdentityOf(context_.device)) + where
+              : NotCompletedText(failedStep));
       return UpdateOutcome::OtherDevice;
     }
     if (!problem_.empty()) context_.dialogs.ShowMessage(BoxKind::Error, problem_);
-    if (!context_.dialogs.Ask(QuestionKind::Error, RetryText())) return UpdateOutcome::Abandoned;
+    if (!context_.dialogs.Ask(QuestionKind::Error, RetryText())) {
+      context_.log.LogLine("==> Update stopped at step " + std::to_string(failedStep));
+      context_.dialogs.ShowMessage(BoxKind::Warning, NotCompletedText(failedStep));
+      return UpdateOutcome::Abandoned;
+    }
   }
 }
 

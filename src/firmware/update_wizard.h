@@ -58,14 +58,17 @@ class UpdateWizard {
   std::string StepText(int step) const;
   std::string SuccessText() const;
   std::string RetryText() const;
-  // Where an update stopped at step `step` left the device, and how to restore it.
+  // Where an update stopped at step `step` left the device, and how to restore it: after a
+  // request to end, and after a failure the user did not retry (or another device answered).
   std::string InterruptedText(int step) const;
+  std::string NotCompletedText(int step) const;
 
   // The frame interval of the busy animation while the steps run.
   static constexpr int kBusyIntervalMs = 100;
 
  private:
   void ShowStep(int step);
+  std::string StoppedText(int step, bool interrupted) const;
   bool QuitRequested() const;
   // Waits, with LinkWatch on, until the device is found and identified again; false when it is
   // not back within a restart's wait, another device is, or the program is asked to end.

@@ -52,10 +52,11 @@ DeviceCommands::DeviceCommands(LinkStack& stack)
     : DeviceCommands(stack.link, &stack.main, &stack.dataFlash, &stack.programFlash) {}
 
 bool DeviceCommands::Ask(ReceiveChannel* channel, const uint8_t* request, int length, bool show,
-                         const std::string& noAnswerText, Answer& answer, int echo) {
+                         const std::string& noAnswerText, Answer& answer, int echo, bool resend) {
   answer.length = 0;
   if (channel == nullptr) return false;
-  if (!link_.Transact(channel, request, length, true, show ? noAnswerText : std::string(), echo)) {
+  if (!link_.Transact(channel, request, length, resend, show ? noAnswerText : std::string(),
+                      echo)) {
     return false;
   }
   // The answer is the channel's current frame; copy its data under the lock that the reader
@@ -77,6 +78,10 @@ bool DeviceCommands::PortOpen() const {
 
 bool DeviceCommands::LineLost() const {
   return link_.Port().LineLost();
+}
+
+bool DeviceCommands::ExchangeWaiting() const {
+  return link_.ExchangeWaiting();
 }
 
 int DeviceCommands::ConnectionTest(const uint8_t* bytes, int count, bool show) {
@@ -138,7 +143,7 @@ bool DeviceCommands::ResetCommand(uint16_t mode, bool show) {
   uint8_t request[7] = {kGroupMain, 0x05, 0, 0, 0x00, 0x00, 0x0A};
   StoreU16(request + 2, mode);
   Answer answer;
-  return Ask(main_, request, sizeof request, show, kNoAnswerReset, answer);
+  return Ask(main_, request, sizeof request, show, kNoAnswerReset, answer, 0, false);
 }
 
 bool DeviceCommands::ShowConnectionText(const std::string& text, bool show) {
@@ -217,12 +222,12 @@ bool DeviceCommands::ReadParameter(ParameterRecord& record, bool show) {
   return true;
 }
 
-bool DeviceCommands::WriteParameter(ParameterRecord& record) {
+bool DeviceCommands::WriteParameter(ParameterRecord& record, bool show) {
   uint8_t request[8] = {kGroupMain, 0x0F};
   StoreU16(request + 2, record.ParameterId);
   std::copy(record.Value.begin(), record.Value.begin() + 4, request + 4);
   Answer answer;
-  if (!Ask(main_, request, sizeof request, true, kNoAnswerParameterWrite, answer, kParameterEcho)) {
+  if (!Ask(main_, request, sizeof request, show, kNoAnswerParameterWrite, answer, kParameterEcho)) {
     return false;
   }
   if (answer.length != 6 && answer.length != ParameterRecord::kSize) return false;

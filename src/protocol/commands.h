@@ -75,7 +75,8 @@ class DeviceCommands {
   // any piece failed or came back shorter than asked (then `dest` may be partly written).
   int ReadMemory(uint32_t address, uint8_t* dest, int count, bool show);
   // Restarts the device: kResetToBoot (3) into the boot loader, kResetToMain (2) into the main
-  // program.
+  // program. Sent once, never again for a missing answer: a resend could restart the device a
+  // second time (a boot loader restarting itself).
   bool ResetCommand(uint16_t mode, bool show);
   // Puts the device into its PC-connection screen with a title of at most 13 device characters.
   bool ShowConnectionText(const std::string& text, bool show);
@@ -91,8 +92,9 @@ class DeviceCommands {
   bool ReadTime(TimeRecord& out, bool show = true);
   // Zeroes the 20 value bytes, then copies the 6- or 22-byte answer over the record.
   bool ReadParameter(ParameterRecord& record, bool show);
-  // On success the record's value is the one the device kept.
-  bool WriteParameter(ParameterRecord& record);
+  // On success the record's value is the one the device kept. `show` false: no box when the
+  // answer is missing (a write that only tidies up after another failure).
+  bool WriteParameter(ParameterRecord& record, bool show = true);
 
   // Channel 2: external data flash.
 
@@ -136,6 +138,8 @@ class DeviceCommands {
   bool PortOpen() const;
   // Whether the open port's device went away (unplugged) since it was opened.
   bool LineLost() const;
+  // Whether a command waits for its answer now.
+  bool ExchangeWaiting() const;
 
   // The data-flash channel (its RepeatCount tells how many requests had to be sent again).
   ReceiveChannel* DataFlashChannel() const { return dataFlash_; }
@@ -153,8 +157,9 @@ class DeviceCommands {
     const uint8_t* data() const { return bytes.data(); }
     int length = 0;
   };
+  // `resend` false: the request goes out once (a command that must not be carried out twice).
   bool Ask(ReceiveChannel* channel, const uint8_t* request, int length, bool show,
-           const std::string& noAnswerText, Answer& answer, int echo = 0);
+           const std::string& noAnswerText, Answer& answer, int echo = 0, bool resend = true);
   int ReadPiece(ReceiveChannel* channel, uint8_t group, uint32_t address, uint8_t* dest, int count,
                 bool show, const char* noAnswerText);
   bool WritePiece(ReceiveChannel* channel, uint8_t group, uint8_t code, uint32_t address,

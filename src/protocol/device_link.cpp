@@ -46,10 +46,15 @@ bool DeviceLink::Transact(ReceiveChannel* channel, const uint8_t* request, int l
   bool lateAnswer = false;
   if (channel->Busy) return false;
   channel->Busy = true;
+  ++waiting_;
   struct BusyReset {
     ReceiveChannel* channel;
-    ~BusyReset() { channel->Busy = false; }
-  } busyReset{channel};
+    int& waiting;
+    ~BusyReset() {
+      channel->Busy = false;
+      --waiting;
+    }
+  } busyReset{channel, waiting_};
 
   channel->Clear(true);
   SendFrame(*channel, request, length, true);

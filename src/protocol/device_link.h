@@ -47,6 +47,8 @@ class DeviceLink {
                 const std::string& noAnswerText, int echo = 0);
 
   ByteSink& Port() { return port_; }
+  // Whether an exchange is waiting for its answer now (events run inside that wait).
+  bool ExchangeWaiting() const { return waiting_ > 0; }
 
  private:
   ByteSink& port_;
@@ -55,6 +57,7 @@ class DeviceLink {
   Clock& clock_;
   Dialogs& dialogs_;
   FrameEncoder encoder_;
+  int waiting_ = 0;
 };
 
 // Whether a received frame answers a request: answer bit 0x40 in byte 4, and the low 6 bits of

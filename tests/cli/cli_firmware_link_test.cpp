@@ -67,6 +67,25 @@ TEST(CliFirmwareLink, RetriesAreCountedEvenWithYes) {
   EXPECT_TRUE(bench.device->FlashRequests().empty());
 }
 
+// The retries used up: the command says where the update left the device, as on Ctrl+C.
+TEST(CliFirmwareLink, RetriesUsedUpSayWhereTheDeviceIsAndHowToRestoreIt) {
+  sim::DeviceConfig config;
+  config.mainVersion = 0x0C05;
+  CliBench bench(config);
+  sim::Faults faults;
+  faults.unplugAfterRequests = 1000;
+  faults.replugAfterMs = 300;
+  bench.device->SetFaults(faults);
+  const CliResult r = bench.Run({"--yes", "firmware", "update"});
+  EXPECT_EQ(r.status, cli::kExitFailed);
+  EXPECT_EQ(Count(r.err, "Try again? [no]"), 1u) << r.err;
+  EXPECT_NE(r.err.find("Update not completed at step 2 of 5: the device is now in its boot loader "
+                       "(BOOT).\nRunning the firmware update again restores it.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(bench.device->InBootLoader());
+}
+
 TEST(CliFirmwareLink, ARetryWaitsUntilTheDeviceIsBackAndIdentified) {
   sim::DeviceConfig config;
   config.mainVersion = 0x0C05;

@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "device/device_link_harness.h"
+#include "device/settings_controller.h"
+#include "device/settings_recorder.h"
 
 namespace dravion {
 namespace {
@@ -115,6 +117,53 @@ TEST(DeviceModeLink, UnansweredRestartCommandFailsAtOnce) {
                              "==> Device Reset to BOOT", "# ERROR: \"Error when RESET CMD\""}));
   EXPECT_TRUE(h.dialogs.boxes.empty());
   EXPECT_TRUE(h.core.manager.Connected);
+  // Each restart command went out once: a resend could restart the device a second time.
+  EXPECT_EQ(h.device->GetCounters().requests.at(sim::CommandKey(1, 0x05)), 2);
+}
+
+// With a manual port a device that is back before the first connection tick after its restart is
+// reopened at once; it is identified afresh all the same, so the record holds what it runs now.
+TEST(DeviceModeLink, ARestartOnAManualPortEndsInAFreshIdentification) {
+  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.restartMs = 50; }, kScale);
+  ASSERT_TRUE(h.Connect());
+  ConnectionManager& m = h.core.manager;
+  m.ConnectionMode = kManualPort;
+  m.ManualPortNumber = m.SelectedPort = m.ConnectedPort;
+  DeviceOperation operation(h.context);
+  for (const bool toBoot : {true, false}) {
+    h.log.lines.clear();
+    // The next connection tick comes only after the restart's first second.
+    m.LastConnectionTick = h.clock.TickMs();
+    EXPECT_EQ(toBoot ? ResetToBoot(h.context.Link()) : ResetToMain(h.context.Link()), 0);
+    EXPECT_TRUE(Has(h.log.lines, "# Read Device Information:")) << toBoot;
+    EXPECT_EQ(h.record.Soft.MainVersion, toBoot ? 0 : 0x0C06);
+    EXPECT_EQ(m.ConnectionMode, kManualPort);
+  }
+}
+
+// A read outside any device operation (the settings page's clock, time show) with a connection
+// tick due while it waits for its answer: the tick waits for the exchange, the device stays.
+TEST(DeviceModeLink, AConnectionTickDueDuringAnotherExchangeWaitsForIt) {
+  DeviceLinkHarness h([](sim::DeviceConfig&) {}, 8);
+  ASSERT_TRUE(h.Connect());
+  device_test::RecordingSettingsView view{h.language};
+  SettingsController settings(h.context, view);
+  const int identifications = h.log.Count("# Read Device Information:");
+  // Each answer takes about 300 ticks of manager time; the tick is due 50 ticks in.
+  h.device->SetFaults({.delayMs = 40});
+  for (int i = 0; i < 3; ++i) {
+    h.core.manager.LastConnectionTick = h.clock.TickMs() - 950;
+    EXPECT_TRUE(settings.ReadClockDrift().has_value()) << i;
+    EXPECT_TRUE(h.core.manager.Connected);
+    EXPECT_TRUE(h.stack.port.IsOpen());
+  }
+  h.device->SetFaults({});
+  // The tick runs once the reads are done, and the device was never lost.
+  const uint32_t due = h.core.manager.LastConnectionTick;
+  EXPECT_TRUE(h.WaitUntil([&] { return h.core.manager.LastConnectionTick != due; }));
+  EXPECT_TRUE(h.core.manager.Connected);
+  EXPECT_EQ(h.log.Count("# Read Device Information:"), identifications);
+  EXPECT_TRUE(h.dialogs.boxes.empty());
 }
 
 TEST(DeviceModeLink, ALostRestartAnswerIsWaitedForAndAnotherDeviceComingBackIsNamed) {

@@ -364,6 +364,31 @@ TEST(HistoryDownload, ADeviceFallingSilentEndsWithTheErrorAndAnAttemptToRelease)
   EXPECT_TRUE(h.link.core.manager.LinkWatch);
 }
 
+// Every answer to the start is lost while the device takes it: the download and the delete fail,
+// and the device is released all the same (one box for the lost answers, not two).
+TEST(HistoryDownload, AStartWhoseAnswersAreAllLostIsEndedToo) {
+  History h([](sim::DeviceConfig& c) { c.historySize = 500; });
+  ASSERT_TRUE(h.connected);
+  h.link.device->SetFaults({.dropEvery = 1});
+  h.controller.OnReadClicked();
+  EXPECT_EQ(h.BoxTexts(),
+            (std::vector<std::string>{"No answer - Parameter WRITE", "Error of History reading"}));
+  EXPECT_TRUE(h.link.log.Has("# ERROR: \"Write PAR[65280] : 0xC0BA0011(3233415185)\""));
+  EXPECT_EQ(h.link.device->Parameter(0xC023), 0u);
+  EXPECT_FALSE(h.link.device->GetCounters().requests.count(kFlashRead));
+
+  h.link.dialogs.boxes.clear();
+  h.link.dialogs.answers = {true};
+  const uint32_t records = h.link.device->Parameter(0xC021) & 0xFFFF;
+  h.controller.OnDeleteClicked();
+  EXPECT_EQ(h.BoxTexts(),
+            (std::vector<std::string>{"No answer - Parameter WRITE", "Error of History deleting"}));
+  EXPECT_EQ(h.link.device->Parameter(0xC023), 0u);
+  EXPECT_EQ(h.link.device->Parameter(0xC021) & 0xFFFF, records);  // nothing deleted
+  h.link.device->SetFaults({});
+  EXPECT_TRUE(h.link.core.manager.LinkWatch);
+}
+
 TEST(HistoryDownload, EveryTenthAnswerLostStillCompletes) {
   // Two sectors, about 25 answers lost. The resends wait 700 ms of manager time each: the clock
   // runs only four times faster, so that a busy machine still answers within an attempt.

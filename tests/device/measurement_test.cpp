@@ -14,8 +14,10 @@
 #include "device/reading_recorder.h"
 #include "device_fakes.h"
 #include "measurement_fakes.h"
+#include "protocol/device_format.h"
 #include "protocol/scripted_device.h"
 #include "services/text_encoding.h"
+#include "support/comma_locale.h"
 #include "support/scratch_folder.h"
 
 namespace dravion {
@@ -494,8 +496,15 @@ TEST(MeasurementListeners, TrendAndRecorderGetEveryReadingAGapIsNotedAFailedFile
   const std::string file = (folder / "readings.csv").string();
 
   MeasureHarness m;
+  // As the users run it: numbers in files keep their decimal point all the same.
+  const test::CommaDecimalLocale locale;
+  m.info.Factory[kFactorySerial] = 0x12;
+  m.info.Factory[kFactorySerial + 1] = 0x34;
+  const std::string serial = FormatSerial(SerialBytes(m.info.Factory), "-");
   MeasurementTrend trend;
   ReadingRecorder recorder(m.log, m.h.dialogs, m.language);
+  std::vector<std::string> notes;
+  recorder.note = [&](const std::string& text) { notes.push_back(text); };
   int changes = 0;
   recorder.changed = [&] { ++changes; };
   m.controller.AddListener(&trend);
@@ -517,26 +526,49 @@ TEST(MeasurementListeners, TrendAndRecorderGetEveryReadingAGapIsNotedAFailedFile
   m.h.clock.Advance(60000);
   m.h.clock.now.minute = 31;
   ASSERT_TRUE(m.controller.ReadMeasurement(false));
-  int notes = 0;
-  for (const std::string& line : m.log.lines) {
-    if (line.find("Recording: the device does not answer") == 0) ++notes;
-  }
-  EXPECT_EQ(notes, 1);
-  EXPECT_EQ(m.log.lines.back(), "Recording: readings go on after a gap of 60 s");
+  // A reading whose dose read fails is a failed one: no line with the dose read before, a gap.
+  m.silentWrites = true;
+  EXPECT_FALSE(m.controller.ReadMeasurement(true));
+  m.silentWrites = false;
+  m.h.clock.now.second = 17;
+  ASSERT_TRUE(m.controller.ReadMeasurement(false));
+  EXPECT_EQ(notes, (std::vector<std::string>{
+                       "Recording: the device does not answer; the file has a gap until it is back",
+                       "Recording: readings go on after a gap of 60 s",
+                       "Recording: the device does not answer; the file has a gap until it is back",
+                       "Recording: readings go on after a gap of 1 s"}));
+  EXPECT_EQ(m.log.lines.back(), notes.back());
   // Every line on the disk as it came; the dose text keeps its comma inside quotes.
-  EXPECT_EQ(FileText(file),
-            "time,rate,rate_unit,level,dose,dose_unit\n"
-            "2026-12-07T10:30:15+03:00,0.12,uSv/h,40,\"3,21\",uSv\n"
-            "2026-12-07T10:30:16+03:00,0.30,uSv/h,40,\"3,21\",uSv\n"
-            "2026-12-07T10:31:16+03:00,0.20,uSv/h,40,\"3,21\",uSv\n");
-  EXPECT_EQ(recorder.Lines(), 3);
+  const std::string head = "time,rate,rate_unit,level,dose,dose_unit,serial\n";
+  EXPECT_EQ(FileText(file), head + "2026-12-07T10:30:15+03:00,0.12,uSv/h,40,\"3,21\",uSv," +
+                                serial +
+                                "\n"
+                                "2026-12-07T10:30:16+03:00,0.30,uSv/h,40,\"3,21\",uSv," +
+                                serial +
+                                "\n"
+                                "2026-12-07T10:31:16+03:00,0.20,uSv/h,40,\"3,21\",uSv," +
+                                serial +
+                                "\n"
+                                "2026-12-07T10:31:17+03:00,0.20,uSv/h,40,,," +
+                                serial + "\n");
+  EXPECT_EQ(recorder.Lines(), 4);
 
+  // Another device in the same recording: a note, and its serial number on its lines.
+  m.info.Factory[kFactorySerial] = 0x56;
+  m.info.Uid[0] = 0x01;
+  const std::string other = FormatSerial(SerialBytes(m.info.Factory), "-");
+  ASSERT_NE(other, serial);
+  ASSERT_TRUE(m.controller.ReadMeasurement(false));
+  EXPECT_EQ(notes.back(), "Recording: another device, S/N " + other + " instead of " + serial);
+  EXPECT_TRUE(FileText(file).ends_with(",,," + other + "\n")) << FileText(file);
+  EXPECT_EQ(recorder.Lines(), 5);
+
+  // The trend starts afresh for the other device.
   const MeasurementTrend::Statistics stats = trend.SpanStatistics();
-  EXPECT_EQ(stats.count, 3);
-  EXPECT_DOUBLE_EQ(stats.minimum, 0.12);
-  EXPECT_DOUBLE_EQ(stats.maximum, 0.30);
+  EXPECT_EQ(stats.count, 1);
+  EXPECT_DOUBLE_EQ(stats.minimum, 0.20);
   EXPECT_EQ(TrendStatisticsText(trend, m.language),
-            "Min 0,12 uSv/h\nMean 0,207 uSv/h\nMax 0,30 uSv/h");
+            "Min 0,20 uSv/h\nMean 0,200 uSv/h\nMax 0,20 uSv/h");
   // Another unit starts the series afresh; the file goes on in the new unit.
   m.parameters[param::kUnits] = 1;
   ASSERT_TRUE(m.controller.ReadMeasurement(false));
@@ -549,14 +581,14 @@ TEST(MeasurementListeners, TrendAndRecorderGetEveryReadingAGapIsNotedAFailedFile
   m.h.dialogs.boxes.clear();
   EXPECT_TRUE(m.controller.ReadMeasurement(false));
   EXPECT_FALSE(recorder.Recording());
-  EXPECT_EQ(recorder.Lines(), 4);
+  EXPECT_EQ(recorder.Lines(), 6);
   ASSERT_EQ(m.h.dialogs.boxes.size(), 1u);
   EXPECT_EQ(m.h.dialogs.boxes[0].kind, BoxKind::Error);
   EXPECT_EQ(m.h.dialogs.boxes[0].text.rfind(
                 "Recording stopped: the file cannot be written\r\n" + file, 0),
             0u)
       << m.h.dialogs.boxes[0].text;
-  EXPECT_NE(m.h.dialogs.boxes[0].text.find("The lines written before (4) are kept"),
+  EXPECT_NE(m.h.dialogs.boxes[0].text.find("The lines written before (6) are kept"),
             std::string::npos);
   EXPECT_EQ(changes, 2);
   // A device that cannot be written at all refuses the start.
@@ -599,11 +631,11 @@ TEST(MeasurementTrend, KeepsAnHourShowsTenMinutesOrTheHourAndStartsAfreshForAnot
   // The hour kept, oldest first, after the header.
   const std::string csv = trend.CsvText();
   EXPECT_TRUE(
-      csv.starts_with("time,rate,rate_unit,level,dose,dose_unit\n"
-                      "2026-12-07T10:30:15+03:00,3600.00,uSv/h,7,\"3,21\",uSv\n"
-                      "2026-12-07T10:30:15+03:00,3601.00,uSv/h,7,\"3,21\",uSv\n"))
+      csv.starts_with("time,rate,rate_unit,level,dose,dose_unit,serial\n"
+                      "2026-12-07T10:30:15+03:00,3600.00,uSv/h,7,\"3,21\",uSv,\n"
+                      "2026-12-07T10:30:15+03:00,3601.00,uSv/h,7,\"3,21\",uSv,\n"))
       << csv.substr(0, 200);
-  EXPECT_TRUE(csv.ends_with("\n2026-12-07T10:30:15+03:00,7200.00,uSv/h,7,\"3,21\",uSv\n"));
+  EXPECT_TRUE(csv.ends_with("\n2026-12-07T10:30:15+03:00,7200.00,uSv/h,7,\"3,21\",uSv,\n"));
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3602);
 
   reading.device = "B";

@@ -205,5 +205,65 @@ TEST(SettingsController, WriteTimeFailuresAreReported) {
                                                     "[--.--.----]-[--:--:--]"}));
 }
 
+// The page shows the drift from one read against the computer's clock; when that clock is set
+// anew or its zone changes, the device is read again. A time that cannot be is said to be one.
+TEST(SettingsController, TheDriftFollowsTheComputersClockAndAnInvalidTimeIsSaid) {
+  SettingsHarness s;
+  Bytes deviceTime{20, 30, 10, 7, 12, 26, 0};  // 07.12.2026 10:30:20
+  int reads = 0;
+  s.h.device.override[0x010C] = [&](const Bytes&) -> std::optional<Bytes> {
+    ++reads;
+    return deviceTime;
+  };
+  s.h.clock.now = {2026, 12, 7, 10, 30, 15, 0, 180};
+  s.settings.ClockTick();
+  EXPECT_EQ(reads, 1);
+  EXPECT_EQ(s.settings.KnownDrift(), 5);
+  EXPECT_NE(s.view.drift.find("The device is 5 s ahead"), std::string::npos) << s.view.drift;
+  // A second later: shown again from the computer's clock, without a read.
+  s.h.clock.Advance(1000);
+  s.h.clock.now.second = 16;
+  s.settings.ClockTick();
+  EXPECT_EQ(reads, 1);
+  EXPECT_NE(s.view.drift.find("Computer: 07.12.2026 10:30:16"), std::string::npos) << s.view.drift;
+
+  // The computer's clock is set an hour back: read again.
+  deviceTime = {22, 30, 10, 7, 12, 26, 0};
+  s.h.clock.Advance(1000);
+  s.h.clock.now.hour = 9;
+  s.h.clock.now.second = 17;
+  s.settings.ClockTick();
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(s.settings.KnownDrift(), 3600 + 5);
+  // Another time zone, same clock: read again.
+  s.h.clock.Advance(1000);
+  s.h.clock.now.second = 18;
+  s.h.clock.now.utcOffsetMinutes = 120;
+  s.settings.ClockTick();
+  EXPECT_EQ(reads, 3);
+
+  // Month 13, day 0, day 32, year 2100: no drift, an invalid time, and Write Time corrects it.
+  for (const Bytes& bytes : {Bytes{0, 0, 12, 15, 13, 26, 0}, Bytes{0, 0, 12, 0, 6, 26, 0},
+                             Bytes{0, 0, 12, 32, 1, 26, 0}, Bytes{0, 0, 12, 15, 6, 100, 0}}) {
+    deviceTime = bytes;
+    EXPECT_EQ(s.settings.ReadClockDrift(), std::nullopt);
+    EXPECT_TRUE(s.settings.DeviceTimeInvalid());
+    EXPECT_NE(s.view.drift.find("The device clock holds an invalid time"), std::string::npos)
+        << s.view.drift;
+  }
+  s.h.device.override[0x010B] = [&](const Bytes& p) -> std::optional<Bytes> {
+    deviceTime.assign(p.begin(), p.begin() + 7);
+    return Bytes{};
+  };
+  s.h.dialogs.answers = {true};
+  s.settings.WriteTime();
+  ASSERT_FALSE(s.h.dialogs.boxes.empty());
+  EXPECT_NE(s.h.dialogs.boxes.back().text.find(
+                "Device clock corrected from [15.06.20100]-[12:00:00], an invalid time"),
+            std::string::npos)
+      << s.h.dialogs.boxes.back().text;
+  EXPECT_FALSE(s.settings.DeviceTimeInvalid());
+}
+
 }  // namespace
 }  // namespace dravion

@@ -30,6 +30,7 @@ class RecordingSettingsView : public SettingsView {
   bool Checked(SettingsBox box) const override { return checked[static_cast<int>(box)]; }
   void SetChecked(SettingsBox box, bool on) override { checked[static_cast<int>(box)] = on; }
   void ShowTime(const std::string& text) override { time = text; }
+  void ShowClockDrift(const std::string& text) override { drift = text; }
   std::string CalibrationText() const override { return calibration; }
   void SetCalibrationText(const std::string& text) override { calibration = text; }
   void SetRestartEnabled(bool enabled) override { restartEnabled.push_back(enabled); }
@@ -60,6 +61,7 @@ class RecordingSettingsView : public SettingsView {
   ThresholdUnit thresholdUnit;
   int fills = 0;
   std::string time;
+  std::string drift;
   std::string calibration = kFactoryCalibrationText;
   std::vector<bool> restartEnabled;
 

@@ -154,10 +154,39 @@ TEST(UpdateWizardLink, DeviceBackFromStepOneInItsMainProgramFailsTheAttempt) {
   ASSERT_EQ(h.dialogs.questions.size(), 2u);
   EXPECT_EQ(h.dialogs.questions[1], "Error of Update\n\rTry again?");
   EXPECT_EQ(h.dialogs.questionKinds[1], QuestionKind::Error);
-  EXPECT_TRUE(h.dialogs.boxes.empty());
+  // No to the question: the device is where it was, and the box says so.
+  ASSERT_EQ(h.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(h.dialogs.boxes[0].kind, BoxKind::Warning);
+  EXPECT_EQ(h.dialogs.boxes[0].text, "Update not completed: the device is unchanged.");
   EXPECT_TRUE(h.device->FlashRequests().empty());
   ExpectGivenBack(h, view);
   EXPECT_FALSE(h.core.manager.Connected);
+}
+
+// No to "Try again?" after the program flash was left half written: the box says that the device
+// waits in its boot loader and that running the update again restores it.
+TEST(UpdateWizardLink, NoToTryAgainSaysWhereTheDeviceIsAndHowToRestoreIt) {
+  DeviceLinkHarness h([](sim::DeviceConfig& c) { c.mainVersion = 0x0C05; });
+  ASSERT_TRUE(h.Connect());
+  RecordingWizardView view;
+  view.onStep = [&](int step) {
+    if (step != 2) return;
+    const int sent = h.device->GetCounters().totalRequests;
+    h.device->SetFaults({.unplugAfterRequests = sent + 300, .replugAfterMs = 200});
+  };
+  UpdateWizard wizard(h.context, view);
+  h.dialogs.answers = {true, false};
+  EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::Abandoned);
+  EXPECT_EQ(view.steps, (std::vector<int>{1, 2}));
+  ASSERT_FALSE(h.dialogs.boxes.empty());
+  EXPECT_EQ(h.dialogs.boxes.back().kind, BoxKind::Warning);
+  EXPECT_EQ(h.dialogs.boxes.back().text,
+            "Update not completed at step 2 of 5: the device is now in its boot loader "
+            "(BOOT).\nRunning the firmware update again restores it.");
+  EXPECT_TRUE(h.log.Has("==> Update stopped at step 2"));
+  ExpectGivenBack(h, view);
+  ASSERT_TRUE(Reidentified(h));
+  EXPECT_EQ(h.record.Soft.MainVersion, 0);  // identified afresh: in its boot loader
 }
 
 TEST(UpdateWizardLink, UnpluggedWhileWritingDataThenYesRewritesBothFlashes) {
@@ -272,9 +301,11 @@ TEST(UpdateWizardLink, WhatWasWrittenIsReadBackAndADifferenceFailsItsStepByAddre
   other.dialogs.answers = {true, false};
   EXPECT_EQ(otherWizard.OnUpgradeClicked(), UpdateOutcome::Abandoned);
   EXPECT_EQ(otherView.steps, (std::vector<int>{1, 2, 3}));
-  ASSERT_EQ(other.dialogs.boxes.size(), 1u);
+  ASSERT_EQ(other.dialogs.boxes.size(), 2u);
   EXPECT_EQ(other.dialogs.boxes[0].text,
             "After the update the device reports version 12.5,\n\rnot 12.6");
+  EXPECT_TRUE(other.dialogs.boxes[1].text.starts_with("Update not completed at step 3 of 5"))
+      << other.dialogs.boxes[1].text;
   EXPECT_TRUE(other.log.Has("# ERROR: \"TQV8 12.5 after the update, not 12.6\""));
 }
 
@@ -309,9 +340,13 @@ TEST(UpdateWizardLink, ALostRestartAnswerIsNoFailureButAnotherDeviceStopsTheUpda
   EXPECT_EQ(h.dialogs.questions.size(), 2u);
   ASSERT_EQ(h.dialogs.boxes.size(), 1u);
   EXPECT_EQ(h.dialogs.boxes[0].kind, BoxKind::Error);
+  // Where the device the update began with was left: its new program runs, its data flash is
+  // not written.
   EXPECT_EQ(h.dialogs.boxes[0].text,
             "Another device answered after the restart\n\r(S/N 325-47698 instead of "
-            "214-36587)\n\rThe operation was stopped");
+            "214-36587)\n\rThe operation was stopped\n\rUpdate not completed at step 3 of 5: the "
+            "device now runs its new main program, its data flash is not updated.\nRunning the "
+            "firmware update again restores it.");
   EXPECT_EQ(h.device->FlashRequests().size(), requests + 448 + 1792);  // step 2 only
   EXPECT_TRUE(h.core.manager.LinkWatch);
   EXPECT_EQ(h.frame.busy, 0);

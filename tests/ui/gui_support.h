@@ -1,6 +1,7 @@
 #pragma once
 
 #include <qpa/qwindowsysteminterface.h>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -47,6 +48,20 @@ inline void ClickAt(QWidget* widget, const QRect& rect) {
   QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::SynchronousDelivery>(
       window, at, global, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
   QCoreApplication::processEvents();
+}
+
+// What a screen reader does to a control: its accessible toggle action when it has one (a check
+// box, a checkable button), else its press action. A toggle flips the check mark without a click.
+inline bool ActLikeAScreenReader(QWidget* control) {
+  QAccessibleInterface* node = QAccessible::queryAccessibleInterface(control);
+  QAccessibleActionInterface* actions = node != nullptr ? node->actionInterface() : nullptr;
+  if (actions == nullptr) return false;
+  const QString toggle = QAccessibleActionInterface::toggleAction();
+  const QString press = QAccessibleActionInterface::pressAction();
+  const QStringList names = actions->actionNames();
+  if (!names.contains(toggle) && !names.contains(press)) return false;
+  actions->doAction(names.contains(toggle) ? toggle : press);
+  return true;
 }
 
 // The one application object of the gui suite, on the offscreen platform.

@@ -4,6 +4,7 @@
 
 #include <qpa/qwindowsysteminterface.h>
 #include <QAction>
+#include <QCheckBox>
 #include <QDate>
 #include <QElapsedTimer>
 #include <QFile>
@@ -110,6 +111,20 @@ TEST(HistoryPageGui, ReadTurnsIntoCancelHoldsThePageAndDrawsTheChart) {
     EXPECT_EQ(chart->Bars(2)[i].value, static_cast<double>(model.Rate[i].Value));
     EXPECT_EQ(chart->Bars(3)[i].colour, QColor(QRgb(model.Coverage[i].Colour)));
   }
+  // "Show maximum" through a screen reader's toggle action (no click): the chart follows it.
+  auto* showMaximum = s.window.Get<QCheckBox>("CheckBox_HIS_Show_MaxVal");
+  auto yellowBars = [&] {
+    const auto& bars = s.Page()->Controller()->LastChart.Maximum;
+    return std::count_if(bars.begin(), bars.end(),
+                         [](const ChartPoint& bar) { return bar.Colour == kChartYellow; });
+  };
+  EXPECT_EQ(yellowBars(), 0);
+  ASSERT_TRUE(ActLikeAScreenReader(showMaximum));
+  EXPECT_TRUE(showMaximum->isChecked());
+  EXPECT_GT(yellowBars(), 0);
+  ASSERT_TRUE(ActLikeAScreenReader(showMaximum));
+  EXPECT_EQ(yellowBars(), 0);
+
   // A double click into minute 0 comes back to the minute view.
   emit chart->BarDoubleClicked(2, 0);
   EXPECT_EQ(chart->Bars(1).size(), 6u);

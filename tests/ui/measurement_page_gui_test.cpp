@@ -14,8 +14,11 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 
+#include <regex>
+
 #include "log/session_log.h"
 #include "sim/device.h"
+#include "support/comma_locale.h"
 #include "support/pty.h"
 #include "ui/device_session.h"
 #include "ui/gui_support.h"
@@ -166,7 +169,7 @@ TEST(MeasurementPageGui, TheTrendFollowsTheReadingsSavesThemAndTheToggleRecordsE
   QFile recording(files.filePath("recording.csv"));
   ASSERT_TRUE(recording.open(QIODevice::ReadOnly));
   const QList<QByteArray> lines = recording.readAll().split('\n');
-  EXPECT_EQ(lines.front(), "time,rate,rate_unit,level,dose,dose_unit");
+  EXPECT_EQ(lines.front(), "time,rate,rate_unit,level,dose,dose_unit,serial");
   EXPECT_EQ(lines.size() - 2, w.device.recorder.Lines());
   EXPECT_GE(w.device.recorder.Lines(), 3);
 
@@ -184,7 +187,7 @@ TEST(MeasurementPageGui, TheTrendFollowsTheReadingsSavesThemAndTheToggleRecordsE
   w.window.Get<QPushButton>("BitBtn_Measure_Save_Readings")->click();
   QFile saved(files.filePath("readings.csv"));
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(saved.readAll().startsWith("time,rate,rate_unit,level,dose,dose_unit\n2"));
+  EXPECT_TRUE(saved.readAll().startsWith("time,rate,rate_unit,level,dose,dose_unit,serial\n2"));
   w.window.Get<QPushButton>("BitBtn_Measure_Save_PNG")->click();
   EXPECT_EQ(asked, "Save chart as PNG…");
   EXPECT_FALSE(QImage(files.filePath("chart.png")).isNull());
@@ -198,6 +201,83 @@ TEST(MeasurementPageGui, TheTrendFollowsTheReadingsSavesThemAndTheToggleRecordsE
         return !r.empty() && r.front().rateUnit == "uR/h";
       },
       5000));
+}
+
+// The fields of a CSV line, quotes taken off.
+std::vector<std::string> CsvFields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+// A reading file as a user opens it: the header, then lines of seven fields with the rate as a
+// number with a decimal point and the device's serial number last.
+void ExpectReadingFile(const QString& path, int atLeast) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+  const QList<QByteArray> lines = file.readAll().split('\n');
+  ASSERT_GE(lines.size(), atLeast + 2);
+  EXPECT_EQ(lines.front(), "time,rate,rate_unit,level,dose,dose_unit,serial");
+  EXPECT_TRUE(lines.back().isEmpty());
+  for (qsizetype i = 1; i + 1 < lines.size(); ++i) {
+    const std::vector<std::string> fields = CsvFields(lines[i].toStdString());
+    ASSERT_EQ(fields.size(), 7u) << lines[i].toStdString();
+    EXPECT_TRUE(std::regex_match(fields[1], std::regex(R"(\d+\.\d\d)"))) << fields[1];
+    EXPECT_EQ(fields[2], "uSv/h");
+    EXPECT_EQ(fields[6], "214-36587");
+  }
+}
+
+// A screen reader flips "Auto" and "Record to file…" through their accessible toggle actions (no
+// click): what is done follows what is shown. The process runs in a Russian locale, as the
+// users' do, and the files still carry numbers with a decimal point in seven fields.
+TEST(MeasurementPageGui, ScreenReaderTogglesActAndARussianLocaleRecordsNumbersWithAPoint) {
+  MeasuringWindow w;
+  const CommaDecimalLocale locale;
+  ASSERT_TRUE(locale.Active()) << "no comma-decimal locale could be set";
+  QTemporaryDir files;
+  auto* page = w.window.form.MeasuringPage();
+  page->AskSaveFileName = [&](const QString& title, const QString&, bool) {
+    return files.filePath(title.contains("CSV") ? "readings.csv" : "recording.csv");
+  };
+  ASSERT_TRUE(w.WaitFor([&] { return w.device.connection.ports.FirstRefresh == 0; }, 4000));
+  sim::DeviceConfig config;
+  config.portFolder = w.folder.path();
+  sim::Device emulator(config);
+  ASSERT_TRUE(emulator.Plug());
+
+  auto* box = w.window.Get<QCheckBox>("CheckBox_Measure_AutoRead");
+  auto* read = w.window.Get<QPushButton>("BitBtn_Measure_Read");
+  ASSERT_TRUE(ActLikeAScreenReader(box));
+  EXPECT_FALSE(box->isChecked());
+  EXPECT_TRUE(read->isEnabled());
+  ASSERT_TRUE(ActLikeAScreenReader(box));
+  EXPECT_TRUE(box->isChecked());
+  EXPECT_FALSE(read->isEnabled());
+
+  auto* record = w.window.Get<QPushButton>("BitBtn_Measure_Record");
+  ASSERT_TRUE(ActLikeAScreenReader(record));
+  EXPECT_TRUE(record->isChecked());
+  EXPECT_TRUE(w.device.recorder.Recording());
+  ASSERT_TRUE(w.WaitFor([&] { return w.device.recorder.Lines() >= 3; }, 12000));
+  ASSERT_TRUE(ActLikeAScreenReader(record));
+  EXPECT_FALSE(record->isChecked());
+  EXPECT_FALSE(w.device.recorder.Recording());
+  ExpectReadingFile(files.filePath("recording.csv"), 3);
+
+  // The trend's own CSV, in the same locale.
+  w.window.Get<QPushButton>("BitBtn_Measure_Save_Readings")->click();
+  ExpectReadingFile(files.filePath("readings.csv"), 3);
+  EXPECT_TRUE(w.dialogs.boxes.empty());
 }
 
 }  // namespace

@@ -165,7 +165,7 @@ void HistoryPage::Attach(DeviceContext& context) {
           either([c] { c->OnLatestClicked(); }, [p] { p->OnLatestClicked(); }));
   connect(newest_, &QPushButton::clicked, a,
           either([c] { c->OnNewestClicked(); }, [p] { p->OnLatestClicked(); }));
-  connect(showMaximum_, &QCheckBox::clicked, a,
+  connect(showMaximum_, &QCheckBox::toggled, a,
           either([c] { c->OnShowMaximumClicked(); }, [p] { p->OnShowMaximumClicked(); }));
   // OnBarDoubleClicked serves the bars of Maximum and Rate.
   connect(chart_, &HistoryChart::BarDoubleClicked, a, [this, c, p](int series, int bar) {

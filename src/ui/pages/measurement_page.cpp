@@ -134,13 +134,14 @@ MeasurementPage::MeasurementPage(const Language& language, QWidget* parent)
   connect(read_, &QPushButton::clicked, this, [this] {
     if (controller_) controller_->OnReadClicked();
   });
-  connect(autoRead_, &QCheckBox::clicked, this, [this] {
+  // toggled, not clicked: a screen reader's toggle action changes the box without a click.
+  connect(autoRead_, &QCheckBox::toggled, this, [this] {
     if (controller_) controller_->OnAutoReadClicked();
   });
   connect(reset_, &QPushButton::clicked, this, [this] {
     if (controller_) controller_->OnDoseResetClicked();
   });
-  connect(record_, &QPushButton::clicked, this, &MeasurementPage::OnRecordClicked);
+  connect(record_, &QPushButton::toggled, this, &MeasurementPage::OnRecordToggled);
   connect(span_, &QComboBox::activated, this, [this](int index) {
     if (trend_)
       trend_->SetSpan(index == 1 ? MeasurementTrend::kLongSpanS : MeasurementTrend::kShortSpanS);
@@ -230,12 +231,14 @@ void MeasurementPage::ShowRecording() {
   record_->setToolTip(recording ? Q(recorder_->Path()) : QString());
 }
 
-void MeasurementPage::OnRecordClicked() {
+void MeasurementPage::OnRecordToggled(bool checked) {
   if (!recorder_) {
-    ShowRecording();
+    if (checked) ShowRecording();
     return;
   }
-  if (recorder_->Recording()) {
+  // The check mark shown already matches (ShowRecording set it): nothing to do.
+  if (checked == recorder_->Recording()) return;
+  if (!checked) {
     recorder_->Stop();
   } else {
     // An existing file is appended to, so the dialog does not ask about replacing it.

@@ -52,7 +52,8 @@ class MeasurementPage : public QWidget, public MeasurementView {
   // The page's file operations, as the buttons run them (true when written / started).
   bool SaveChartImage(const QString& fileName);
   bool SaveReadings(const QString& fileName);
-  void OnRecordClicked();
+  // The record toggle, however its check mark changed (a click, the keyboard, a screen reader).
+  void OnRecordToggled(bool checked);
 
   void ShowRate(const std::string& text) override;
   void ShowDose(const std::string& text) override;
