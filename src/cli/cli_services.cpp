@@ -1,7 +1,9 @@
 #include "cli/cli_services.h"
 
 #include "cli/interrupt.h"
+#include "cli/terminal.h"
 
+#include <iostream>
 #include <istream>
 #include <ostream>
 
@@ -62,7 +64,15 @@ bool TerminalDialogs::Ask(QuestionKind, const std::string& text) {
   for (;;) {
     io_.err << ' ' << language_.Text("[д/н] ", "[y/n] ") << std::flush;
     std::string line;
-    if (!std::getline(io_.in, line)) {
+    // The program's own console is read as the console gives it (UTF-16 on Windows); a stream
+    // given by a caller, or a redirected input, as bytes.
+    ConsoleRead read = InterruptWatch::Signal() != 0 ? ConsoleRead::End
+                       : &io_.in == &std::cin        ? ReadConsoleLine(line)
+                                                     : ConsoleRead::NotConsole;
+    if (read == ConsoleRead::NotConsole) {
+      read = std::getline(io_.in, line) ? ConsoleRead::Line : ConsoleRead::End;
+    }
+    if (read == ConsoleRead::End || InterruptWatch::Signal() != 0) {
       io_.err << '\n';
       refused = true;
       return false;

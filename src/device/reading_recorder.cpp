@@ -40,7 +40,9 @@ bool ReadingRecorder::Start(const std::string& path) {
   std::string error;
   // An empty append creates the file and writes the header when it is new, and proves that the
   // folder takes writes.
-  if (path.empty() || !AppendToFile(path, {}, kReadingCsvHeader, error)) {
+  const AppendResult started =
+      path.empty() ? AppendResult::Failed : append(path, {}, kReadingCsvHeader, error);
+  if (started == AppendResult::Failed) {
     dialogs_.ShowMessage(BoxKind::Error, Text("Не удалось начать запись в файл\r\n",
                                               "Could not start recording to the file\r\n") +
                                              path + "\r\n" + error);
@@ -51,13 +53,19 @@ bool ReadingRecorder::Start(const std::string& path) {
   recording_ = true;
   inGap_ = false;
   lines_ = 0;
+  waitingText_.clear();
+  waiting_ = 0;
+  lockNoted_ = false;
   log_.LogLine(Text("Запись показаний в файл ", "Recording readings to ") + path_);
+  if (started == AppendResult::Locked) NoteLocked(error);
   if (changed) changed();
   return true;
 }
 
 void ReadingRecorder::Stop() {
   if (!recording_) return;
+  if (waiting_ > 0 && Write({})) SaveWaiting();
+  if (!recording_) return;  // the last write failed for good (said already)
   recording_ = false;
   log_.LogLine(Text("Запись показаний закончена: строк ", "Recording ended: lines written ") +
                std::to_string(lines_) + " (" + path_ + ")");
@@ -81,18 +89,76 @@ void ReadingRecorder::Fail(const std::string& error) {
   dialogs_.ShowMessage(BoxKind::Error, failure_);
 }
 
+void ReadingRecorder::NoteLocked(const std::string& error) {
+  lockNoted_ = true;
+  Note(Text("Запись: файл занят другой программой (",
+            "Recording: the file is held by another program (") +
+       error +
+       Text("). Показания сохраняются в памяти и будут дописаны, когда файл освободится",
+            "). Readings are kept and will be written when it is closed"));
+}
+
+bool ReadingRecorder::Write(const std::string& line) {
+  std::string error;
+  const std::string text = waitingText_ + line;
+  const int count = waiting_ + (line.empty() ? 0 : 1);
+  const AppendResult result = append(path_, text, kReadingCsvHeader, error);
+  if (result == AppendResult::Failed) {
+    Fail(error);
+    return false;
+  }
+  if (result == AppendResult::Locked) {
+    const bool first = waiting_ == 0;
+    waitingText_ = text;
+    waiting_ = count;
+    if (!lockNoted_) NoteLocked(error);
+    if (first && changed) changed();
+    return true;
+  }
+  const bool wasWaiting = waiting_ > 0;
+  lockNoted_ = false;
+  lines_ += count;
+  waitingText_.clear();
+  waiting_ = 0;
+  if (wasWaiting) {
+    Note(Text("Запись: файл снова доступен, дописано показаний: ",
+              "Recording: the file is free again; readings written: ") +
+         std::to_string(count));
+    if (changed) changed();
+  }
+  return true;
+}
+
+void ReadingRecorder::SaveWaiting() {
+  if (waiting_ == 0) return;
+  const std::string aside = path_ + ".unsaved.csv";
+  std::string error;
+  const int count = waiting_;
+  if (AppendToFile(aside, waitingText_, kReadingCsvHeader, error) == AppendResult::Written) {
+    const std::string text =
+        Text("Запись: файл всё ещё занят; показания (", "Recording: the file is still held; ") +
+        std::to_string(count) + Text(") сохранены в ", " readings were saved to ") + aside;
+    log_.LogLine(text);
+    dialogs_.ShowMessage(BoxKind::Warning, text);
+  } else {
+    const std::string text =
+        Text("Запись: файл занят, показания (", "Recording: the file is held; ") +
+        std::to_string(count) + Text(") не удалось сохранить: ", " readings could not be saved: ") +
+        error;
+    log_.LogError(text);
+    dialogs_.ShowMessage(BoxKind::Error, text);
+  }
+  waitingText_.clear();
+  waiting_ = 0;
+}
+
 void ReadingRecorder::OnReading(const MeasurementReading& reading) {
   if (!recording_) return;
-  std::string error;
-  if (!AppendToFile(path_, ReadingCsvLine(reading), kReadingCsvHeader, error)) {
-    Fail(error);
-    return;
-  }
-  ++lines_;
+  if (!Write(ReadingCsvLine(reading))) return;
   if (inGap_) {
     inGap_ = false;
     std::string text = Text("Запись: показания снова идут", "Recording: readings go on");
-    if (lines_ > 1) {
+    if (lines_ + waiting_ > 1) {
       text += Text(", пропуск ", " after a gap of ") +
               std::to_string(SecondsBetween(lastTime_, reading.time)) + Text(" с", " s");
     }

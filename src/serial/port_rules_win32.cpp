@@ -94,12 +94,12 @@ std::string SystemErrorText(DWORD error) {
                                            nullptr, nullptr);
     text.assign(static_cast<size_t>(size > 0 ? size : 0), '\0');
     if (size > 0) {
-      ::WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), text.data(), size,
-                            nullptr, nullptr);
+      ::WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), text.data(), size, nullptr,
+                            nullptr);
     }
   }
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.' ||
-                           text.back() == ' '))
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' '))
     text.pop_back();
   return text.empty() ? "error " + std::to_string(error) : text;
 }

@@ -28,12 +28,21 @@ bool FileExists(const std::string& path);
 FileWriteResult WriteFileReplacing(const std::string& path, std::string_view data,
                                    const FileStepHook& hook = {});
 
+// The outcome of AppendToFile.
+enum class AppendResult {
+  Written,
+  // Another program holds the file against writing (on Windows a spreadsheet that has it open):
+  // nothing was written, and a later append may succeed.
+  Locked,
+  Failed,  // anything else: a full disk, a removed folder, no permission
+};
+
 // Appends `data` to the file at `path`, creating it when missing; a file that is empty (or new)
 // gets `header` first. The file is opened and closed for each call, so a file whose folder was
 // removed fails instead of writing into a file nobody can reach. On failure the file is cut back
 // to its earlier length, so no partial line stays behind, and `error` says why (the system's
 // text).
-bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,
-                  std::string& error);
+AppendResult AppendToFile(const std::string& path, std::string_view data, std::string_view header,
+                          std::string& error);
 
 }  // namespace dravion

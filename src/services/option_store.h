@@ -14,6 +14,7 @@ class OptionStore {
   virtual std::optional<int64_t> ReadInt(const std::string& name) = 0;
   virtual bool WriteInt(const std::string& name, int64_t value) = 0;
   virtual std::optional<std::string> ReadText(const std::string& name) = 0;
+  virtual bool WriteText(const std::string& name, const std::string& value) = 0;
 };
 
 }  // namespace dravion

@@ -115,14 +115,15 @@ TEST(WindowsPortRules, OnlyRemovalErrorsCountAsTheDeviceGoneAndFailedOpensSayWhy
     DWORD error;
     PortFault fault;
   };
-  for (const Case& c : {Case{ERROR_FILE_NOT_FOUND, PortFault::Missing},
-                        Case{ERROR_PATH_NOT_FOUND, PortFault::Missing},
-                        Case{ERROR_DEVICE_NOT_CONNECTED, PortFault::Missing},
-                        Case{ERROR_ACCESS_DENIED, PortFault::Busy},
-                        Case{ERROR_SHARING_VIOLATION, PortFault::Busy},
-                        Case{ERROR_GEN_FAILURE, PortFault::Other},
-                        Case{ERROR_INVALID_PARAMETER, PortFault::Other}}) {
-    const PortOpenFailure failure = OpenFailureFromError(7, c.error, "text " + std::to_string(c.error));
+  for (const Case& c :
+       {Case{ERROR_FILE_NOT_FOUND, PortFault::Missing},
+        Case{ERROR_PATH_NOT_FOUND, PortFault::Missing},
+        Case{ERROR_DEVICE_NOT_CONNECTED, PortFault::Missing},
+        Case{ERROR_ACCESS_DENIED, PortFault::Busy}, Case{ERROR_SHARING_VIOLATION, PortFault::Busy},
+        Case{ERROR_GEN_FAILURE, PortFault::Other},
+        Case{ERROR_INVALID_PARAMETER, PortFault::Other}}) {
+    const PortOpenFailure failure =
+        OpenFailureFromError(7, c.error, "text " + std::to_string(c.error));
     EXPECT_EQ(failure.fault, c.fault) << c.error;
     EXPECT_EQ(failure.device, "COM7");
     EXPECT_EQ(failure.error, "text " + std::to_string(c.error));
