@@ -12,11 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Write(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path) << text;
-}
-
 TEST(PortIdentity, WindowsInstanceIdsGiveVendorProductAndARealSerialNumberOnly) {
   EXPECT_EQ(IdentityFromInstanceId("USB\\VID_0483&PID_5740\\2063365A5231"),
             (PortIdentity{"0483", "5740", "2063365A5231"}));
@@ -42,6 +37,11 @@ TEST(PortIdentity, WindowsInstanceIdsGiveVendorProductAndARealSerialNumberOnly) 
 }
 
 #ifndef _WIN32
+void Write(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path) << text;
+}
+
 // A sysfs tree as Linux lays it out for a USB CDC device and a built-in port.
 TEST(PortIdentity, SysfsLeadsFromTheTtyUpToItsUsbDevice) {
   test::ScratchFolder folder{"dravion-sysfs"};
