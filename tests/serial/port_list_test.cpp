@@ -33,7 +33,7 @@ struct Harness {
   }};
 };
 
-TEST(TCPListCompact, DropsEmptyAndDuplicateEntriesKeepingOrder) {
+TEST(PortListCompact, DropsEmptyAndDuplicateEntriesKeepingOrder) {
   PortEntry entries[6] = {{7, -1}, {255, 0}, {3, 0}, {7, 1}, {255, 5}, {12, 5}};
   int count = 6;
   PortList::Compact(entries, count);
