@@ -2,6 +2,7 @@
 // message loop, and the exit steps once the window has closed.
 #include <QApplication>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -19,9 +20,42 @@
 #include "ftp/curl_ftp_transfer.h"
 #endif
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <QAbstractNativeEventFilter>
+#endif
+
 namespace {
 
 using namespace dravion;
+
+// Windows ends the process soon after a session end has been announced; the report upload gets
+// this long of it (the log file is written before).
+constexpr uint32_t kSessionEndUploadMs = 3000;
+
+#ifdef Q_OS_WIN
+// The end of the Windows session (sign-out, shut-down, restart): the process ends once the window
+// procedure returns from WM_ENDSESSION, without the window being closed, so the exit steps run
+// here. The message reaches every top-level window; the steps run once.
+class SessionEndFilter : public QAbstractNativeEventFilter {
+ public:
+  explicit SessionEndFilter(std::function<void()> onEnd) : onEnd_(std::move(onEnd)) {}
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+    if (type != "windows_generic_MSG" || message == nullptr) return false;
+    const MSG* msg = static_cast<const MSG*>(message);
+    if (msg->message == WM_ENDSESSION && msg->wParam != 0 && onEnd_) {
+      const std::function<void()> onEnd = std::move(onEnd_);
+      onEnd_ = nullptr;
+      onEnd();
+    }
+    return false;  // Qt's own handling follows
+  }
+
+ private:
+  std::function<void()> onEnd_;
+};
+#endif
 
 // Runs `step`; an exception that escapes it is shown while the application exists.
 template <typename Step>
@@ -52,10 +86,33 @@ int Run(ui::ManagerApplication& app) {
   ui::DeviceSession device(window, pump, clock, dialogs, log, language);
   AppLifecycle lifecycle(options, language, dialogs, log, clock, &window);
 
+  // The exit steps (the page option, the log footer, log.txt, the report upload), run once:
+  // after the message loop, or at the end of the Windows session with the upload bounded.
+  bool exitStepsDone = false;
+  auto exitSteps = [&](uint32_t uploadLimitMs) {
+    if (exitStepsDone) return;
+    exitStepsDone = true;
+    std::unique_ptr<FtpTransfer> transfer;
+#ifdef DRAVION_HAVE_FTP
+    transfer = MakeReportTransfer(&options);
+#endif
+    ReportUploader uploader(log, pump, clock, transfer.get(), &window);
+    if (uploadLimitMs > 0) uploader.LimitTime(uploadLimitMs);
+    lifecycle.ShutDown(uploader, ReportIdentityOf(device.deviceInfo));
+  };
+#ifdef Q_OS_WIN
+  SessionEndFilter sessionEnd([&] {
+    log.LogLine(language.Text("Сеанс Windows завершается", "The Windows session is ending"));
+    Guarded(app, [&] { exitSteps(kSessionEndUploadMs); });
+  });
+  app.installNativeEventFilter(&sessionEnd);
+#endif
+
   int result = 0;
   std::optional<ui::SignalCloser> signalCloser;
   Guarded(app, [&] {
     if (!lifecycle.StartUp()) return;  // refused: the window is never shown
+    device.connection.manager.RememberDevicePort(&options);
     device.Start();
 
     // A close waits while an exchange waits in the pump or a box is open.
@@ -73,14 +130,10 @@ int Run(ui::ManagerApplication& app) {
   app.Ending = nullptr;
 
   // The exit steps run after an unexpected exception too: the page option and the log.
-  Guarded(app, [&] {
-    std::unique_ptr<FtpTransfer> transfer;
-#ifdef DRAVION_HAVE_FTP
-    transfer = MakeReportTransfer(&options);
+  Guarded(app, [&] { exitSteps(0); });
+#ifdef Q_OS_WIN
+  app.removeNativeEventFilter(&sessionEnd);
 #endif
-    ReportUploader uploader(log, pump, clock, transfer.get(), &window);
-    lifecycle.ShutDown(uploader, ReportIdentityOf(device.deviceInfo));
-  });
   return app.Failed() ? 1 : result;
 }
 

@@ -3,6 +3,7 @@
 #include "cli/interrupt.h"
 #include "cli/terminal.h"
 
+#include <iostream>
 #include <istream>
 #include <ostream>
 
@@ -68,9 +69,21 @@ bool TerminalDialogs::Ask(QuestionKind, const std::string& text) {
   for (;;) {
     io_.err << ' ' << language_.Text("[д/н] ", "[y/n] ") << std::flush;
     std::string line;
-    const int read = io_.inDescriptor >= 0        ? ReadAnswerLine(io_.inDescriptor, line)
-                     : std::getline(io_.in, line) ? 1
-                                                  : 0;
+    // A descriptor is read so that Ctrl+C ends the wait (POSIX); the program's own console as the
+    // console gives it (UTF-16 on Windows); a stream given by a caller, or a redirected input, as
+    // bytes. 1: a line, 0: the input ended, -1: a signal came.
+    int read = -1;
+    if (InterruptWatch::Signal() == 0) {
+      if (io_.inDescriptor >= 0) {
+        read = ReadAnswerLine(io_.inDescriptor, line);
+      } else {
+        ConsoleRead console =
+            &io_.in == &std::cin ? ReadConsoleLine(line) : ConsoleRead::NotConsole;
+        if (console == ConsoleRead::NotConsole)
+          console = std::getline(io_.in, line) ? ConsoleRead::Line : ConsoleRead::End;
+        read = console == ConsoleRead::Line ? 1 : 0;
+      }
+    }
     if (read < 0 || InterruptWatch::Signal() != 0) {
       // Ctrl+C while the question waits: the answer is No, and the command ends now.
       io_.err << '\n' << std::flush;

@@ -5,6 +5,7 @@
 
 #include <ostream>
 
+#include "connection/port_help.h"
 #include "lifecycle/app_lifecycle.h"
 #include "log/run_log_file.h"
 
@@ -80,6 +81,11 @@ int CliSession::Connect() {
     if (pump.QuitRequested()) return kExitFailed;
     const std::string where = options.port > 0 ? " (COM " + std::to_string(options.port) + ")" : "";
     io.err << language.Text("Прибор не найден", "No device found") << where << '\n';
+    // A port that would not open says why (held by another program, no such port).
+    const std::string reason =
+        options.port > 0 ? PortFailureText(options.port, stack.port.LastOpenFailure(), language)
+                         : std::string();
+    if (!reason.empty()) io.err << reason << '\n';
     return kExitNoDevice;
   }
   // Found by the search: from now on the manager follows the device as the window's automatic

@@ -1,39 +1,103 @@
 #include <windows.h>
 
 #include <csignal>
+#include <thread>
 
 #include "cli/interrupt.h"
 #include "cli/interrupt_state.h"
+#include "cli/terminal.h"
 
 namespace dravion::cli {
 namespace {
 
-// Set when the watch goes: a console close waits for it, since Windows ends the process as soon
-// as the handler returns from a close event.
+// Set when the watch goes: a console close, a sign-out or a shut-down waits for it, since Windows
+// ends the process as soon as the handler returns from such an event.
 HANDLE finished = nullptr;
-constexpr DWORD kCloseGraceMs = 4500;
+// Windows ends a program that takes more than 5 s over a close, sign-out or shut-down event.
+constexpr DWORD kEndGraceMs = 4500;
+
+// Records the stop request, wakes the session and ends a question waiting on the console; for the
+// end of the console or the session, waits until the program has written what it must.
+void Stop(int number) {
+  int none = 0;
+  interruptSignal.compare_exchange_strong(none, number);
+  // These run on a thread of their own, so the pump can be woken from here.
+  RunInterruptWake();
+  CancelConsoleRead();
+  if (number == SIGTERM && finished != nullptr) ::WaitForSingleObject(finished, kEndGraceMs);
+}
 
 BOOL WINAPI OnConsoleEvent(DWORD type) {
-  int number;
   switch (type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-      number = SIGINT;
-      break;
+      Stop(SIGINT);
+      return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      number = SIGTERM;
-      break;
+      Stop(SIGTERM);
+      return TRUE;
     default:
       return FALSE;
   }
-  int none = 0;
-  interruptSignal.compare_exchange_strong(none, number);
-  // The system runs this handler on a thread of its own, so the pump can be woken from here.
-  RunInterruptWake();
-  if (number == SIGTERM && finished != nullptr) ::WaitForSingleObject(finished, kCloseGraceMs);
-  return TRUE;
+}
+
+// A program that loads user32 (shell32 does) gets no sign-out or shut-down event at its console
+// handler; the system tells its top-level windows instead. A hidden window of its own, on a thread
+// of its own, receives WM_QUERYENDSESSION and WM_ENDSESSION. (A message-only window would not:
+// the session messages are broadcast to top-level windows.)
+const wchar_t kWindowClass[] = L"DravionCliSessionWatch";
+HWND sessionWindow = nullptr;
+std::thread sessionThread;
+
+LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      // The process ends once this returns: the log is written first.
+      if (wParam) Stop(SIGTERM);
+      return 0;
+    case WM_CLOSE:
+      ::DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      ::PostQuitMessage(0);
+      return 0;
+    default:
+      return ::DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+void StartSessionWatch() {
+  HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  sessionThread = std::thread([ready] {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = OnSessionMessage;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kWindowClass;
+    ::RegisterClassW(&windowClass);
+    // Top-level and never shown: no WS_VISIBLE, no task-bar button.
+    sessionWindow = ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, L"dravion-cli", WS_POPUP, 0,
+                                      0, 0, 0, nullptr, nullptr, windowClass.hInstance, nullptr);
+    ::SetEvent(ready);
+    if (sessionWindow == nullptr) return;
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  });
+  ::WaitForSingleObject(ready, INFINITE);
+  ::CloseHandle(ready);
+}
+
+void StopSessionWatch() {
+  if (sessionWindow != nullptr) ::PostMessageW(sessionWindow, WM_CLOSE, 0, 0);
+  if (sessionThread.joinable()) sessionThread.join();
+  sessionWindow = nullptr;
+  ::UnregisterClassW(kWindowClass, ::GetModuleHandleW(nullptr));
 }
 
 }  // namespace
@@ -42,6 +106,7 @@ InterruptWatch::InterruptWatch() {
   interruptSignal = 0;
   finished = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  StartSessionWatch();
 }
 
 // The console's own read ends when Ctrl+C is pressed, so an answer is read directly.
@@ -52,6 +117,7 @@ bool InterruptWatch::WaitReadable(int) {
 InterruptWatch::~InterruptWatch() {
   ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
   if (finished != nullptr) ::SetEvent(finished);
+  StopSessionWatch();
   interruptSignal = 0;
 }
 

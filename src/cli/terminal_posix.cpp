@@ -13,6 +13,13 @@ bool IsTerminal(int stream) {
 
 void PrepareConsole() {}
 
+// A terminal on POSIX is read as the byte stream it is.
+ConsoleRead ReadConsoleLine(std::string&) {
+  return ConsoleRead::NotConsole;
+}
+
+void CancelConsoleRead() {}
+
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }

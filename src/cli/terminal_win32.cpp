@@ -3,19 +3,99 @@
 // After windows.h.
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 
 #include "cli/terminal.h"
 
 namespace dravion::cli {
+namespace {
+
+// The console's code pages before PrepareConsole, put back at exit; 0 while not changed.
+UINT savedInputCodePage = 0;
+UINT savedOutputCodePage = 0;
+
+void RestoreConsole() {
+  if (savedOutputCodePage != 0) ::SetConsoleOutputCP(savedOutputCodePage);
+  if (savedInputCodePage != 0) ::SetConsoleCP(savedInputCodePage);
+}
+
+// The thread that waits in ReadConsoleW, so that another thread can cancel the read.
+std::mutex readerMutex;
+HANDLE reader = nullptr;
+std::atomic<bool> cancelled{false};
+
+std::string Utf8(const wchar_t* text, int length) {
+  if (length <= 0) return {};
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
 
 bool IsTerminal(int stream) {
   return ::_isatty(stream) != 0;
 }
 
 void PrepareConsole() {
+  const UINT input = ::GetConsoleCP();
+  const UINT output = ::GetConsoleOutputCP();
+  if (input == 0 && output == 0) return;  // no console
+  savedInputCodePage = input;
+  savedOutputCodePage = output;
+  std::atexit(RestoreConsole);
   ::SetConsoleOutputCP(CP_UTF8);
   ::SetConsoleCP(CP_UTF8);
+}
+
+ConsoleRead ReadConsoleLine(std::string& line) {
+  line.clear();
+  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (input == nullptr || input == INVALID_HANDLE_VALUE || !::GetConsoleMode(input, &mode))
+    return ConsoleRead::NotConsole;
+  {
+    std::lock_guard lock(readerMutex);
+    if (cancelled.exchange(false)) return ConsoleRead::End;
+    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &reader,
+                      0, FALSE, DUPLICATE_SAME_ACCESS);
+  }
+  std::wstring text;
+  bool ended = false;
+  for (;;) {
+    wchar_t chunk[256];
+    DWORD got = 0;
+    if (!::ReadConsoleW(input, chunk, static_cast<DWORD>(std::size(chunk)), &got, nullptr) ||
+        got == 0) {
+      ended = true;  // cancelled, or the console went away
+      break;
+    }
+    text.append(chunk, got);
+    if (text.back() == L'\n') break;
+  }
+  {
+    std::lock_guard lock(readerMutex);
+    if (reader != nullptr) ::CloseHandle(reader);
+    reader = nullptr;
+    if (cancelled.exchange(false)) ended = true;
+  }
+  // Ctrl+Z at the start of a line is the console's end of input.
+  if (ended || (!text.empty() && text.front() == L'\x1A')) return ConsoleRead::End;
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
+    text.pop_back();
+  line = Utf8(text.data(), static_cast<int>(text.size()));
+  return ConsoleRead::Line;
+}
+
+void CancelConsoleRead() {
+  std::lock_guard lock(readerMutex);
+  if (reader == nullptr) return;
+  cancelled = true;
+  ::CancelSynchronousIo(reader);
 }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {

@@ -11,6 +11,7 @@
 #include "services/dialogs.h"
 #include "services/language.h"
 #include "services/log_sink.h"
+#include "services/option_store.h"
 
 namespace dravion {
 namespace {
@@ -18,6 +19,10 @@ namespace {
 const std::string kBanner(42, '#');
 const char* const kWaitingRu = "Ожидание соединения";
 const char* const kWaitingEn = "Waiting Connection";
+const char* const kNoPortRu =
+    "Ожидание соединения: подключите прибор или выберите его порт в меню Соединение > Вручную";
+const char* const kNoPortEn =
+    "Waiting Connection: plug the device in, or choose its port under Connection > Manual";
 
 // Clears a flag when the scope ends, however it ends.
 class FlagScope {
@@ -70,6 +75,59 @@ void ConnectionManager::ShowInitialState() {
   view_.ShowPortPanel(port_.IsOpen() ? "COM " + std::to_string(port_.PortNumber()) : "----");
   view_.SetUpdateButtonEnabled(UpdateEnabled);
   view_.SetAutoChecked(autoChecked_);
+}
+
+void ConnectionManager::RememberDevicePort(OptionStore* options) {
+  options_ = options;
+  if (!options_) {
+    ports_.HoldsRememberedDevice = nullptr;
+    return;
+  }
+  const int number = static_cast<int>(options_->ReadInt(kDevicePortOption).value_or(0));
+  const PortIdentity identity =
+      PortIdentity::FromText(options_->ReadText(kDevicePortIdOption).value_or(""));
+  if (number <= 0 && !identity.Known()) return;
+  ports_.HoldsRememberedDevice = [this, number, identity](int p) {
+    const PortIdentity here = identity.Known() ? port_.Identity(p) : PortIdentity{};
+    // A port that names its USB device is the remembered one by that device only; a port (or a
+    // record) without an identity by its number.
+    const bool holds = here.Known() ? here == identity : p == number;
+    if (holds) {
+      log_.LogLine(
+          "COM " + std::to_string(p) + ": " +
+          language_.Text("порт прибора с прошлого запуска", "the device's port last time") +
+          (here.Known() ? " (USB " + here.Text() + ")" : std::string()));
+    }
+    return holds;
+  };
+}
+
+void ConnectionManager::StoreDevicePort() {
+  if (!options_ || ConnectedPort <= 0) return;
+  const std::string identity = port_.Identity(ConnectedPort).Text();
+  if (options_->ReadInt(kDevicePortOption).value_or(0) != ConnectedPort)
+    options_->WriteInt(kDevicePortOption, ConnectedPort);
+  if (options_->ReadText(kDevicePortIdOption).value_or("") != identity)
+    options_->WriteText(kDevicePortIdOption, identity);
+}
+
+void ConnectionManager::ShowNoCandidate(bool none) {
+  if (!none) {
+    noCandidate_ = false;
+    if (hintShown_ && !IdentificationDone) ShowStatus(language_.Text(kWaitingRu, kWaitingEn), 0);
+    hintShown_ = false;
+    return;
+  }
+  const uint32_t now = clock_.TickMs();
+  if (!noCandidate_) {
+    noCandidate_ = true;
+    noCandidateSince_ = now;
+  }
+  if (!hintShown_ && !IdentificationDone && !Connected &&
+      TicksSince(noCandidateSince_, now) >= kNoCandidateHintMs) {
+    ShowStatus(language_.Text(kNoPortRu, kNoPortEn), 0);
+    hintShown_ = true;
+  }
 }
 
 void ConnectionManager::ShowStatus(const std::string& text, int style) {
@@ -206,6 +264,7 @@ void ConnectionManager::AutoWatchTick() {
 
 void ConnectionManager::AutoScanTick() {
   ports_.Refresh();
+  ShowNoCandidate(ports_.CandidateCount <= 0);
   if (ports_.CandidateCount <= 0) {
     DropLink();
     SelectedPort = -1;
@@ -260,8 +319,10 @@ void ConnectionManager::ReconnectDevice() {
 void ConnectionManager::Identify() {
   reidentify_ = false;
   if (ReadDeviceInformationLogged()) {
+    hintShown_ = false;
     ShowStatus(device_.DeviceName() + " S/N: " + device_.SerialText(), 1);
     Identified = true;
+    StoreDevicePort();
     SetUpdateEnabled(true);
   } else {
     ShowStatus(

@@ -16,6 +16,7 @@ class ConnectionPort;
 class Dialogs;
 class Language;
 class LogSink;
+class OptionStore;
 class PortList;
 
 inline constexpr int kManualPort = 1;
@@ -26,6 +27,11 @@ inline constexpr uint32_t kConnectionBaud = 230400;
 inline constexpr uint32_t kConnectionTickSpacingMs = 1000;
 inline constexpr uint32_t kIdentificationDelayMs = 1000;
 inline constexpr int kManualPortMax = 250;
+// After this long without a port to try, the device line says how to get one.
+inline constexpr uint32_t kNoCandidateHintMs = 5000;
+// Options that remember the port of the last identified device and the USB identity behind it.
+inline constexpr char kDevicePortOption[] = "DEVICEPORT";
+inline constexpr char kDevicePortIdOption[] = "DEVICEPORTID";
 // The link-test payload (8 bytes, no terminator).
 inline constexpr char kLinkTestPayload[] = "Zavrelon";
 
@@ -69,6 +75,12 @@ class ConnectionManager {
   // next connection tick.
   void ReconnectDevice();
 
+  // Remembers the port of each identified device in `options`, and at start lets the automatic
+  // search try a present port that holds the device remembered there: the same USB identity, or
+  // the same number where the system gives no identity. Other ports present at start stay
+  // untouched. Before the first heartbeat.
+  void RememberDevicePort(OptionStore* options);
+
   // Hooks of the pages that follow the connection; empty ones do nothing.
   std::function<void()> ShowDeviceInformation;
   std::function<void()> MeasurementTick;
@@ -103,6 +115,10 @@ class ConnectionManager {
   void AutoScanTick();
   void Identify();
   void ForgetDevice();
+  // Notes the port of a device just identified in the options.
+  void StoreDevicePort();
+  // The device line while the automatic search has no port to try (after a few seconds).
+  void ShowNoCandidate(bool none);
   void DropLink();
   void ClosePort();
   // Opens port `number`; when it does not open, logs why after the port's own line, once per port
@@ -130,6 +146,10 @@ class ConnectionManager {
   bool autoChecked_ = true;
   // The reason last logged for each port that failed to open since it last opened.
   std::map<int, PortFault> explained_;
+  OptionStore* options_ = nullptr;
+  bool noCandidate_ = false;
+  uint32_t noCandidateSince_ = 0;
+  bool hintShown_ = false;
 };
 
 // The number typed in the manual port dialog: a decimal integer with optional sign and

@@ -25,5 +25,8 @@ PortOpenFailure ComPortConnection::LastOpenFailure() const {
 PortOpenFailure ComPortConnection::Check(int number) {
   return CheckPort(number);
 }
+PortIdentity ComPortConnection::Identity(int number) {
+  return UsbIdentityOfPort(number);
+}
 
 }  // namespace dravion

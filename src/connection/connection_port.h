@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "serial/port_fault.h"
+#include "serial/port_identity.h"
 
 namespace dravion {
 
@@ -22,6 +23,8 @@ class ConnectionPort {
   virtual PortOpenFailure LastOpenFailure() const { return {}; }
   // Why port `number` cannot be opened right now (fault None when it can).
   virtual PortOpenFailure Check(int /*number*/) { return {}; }
+  // The USB device behind port `number`, where the system tells (unknown otherwise).
+  virtual PortIdentity Identity(int /*number*/) { return {}; }
 };
 
 // The manager's one real serial port.
@@ -35,6 +38,7 @@ class ComPortConnection : public ConnectionPort {
   bool IsOpen() const override;
   PortOpenFailure LastOpenFailure() const override;
   PortOpenFailure Check(int number) override;
+  PortIdentity Identity(int number) override;
 
  private:
   SerialPort& port_;

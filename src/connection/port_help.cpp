@@ -4,7 +4,9 @@
 
 namespace dravion {
 
-std::string PortFailureText(int number, const PortOpenFailure& failure, const Language& language) {
+namespace {
+
+std::string Reason(int number, const PortOpenFailure& failure, const Language& language) {
   const std::string port = "COM " + std::to_string(number) + ": ";
   const std::string& device = failure.device;
   switch (failure.fault) {
@@ -57,6 +59,17 @@ std::string PortFailureText(int number, const PortOpenFailure& failure, const La
                                   "cannot open " + device + ": " + failure.error + ".");
   }
   return {};
+}
+
+}  // namespace
+
+std::string PortFailureText(int number, const PortOpenFailure& failure, const Language& language) {
+  std::string text = Reason(number, failure, language);
+  // Where the system named the error itself (Windows), its own words follow.
+  if (!text.empty() && !failure.error.empty() && failure.fault != PortFault::Other) {
+    text += language.Text(" (система: ", " (system: ") + failure.error + ")";
+  }
+  return text;
 }
 
 }  // namespace dravion

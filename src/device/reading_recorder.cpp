@@ -1,5 +1,8 @@
 #include "device/reading_recorder.h"
 
+#include <fstream>
+
+#include "log/run_log_file.h"
 #include "services/dialogs.h"
 #include "services/file_replace.h"
 #include "services/language.h"
@@ -20,13 +23,23 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
+// Whether the lines appended to `path` carry the serial number: a file whose header is the one
+// without it keeps its six columns, so that every line matches its header.
+bool TakesSerialColumn(const std::string& path) {
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  std::string first;
+  if (!in || !std::getline(in, first)) return true;
+  if (!first.empty() && first.back() == '\r') first.pop_back();
+  return first + "\n" != kReadingCsvHeaderWithoutSerial;
+}
+
 }  // namespace
 
-std::string ReadingCsvLine(const MeasurementReading& reading) {
+std::string ReadingCsvLine(const MeasurementReading& reading, bool withSerial) {
   return FormatIsoDateTime(reading.time) + "," +
          FixedDecimal(reading.rate, reading.units == 0 ? 2 : 0) + "," + CsvField(reading.rateUnit) +
          "," + std::to_string(reading.level) + "," + CsvField(reading.dose) + "," +
-         CsvField(reading.doseUnit) + "," + CsvField(reading.serial) + "\n";
+         CsvField(reading.doseUnit) + (withSerial ? "," + CsvField(reading.serial) : "") + "\n";
 }
 
 std::string ReadingRecorder::Text(const char* russian, const char* english) const {
@@ -38,7 +51,9 @@ bool ReadingRecorder::Start(const std::string& path) {
   std::string error;
   // An empty append creates the file and writes the header when it is new, and proves that the
   // folder takes writes.
-  if (path.empty() || !AppendToFile(path, {}, kReadingCsvHeader, error)) {
+  const AppendResult started =
+      path.empty() ? AppendResult::Failed : append(path, {}, kReadingCsvHeader, error);
+  if (started == AppendResult::Failed) {
     dialogs_.ShowMessage(BoxKind::Error, Text("Не удалось начать запись в файл\r\n",
                                               "Could not start recording to the file\r\n") +
                                              path + "\r\n" + error);
@@ -50,13 +65,20 @@ bool ReadingRecorder::Start(const std::string& path) {
   inGap_ = false;
   lines_ = 0;
   lastSerial_.clear();
+  withSerial_ = TakesSerialColumn(path);
+  waitingText_.clear();
+  waiting_ = 0;
+  lockNoted_ = false;
   log_.LogLine(Text("Запись показаний в файл ", "Recording readings to ") + path_);
+  if (started == AppendResult::Locked) NoteLocked(error);
   if (changed) changed();
   return true;
 }
 
 void ReadingRecorder::Stop() {
   if (!recording_) return;
+  if (waiting_ > 0 && Write({})) SaveWaiting();
+  if (!recording_) return;  // the last write failed for good (said already)
   recording_ = false;
   log_.LogLine(Text("Запись показаний закончена: строк ", "Recording ended: lines written ") +
                std::to_string(lines_) + " (" + path_ + ")");
@@ -80,14 +102,72 @@ void ReadingRecorder::Fail(const std::string& error) {
   dialogs_.ShowMessage(BoxKind::Error, failure_);
 }
 
+void ReadingRecorder::NoteLocked(const std::string& error) {
+  lockNoted_ = true;
+  Note(Text("Запись: файл занят другой программой (",
+            "Recording: the file is held by another program (") +
+       error +
+       Text("). Показания сохраняются в памяти и будут дописаны, когда файл освободится",
+            "). Readings are kept and will be written when it is closed"));
+}
+
+bool ReadingRecorder::Write(const std::string& line) {
+  std::string error;
+  const std::string text = waitingText_ + line;
+  const int count = waiting_ + (line.empty() ? 0 : 1);
+  const AppendResult result = append(path_, text, Header(), error);
+  if (result == AppendResult::Failed) {
+    Fail(error);
+    return false;
+  }
+  if (result == AppendResult::Locked) {
+    const bool first = waiting_ == 0;
+    waitingText_ = text;
+    waiting_ = count;
+    if (!lockNoted_) NoteLocked(error);
+    if (first && changed) changed();
+    return true;
+  }
+  const bool wasWaiting = waiting_ > 0;
+  lockNoted_ = false;
+  lines_ += count;
+  waitingText_.clear();
+  waiting_ = 0;
+  if (wasWaiting) {
+    Note(Text("Запись: файл снова доступен, дописано показаний: ",
+              "Recording: the file is free again; readings written: ") +
+         std::to_string(count));
+    if (changed) changed();
+  }
+  return true;
+}
+
+void ReadingRecorder::SaveWaiting() {
+  if (waiting_ == 0) return;
+  const std::string aside = path_ + ".unsaved.csv";
+  std::string error;
+  const int count = waiting_;
+  if (AppendToFile(aside, waitingText_, Header(), error) == AppendResult::Written) {
+    const std::string text =
+        Text("Запись: файл всё ещё занят; показания (", "Recording: the file is still held; ") +
+        std::to_string(count) + Text(") сохранены в ", " readings were saved to ") + aside;
+    log_.LogLine(text);
+    dialogs_.ShowMessage(BoxKind::Warning, text);
+  } else {
+    const std::string text =
+        Text("Запись: файл занят, показания (", "Recording: the file is held; ") +
+        std::to_string(count) + Text(") не удалось сохранить: ", " readings could not be saved: ") +
+        error;
+    log_.LogError(text);
+    dialogs_.ShowMessage(BoxKind::Error, text);
+  }
+  waitingText_.clear();
+  waiting_ = 0;
+}
+
 void ReadingRecorder::OnReading(const MeasurementReading& reading) {
   if (!recording_) return;
-  std::string error;
-  if (!AppendToFile(path_, ReadingCsvLine(reading), kReadingCsvHeader, error)) {
-    Fail(error);
-    return;
-  }
-  ++lines_;
+  if (!Write(ReadingCsvLine(reading, withSerial_))) return;
   if (!lastSerial_.empty() && reading.serial != lastSerial_) {
     Note(Text("Запись: другой прибор, S/N ", "Recording: another device, S/N ") + reading.serial +
          Text(" вместо ", " instead of ") + lastSerial_);
@@ -96,7 +176,7 @@ void ReadingRecorder::OnReading(const MeasurementReading& reading) {
   if (inGap_) {
     inGap_ = false;
     std::string text = Text("Запись: показания снова идут", "Recording: readings go on");
-    if (lines_ > 1) {
+    if (lines_ + waiting_ > 1) {
       text += Text(", пропуск ", " after a gap of ") +
               std::to_string(SecondsBetween(lastTime_, reading.time)) + Text(" с", " s");
     }

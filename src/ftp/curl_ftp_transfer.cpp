@@ -1,5 +1,7 @@
 #include "ftp/curl_ftp_transfer.h"
 
+#include <algorithm>
+
 #include <curl/curl.h>
 
 #include <cstdio>
@@ -127,7 +129,7 @@ void CurlFtpTransfer::Prepare(const std::string& url) {
     // certificate known to be revoked is refused. Other TLS back ends ignore the flag.
     curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, (long)CURLSSLOPT_REVOKE_BEST_EFFORT);
   }
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, (long)account_.connectTimeoutMs);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, Bounded((long)account_.connectTimeoutMs));
   curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kReplyTimeoutS);
   curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, (long)CURLFTPMETHOD_MULTICWD);
   curl_easy_setopt(curl, CURLOPT_FTP_CREATE_MISSING_DIRS, (long)CURLFTP_CREATE_DIR_NONE);
@@ -171,7 +173,7 @@ bool CurlFtpTransfer::Connect() {
   folders_.clear();
   Prepare(Url({}, ""));
   curl_easy_setopt(handle_->curl, CURLOPT_NOBODY, 1L);
-  curl_easy_setopt(handle_->curl, CURLOPT_TIMEOUT_MS, kCommandTimeoutMs);
+  curl_easy_setopt(handle_->curl, CURLOPT_TIMEOUT_MS, Bounded(kCommandTimeoutMs));
   connected_ = true;
   if (Finish(curl_easy_perform(handle_->curl)) != kFtpDone) {
     connected_ = false;
@@ -192,7 +194,7 @@ FtpResult CurlFtpTransfer::ChangeFolder(const std::string& name) {
   target.push_back(name);
   Prepare(Url(target, ""));
   curl_easy_setopt(handle_->curl, CURLOPT_NOBODY, 1L);
-  curl_easy_setopt(handle_->curl, CURLOPT_TIMEOUT_MS, kCommandTimeoutMs);
+  curl_easy_setopt(handle_->curl, CURLOPT_TIMEOUT_MS, Bounded(kCommandTimeoutMs));
   const FtpResult result = Finish(curl_easy_perform(handle_->curl));
   if (result == kFtpDone) folders_ = std::move(target);
   return result;
@@ -205,7 +207,7 @@ FtpResult CurlFtpTransfer::MakeFolder(const std::string& name) {
   handle_->commands = curl_slist_append(nullptr, ("MKD " + name).c_str());
   curl_easy_setopt(handle_->curl, CURLOPT_NOBODY, 1L);
   curl_easy_setopt(handle_->curl, CURLOPT_POSTQUOTE, handle_->commands);
-  curl_easy_setopt(handle_->curl, CURLOPT_TIMEOUT_MS, kCommandTimeoutMs);
+  curl_easy_setopt(handle_->curl, CURLOPT_TIMEOUT_MS, Bounded(kCommandTimeoutMs));
   return Finish(curl_easy_perform(handle_->curl));
 }
 
@@ -235,7 +237,21 @@ FtpResult CurlFtpTransfer::Append(const std::string& localPath, const std::strin
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallTimeoutS);
+  if (limited_) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, Bounded(kCommandTimeoutMs));
   return Finish(curl_easy_perform(curl));
+}
+
+void CurlFtpTransfer::LimitTime(uint32_t ms) {
+  limited_ = ms > 0;
+  deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+}
+
+long CurlFtpTransfer::Bounded(long ms) const {
+  if (!limited_) return ms;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline_ - std::chrono::steady_clock::now())
+                        .count();
+  return std::max(1L, std::min(ms, static_cast<long>(left)));
 }
 
 void CurlFtpTransfer::Quit() {

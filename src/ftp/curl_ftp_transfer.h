@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +32,7 @@ class CurlFtpTransfer : public FtpTransfer {
   FtpResult Append(const std::string& localPath, const std::string& remoteName,
                    const std::function<void(uint64_t sent)>& progress) override;
   void Quit() override;
+  void LimitTime(uint32_t ms) override;
 
   // The last libcurl error text, for diagnostics.
   const std::string& LastError() const { return lastError_; }
@@ -39,11 +42,15 @@ class CurlFtpTransfer : public FtpTransfer {
   std::string Url(const std::vector<std::string>& folders, const std::string& file) const;
   void Prepare(const std::string& url);
   FtpResult Finish(int code);
+  // `ms`, or less when the time limit ends sooner (at least 1).
+  long Bounded(long ms) const;
 
   FtpAccount account_;
   std::unique_ptr<Handle> handle_;
   std::vector<std::string> folders_;
   bool connected_ = false;
+  bool limited_ = false;
+  std::chrono::steady_clock::time_point deadline_;
   std::string lastError_;
 };
 

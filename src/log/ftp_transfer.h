@@ -34,6 +34,9 @@ class FtpTransfer {
                            const std::function<void(uint64_t sent)>& progress) = 0;
   // QUIT and close; the next Connect starts again at the root.
   virtual void Quit() = 0;
+  // Every later command ends (failed) at the latest `ms` milliseconds from now; 0 lifts the
+  // limit. A client without a limit of its own keeps its own time-outs.
+  virtual void LimitTime(uint32_t ms) { (void)ms; }
 };
 
 }  // namespace dravion

@@ -1,5 +1,7 @@
 #include "log/report_upload.h"
 
+#include "services/clock.h"
+
 #include <filesystem>
 #include <system_error>
 
@@ -52,6 +54,12 @@ bool ReportUploader::SaveSessionLog(const std::string& localPath, const std::str
   return UploadWithRetries(remotePath, localPath_, kAttempts);
 }
 
+void ReportUploader::LimitTime(uint32_t ms) {
+  limited_ = true;
+  deadline_ = clock_.TickMs() + ms;
+  if (transfer_) transfer_->LimitTime(ms);
+}
+
 bool ReportUploader::UploadWithRetries(const std::string& remotePath, const std::string& localPath,
                                        int attempts) {
   if (remotePath.empty() || localPath.empty() || !transfer_) return false;
@@ -63,6 +71,10 @@ bool ReportUploader::UploadWithRetries(const std::string& remotePath, const std:
     const bool sent = UploadFile(remotePath, localPath);
     ShowText("");
     if (sent) return true;
+    if (limited_) {
+      const int32_t left = static_cast<int32_t>(deadline_ - clock_.TickMs());
+      if (left <= kRetryPauseMs) break;  // no time for another attempt
+    }
     Delay(pump_, clock_, kRetryPauseMs);
   }
   return false;

@@ -36,6 +36,9 @@ class ReportUploader {
 
   // The working folder that an empty local path refers to (log.txt inside it).
   void SetWorkFolder(const std::string& folder) { workFolder_ = folder; }
+  // Bounds the upload to `ms` milliseconds from now (the session is ending and the system ends
+  // the process soon): commands are cut short and no attempt starts after that.
+  void LimitTime(uint32_t ms);
 
   // Writes the log to `localPath` (working folder + log.txt when empty), then appends it to
   // remoteRoot\<device folder>\remoteFile. True when the report reached the server.
@@ -62,6 +65,8 @@ class ReportUploader {
   EventPump& pump_;
   Clock& clock_;
   FtpTransfer* transfer_;
+  bool limited_ = false;
+  uint32_t deadline_ = 0;  // clock tick, while limited_
   UploadStatusView* status_;
   std::string workFolder_;
   std::string localPath_;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "serial/port_names.h"
+#include "serial/port_rules_win32.h"
 #include "serial/serial_port.h"
 
 namespace dravion {
@@ -18,24 +19,7 @@ PortOpenFailure CheckPort(int number) {
     return {};
   }
   const DWORD error = ::GetLastError();
-  PortOpenFailure failure;
-  failure.device = "COM" + std::to_string(number);
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-    failure.fault = PortFault::Missing;
-  } else if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
-    // A COM port that another program has open is refused with "access denied".
-    failure.fault = PortFault::Busy;
-  } else {
-    failure.fault = PortFault::Other;
-    char text[256] = {};
-    ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                     text, sizeof text, nullptr);
-    failure.error = text;
-    while (!failure.error.empty() && (failure.error.back() == '\n' ||
-                                      failure.error.back() == '\r' || failure.error.back() == '.'))
-      failure.error.pop_back();
-  }
-  return failure;
+  return OpenFailureFromError(number, error, SystemErrorText(error));
 }
 
 }  // namespace dravion

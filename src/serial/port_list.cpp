@@ -62,6 +62,15 @@ void PortList::Refresh() {
     LastText = text;
   }
 
+  if (FirstRefresh && Selected < 0 && HoldsRememberedDevice) {
+    for (int i = 0; i < count; ++i) {
+      const int p = Entries[i].Port;
+      if (p >= 0 && p < kPorts && HoldsRememberedDevice(p)) {
+        Selected = p;
+        break;
+      }
+    }
+  }
   for (int i = 0; i < count; ++i) {
     const int p = Entries[i].Port;
     if (p < 0 || p >= kPorts) continue;

@@ -48,6 +48,10 @@ class PortList {
   int32_t Reserved = 0;
   LogFunction LogCallback;
   std::string LastText;
+  // Whether port p holds the device found on an earlier run. Asked at the first refresh, while
+  // no port is selected, for each listed port in order: the first that holds it becomes Selected,
+  // so that a device plugged in before the start is tried (other ports present then are not).
+  std::function<bool(int p)> HoldsRememberedDevice;
 
  private:
   PortListing listing_;

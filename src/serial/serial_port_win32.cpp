@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "serial/port_names.h"
+#include "serial/port_rules_win32.h"
 #include "serial/serial_port.h"
 
 namespace dravion {
@@ -29,62 +31,38 @@ bool CanOpen(const std::string& name) {
 // kFallbackReadWaitMs (so that a stop request is seen without a busy loop).
 constexpr DWORD kFallbackReadWaitMs = 200;
 
-void SetReadTimeouts(HANDLE handle, bool blocking) {
-  COMMTIMEOUTS timeouts{};
-  ::GetCommTimeouts(handle, &timeouts);
-  timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.ReadTotalTimeoutMultiplier = blocking ? MAXDWORD : 100;
-  timeouts.ReadTotalTimeoutConstant = blocking ? kFallbackReadWaitMs : 100;
-  timeouts.WriteTotalTimeoutMultiplier = 100;
-  timeouts.WriteTotalTimeoutConstant = 100;
-  ::SetCommTimeouts(handle, &timeouts);
+bool SetReadTimeouts(HANDLE handle, bool blocking) {
+  COMMTIMEOUTS timeouts = PortTimeouts(blocking, kFallbackReadWaitMs);
+  return ::SetCommTimeouts(handle, &timeouts) != 0;
 }
 
-bool Configure(HANDLE handle, uint32_t baud, DCB& dcb) {
-  ::SetupComm(handle, 4096, 4096);
+// A step of the set-up that failed but does not stop I/O: the driver keeps its own settings.
+struct SetupFault {
+  const char* step = nullptr;
+  DWORD error = 0;
+};
+
+// Sets the port up. Only what stops I/O fails it: without its time-outs a read would wait for a
+// full buffer. Some virtual COM port drivers refuse the line settings (a USB CDC device ignores
+// them anyway) or the event mask (the reader thread then reads without comm events); those are
+// reported in `fault` and the port is used as it is.
+bool Configure(HANDLE handle, uint32_t baud, DCB& dcb, SetupFault& fault) {
+  auto note = [&fault](const char* step) {
+    if (fault.step == nullptr) fault = SetupFault{step, ::GetLastError()};
+  };
+  if (!::SetupComm(handle, kPortQueueBytes, kPortQueueBytes)) note("SetupComm");
+  dcb = DCB{};
   dcb.DCBlength = sizeof dcb;
-  if (!::GetCommState(handle, &dcb)) return false;
-  dcb.BaudRate = baud;
-  dcb.fBinary = 1;
-  dcb.fParity = 0;
-  dcb.fOutxCtsFlow = 0;
-  dcb.fOutxDsrFlow = 0;
-  dcb.fDtrControl = DTR_CONTROL_DISABLE;
-  dcb.fDsrSensitivity = 0;
-  dcb.fTXContinueOnXoff = 1;
-  dcb.fOutX = 0;
-  dcb.fInX = 0;
-  dcb.fErrorChar = 0;
-  dcb.fNull = 0;
-  dcb.fRtsControl = RTS_CONTROL_DISABLE;
-  dcb.fAbortOnError = 0;
-  dcb.XonLim = 0;
-  dcb.XoffLim = 4096;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.XonChar = 0;
-  dcb.XoffChar = 0;
-  if (!::SetCommState(handle, &dcb)) return false;
-  SetReadTimeouts(handle, false);
-  ::PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-  return ::SetCommMask(handle, EV_RXCHAR | EV_ERR) != 0;
-}
-
-// Errors with which a USB serial driver fails I/O on a device that was unplugged. An aborted
-// operation is not one of them: a cancelled or timed-out overlapped read ends that way on a device
-// that is still there (Wine's serial driver does it on every read that times out).
-bool DeviceGone(DWORD error) {
-  switch (error) {
-    case ERROR_BAD_COMMAND:
-    case ERROR_ACCESS_DENIED:
-    case ERROR_GEN_FAILURE:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEVICE_REMOVED:
-      return true;
-    default:
-      return false;
+  if (!::GetCommState(handle, &dcb)) {
+    note("GetCommState");
+  } else {
+    SetLineSettings(dcb, baud);
+    if (!::SetCommState(handle, &dcb)) note("SetCommState");
   }
+  if (!SetReadTimeouts(handle, false)) return false;
+  ::PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  if (!::SetCommMask(handle, EV_RXCHAR | EV_ERR)) note("SetCommMask");
+  return true;
 }
 
 }  // namespace
@@ -102,6 +80,8 @@ struct SerialPort::Impl {
   // Bytes the reader thread read itself (when the driver refuses WaitCommEvent), handed out by
   // ReadBytes before anything else. Guarded by `io`.
   std::vector<uint8_t> received;
+  // Ports whose driver refused a set-up step, already logged (once per port and run).
+  std::set<int> setupFaultLogged;
 
   void CloseEvents() {
     for (OVERLAPPED* o : {&writeOverlap, &readOverlap, &eventOverlap, &fallbackOverlap}) {
@@ -125,7 +105,7 @@ struct SerialPort::Impl {
         if (::GetOverlappedResult(handle, &overlap, &done, TRUE)) return static_cast<int>(done);
         error = ::GetLastError();
       }
-      gone = DeviceGone(error);
+      gone = IsDeviceGoneError(error);
       return 0;
     }
     return static_cast<int>(done);
@@ -146,7 +126,7 @@ struct SerialPort::Impl {
         const DWORD error = ::GetLastError();
         if (error != ERROR_IO_PENDING) {
           // A failing read (the device went away): try again a little later, or stop.
-          if (DeviceGone(error)) port.MarkLineLost();
+          if (IsDeviceGoneError(error)) port.MarkLineLost();
           if (::WaitForSingleObject(stopEvent, kFallbackReadWaitMs) == WAIT_OBJECT_0) return;
           continue;
         }
@@ -156,7 +136,7 @@ struct SerialPort::Impl {
           return;
         }
         if (!::GetOverlappedResult(handle, &fallbackOverlap, &got, FALSE)) {
-          if (DeviceGone(::GetLastError())) port.MarkLineLost();
+          if (IsDeviceGoneError(::GetLastError())) port.MarkLineLost();
           got = 0;
         }
       }
@@ -188,10 +168,24 @@ bool SerialPort::Open(uint32_t baud) {
   if (PortNumber == 0) return false;
   ::SetErrorMode(SEM_FAILCRITICALERRORS);
   Impl& p = *impl_;
+  lastFailure_ = {};
   HANDLE handle = OpenDevice(PortDevicePath(PortNumber));
-  if (handle != INVALID_HANDLE_VALUE && !Configure(handle, baud, p.dcb)) {
-    ::CloseHandle(handle);
-    handle = INVALID_HANDLE_VALUE;
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    lastFailure_ = OpenFailureFromError(PortNumber, error, SystemErrorText(error));
+  } else {
+    SetupFault fault;
+    if (!Configure(handle, baud, p.dcb, fault)) {
+      const DWORD error = ::GetLastError();
+      lastFailure_ = OpenFailureFromError(PortNumber, error, SystemErrorText(error));
+      lastFailure_.fault = PortFault::Other;
+      ::CloseHandle(handle);
+      handle = INVALID_HANDLE_VALUE;
+    } else if (fault.step != nullptr && p.setupFaultLogged.insert(PortNumber).second) {
+      Log("COM " + std::to_string(PortNumber) + ": " + fault.step + " refused, error " +
+          std::to_string(fault.error) + " (" + SystemErrorText(fault.error) +
+          "); the port is used with the driver's own settings");
+    }
   }
   if (handle != INVALID_HANDLE_VALUE) {
     p.writeOverlap = OVERLAPPED{};
@@ -229,7 +223,7 @@ bool SerialPort::Open(uint32_t baud) {
               }
               DWORD ignored = 0;
               if (!::GetOverlappedResult(q.handle, &q.eventOverlap, &ignored, FALSE)) {
-                if (DeviceGone(::GetLastError())) {
+                if (IsDeviceGoneError(::GetLastError())) {
                   // Unplugged: nothing more will come on this handle; wait for Close.
                   port->MarkLineLost();
                   ::WaitForSingleObject(q.stopEvent, INFINITE);
@@ -249,6 +243,9 @@ bool SerialPort::Open(uint32_t baud) {
         },
         this, 0, nullptr);
     if (p.reader == nullptr) {
+      const DWORD error = ::GetLastError();
+      lastFailure_ = OpenFailureFromError(PortNumber, error, SystemErrorText(error));
+      lastFailure_.fault = PortFault::Other;
       ::CloseHandle(p.handle);
       p.handle = INVALID_HANDLE_VALUE;
       p.CloseEvents();

@@ -55,13 +55,22 @@ class ReplacingFile {
   FileStep step_ = FileStep::Create;
 };
 
+// The outcome of AppendToFile.
+enum class AppendResult {
+  Written,
+  // Another program holds the file against writing (on Windows a spreadsheet that has it open):
+  // nothing was written, and a later append may succeed.
+  Locked,
+  Failed,  // anything else: a full disk, a removed folder, no permission
+};
+
 // Appends `data` to the file at `path`, creating it when missing; a file that is empty (or new)
 // gets `header` first. The file is opened and closed for each call, so a file whose folder was
 // removed fails instead of writing into a file nobody can reach. On failure the file is cut back
 // to its earlier length, so no partial line stays behind, and `error` says why (the system's
 // text). `hook` is asked once everything is written: false fails the append as a full disk found
 // only then would (a write error reported late, as network and quota-bound file systems do).
-bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,
-                  std::string& error, const FileStepHook& hook = {});
+AppendResult AppendToFile(const std::string& path, std::string_view data, std::string_view header,
+                          std::string& error, const FileStepHook& hook = {});
 
 }  // namespace dravion

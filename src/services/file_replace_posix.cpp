@@ -116,12 +116,13 @@ FileWriteResult WriteFileReplacing(const std::string& path, std::string_view dat
   return file.Commit();
 }
 
-bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,
-                  std::string& error, const FileStepHook& hook) {
+// POSIX has no mandatory locks: another program's lock never refuses an append.
+AppendResult AppendToFile(const std::string& path, std::string_view data, std::string_view header,
+                          std::string& error, const FileStepHook& hook) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
     error = std::strerror(errno);
-    return false;
+    return AppendResult::Failed;
   }
   struct stat info {};
   const off_t before = ::fstat(fd, &info) == 0 ? info.st_size : -1;
@@ -139,7 +140,7 @@ bool AppendToFile(const std::string& path, std::string_view data, std::string_vi
     error = std::strerror(failure != 0 ? failure : EIO);
     if (before >= 0) (void)::truncate(path.c_str(), before);
   }
-  return written;
+  return written ? AppendResult::Written : AppendResult::Failed;
 }
 
 }  // namespace dravion

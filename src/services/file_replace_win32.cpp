@@ -104,8 +104,18 @@ FileWriteResult WriteFileReplacing(const std::string& path, std::string_view dat
   return file.Commit();
 }
 
-bool AppendToFile(const std::string& path, std::string_view data, std::string_view header,
-                  std::string& error, const FileStepHook& hook) {
+namespace {
+
+// Errors with which Windows refuses a file that another program holds: opened without write
+// sharing (a spreadsheet that has the file open) or a locked range.
+bool HeldByAnotherProgram(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+}  // namespace
+
+AppendResult AppendToFile(const std::string& path, std::string_view data, std::string_view header,
+                          std::string& error, const FileStepHook& hook) {
   const HANDLE file =
       ::CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA, FILE_SHARE_READ,
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -119,8 +129,9 @@ bool AppendToFile(const std::string& path, std::string_view data, std::string_vi
       error.pop_back();
   };
   if (file == INVALID_HANDLE_VALUE) {
-    systemText(::GetLastError());
-    return false;
+    const DWORD failure = ::GetLastError();
+    systemText(failure);
+    return HeldByAnotherProgram(failure) ? AppendResult::Locked : AppendResult::Failed;
   }
   // Write access (needed to cut a failed line back off) makes writes land at the file pointer, not
   // at the end: start at the end.
@@ -147,8 +158,9 @@ bool AppendToFile(const std::string& path, std::string_view data, std::string_vi
     written = false;
     failure = ::GetLastError();
   }
-  if (!written) systemText(failure);
-  return written;
+  if (written) return AppendResult::Written;
+  systemText(failure);
+  return HeldByAnotherProgram(failure) ? AppendResult::Locked : AppendResult::Failed;
 }
 
 }  // namespace dravion

@@ -179,6 +179,12 @@ std::optional<std::string> QtOptionStore::ReadText(const std::string& name) {
   return S(value.toString());
 }
 
+bool QtOptionStore::WriteText(const std::string& name, const std::string& value) {
+  settings_->setValue(Q(name), Q(value));  // REG_SZ on Windows
+  settings_->sync();
+  return settings_->status() == QSettings::NoError;
+}
+
 #ifdef Q_OS_UNIX
 namespace {
 int signalPipe[2] = {-1, -1};

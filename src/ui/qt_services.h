@@ -89,6 +89,7 @@ class QtOptionStore : public OptionStore {
   std::optional<int64_t> ReadInt(const std::string& name) override;
   bool WriteInt(const std::string& name, int64_t value) override;
   std::optional<std::string> ReadText(const std::string& name) override;
+  bool WriteText(const std::string& name, const std::string& value) override;
   QString Location() const { return settings_->fileName(); }
 
  private:

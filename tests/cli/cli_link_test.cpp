@@ -7,6 +7,7 @@
 
 #include "cli/cli_options.h"
 #include "cli_harness.h"
+#include "serial/serial_port.h"
 
 namespace dravion::cli_test {
 namespace {
@@ -50,7 +51,23 @@ TEST(CliLink, NoDeviceIsStatusThreeAndBadUsageTwoWithoutTraffic) {
   bench.device->Plug();
   r = bench.Run({"--port", "5", "--lang", "ru", "restart", "main"});
   EXPECT_EQ(r.status, cli::kExitNoDevice);
-  EXPECT_EQ(r.err, "Прибор не найден (COM 5)\n");
+  // The port that would not open says why.
+  EXPECT_EQ(r.err,
+            "Прибор не найден (COM 5)\nCOM 5: нет устройства по адресу /dev/ttyS4. Проверьте, что "
+            "прибор подключён и включён.\n");
+  {
+    // The device's port held by another program (here another port object of this process).
+    struct Holder : SerialPort {
+      ~Holder() override { Close(); }
+      void OnReceive(int) override {}
+    } holder;
+    holder.PortNumber = 7;
+    ASSERT_TRUE(holder.Open(230400));
+    r = bench.Run({"--port", "7", "info"});
+    EXPECT_EQ(r.status, cli::kExitNoDevice);
+    EXPECT_NE(r.err.find("No device found (COM 7)\nCOM 7: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("is in use by "), std::string::npos) << r.err;
+  }
 
   r = bench.Run({"--port", "7", "settings", "frobnicate"});
   EXPECT_EQ(r.status, cli::kExitUsage);

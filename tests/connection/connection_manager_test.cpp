@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -45,8 +46,13 @@ class FakePort : public ConnectionPort {
     return true;
   }
   bool IsOpen() const override { return open; }
+  PortIdentity Identity(int number) override {
+    const auto it = identities.find(number);
+    return it != identities.end() && present.count(number) ? it->second : PortIdentity{};
+  }
 
   std::set<int> present;
+  std::map<int, PortIdentity> identities;  // USB devices behind ports
   bool open = false;
   std::vector<int> opens;  // negative: failed open of that number
   std::vector<int> closes;
@@ -299,6 +305,76 @@ TEST(ConnectionManager, ScanWalksTheCandidatesAndRestartsWhenTheListShrinks) {
   ASSERT_TRUE(h.RunUntil([&] { return h.manager.SelectedPort == -1; }));
   EXPECT_EQ(h.view.link, LinkState::NOK);
   EXPECT_FALSE(h.port.open);
+}
+
+TEST(ConnectionManager, ADevicePluggedInBeforeTheStartIsFoundByWhatTheLastRunRemembered) {
+  const PortIdentity dravion{"0483", "5740", "2063365A5231"};
+  const PortIdentity modem{"1a86", "7523", ""};
+  test::MemoryOptionStore options;
+  {
+    // No record yet: ports present at start are never poked, and after a few seconds without a
+    // port to try the device line says what to do.
+    Harness h;
+    h.manager.RememberDevicePort(&options);
+    h.Plug(1, false);
+    h.port.identities[1] = modem;
+    h.Plug(7);
+    h.port.identities[7] = dravion;
+    h.Start();
+    const std::string hint =
+        "Waiting Connection: plug the device in, or choose its port under Connection > Manual";
+    h.Run(kNoCandidateHintMs);
+    EXPECT_TRUE(h.port.opens.empty());
+    EXPECT_NE(h.view.status, hint);
+    ASSERT_TRUE(h.RunUntil([&] { return h.view.status == hint; }, 3000));
+    EXPECT_TRUE(h.port.opens.empty());
+    // Plugged in again: found, identified, remembered with its USB identity.
+    h.Unplug(7);
+    h.Run(1200);
+    h.Plug(7);
+    ASSERT_TRUE(h.RunUntil([&] { return h.manager.Identified; }));
+    EXPECT_EQ(h.view.status, "Dravion ZAV-740.41.3 S/N: 214-36587");
+    EXPECT_EQ(options.ints[kDevicePortOption], 7);
+    EXPECT_EQ(options.texts[kDevicePortIdOption], "0483:5740:2063365A5231");
+    EXPECT_EQ(std::count(h.port.opens.begin(), h.port.opens.end(), 1), 0);
+  }
+  {
+    // The next start: the same device, now behind port 8, is tried at once; the modem never is.
+    Harness h;
+    h.manager.RememberDevicePort(&options);
+    h.Plug(1, false);
+    h.port.identities[1] = modem;
+    h.Plug(8);
+    h.port.identities[8] = dravion;
+    h.Start();
+    ASSERT_TRUE(h.RunUntil([&] { return h.manager.Identified; }, 4000));
+    EXPECT_EQ(h.manager.ConnectedPort, 8);
+    EXPECT_EQ(h.port.opens, std::vector<int>{8});
+    EXPECT_TRUE(h.log.Has("COM 8: the device's port last time (USB 0483:5740:2063365A5231)"));
+    EXPECT_EQ(options.ints[kDevicePortOption], 8);
+  }
+  {
+    // Another USB device on the remembered number is not the device; a port without an identity
+    // (the system tells none) is taken by its number.
+    options.ints[kDevicePortOption] = 5;
+    Harness h;
+    h.manager.RememberDevicePort(&options);
+    h.Plug(5, false);
+    h.port.identities[5] = modem;
+    h.Start();
+    h.Run(3000);
+    EXPECT_TRUE(h.port.opens.empty());
+  }
+  {
+    options.texts[kDevicePortIdOption] = "";
+    Harness h;
+    h.manager.RememberDevicePort(&options);
+    h.Plug(3, false);
+    h.Plug(5);
+    h.Start();
+    ASSERT_TRUE(h.RunUntil([&] { return h.manager.Connected; }, 4000));
+    EXPECT_EQ(h.port.opens, std::vector<int>{5});
+  }
 }
 
 TEST(ConnectionManager, WhyAPortDoesNotOpenIsLoggedOncePerPortAndReason) {

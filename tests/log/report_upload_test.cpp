@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +43,7 @@ struct ScriptedFtp : FtpTransfer {
     commands.push_back("QUIT");
     connected = false;
   }
+  void LimitTime(uint32_t ms) override { limits.push_back(ms); }
   FtpResult Run(const std::string& command) {
     commands.push_back(command);
     auto& queue = script[command];
@@ -57,6 +59,7 @@ struct ScriptedFtp : FtpTransfer {
   std::vector<std::string> commands;
   std::vector<uint64_t> progressSteps;
   std::string appendedFrom;
+  std::vector<uint32_t> limits;
 };
 
 struct RecordingStatus : UploadStatusView {
@@ -134,6 +137,18 @@ TEST_F(ReportUpload, ALostConnectionFailsEachAttemptWithAPauseAfterEach) {
   // Three identical error lines; the log never repeats a line.
   EXPECT_EQ(log.Lines(),
             std::vector<std::string>{"ERROR=[0]-\"Ошибка: Нет соединения с сервером обновлений\""});
+}
+
+TEST_F(ReportUpload, ABoundedUploadStartsNoAttemptItCannotFinishInTime) {
+  // The session is ending: 800 ms are left, the client is told, and after the second failed
+  // attempt there is no time for a pause and a third.
+  ftp.connects = 1;
+  uploader.LimitTime(800);
+  EXPECT_EQ(ftp.limits, std::vector<uint32_t>{800});
+  const uint32_t start = clock.tick;
+  EXPECT_FALSE(uploader.UploadWithRetries(path, "local", 3));
+  EXPECT_EQ(clock.tick - start, 500u);
+  EXPECT_EQ(std::count(ftp.commands.begin(), ftp.commands.end(), "CONNECT"), 3);
 }
 
 TEST_F(ReportUpload, ARefusedFolderChangeIsLoggedWithTheAppendErrorAndRetried) {

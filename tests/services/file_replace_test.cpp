@@ -79,18 +79,18 @@ TEST(FileAppend, AFailedAppendIsCutBackToTheEarlierLength) {
   const auto failAfterWriting = [](FileStep step) { return step != FileStep::Write; };
   std::string error;
   // A new file: its header and the line both go again.
-  EXPECT_FALSE(AppendToFile(path, "1,a\n", "h\n", error, failAfterWriting));
+  EXPECT_EQ(AppendToFile(path, "1,a\n", "h\n", error, failAfterWriting), AppendResult::Failed);
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(Contents(path), "");
   error.clear();
-  ASSERT_TRUE(AppendToFile(path, "1,a\n", "h\n", error)) << error;
-  ASSERT_TRUE(AppendToFile(path, "2,b\n", "h\n", error)) << error;
+  ASSERT_EQ(AppendToFile(path, "1,a\n", "h\n", error), AppendResult::Written) << error;
+  ASSERT_EQ(AppendToFile(path, "2,b\n", "h\n", error), AppendResult::Written) << error;
   EXPECT_EQ(Contents(path), "h\n1,a\n2,b\n");
   // A file with lines: only the failed line goes.
-  EXPECT_FALSE(AppendToFile(path, "3,c\n", "h\n", error, failAfterWriting));
+  EXPECT_EQ(AppendToFile(path, "3,c\n", "h\n", error, failAfterWriting), AppendResult::Failed);
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(Contents(path), "h\n1,a\n2,b\n");
-  ASSERT_TRUE(AppendToFile(path, "4,d\n", "h\n", error)) << error;
+  ASSERT_EQ(AppendToFile(path, "4,d\n", "h\n", error), AppendResult::Written) << error;
   EXPECT_EQ(Contents(path), "h\n1,a\n2,b\n4,d\n");
   EXPECT_EQ(Entries(folder.path), 1u);
 }
@@ -102,7 +102,8 @@ TEST(FileAppend, AWriteStoppedHalfWayByTheSystemLeavesNoPartOfTheLine) {
   TempFolder folder;
   const std::string path = folder.path + "/readings.csv";
   std::string error;
-  ASSERT_TRUE(AppendToFile(path, std::string(99, 'x') + "\n", "", error)) << error;
+  ASSERT_EQ(AppendToFile(path, std::string(99, 'x') + "\n", "", error), AppendResult::Written)
+      << error;
   rlimit limit{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
   const rlimit before = limit;
@@ -112,7 +113,8 @@ TEST(FileAppend, AWriteStoppedHalfWayByTheSystemLeavesNoPartOfTheLine) {
   ignore.sa_handler = SIG_IGN;
   ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const bool appended = AppendToFile(path, std::string(99, 'y') + "\n", "", error);
+  const bool appended =
+      AppendToFile(path, std::string(99, 'y') + "\n", "", error) == AppendResult::Written;
   ::setrlimit(RLIMIT_FSIZE, &before);
   ::sigaction(SIGXFSZ, &previous, nullptr);
   EXPECT_FALSE(appended);

@@ -77,6 +77,11 @@ class MemoryOptionStore : public OptionStore {
   std::optional<int64_t> ReadInt(const std::string& name) override;
   bool WriteInt(const std::string& name, int64_t value) override;
   std::optional<std::string> ReadText(const std::string& name) override;
+  bool WriteText(const std::string& name, const std::string& value) override {
+    texts[name] = value;
+    ++writes;
+    return true;
+  }
 
   std::map<std::string, int64_t> ints;
   std::map<std::string, std::string> texts;

@@ -60,6 +60,10 @@ MeasurementPage::MeasurementPage(const Language& language, QWidget* parent)
   record_->setCheckable(true);
   record_->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   column->addWidget(record_);
+  recordState_ = Named(new QLabel(this), "Label_Measure_RecordState");
+  recordState_->setWordWrap(true);
+  recordState_->setVisible(false);
+  column->addWidget(recordState_);
   column->addStretch(1);
   column->addWidget(message_);
 
@@ -229,6 +233,13 @@ void MeasurementPage::ShowRecording() {
   record_->setText(recording ? LangText("Остановить запись", "Stop recording")
                              : LangText("Запись в файл…", "Record to file…"));
   record_->setToolTip(recording ? Q(recorder_->Path()) : QString());
+  const bool waiting = recording && recorder_->Waiting() > 0;
+  recordState_->setText(waiting ? LangText("Файл занят другой программой: показания ждут и будут "
+                                           "дописаны, когда его закроют.",
+                                           "The file is open in another program: readings wait "
+                                           "and are written when it is closed.")
+                                : QString());
+  recordState_->setVisible(waiting);
 }
 
 void MeasurementPage::OnRecordToggled(bool checked) {

@@ -80,6 +80,7 @@ class MeasurementPage : public QWidget, public MeasurementView {
   ReadingRecorder* recorder_ = nullptr;
   Dialogs* dialogs_ = nullptr;
   QPushButton* record_ = nullptr;
+  QLabel* recordState_ = nullptr;  // says when the file is held by another program
   QGroupBox* trendBox_ = nullptr;
   TrendChart* chart_ = nullptr;
   QComboBox* span_ = nullptr;

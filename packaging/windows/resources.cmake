@@ -1,0 +1,16 @@
+# The Windows resources of a program: its icon, version resource and application manifest.
+#   dravion_windows_resources(TARGET NAME DESCRIPTION)
+function(dravion_windows_resources target name description)
+  if(NOT WIN32)
+    return()
+  endif()
+  set(DRAVION_RC_NAME ${name})
+  set(DRAVION_RC_DESCRIPTION ${description})
+  set(DRAVION_RC_ICON ${PROJECT_SOURCE_DIR}/packaging/windows/dravion.ico)
+  set(DRAVION_RC_MANIFEST ${PROJECT_SOURCE_DIR}/packaging/windows/program.manifest)
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/program.rc.in ${rc} @ONLY)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS
+                              "${DRAVION_RC_ICON};${DRAVION_RC_MANIFEST}")
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
