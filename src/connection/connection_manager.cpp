@@ -20,9 +20,9 @@ const std::string kBanner(42, '#');
 const char* const kWaitingRu = "Ожидание соединения";
 const char* const kWaitingEn = "Waiting Connection";
 const char* const kNoPortRu =
-    "Ожидание соединения: подключите прибор или выберите его порт в меню Соединение > Вручную";
+    "Подключите прибор или выберите его порт: Настройки > Соединение > Вручную";
 const char* const kNoPortEn =
-    "Waiting Connection: plug the device in, or choose its port under Connection > Manual";
+    "Plug the device in, or choose its port: Settings > Connection > Manual";
 
 // Clears a flag when the scope ends, however it ends.
 class FlagScope {

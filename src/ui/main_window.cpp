@@ -415,6 +415,8 @@ void MainWindow::HideLogPage() {
 void MainWindow::ShowStatus(const QString& text, int style) {
   if (style < 0 || style > 3) style = 0;
   panelInfo_->setText(text);
+  // The panel cuts a text longer than itself; the pointer resting on it shows the whole.
+  panelInfo_->setToolTip(text);
   panelInfo_->setProperty("statusStyle", style);
   panelInfo_->setStyleSheet(QLatin1String(kPanelFrame) + QLatin1String(kStatusStyles[style]));
 }

@@ -322,7 +322,7 @@ TEST(ConnectionManager, ADevicePluggedInBeforeTheStartIsFoundByWhatTheLastRunRem
     h.port.identities[7] = dravion;
     h.Start();
     const std::string hint =
-        "Waiting Connection: plug the device in, or choose its port under Connection > Manual";
+        "Plug the device in, or choose its port: Settings > Connection > Manual";
     h.Run(kNoCandidateHintMs);
     EXPECT_TRUE(h.port.opens.empty());
     EXPECT_NE(h.view.status, hint);
