@@ -14,7 +14,7 @@
 #include "support/scratch_folder.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "services/wide_text_win32.h"
 #endif
 
 namespace dravion {
@@ -164,21 +164,13 @@ TEST(RecordingLockedFile, AFileWithoutTheSerialColumnKeepsItsColumns) {
 }
 
 #ifdef _WIN32
-std::wstring Wide(const std::string& text) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), n);
-  wide.resize(wide.empty() ? 0 : wide.size() - 1);
-  return wide;
-}
-
 // The file held the way a spreadsheet holds it: open for reading, others may read but not write.
 TEST(RecordingLockedFile, AFileOpenWithoutWriteSharingLosesNoReading) {
   Bench b;
   ASSERT_TRUE(b.recorder.Start(b.path));
   b.Take(1);
-  const HANDLE holder = ::CreateFileW(Wide(b.path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE holder = ::CreateFileW(WideFromUtf8(b.path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   std::string error;
   EXPECT_EQ(AppendToFile(b.path, "x\n", "", error), AppendResult::Locked) << error;
@@ -192,8 +184,8 @@ TEST(RecordingLockedFile, AFileOpenWithoutWriteSharingLosesNoReading) {
   EXPECT_EQ(Contents(b.path), b.written);
 
   // Held from the start: the recording starts and waits.
-  const HANDLE again = ::CreateFileW(Wide(b.path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE again = ::CreateFileW(WideFromUtf8(b.path).c_str(), GENERIC_READ, 0, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(again, INVALID_HANDLE_VALUE);
   b.recorder.Stop();
   ASSERT_TRUE(b.recorder.Start(b.path));
