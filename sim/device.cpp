@@ -565,9 +565,12 @@ Device::Step Device::HandleFrame(const std::vector<uint8_t>& payload, int64_t ar
     std::vector<uint8_t> spoiled;
     const bool write =
         (group == 2 && code == 0x03) || (group == 3 && (code == 0x03 || code == 0x06));
-    if (write && length > 11 && faults.badWriteAddress == address) {
+    // The data follows the 4-byte address and the count byte.
+    const int64_t written = write && length > 11 ? length - 11 : 0;
+    if (written > 0 && faults.badWriteAddress >= address &&
+        faults.badWriteAddress < int64_t{address} + written) {
       spoiled.assign(payload.begin() + 6, payload.end());
-      spoiled[5] ^= 0x01;  // the first data byte
+      spoiled[5 + static_cast<size_t>(faults.badWriteAddress - address)] ^= 0x01;
       params = spoiled.data();
       ++counters_.badWrites;
     }

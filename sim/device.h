@@ -125,7 +125,7 @@ struct Faults {
   // A restart comes back as another device: another unique identifier and serial number.
   bool restartAsAnother = false;
   int loseAnswerTo = -1;  // CommandKey whose next answer is lost (carried out, not answered); once
-  // A flash write (either flash) starting at this address stores its first byte with bit 0
+  // A flash write (either flash) that covers this address stores the byte there with bit 0
   // flipped, and is acknowledged as usual (-1: none).
   int64_t badWriteAddress = -1;
 };

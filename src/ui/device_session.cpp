@@ -85,8 +85,11 @@ void DeviceSession::Start() {
   form_.SetConnectionTick([&manager] { manager.OnConnectionTimer(); });
   QObject::connect(form_.ActionByName(QStringLiteral("Action_Connection_Auto")),
                    &QAction::triggered, &form_, [&manager] { manager.OnAutoTriggered(); });
-  QObject::connect(form_.ActionByName(QStringLiteral("Action_Connection_Manual_Number")),
-                   &QAction::triggered, &form_, [&manager] { manager.OnManualNumberTriggered(); });
+  // Queued: it asks for the number in a modal prompt, and a screen reader's press on the menu
+  // item is answered only when the handler returns.
+  QObject::connect(
+      form_.ActionByName(QStringLiteral("Action_Connection_Manual_Number")), &QAction::triggered,
+      &form_, [&manager] { manager.OnManualNumberTriggered(); }, Qt::QueuedConnection);
   QObject::connect(form_.DeviceInfoPage()->UpdateButton(), &QPushButton::clicked, &form_,
                    [this] { wizard.OnUpgradeClicked(); });
 }

@@ -262,11 +262,13 @@ TEST(UpdateWizardLink, WhatWasWrittenIsReadBackAndADifferenceFailsItsStepByAddre
                         h.language, h.clock,  h.pump,         h.frame};
   RecordingWizardView view;
   // Attempt 1 stores one program byte wrong, attempt 2 one data byte; attempt 3 goes through.
+  // The program byte is the last of a 256-byte read-back block, the data byte the first of a
+  // 32-byte block, so a compare that skips either end of its blocks is caught.
   int attempt = 0;
   view.onStep = [&](int step) {
     if (step == 1) ++attempt;
     sim::Faults faults;
-    if (attempt == 1 && step == 2) faults.badWriteAddress = sim::map::kProgramAddress + 0x1000;
+    if (attempt == 1 && step == 2) faults.badWriteAddress = sim::map::kProgramAddress + 0x10FF;
     if (attempt == 2 && step == 4) faults.badWriteAddress = 0x1A80;
     h.device->SetFaults(faults);
   };
@@ -279,12 +281,12 @@ TEST(UpdateWizardLink, WhatWasWrittenIsReadBackAndADifferenceFailsItsStepByAddre
   for (const auto& box : h.dialogs.boxes)
     boxes.push_back(box.text);
   EXPECT_EQ(boxes, (std::vector<std::string>{
-                       "The written program differs from the image\n\rat address 0x08003000",
+                       "The written program differs from the image\n\rat address 0x080030FF",
                        "The written data differs from the image\n\rat address 0x001A80",
                        "Congratulations\n\rYour Device successfully\n\rupdated"}));
   EXPECT_EQ(h.dialogs.questions.size(), 3u);  // each box is followed by the retry question
   EXPECT_TRUE(std::any_of(h.log.lines.begin(), h.log.lines.end(), [](const std::string& l) {
-    return l.starts_with("# ERROR: \"Verify CPU Flash: A=0x08003000 reads 0x");
+    return l.starts_with("# ERROR: \"Verify CPU Flash: A=0x080030FF reads 0x");
   }));
   EXPECT_TRUE(h.log.Has("# Verified: CPU Flash equals the image, 57344 bytes read back"));
   EXPECT_TRUE(h.log.Has("# Verified: EFL equals the image, 16384 bytes read back"));

@@ -104,6 +104,53 @@ TEST(FrameDecoder, LiteralLinesWithEscapedChecksumsAndPayloadBytes) {
   EXPECT_EQ(FrameChecksum(bothEscapedPayload.data(), bothEscapedPayload.size()), 0x02DB);
 }
 
+// A line with the given payload and checksum bytes, escaped as a device sends them.
+Bytes LineWithChecksum(const Bytes& payload, uint16_t sum) {
+  Bytes line{0xC0};
+  auto put = [&](uint8_t b) {
+    if (b == 0xC0 || b == 0xDB) {
+      line.push_back(0xDB);
+      line.push_back(b == 0xC0 ? 0xDC : 0xDD);
+    } else {
+      line.push_back(b);
+    }
+  };
+  for (uint8_t b : payload)
+    put(b);
+  put(static_cast<uint8_t>(sum & 0xFF));
+  put(static_cast<uint8_t>(sum >> 8));
+  line.push_back(0xC0);
+  return line;
+}
+
+// Damage that moves the sum by one must be refused: flipping the low bit of an even payload byte
+// raises the sum by exactly 1, so a decoder that tolerated a checksum off by one would deliver a
+// damaged answer instead of having it asked for again.
+TEST(FrameDecoder, RefusesEverySingleBitFlipAndEveryChecksumOffByOne) {
+  const Bytes answer{0x00, 0x01, 0x00, 0x01, 0x4E, 0x01, 0x10, 0x27, 0xC0, 0x00, 0xDB, 0x7E};
+  const uint16_t sum = FrameChecksum(answer.data(), answer.size());
+  FrameDecoder decoder;
+  ASSERT_EQ(Decode(decoder, LineWithChecksum(answer, sum)), std::vector<Bytes>{answer});
+  for (int delta : {-2, -1, 1, 2, 0x100, -0x100}) {
+    EXPECT_TRUE(
+        Decode(decoder, LineWithChecksum(answer, static_cast<uint16_t>(sum + delta))).empty())
+        << "checksum off by " << delta;
+  }
+  int flips = 0;
+  for (size_t i = 0; i < answer.size(); ++i) {
+    for (int bit = 0; bit < 8; ++bit) {
+      Bytes damaged = answer;
+      damaged[i] = static_cast<uint8_t>(damaged[i] ^ (1u << bit));
+      EXPECT_TRUE(Decode(decoder, LineWithChecksum(damaged, sum)).empty())
+          << "byte " << i << " bit " << bit;
+      ++flips;
+    }
+  }
+  EXPECT_EQ(flips, 96);
+  // After all the refused lines the decoder still takes a good one.
+  EXPECT_EQ(Decode(decoder, LineWithChecksum(answer, sum)), std::vector<Bytes>{answer});
+}
+
 TEST(SlipEncoder, OverflowWritesNothing) {
   FrameEncoder tx;
   Bytes fits(545, 0x11);  // 1 + 545 + 2 + 1 = 549 bytes

@@ -100,7 +100,7 @@ TEST(MeasurementPageGui, ReadsOnItsOwnWhileOpenAndOnRequestWhenTheBoxIsClear) {
   auto* box = w.window.Get<QCheckBox>("CheckBox_Measure_AutoRead");
   auto* read = w.window.Get<QPushButton>("BitBtn_Measure_Read");
   box->click();
-  EXPECT_TRUE(read->isEnabled());
+  ASSERT_TRUE(w.WaitFor([&] { return read->isEnabled(); }, 4000));
   linkTests = emulator.Requests(1, 0x00);
   ASSERT_TRUE(w.WaitFor([&] { return emulator.Requests(1, 0x00) >= linkTests + 2; }, 20000));
   EXPECT_EQ(w.Text("Label_Measure_Fon"), "--------");
@@ -111,7 +111,7 @@ TEST(MeasurementPageGui, ReadsOnItsOwnWhileOpenAndOnRequestWhenTheBoxIsClear) {
   EXPECT_TRUE(read->isEnabled());
   EXPECT_TRUE(w.window.Get<QTabWidget>("PageControl1")->isEnabled());
   box->click();
-  EXPECT_FALSE(read->isEnabled());
+  ASSERT_TRUE(w.WaitFor([&] { return !read->isEnabled(); }, 4000));
 
   // The dose reset: asked, sent by the heartbeat, reported.
   w.window.Get<QPushButton>("BitBtn_Measure_Dose_Reset")->click();
@@ -157,6 +157,7 @@ TEST(MeasurementPageGui, TheTrendFollowsTheReadingsSavesThemAndTheToggleRecordsE
   EXPECT_EQ(record->text(), QString::fromUtf8("Запись в файл…"));
   record->click();
   EXPECT_TRUE(record->isChecked());
+  ASSERT_TRUE(w.WaitFor([&] { return w.device.recorder.Recording(); }, 4000));
   EXPECT_EQ(record->text(), QString::fromUtf8("Остановить запись"));
   ASSERT_TRUE(w.WaitFor([&] { return w.device.trend.Readings().size() >= 3; }, 12000));
   const QString stats = w.Text("Label_Measure_Trend_Stats");
@@ -165,7 +166,7 @@ TEST(MeasurementPageGui, TheTrendFollowsTheReadingsSavesThemAndTheToggleRecordsE
       << stats.toStdString();
   record->click();
   EXPECT_FALSE(record->isChecked());
-  EXPECT_FALSE(w.device.recorder.Recording());
+  ASSERT_TRUE(w.WaitFor([&] { return !w.device.recorder.Recording(); }, 4000));
   QFile recording(files.filePath("recording.csv"));
   ASSERT_TRUE(recording.open(QIODevice::ReadOnly));
   const QList<QByteArray> lines = recording.readAll().split('\n');
@@ -246,7 +247,9 @@ TEST(MeasurementPageGui, ScreenReaderTogglesActAndARussianLocaleRecordsNumbersWi
   ASSERT_TRUE(locale.Active()) << "no comma-decimal locale could be set";
   QTemporaryDir files;
   auto* page = w.window.form.MeasuringPage();
+  int asked = 0;
   page->AskSaveFileName = [&](const QString& title, const QString&, bool) {
+    ++asked;
     return files.filePath(title.contains("CSV") ? "readings.csv" : "recording.csv");
   };
   ASSERT_TRUE(w.WaitFor([&] { return w.device.connection.ports.FirstRefresh == 0; }, 4000));
@@ -259,19 +262,23 @@ TEST(MeasurementPageGui, ScreenReaderTogglesActAndARussianLocaleRecordsNumbersWi
   auto* read = w.window.Get<QPushButton>("BitBtn_Measure_Read");
   ASSERT_TRUE(ActLikeAScreenReader(box));
   EXPECT_FALSE(box->isChecked());
-  EXPECT_TRUE(read->isEnabled());
+  ASSERT_TRUE(w.WaitFor([&] { return read->isEnabled(); }, 4000));
   ASSERT_TRUE(ActLikeAScreenReader(box));
   EXPECT_TRUE(box->isChecked());
-  EXPECT_FALSE(read->isEnabled());
+  ASSERT_TRUE(w.WaitFor([&] { return !read->isEnabled(); }, 4000));
 
+  // The toggle action returns before the file dialog opens (a screen reader's call would wait
+  // for the dialog to close and time out); the dialog follows from the event loop.
   auto* record = w.window.Get<QPushButton>("BitBtn_Measure_Record");
   ASSERT_TRUE(ActLikeAScreenReader(record));
+  EXPECT_EQ(asked, 0);
   EXPECT_TRUE(record->isChecked());
-  EXPECT_TRUE(w.device.recorder.Recording());
+  ASSERT_TRUE(w.WaitFor([&] { return w.device.recorder.Recording(); }, 4000));
+  EXPECT_EQ(asked, 1);
   ASSERT_TRUE(w.WaitFor([&] { return w.device.recorder.Lines() >= 3; }, 12000));
   ASSERT_TRUE(ActLikeAScreenReader(record));
   EXPECT_FALSE(record->isChecked());
-  EXPECT_FALSE(w.device.recorder.Recording());
+  ASSERT_TRUE(w.WaitFor([&] { return !w.device.recorder.Recording(); }, 4000));
   ExpectReadingFile(files.filePath("recording.csv"), 3);
 
   // The trend's own CSV, in the same locale.

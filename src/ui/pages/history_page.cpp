@@ -208,17 +208,21 @@ void HistoryPage::ApplyLanguage() {
   chartMenu_->clear();
   QAction* png = chartMenu_->addAction(LangText("Сохранить график как PNG…", "Save chart as PNG…"));
   png->setObjectName(QStringLiteral("Action_Chart_Save_PNG"));
-  connect(png, &QAction::triggered, this, [this] {
-    const QString suggested =
-        controller_ ? Q(controller_->SuggestedName("chart", "png")) : QStringLiteral("chart.png");
-    const QString name = QFileDialog::getSaveFileName(
-        this, LangText("Сохранить график как PNG…", "Save chart as PNG…"), InDocuments(suggested),
-        QStringLiteral("PNG (*.png)"));
-    if (!name.isEmpty())
-      SaveChartImage(name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)
-                         ? name
-                         : name + QStringLiteral(".png"));
-  });
+  // Queued: a screen reader's press on the menu item is answered before the dialog opens.
+  connect(
+      png, &QAction::triggered, this,
+      [this] {
+        const QString suggested = controller_ ? Q(controller_->SuggestedName("chart", "png"))
+                                              : QStringLiteral("chart.png");
+        const QString name = QFileDialog::getSaveFileName(
+            this, LangText("Сохранить график как PNG…", "Save chart as PNG…"),
+            InDocuments(suggested), QStringLiteral("PNG (*.png)"));
+        if (!name.isEmpty())
+          SaveChartImage(name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)
+                             ? name
+                             : name + QStringLiteral(".png"));
+      },
+      Qt::QueuedConnection);
 }
 
 void HistoryPage::ShowChartMenu(const QPoint& at) {

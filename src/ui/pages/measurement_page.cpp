@@ -138,14 +138,20 @@ MeasurementPage::MeasurementPage(const Language& language, QWidget* parent)
   connect(read_, &QPushButton::clicked, this, [this] {
     if (controller_) controller_->OnReadClicked();
   });
-  // toggled, not clicked: a screen reader's toggle action changes the box without a click.
-  connect(autoRead_, &QCheckBox::toggled, this, [this] {
-    if (controller_) controller_->OnAutoReadClicked();
-  });
+  // toggled, not clicked: a screen reader's toggle action changes the box without a click. That
+  // action returns only when the handler does, so handlers that may open a modal dialog (an error
+  // box, the file dialog) run from the event loop: the screen reader's call is answered first.
+  connect(
+      autoRead_, &QCheckBox::toggled, this,
+      [this] {
+        if (controller_) controller_->OnAutoReadClicked();
+      },
+      Qt::QueuedConnection);
   connect(reset_, &QPushButton::clicked, this, [this] {
     if (controller_) controller_->OnDoseResetClicked();
   });
-  connect(record_, &QPushButton::toggled, this, &MeasurementPage::OnRecordToggled);
+  connect(record_, &QPushButton::toggled, this, &MeasurementPage::OnRecordToggled,
+          Qt::QueuedConnection);
   connect(span_, &QComboBox::activated, this, [this](int index) {
     if (trend_)
       trend_->SetSpan(index == 1 ? MeasurementTrend::kLongSpanS : MeasurementTrend::kShortSpanS);
