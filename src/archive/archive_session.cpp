@@ -48,7 +48,11 @@ MergeResult MergeIntoArchive(HistoryArchive& archive, const ArchiveBatch& batch,
                              const Language& language, std::string& notice) {
   notice.clear();
   MergeResult result = archive.Merge(batch);
-  if (!result.Ok && archive.Damaged() && archive.StartAgain()) {
+  if (!result.Ok && archive.Damaged()) {
+    if (!archive.StartAgain()) {
+      result.Error = archive.Error();
+      return result;
+    }
     notice = MovedAsideMessage(archive, language);
     result = archive.Merge(batch);
   }
@@ -92,17 +96,16 @@ std::string MergeMessage(const MergeResult& result, const Language& language) {
 
 std::string MovedAsideMessage(const HistoryArchive& archive, const Language& language) {
   if (archive.MovedAside.empty()) return {};
-  if (archive.MovedAsideNewer) {
-    return language.Text("Архив истории записан более новой версией программы. Он сохранён как\r\n",
-                         "The history archive was written by a newer version of the program. It "
-                         "was kept as\r\n") +
-           archive.MovedAside +
-           language.Text("\r\nи начат новый архив.", "\r\nand a new archive was started.");
-  }
-  return language.Text("Файл архива истории повреждён. Он сохранён как\r\n",
-                       "The history archive file is damaged. It was kept as\r\n") +
-         archive.MovedAside +
-         language.Text("\r\nи начат новый архив.", "\r\nand a new archive was started.");
+  std::string text =
+      language.Text("Файл архива истории повреждён. Он сохранён как\r\n",
+                    "The history archive file is damaged. It was kept as\r\n") +
+      archive.MovedAside +
+      language.Text("\r\nи начат новый архив: перенесено ", "\r\nand a new archive was started: ") +
+      GroupedNumber(archive.CarriedOver, language) + language.Text(" из ", " of ") +
+      GroupedNumber(archive.CarryTotal, language) +
+      language.Text(" записей.", " records carried over.");
+  if (!archive.Error().empty()) text += "\r\n" + archive.Error();
+  return text;
 }
 
 std::string ArchiveErrorMessage(const HistoryArchive& archive, const Language& language) {

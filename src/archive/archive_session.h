@@ -16,7 +16,8 @@ std::string ArchiveSerialOf(const DeviceInfo& device);
 std::string ArchiveUidOf(const DeviceInfo& device);
 
 // Merges; when the merge finds the file damaged, the file is moved aside, a new archive started
-// and the merge made there. `notice` then says so (else it is left empty).
+// with what could be read of it and the merge made there. `notice` then says so (else it is left
+// empty). A damaged file that cannot be moved aside (in use) fails the merge with the reason.
 MergeResult MergeIntoArchive(HistoryArchive& archive, const ArchiveBatch& batch,
                              const Language& language, std::string& notice);
 
@@ -28,7 +29,8 @@ ArchiveBatch BatchFromDownload(HistoryController& download, const DeviceInfo& de
 std::string GroupedNumber(uint64_t value, const Language& language);
 // "1,204 new records, 64,076 already in the archive" (and the conflicts, when any).
 std::string MergeMessage(const MergeResult& result, const Language& language);
-// What the user is told when Open moved a file aside; empty when it did not.
+// What the user is told when a damaged file was moved aside (with the records carried over);
+// empty when none was.
 std::string MovedAsideMessage(const HistoryArchive& archive, const Language& language);
 // Why the archive cannot be used.
 std::string ArchiveErrorMessage(const HistoryArchive& archive, const Language& language);

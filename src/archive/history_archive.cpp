@@ -14,6 +14,10 @@ namespace {
 
 constexpr uint32_t kHour = 3600;
 constexpr uint32_t kDay = 86400;
+// Records merged in one transaction when a long file is merged in parts, and the size of a merge
+// after which the log is copied into the file.
+constexpr size_t kMergePart = 50000;
+constexpr uint64_t kLargeMerge = 20000;
 // Spans: records that run across an hour's end (level 1) or a day's end (level 2).
 constexpr int kSpansHour = 1;
 constexpr int kSpansDay = 2;
@@ -94,8 +98,9 @@ void AddShare(PeriodTotals& totals, uint64_t start, uint32_t duration, uint32_t 
 // records themselves, fetched an hour (and the longest record) at a time.
 class ArchivePeriods : public HistoryPeriodSource {
  public:
-  ArchivePeriods(sqlite3* db, int64_t device)
-      : device_(device),
+  ArchivePeriods(HistoryArchive& archive, sqlite3* db, int64_t device)
+      : archive_(archive),
+        device_(device),
         days_(db,
               "SELECT sum(pulses_k), sum(covered), max(max_k) FROM day_sums"
               " WHERE device=?1 AND start>=?2 AND start<=?3"),
@@ -108,13 +113,17 @@ class ArchivePeriods : public HistoryPeriodSource {
         records_(db,
                  "SELECT start, duration, pulses, download FROM records"
                  " WHERE device=?1 AND start>=?2 AND start<=?3 AND status=0 AND conflict=0") {
+    archive_.readFailed_ = false;
     SqlStatement info(db, "SELECT max_duration FROM devices WHERE id=?1");
     info.Bind(1, device);
-    if (info.Step() == SQLITE_ROW) maxDuration_ = static_cast<uint32_t>(info.Int(0));
+    int rc = info.Step();
+    if (rc == SQLITE_ROW) maxDuration_ = static_cast<uint32_t>(info.Int(0));
+    Note(rc);
     SqlStatement downloads(db, "SELECT id, coefficient FROM downloads WHERE device=?1");
     downloads.Bind(1, device);
-    while (downloads.Step() == SQLITE_ROW)
+    while ((rc = downloads.Step()) == SQLITE_ROW)
       coefficients_[downloads.Int(0)] = static_cast<uint32_t>(downloads.Int(1));
+    Note(rc);
   }
 
   void StartPeriods(uint32_t t) override { periodStart_ = t; }
@@ -146,7 +155,9 @@ class ArchivePeriods : public HistoryPeriodSource {
   void Sums(SqlStatement& sums, uint64_t from, uint64_t to, PeriodTotals& totals) {
     // Sums lie wholly inside their hour or day, and so inside the period or outside it.
     sums.Bind(1, device_).Bind(2, static_cast<int64_t>(from)).Bind(3, static_cast<int64_t>(to));
-    if (sums.Step() == SQLITE_ROW && !sums.IsNull(0)) {
+    const int rc = sums.Step();
+    Note(rc);
+    if (rc == SQLITE_ROW && !sums.IsNull(0)) {
       totals.WeightedPulses += static_cast<uint64_t>(sums.Int(0));
       totals.Covered += static_cast<uint64_t>(sums.Int(1));
       totals.WeightedMaxRate10 =
@@ -161,11 +172,13 @@ class ArchivePeriods : public HistoryPeriodSource {
         .Bind(2, level)
         .Bind(3, static_cast<int64_t>(earliest))
         .Bind(4, static_cast<int64_t>(to));
-    while (spans_.Step() == SQLITE_ROW) {
+    int rc;
+    while ((rc = spans_.Step()) == SQLITE_ROW) {
       AddShare(totals, static_cast<uint64_t>(spans_.Int(0)), static_cast<uint32_t>(spans_.Int(1)),
                static_cast<uint32_t>(spans_.Int(2)), static_cast<uint32_t>(spans_.Int(3)), from,
                to);
     }
+    Note(rc);
     spans_.Reset();
   }
 
@@ -179,12 +192,14 @@ class ArchivePeriods : public HistoryPeriodSource {
       records_.Bind(1, device_)
           .Bind(2, static_cast<int64_t>(cacheFrom_))
           .Bind(3, static_cast<int64_t>(cacheTo_));
-      while (records_.Step() == SQLITE_ROW) {
+      int rc;
+      while ((rc = records_.Step()) == SQLITE_ROW) {
         const auto k = coefficients_.find(records_.Int(3));
         rows_.push_back(
             {static_cast<uint32_t>(records_.Int(0)), static_cast<uint32_t>(records_.Int(1)),
              static_cast<uint32_t>(records_.Int(2)), k == coefficients_.end() ? 100u : k->second});
       }
+      Note(rc);
       records_.Reset();
       cached_ = true;
     }
@@ -194,6 +209,12 @@ class ArchivePeriods : public HistoryPeriodSource {
       AddShare(totals, row->Start, row->Duration, row->Pulses, row->K, from, to);
   }
 
+  // A read that did not run to its end: the archive hears of it (the bars show what was read).
+  void Note(int rc) {
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) archive_.NoteReadFailure(rc);
+  }
+
+  HistoryArchive& archive_;
   int64_t device_;
   uint32_t maxDuration_ = 0;
   uint64_t periodStart_ = 0;
@@ -232,47 +253,76 @@ bool HistoryArchive::Open(const std::string& path) {
   path_ = path;
   error_.clear();
   MovedAside.clear();
-  MovedAsideNewer = false;
-  damaged_ = false;
+  CarryTotal = CarriedOver = 0;
+  damaged_ = readFailed_ = false;
+  lastDevice_ = 0;
+  lastDownloads_.clear();
   if (path.empty()) {
     error_ = "no folder for application data";
     return false;
   }
   if (!MakeFolderFor(path, error_)) return false;
-  bool unusable = false, newer = false;
-  if (OpenFile(path, unusable, newer)) return true;
+  bool unusable = false, ours = false;
+  if (OpenFile(path, unusable, ours)) return true;
   Close();
-  if (!unusable || !MoveAside(newer)) return false;
-  if (OpenFile(path, unusable, newer)) return true;
-  Close();
-  return false;
+  // Only the program's own archive, found damaged, makes way for a new one.
+  if (!unusable || !ours) return false;
+  damaged_ = true;
+  return StartAgain();
 }
 
-bool HistoryArchive::MoveAside(bool newer) {
+bool HistoryArchive::MoveAside() {
   // Never overwritten: the file (and its write-ahead log, which belongs to it) goes aside under
-  // a name of its own, and a new archive starts.
+  // a name of its own, and a new archive starts. Only while no other program has it open: one
+  // that has would go on writing into the file moved aside, and remove the new archive's -wal
+  // and -shm when it closes. The lock is an exclusive one on the file, taken by a connection of
+  // its own that keeps its log index in memory and neither checkpoints nor removes the log when
+  // it closes (the log by then lies under the new name).
   const std::string& path = path_;
-  std::string aside = path + (newer ? ".newer-" : ".damaged-") + LocalStampForFileName();
-  for (int n = 2; FileIsThere(aside); ++n)
-    aside = path + (newer ? ".newer-" : ".damaged-") + LocalStampForFileName() + "-" +
-            std::to_string(n);
   const std::string why = error_;
-  if (!RenameFile(path, aside)) {
-    error_ = why + "; the file could not be moved aside";
+  sqlite3* lock = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &lock, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_extended_result_codes(lock, 1);
+    sqlite3_db_config(lock, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_busy_timeout(lock, 2000);
+    rc = sqlite3_exec(lock, "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(lock, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+  }
+  auto refuse = [&](const std::string& reason) {
+    sqlite3_close_v2(lock);
+    error_ = (why.empty() ? "" : why + "; ") + reason;
     return false;
+  };
+  if (rc != SQLITE_OK) {
+    const int primary = rc & 0xFF;
+    return refuse(primary == SQLITE_BUSY || primary == SQLITE_LOCKED
+                      ? "the damaged archive is open in another program: close the Dravion "
+                        "Manager window and every dravion-cli that uses it, then try again"
+                      : std::string("the damaged archive could not be locked to move it aside: ") +
+                            sqlite3_errstr(rc));
   }
-  for (const char* part : {"-wal", "-shm"}) {
-    if (FileIsThere(path + part)) RenameFile(path + part, aside + part);
+  std::string aside = path + ".damaged-" + LocalStampForFileName();
+  for (int n = 2; FileIsThere(aside) || FileIsThere(aside + "-wal"); ++n)
+    aside = path + ".damaged-" + LocalStampForFileName() + "-" + std::to_string(n);
+  if (!RenameFile(path, aside)) return refuse("the file could not be moved aside");
+  // The log holds the newest pages: without it the file moved aside would lose them, and a new
+  // archive would take it for its own.
+  if (FileIsThere(path + "-wal") && !RenameFile(path + "-wal", aside + "-wal")) {
+    RenameFile(aside, path);
+    return refuse("its write-ahead log could not be moved aside");
   }
+  // The index of the log is rebuilt from the log: one left behind only wastes space.
+  if (FileIsThere(path + "-shm")) RenameFile(path + "-shm", aside + "-shm");
+  sqlite3_close_v2(lock);
   MovedAside = aside;
-  MovedAsideNewer = newer;
   damaged_ = false;
   error_.clear();
   return true;
 }
 
-bool HistoryArchive::OpenFile(const std::string& path, bool& unusable, bool& newer) {
-  unusable = newer = false;
+bool HistoryArchive::OpenFile(const std::string& path, bool& unusable, bool& ours) {
+  unusable = ours = false;
   int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) {
     error_ = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
@@ -292,37 +342,63 @@ bool HistoryArchive::OpenFile(const std::string& path, bool& unusable, bool& new
     sqlite3_free(message);
     return rc == SQLITE_OK;
   };
-  if (!check("PRAGMA journal_mode=WAL") || !check("PRAGMA synchronous=FULL") ||
-      !check("PRAGMA cache_size=-8000")) {
-    return false;
-  }
+  // What the file is, before anything is written into it: the header's application id and
+  // version, and whether it holds tables.
+  int64_t application = -1;
   int version = -1;
   int tables = -1;
   {
+    SqlStatement id(db_, "PRAGMA application_id");
+    if ((rc = id.Step()) == SQLITE_ROW) application = id.Int(0);
     SqlStatement user(db_, "PRAGMA user_version");
-    if ((rc = user.Step()) == SQLITE_ROW) version = static_cast<int>(user.Int(0));
-    SqlStatement master(db_, "SELECT count(*) FROM sqlite_master");
-    if (version >= 0 && (rc = master.Step()) == SQLITE_ROW)
-      tables = static_cast<int>(master.Int(0));
+    if (application >= 0 && (rc = user.Step()) == SQLITE_ROW)
+      version = static_cast<int>(user.Int(0));
   }
-  if (version < 0 || tables < 0) {
-    error_ = sqlite3_errmsg(db_);
-    unusable = Unusable(sqlite3_errcode(db_)) || Unusable(rc);
+  if (application < 0 || version < 0) {
+    // Not even the header reads: nothing says the file is the program's.
+    error_ = (rc & 0xFF) == SQLITE_NOTADB ? "the file is not a history archive of this program"
+                                          : sqlite3_errmsg(db_);
     return false;
   }
+  ours = application == kArchiveApplicationId;
   if (version > kArchiveSchemaVersion) {
-    error_ = "the archive was written by a later version (" + std::to_string(version) + ")";
-    unusable = newer = true;
+    error_ = "the archive was written by a newer version; update the program";
     return false;
   }
-  if (version == 0) {
-    if (tables > 0) {
-      error_ = "the file is not a history archive";
-      unusable = true;
-      return false;
-    }
-    return CreateTables();
+  {
+    SqlStatement master(db_, "SELECT count(*) FROM sqlite_master");
+    if ((rc = master.Step()) == SQLITE_ROW) tables = static_cast<int>(master.Int(0));
   }
+  if (tables < 0) {
+    error_ = sqlite3_errmsg(db_);
+    unusable = Unusable(rc);
+    return false;
+  }
+  // Archives made before the id was written: version 1 and the archive's tables.
+  bool earlier = false;
+  if (!ours && application == 0 && version == kArchiveSchemaVersion) {
+    SqlStatement own(db_,
+                     "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN"
+                     " ('devices','downloads','records','hour_sums','day_sums','spans')");
+    earlier = own.Step() == SQLITE_ROW && own.Int(0) == 6;
+  }
+  const bool empty = application == 0 && version == 0 && tables == 0;
+  if (!ours && !earlier && !empty) {
+    error_ = "the file is not a history archive of this program";
+    return false;
+  }
+  if (!check("PRAGMA journal_mode=WAL") || !check("PRAGMA synchronous=FULL") ||
+      !check("PRAGMA cache_size=-8000") || !check("PRAGMA journal_size_limit=67108864")) {
+    return false;
+  }
+  if (earlier) {
+    // Stamped now, so that it is known as the program's own should it ever be damaged; a busy
+    // file is stamped another time.
+    const std::string stamp = "PRAGMA application_id=" + std::to_string(kArchiveApplicationId);
+    sqlite3_exec(db_, stamp.c_str(), nullptr, nullptr, nullptr);
+    ours = true;
+  }
+  if (version == 0) return CreateTables();
   // Pages damaged deeper in the file are found by the operation that reads them (a check of
   // every page takes a second on ten years of records, too long for every start of the CLI).
   return true;
@@ -332,25 +408,45 @@ bool HistoryArchive::Check() {
   if (db_ == nullptr) return false;
   SqlStatement quick(db_, "PRAGMA quick_check(1)");
   const int rc = quick.Step();
-  if (rc != SQLITE_ROW || quick.Text(0) != "ok") {
-    error_ = rc == SQLITE_ROW ? quick.Text(0) : sqlite3_errmsg(db_);
+  if (rc == SQLITE_ROW && quick.Text(0) == "ok") return true;
+  if (rc == SQLITE_ROW) {
+    // The check ran and names what it found wrong.
+    error_ = quick.Text(0);
     damaged_ = true;
     return false;
   }
-  return true;
+  // A busy file or a failing disk is not damage; corruption met on the way is.
+  error_ = sqlite3_errmsg(db_);
+  NoteError(sqlite3_extended_errcode(db_));
+  return false;
 }
 
 void HistoryArchive::NoteError(int rc) {
   if (Unusable(rc)) damaged_ = true;
 }
 
+void HistoryArchive::NoteReadFailure(int rc) {
+  NoteError(rc);
+  if (readFailed_) return;  // the first failure is the one to tell
+  readFailed_ = true;
+  error_ = "the history archive " + path_ + " could not be read (" + sqlite3_errstr(rc) +
+           (damaged_ ? "): it is damaged" : ")");
+}
+
 bool HistoryArchive::StartAgain() {
   Close();
-  if (!MoveAside(false)) return false;
-  bool unusable = false, newer = false;
-  if (OpenFile(path_, unusable, newer)) return true;
-  Close();
-  return false;
+  if (!MoveAside()) return false;
+  bool unusable = false, ours = false;
+  if (!OpenFile(path_, unusable, ours)) {
+    Close();
+    return false;
+  }
+  // Every record that still reads goes into the new archive.
+  std::string failed;
+  if (!MergeArchiveFile(MovedAside, CarryTotal, CarriedOver)) failed = error_;
+  error_ = failed;
+  damaged_ = false;
+  return true;
 }
 
 bool HistoryArchive::CreateTables() {
@@ -367,7 +463,8 @@ bool HistoryArchive::CreateTables() {
     }
   }
   const std::string version = "PRAGMA user_version=" + std::to_string(kArchiveSchemaVersion);
-  if (!Exec(version.c_str()) || !Exec("COMMIT")) {
+  const std::string id = "PRAGMA application_id=" + std::to_string(kArchiveApplicationId);
+  if (!Exec(version.c_str()) || !Exec(id.c_str()) || !Exec("COMMIT")) {
     Exec("ROLLBACK");
     return false;
   }
@@ -437,8 +534,11 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
   const int64_t device = DeviceFor(batch.Serial, batch.Uid);
   if (device == 0) return fail("");
 
-  // The download's row (an imported file: one per coefficient it holds).
+  // The download's row (an imported file: one per coefficient it holds); a continued import
+  // takes those of its earlier parts.
+  const bool continued = batch.Continues && device == lastDevice_;
   std::map<uint32_t, int64_t> downloadOf;
+  if (continued) downloadOf = lastDownloads_;
   {
     SqlStatement insert(db_,
                         "INSERT INTO downloads(device, merged, device_time, coefficient,"
@@ -451,6 +551,10 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     const std::string now = LocalTimeText();
     const HistoryRingDescription& ring = batch.Ring;
     for (const uint32_t k : ks) {
+      if (downloadOf.count(k) != 0) continue;
+      if (continued && k == batch.Coefficient && !downloadOf.empty() &&
+          std::none_of(in.begin(), in.end(), [k](const Incoming& i) { return i.K == k; }))
+        continue;
       if (imported && k == batch.Coefficient && ks.size() > 1 &&
           std::none_of(in.begin(), in.end(), [k](const Incoming& i) { return i.K == k; }))
         continue;
@@ -463,26 +567,40 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     }
   }
 
-  // What the archive holds already over the download's span.
+  // What the archive holds already where the batch has records: run by run (records less than
+  // an hour apart), so that a stray record years away does not bring in everything between.
   struct Stored {
     uint32_t Start, Seq, Duration, Pulses;
     uint8_t Kind, Status;
+    bool Chart;  // usable and not in conflict: the chart's record of its start
     bool Used;
   };
   std::vector<Stored> stored;
-  if (!in.empty()) {
+  {
     SqlStatement select(db_,
-                        "SELECT start, seq, duration, pulses, kind, status FROM records"
+                        "SELECT start, seq, duration, pulses, kind, status, conflict FROM records"
                         " WHERE device=?1 AND start>=?2 AND start<=?3 ORDER BY start, seq");
-    select.Bind(1, device).Bind(2, in.front().Record.Start).Bind(3, in.back().Record.Start);
-    int rc;
-    while ((rc = select.Step()) == SQLITE_ROW) {
-      stored.push_back({static_cast<uint32_t>(select.Int(0)), static_cast<uint32_t>(select.Int(1)),
-                        static_cast<uint32_t>(select.Int(2)), static_cast<uint32_t>(select.Int(3)),
-                        static_cast<uint8_t>(select.Int(4)), static_cast<uint8_t>(select.Int(5)),
-                        false});
+    for (size_t first = 0; first < in.size();) {
+      size_t last = first;
+      while (last + 1 < in.size() &&
+             uint64_t{in[last + 1].Record.Start} <=
+                 uint64_t{in[last].Record.Start} + in[last].Record.Duration + kHour)
+        ++last;
+      select.Bind(1, device).Bind(2, in[first].Record.Start).Bind(3, in[last].Record.Start);
+      int rc;
+      while ((rc = select.Step()) == SQLITE_ROW) {
+        const auto status = static_cast<uint8_t>(select.Int(5));
+        stored.push_back({static_cast<uint32_t>(select.Int(0)),
+                          static_cast<uint32_t>(select.Int(1)),
+                          static_cast<uint32_t>(select.Int(2)),
+                          static_cast<uint32_t>(select.Int(3)), static_cast<uint8_t>(select.Int(4)),
+                          status, status == 0 && select.Int(6) == 0, false});
+      }
+      select.Reset();
+      if (rc != SQLITE_DONE) return fail("");
+      first = last + 1;
     }
-    if (rc != SQLITE_DONE) return fail("");
+    result.Compared = stored.size();
   }
 
   SqlStatement insert(db_,
@@ -504,10 +622,12 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
       ++s;
     size_t sEnd = s;
     int64_t seq = -1;
-    bool interval = false;  // a record of some duration holds this start already
+    // A chart record of some duration holds this start already (one with a status, or one in
+    // conflict, is not the chart's and holds nothing).
+    bool interval = false;
     for (; sEnd < stored.size() && stored[sEnd].Start == start; ++sEnd) {
       seq = std::max<int64_t>(seq, stored[sEnd].Seq);
-      interval = interval || stored[sEnd].Duration > 0;
+      interval = interval || (stored[sEnd].Chart && stored[sEnd].Duration > 0);
     }
     for (; i < in.size() && in[i].Record.Start == start; ++i) {
       const HistoryRecord& r = in[i].Record;
@@ -524,9 +644,10 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
         continue;
       }
       // Two records of some duration cannot begin in the same second: the later one is kept
-      // beside the other and counted, never put in its place.
-      const bool conflict = r.Duration > 0 && interval;
-      interval = interval || r.Duration > 0;
+      // beside the other and counted, never put in its place. Only usable records take part.
+      const bool usable = r.Status == 0;
+      const bool conflict = usable && r.Duration > 0 && interval;
+      interval = interval || (usable && r.Duration > 0);
       ++seq;
       insert.Bind(1, device).Bind(2, start).Bind(3, seq).Bind(4, r.Duration).Bind(5, r.Pulses);
       insert.Bind(6, r.Kind).Bind(7, r.Status).Bind(8, downloadOf[k]).Bind(9, conflict ? 1 : 0);
@@ -581,7 +702,7 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
         " first_start=CASE WHEN ?4 IS NULL THEN first_start ELSE min(coalesce(first_start, ?4), ?4)"
         " END, last_start=CASE WHEN ?5 IS NULL THEN last_start ELSE"
         " max(coalesce(last_start, ?5), ?5) END, last_end=max(coalesce(last_end, 0), ?6),"
-        " max_duration=max(max_duration, ?7), downloads=downloads+1,"
+        " max_duration=max(max_duration, ?7), downloads=downloads+?10,"
         " coefficient=CASE WHEN ?8 OR downloads=0 THEN ?9 ELSE coefficient END WHERE id=?1");
     update.Bind(1, device).Bind(2, result.Added).Bind(3, result.Conflicts);
     if (!in.empty()) {
@@ -594,8 +715,11 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
       update.Bind(4, first).Bind(5, lastStart);
     }
     update.Bind(6, lastEnd).Bind(7, maxDuration).Bind(8, imported ? 0 : 1);
+    update.Bind(10, continued ? 0 : 1);
     if (!update.Bind(9, batch.Coefficient).Run()) return fail("");
-    SqlStatement counts(db_, "UPDATE downloads SET added=?2, already=?3, conflicts=?4 WHERE id=?1");
+    SqlStatement counts(db_,
+                        "UPDATE downloads SET added=added+?2, already=already+?3,"
+                        " conflicts=conflicts+?4 WHERE id=?1");
     for (const auto& [k, id] : downloadOf) {
       counts.Bind(1, id).Bind(2, result.Added).Bind(3, result.AlreadyThere);
       if (!counts.Bind(4, result.Conflicts).Run()) return fail("");
@@ -603,11 +727,18 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
   }
   if (!Exec("COMMIT")) return fail(error_);
   result.Ok = true;
+  lastDevice_ = device;
+  lastDownloads_ = downloadOf;
+  // A large merge leaves a large log: copy it into the file now, where nobody waits for it (a
+  // reader of the same pages only holds the copy back), so the log starts again small.
+  if (result.Added >= kLargeMerge)
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   return result;
 }
 
 std::vector<ArchiveDevice> HistoryArchive::Devices() {
   std::vector<ArchiveDevice> devices;
+  readFailed_ = false;
   if (db_ == nullptr) return devices;
   SqlStatement select(db_,
                       "SELECT id, serial, uid, records, conflicts, first_start, last_start,"
@@ -628,7 +759,7 @@ std::vector<ArchiveDevice> HistoryArchive::Devices() {
     d.Downloads = static_cast<uint32_t>(select.Int(10));
     devices.push_back(d);
   }
-  NoteError(rc);
+  if (rc != SQLITE_DONE) NoteReadFailure(rc);
   return devices;
 }
 
@@ -639,36 +770,66 @@ std::optional<ArchiveDevice> HistoryArchive::Device(int64_t id) {
   return std::nullopt;
 }
 
+std::vector<ArchiveDevice> HistoryArchive::DevicesOfSerial(const std::string& serial) {
+  std::vector<ArchiveDevice> found;
+  for (const ArchiveDevice& d : Devices()) {
+    if (d.Serial == serial) found.push_back(d);
+  }
+  return found;
+}
+
 std::optional<ArchiveDevice> HistoryArchive::FindDevice(const std::string& serial,
                                                         const std::string& uid) {
   std::optional<ArchiveDevice> found;
   int matches = 0;
-  for (const ArchiveDevice& d : Devices()) {
-    if (d.Serial != serial) continue;
-    if (!uid.empty() && d.Uid == uid) return d;
+  for (const ArchiveDevice& d : DevicesOfSerial(serial)) {
+    if (!uid.empty() && d.Uid == uid) found = d;  // the newest run
     if (uid.empty()) {
       found = d;
       ++matches;
     }
   }
-  if (matches == 1) return found;
+  if (!uid.empty() || matches == 1) return found;
   return std::nullopt;
 }
 
-void HistoryArchive::ForEachRecord(
+bool HistoryArchive::Count(int64_t device, ArchiveCounts& counts) {
+  counts = ArchiveCounts{};
+  readFailed_ = false;
+  SqlStatement count(db_,
+                     "SELECT total(status=0), total(status=0 AND conflict<>0), total(status<>0)"
+                     " FROM records WHERE device=?1");
+  count.Bind(1, device);
+  const int rc = count.Step();
+  if (rc != SQLITE_ROW) {
+    NoteReadFailure(rc);
+    return false;
+  }
+  counts.Records = static_cast<uint64_t>(count.Int(0));
+  counts.Conflicts = static_cast<uint64_t>(count.Int(1));
+  counts.Unusable = static_cast<uint64_t>(count.Int(2));
+  return true;
+}
+
+int HistoryArchive::ForEachRecord(
     const ArchiveRange& range, const std::function<void(const HistoryRecord&, uint32_t)>& visit) {
-  if (db_ == nullptr) return;
+  readFailed_ = false;
   std::unordered_map<int64_t, uint32_t> coefficients;
   SqlStatement downloads(db_, "SELECT id, coefficient FROM downloads WHERE device=?1");
   downloads.Bind(1, range.Device);
-  while (downloads.Step() == SQLITE_ROW)
+  int rc;
+  while ((rc = downloads.Step()) == SQLITE_ROW)
     coefficients[downloads.Int(0)] = static_cast<uint32_t>(downloads.Int(1));
+  if (rc != SQLITE_DONE) {
+    NoteReadFailure(rc);
+    return rc;
+  }
   SqlStatement select(db_,
                       "SELECT start, duration, pulses, kind, download FROM records"
                       " WHERE device=?1 AND start>=?2 AND start<=?3 AND status=0"
                       " ORDER BY start DESC, seq DESC");
   select.Bind(1, range.Device).Bind(2, range.From).Bind(3, range.To);
-  while (select.Step() == SQLITE_ROW) {
+  while ((rc = select.Step()) == SQLITE_ROW) {
     HistoryRecord r;
     r.Start = static_cast<uint32_t>(select.Int(0));
     r.Duration = static_cast<uint16_t>(select.Int(1));
@@ -678,6 +839,8 @@ void HistoryArchive::ForEachRecord(
     const auto k = coefficients.find(select.Int(4));
     visit(r, k == coefficients.end() ? 100u : k->second);
   }
+  if (rc != SQLITE_DONE) NoteReadFailure(rc);
+  return rc;
 }
 
 ExportResult HistoryArchive::ExportCsv(const ArchiveRange& range, const std::string& path,
@@ -691,6 +854,10 @@ ExportResult HistoryArchive::ExportCsv(const ArchiveRange& range, const std::str
   if (chosen.Device == 0) {
     // A CSV line does not say which device it is from: only one device's records go in a file.
     const std::vector<ArchiveDevice> devices = Devices();
+    if (readFailed_) {
+      result.Error = error_;
+      return result;
+    }
     if (devices.size() != 1) {
       result.Error = devices.empty() ? "the archive holds no records"
                                      : "the archive holds several devices: name one";
@@ -711,21 +878,20 @@ ExportResult HistoryArchive::ExportCsv(const ArchiveRange& range, const std::str
   std::string buffer;
   buffer.reserve(1 << 20);
   uint32_t row = 0;
-  ForEachRecord(chosen, [&](const HistoryRecord& r, uint32_t k) {
+  const int rc = ForEachRecord(chosen, [&](const HistoryRecord& r, uint32_t k) {
     buffer += CsvLine(r, ++row, k);
     if (buffer.size() >= (1u << 20) - 128) {
       file.Write(buffer);
       buffer.clear();
     }
   });
-  file.Write(buffer);
-  const int rc = sqlite3_errcode(db_);
   Exec("COMMIT");
-  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-    NoteError(rc);
-    result.Error = sqlite3_errstr(rc);
+  if (rc != SQLITE_DONE) {
+    // A file cut short is never put in place of the one there (the new one is discarded).
+    result.Error = error_;
     return result;
   }
+  file.Write(buffer);
   const FileWriteResult written = file.Commit();
   result.Ok = written.Ok;
   result.Failed = written.Failed;
@@ -733,8 +899,123 @@ ExportResult HistoryArchive::ExportCsv(const ArchiveRange& range, const std::str
   return result;
 }
 
+bool HistoryArchive::MergeArchiveFile(const std::string& path, uint64_t& total, uint64_t& carried) {
+  total = carried = 0;
+  if (db_ == nullptr) {
+    error_ = "the archive is not open";
+    return false;
+  }
+  sqlite3* source = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &source, SQLITE_OPEN_READONLY, nullptr);
+  struct Closer {
+    sqlite3* db;
+    ~Closer() { sqlite3_close_v2(db); }
+  } closer{source};
+  auto failed = [&](const std::string& why) {
+    error_ = path + ": " + why;
+    return false;
+  };
+  if (rc != SQLITE_OK) return failed(sqlite3_errstr(rc));
+  sqlite3_extended_result_codes(source, 1);
+  sqlite3_busy_timeout(source, 15000);
+  {
+    SqlStatement id(source, "PRAGMA application_id");
+    SqlStatement own(source,
+                     "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN"
+                     " ('devices','downloads','records')");
+    rc = id.Step();
+    if (rc != SQLITE_ROW) return failed(sqlite3_errstr(rc));
+    const bool stamped = id.Int(0) == kArchiveApplicationId;
+    if (!stamped && (id.Int(0) != 0 || own.Step() != SQLITE_ROW || own.Int(0) != 3))
+      return failed("not a history archive of this program");
+  }
+  struct SourceDevice {
+    int64_t Id;
+    std::string Serial, Uid;
+    uint64_t Records;
+    uint32_t Coefficient;
+    bool HasRange;
+    uint32_t First, Last;
+  };
+  std::vector<SourceDevice> devices;
+  {
+    SqlStatement select(source,
+                        "SELECT id, serial, uid, records, coefficient, first_start, last_start"
+                        " FROM devices ORDER BY id");
+    while ((rc = select.Step()) == SQLITE_ROW) {
+      devices.push_back({select.Int(0), select.Text(1), select.Text(2),
+                         static_cast<uint64_t>(select.Int(3)), static_cast<uint32_t>(select.Int(4)),
+                         !select.IsNull(5), static_cast<uint32_t>(select.Int(5)),
+                         static_cast<uint32_t>(select.Int(6))});
+    }
+    if (rc != SQLITE_DONE)
+      return failed(std::string("its devices cannot be read: ") + sqlite3_errstr(rc));
+  }
+  for (const SourceDevice& device : devices) {
+    total += device.Records;
+    if (!device.HasRange) continue;
+    std::unordered_map<int64_t, uint32_t> coefficients;
+    SqlStatement downloads(source, "SELECT id, coefficient FROM downloads WHERE device=?1");
+    downloads.Bind(1, device.Id);
+    while (downloads.Step() == SQLITE_ROW)
+      coefficients[downloads.Int(0)] = static_cast<uint32_t>(downloads.Int(1));
+    ArchiveBatch batch;
+    batch.Serial = device.Serial;
+    batch.Uid = device.Uid;
+    batch.File = path;
+    batch.Coefficient = device.Coefficient;
+    auto merge = [&]() {
+      if (batch.Records.empty()) return true;
+      const MergeResult merged = Merge(batch);
+      if (!merged.Ok) return failed("not carried over: " + merged.Error);
+      carried += merged.Added + merged.AlreadyThere;
+      batch.Continues = true;
+      batch.Records.clear();
+      batch.Coefficients.clear();
+      return true;
+    };
+    // Read a day at a time, a day that does not read an hour at a time: the records of a
+    // damaged page are lost, those around it carried over.
+    SqlStatement select(source,
+                        "SELECT start, duration, pulses, kind, status, download FROM records"
+                        " WHERE device=?1 AND start>=?2 AND start<?3 ORDER BY start, seq");
+    auto read = [&](uint64_t from, uint64_t to) {
+      const size_t before = batch.Records.size();
+      select.Bind(1, device.Id)
+          .Bind(2, static_cast<int64_t>(from))
+          .Bind(3, static_cast<int64_t>(to));
+      while ((rc = select.Step()) == SQLITE_ROW) {
+        HistoryRecord r;
+        r.Start = static_cast<uint32_t>(select.Int(0));
+        r.Duration = static_cast<uint16_t>(select.Int(1));
+        r.Pulses = static_cast<uint32_t>(select.Int(2));
+        r.Kind = static_cast<uint8_t>(select.Int(3));
+        r.Status = static_cast<uint8_t>(select.Int(4));
+        const auto k = coefficients.find(select.Int(5));
+        batch.Records.push_back(r);
+        batch.Coefficients.push_back(
+            static_cast<uint16_t>(k == coefficients.end() ? device.Coefficient : k->second));
+      }
+      select.Reset();
+      if (rc == SQLITE_DONE) return true;
+      batch.Records.resize(before);
+      batch.Coefficients.resize(before);
+      return false;
+    };
+    for (uint64_t day = device.First - device.First % kDay; day <= device.Last; day += kDay) {
+      if (!read(day, day + kDay)) {
+        for (uint64_t hour = day; hour < day + kDay; hour += kHour)
+          read(hour, hour + kHour);
+      }
+      if (batch.Records.size() >= kMergePart && !merge()) return false;
+    }
+    if (!merge()) return false;
+  }
+  return true;
+}
+
 std::unique_ptr<HistoryPeriodSource> HistoryArchive::Periods(int64_t device) {
-  return std::make_unique<ArchivePeriods>(db_, device);
+  return std::make_unique<ArchivePeriods>(*this, db_, device);
 }
 
 }  // namespace dravion

@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <ostream>
+#include <sstream>
+#include <string_view>
 
 #include "archive/archive_files.h"
 #include "archive/archive_session.h"
@@ -58,15 +61,43 @@ std::string IsoDeviceTime(uint32_t seconds) {
   return text;
 }
 
-// The archive's device named by --device, or the only one when none is named.
+// The archive's device named by --device (and --uid when two devices share the serial number),
+// or the only one when none is named.
 std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive) {
   if (!s.options.device.empty()) {
-    if (std::optional<ArchiveDevice> d = archive.FindDevice(s.options.device, "")) return d;
+    const std::vector<ArchiveDevice> same = archive.DevicesOfSerial(s.options.device);
+    if (archive.ReadFailed()) {
+      s.io.err << TerminalText(ArchiveErrorMessage(archive, s.language)) << '\n';
+      return std::nullopt;
+    }
+    std::optional<ArchiveDevice> chosen;
+    for (const ArchiveDevice& d : same) {
+      if (s.options.uid.empty() || d.Uid == s.options.uid) chosen = d;  // the newest run
+    }
+    const bool several =
+        s.options.uid.empty() && std::any_of(same.begin(), same.end(), [&](const ArchiveDevice& d) {
+          return d.Uid != same.front().Uid;
+        });
+    if (several) {
+      s.io.err << s.language.Text("В архиве несколько приборов с номером ",
+                                  "The archive holds several devices of serial number ")
+               << s.options.device
+               << s.language.Text(": укажите --uid, один из", ": name one with --uid, one of");
+      for (const ArchiveDevice& d : same)
+        s.io.err << ' ' << (d.Uid.empty() ? "\"\"" : d.Uid);
+      s.io.err << '\n';
+      return std::nullopt;
+    }
+    if (chosen) return chosen;
     s.io.err << s.language.Text("В архиве нет прибора ", "The archive holds no device ")
-             << s.options.device << '\n';
+             << s.options.device << (s.options.uid.empty() ? "" : " UID " + s.options.uid) << '\n';
     return std::nullopt;
   }
   const std::vector<ArchiveDevice> devices = archive.Devices();
+  if (archive.ReadFailed()) {
+    s.io.err << TerminalText(ArchiveErrorMessage(archive, s.language)) << '\n';
+    return std::nullopt;
+  }
   if (devices.size() == 1) return devices.front();
   s.io.err << (devices.empty() ? s.language.Text("Архив пуст", "The archive is empty")
                                : s.language.Text("В архиве несколько приборов: укажите --device",
@@ -95,29 +126,69 @@ int MergeDownloadIntoArchive(CliSession& s, HistoryController& download) {
   return kExitDone;
 }
 
+namespace {
+
+// The archive's damage met by a read: told, and the file moved aside with what still reads
+// carried over into a new one (unless another program has it open).
+void AfterReadFailure(CliSession& s, HistoryArchive& archive) {
+  s.io.err << TerminalText(ArchiveErrorMessage(archive, s.language)) << '\n';
+  if (!archive.Damaged()) return;
+  if (archive.StartAgain())
+    s.io.err << TerminalText(MovedAsideMessage(archive, s.language)) << '\n';
+  else
+    s.io.err << archive.Error() << '\n';
+}
+
+}  // namespace
+
 int ArchiveList(CliSession& s) {
   HistoryArchive archive;
   if (!OpenArchive(s, archive)) return kExitFailed;
+  const std::vector<ArchiveDevice> devices = archive.Devices();
+  if (archive.ReadFailed()) {
+    AfterReadFailure(s, archive);
+    return kExitFailed;
+  }
+  // Printed only when every device was counted: a list cut short would hide records.
+  std::ostringstream text;
   Json list = Json::array();
-  for (const ArchiveDevice& d : archive.Devices()) {
+  for (const ArchiveDevice& d : devices) {
+    // As records: what the chart and the export use; the unusable ones kept under their name.
+    ArchiveCounts counts;
+    if (!archive.Count(d.Id, counts)) {
+      AfterReadFailure(s, archive);
+      return kExitFailed;
+    }
     if (s.options.json) {
-      Json entry = {{"serial", d.Serial},       {"uid", d.Uid},
-                    {"records", d.Records},     {"conflicts", d.Conflicts},
-                    {"downloads", d.Downloads}, {"coefficient", d.Coefficient / 100.0}};
+      Json entry = {{"serial", d.Serial},
+                    {"uid", d.Uid},
+                    {"records", counts.Records},
+                    {"conflicts", counts.Conflicts},
+                    {"unusable", counts.Unusable},
+                    {"downloads", d.Downloads},
+                    {"coefficient", d.Coefficient / 100.0}};
       entry["first"] = d.Records ? Json(IsoDeviceTime(d.FirstStart)) : Json();
       entry["last"] = d.Records ? Json(IsoDeviceTime(d.LastStart)) : Json();
       list.push_back(entry);
       continue;
     }
-    s.io.out << "S/N " << d.Serial << (d.Uid.empty() ? "" : "  UID " + d.Uid) << "  "
-             << GroupedNumber(d.Records, s.language) << s.language.Text(" записей", " records");
+    text << "S/N " << d.Serial << (d.Uid.empty() ? "" : "  UID " + d.Uid) << "  "
+         << GroupedNumber(counts.Records, s.language) << s.language.Text(" записей", " records");
     if (d.Records)
-      s.io.out << "  " << DeviceTimeText(d.FirstStart) << " - " << DeviceTimeText(d.LastStart);
-    s.io.out << "  " << GroupedNumber(d.Conflicts, s.language)
-             << s.language.Text(" расхождений", d.Conflicts == 1 ? " conflict" : " conflicts")
-             << '\n';
+      text << "  " << DeviceTimeText(d.FirstStart) << " - " << DeviceTimeText(d.LastStart);
+    text << "  " << GroupedNumber(counts.Conflicts, s.language)
+         << s.language.Text(" расхождений", counts.Conflicts == 1 ? " conflict" : " conflicts");
+    if (counts.Unusable > 0)
+      text << "  " << GroupedNumber(counts.Unusable, s.language)
+           << s.language.Text(" непригодных записей сохранено", counts.Unusable == 1
+                                                                    ? " unusable record kept"
+                                                                    : " unusable records kept");
+    text << '\n';
   }
-  if (s.options.json) PrintJson(s.io, list);
+  if (s.options.json)
+    PrintJson(s.io, list);
+  else
+    s.io.out << text.str();
   return kExitDone;
 }
 
@@ -134,8 +205,13 @@ int ArchiveExport(CliSession& s) {
   if (!device) return kExitFailed;
   range.Device = device->Id;
   const ExportResult exported = archive.ExportCsv(range, s.options.csvFile);
-  if (archive.Damaged() && archive.StartAgain())
-    s.io.err << TerminalText(MovedAsideMessage(archive, s.language)) << '\n';
+  if (archive.ReadFailed()) {
+    // The file there (if any) stays as it was: a cut-short export never replaces it.
+    s.io.err << s.language.Text("Файл не записан\n", "The file was not written\n")
+             << s.options.csvFile << '\n';
+    AfterReadFailure(s, archive);
+    return kExitFailed;
+  }
   if (!exported.Ok) {
     s.io.err << s.language.Text("Ошибка записи файла\n", "File write Error\n") << s.options.csvFile
              << (exported.Error.empty() ? "" : "\n" + exported.Error) << '\n';
@@ -147,6 +223,27 @@ int ArchiveExport(CliSession& s) {
   return kExitDone;
 }
 
+namespace {
+
+// Another archive file, every device of it: what still reads is merged.
+int ImportArchiveFile(CliSession& s, const std::string& name) {
+  HistoryArchive archive;
+  if (!OpenArchive(s, archive)) return kExitFailed;
+  uint64_t total = 0, carried = 0;
+  if (!archive.MergeArchiveFile(name, total, carried)) {
+    s.io.err << s.language.Text("Ничего не импортировано: ", "Nothing was imported: ")
+             << archive.Error() << '\n';
+    if (archive.Damaged()) AfterReadFailure(s, archive);
+    return kExitFailed;
+  }
+  s.io.out << GroupedNumber(carried, s.language) << s.language.Text(" из ", " of ")
+           << GroupedNumber(total, s.language)
+           << s.language.Text(" записей перенесено", " records carried over") << '\n';
+  return carried == total ? kExitDone : kExitFailed;
+}
+
+}  // namespace
+
 int ArchiveImport(CliSession& s) {
   const std::string& name = s.options.command[2];
   std::string text, error;
@@ -154,6 +251,17 @@ int ArchiveImport(CliSession& s) {
     s.io.err << s.language.Text("Ошибка чтения файла\n", "File read Error\n") << name << '\n'
              << error << '\n';
     return kExitFailed;
+  }
+  static constexpr std::string_view kSqliteHeader("SQLite format 3\0", 16);
+  if (std::string_view(text).substr(0, kSqliteHeader.size()) == kSqliteHeader) {
+    text.clear();
+    text.shrink_to_fit();
+    return ImportArchiveFile(s, name);
+  }
+  if (s.options.device.empty()) {
+    s.io.err << "dravion-cli: archive import of a CSV file needs --device S (the serial number "
+                "its records belong to)\n";
+    return kExitUsage;
   }
   const HistoryCsvFile file = ParseHistoryCsv(text);
   if (!file.Ok) {
@@ -168,8 +276,27 @@ int ArchiveImport(CliSession& s) {
   if (!OpenArchive(s, archive)) return kExitFailed;
   ArchiveBatch batch;
   batch.Serial = s.options.device;
-  if (const std::optional<ArchiveDevice> known = archive.FindDevice(s.options.device, ""))
+  batch.Uid = s.options.uid;
+  // A serial number the archive does not know is most likely mistyped: taken only when asked.
+  if (const std::vector<ArchiveDevice> same = archive.DevicesOfSerial(s.options.device);
+      same.empty() && !archive.ReadFailed()) {
+    if (!s.options.newDevice) {
+      s.io.err << s.language.Text("В архиве нет прибора ", "The archive holds no device ")
+               << s.options.device
+               << s.language.Text(": проверьте номер или добавьте --new-device",
+                                  ": check the number, or add --new-device")
+               << '\n'
+               << s.language.Text("Ничего не импортировано", "Nothing was imported") << '\n';
+      return kExitFailed;
+    }
+  } else {
+    const std::optional<ArchiveDevice> known = ChosenDevice(s, archive);
+    if (!known) {
+      s.io.err << s.language.Text("Ничего не импортировано", "Nothing was imported") << '\n';
+      return kExitFailed;
+    }
     batch.Uid = known->Uid;
+  }
   batch.File = name;
   batch.Coefficient = file.Coefficients.back();  // of the newest record
   batch.Records = file.Records;

@@ -238,6 +238,129 @@ TEST(HistoryArchive, MergesKeepEveryRecordOnceChartAndExportFollowTheRawRecords)
             "076 уже были в архиве");
 }
 
+// A record is already there only when start, duration, pulses and status all match; a record
+// that is not the chart's (a status, or itself in conflict) never pushes a usable one aside.
+TEST(HistoryArchive, OnlyAnEqualRecordIsAlreadyThereAndOnlyChartRecordsConflict) {
+  test::ScratchFolder folder("archive");
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string())) << archive.Error();
+  auto record = [](uint32_t start, uint16_t duration, uint32_t pulses, uint8_t status) {
+    HistoryRecord r;
+    r.Kind = kKindOnTime;
+    r.Start = start;
+    r.Duration = duration;
+    r.Pulses = pulses;
+    r.Status = status;
+    return r;
+  };
+  const uint32_t t = 800000000;
+  ASSERT_TRUE(
+      archive
+          .Merge(Download(
+              {record(t, 60, 20, 0), record(t + 600, 60, 5, 2), record(t + 1200, 60, 40, 0)}, 127))
+          .Ok);
+  // The same start and pulses over another duration is another record, kept beside the first.
+  MergeResult merged = archive.Merge(Download({record(t, 30, 20, 0)}, 127));
+  EXPECT_EQ(merged.AlreadyThere, 0u);
+  EXPECT_EQ(merged.Added, 1u);
+  EXPECT_EQ(merged.Conflicts, 1u);
+  // A usable record where only an unusable one was stored is the chart's; an unusable one where
+  // a usable one is stored is no conflict either.
+  merged = archive.Merge(Download({record(t + 600, 60, 9, 0), record(t + 1200, 60, 41, 1)}, 127));
+  EXPECT_EQ(merged.Added, 2u);
+  EXPECT_EQ(merged.Conflicts, 0u);
+  const int64_t device = archive.Devices().at(0).Id;
+  const auto periods = archive.Periods(device);
+  periods->StartPeriods(t + 600);
+  const PeriodTotals usable = periods->NextPeriod(60);
+  EXPECT_EQ(usable.WeightedPulses, 9u * 127);
+  EXPECT_EQ(usable.Covered, 60u);
+  periods->StartPeriods(t);
+  EXPECT_EQ(periods->NextPeriod(60).WeightedPulses, 20u * 127);
+}
+
+// Pages overwritten in the middle of the file: the export fails, names the archive, keeps the
+// file that was there and notes the damage.
+TEST(HistoryArchive, AnExportThatMeetsADamagedPageFailsAndKeepsTheEarlierFile) {
+  test::ScratchFolder folder("archive");
+  const std::string path = (folder.path() / "a.sqlite3").string();
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path));
+    ASSERT_TRUE(archive.Merge(Download(RecordStream(20000, 600000000), 127)).Ok);
+  }
+  {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(fs::file_size(path) / 2));
+    file << std::string(3000, '\xA5');
+  }
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  const std::string csv = (folder.path() / "out.csv").string();
+  std::ofstream(csv, std::ios::binary) << "earlier";
+  const ExportResult exported = archive.ExportCsv({}, csv);
+  EXPECT_FALSE(exported.Ok);
+  EXPECT_NE(exported.Error.find(path), std::string::npos) << exported.Error;
+  EXPECT_TRUE(archive.Damaged());
+  EXPECT_EQ(FileBytes(csv), "earlier");
+
+  // The chart's periods and the counts meet the same page and say so.
+  const ArchiveDevice device = archive.Devices().at(0);
+  ArchiveCounts counts;
+  EXPECT_FALSE(archive.Count(device.Id, counts));
+  EXPECT_TRUE(archive.ReadFailed());
+  {
+    const auto periods = archive.Periods(device.Id);
+    periods->StartPeriods(device.FirstStart);
+    for (uint32_t t = device.FirstStart; t <= device.LastEnd; t += 600)
+      periods->NextPeriod(600);
+  }
+  EXPECT_TRUE(archive.ReadFailed());
+  EXPECT_NE(archive.Error().find(path), std::string::npos) << archive.Error();
+
+  // Starting again carries over every record that still reads, and says how many of how many;
+  // the file moved aside gives the same records to an import.
+  ASSERT_TRUE(archive.StartAgain()) << archive.Error();
+  EXPECT_EQ(archive.CarryTotal, device.Records);
+  EXPECT_GT(archive.CarriedOver, device.Records / 2);
+  EXPECT_LT(archive.CarriedOver, device.Records);
+  ASSERT_TRUE(archive.Count(archive.Devices().at(0).Id, counts));
+  EXPECT_EQ(counts.Records + counts.Unusable, archive.CarriedOver);
+  Language language;
+  language.Set(Lang::English);
+  EXPECT_NE(MovedAsideMessage(archive, language)
+                .find(GroupedNumber(archive.CarriedOver, language) + " of " +
+                      GroupedNumber(device.Records, language) + " records carried over"),
+            std::string::npos)
+      << MovedAsideMessage(archive, language);
+  HistoryArchive other;
+  ASSERT_TRUE(other.Open((folder.path() / "b.sqlite3").string()));
+  uint64_t total = 0, carried = 0;
+  ASSERT_TRUE(other.MergeArchiveFile(archive.MovedAside, total, carried)) << other.Error();
+  EXPECT_EQ(total, device.Records);
+  EXPECT_EQ(carried, archive.CarriedOver);
+  // A file that is no archive is refused.
+  EXPECT_FALSE(other.MergeArchiveFile(csv, total, carried));
+}
+
+// A record far from the others does not make the merge read every stored record in between.
+TEST(HistoryArchive, AMergeReadsOnlyTheStoredRecordsWhereTheBatchHasRecords) {
+  test::ScratchFolder folder("archive");
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string()));
+  const std::vector<HistoryRecord> stream = RecordStream(30000, 600000000);
+  ASSERT_TRUE(archive.Merge(Download(stream, 127)).Ok);
+  std::vector<HistoryRecord> batch(stream.end() - 10, stream.end());
+  HistoryRecord stray = stream.front();
+  stray.Kind = kKindOnTime;
+  stray.Start = 1000;  // the year 2000
+  batch.insert(batch.begin(), stray);
+  const MergeResult merged = archive.Merge(Download(batch, 127));
+  ASSERT_TRUE(merged.Ok) << merged.Error;
+  EXPECT_EQ(merged.Added, 1u);
+  EXPECT_LE(merged.Compared, 10u);
+}
+
 TEST(HistoryArchive, ImportTakesSaveCsvFilesWholeOrNotAtAll) {
   // A file as Save CSV writes it, newest first.
   const std::vector<HistoryRecord> stream = RecordStream(600, 700000000);
@@ -311,23 +434,60 @@ TEST(HistoryArchive, ImportTakesSaveCsvFilesWholeOrNotAtAll) {
   EXPECT_EQ(archive.Devices()[0].Uid, download.Uid);
 }
 
-TEST(HistoryArchive, FilesThatCannotBeReadAreMovedAsideNeverOverwritten) {
+// The files in the archive's folder other than the archive itself and its -wal and -shm.
+std::vector<std::string> FilesBeside(const std::string& path) {
+  std::vector<std::string> names;
+  const fs::path archive(path);
+  for (const auto& entry : fs::directory_iterator(archive.parent_path())) {
+    const std::string name = entry.path().filename().string();
+    const std::string own = archive.filename().string();
+    if (name != own && name != own + "-wal" && name != own + "-shm") names.push_back(name);
+  }
+  return names;
+}
+
+// Only the program's own archive is ever moved aside, only when it is damaged, and only while
+// no other program has it open; a file of a newer version or of another program is refused
+// and left as it is.
+TEST(HistoryArchive, OnlyOurOwnDamagedArchiveIsMovedAsideAndOnlyWhenNobodyHasItOpen) {
   test::ScratchFolder folder("archive");
   const std::string path = (folder.path() / "sub" / "a.sqlite3").string();
   ASSERT_TRUE(fs::create_directories(folder.path() / "sub"));
-  // Not a database at all.
-  std::ofstream(path, std::ios::binary) << std::string(5000, 'x');
   HistoryArchive archive;
-  ASSERT_TRUE(archive.Open(path)) << archive.Error();
-  ASSERT_FALSE(archive.MovedAside.empty());
-  EXPECT_FALSE(archive.MovedAsideNewer);
-  EXPECT_EQ(FileBytes(archive.MovedAside), std::string(5000, 'x'));
-  EXPECT_NE(archive.MovedAside.find(".damaged-"), std::string::npos);
-  Language language;
-  language.Set(Lang::English);
-  EXPECT_NE(MovedAsideMessage(archive, language).find(archive.MovedAside), std::string::npos);
+  // Not a database at all (DRAVION_ARCHIVE naming a CSV file), and another program's database.
+  const std::string text =
+      "800000000;09.05.2025;12:00:00;60;20;2;127;36;86;=E1*G1*H1/(D1*F1*I1)\r\n";
+  std::ofstream(path, std::ios::binary) << text;
+  EXPECT_FALSE(archive.Open(path));
+  EXPECT_NE(archive.Error().find("not a history archive"), std::string::npos) << archive.Error();
+  EXPECT_TRUE(archive.MovedAside.empty());
+  EXPECT_EQ(FileBytes(path), text);
+  EXPECT_TRUE(FilesBeside(path).empty());
+  fs::remove(path);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "CREATE TABLE notes(t TEXT); INSERT INTO notes VALUES('mine')", nullptr, nullptr,
+               nullptr);
+  sqlite3_close(db);
+  const std::string other = FileBytes(path);
+  EXPECT_FALSE(archive.Open(path));
+  EXPECT_NE(archive.Error().find("not a history archive"), std::string::npos) << archive.Error();
+  EXPECT_EQ(FileBytes(path), other);
+  EXPECT_TRUE(FilesBeside(path).empty());
+  fs::remove(path);
 
-  // A usable archive is opened as it is.
+  // A usable archive is opened as it is; a new one carries the program's mark.
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  {
+    sqlite3* mark = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &mark), SQLITE_OK);
+    sqlite3_stmt* id = nullptr;
+    sqlite3_prepare_v2(mark, "PRAGMA application_id", -1, &id, nullptr);
+    ASSERT_EQ(sqlite3_step(id), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(id, 0), kArchiveApplicationId);
+    sqlite3_finalize(id);
+    sqlite3_close(mark);
+  }
   ASSERT_TRUE(archive.Merge(Download(RecordStream(3000, 600000000), 127)).Ok);
   archive.Close();
   ASSERT_TRUE(archive.Open(path));
@@ -336,32 +496,46 @@ TEST(HistoryArchive, FilesThatCannotBeReadAreMovedAsideNeverOverwritten) {
   archive.Close();
 
   // Pages damaged on the disk: found by an operation that reads them (here the check of every
-  // page); the file then goes aside and a new archive starts.
+  // page). While another program has the file open it stays where it is; then it goes aside
+  // and a new archive starts.
   {
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
     file.seekp(static_cast<std::streamoff>(fs::file_size(path) / 2));
     file << std::string(3000, '\xA5');
   }
+  HistoryArchive holder;
+  ASSERT_TRUE(holder.Open(path)) << holder.Error();
   ASSERT_TRUE(archive.Open(path)) << archive.Error();
   EXPECT_TRUE(archive.MovedAside.empty());
   EXPECT_FALSE(archive.Check());
   EXPECT_TRUE(archive.Damaged());
   const uintmax_t damagedSize = fs::file_size(path);
+  EXPECT_FALSE(archive.StartAgain());
+  EXPECT_NE(archive.Error().find("close"), std::string::npos) << archive.Error();
+  EXPECT_TRUE(FilesBeside(path).empty());
+  EXPECT_EQ(fs::file_size(path), damagedSize);
+  holder.Close();
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  EXPECT_FALSE(archive.Check());
   ASSERT_TRUE(archive.StartAgain()) << archive.Error();
   EXPECT_NE(archive.MovedAside.find(".damaged-"), std::string::npos);
   EXPECT_EQ(fs::file_size(archive.MovedAside), damagedSize);
-  EXPECT_TRUE(archive.Devices().empty());
   EXPECT_TRUE(archive.Check());
   archive.Close();
 
-  // A later version's archive.
-  sqlite3* db = nullptr;
+  // A later version's archive: refused, never touched.
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
   sqlite3_exec(db, "PRAGMA user_version=7", nullptr, nullptr, nullptr);
   sqlite3_close(db);
-  ASSERT_TRUE(archive.Open(path));
-  EXPECT_TRUE(archive.MovedAsideNewer);
-  EXPECT_NE(archive.MovedAside.find(".newer-"), std::string::npos);
+  const std::string newer = FileBytes(path);
+  const size_t besides = FilesBeside(path).size();
+  EXPECT_FALSE(archive.Open(path));
+  EXPECT_NE(archive.Error().find("written by a newer version; update the program"),
+            std::string::npos)
+      << archive.Error();
+  EXPECT_TRUE(archive.MovedAside.empty());
+  EXPECT_EQ(FileBytes(path), newer);
+  EXPECT_EQ(FilesBeside(path).size(), besides);
 
   // A folder that cannot be made: an error, nothing else.
   std::ofstream((folder.path() / "plain").string()) << "file";
