@@ -885,8 +885,10 @@ ExportResult HistoryArchive::ExportCsv(const ArchiveRange& range, const std::str
       buffer.clear();
     }
   });
+  const std::string why = error_;
   Exec("COMMIT");
   if (rc != SQLITE_DONE) {
+    error_ = why;
     // A file cut short is never put in place of the one there (the new one is discarded).
     result.Error = error_;
     return result;
