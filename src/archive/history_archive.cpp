@@ -91,6 +91,17 @@ void AddShare(PeriodTotals& totals, uint64_t start, uint32_t duration, uint32_t 
   }
 }
 
+// A record from a row whose columns begin with start, duration, pulses and kind.
+HistoryRecord RecordOfRow(const SqlStatement& row, uint8_t status) {
+  HistoryRecord r;
+  r.Start = static_cast<uint32_t>(row.Int(0));
+  r.Duration = static_cast<uint16_t>(row.Int(1));
+  r.Pulses = static_cast<uint32_t>(row.Int(2));
+  r.Kind = static_cast<uint8_t>(row.Int(3));
+  r.Status = status;
+  return r;
+}
+
 }  // namespace
 
 // The chart's periods over one device's records: whole days from the day sums, whole hours from
@@ -830,12 +841,7 @@ int HistoryArchive::ForEachRecord(
                       " ORDER BY start DESC, seq DESC");
   select.Bind(1, range.Device).Bind(2, range.From).Bind(3, range.To);
   while ((rc = select.Step()) == SQLITE_ROW) {
-    HistoryRecord r;
-    r.Start = static_cast<uint32_t>(select.Int(0));
-    r.Duration = static_cast<uint16_t>(select.Int(1));
-    r.Pulses = static_cast<uint32_t>(select.Int(2));
-    r.Kind = static_cast<uint8_t>(select.Int(3));
-    r.Status = 0;
+    const HistoryRecord r = RecordOfRow(select, 0);
     const auto k = coefficients.find(select.Int(4));
     visit(r, k == coefficients.end() ? 100u : k->second);
   }
@@ -987,12 +993,7 @@ bool HistoryArchive::MergeArchiveFile(const std::string& path, uint64_t& total, 
           .Bind(2, static_cast<int64_t>(from))
           .Bind(3, static_cast<int64_t>(to));
       while ((rc = select.Step()) == SQLITE_ROW) {
-        HistoryRecord r;
-        r.Start = static_cast<uint32_t>(select.Int(0));
-        r.Duration = static_cast<uint16_t>(select.Int(1));
-        r.Pulses = static_cast<uint32_t>(select.Int(2));
-        r.Kind = static_cast<uint8_t>(select.Int(3));
-        r.Status = static_cast<uint8_t>(select.Int(4));
+        const HistoryRecord r = RecordOfRow(select, static_cast<uint8_t>(select.Int(4)));
         const auto k = coefficients.find(select.Int(5));
         batch.Records.push_back(r);
         batch.Coefficients.push_back(
