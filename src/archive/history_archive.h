@@ -72,9 +72,6 @@ struct MergeResult {
   uint64_t AlreadyThere = 0;  // records it held already
   uint64_t Conflicts = 0;     // of the added: differing from a stored record of the same start
   uint64_t Compared = 0;      // stored records read to compare the batch with
-  // The device's clock was set back (the download's device time lies before the archive's
-  // newest record): the records were kept as a new run of the device.
-  bool ClockSetBack = false;
 };
 
 // Which records an export writes: one device (0: the only one there is), starts in [From, To].
