@@ -10,6 +10,7 @@
 #include "protocol/identification.h"
 #include "services/dialogs.h"
 #include "services/language.h"
+#include "services/log_sink.h"
 
 namespace dravion {
 
@@ -66,6 +67,8 @@ std::string ArchivePane::MergeDownload() {
                      "\r\nThe downloaded records can still be saved as CSV.\r\nRetry?")))
       return {};
   }
+  if (const std::string warning = ClockSetBackMessage(merged, context_.language); !warning.empty())
+    context_.log.LogLine(warning);
   if (const std::optional<ArchiveDevice> d = archive->FindDevice(batch.Serial, batch.Uid))
     lastMerged_ = d->Id;
   return MergeMessage(merged, context_.language);
@@ -94,6 +97,11 @@ bool ArchivePane::Show() {
   }
   device_ = chosen->Id;
   serial_ = chosen->Serial;
+  // After a clock set back the device has runs over the same times: the title says which.
+  runNote_.clear();
+  if (chosen->Runs > 1)
+    runNote_ = Text(", серия ", ", run ") + std::to_string(chosen->Run) + Text(" из ", " of ") +
+               std::to_string(chosen->Runs);
   coefficient_ = chosen->Coefficient;
   latest_ = chosen->LastStart;
   ViewTime = TimeRecordFromSeconds(latest_);
@@ -114,8 +122,9 @@ void ArchivePane::DrawChart() {
     return;
   }
   // The title says where the bars come from.
-  LastChart.Title.insert(LastChart.Title.begin(),
-                         Text("Архив истории прибора S/N ", "History archive of S/N ") + serial_);
+  LastChart.Title.insert(
+      LastChart.Title.begin(),
+      Text("Архив истории прибора S/N ", "History archive of S/N ") + serial_ + runNote_);
   view_.ShowChart(LastChart);
 }
 

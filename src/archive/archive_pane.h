@@ -68,6 +68,7 @@ class ArchivePane {
   int64_t device_ = 0;
   int64_t lastMerged_ = 0;
   std::string serial_;
+  std::string runNote_;  // ", run 2 of 2" for a device whose clock was set back
   uint32_t coefficient_ = 100;
   uint32_t latest_ = 0;
 };

@@ -94,6 +94,28 @@ std::string MergeMessage(const MergeResult& result, const Language& language) {
   return text;
 }
 
+std::string ClockSetBackMessage(const MergeResult& result, const Language& language) {
+  if (!result.ClockSetBack) return {};
+  if (result.NewRunRecords == 0) {
+    return language.Text(
+        "Часы прибора отстают от последней записи архива (вынималась батарея?): установите часы; "
+        "записи, сделанные до этого, будут сохранены как новая серия записей прибора",
+        "The device's clock is behind the archive's newest record (battery out?): set its clock; "
+        "records it makes until then will be kept as a new run of the device");
+  }
+  const TimeRecord from = TimeRecordFromSeconds(result.NewRunStart);
+  const std::string when = FormatDeviceDate(from) + " " + FormatDeviceClock(from);
+  const std::string count = GroupedNumber(result.NewRunRecords, language);
+  if (language.Current() == Lang::Russian) {
+    return std::string("Часы прибора были переведены назад (вынималась батарея?): ") + count + " " +
+           RussianForm(result.NewRunRecords, "запись", "записи", "записей") + " с " + when +
+           " сохранены как новая серия записей прибора; установите часы прибора";
+  }
+  return "The device's clock was set back (battery out?): " + count +
+         (result.NewRunRecords == 1 ? " record" : " records") + " from " + when +
+         " on were kept as a new run of the device; set its clock";
+}
+
 std::string MovedAsideMessage(const HistoryArchive& archive, const Language& language) {
   if (archive.MovedAside.empty()) return {};
   std::string text =

@@ -29,6 +29,9 @@ ArchiveBatch BatchFromDownload(HistoryController& download, const DeviceInfo& de
 std::string GroupedNumber(uint64_t value, const Language& language);
 // "1,204 new records, 64,076 already in the archive" (and the conflicts, when any).
 std::string MergeMessage(const MergeResult& result, const Language& language);
+// The one warning line of a merge that found the device's clock set back (with the records kept
+// as a new run); empty when it found none.
+std::string ClockSetBackMessage(const MergeResult& result, const Language& language);
 // What the user is told when a damaged file was moved aside (with the records carried over);
 // empty when none was.
 std::string MovedAsideMessage(const HistoryArchive& archive, const Language& language);

@@ -266,8 +266,8 @@ bool HistoryArchive::Open(const std::string& path) {
   MovedAside.clear();
   CarryTotal = CarriedOver = 0;
   damaged_ = readFailed_ = false;
-  lastDevice_ = 0;
   lastDownloads_.clear();
+  lastRun_ = 0;
   if (path.empty()) {
     error_ = "no folder for application data";
     return false;
@@ -482,29 +482,66 @@ bool HistoryArchive::CreateTables() {
   return true;
 }
 
-int64_t HistoryArchive::DeviceFor(const std::string& serial, const std::string& uid) {
-  // The device itself; else a device known only from imports of that serial number, which now
-  // gets its identifier; else a new one.
-  SqlStatement exact(db_, "SELECT id FROM devices WHERE serial=?1 AND uid=?2");
-  exact.Bind(1, serial).Bind(2, uid);
-  if (exact.Step() == SQLITE_ROW) return exact.Int(0);
-  if (!uid.empty()) {
-    SqlStatement imported(db_, "SELECT id FROM devices WHERE serial=?1 AND uid=''");
-    imported.Bind(1, serial);
-    if (imported.Step() == SQLITE_ROW) {
-      const int64_t id = imported.Int(0);
-      SqlStatement adopt(db_, "UPDATE devices SET uid=?2 WHERE id=?1");
-      if (!adopt.Bind(1, id).Bind(2, uid).Run()) return 0;
-      return id;
-    }
+struct HistoryArchive::Incoming {
+  HistoryRecord Record;
+  uint32_t K;
+};
+
+struct HistoryArchive::Run {
+  int64_t Id;
+  bool HasRecords;
+  uint32_t LastStart, LastEnd;
+};
+
+bool HistoryArchive::RunsOf(const std::string& serial, const std::string& uid, std::string& runUid,
+                            std::vector<Run>& runs) {
+  runs.clear();
+  runUid = uid;
+  if (uid.empty()) {
+    // Without an identifier: the device of that serial number seen last.
+    SqlStatement newest(db_, "SELECT uid FROM devices WHERE serial=?1 ORDER BY id DESC LIMIT 1");
+    newest.Bind(1, serial);
+    if (newest.Step() == SQLITE_ROW) runUid = newest.Text(0);
   } else {
-    SqlStatement any(db_, "SELECT id FROM devices WHERE serial=?1");
-    any.Bind(1, serial);
-    if (any.Step() == SQLITE_ROW) return any.Int(0);
+    // A device known only from imports of that serial number takes its identifier now.
+    SqlStatement adopt(db_,
+                       "UPDATE devices SET uid=?2 WHERE serial=?1 AND uid='' AND NOT EXISTS"
+                       " (SELECT 1 FROM devices WHERE serial=?1 AND uid=?2)");
+    if (!adopt.Bind(1, serial).Bind(2, uid).Run()) return false;
   }
+  SqlStatement select(db_,
+                      "SELECT id, last_start, last_end FROM devices WHERE serial=?1 AND uid=?2"
+                      " ORDER BY id");
+  select.Bind(1, serial).Bind(2, runUid);
+  int rc;
+  while ((rc = select.Step()) == SQLITE_ROW) {
+    runs.push_back({select.Int(0), !select.IsNull(1), static_cast<uint32_t>(select.Int(1)),
+                    static_cast<uint32_t>(select.Int(2))});
+  }
+  return rc == SQLITE_DONE;
+}
+
+int64_t HistoryArchive::NewRun(const std::string& serial, const std::string& uid) {
   SqlStatement insert(db_, "INSERT INTO devices(serial, uid) VALUES(?1, ?2)");
   if (!insert.Bind(1, serial).Bind(2, uid).Run()) return 0;
   return sqlite3_last_insert_rowid(db_);
+}
+
+bool HistoryArchive::CountHeld(int64_t device, const std::vector<Incoming>& records,
+                               const std::vector<size_t>& sample, size_t& held) {
+  held = 0;
+  SqlStatement same(db_,
+                    "SELECT 1 FROM records WHERE device=?1 AND start=?2 AND duration=?3"
+                    " AND pulses=?4 AND status=?5 LIMIT 1");
+  for (const size_t i : sample) {
+    const HistoryRecord& r = records[i].Record;
+    same.Bind(1, device).Bind(2, r.Start).Bind(3, r.Duration).Bind(4, r.Pulses).Bind(5, r.Status);
+    const int rc = same.Step();
+    same.Reset();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return false;
+    if (rc == SQLITE_ROW) ++held;
+  }
+  return true;
 }
 
 MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
@@ -514,11 +551,7 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     return result;
   }
   const bool imported = !batch.File.empty();
-  // The measurements, oldest first (stable: records of one start keep the ring's order).
-  struct Incoming {
-    HistoryRecord Record;
-    uint32_t K;
-  };
+  // The measurements, in the batch's order.
   std::vector<Incoming> in;
   in.reserve(batch.Records.size());
   for (size_t i = 0; i < batch.Records.size(); ++i) {
@@ -527,9 +560,6 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     const uint32_t k = i < batch.Coefficients.size() ? batch.Coefficients[i] : batch.Coefficient;
     in.push_back({r, k});
   }
-  std::stable_sort(in.begin(), in.end(), [](const Incoming& a, const Incoming& b) {
-    return a.Record.Start < b.Record.Start;
-  });
 
   if (!Exec("BEGIN IMMEDIATE")) {
     result.Error = error_;
@@ -542,14 +572,131 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     Exec("ROLLBACK");
     return result;
   };
-  const int64_t device = DeviceFor(batch.Serial, batch.Uid);
-  if (device == 0) return fail("");
+  std::string uid;
+  std::vector<Run> runs;
+  if (!RunsOf(batch.Serial, batch.Uid, uid, runs)) return fail("");
 
+  // The device's clock behind the end of the newest record the archive holds of it: it was set
+  // back since, and what it recorded after that cannot continue the newest run.
+  const bool behind = !imported && batch.DeviceTime != 0 && !runs.empty() &&
+                      runs.back().HasRecords && batch.DeviceTime < runs.back().LastEnd;
+  result.ClockSetBack = behind;
+  // Records follow each other in time: one that starts before the usable record it follows was
+  // made after the clock was set back. Each piece goes to its run.
+  std::map<int64_t, std::vector<Incoming>> ofRun;
+  std::vector<int64_t> newRuns;
+  int64_t lastPiece = 0;
+  for (size_t first = 0; first < in.size();) {
+    size_t end = first + 1;
+    uint32_t latest = in[first].Record.Status == 0 ? in[first].Record.Start : 0;
+    for (; end < in.size(); ++end) {
+      const HistoryRecord& r = in[end].Record;
+      if (r.Status != 0) continue;
+      if (r.Start < latest) break;
+      latest = r.Start;
+    }
+    // The run that holds the most of the piece's records (its oldest ones, which an earlier
+    // download brought, and some spread over it: records of the same start and counts may lie
+    // in another run by chance); after a set back only a run begun after the one of the records
+    // before.
+    std::vector<size_t> sample;
+    for (size_t i = first; i < end && i < first + 8; ++i)
+      sample.push_back(i);
+    for (size_t i = first + 8, step = std::max<size_t>(1, (end - first) / 56); i < end; i += step)
+      sample.push_back(i);
+    int64_t target = 0;
+    size_t most = 0;
+    const int64_t after = first > 0 ? lastPiece : batch.AfterRun;
+    for (const Run& run : runs) {
+      if (run.Id <= after) continue;
+      size_t held = 0;
+      if (!CountHeld(run.Id, in, sample, held)) return fail("");
+      if (held > most) {
+        most = held;
+        target = run.Id;
+      }
+    }
+    // Records the archive does not hold: the further part of a long file continues where its
+    // part before went; an imported file's records otherwise join the newest run wherever they
+    // lie (an old file of the device), and a download's only when they follow that run's
+    // records, with the device's time not behind them. A piece after a set back begins a run.
+    if (target == 0 && first == 0 && batch.Continues &&
+        std::any_of(runs.begin(), runs.end(), [&](const Run& r) { return r.Id == lastRun_; })) {
+      target = lastRun_;
+    }
+    if (target == 0 && !runs.empty() && first == 0 && batch.AfterRun == 0 && !behind &&
+        (imported || !runs.back().HasRecords || in[first].Record.Start > runs.back().LastStart))
+      target = runs.back().Id;
+    if (target == 0) {
+      if (!runs.empty()) {
+        result.ClockSetBack = true;
+        if (newRuns.empty()) result.NewRunStart = in[first].Record.Start;
+      }
+      target = NewRun(batch.Serial, uid);
+      if (target == 0) return fail("");
+      if (!runs.empty()) newRuns.push_back(target);
+      runs.push_back({target, false, 0, 0});
+    }
+    // The piece's records are the run's newest now, for the pieces after it.
+    for (Run& run : runs) {
+      if (run.Id != target) continue;
+      for (size_t i = first; i < end; ++i) {
+        const HistoryRecord& r = in[i].Record;
+        run.LastStart = run.HasRecords ? std::max(run.LastStart, r.Start) : r.Start;
+        run.LastEnd = std::max(run.LastEnd, r.Start + r.Duration);
+        run.HasRecords = true;
+      }
+    }
+    lastPiece = target;
+    std::vector<Incoming>& to = ofRun[target];
+    to.insert(to.end(), in.begin() + static_cast<ptrdiff_t>(first),
+              in.begin() + static_cast<ptrdiff_t>(end));
+    first = end;
+  }
+  if (in.empty() && runs.empty()) {
+    // A download without measurements still counts as one of the device.
+    const int64_t device = NewRun(batch.Serial, uid);
+    if (device == 0) return fail("");
+    ofRun[lastPiece = device];
+  } else if (in.empty()) {
+    ofRun[lastPiece = runs.back().Id];
+  }
+
+  std::map<int64_t, std::map<uint32_t, int64_t>> downloads;
+  for (auto& [device, records] : ofRun) {
+    MergeResult part;
+    const bool continued = batch.Continues && lastDownloads_.count(device) != 0;
+    std::map<uint32_t, int64_t>& downloadOf = downloads[device];
+    if (continued) downloadOf = lastDownloads_[device];
+    if (!MergeRun(device, std::move(records), batch, continued, downloadOf, part)) return fail("");
+    result.Added += part.Added;
+    result.AlreadyThere += part.AlreadyThere;
+    result.Conflicts += part.Conflicts;
+    result.Compared += part.Compared;
+    if (std::find(newRuns.begin(), newRuns.end(), device) != newRuns.end())
+      result.NewRunRecords += part.Added;
+  }
+  if (!Exec("COMMIT")) return fail(error_);
+  result.Ok = true;
+  lastDownloads_ = downloads;
+  lastRun_ = lastPiece;
+  // A large merge leaves a large log: copy it into the file now, where nobody waits for it (a
+  // reader of the same pages only holds the copy back), so the log starts again small.
+  if (result.Added >= kLargeMerge)
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  return result;
+}
+
+bool HistoryArchive::MergeRun(int64_t device, std::vector<Incoming> in, const ArchiveBatch& batch,
+                              bool continued, std::map<uint32_t, int64_t>& downloadOf,
+                              MergeResult& result) {
+  const bool imported = !batch.File.empty();
+  // Oldest first (stable: records of one start keep the batch's order).
+  std::stable_sort(in.begin(), in.end(), [](const Incoming& a, const Incoming& b) {
+    return a.Record.Start < b.Record.Start;
+  });
   // The download's row (an imported file: one per coefficient it holds); a continued import
   // takes those of its earlier parts.
-  const bool continued = batch.Continues && device == lastDevice_;
-  std::map<uint32_t, int64_t> downloadOf;
-  if (continued) downloadOf = lastDownloads_;
   {
     SqlStatement insert(db_,
                         "INSERT INTO downloads(device, merged, device_time, coefficient,"
@@ -573,7 +720,7 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
       insert.Bind(5, ring.SectorSize).Bind(6, ring.LowHalf).Bind(7, ring.SectorCount);
       insert.Bind(8, ring.RecordCount).Bind(9, ring.FirstRecord).Bind(10, ring.LastRecord);
       insert.Bind(11, ring.Flag).Bind(12, batch.File);
-      if (!insert.Run()) return fail("");
+      if (!insert.Run()) return false;
       downloadOf[k] = sqlite3_last_insert_rowid(db_);
     }
   }
@@ -608,7 +755,7 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
                           status, status == 0 && select.Int(6) == 0, false});
       }
       select.Reset();
-      if (rc != SQLITE_DONE) return fail("");
+      if (rc != SQLITE_DONE) return false;
       first = last + 1;
     }
     result.Compared = stored.size();
@@ -662,7 +809,7 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
       ++seq;
       insert.Bind(1, device).Bind(2, start).Bind(3, seq).Bind(4, r.Duration).Bind(5, r.Pulses);
       insert.Bind(6, r.Kind).Bind(7, r.Status).Bind(8, downloadOf[k]).Bind(9, conflict ? 1 : 0);
-      if (!insert.Run()) return fail("");
+      if (!insert.Run()) return false;
       ++result.Added;
       if (conflict) ++result.Conflicts;
       if (MergeProgress && result.Added % 1000 == 0) MergeProgress(result.Added);
@@ -693,7 +840,7 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     }
     return true;
   };
-  if (!upsert("hour_sums", hours) || !upsert("day_sums", days)) return fail("");
+  if (!upsert("hour_sums", hours) || !upsert("day_sums", days)) return false;
   {
     SqlStatement statement(db_,
                            "INSERT INTO spans(device, level, start, seq, duration, pulses,"
@@ -701,7 +848,7 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     for (const Span& span : spans) {
       statement.Bind(1, device).Bind(2, span.Level).Bind(3, span.Start).Bind(4, span.Seq);
       statement.Bind(5, span.Record.Duration).Bind(6, span.Record.Pulses).Bind(7, span.K);
-      if (!statement.Run()) return fail("");
+      if (!statement.Run()) return false;
     }
   }
 
@@ -727,24 +874,16 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     }
     update.Bind(6, lastEnd).Bind(7, maxDuration).Bind(8, imported ? 0 : 1);
     update.Bind(10, continued ? 0 : 1);
-    if (!update.Bind(9, batch.Coefficient).Run()) return fail("");
+    if (!update.Bind(9, batch.Coefficient).Run()) return false;
     SqlStatement counts(db_,
                         "UPDATE downloads SET added=added+?2, already=already+?3,"
                         " conflicts=conflicts+?4 WHERE id=?1");
     for (const auto& [k, id] : downloadOf) {
       counts.Bind(1, id).Bind(2, result.Added).Bind(3, result.AlreadyThere);
-      if (!counts.Bind(4, result.Conflicts).Run()) return fail("");
+      if (!counts.Bind(4, result.Conflicts).Run()) return false;
     }
   }
-  if (!Exec("COMMIT")) return fail(error_);
-  result.Ok = true;
-  lastDevice_ = device;
-  lastDownloads_ = downloadOf;
-  // A large merge leaves a large log: copy it into the file now, where nobody waits for it (a
-  // reader of the same pages only holds the copy back), so the log starts again small.
-  if (result.Added >= kLargeMerge)
-    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-  return result;
+  return true;
 }
 
 std::vector<ArchiveDevice> HistoryArchive::Devices() {
@@ -771,6 +910,12 @@ std::vector<ArchiveDevice> HistoryArchive::Devices() {
     devices.push_back(d);
   }
   if (rc != SQLITE_DONE) NoteReadFailure(rc);
+  // Runs of one device are numbered in the order they were begun.
+  std::map<std::pair<std::string, std::string>, int> runs;
+  for (ArchiveDevice& d : devices)
+    d.Run = ++runs[{d.Serial, d.Uid}];
+  for (ArchiveDevice& d : devices)
+    d.Runs = runs[{d.Serial, d.Uid}];
   return devices;
 }
 
@@ -864,12 +1009,12 @@ ExportResult HistoryArchive::ExportCsv(const ArchiveRange& range, const std::str
       result.Error = error_;
       return result;
     }
-    if (devices.size() != 1) {
+    if (devices.empty() || devices.back().Runs != static_cast<int>(devices.size())) {
       result.Error = devices.empty() ? "the archive holds no records"
                                      : "the archive holds several devices: name one";
       return result;
     }
-    chosen.Device = devices.front().Id;
+    chosen.Device = devices.back().Id;  // the newest run
   }
   // One consistent picture of the archive, also while another program merges.
   if (!Exec("BEGIN")) {
@@ -959,7 +1104,10 @@ bool HistoryArchive::MergeArchiveFile(const std::string& path, uint64_t& total, 
     if (rc != SQLITE_DONE)
       return failed(std::string("its devices cannot be read: ") + sqlite3_errstr(rc));
   }
+  // A device's later runs stay runs of their own: each after the run the one before went to.
+  std::map<std::pair<std::string, std::string>, int64_t> runs;
   for (const SourceDevice& device : devices) {
+    int64_t& runBefore = runs[{device.Serial, device.Uid}];
     total += device.Records;
     if (!device.HasRange) continue;
     std::unordered_map<int64_t, uint32_t> coefficients;
@@ -972,12 +1120,15 @@ bool HistoryArchive::MergeArchiveFile(const std::string& path, uint64_t& total, 
     batch.Uid = device.Uid;
     batch.File = path;
     batch.Coefficient = device.Coefficient;
+    batch.AfterRun = runBefore;
     auto merge = [&]() {
       if (batch.Records.empty()) return true;
       const MergeResult merged = Merge(batch);
       if (!merged.Ok) return failed("not carried over: " + merged.Error);
       carried += merged.Added + merged.AlreadyThere;
       batch.Continues = true;
+      batch.AfterRun = 0;
+      runBefore = lastRun_;
       batch.Records.clear();
       batch.Coefficients.clear();
       return true;

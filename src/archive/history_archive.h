@@ -23,11 +23,15 @@ inline constexpr int kArchiveSchemaVersion = 1;
 inline constexpr int32_t kArchiveApplicationId = 0x44726176;  // "Drav"
 
 // A device as the archive knows it: by serial number and chip identifier (empty for a device
-// known only from imported files), with what it holds.
+// known only from imported files), with what it holds. A device whose clock was set back (its
+// battery out) has a run for each time: one row each, the same serial number and identifier,
+// numbered from 1 in the order they were begun.
 struct ArchiveDevice {
   int64_t Id = 0;
   std::string Serial;
   std::string Uid;
+  int Run = 1;              // which run of the device
+  int Runs = 1;             // how many it has
   uint64_t Records = 0;     // stored records, those in conflict included
   uint64_t Conflicts = 0;   // records kept beside a differing one of the same start
   uint32_t FirstStart = 0;  // the oldest record's start (device seconds)
@@ -63,6 +67,9 @@ struct ArchiveBatch {
   // A further part of the file merged just before (a long import, merged in bounded
   // transactions): its rows of downloads are taken again and no download is counted.
   bool Continues = false;
+  // Another archive's later run of the device: the run of this archive its run before went to.
+  // Only a run begun after that one takes the records, else they begin a run.
+  int64_t AfterRun = 0;
 };
 
 struct MergeResult {
@@ -72,6 +79,13 @@ struct MergeResult {
   uint64_t AlreadyThere = 0;  // records it held already
   uint64_t Conflicts = 0;     // of the added: differing from a stored record of the same start
   uint64_t Compared = 0;      // stored records read to compare the batch with
+  // The device's clock was set back (battery out): its time lies before the end of the newest
+  // record the archive holds of it, or its records start again at times already passed. Records
+  // after such a set back are kept as a new run of the device (NewRunRecords of them, from
+  // NewRunStart on), never taken as already there.
+  bool ClockSetBack = false;
+  uint64_t NewRunRecords = 0;
+  uint32_t NewRunStart = 0;
 };
 
 // Which records an export writes: one device (0: the only one there is), starts in [From, To].
@@ -131,7 +145,10 @@ class HistoryArchive {
   // records it says it holds and those merged (added or already there).
   bool MergeArchiveFile(const std::string& file, uint64_t& total, uint64_t& carried);
 
-  // Merges one download or import in one transaction.
+  // Merges one download or import in one transaction. The batch is cut where a record starts
+  // before the one it follows (the clock was set back); each piece goes to the run of the
+  // device that holds some of its records, else continues the newest run when it starts after
+  // that run's newest record (and the device's time is not behind its end), else begins a run.
   MergeResult Merge(const ArchiveBatch& batch);
 
   // The devices; a read that failed gives what was read and sets ReadFailed and Error().
@@ -175,16 +192,30 @@ class HistoryArchive {
   bool CreateTables();
   bool Exec(const char* sql);
   std::string SqlError() const;
-  int64_t DeviceFor(const std::string& serial, const std::string& uid);
+  struct Incoming;
+  struct Run;
+  // The runs of the device (oldest first), after it took its identifier where it was known only
+  // from imports; false on a failed write.
+  bool RunsOf(const std::string& serial, const std::string& uid, std::string& runUid,
+              std::vector<Run>& runs);
+  int64_t NewRun(const std::string& serial, const std::string& uid);
+  // How many of the sampled records that run holds as they are; false on a failed read.
+  bool CountHeld(int64_t device, const std::vector<Incoming>& records,
+                 const std::vector<size_t>& sample, size_t& held);
+  // Merges records of one run into it, under the download's rows (made when missing); false on
+  // a failed read or write.
+  bool MergeRun(int64_t device, std::vector<Incoming> in, const ArchiveBatch& batch, bool continued,
+                std::map<uint32_t, int64_t>& downloadOf, MergeResult& result);
 
   sqlite3* db_ = nullptr;
   std::string path_;
   std::string error_;
   bool damaged_ = false;
   bool readFailed_ = false;
-  // The rows of downloads the last merge wrote, by coefficient (a continued import takes them).
-  int64_t lastDevice_ = 0;
-  std::map<uint32_t, int64_t> lastDownloads_;
+  // The rows of downloads the last merge wrote, per run and coefficient (a continued import
+  // takes them).
+  std::map<int64_t, std::map<uint32_t, int64_t>> lastDownloads_;
+  int64_t lastRun_ = 0;  // the run its newest records went to
 };
 
 }  // namespace dravion

@@ -98,7 +98,11 @@ std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive
     s.io.err << TerminalText(ArchiveErrorMessage(archive, s.language)) << '\n';
     return std::nullopt;
   }
-  if (devices.size() == 1) return devices.front();
+  // One device (with the runs of a clock set back): its newest run.
+  if (!devices.empty() && std::all_of(devices.begin(), devices.end(), [&](const ArchiveDevice& d) {
+        return d.Serial == devices.back().Serial && d.Uid == devices.back().Uid;
+      }))
+    return devices.back();
   s.io.err << (devices.empty() ? s.language.Text("Архив пуст", "The archive is empty")
                                : s.language.Text("В архиве несколько приборов: укажите --device",
                                                  "The archive holds several devices: name one "
@@ -122,6 +126,8 @@ int MergeDownloadIntoArchive(CliSession& s, HistoryController& download) {
              << merged.Error << '\n';
     return kExitFailed;
   }
+  if (const std::string warning = ClockSetBackMessage(merged, s.language); !warning.empty())
+    s.io.err << TerminalText(warning) << '\n';
   s.io.out << MergeMessage(merged, s.language) << '\n';
   return kExitDone;
 }
@@ -162,6 +168,7 @@ int ArchiveList(CliSession& s) {
     if (s.options.json) {
       Json entry = {{"serial", d.Serial},
                     {"uid", d.Uid},
+                    {"run", d.Run},
                     {"records", counts.Records},
                     {"conflicts", counts.Conflicts},
                     {"unusable", counts.Unusable},
@@ -172,8 +179,11 @@ int ArchiveList(CliSession& s) {
       list.push_back(entry);
       continue;
     }
-    text << "S/N " << d.Serial << (d.Uid.empty() ? "" : "  UID " + d.Uid) << "  "
-         << GroupedNumber(counts.Records, s.language) << s.language.Text(" записей", " records");
+    text << "S/N " << d.Serial << (d.Uid.empty() ? "" : "  UID " + d.Uid) << "  ";
+    if (d.Runs > 1)
+      text << s.language.Text("серия ", "run ") << d.Run << s.language.Text(" из ", " of ")
+           << d.Runs << "  ";
+    text << GroupedNumber(counts.Records, s.language) << s.language.Text(" записей", " records");
     if (d.Records)
       text << "  " << DeviceTimeText(d.FirstStart) << " - " << DeviceTimeText(d.LastStart);
     text << "  " << GroupedNumber(counts.Conflicts, s.language)
@@ -201,8 +211,32 @@ int ArchiveExport(CliSession& s) {
   }
   HistoryArchive archive;
   if (!OpenArchive(s, archive)) return kExitFailed;
-  const std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
+  std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
   if (!device) return kExitFailed;
+  // A device whose clock was set back has runs over the same times: one run goes in a file,
+  // the newest unless --run names another.
+  if (s.options.run != 0 || device->Runs > 1) {
+    const int wanted = s.options.run != 0 ? s.options.run : device->Runs;
+    std::optional<ArchiveDevice> run;
+    for (const ArchiveDevice& d : archive.DevicesOfSerial(device->Serial)) {
+      if (d.Uid == device->Uid && d.Run == wanted) run = d;
+    }
+    if (!run) {
+      s.io.err << s.language.Text("У прибора нет серии записей ", "The device has no run ")
+               << wanted << s.language.Text(" (их ", " (it has ") << device->Runs << ")\n";
+      return kExitFailed;
+    }
+    if (s.options.run == 0)
+      s.io.err << s.language.Text("Записи прибора — в ", "The device's records are in ")
+               << device->Runs
+               << s.language.Text(
+                      " сериях (часы переводились назад); записана последняя, "
+                      "другую выбирает --run N",
+                      " runs (its clock was set back); the newest is written, "
+                      "--run N chooses another")
+               << '\n';
+    device = run;
+  }
   range.Device = device->Id;
   const ExportResult exported = archive.ExportCsv(range, s.options.csvFile);
   if (archive.ReadFailed()) {
@@ -309,6 +343,8 @@ int ArchiveImport(CliSession& s) {
              << merged.Error << '\n';
     return kExitFailed;
   }
+  if (const std::string warning = ClockSetBackMessage(merged, s.language); !warning.empty())
+    s.io.err << TerminalText(warning) << '\n';
   s.io.out << MergeMessage(merged, s.language) << '\n';
   return kExitDone;
 }

@@ -104,6 +104,7 @@ const std::vector<OptionWord>& OptionWords() {
       {"--uid", "archive export", "UID"},
       {"--uid", "archive import", "UID"},
       {"--new-device", "archive import", ""},
+      {"--run", "archive export", "N"},
       {"--from", "archive export", "DATE"},
       {"--to", "archive export", "DATE"},
       {"--csv", "archive export", "FILE"},
@@ -186,9 +187,10 @@ const std::string& UsageText() {
       "  restart main|boot             restart into the main program or the boot loader\n"
       "  archive list                  the devices in the history archive, their records and\n"
       "                                conflicts, first and last record\n"
-      "  archive export [--device S] [--from DATE] [--to DATE] --csv FILE\n"
+      "  archive export [--device S] [--run N] [--from DATE] [--to DATE] --csv FILE\n"
       "                                the archive's records as Save CSV writes them (DATE:\n"
-      "                                YYYY-MM-DD, device time, --to's day included)\n"
+      "                                YYYY-MM-DD, device time, --to's day included; N: the\n"
+      "                                device's run after a clock set back, default the newest)\n"
       "  archive import [--device S [--uid UID] [--new-device]] FILE\n"
       "                                a file Save CSV wrote, into the archive of device S\n"
       "                                (--new-device: one the archive does not know yet), or\n"
@@ -329,6 +331,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
         return false;
       }
       uidGiven = true;
+    } else if (arg == "--run") {
+      if (!value(text)) return false;
+      if (!ParseNumber(text, 1, 100000, options.run)) {
+        error = "--run takes the number of a device's run as archive list shows it";
+        return false;
+      }
     } else if (arg == "--new-device") {
       options.newDevice = true;
     } else if (arg == "--from" || arg == "--to") {

@@ -149,9 +149,14 @@ TEST(HistoryArchive, MergesKeepEveryRecordOnceChartAndExportFollowTheRawRecords)
   point.Start = stream.back().Start + 500;
   point.Duration = 0;
   point.Pulses = 3;
-  merged = archive.Merge(Download({differing, point, point}, 131));
+  // (A download holds records the archive has; one that holds none, all before its newest
+  // record, would be a clock set back.)
+  ASSERT_EQ(stream[11999].Kind, kKindOnTime);
+  merged = archive.Merge(Download({stream[11999], differing, point, point}, 131));
   EXPECT_EQ(merged.Added, 3u);
+  EXPECT_EQ(merged.AlreadyThere, 1u);
   EXPECT_EQ(merged.Conflicts, 1u);
+  EXPECT_FALSE(merged.ClockSetBack);
   merged = archive.Merge(Download({point, point}, 131));
   EXPECT_EQ(merged.Added, 0u);
   EXPECT_EQ(merged.AlreadyThere, 2u);
@@ -260,13 +265,15 @@ TEST(HistoryArchive, OnlyAnEqualRecordIsAlreadyThereAndOnlyChartRecordsConflict)
               {record(t, 60, 20, 0), record(t + 600, 60, 5, 2), record(t + 1200, 60, 40, 0)}, 127))
           .Ok);
   // The same start and pulses over another duration is another record, kept beside the first.
-  MergeResult merged = archive.Merge(Download({record(t, 30, 20, 0)}, 127));
-  EXPECT_EQ(merged.AlreadyThere, 0u);
+  MergeResult merged =
+      archive.Merge(Download({record(t, 30, 20, 0), record(t + 1200, 60, 40, 0)}, 127));
+  EXPECT_EQ(merged.AlreadyThere, 1u);
   EXPECT_EQ(merged.Added, 1u);
   EXPECT_EQ(merged.Conflicts, 1u);
   // A usable record where only an unusable one was stored is the chart's; an unusable one where
   // a usable one is stored is no conflict either.
-  merged = archive.Merge(Download({record(t + 600, 60, 9, 0), record(t + 1200, 60, 41, 1)}, 127));
+  merged = archive.Merge(Download(
+      {record(t, 60, 20, 0), record(t + 600, 60, 9, 0), record(t + 1200, 60, 41, 1)}, 127));
   EXPECT_EQ(merged.Added, 2u);
   EXPECT_EQ(merged.Conflicts, 0u);
   const int64_t device = archive.Devices().at(0).Id;
@@ -277,6 +284,112 @@ TEST(HistoryArchive, OnlyAnEqualRecordIsAlreadyThereAndOnlyChartRecordsConflict)
   EXPECT_EQ(usable.Covered, 60u);
   periods->StartPeriods(t);
   EXPECT_EQ(periods->NextPeriod(60).WeightedPulses, 20u * 127);
+}
+
+// The device's clock set back (battery out): it records again over times the archive holds. Its
+// records after that are a new run of the device, never "already there" nor hidden as
+// conflicts; later downloads put each part of the ring into its own run, and a copy of the
+// archive keeps the runs.
+TEST(HistoryArchive, RecordsAfterTheClockWasSetBackAreKeptAsANewRun) {
+  test::ScratchFolder folder("archive");
+  const std::string path = (folder.path() / "a.sqlite3").string();
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  auto measurements = [](const std::vector<HistoryRecord>& records) {
+    return static_cast<uint64_t>(std::count_if(records.begin(), records.end(), IsMeasurement));
+  };
+  auto download = [](std::vector<HistoryRecord> ring, const std::vector<HistoryRecord>& newer,
+                     uint32_t deviceTime) {
+    ring.insert(ring.end(), newer.begin(), newer.end());
+    ArchiveBatch batch = Download(ring, 127);
+    batch.DeviceTime = deviceTime;
+    return batch;
+  };
+  const uint32_t t0 = 800000000;
+  const std::vector<HistoryRecord> before = RecordStream(3000, t0);
+  const uint32_t end = before.back().Start + before.back().Duration;
+  ASSERT_TRUE(archive.Merge(download(before, {}, end + 5)).Ok);
+
+  // Just after the set back: nothing new yet, but the device's time lies behind the archive.
+  MergeResult merged = archive.Merge(download(before, {}, t0 + 100));
+  ASSERT_TRUE(merged.Ok) << merged.Error;
+  EXPECT_TRUE(merged.ClockSetBack);
+  EXPECT_EQ(merged.NewRunRecords, 0u);
+  EXPECT_EQ(merged.AlreadyThere, measurements(before));
+  Language language;
+  language.Set(Lang::English);
+  EXPECT_NE(ClockSetBackMessage(merged, language).find("set its clock"), std::string::npos);
+
+  // Then the device records from t0 again: the first half with the counts of the records there
+  // (another time's), the rest with others.
+  std::vector<HistoryRecord> after(before.begin(), before.begin() + 1000);
+  for (size_t i = 500; i < after.size(); ++i)
+    after[i].Pulses += 1;
+  const uint32_t afterEnd = after.back().Start + after.back().Duration;
+  merged = archive.Merge(download(before, after, afterEnd + 5));
+  ASSERT_TRUE(merged.Ok) << merged.Error;
+  EXPECT_TRUE(merged.ClockSetBack);
+  EXPECT_EQ(merged.AlreadyThere, measurements(before));
+  EXPECT_EQ(merged.Added, measurements(after));
+  EXPECT_EQ(merged.NewRunRecords, measurements(after));
+  EXPECT_EQ(merged.Conflicts, 0u);
+  const uint32_t firstAfter = std::find_if(after.begin(), after.end(), IsMeasurement)->Start;
+  EXPECT_EQ(merged.NewRunStart, firstAfter);
+  EXPECT_EQ(ClockSetBackMessage(merged, language),
+            "The device's clock was set back (battery out?): " +
+                GroupedNumber(measurements(after), language) + " records from " +
+                FormatDeviceDate(TimeRecordFromSeconds(firstAfter)) + " " +
+                FormatDeviceClock(TimeRecordFromSeconds(firstAfter)) +
+                " on were kept as a new run of the device; set its clock");
+
+  // The next download: the old records, those after the set back, and newer ones; each goes to
+  // its run, the newer ones continue the second.
+  const std::vector<HistoryRecord> later = RecordStream(400, afterEnd + 60);
+  std::vector<HistoryRecord> both = after;
+  both.insert(both.end(), later.begin(), later.end());
+  merged = archive.Merge(download(before, both, later.back().Start + 3600));
+  ASSERT_TRUE(merged.Ok) << merged.Error;
+  EXPECT_FALSE(merged.ClockSetBack);
+  EXPECT_EQ(merged.Added, measurements(later));
+  EXPECT_EQ(merged.AlreadyThere, measurements(before) + measurements(after));
+
+  std::vector<ArchiveDevice> devices = archive.Devices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].Serial, devices[1].Serial);
+  EXPECT_EQ(devices[0].Uid, devices[1].Uid);
+  EXPECT_EQ(devices[0].Run, 1);
+  EXPECT_EQ(devices[1].Run, 2);
+  EXPECT_EQ(devices[1].Runs, 2);
+  EXPECT_EQ(devices[0].Records, measurements(before));
+  EXPECT_EQ(devices[1].Records, measurements(after) + measurements(later));
+  EXPECT_EQ(archive.FindDevice(devices[0].Serial, devices[0].Uid)->Id, devices[1].Id);
+  // Each run's chart is its own records'.
+  std::vector<Weighted> raw;
+  for (const HistoryRecord& r : both) {
+    if (IsMeasurement(r)) raw.push_back({r, 127});
+  }
+  ExpectChartsMatch(archive, devices[1].Id, raw, t0, later.back().Start);
+  // The export of the device without a run named: the newest run.
+  const std::string csv = (folder.path() / "out.csv").string();
+  const ExportResult exported = archive.ExportCsv({}, csv);
+  ASSERT_TRUE(exported.Ok) << exported.Error;
+  ArchiveCounts counts;
+  ASSERT_TRUE(archive.Count(devices[1].Id, counts));
+  EXPECT_EQ(exported.Lines, counts.Records);
+
+  // Another archive made of this file keeps the runs, also when it is merged twice.
+  HistoryArchive other;
+  ASSERT_TRUE(other.Open((folder.path() / "b.sqlite3").string()));
+  uint64_t total = 0, carried = 0;
+  for (int time = 0; time < 2; ++time) {
+    ASSERT_TRUE(other.MergeArchiveFile(path, total, carried)) << other.Error();
+    EXPECT_EQ(carried, total);
+    const std::vector<ArchiveDevice> copied = other.Devices();
+    ASSERT_EQ(copied.size(), 2u);
+    EXPECT_EQ(copied[0].Records, devices[0].Records);
+    EXPECT_EQ(copied[1].Records, devices[1].Records);
+    EXPECT_EQ(copied[1].Conflicts, 0u);
+  }
 }
 
 // Pages overwritten in the middle of the file: the export fails, names the archive, keeps the
