@@ -313,18 +313,21 @@ bool HistoryArchive::MoveAside() {
                       : std::string("the damaged archive could not be locked to move it aside: ") +
                             sqlite3_errstr(rc));
   }
+  auto rename = [&](const std::string& from, const std::string& to) {
+    return RenameAside ? RenameAside(from, to) : RenameFile(from, to);
+  };
   std::string aside = path + ".damaged-" + LocalStampForFileName();
   for (int n = 2; FileIsThere(aside) || FileIsThere(aside + "-wal"); ++n)
     aside = path + ".damaged-" + LocalStampForFileName() + "-" + std::to_string(n);
-  if (!RenameFile(path, aside)) return refuse("the file could not be moved aside");
+  if (!rename(path, aside)) return refuse("the file could not be moved aside");
   // The log holds the newest pages: without it the file moved aside would lose them, and a new
   // archive would take it for its own.
-  if (FileIsThere(path + "-wal") && !RenameFile(path + "-wal", aside + "-wal")) {
-    RenameFile(aside, path);
+  if (FileIsThere(path + "-wal") && !rename(path + "-wal", aside + "-wal")) {
+    rename(aside, path);
     return refuse("its write-ahead log could not be moved aside");
   }
   // The index of the log is rebuilt from the log: one left behind only wastes space.
-  if (FileIsThere(path + "-shm")) RenameFile(path + "-shm", aside + "-shm");
+  if (FileIsThere(path + "-shm")) rename(path + "-shm", aside + "-shm");
   sqlite3_close_v2(lock);
   MovedAside = aside;
   damaged_ = false;

@@ -181,6 +181,9 @@ class HistoryArchive {
 
   // Called during a merge after each thousand records written (tests stop the process there).
   std::function<void(uint64_t written)> MergeProgress;
+  // Renames a file when a damaged archive is moved aside (RenameFile unless set; tests make it
+  // fail).
+  std::function<bool(const std::string& from, const std::string& to)> RenameAside;
 
  private:
   friend class ArchivePeriods;

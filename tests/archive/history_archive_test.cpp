@@ -656,6 +656,47 @@ TEST(HistoryArchive, OnlyOurOwnDamagedArchiveIsMovedAsideAndOnlyWhenNobodyHasItO
   EXPECT_FALSE(archive.Error().empty());
 }
 
+// A damaged archive whose write-ahead log cannot go aside with it stays where it is, log and
+// all.
+TEST(HistoryArchive, ADamagedArchiveWhoseLogCannotGoAsideStaysWhereItIs) {
+  test::ScratchFolder folder("archive");
+  const std::string path = (folder.path() / "a.sqlite3").string();
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path));
+    ASSERT_TRUE(archive.Merge(Download(RecordStream(3000, 600000000), 127)).Ok);
+  }
+  {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(fs::file_size(path) / 2));
+    file << std::string(3000, '\xA5');
+  }
+  const std::string bytes = FileBytes(path);
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  EXPECT_FALSE(archive.Check());
+  ASSERT_TRUE(archive.Damaged());
+  bool logTried = false;
+  archive.RenameAside = [&](const std::string& from, const std::string& to) {
+    if (from == path + "-wal") {
+      logTried = true;
+      return false;
+    }
+    return RenameFile(from, to);
+  };
+  EXPECT_FALSE(archive.StartAgain());
+  EXPECT_TRUE(logTried);
+  EXPECT_NE(archive.Error().find("write-ahead log"), std::string::npos) << archive.Error();
+  EXPECT_TRUE(archive.MovedAside.empty());
+  EXPECT_EQ(FileBytes(path), bytes);
+  EXPECT_TRUE(FilesBeside(path).empty());
+  archive.RenameAside = {};
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  EXPECT_FALSE(archive.Check());
+  ASSERT_TRUE(archive.StartAgain()) << archive.Error();
+  EXPECT_EQ(FileBytes(archive.MovedAside), bytes);
+}
+
 TEST(HistoryArchive, DefaultPathIsTheUsersDataFolderUnlessTheEnvironmentNamesAFile) {
 #ifdef _WIN32
   _putenv_s("DRAVION_ARCHIVE", "C:\\x\\a.sqlite3");
