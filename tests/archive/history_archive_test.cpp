@@ -87,6 +87,19 @@ void ExpectChartsMatch(HistoryArchive& archive, int64_t device, const std::vecto
   }
 }
 
+// An archive of `records` records whose pages in the middle of the file are overwritten.
+::testing::AssertionResult MakeDamagedArchive(const std::string& path, uint32_t records) {
+  {
+    HistoryArchive archive;
+    if (!archive.Open(path) || !archive.Merge(Download(RecordStream(records, 600000000), 127)).Ok)
+      return ::testing::AssertionFailure() << archive.Error();
+  }
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(static_cast<std::streamoff>(fs::file_size(path) / 2));
+  file << std::string(3000, '\xA5');
+  return ::testing::AssertionSuccess();
+}
+
 TEST(HistoryArchive, MergesKeepEveryRecordOnceChartAndExportFollowTheRawRecords) {
   test::ScratchFolder folder("archive");
   const std::string path = (folder.path() / "a.sqlite3").string();
@@ -397,16 +410,7 @@ TEST(HistoryArchive, RecordsAfterTheClockWasSetBackAreKeptAsANewRun) {
 TEST(HistoryArchive, AnExportThatMeetsADamagedPageFailsAndKeepsTheEarlierFile) {
   test::ScratchFolder folder("archive");
   const std::string path = (folder.path() / "a.sqlite3").string();
-  {
-    HistoryArchive archive;
-    ASSERT_TRUE(archive.Open(path));
-    ASSERT_TRUE(archive.Merge(Download(RecordStream(20000, 600000000), 127)).Ok);
-  }
-  {
-    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-    file.seekp(static_cast<std::streamoff>(fs::file_size(path) / 2));
-    file << std::string(3000, '\xA5');
-  }
+  ASSERT_TRUE(MakeDamagedArchive(path, 20000));
   HistoryArchive archive;
   ASSERT_TRUE(archive.Open(path)) << archive.Error();
   const std::string csv = (folder.path() / "out.csv").string();
@@ -661,16 +665,7 @@ TEST(HistoryArchive, OnlyOurOwnDamagedArchiveIsMovedAsideAndOnlyWhenNobodyHasItO
 TEST(HistoryArchive, ADamagedArchiveWhoseLogCannotGoAsideStaysWhereItIs) {
   test::ScratchFolder folder("archive");
   const std::string path = (folder.path() / "a.sqlite3").string();
-  {
-    HistoryArchive archive;
-    ASSERT_TRUE(archive.Open(path));
-    ASSERT_TRUE(archive.Merge(Download(RecordStream(3000, 600000000), 127)).Ok);
-  }
-  {
-    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-    file.seekp(static_cast<std::streamoff>(fs::file_size(path) / 2));
-    file << std::string(3000, '\xA5');
-  }
+  ASSERT_TRUE(MakeDamagedArchive(path, 3000));
   const std::string bytes = FileBytes(path);
   HistoryArchive archive;
   ASSERT_TRUE(archive.Open(path)) << archive.Error();
