@@ -268,6 +268,7 @@ bool HistoryArchive::Open(const std::string& path) {
   damaged_ = readFailed_ = false;
   lastDownloads_.clear();
   lastRun_ = 0;
+  lastLatest_.reset();
   if (path.empty()) {
     error_ = "no folder for application data";
     return false;
@@ -589,9 +590,20 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
   std::map<int64_t, std::vector<Incoming>> ofRun;
   std::vector<int64_t> newRuns;
   int64_t lastPiece = 0;
+  // A further part of a file whose first usable record starts before the last one of the part
+  // before: the clock was set back where the parts meet, and the part begins a piece of its own
+  // after the run that part ended in.
+  bool cutAtStart = false;
+  if (batch.Continues && lastLatest_) {
+    const auto usable =
+        std::find_if(in.begin(), in.end(), [](const Incoming& i) { return i.Record.Status == 0; });
+    cutAtStart = usable != in.end() && usable->Record.Start < *lastLatest_;
+  }
+  uint32_t latest = 0;
   for (size_t first = 0; first < in.size();) {
+    const bool cut = first > 0 || cutAtStart;
     size_t end = first + 1;
-    uint32_t latest = in[first].Record.Status == 0 ? in[first].Record.Start : 0;
+    latest = in[first].Record.Status == 0 ? in[first].Record.Start : 0;
     for (; end < in.size(); ++end) {
       const HistoryRecord& r = in[end].Record;
       if (r.Status != 0) continue;
@@ -609,7 +621,7 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
       sample.push_back(i);
     int64_t target = 0;
     size_t most = 0;
-    const int64_t after = first > 0 ? lastPiece : batch.AfterRun;
+    const int64_t after = first > 0 ? lastPiece : cutAtStart ? lastRun_ : batch.AfterRun;
     for (const Run& run : runs) {
       if (run.Id <= after) continue;
       size_t held = 0;
@@ -623,11 +635,11 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     // part before went; an imported file's records otherwise join the newest run wherever they
     // lie (an old file of the device), and a download's only when they follow that run's
     // records, with the device's time not behind them. A piece after a set back begins a run.
-    if (target == 0 && first == 0 && batch.Continues &&
+    if (target == 0 && !cut && batch.Continues &&
         std::any_of(runs.begin(), runs.end(), [&](const Run& r) { return r.Id == lastRun_; })) {
       target = lastRun_;
     }
-    if (target == 0 && !runs.empty() && first == 0 && batch.AfterRun == 0 && !behind &&
+    if (target == 0 && !runs.empty() && !cut && batch.AfterRun == 0 && !behind &&
         (imported || !runs.back().HasRecords || in[first].Record.Start > runs.back().LastStart))
       target = runs.back().Id;
     if (target == 0) {
@@ -683,6 +695,8 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
   result.Ok = true;
   lastDownloads_ = downloads;
   lastRun_ = lastPiece;
+  lastLatest_.reset();
+  if (latest != 0) lastLatest_ = latest;
   // A large merge leaves a large log: copy it into the file now, where nobody waits for it (a
   // reader of the same pages only holds the copy back), so the log starts again small.
   if (result.Added >= kLargeMerge)

@@ -218,7 +218,8 @@ class HistoryArchive {
   // The rows of downloads the last merge wrote, per run and coefficient (a continued import
   // takes them).
   std::map<int64_t, std::map<uint32_t, int64_t>> lastDownloads_;
-  int64_t lastRun_ = 0;  // the run its newest records went to
+  int64_t lastRun_ = 0;                 // the run its newest records went to
+  std::optional<uint32_t> lastLatest_;  // the start of its last piece's latest usable record
 };
 
 }  // namespace dravion

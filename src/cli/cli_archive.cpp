@@ -6,7 +6,6 @@
 #include "archive/archive_files.h"
 #include "archive/archive_session.h"
 #include "archive/history_archive.h"
-#include "archive/history_csv_import.h"
 #include "cli/cli_json.h"
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
@@ -280,29 +279,38 @@ int ImportArchiveFile(CliSession& s, const std::string& name) {
 
 int ArchiveImport(CliSession& s) {
   const std::string& name = s.options.command[2];
-  std::string text, error;
-  if (!ReadWholeFile(name, text, error)) {
+  auto readError = [&](const std::string& error) {
     s.io.err << s.language.Text("Ошибка чтения файла\n", "File read Error\n") << name << '\n'
              << error << '\n';
     return kExitFailed;
-  }
-  static constexpr std::string_view kSqliteHeader("SQLite format 3\0", 16);
-  if (std::string_view(text).substr(0, kSqliteHeader.size()) == kSqliteHeader) {
-    text.clear();
-    text.shrink_to_fit();
-    return ImportArchiveFile(s, name);
+  };
+  std::string error;
+  {
+    // An archive file is told by its first bytes, before anything else is read.
+    FileReader file;
+    if (!OpenFileToRead(name, file, error)) return readError(error);
+    static constexpr std::string_view kSqliteHeader("SQLite format 3\0", 16);
+    char head[kSqliteHeader.size()];
+    size_t have = 0;
+    for (size_t got = 1; have < sizeof head && got > 0; have += got) {
+      if (!file.Read(head + have, sizeof head - have, got, error)) return readError(error);
+    }
+    if (std::string_view(head, have) == kSqliteHeader) return ImportArchiveFile(s, name);
   }
   if (s.options.device.empty()) {
     s.io.err << "dravion-cli: archive import of a CSV file needs --device S (the serial number "
                 "its records belong to)\n";
     return kExitUsage;
   }
-  const HistoryCsvFile file = ParseHistoryCsv(text);
-  if (!file.Ok) {
-    s.io.err << name << ':' << file.Line << ": "
+  FileReader file;
+  if (!OpenFileToRead(name, file, error)) return readError(error);
+  const CsvImportPlan plan = PlanCsvImport(file);
+  if (!plan.ReadError.empty()) return readError(plan.ReadError);
+  if (!plan.Ok) {
+    s.io.err << name << ':' << plan.Line << ": "
              << s.language.Text("не строка истории в формате CSV: ",
                                 "not a line of a history CSV file: ")
-             << file.Reason << '\n'
+             << plan.Reason << '\n'
              << s.language.Text("Ничего не импортировано", "Nothing was imported") << '\n';
     return kExitFailed;
   }
@@ -332,20 +340,28 @@ int ArchiveImport(CliSession& s) {
     batch.Uid = known->Uid;
   }
   batch.File = name;
-  batch.Coefficient = file.Coefficients.back();  // of the newest record
-  batch.Records = file.Records;
-  batch.Coefficients = file.Coefficients;
+  // Part by part, each its own transaction: the window and other commands wait for one part at
+  // most, and neither the file nor its records are held whole.
   std::string notice;
-  const MergeResult merged = MergeIntoArchive(archive, batch, s.language, notice);
+  const CsvImportResult imported = ImportCsvParts(archive, file, plan, batch, s.language, notice);
   if (!notice.empty()) s.io.err << TerminalText(notice) << '\n';
-  if (!merged.Ok) {
-    s.io.err << s.language.Text("Ничего не импортировано: ", "Nothing was imported: ")
-             << merged.Error << '\n';
+  if (const std::string warning = ClockSetBackMessage(imported.Merged, s.language);
+      !warning.empty())
+    s.io.err << TerminalText(warning) << '\n';
+  if (!imported.Ok) {
+    if (imported.PartsMerged == 0) {
+      s.io.err << s.language.Text("Ничего не импортировано: ", "Nothing was imported: ")
+               << imported.Error << '\n';
+    } else {
+      // The parts merged stay merged: say what they brought, and why the rest did not follow.
+      s.io.err << s.language.Text("Импорт прерван: ", "The import stopped: ") << imported.Error
+               << '\n'
+               << s.language.Text("До этого: ", "Before that: ")
+               << MergeMessage(imported.Merged, s.language) << '\n';
+    }
     return kExitFailed;
   }
-  if (const std::string warning = ClockSetBackMessage(merged, s.language); !warning.empty())
-    s.io.err << TerminalText(warning) << '\n';
-  s.io.out << MergeMessage(merged, s.language) << '\n';
+  s.io.out << MergeMessage(imported.Merged, s.language) << '\n';
   return kExitDone;
 }
 
