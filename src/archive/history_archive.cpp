@@ -269,6 +269,7 @@ bool HistoryArchive::Open(const std::string& path) {
   lastDownloads_.clear();
   lastRun_ = 0;
   lastLatest_.reset();
+  lastNewRuns_.clear();
   if (path.empty()) {
     error_ = "no folder for application data";
     return false;
@@ -588,7 +589,10 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
   // Records follow each other in time: one that starts before the usable record it follows was
   // made after the clock was set back. Each piece goes to its run.
   std::map<int64_t, std::vector<Incoming>> ofRun;
+  // The runs begun by this merge; a further part's records that go to one its earlier parts
+  // began are counted as the new run's too.
   std::vector<int64_t> newRuns;
+  const std::vector<int64_t> begunBefore = batch.Continues ? lastNewRuns_ : std::vector<int64_t>{};
   int64_t lastPiece = 0;
   // A further part of a file whose first usable record starts before the last one of the part
   // before: the clock was set back where the parts meet, and the part begins a piece of its own
@@ -688,7 +692,8 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     result.AlreadyThere += part.AlreadyThere;
     result.Conflicts += part.Conflicts;
     result.Compared += part.Compared;
-    if (std::find(newRuns.begin(), newRuns.end(), device) != newRuns.end())
+    if (std::find(newRuns.begin(), newRuns.end(), device) != newRuns.end() ||
+        std::find(begunBefore.begin(), begunBefore.end(), device) != begunBefore.end())
       result.NewRunRecords += part.Added;
   }
   if (!Exec("COMMIT")) return fail(error_);
@@ -697,6 +702,8 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
   lastRun_ = lastPiece;
   lastLatest_.reset();
   if (latest != 0) lastLatest_ = latest;
+  lastNewRuns_ = begunBefore;
+  lastNewRuns_.insert(lastNewRuns_.end(), newRuns.begin(), newRuns.end());
   // A large merge leaves a large log: copy it into the file now, where nobody waits for it (a
   // reader of the same pages only holds the copy back), so the log starts again small.
   if (result.Added >= kLargeMerge)

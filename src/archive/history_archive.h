@@ -220,6 +220,7 @@ class HistoryArchive {
   std::map<int64_t, std::map<uint32_t, int64_t>> lastDownloads_;
   int64_t lastRun_ = 0;                 // the run its newest records went to
   std::optional<uint32_t> lastLatest_;  // the start of its last piece's latest usable record
+  std::vector<int64_t> lastNewRuns_;    // the runs it and the parts before it began
 };
 
 }  // namespace dravion

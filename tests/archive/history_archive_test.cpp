@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "archive/archive_files.h"
 #include "archive/archive_session.h"
@@ -549,6 +550,165 @@ TEST(HistoryArchive, ImportTakesSaveCsvFilesWholeOrNotAtAll) {
   EXPECT_EQ(merged.Conflicts, 0u);
   ASSERT_EQ(archive.Devices().size(), 1u);  // the imported device took the identifier
   EXPECT_EQ(archive.Devices()[0].Uid, download.Uid);
+}
+
+// The usable measurements of a stream (what a CSV file holds).
+std::vector<HistoryRecord> CsvRecords(const std::vector<HistoryRecord>& stream) {
+  std::vector<HistoryRecord> records;
+  for (const HistoryRecord& r : stream) {
+    if (IsMeasurement(r) && r.Status == 0) records.push_back(r);
+  }
+  return records;
+}
+
+// Writes records (oldest first) as Save CSV does: newest first, rows numbered from 1.
+void WriteCsv(const fs::path& path, const std::vector<HistoryRecord>& records, uint32_t k) {
+  std::ofstream out(path, std::ios::binary);
+  uint32_t row = 0;
+  for (auto r = records.rbegin(); r != records.rend(); ++r)
+    out << CsvLine(*r, ++row, k);
+}
+
+CsvImportResult ImportCsv(HistoryArchive& archive, const fs::path& path, size_t partRecords,
+                          size_t pieceBytes) {
+  FileReader file;
+  std::string error;
+  EXPECT_TRUE(OpenFileToRead(path.string(), file, error)) << error;
+  const CsvImportPlan plan = PlanCsvImport(file, partRecords, pieceBytes);
+  EXPECT_TRUE(plan.Ok) << plan.ReadError << plan.Line << ": " << plan.Reason;
+  ArchiveBatch batch;
+  batch.Serial = "214-36587";
+  batch.File = path.string();
+  Language language;
+  std::string notice;
+  return ImportCsvParts(archive, file, plan, batch, language, notice, pieceBytes);
+}
+
+TEST(HistoryArchive, ALongCsvIsImportedPartByPartEveryRecordOnce) {
+  test::ScratchFolder folder("archive");
+  const std::vector<HistoryRecord> records = CsvRecords(RecordStream(330000, 700000000 + 17));
+  WriteCsv(folder.path() / "long.csv", records, 127);
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string())) << archive.Error();
+  for (const bool again : {false, true}) {
+    const CsvImportResult imported =
+        ImportCsv(archive, folder.path() / "long.csv", kImportPartRecords, kImportPieceBytes);
+    ASSERT_TRUE(imported.Ok) << imported.Error;
+    EXPECT_GE(imported.PartsMerged, records.size() / kImportPartRecords);
+    EXPECT_EQ(imported.Merged.Added, again ? 0u : records.size());
+    EXPECT_EQ(imported.Merged.AlreadyThere, again ? records.size() : 0u);
+    EXPECT_EQ(imported.Merged.Conflicts, 0u);
+    EXPECT_FALSE(imported.Merged.ClockSetBack);
+    const std::vector<ArchiveDevice> devices = archive.Devices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].Downloads, again ? 2u : 1u);  // a file is one import, whatever its parts
+    ArchiveCounts counts;
+    ASSERT_TRUE(archive.Count(devices[0].Id, counts));
+    EXPECT_EQ(counts.Records, records.size());
+    EXPECT_EQ(counts.Conflicts, 0u);
+  }
+}
+
+TEST(HistoryArchive, PartsAndPiecesOfACsvFileMergeAsTheWholeFileDoes) {
+  test::ScratchFolder folder("archive");
+  // Hour- and day-crossing records; one record twice (its second copy kept as a conflict, as
+  // in a file merged whole), where a part would begin.
+  std::vector<HistoryRecord> records = CsvRecords(RecordStream(9000, 800000000 + 17));
+  std::vector<Weighted> raw;
+  for (const HistoryRecord& r : records)
+    raw.push_back({r, 127});
+  const size_t parts = 700;
+  records.insert(records.end() - parts, *(records.end() - parts));
+  WriteCsv(folder.path() / "h.csv", records, 127);
+  // The device's clock set back after these: further records at times already passed, as many
+  // as two parts, then at the end of a part, and then inside one.
+  std::vector<HistoryRecord> after = CsvRecords(RecordStream(2 * parts + 100, 800000000 - 86400));
+  std::vector<HistoryRecord> setBack = records;
+  setBack.insert(setBack.end(), after.begin(), after.begin() + 2 * parts);
+  WriteCsv(folder.path() / "set-back-at-part.csv", setBack, 127);
+  setBack.insert(setBack.end(), after.begin() + 2 * parts, after.end());
+  WriteCsv(folder.path() / "set-back-in-part.csv", setBack, 127);
+  const std::map<std::string, uint64_t> newRun = {{"set-back-at-part.csv", 2 * parts},
+                                                  {"set-back-in-part.csv", after.size()}};
+
+  std::vector<std::pair<CsvImportResult, std::vector<ArchiveDevice>>> outcomes;
+  for (const char* name : {"set-back-at-part.csv", "set-back-in-part.csv"}) {
+    for (const bool whole : {true, false}) {
+      HistoryArchive archive;
+      const std::string path =
+          (folder.path() / (std::string(name) + (whole ? ".whole" : ".parts"))).string();
+      ASSERT_TRUE(archive.Open(path)) << archive.Error();
+      // Lines split across pieces of 1,000 bytes; parts begin inside an hour and a day.
+      const CsvImportResult imported =
+          ImportCsv(archive, folder.path() / name, whole ? 1000000 : parts, whole ? 1 << 20 : 1000);
+      ASSERT_TRUE(imported.Ok) << imported.Error;
+      EXPECT_EQ(imported.PartsMerged > 1, !whole);
+      const std::vector<ArchiveDevice> devices = archive.Devices();
+      ASSERT_EQ(devices.size(), 2u) << name;
+      EXPECT_EQ(devices[1].FirstStart, after.front().Start);
+      ExpectChartsMatch(archive, devices[0].Id, raw, records.front().Start, records.back().Start);
+      if (!whole) {
+        const std::pair<CsvImportResult, std::vector<ArchiveDevice>>& w = outcomes.back();
+        EXPECT_EQ(imported.Merged.Added, w.first.Merged.Added) << name;
+        EXPECT_EQ(imported.Merged.Conflicts, w.first.Merged.Conflicts) << name;
+        EXPECT_EQ(imported.Merged.NewRunRecords, w.first.Merged.NewRunRecords) << name;
+        for (size_t d = 0; d < devices.size(); ++d)
+          EXPECT_EQ(devices[d].Records, w.second[d].Records) << name << " run " << d + 1;
+      }
+      EXPECT_EQ(imported.Merged.Conflicts, 1u);
+      EXPECT_TRUE(imported.Merged.ClockSetBack) << name;
+      EXPECT_EQ(imported.Merged.NewRunStart, after.front().Start);
+      EXPECT_EQ(imported.Merged.NewRunRecords, newRun.at(name)) << name;
+      outcomes.emplace_back(imported, devices);
+    }
+  }
+}
+
+TEST(HistoryCsv, AReaderFedInPiecesReadsAsTheWholeTextIsRead) {
+  const std::vector<HistoryRecord> records = CsvRecords(RecordStream(400, 700000000));
+  std::string text;
+  uint32_t row = 0;
+  for (auto r = records.rbegin(); r != records.rend(); ++r)
+    text += CsvLine(*r, ++row, 127);
+  text.erase(text.size() - 2);  // the last line without its line end
+  const HistoryCsvFile whole = ParseHistoryCsv(text);
+  ASSERT_TRUE(whole.Ok);
+  for (const size_t piece : {size_t{1}, size_t{7}, size_t{64}}) {
+    HistoryCsvReader reader;
+    std::vector<HistoryRecord> got;
+    std::vector<uint64_t> starts;
+    reader.OnRecord = [&](const HistoryRecord& r, uint16_t k, uint64_t lineStart) {
+      EXPECT_EQ(k, 127);
+      got.insert(got.begin(), r);
+      starts.push_back(lineStart);
+    };
+    for (size_t at = 0; at < text.size(); at += piece)
+      ASSERT_TRUE(reader.Feed(std::string_view(text).substr(at, piece))) << reader.Reason;
+    ASSERT_TRUE(reader.Finish()) << reader.Reason;
+    ASSERT_EQ(got.size(), whole.Records.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].Start, whole.Records[i].Start);
+      EXPECT_EQ(got[i].Pulses, whole.Records[i].Pulses);
+    }
+    EXPECT_EQ(starts[1], text.find('\n') + 1);
+    // A bad line split across pieces is refused at its number.
+    std::string bad = text;
+    bad[starts[5] + 3] = 'x';
+    HistoryCsvReader refusing;
+    bool fed = true;
+    for (size_t at = 0; fed && at < bad.size(); at += piece)
+      fed = refusing.Feed(std::string_view(bad).substr(at, piece));
+    EXPECT_FALSE(fed && refusing.Finish());
+    EXPECT_EQ(refusing.Line, 6u);
+  }
+  // A line without end is refused once it is longer than any record line, not held on.
+  HistoryCsvReader endless;
+  const std::string noLineEnd(1000, '1');
+  bool fed = true;
+  for (int i = 0; fed && i < 100; ++i)
+    fed = endless.Feed(noLineEnd);
+  EXPECT_FALSE(fed);
+  EXPECT_EQ(endless.Line, 1u);
 }
 
 // The files in the archive's folder other than the archive itself and its -wal and -shm.
