@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -20,8 +21,27 @@ bool RenameFile(const std::string& from, const std::string& to);
 bool FileIsThere(const std::string& path);
 // The file's size in bytes, -1 when it cannot be read.
 int64_t FileSizeOf(const std::string& path);
-// The whole file; false with the system's reason in `error`.
-bool ReadWholeFile(const std::string& path, std::string& text, std::string& error);
+// A user's file open for reading, read piece by piece from where it stands.
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+  bool IsOpen() const { return handle_ != nullptr; }
+  // Up to `size` bytes into `buffer`: `got` says how many (0 at the end of the file); false with
+  // the system's reason in `error` when the read fails.
+  bool Read(char* buffer, size_t size, size_t& got, std::string& error);
+  // The next read starts `offset` bytes from the file's start.
+  bool Seek(uint64_t offset, std::string& error);
+
+ private:
+  friend bool OpenFileToRead(const std::string& path, FileReader& reader, std::string& error);
+  void* handle_ = nullptr;  // the system's handle of the open file
+};
+// Opens a user's file (a CSV or an archive to import) for reading: the one place that does.
+// False with the system's reason in `error`.
+bool OpenFileToRead(const std::string& path, FileReader& reader, std::string& error);
 // The computer's local time as "2026-12-08-0315" for file names, and as "2026-12-08 03:15:07".
 std::string LocalStampForFileName();
 std::string LocalTimeText();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "archive/archive_files.h"
 
@@ -59,21 +60,38 @@ int64_t FileSizeOf(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
+FileReader::~FileReader() {
+  if (handle_ != nullptr) std::fclose(static_cast<FILE*>(handle_));
+}
+
+bool FileReader::Read(char* buffer, size_t size, size_t& got, std::string& error) {
+  FILE* file = static_cast<FILE*>(handle_);
+  got = std::fread(buffer, 1, size, file);
+  if (got < size && std::ferror(file)) {
+    error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool FileReader::Seek(uint64_t offset, std::string& error) {
+  if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
+      ::fseeko(static_cast<FILE*>(handle_), static_cast<off_t>(offset), SEEK_SET) != 0) {
+    error = std::strerror(errno != 0 ? errno : EINVAL);
+    return false;
+  }
+  return true;
+}
+
+bool OpenFileToRead(const std::string& path, FileReader& reader, std::string& error) {
   FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     error = std::strerror(errno);
     return false;
   }
-  text.clear();
-  char buffer[1 << 16];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-    text.append(buffer, n);
-  const bool ok = !std::ferror(file);
-  if (!ok) error = std::strerror(errno);
-  std::fclose(file);
-  return ok;
+  if (reader.handle_ != nullptr) std::fclose(static_cast<FILE*>(reader.handle_));
+  reader.handle_ = file;
+  return true;
 }
 
 }  // namespace dravion

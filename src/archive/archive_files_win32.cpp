@@ -1,6 +1,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "archive/archive_files.h"
@@ -85,22 +86,43 @@ int64_t FileSizeOf(const std::string& path) {
   return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
+FileReader::~FileReader() {
+  if (handle_ != nullptr) ::CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+bool FileReader::Read(char* buffer, size_t size, size_t& got, std::string& error) {
+  DWORD n = 0;
+  const DWORD wanted = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+  got = 0;
+  if (!::ReadFile(static_cast<HANDLE>(handle_), buffer, wanted, &n, nullptr)) {
+    error = SystemText(::GetLastError());
+    return false;
+  }
+  got = n;
+  return true;
+}
+
+bool FileReader::Seek(uint64_t offset, std::string& error) {
+  LARGE_INTEGER to{};
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  if (offset > static_cast<uint64_t>(INT64_MAX) ||
+      !::SetFilePointerEx(static_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN)) {
+    error = SystemText(::GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool OpenFileToRead(const std::string& path, FileReader& reader, std::string& error) {
   const HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = SystemText(::GetLastError());
     return false;
   }
-  text.clear();
-  char buffer[1 << 16];
-  DWORD n = 0;
-  bool ok = true;
-  while ((ok = ::ReadFile(file, buffer, sizeof buffer, &n, nullptr) != 0) && n > 0)
-    text.append(buffer, n);
-  if (!ok) error = SystemText(::GetLastError());
-  ::CloseHandle(file);
-  return ok;
+  if (reader.handle_ != nullptr) ::CloseHandle(static_cast<HANDLE>(reader.handle_));
+  reader.handle_ = file;
+  return true;
 }
 
 }  // namespace dravion

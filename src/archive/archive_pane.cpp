@@ -10,6 +10,7 @@
 #include "protocol/identification.h"
 #include "services/dialogs.h"
 #include "services/language.h"
+#include "services/log_sink.h"
 
 namespace dravion {
 
@@ -28,27 +29,46 @@ HistoryArchive* ArchivePane::Archive() {
   const bool opened = archive_->Open(Path.empty() ? DefaultArchivePath() : Path);
   if (const std::string moved = MovedAsideMessage(*archive_, context_.language); !moved.empty())
     context_.dialogs.ShowMessage(BoxKind::Warning, moved);
+  openError_.clear();
   if (!opened) {
-    context_.dialogs.ShowMessage(BoxKind::Error, ArchiveErrorMessage(*archive_, context_.language));
+    openError_ = ArchiveErrorMessage(*archive_, context_.language);
+    if (!quietOpen_) context_.dialogs.ShowMessage(BoxKind::Error, openError_);
     archive_.reset();
   }
   return archive_.get();
 }
 
 std::string ArchivePane::MergeDownload() {
-  HistoryArchive* archive = Archive();
-  if (archive == nullptr) return {};
+  // The download stays in the page whatever happens here (Save CSV writes it); a merge that
+  // failed is offered again until it succeeds or the user lets it be.
   const ArchiveBatch batch = BatchFromDownload(download_, context_.device);
-  std::string notice;
-  const MergeResult merged = MergeIntoArchive(*archive, batch, context_.language, notice);
-  if (!notice.empty()) context_.dialogs.ShowMessage(BoxKind::Warning, notice);
-  if (!merged.Ok) {
-    context_.dialogs.ShowMessage(
-        BoxKind::Error,
-        Text("История не сохранена в архиве\r\n", "The history was not kept in the archive\r\n") +
-            merged.Error);
-    return {};
+  MergeResult merged;
+  HistoryArchive* archive = nullptr;
+  for (;;) {
+    quietOpen_ = true;
+    archive = Archive();
+    quietOpen_ = false;
+    std::string reason;
+    if (archive != nullptr) {
+      std::string notice;
+      merged = MergeIntoArchive(*archive, batch, context_.language, notice);
+      if (!notice.empty()) context_.dialogs.ShowMessage(BoxKind::Warning, notice);
+      if (merged.Ok) break;
+      reason = merged.Error;
+    } else {
+      reason = openError_;
+    }
+    if (!context_.dialogs.Ask(
+            QuestionKind::Error,
+            Text("История не сохранена в архиве\r\n",
+                 "The history was not kept in the archive\r\n") +
+                reason +
+                Text("\r\nЗагруженные записи можно сохранить в CSV.\r\nПовторить?",
+                     "\r\nThe downloaded records can still be saved as CSV.\r\nRetry?")))
+      return {};
   }
+  if (const std::string warning = ClockSetBackMessage(merged, context_.language); !warning.empty())
+    context_.log.LogLine(warning);
   if (const std::optional<ArchiveDevice> d = archive->FindDevice(batch.Serial, batch.Uid))
     lastMerged_ = d->Id;
   return MergeMessage(merged, context_.language);
@@ -77,6 +97,11 @@ bool ArchivePane::Show() {
   }
   device_ = chosen->Id;
   serial_ = chosen->Serial;
+  // After a clock set back the device has runs over the same times: the title says which.
+  runNote_.clear();
+  if (chosen->Runs > 1)
+    runNote_ = Text(", серия ", ", run ") + std::to_string(chosen->Run) + Text(" из ", " of ") +
+               std::to_string(chosen->Runs);
   coefficient_ = chosen->Coefficient;
   latest_ = chosen->LastStart;
   ViewTime = TimeRecordFromSeconds(latest_);
@@ -90,9 +115,16 @@ void ArchivePane::DrawChart() {
   const std::unique_ptr<HistoryPeriodSource> periods = archive_->Periods(device_);
   LastChart = DrawHistoryChart(*periods, ViewTime, Level, coefficient_, view_.ShowMaximumTicked(),
                                context_.language);
+  if (archive_->ReadFailed()) {
+    // Bars drawn from part of the records would show a wrong picture as a true one.
+    context_.dialogs.ShowMessage(BoxKind::Error, ArchiveErrorMessage(*archive_, context_.language));
+    AfterDamage();
+    return;
+  }
   // The title says where the bars come from.
-  LastChart.Title.insert(LastChart.Title.begin(),
-                         Text("Архив истории прибора S/N ", "History archive of S/N ") + serial_);
+  LastChart.Title.insert(
+      LastChart.Title.begin(),
+      Text("Архив истории прибора S/N ", "History archive of S/N ") + serial_ + runNote_);
   view_.ShowChart(LastChart);
 }
 
@@ -150,11 +182,17 @@ void ArchivePane::OnSaveCsvClicked() {
     const ExportResult exported = archive_->ExportCsv(range, name, hook);
     return FileWriteResult{exported.Ok, exported.Failed};
   });
-  if (archive_->Damaged() && archive_->StartAgain()) {
-    // What could be read of it stays in the file moved aside.
+  if (archive_->ReadFailed()) AfterDamage();
+}
+
+void ArchivePane::AfterDamage() {
+  device_ = 0;
+  if (!archive_ || !archive_->Damaged()) return;
+  // The file goes aside, what still reads of it into a new one.
+  if (archive_->StartAgain())
     context_.dialogs.ShowMessage(BoxKind::Warning, MovedAsideMessage(*archive_, context_.language));
-    device_ = 0;
-  }
+  else
+    context_.dialogs.ShowMessage(BoxKind::Error, ArchiveErrorMessage(*archive_, context_.language));
 }
 
 }  // namespace dravion

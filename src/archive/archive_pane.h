@@ -29,7 +29,8 @@ class ArchivePane {
   HistoryArchive* Archive();
 
   // Merges the controller's complete download. The line for the page ("1,204 new records,
-  // 64,076 already in the archive"); a failure is told in a box and gives an empty line.
+  // 64,076 already in the archive"); a failure is told in a box that offers to retry (the
+  // download stays savable as CSV), and gives an empty line when the user lets it be.
   std::string MergeDownload();
 
   // Shows the archive of the connected device, else of the device merged last, else of the only
@@ -55,14 +56,19 @@ class ArchivePane {
 
  private:
   std::string Text(const char* russian, const char* english) const;
+  // A read of the archive failed: the chart is left; a damaged file goes aside.
+  void AfterDamage();
 
   DeviceContext& context_;
   HistoryView& view_;
   HistoryController& download_;
   std::unique_ptr<HistoryArchive> archive_;
+  std::string openError_;   // why the archive could not be opened last
+  bool quietOpen_ = false;  // the retry's question tells the reason instead of a box
   int64_t device_ = 0;
   int64_t lastMerged_ = 0;
   std::string serial_;
+  std::string runNote_;  // ", run 2 of 2" for a device whose clock was set back
   uint32_t coefficient_ = 100;
   uint32_t latest_ = 0;
 };

@@ -1,5 +1,9 @@
 #include "archive/archive_session.h"
 
+#include <algorithm>
+#include <cstdint>
+
+#include "archive/history_csv_import.h"
 #include "device/device_time.h"
 #include "device/history_controller.h"
 #include "protocol/device_format.h"
@@ -48,10 +52,110 @@ MergeResult MergeIntoArchive(HistoryArchive& archive, const ArchiveBatch& batch,
                              const Language& language, std::string& notice) {
   notice.clear();
   MergeResult result = archive.Merge(batch);
-  if (!result.Ok && archive.Damaged() && archive.StartAgain()) {
+  if (!result.Ok && archive.Damaged()) {
+    if (!archive.StartAgain()) {
+      result.Error = archive.Error();
+      return result;
+    }
     notice = MovedAsideMessage(archive, language);
     result = archive.Merge(batch);
   }
+  return result;
+}
+
+CsvImportPlan PlanCsvImport(FileReader& file, size_t partRecords, size_t pieceBytes) {
+  CsvImportPlan plan;
+  HistoryCsvReader reader;
+  uint64_t inPart = 0;
+  uint32_t previousStart = 0;
+  reader.OnRecord = [&](const HistoryRecord& r, uint16_t k, uint64_t lineStart) {
+    if (plan.PartStarts.empty()) {
+      plan.NewestCoefficient = k;
+      plan.PartStarts.push_back(lineStart);
+      plan.PartRecords.push_back(0);
+    } else if (inPart >= partRecords && r.Start != previousStart) {
+      plan.PartStarts.push_back(lineStart);
+      plan.PartRecords.push_back(0);
+      inPart = 0;
+    }
+    ++inPart;
+    ++plan.PartRecords.back();
+    previousStart = r.Start;
+  };
+  std::string piece(pieceBytes, '\0');
+  for (;;) {
+    size_t got = 0;
+    if (!file.Read(piece.data(), piece.size(), got, plan.ReadError)) return plan;
+    if (got == 0) break;
+    if (!reader.Feed(std::string_view(piece.data(), got))) break;
+  }
+  if (!reader.Reason.empty() || !reader.Finish()) {
+    plan.Line = reader.Line;
+    plan.Reason = reader.Reason;
+    plan.PartStarts.clear();
+    plan.PartRecords.clear();
+    return plan;
+  }
+  plan.Records = reader.Records;
+  plan.Ok = true;
+  return plan;
+}
+
+CsvImportResult ImportCsvParts(HistoryArchive& archive, FileReader& file, const CsvImportPlan& plan,
+                               ArchiveBatch batch, const Language& language, std::string& notice,
+                               size_t pieceBytes) {
+  CsvImportResult result;
+  notice.clear();
+  batch.Coefficient = plan.NewestCoefficient;
+  std::string piece(pieceBytes, '\0');
+  for (size_t part = plan.PartStarts.size(); part-- > 0;) {
+    // The part's lines, newest first as the file holds them, read again: a file changed since
+    // it was checked is not taken further.
+    batch.Records.clear();
+    batch.Coefficients.clear();
+    HistoryCsvReader reader;
+    reader.OnRecord = [&](const HistoryRecord& r, uint16_t k, uint64_t) {
+      batch.Records.push_back(r);
+      batch.Coefficients.push_back(k);
+    };
+    const bool last = part + 1 == plan.PartStarts.size();
+    uint64_t left = last ? UINT64_MAX : plan.PartStarts[part + 1] - plan.PartStarts[part];
+    bool read = file.Seek(plan.PartStarts[part], result.Error);
+    while (read && left > 0) {
+      size_t got = 0;
+      read = file.Read(piece.data(), static_cast<size_t>(std::min<uint64_t>(piece.size(), left)),
+                       got, result.Error);
+      if (!read || got == 0) break;
+      left -= got;
+      read = reader.Feed(std::string_view(piece.data(), got));
+    }
+    if (read) read = last ? reader.Finish() : !reader.InLine() && left == 0;
+    if (!read || reader.Records != plan.PartRecords[part]) {
+      if (result.Error.empty()) result.Error = "the file changed while it was imported";
+      return result;
+    }
+    std::reverse(batch.Records.begin(), batch.Records.end());
+    std::reverse(batch.Coefficients.begin(), batch.Coefficients.end());
+    batch.Continues = result.PartsMerged > 0;
+    std::string moved;
+    const MergeResult merged = MergeIntoArchive(archive, batch, language, moved);
+    if (!moved.empty()) notice += (notice.empty() ? "" : "\n") + moved;
+    if (!merged.Ok) {
+      result.Error = merged.Error;
+      return result;
+    }
+    MergeResult& sum = result.Merged;
+    if (merged.NewRunRecords > 0 && sum.NewRunRecords == 0) sum.NewRunStart = merged.NewRunStart;
+    sum.Added += merged.Added;
+    sum.AlreadyThere += merged.AlreadyThere;
+    sum.Conflicts += merged.Conflicts;
+    sum.Compared += merged.Compared;
+    sum.ClockSetBack = sum.ClockSetBack || merged.ClockSetBack;
+    sum.NewRunRecords += merged.NewRunRecords;
+    ++result.PartsMerged;
+  }
+  result.Merged.Ok = true;
+  result.Ok = true;
   return result;
 }
 
@@ -90,19 +194,40 @@ std::string MergeMessage(const MergeResult& result, const Language& language) {
   return text;
 }
 
+std::string ClockSetBackMessage(const MergeResult& result, const Language& language) {
+  if (!result.ClockSetBack) return {};
+  if (result.NewRunRecords == 0) {
+    return language.Text(
+        "Часы прибора отстают от последней записи архива (вынималась батарея?): установите часы; "
+        "записи, сделанные до этого, будут сохранены как новая серия записей прибора",
+        "The device's clock is behind the archive's newest record (battery out?): set its clock; "
+        "records it makes until then will be kept as a new run of the device");
+  }
+  const TimeRecord from = TimeRecordFromSeconds(result.NewRunStart);
+  const std::string when = FormatDeviceDate(from) + " " + FormatDeviceClock(from);
+  const std::string count = GroupedNumber(result.NewRunRecords, language);
+  if (language.Current() == Lang::Russian) {
+    return std::string("Часы прибора были переведены назад (вынималась батарея?): ") + count + " " +
+           RussianForm(result.NewRunRecords, "запись", "записи", "записей") + " с " + when +
+           " сохранены как новая серия записей прибора; установите часы прибора";
+  }
+  return "The device's clock was set back (battery out?): " + count +
+         (result.NewRunRecords == 1 ? " record" : " records") + " from " + when +
+         " on were kept as a new run of the device; set its clock";
+}
+
 std::string MovedAsideMessage(const HistoryArchive& archive, const Language& language) {
   if (archive.MovedAside.empty()) return {};
-  if (archive.MovedAsideNewer) {
-    return language.Text("Архив истории записан более новой версией программы. Он сохранён как\r\n",
-                         "The history archive was written by a newer version of the program. It "
-                         "was kept as\r\n") +
-           archive.MovedAside +
-           language.Text("\r\nи начат новый архив.", "\r\nand a new archive was started.");
-  }
-  return language.Text("Файл архива истории повреждён. Он сохранён как\r\n",
-                       "The history archive file is damaged. It was kept as\r\n") +
-         archive.MovedAside +
-         language.Text("\r\nи начат новый архив.", "\r\nand a new archive was started.");
+  std::string text =
+      language.Text("Файл архива истории повреждён. Он сохранён как\r\n",
+                    "The history archive file is damaged. It was kept as\r\n") +
+      archive.MovedAside +
+      language.Text("\r\nи начат новый архив: перенесено ", "\r\nand a new archive was started: ") +
+      GroupedNumber(archive.CarriedOver, language) + language.Text(" из ", " of ") +
+      GroupedNumber(archive.CarryTotal, language) +
+      language.Text(" записей.", " records carried over.");
+  if (!archive.Error().empty()) text += "\r\n" + archive.Error();
+  return text;
 }
 
 std::string ArchiveErrorMessage(const HistoryArchive& archive, const Language& language) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,15 +17,21 @@ struct sqlite3;
 namespace dravion {
 
 // The version of the archive's tables (the file's user_version). A file of a later version is
-// moved aside at open rather than read by a program that does not know its tables.
+// refused, and left as it is, rather than read by a program that does not know its tables.
 inline constexpr int kArchiveSchemaVersion = 1;
+// The file's application_id: what tells the program's own archives from other SQLite files.
+inline constexpr int32_t kArchiveApplicationId = 0x44726176;  // "Drav"
 
 // A device as the archive knows it: by serial number and chip identifier (empty for a device
-// known only from imported files), with what it holds.
+// known only from imported files), with what it holds. A device whose clock was set back (its
+// battery out) has a run for each time: one row each, the same serial number and identifier,
+// numbered from 1 in the order they were begun.
 struct ArchiveDevice {
   int64_t Id = 0;
   std::string Serial;
   std::string Uid;
+  int Run = 1;              // which run of the device
+  int Runs = 1;             // how many it has
   uint64_t Records = 0;     // stored records, those in conflict included
   uint64_t Conflicts = 0;   // records kept beside a differing one of the same start
   uint32_t FirstStart = 0;  // the oldest record's start (device seconds)
@@ -33,6 +40,15 @@ struct ArchiveDevice {
   uint32_t MaxDuration = 0;
   uint32_t Coefficient = 100;  // K x 100 of its newest download or import
   uint32_t Downloads = 0;      // downloads and imports merged
+};
+
+// What one device's records are, counted: the usable records (what the export writes; the
+// chart takes those not in conflict), those in conflict among them, and the unusable ones kept
+// (a status other than 0).
+struct ArchiveCounts {
+  uint64_t Records = 0;
+  uint64_t Conflicts = 0;
+  uint64_t Unusable = 0;
 };
 
 // One complete download (or one imported file) to be merged. Records come in the ring's order,
@@ -48,6 +64,12 @@ struct ArchiveBatch {
   std::vector<HistoryRecord> Records;
   // Per record, when they differ (an imported file): K x 100; empty: Coefficient for all.
   std::vector<uint16_t> Coefficients;
+  // A further part of the file merged just before (a long import, merged in bounded
+  // transactions): its rows of downloads are taken again and no download is counted.
+  bool Continues = false;
+  // Another archive's later run of the device: the run of this archive its run before went to.
+  // Only a run begun after that one takes the records, else they begin a run.
+  int64_t AfterRun = 0;
 };
 
 struct MergeResult {
@@ -56,6 +78,14 @@ struct MergeResult {
   uint64_t Added = 0;         // records new to the archive
   uint64_t AlreadyThere = 0;  // records it held already
   uint64_t Conflicts = 0;     // of the added: differing from a stored record of the same start
+  uint64_t Compared = 0;      // stored records read to compare the batch with
+  // The device's clock was set back (battery out): its time lies before the end of the newest
+  // record the archive holds of it, or its records start again at times already passed. Records
+  // after such a set back are kept as a new run of the device (NewRunRecords of them, from
+  // NewRunStart on), never taken as already there.
+  bool ClockSetBack = false;
+  uint64_t NewRunRecords = 0;
+  uint32_t NewRunStart = 0;
 };
 
 // Which records an export writes: one device (0: the only one there is), starts in [From, To].
@@ -84,35 +114,55 @@ class HistoryArchive {
   HistoryArchive(const HistoryArchive&) = delete;
   HistoryArchive& operator=(const HistoryArchive&) = delete;
 
-  // Opens the file, creating it (and its folder) when missing. A file that is not a readable
-  // archive, or one of a newer version, is renamed aside under a dated name first (MovedAside
-  // then names it) and a new one is made. False with Error() when the file cannot be used.
+  // Opens the file, creating it (and its folder) when missing. The program's own archive found
+  // damaged is renamed aside under a dated name first (MovedAside then names it), when no other
+  // program has it open, and a new one is made with what could be read of it. A file of a newer
+  // version, another program's file, or one that is in use is left as it is: false with Error().
   bool Open(const std::string& path);
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
   const std::string& Path() const { return path_; }
   const std::string& Error() const { return error_; }
-  // Set by Open when a file was moved aside: its new name, and whether it was of a newer version
-  // (else damaged).
+  // Set when a damaged file was moved aside: its new name, the records it held and those that
+  // could be read and were carried over into the new archive.
   std::string MovedAside;
-  bool MovedAsideNewer = false;
+  uint64_t CarryTotal = 0;
+  uint64_t CarriedOver = 0;
 
   // Whether an operation found the file damaged (its pages unreadable). StartAgain then moves it
-  // aside under a dated name (MovedAside names it) and starts a new archive in its place.
+  // aside under a dated name (MovedAside names it), under an exclusive lock (false, with Error(),
+  // while another program has it open), starts a new archive in its place and carries over every
+  // record that still reads.
   bool Damaged() const { return damaged_; }
   bool StartAgain();
-  // Reads every page of the file (about a second for ten years of records); false, and Damaged,
-  // when one is unreadable.
+  // Reads every page of the file (about a second for ten years of records); false when one is
+  // unreadable (then Damaged) or the file cannot be read now (busy, a read error).
   bool Check();
 
-  // Merges one download or import in one transaction.
+  // Merges every record that still reads from another archive file (one moved aside, or given
+  // to archive import), device by device, in bounded transactions. False with Error() when the
+  // file is not a history archive or none of it can be read; `total` and `carried` count the
+  // records it says it holds and those merged (added or already there).
+  bool MergeArchiveFile(const std::string& file, uint64_t& total, uint64_t& carried);
+
+  // Merges one download or import in one transaction. The batch is cut where a record starts
+  // before the one it follows (the clock was set back); each piece goes to the run of the
+  // device that holds some of its records, else continues the newest run when it starts after
+  // that run's newest record (and the device's time is not behind its end), else begins a run.
   MergeResult Merge(const ArchiveBatch& batch);
 
+  // The devices; a read that failed gives what was read and sets ReadFailed and Error().
   std::vector<ArchiveDevice> Devices();
   std::optional<ArchiveDevice> Device(int64_t id);
-  // The device with this serial number and identifier; an empty identifier matches any device
-  // of that serial number when there is exactly one.
+  // The device with this serial number and identifier (its newest run); an empty identifier
+  // matches any device of that serial number when there is exactly one.
   std::optional<ArchiveDevice> FindDevice(const std::string& serial, const std::string& uid);
+  // The devices of that serial number (every run, oldest first).
+  std::vector<ArchiveDevice> DevicesOfSerial(const std::string& serial);
+  // Counts one device's records by reading them (a second for ten years); false on a failed read.
+  bool Count(int64_t device, ArchiveCounts& counts);
+  // Whether the last read (Devices, Count, ForEachRecord, the chart's periods) failed.
+  bool ReadFailed() const { return readFailed_; }
 
   // Writes the range's records as the history page's Save CSV does (ten fields, newest first,
   // rows numbered from 1, each record with the coefficient it was downloaded with) to a new file
@@ -120,30 +170,57 @@ class HistoryArchive {
   ExportResult ExportCsv(const ArchiveRange& range, const std::string& path,
                          const FileStepHook& hook = {});
   // The records of a range, newest first, each with its K x 100: for tests and the export.
-  void ForEachRecord(const ArchiveRange& range,
-                     const std::function<void(const HistoryRecord&, uint32_t)>& visit);
+  // SQLITE_DONE, or the code of the read that failed (then ReadFailed and Error()).
+  int ForEachRecord(const ArchiveRange& range,
+                    const std::function<void(const HistoryRecord&, uint32_t)>& visit);
 
   // The chart's records of one device: usable measurements, one per start (a record in
-  // conflict stays out).
+  // conflict stays out). A read that fails shows nothing for the period and sets ReadFailed,
+  // Error() and, for damage, Damaged.
   std::unique_ptr<HistoryPeriodSource> Periods(int64_t device);
 
   // Called during a merge after each thousand records written (tests stop the process there).
   std::function<void(uint64_t written)> MergeProgress;
+  // Renames a file when a damaged archive is moved aside (RenameFile unless set; tests make it
+  // fail).
+  std::function<bool(const std::string& from, const std::string& to)> RenameAside;
 
  private:
   friend class ArchivePeriods;
   bool OpenFile(const std::string& path, bool& unusable, bool& newer);
-  bool MoveAside(bool newer);
+  bool MoveAside();
+  bool CarryOver();
   void NoteError(int rc);
+  void NoteReadFailure(int rc);
   bool CreateTables();
   bool Exec(const char* sql);
   std::string SqlError() const;
-  int64_t DeviceFor(const std::string& serial, const std::string& uid);
+  struct Incoming;
+  struct Run;
+  // The runs of the device (oldest first), after it took its identifier where it was known only
+  // from imports; false on a failed write.
+  bool RunsOf(const std::string& serial, const std::string& uid, std::string& runUid,
+              std::vector<Run>& runs);
+  int64_t NewRun(const std::string& serial, const std::string& uid);
+  // How many of the sampled records that run holds as they are; false on a failed read.
+  bool CountHeld(int64_t device, const std::vector<Incoming>& records,
+                 const std::vector<size_t>& sample, size_t& held);
+  // Merges records of one run into it, under the download's rows (made when missing); false on
+  // a failed read or write.
+  bool MergeRun(int64_t device, std::vector<Incoming> in, const ArchiveBatch& batch, bool continued,
+                std::map<uint32_t, int64_t>& downloadOf, MergeResult& result);
 
   sqlite3* db_ = nullptr;
   std::string path_;
   std::string error_;
   bool damaged_ = false;
+  bool readFailed_ = false;
+  // The rows of downloads the last merge wrote, per run and coefficient (a continued import
+  // takes them).
+  std::map<int64_t, std::map<uint32_t, int64_t>> lastDownloads_;
+  int64_t lastRun_ = 0;                 // the run its newest records went to
+  std::optional<uint32_t> lastLatest_;  // the start of its last piece's latest usable record
+  std::vector<int64_t> lastNewRuns_;    // the runs it and the parts before it began
 };
 
 }  // namespace dravion

@@ -8,6 +8,9 @@ namespace dravion {
 
 namespace {
 
+// Longer than any record line (ten short fields and the rate formula).
+constexpr size_t kLongestLine = 4096;
+
 // A decimal number of at most `digits` digits, no sign or blank.
 bool Number(std::string_view text, size_t digits, uint64_t& value) {
   if (text.empty() || text.size() > digits) return false;
@@ -65,33 +68,91 @@ std::string CheckLine(std::string_view line, HistoryRecord& record, uint16_t& co
 
 }  // namespace
 
+bool HistoryCsvReader::TakeLine(std::string_view line, uint64_t lineStart) {
+  ++Line;
+  std::string_view content = line;
+  if (!content.empty() && content.back() == '\n') content.remove_suffix(1);
+  if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
+  HistoryRecord record;
+  uint16_t k = 0;
+  Reason = content.empty() ? "an empty line" : CheckLine(content, record, k);
+  if (!Reason.empty()) {
+    failed_ = true;
+    return false;
+  }
+  ++Records;
+  if (OnRecord) OnRecord(record, k, lineStart);
+  return true;
+}
+
+bool HistoryCsvReader::Feed(std::string_view piece) {
+  if (failed_) return false;
+  const uint64_t pieceStart = offset_;
+  offset_ += piece.size();
+  size_t from = 0;
+  if (!pending_.empty()) {
+    // The line the piece before ended in.
+    const size_t end = piece.find('\n');
+    const size_t take = end == std::string_view::npos ? piece.size() : end + 1;
+    if (pending_.size() + take > kLongestLine) {
+      ++Line;
+      Reason = "the line is too long to be a record line";
+      failed_ = true;
+      return false;
+    }
+    pending_.append(piece.substr(0, take));
+    if (end == std::string_view::npos) return true;
+    const std::string line = std::move(pending_);
+    pending_.clear();
+    if (!TakeLine(line, pieceStart + take - line.size())) return false;
+    from = take;
+  }
+  while (from < piece.size()) {
+    const size_t end = piece.find('\n', from);
+    if (end == std::string_view::npos) {
+      // Carried into the next piece; a line longer than any record line is refused here.
+      if (piece.size() - from > kLongestLine) {
+        ++Line;
+        Reason = "the line is too long to be a record line";
+        failed_ = true;
+        return false;
+      }
+      pending_.assign(piece.substr(from));
+      return true;
+    }
+    if (!TakeLine(piece.substr(from, end + 1 - from), pieceStart + from)) return false;
+    from = end + 1;
+  }
+  return true;
+}
+
+bool HistoryCsvReader::Finish() {
+  if (failed_) return false;
+  if (!pending_.empty()) {
+    const std::string line = std::move(pending_);
+    pending_.clear();
+    if (!TakeLine(line, offset_ - line.size())) return false;
+  }
+  if (Records == 0) {
+    Line = 1;
+    Reason = "the file holds no record lines";
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
 HistoryCsvFile ParseHistoryCsv(std::string_view text) {
   HistoryCsvFile file;
-  size_t from = 0;
-  size_t line = 0;
-  while (from < text.size()) {
-    ++line;
-    size_t end = text.find('\n', from);
-    const size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view content = text.substr(from, end - from);
-    if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
-    from = next;
-    HistoryRecord record;
-    uint16_t k = 0;
-    std::string reason = content.empty() ? "an empty line" : CheckLine(content, record, k);
-    if (!reason.empty()) {
-      file = HistoryCsvFile{};
-      file.Line = line;
-      file.Reason = reason;
-      return file;
-    }
+  HistoryCsvReader reader;
+  reader.OnRecord = [&](const HistoryRecord& record, uint16_t k, uint64_t) {
     file.Records.push_back(record);
     file.Coefficients.push_back(k);
-  }
-  if (file.Records.empty()) {
-    file.Line = 1;
-    file.Reason = "the file holds no record lines";
+  };
+  if (!reader.Feed(text) || !reader.Finish()) {
+    file = HistoryCsvFile{};
+    file.Line = reader.Line;
+    file.Reason = reader.Reason;
     return file;
   }
   // The file is newest first.

@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <ostream>
+#include <sstream>
+#include <string_view>
 
 #include "archive/archive_files.h"
 #include "archive/archive_session.h"
 #include "archive/history_archive.h"
-#include "archive/history_csv_import.h"
 #include "cli/cli_json.h"
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
@@ -58,16 +60,48 @@ std::string IsoDeviceTime(uint32_t seconds) {
   return text;
 }
 
-// The archive's device named by --device, or the only one when none is named.
+// The archive's device named by --device (and --uid when two devices share the serial number),
+// or the only one when none is named.
 std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive) {
   if (!s.options.device.empty()) {
-    if (std::optional<ArchiveDevice> d = archive.FindDevice(s.options.device, "")) return d;
+    const std::vector<ArchiveDevice> same = archive.DevicesOfSerial(s.options.device);
+    if (archive.ReadFailed()) {
+      s.io.err << TerminalText(ArchiveErrorMessage(archive, s.language)) << '\n';
+      return std::nullopt;
+    }
+    std::optional<ArchiveDevice> chosen;
+    for (const ArchiveDevice& d : same) {
+      if (s.options.uid.empty() || d.Uid == s.options.uid) chosen = d;  // the newest run
+    }
+    const bool several =
+        s.options.uid.empty() && std::any_of(same.begin(), same.end(), [&](const ArchiveDevice& d) {
+          return d.Uid != same.front().Uid;
+        });
+    if (several) {
+      s.io.err << s.language.Text("В архиве несколько приборов с номером ",
+                                  "The archive holds several devices of serial number ")
+               << s.options.device
+               << s.language.Text(": укажите --uid, один из", ": name one with --uid, one of");
+      for (const ArchiveDevice& d : same)
+        s.io.err << ' ' << (d.Uid.empty() ? "\"\"" : d.Uid);
+      s.io.err << '\n';
+      return std::nullopt;
+    }
+    if (chosen) return chosen;
     s.io.err << s.language.Text("В архиве нет прибора ", "The archive holds no device ")
-             << s.options.device << '\n';
+             << s.options.device << (s.options.uid.empty() ? "" : " UID " + s.options.uid) << '\n';
     return std::nullopt;
   }
   const std::vector<ArchiveDevice> devices = archive.Devices();
-  if (devices.size() == 1) return devices.front();
+  if (archive.ReadFailed()) {
+    s.io.err << TerminalText(ArchiveErrorMessage(archive, s.language)) << '\n';
+    return std::nullopt;
+  }
+  // One device (with the runs of a clock set back): its newest run.
+  if (!devices.empty() && std::all_of(devices.begin(), devices.end(), [&](const ArchiveDevice& d) {
+        return d.Serial == devices.back().Serial && d.Uid == devices.back().Uid;
+      }))
+    return devices.back();
   s.io.err << (devices.empty() ? s.language.Text("Архив пуст", "The archive is empty")
                                : s.language.Text("В архиве несколько приборов: укажите --device",
                                                  "The archive holds several devices: name one "
@@ -91,33 +125,79 @@ int MergeDownloadIntoArchive(CliSession& s, HistoryController& download) {
              << merged.Error << '\n';
     return kExitFailed;
   }
+  if (const std::string warning = ClockSetBackMessage(merged, s.language); !warning.empty())
+    s.io.err << TerminalText(warning) << '\n';
   s.io.out << MergeMessage(merged, s.language) << '\n';
   return kExitDone;
 }
 
+namespace {
+
+// The archive's damage met by a read: told, and the file moved aside with what still reads
+// carried over into a new one (unless another program has it open).
+void AfterReadFailure(CliSession& s, HistoryArchive& archive) {
+  s.io.err << TerminalText(ArchiveErrorMessage(archive, s.language)) << '\n';
+  if (!archive.Damaged()) return;
+  if (archive.StartAgain())
+    s.io.err << TerminalText(MovedAsideMessage(archive, s.language)) << '\n';
+  else
+    s.io.err << archive.Error() << '\n';
+}
+
+}  // namespace
+
 int ArchiveList(CliSession& s) {
   HistoryArchive archive;
   if (!OpenArchive(s, archive)) return kExitFailed;
+  const std::vector<ArchiveDevice> devices = archive.Devices();
+  if (archive.ReadFailed()) {
+    AfterReadFailure(s, archive);
+    return kExitFailed;
+  }
+  // Printed only when every device was counted: a list cut short would hide records.
+  std::ostringstream text;
   Json list = Json::array();
-  for (const ArchiveDevice& d : archive.Devices()) {
+  for (const ArchiveDevice& d : devices) {
+    // As records: what the chart and the export use; the unusable ones kept under their name.
+    ArchiveCounts counts;
+    if (!archive.Count(d.Id, counts)) {
+      AfterReadFailure(s, archive);
+      return kExitFailed;
+    }
     if (s.options.json) {
-      Json entry = {{"serial", d.Serial},       {"uid", d.Uid},
-                    {"records", d.Records},     {"conflicts", d.Conflicts},
-                    {"downloads", d.Downloads}, {"coefficient", d.Coefficient / 100.0}};
+      Json entry = {{"serial", d.Serial},
+                    {"uid", d.Uid},
+                    {"run", d.Run},
+                    {"records", counts.Records},
+                    {"conflicts", counts.Conflicts},
+                    {"unusable", counts.Unusable},
+                    {"downloads", d.Downloads},
+                    {"coefficient", d.Coefficient / 100.0}};
       entry["first"] = d.Records ? Json(IsoDeviceTime(d.FirstStart)) : Json();
       entry["last"] = d.Records ? Json(IsoDeviceTime(d.LastStart)) : Json();
       list.push_back(entry);
       continue;
     }
-    s.io.out << "S/N " << d.Serial << (d.Uid.empty() ? "" : "  UID " + d.Uid) << "  "
-             << GroupedNumber(d.Records, s.language) << s.language.Text(" записей", " records");
+    text << "S/N " << d.Serial << (d.Uid.empty() ? "" : "  UID " + d.Uid) << "  ";
+    if (d.Runs > 1)
+      text << s.language.Text("серия ", "run ") << d.Run << s.language.Text(" из ", " of ")
+           << d.Runs << "  ";
+    text << GroupedNumber(counts.Records, s.language) << s.language.Text(" записей", " records");
     if (d.Records)
-      s.io.out << "  " << DeviceTimeText(d.FirstStart) << " - " << DeviceTimeText(d.LastStart);
-    s.io.out << "  " << GroupedNumber(d.Conflicts, s.language)
-             << s.language.Text(" расхождений", d.Conflicts == 1 ? " conflict" : " conflicts")
-             << '\n';
+      text << "  " << DeviceTimeText(d.FirstStart) << " - " << DeviceTimeText(d.LastStart);
+    text << "  " << GroupedNumber(counts.Conflicts, s.language)
+         << s.language.Text(" расхождений", counts.Conflicts == 1 ? " conflict" : " conflicts");
+    if (counts.Unusable > 0)
+      text << "  " << GroupedNumber(counts.Unusable, s.language)
+           << s.language.Text(" непригодных записей сохранено", counts.Unusable == 1
+                                                                    ? " unusable record kept"
+                                                                    : " unusable records kept");
+    text << '\n';
   }
-  if (s.options.json) PrintJson(s.io, list);
+  if (s.options.json)
+    PrintJson(s.io, list);
+  else
+    s.io.out << text.str();
   return kExitDone;
 }
 
@@ -130,12 +210,41 @@ int ArchiveExport(CliSession& s) {
   }
   HistoryArchive archive;
   if (!OpenArchive(s, archive)) return kExitFailed;
-  const std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
+  std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
   if (!device) return kExitFailed;
+  // A device whose clock was set back has runs over the same times: one run goes in a file,
+  // the newest unless --run names another.
+  if (s.options.run != 0 || device->Runs > 1) {
+    const int wanted = s.options.run != 0 ? s.options.run : device->Runs;
+    std::optional<ArchiveDevice> run;
+    for (const ArchiveDevice& d : archive.DevicesOfSerial(device->Serial)) {
+      if (d.Uid == device->Uid && d.Run == wanted) run = d;
+    }
+    if (!run) {
+      s.io.err << s.language.Text("У прибора нет серии записей ", "The device has no run ")
+               << wanted << s.language.Text(" (их ", " (it has ") << device->Runs << ")\n";
+      return kExitFailed;
+    }
+    if (s.options.run == 0)
+      s.io.err << s.language.Text("Записи прибора — в ", "The device's records are in ")
+               << device->Runs
+               << s.language.Text(
+                      " сериях (часы переводились назад); записана последняя, "
+                      "другую выбирает --run N",
+                      " runs (its clock was set back); the newest is written, "
+                      "--run N chooses another")
+               << '\n';
+    device = run;
+  }
   range.Device = device->Id;
   const ExportResult exported = archive.ExportCsv(range, s.options.csvFile);
-  if (archive.Damaged() && archive.StartAgain())
-    s.io.err << TerminalText(MovedAsideMessage(archive, s.language)) << '\n';
+  if (archive.ReadFailed()) {
+    // The file there (if any) stays as it was: a cut-short export never replaces it.
+    s.io.err << s.language.Text("Файл не записан\n", "The file was not written\n")
+             << s.options.csvFile << '\n';
+    AfterReadFailure(s, archive);
+    return kExitFailed;
+  }
   if (!exported.Ok) {
     s.io.err << s.language.Text("Ошибка записи файла\n", "File write Error\n") << s.options.csvFile
              << (exported.Error.empty() ? "" : "\n" + exported.Error) << '\n';
@@ -147,20 +256,61 @@ int ArchiveExport(CliSession& s) {
   return kExitDone;
 }
 
+namespace {
+
+// Another archive file, every device of it: what still reads is merged.
+int ImportArchiveFile(CliSession& s, const std::string& name) {
+  HistoryArchive archive;
+  if (!OpenArchive(s, archive)) return kExitFailed;
+  uint64_t total = 0, carried = 0;
+  if (!archive.MergeArchiveFile(name, total, carried)) {
+    s.io.err << s.language.Text("Ничего не импортировано: ", "Nothing was imported: ")
+             << archive.Error() << '\n';
+    if (archive.Damaged()) AfterReadFailure(s, archive);
+    return kExitFailed;
+  }
+  s.io.out << GroupedNumber(carried, s.language) << s.language.Text(" из ", " of ")
+           << GroupedNumber(total, s.language)
+           << s.language.Text(" записей перенесено", " records carried over") << '\n';
+  return carried == total ? kExitDone : kExitFailed;
+}
+
+}  // namespace
+
 int ArchiveImport(CliSession& s) {
   const std::string& name = s.options.command[2];
-  std::string text, error;
-  if (!ReadWholeFile(name, text, error)) {
+  auto readError = [&](const std::string& error) {
     s.io.err << s.language.Text("Ошибка чтения файла\n", "File read Error\n") << name << '\n'
              << error << '\n';
     return kExitFailed;
+  };
+  std::string error;
+  {
+    // An archive file is told by its first bytes, before anything else is read.
+    FileReader file;
+    if (!OpenFileToRead(name, file, error)) return readError(error);
+    static constexpr std::string_view kSqliteHeader("SQLite format 3\0", 16);
+    char head[kSqliteHeader.size()];
+    size_t have = 0;
+    for (size_t got = 1; have < sizeof head && got > 0; have += got) {
+      if (!file.Read(head + have, sizeof head - have, got, error)) return readError(error);
+    }
+    if (std::string_view(head, have) == kSqliteHeader) return ImportArchiveFile(s, name);
   }
-  const HistoryCsvFile file = ParseHistoryCsv(text);
-  if (!file.Ok) {
-    s.io.err << name << ':' << file.Line << ": "
+  if (s.options.device.empty()) {
+    s.io.err << "dravion-cli: archive import of a CSV file needs --device S (the serial number "
+                "its records belong to)\n";
+    return kExitUsage;
+  }
+  FileReader file;
+  if (!OpenFileToRead(name, file, error)) return readError(error);
+  const CsvImportPlan plan = PlanCsvImport(file);
+  if (!plan.ReadError.empty()) return readError(plan.ReadError);
+  if (!plan.Ok) {
+    s.io.err << name << ':' << plan.Line << ": "
              << s.language.Text("не строка истории в формате CSV: ",
                                 "not a line of a history CSV file: ")
-             << file.Reason << '\n'
+             << plan.Reason << '\n'
              << s.language.Text("Ничего не импортировано", "Nothing was imported") << '\n';
     return kExitFailed;
   }
@@ -168,21 +318,50 @@ int ArchiveImport(CliSession& s) {
   if (!OpenArchive(s, archive)) return kExitFailed;
   ArchiveBatch batch;
   batch.Serial = s.options.device;
-  if (const std::optional<ArchiveDevice> known = archive.FindDevice(s.options.device, ""))
+  batch.Uid = s.options.uid;
+  // A serial number the archive does not know is most likely mistyped: taken only when asked.
+  if (const std::vector<ArchiveDevice> same = archive.DevicesOfSerial(s.options.device);
+      same.empty() && !archive.ReadFailed()) {
+    if (!s.options.newDevice) {
+      s.io.err << s.language.Text("В архиве нет прибора ", "The archive holds no device ")
+               << s.options.device
+               << s.language.Text(": проверьте номер или добавьте --new-device",
+                                  ": check the number, or add --new-device")
+               << '\n'
+               << s.language.Text("Ничего не импортировано", "Nothing was imported") << '\n';
+      return kExitFailed;
+    }
+  } else {
+    const std::optional<ArchiveDevice> known = ChosenDevice(s, archive);
+    if (!known) {
+      s.io.err << s.language.Text("Ничего не импортировано", "Nothing was imported") << '\n';
+      return kExitFailed;
+    }
     batch.Uid = known->Uid;
+  }
   batch.File = name;
-  batch.Coefficient = file.Coefficients.back();  // of the newest record
-  batch.Records = file.Records;
-  batch.Coefficients = file.Coefficients;
+  // Part by part, each its own transaction: the window and other commands wait for one part at
+  // most, and neither the file nor its records are held whole.
   std::string notice;
-  const MergeResult merged = MergeIntoArchive(archive, batch, s.language, notice);
+  const CsvImportResult imported = ImportCsvParts(archive, file, plan, batch, s.language, notice);
   if (!notice.empty()) s.io.err << TerminalText(notice) << '\n';
-  if (!merged.Ok) {
-    s.io.err << s.language.Text("Ничего не импортировано: ", "Nothing was imported: ")
-             << merged.Error << '\n';
+  if (const std::string warning = ClockSetBackMessage(imported.Merged, s.language);
+      !warning.empty())
+    s.io.err << TerminalText(warning) << '\n';
+  if (!imported.Ok) {
+    if (imported.PartsMerged == 0) {
+      s.io.err << s.language.Text("Ничего не импортировано: ", "Nothing was imported: ")
+               << imported.Error << '\n';
+    } else {
+      // The parts merged stay merged: say what they brought, and why the rest did not follow.
+      s.io.err << s.language.Text("Импорт прерван: ", "The import stopped: ") << imported.Error
+               << '\n'
+               << s.language.Text("До этого: ", "Before that: ")
+               << MergeMessage(imported.Merged, s.language) << '\n';
+    }
     return kExitFailed;
   }
-  s.io.out << MergeMessage(merged, s.language) << '\n';
+  s.io.out << MergeMessage(imported.Merged, s.language) << '\n';
   return kExitDone;
 }
 

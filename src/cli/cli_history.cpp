@@ -45,10 +45,11 @@ int HistoryDownload(CliSession& s) {
     if (!view.versionMessage.empty()) s.io.err << TerminalText(view.versionMessage) << '\n';
     return kExitFailed;
   }
-  // The archive first: a CSV file that cannot be written loses nothing then.
-  if (!s.options.noArchive && MergeDownloadIntoArchive(s, controller) != kExitDone)
-    return kExitFailed;
+  // The archive and the file each get the download whatever happens to the other: a script
+  // that deletes the history after a download that failed to reach one still has the other.
+  const bool archived = s.options.noArchive || MergeDownloadIntoArchive(s, controller) == kExitDone;
   if (!s.options.csvFile.empty() && !controller.SaveCsv(s.options.csvFile)) return kExitFailed;
+  if (!archived) return kExitFailed;
   return Outcome(s);
 }
 

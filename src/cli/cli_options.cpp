@@ -101,6 +101,10 @@ const std::vector<OptionWord>& OptionWords() {
       {"--no-archive", "history download", ""},
       {"--device", "archive export", "S"},
       {"--device", "archive import", "S"},
+      {"--uid", "archive export", "UID"},
+      {"--uid", "archive import", "UID"},
+      {"--new-device", "archive import", ""},
+      {"--run", "archive export", "N"},
       {"--from", "archive export", "DATE"},
       {"--to", "archive export", "DATE"},
       {"--csv", "archive export", "FILE"},
@@ -183,11 +187,14 @@ const std::string& UsageText() {
       "  restart main|boot             restart into the main program or the boot loader\n"
       "  archive list                  the devices in the history archive, their records and\n"
       "                                conflicts, first and last record\n"
-      "  archive export [--device S] [--from DATE] [--to DATE] --csv FILE\n"
+      "  archive export [--device S] [--run N] [--from DATE] [--to DATE] --csv FILE\n"
       "                                the archive's records as Save CSV writes them (DATE:\n"
-      "                                YYYY-MM-DD, device time, --to's day included)\n"
-      "  archive import --device S FILE\n"
+      "                                YYYY-MM-DD, device time, --to's day included; N: the\n"
+      "                                device's run after a clock set back, default the newest)\n"
+      "  archive import [--device S [--uid UID] [--new-device]] FILE\n"
       "                                a file Save CSV wrote, into the archive of device S\n"
+      "                                (--new-device: one the archive does not know yet), or\n"
+      "                                another history archive file, whole\n"
       "\n"
       "Options:\n"
       "  --port N      use COM N (without it: the first listed port that answers)\n"
@@ -218,7 +225,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
                       std::string& error) {
   options = CliOptions{};
   bool csvGiven = false, retriesGiven = false, intervalGiven = false, ifDriftGiven = false;
-  bool deviceGiven = false, rangeGiven = false;
+  bool deviceGiven = false, rangeGiven = false, uidGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&](std::string& out) {
@@ -303,11 +310,35 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
       options.noArchive = true;
     } else if (arg == "--device") {
       if (!value(options.device)) return false;
-      if (options.device.empty()) {
-        error = "--device needs a serial number";
+      // The serial number as the device page shows it: three and five digits.
+      std::string& serial = options.device;
+      bool form = serial.size() == 9 && serial[3] == '-';
+      for (size_t i = 0; form && i < serial.size(); ++i) {
+        if (i == 3) continue;
+        const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(serial[i])));
+        form = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+        serial[i] = c;
+      }
+      if (!form) {
+        error = "--device takes a serial number as the device shows it, like 214-36587";
         return false;
       }
       deviceGiven = true;
+    } else if (arg == "--uid") {
+      if (!value(options.uid)) return false;
+      if (options.uid.empty()) {
+        error = "--uid needs the device's identifier as archive list shows it";
+        return false;
+      }
+      uidGiven = true;
+    } else if (arg == "--run") {
+      if (!value(text)) return false;
+      if (!ParseNumber(text, 1, 100000, options.run)) {
+        error = "--run takes the number of a device's run as archive list shows it";
+        return false;
+      }
+    } else if (arg == "--new-device") {
+      options.newDevice = true;
     } else if (arg == "--from" || arg == "--to") {
       if (!value(arg == "--from" ? options.from : options.to)) return false;
       rangeGiven = true;
@@ -378,16 +409,20 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     error = "--device belongs to archive export and archive import";
     return false;
   }
+  if (uidGiven && !deviceGiven) {
+    error = "--uid needs --device S";
+    return false;
+  }
+  if (options.newDevice && !isImport) {
+    error = "--new-device belongs to archive import";
+    return false;
+  }
   if (rangeGiven && !isExport) {
     error = "--from and --to belong to archive export";
     return false;
   }
   if (isExport && !csvGiven) {
     error = "archive export needs --csv FILE";
-    return false;
-  }
-  if (isImport && !deviceGiven) {
-    error = "archive import needs --device S (the serial number the file's records belong to)";
     return false;
   }
   if (retriesGiven && !isUpdate) {

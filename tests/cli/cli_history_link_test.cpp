@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -86,6 +87,27 @@ TEST(CliHistoryLink, DownloadWritesTheBytesOfThePagesSaveCsv) {
   r = bench.Run({"history", "download", "--csv", (csv.parent_path() / "no" / "h.csv").string()});
   EXPECT_EQ(r.status, cli::kExitFailed);
   EXPECT_NE(r.err.find("File creating Error"), std::string::npos) << r.err;
+}
+
+// An archive that cannot take the download (its folder lies below a plain file): the CSV is
+// written all the same, and the status says the archive failed, with its reason.
+TEST(CliHistoryLink, ADownloadIsSavedAsCsvWhenTheArchiveFails) {
+  sim::DeviceConfig config;
+  UseRing(config);
+  CliBench bench(config);
+  const std::filesystem::path folder = bench.folder.path();
+  std::ofstream(folder / "plain") << "a file, not a folder";
+  const char* environment = std::getenv("DRAVION_ARCHIVE");
+  const std::string saved = environment ? environment : "";
+  ::setenv("DRAVION_ARCHIVE", (folder / "plain" / "archive.sqlite3").c_str(), 1);
+  const auto csv = folder / "history.csv";
+  const CliResult r = bench.Run({"history", "download", "--csv", csv.string()});
+  ::setenv("DRAVION_ARCHIVE", saved.c_str(), 1);
+  EXPECT_EQ(r.status, cli::kExitFailed);
+  EXPECT_NE(r.err.find("The history archive cannot be used"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("plain"), std::string::npos) << r.err;
+  const std::string bytes = FileBytes(csv);
+  EXPECT_EQ(bytes.substr(0, bytes.find(';')), std::to_string(850000000 - 60)) << bytes.size();
 }
 
 TEST(CliHistoryLink, DeleteAsksThenEmptiesTheRing) {
