@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "archive/archive_files.h"
+#include "services/user_file_win32.h"
 #include "services/wide_text_win32.h"
 
 namespace dravion {
@@ -20,15 +21,7 @@ std::string Utf8(const wchar_t* text) {
 }
 
 std::string SystemText(DWORD code) {
-  char text[256] = {};
-  const DWORD n =
-      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-  std::string message = n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
-  while (!message.empty() &&
-         (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
-    message.pop_back();
-  return message;
+  return SystemErrorText(code);
 }
 
 }  // namespace
@@ -86,8 +79,7 @@ int64_t FileSizeOf(const std::string& path) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
-  const HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = OpenUserFileForReading(path);
   if (file == INVALID_HANDLE_VALUE) {
     error = SystemText(::GetLastError());
     return false;
