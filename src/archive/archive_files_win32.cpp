@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "archive/archive_files.h"
+#include "services/path_root.h"
 #include "services/user_file_win32.h"
 #include "services/wide_text_win32.h"
 
@@ -44,11 +45,13 @@ bool MakeFolderFor(const std::string& file, std::string& error) {
   const size_t slash = file.find_last_of("\\/");
   if (slash == std::string::npos) return true;
   const std::wstring folder = WideFromUtf8(file.substr(0, slash));
-  // Each missing folder from the top down; a drive ("C:") or the share of a UNC path is there.
+  // Each missing folder from the top down, below the drive, share or volume, which is there.
+  const size_t root = WindowsPathRootLength(file.substr(0, slash + 1));
+  const size_t rootUnits = WideFromUtf8(file.substr(0, root)).size();
   for (size_t at = 1; at <= folder.size(); ++at) {
     if (at < folder.size() && folder[at] != L'\\' && folder[at] != L'/') continue;
+    if (at < rootUnits) continue;
     const std::wstring part = folder.substr(0, at);
-    if (part.size() == 2 && part[1] == L':') continue;
     if (::GetFileAttributesW(part.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
     if (!::CreateDirectoryW(part.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
       error = file.substr(0, slash) + ": " + SystemText(::GetLastError());
