@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "lifecycle/app_lifecycle.h"
+#include "lifecycle/manager_exit.h"
 #include "log/ftp_transfer.h"
 #include "log/remote_folder.h"
 #include "log/report_upload.h"
@@ -30,20 +31,24 @@ namespace {
 
 using namespace dravion;
 
-// Windows ends the process soon after a session end has been announced; the report upload gets
-// this long of it (the log file is written before).
-constexpr uint32_t kSessionEndUploadMs = 3000;
-
 #ifdef Q_OS_WIN
 // The end of the Windows session (sign-out, shut-down, restart): the process ends once the window
 // procedure returns from WM_ENDSESSION, without the window being closed, so the exit steps run
-// here. The message reaches every top-level window; the steps run once.
+// here. The message reaches every top-level window; the steps run once. While `held` answers
+// true (a firmware write runs, its reason given with ShutdownBlockReasonCreate), the query that
+// comes first is answered FALSE: Windows then waits, showing the reason, unless the user forces
+// the end.
 class SessionEndFilter : public QAbstractNativeEventFilter {
  public:
-  explicit SessionEndFilter(std::function<void()> onEnd) : onEnd_(std::move(onEnd)) {}
-  bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+  SessionEndFilter(std::function<bool()> held, std::function<void()> onEnd)
+      : held_(std::move(held)), onEnd_(std::move(onEnd)) {}
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override {
     if (type != "windows_generic_MSG" || message == nullptr) return false;
     const MSG* msg = static_cast<const MSG*>(message);
+    if (msg->message == WM_QUERYENDSESSION && held_ && held_()) {
+      if (result != nullptr) *result = FALSE;
+      return true;
+    }
     if (msg->message == WM_ENDSESSION && msg->wParam != 0 && onEnd_) {
       const std::function<void()> onEnd = std::move(onEnd_);
       onEnd_ = nullptr;
@@ -53,6 +58,7 @@ class SessionEndFilter : public QAbstractNativeEventFilter {
   }
 
  private:
+  std::function<bool()> held_;
   std::function<void()> onEnd_;
 };
 #endif
@@ -86,25 +92,18 @@ int Run(ui::ManagerApplication& app) {
   ui::DeviceSession device(window, pump, clock, dialogs, log, language);
   AppLifecycle lifecycle(options, language, dialogs, log, clock, &window);
 
-  // The exit steps (the page option, the log footer, log.txt, the report upload), run once:
-  // after the message loop, or at the end of the Windows session with the upload bounded.
-  bool exitStepsDone = false;
-  auto exitSteps = [&](uint32_t uploadLimitMs) {
-    if (exitStepsDone) return;
-    exitStepsDone = true;
-    std::unique_ptr<FtpTransfer> transfer;
+  // The exit steps (the recording's end, the page option, the log footer, log.txt, the report
+  // upload), run once: after the message loop, or at the end of the Windows session.
+  ManagerExit exitSteps(lifecycle, device.recorder, log, pump, clock, language);
 #ifdef DRAVION_HAVE_FTP
-    transfer = MakeReportTransfer(&options);
+  exitSteps.makeTransfer = [&options] { return MakeReportTransfer(&options); };
 #endif
-    ReportUploader uploader(log, pump, clock, transfer.get(), &window);
-    if (uploadLimitMs > 0) uploader.LimitTime(uploadLimitMs);
-    lifecycle.ShutDown(uploader, ReportIdentityOf(device.deviceInfo));
-  };
+  exitSteps.identity = [&device] { return ReportIdentityOf(device.deviceInfo); };
+  exitSteps.status = &window;
 #ifdef Q_OS_WIN
-  SessionEndFilter sessionEnd([&] {
-    log.LogLine(language.Text("Сеанс Windows завершается", "The Windows session is ending"));
-    Guarded(app, [&] { exitSteps(kSessionEndUploadMs); });
-  });
+  SessionEndFilter sessionEnd(
+      [&window] { return window.SessionEndHeld(); },
+      [&] { Guarded(app, [&] { exitSteps.Run(ManagerExit::Kind::SessionEnding); }); });
   app.installNativeEventFilter(&sessionEnd);
 #endif
 
@@ -130,7 +129,7 @@ int Run(ui::ManagerApplication& app) {
   app.Ending = nullptr;
 
   // The exit steps run after an unexpected exception too: the page option and the log.
-  Guarded(app, [&] { exitSteps(0); });
+  Guarded(app, [&] { exitSteps.Run(ManagerExit::Kind::WindowClosed); });
 #ifdef Q_OS_WIN
   app.removeNativeEventFilter(&sessionEnd);
 #endif

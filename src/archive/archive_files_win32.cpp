@@ -5,6 +5,8 @@
 #include <cstdlib>
 
 #include "archive/archive_files.h"
+#include "services/path_root.h"
+#include "services/user_file_win32.h"
 #include "services/wide_text_win32.h"
 
 namespace dravion {
@@ -21,15 +23,7 @@ std::string Utf8(const wchar_t* text) {
 }
 
 std::string SystemText(DWORD code) {
-  char text[256] = {};
-  const DWORD n =
-      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-  std::string message = n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
-  while (!message.empty() &&
-         (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
-    message.pop_back();
-  return message;
+  return SystemErrorText(code);
 }
 
 }  // namespace
@@ -52,11 +46,13 @@ bool MakeFolderFor(const std::string& file, std::string& error) {
   const size_t slash = file.find_last_of("\\/");
   if (slash == std::string::npos) return true;
   const std::wstring folder = WideFromUtf8(file.substr(0, slash));
-  // Each missing folder from the top down; a drive ("C:") or the share of a UNC path is there.
+  // Each missing folder from the top down, below the drive, share or volume, which is there.
+  const size_t root = WindowsPathRootLength(file.substr(0, slash + 1));
+  const size_t rootUnits = WideFromUtf8(file.substr(0, root)).size();
   for (size_t at = 1; at <= folder.size(); ++at) {
     if (at < folder.size() && folder[at] != L'\\' && folder[at] != L'/') continue;
+    if (at < rootUnits) continue;
     const std::wstring part = folder.substr(0, at);
-    if (part.size() == 2 && part[1] == L':') continue;
     if (::GetFileAttributesW(part.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
     if (!::CreateDirectoryW(part.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
       error = file.substr(0, slash) + ": " + SystemText(::GetLastError());
@@ -114,8 +110,7 @@ bool FileReader::Seek(uint64_t offset, std::string& error) {
 }
 
 bool OpenFileToRead(const std::string& path, FileReader& reader, std::string& error) {
-  const HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = OpenUserFileForReading(path);
   if (file == INVALID_HANDLE_VALUE) {
     error = SystemText(::GetLastError());
     return false;

@@ -157,6 +157,14 @@ void ProgressBar::Finish() {
   lastPermille_ = -1;
 }
 
+void TerminalFrame::HoldSessionEnd(const std::string& reason) {
+  InterruptWatch::HoldSessionEnd(reason);
+}
+
+void TerminalFrame::ReleaseSessionEnd() {
+  InterruptWatch::ReleaseSessionEnd();
+}
+
 void LogEcho::OnLogLineAdded(const std::string& line) {
   err_ << line << '\n' << std::flush;
 }

@@ -104,6 +104,8 @@ class TerminalFrame : public DeviceFrame {
   void ShowBusy(int) override {}
   void HideBusy() override { EndProgress(); }
   void SetProgress(int percent) override { bar_.Show(percent, 100); }
+  void HoldSessionEnd(const std::string& reason) override;
+  void ReleaseSessionEnd() override;
   // Ends the bar's line, if one was drawn.
   void EndProgress() { bar_.Finish(); }
 

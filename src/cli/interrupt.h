@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace dravion::cli {
 
@@ -26,6 +27,11 @@ class InterruptWatch {
   // Run after a signal arrived, on a thread of the watch (the session wakes its pump here); an
   // empty function removes it. Safe from any thread.
   static void SetWake(std::function<void()> wake);
+  // While held (a flash is being written), the end of the Windows session waits: the program's
+  // session window answers WM_QUERYENDSESSION with FALSE and gives Windows `reason` to show.
+  // Holds nest; nothing elsewhere. Safe from any thread.
+  static void HoldSessionEnd(const std::string& reason);
+  static void ReleaseSessionEnd();
   // The exit status of a program stopped by `signal`: 128 plus its number.
   static int ExitStatus(int signal) { return 128 + signal; }
 };

@@ -77,6 +77,10 @@ InterruptWatch::~InterruptWatch() {
   interruptSignal = 0;
 }
 
+// Only Windows asks programs before the session ends.
+void InterruptWatch::HoldSessionEnd(const std::string&) {}
+void InterruptWatch::ReleaseSessionEnd() {}
+
 bool InterruptWatch::WaitReadable(int fd) {
   for (;;) {
     if (interruptSignal.load() != 0) return false;

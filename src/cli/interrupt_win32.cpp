@@ -1,11 +1,15 @@
 #include <windows.h>
 
+#include <atomic>
 #include <csignal>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "cli/interrupt.h"
 #include "cli/interrupt_state.h"
 #include "cli/terminal.h"
+#include "services/wide_text_win32.h"
 
 namespace dravion::cli {
 namespace {
@@ -51,10 +55,26 @@ const wchar_t kWindowClass[] = L"DravionCliSessionWatch";
 HWND sessionWindow = nullptr;
 std::thread sessionThread;
 
+// The holds of the session's end (a flash being written) and the reason shown meanwhile. The
+// reason is given by the window's own thread (ShutdownBlockReasonCreate refuses other threads),
+// told by kHoldsChanged.
+std::atomic<int> sessionEndHolds{0};
+std::mutex reasonMutex;
+std::wstring sessionEndReason;
+constexpr UINT kHoldsChanged = WM_APP + 1;
+
 LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_QUERYENDSESSION:
-      return TRUE;
+      return sessionEndHolds.load() > 0 ? FALSE : TRUE;
+    case kHoldsChanged:
+      if (sessionEndHolds.load() > 0) {
+        std::lock_guard lock(reasonMutex);
+        ::ShutdownBlockReasonCreate(window, sessionEndReason.c_str());
+      } else {
+        ::ShutdownBlockReasonDestroy(window);
+      }
+      return 0;
     case WM_ENDSESSION:
       // The process ends once this returns: the log is written first.
       if (wParam) Stop(SIGTERM);
@@ -109,14 +129,31 @@ InterruptWatch::InterruptWatch() {
   StartSessionWatch();
 }
 
+void InterruptWatch::HoldSessionEnd(const std::string& reason) {
+  {
+    std::lock_guard lock(reasonMutex);
+    sessionEndReason = WideFromUtf8(reason);
+  }
+  if (sessionEndHolds++ == 0 && sessionWindow != nullptr)
+    ::PostMessageW(sessionWindow, kHoldsChanged, 0, 0);
+}
+
+void InterruptWatch::ReleaseSessionEnd() {
+  if (sessionEndHolds.load() > 0 && --sessionEndHolds == 0 && sessionWindow != nullptr)
+    ::PostMessageW(sessionWindow, kHoldsChanged, 0, 0);
+}
+
 // The console's own read ends when Ctrl+C is pressed, so an answer is read directly.
 bool InterruptWatch::WaitReadable(int) {
   return interruptSignal.load() == 0;
 }
 
 InterruptWatch::~InterruptWatch() {
-  ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+  // A handler that waits for `finished` is released first: removing a handler waits until the
+  // handlers that run have returned, and this one would hold the end of the program for its
+  // whole grace time.
   if (finished != nullptr) ::SetEvent(finished);
+  ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
   StopSessionWatch();
   interruptSignal = 0;
 }

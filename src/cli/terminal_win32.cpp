@@ -3,11 +3,11 @@
 // After windows.h.
 #include <shellapi.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
+#include "cli/console_cancel.h"
+#include "cli/interrupt.h"
 #include "cli/terminal.h"
 
 namespace dravion::cli {
@@ -22,10 +22,13 @@ void RestoreConsole() {
   if (savedInputCodePage != 0) ::SetConsoleCP(savedInputCodePage);
 }
 
-// The thread that waits in ReadConsoleW, so that another thread can cancel the read.
-std::mutex readerMutex;
-HANDLE reader = nullptr;
-std::atomic<bool> cancelled{false};
+// The stop of a read waiting in ReadConsoleW, from another thread: CancelSynchronousIo on the
+// reading thread (a handle of it, registered while it reads).
+ConsoleReadCancel& ReadCancel() {
+  static ConsoleReadCancel cancel(
+      [](void* thread) { return ::CancelSynchronousIo(static_cast<HANDLE>(thread)) != 0; });
+  return cancel;
+}
 
 std::string Utf8(const wchar_t* text, int length) {
   if (length <= 0) return {};
@@ -58,18 +61,23 @@ ConsoleRead ReadConsoleLine(std::string& line) {
   DWORD mode = 0;
   if (input == nullptr || input == INVALID_HANDLE_VALUE || !::GetConsoleMode(input, &mode))
     return ConsoleRead::NotConsole;
-  {
-    std::lock_guard lock(readerMutex);
-    if (cancelled.exchange(false)) return ConsoleRead::End;
-    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &reader,
-                      0, FALSE, DUPLICATE_SAME_ACCESS);
+  HANDLE self = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &self,
+                         0, FALSE, DUPLICATE_SAME_ACCESS))
+    return ConsoleRead::End;
+  // A stop holds while its signal does: a new watch starts without one.
+  if (InterruptWatch::Signal() == 0) ReadCancel().Reset();
+  if (!ReadCancel().Begin(self)) {
+    ::CloseHandle(self);
+    return ConsoleRead::End;
   }
   std::wstring text;
   bool ended = false;
   for (;;) {
     wchar_t chunk[256];
     DWORD got = 0;
-    if (!::ReadConsoleW(input, chunk, static_cast<DWORD>(std::size(chunk)), &got, nullptr) ||
+    if (ReadCancel().Stopped() ||
+        !::ReadConsoleW(input, chunk, static_cast<DWORD>(std::size(chunk)), &got, nullptr) ||
         got == 0) {
       ended = true;  // cancelled, or the console went away
       break;
@@ -77,12 +85,8 @@ ConsoleRead ReadConsoleLine(std::string& line) {
     text.append(chunk, got);
     if (text.back() == L'\n') break;
   }
-  {
-    std::lock_guard lock(readerMutex);
-    if (reader != nullptr) ::CloseHandle(reader);
-    reader = nullptr;
-    if (cancelled.exchange(false)) ended = true;
-  }
+  if (ReadCancel().End()) ended = true;
+  ::CloseHandle(self);
   // Ctrl+Z at the start of a line is the console's end of input.
   if (ended || (!text.empty() && text.front() == L'\x1A')) return ConsoleRead::End;
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
@@ -92,10 +96,7 @@ ConsoleRead ReadConsoleLine(std::string& line) {
 }
 
 void CancelConsoleRead() {
-  std::lock_guard lock(readerMutex);
-  if (reader == nullptr) return;
-  cancelled = true;
-  ::CancelSynchronousIo(reader);
+  ReadCancel().Cancel();
 }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {

@@ -89,9 +89,10 @@ void ConnectionManager::RememberDevicePort(OptionStore* options) {
   if (number <= 0 && !identity.Known()) return;
   ports_.HoldsRememberedDevice = [this, number, identity](int p) {
     const PortIdentity here = identity.Known() ? port_.Identity(p) : PortIdentity{};
-    // A port that names its USB device is the remembered one by that device only; a port (or a
-    // record) without an identity by its number.
-    const bool holds = here.Known() ? here == identity : p == number;
+    // A remembered USB device is found by its identity only: a port on its old number without
+    // one (a Bluetooth or built-in port that took the number) is not poked. The number counts
+    // only where nothing else was known (the system told no identity when the device was seen).
+    const bool holds = identity.Known() ? here == identity : p == number;
     if (holds) {
       log_.LogLine(
           "COM " + std::to_string(p) + ": " +

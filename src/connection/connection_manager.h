@@ -76,9 +76,9 @@ class ConnectionManager {
   void ReconnectDevice();
 
   // Remembers the port of each identified device in `options`, and at start lets the automatic
-  // search try a present port that holds the device remembered there: the same USB identity, or
-  // the same number where the system gives no identity. Other ports present at start stay
-  // untouched. Before the first heartbeat.
+  // search try a present port that holds the device remembered there: the same USB identity, or,
+  // when none was known for it, the same number. Other ports present at start stay untouched.
+  // Before the first heartbeat.
   void RememberDevicePort(OptionStore* options);
 
   // Hooks of the pages that follow the connection; empty ones do nothing.

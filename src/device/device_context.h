@@ -29,6 +29,11 @@ class DeviceFrame {
   virtual void HideBusy() = 0;
   // The progress bar of the window's bottom panel, 0-100.
   virtual void SetProgress(int /*percent*/) {}
+  // An operation that must not be cut short (a flash being written) runs: the end of the
+  // Windows session (sign-out, restart, shut-down) is held off, with `reason` shown to the user,
+  // until ReleaseSessionEnd.
+  virtual void HoldSessionEnd(const std::string& /*reason*/) {}
+  virtual void ReleaseSessionEnd() {}
 };
 
 // Everything the device functions reach: the command set of the open port, the identity record

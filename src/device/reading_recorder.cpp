@@ -75,9 +75,11 @@ bool ReadingRecorder::Start(const std::string& path) {
   return true;
 }
 
-void ReadingRecorder::Stop() {
+void ReadingRecorder::Stop(bool showBoxes) {
   if (!recording_) return;
+  showBoxes_ = showBoxes;
   if (waiting_ > 0 && Write({})) SaveWaiting();
+  showBoxes_ = true;
   if (!recording_) return;  // the last write failed for good (said already)
   recording_ = false;
   log_.LogLine(Text("Запись показаний закончена: строк ", "Recording ended: lines written ") +
@@ -99,7 +101,7 @@ void ReadingRecorder::Fail(const std::string& error) {
              Text(") сохранены", ") are kept");
   log_.LogError(failure_);
   if (changed) changed();
-  dialogs_.ShowMessage(BoxKind::Error, failure_);
+  if (showBoxes_) dialogs_.ShowMessage(BoxKind::Error, failure_);
 }
 
 void ReadingRecorder::NoteLocked(const std::string& error) {
@@ -152,14 +154,14 @@ void ReadingRecorder::SaveWaiting() {
         Text("Запись: файл всё ещё занят; показания (", "Recording: the file is still held; ") +
         std::to_string(count) + Text(") сохранены в ", " readings were saved to ") + aside;
     log_.LogLine(text);
-    dialogs_.ShowMessage(BoxKind::Warning, text);
+    if (showBoxes_) dialogs_.ShowMessage(BoxKind::Warning, text);
   } else {
     const std::string text =
         Text("Запись: файл занят, показания (", "Recording: the file is held; ") +
         std::to_string(count) + Text(") не удалось сохранить: ", " readings could not be saved: ") +
         error;
     log_.LogError(text);
-    dialogs_.ShowMessage(BoxKind::Error, text);
+    if (showBoxes_) dialogs_.ShowMessage(BoxKind::Error, text);
   }
   waitingText_.clear();
   waiting_ = 0;

@@ -42,8 +42,10 @@ class ReadingRecorder : public ReadingListener {
   // Starts recording into `path`: an existing file is appended to, a new or empty one gets the
   // header line. False, with the error box, when the file cannot be written.
   bool Start(const std::string& path);
-  // Ends the recording (a log line says how many lines were written).
-  void Stop();
+  // Ends the recording (a log line says how many lines were written). Readings that wait for a
+  // held file go into a file beside it. `showBoxes` false says what happened in the log only (the
+  // Windows session is ending: nobody would answer a box).
+  void Stop(bool showBoxes = true);
   bool Recording() const { return recording_; }
   const std::string& Path() const { return path_; }
   int Lines() const { return lines_; }
@@ -94,6 +96,7 @@ class ReadingRecorder : public ReadingListener {
   LocalDateTime lastTime_;
   std::string lastSerial_;  // of the last line written
   bool withSerial_ = true;  // false for a file begun without the serial column
+  bool showBoxes_ = true;   // false while a stop at the end of the session writes
 };
 
 }  // namespace dravion

@@ -63,6 +63,12 @@ std::string UpdateWizard::InterruptedText(int step) const {
   return StoppedText(step, true);
 }
 
+std::string UpdateWizard::SessionEndReasonText() const {
+  return context_.language.Text(
+      "Обновляется прошивка прибора. Не завершайте сеанс, пока обновление не закончится.",
+      "The device's firmware is being written. Do not sign out or shut down until it ends.");
+}
+
 std::string UpdateWizard::NotCompletedText(int step) const {
   return StoppedText(step, false);
 }
@@ -193,6 +199,15 @@ bool UpdateWizard::DataVerified() {
 }
 
 int UpdateWizard::Attempt() {
+  // A sign-out, restart or shut-down would cut a write short and leave the device in its boot
+  // loader or with a partial data flash: Windows waits until the attempt ends.
+  struct SessionEndHold {
+    DeviceFrame& frame;
+    SessionEndHold(DeviceFrame& f, const std::string& reason) : frame(f) {
+      frame.HoldSessionEnd(reason);
+    }
+    ~SessionEndHold() { frame.ReleaseSessionEnd(); }
+  } hold(context_.frame, SessionEndReasonText());
   problem_.clear();
   context_.frame.ShowBusy(kBusyIntervalMs);
   // A request to end is looked at before each step (and inside the long ones), so the update

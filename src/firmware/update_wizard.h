@@ -61,6 +61,8 @@ class UpdateWizard {
   // Where an update stopped at step `step` left the device, and how to restore it: after a
   // request to end, and after a failure the user did not retry (or another device answered).
   std::string InterruptedText(int step) const;
+  // Why Windows waits with the end of the session while an attempt runs.
+  std::string SessionEndReasonText() const;
   std::string NotCompletedText(int step) const;
 
   // The frame interval of the busy animation while the steps run.

@@ -4,6 +4,10 @@
 
 #include "services/option_store.h"
 
+#ifdef _WIN32
+#include "services/wide_text_win32.h"
+#endif
+
 namespace dravion {
 
 namespace {
@@ -25,9 +29,17 @@ bool ValidPort(long long port) {
 }  // namespace
 
 std::optional<std::string> ReadEnvironment(const char* name) {
+#ifdef _WIN32
+  // As UTF-16: the narrow environment is in the ANSI code page, which loses what it cannot spell
+  // (a Cyrillic password on a Western system).
+  const wchar_t* value = ::_wgetenv(WideFromUtf8(name).c_str());
+  if (!value) return std::nullopt;
+  return Utf8FromWide(value);
+#else
   const char* value = std::getenv(name);
   if (!value) return std::nullopt;
   return std::string(value);
+#endif
 }
 
 FtpAccount LoadFtpAccount(OptionStore* options, const EnvironmentReader& env) {

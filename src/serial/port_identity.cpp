@@ -66,6 +66,22 @@ PortIdentity IdentityFromInstanceId(const std::string& instanceId) {
   return id;
 }
 
+bool IsUsbInterfaceInstance(const std::string& instanceId) {
+  std::string upper = instanceId;
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  const size_t slash = upper.find('\\', 4);
+  return upper.rfind("USB\\", 0) == 0 && upper.substr(0, slash).find("&MI_") != std::string::npos;
+}
+
+PortIdentity IdentityFromInstanceIds(const std::string& instanceId, const std::string& parentId) {
+  PortIdentity own = IdentityFromInstanceId(instanceId);
+  if (!own.Known() || !IsUsbInterfaceInstance(instanceId) || parentId.empty()) return own;
+  const PortIdentity parent = IdentityFromInstanceId(parentId);
+  if (parent.vendor == own.vendor && parent.product == own.product) own.serial = parent.serial;
+  return own;
+}
+
 PortIdentity IdentityFromSysfs(const std::string& sysRoot, const std::string& name) {
   namespace fs = std::filesystem;
   if (name.empty() || name.find('/') != std::string::npos) return {};

@@ -28,6 +28,15 @@ PortIdentity UsbIdentityOfPort(int number);
 // '&' in it for a device without a serial number, which is then left out).
 PortIdentity IdentityFromInstanceId(const std::string& instanceId);
 
+// Whether a Windows device instance id is one interface of a composite USB device
+// ("USB\VID_2341&PID_0043&MI_00\6&2B7B5B1A&0&0000"): Windows keeps only vendor and product there,
+// and the device's serial number on its parent ("USB\VID_2341&PID_0043\75735353036351E0E1A2").
+bool IsUsbInterfaceInstance(const std::string& instanceId);
+// The identity of a port's device `instanceId` whose parent device is `parentId` (empty when not
+// asked): an interface of a composite device takes the serial number of its parent, when that
+// parent is the same USB device.
+PortIdentity IdentityFromInstanceIds(const std::string& instanceId, const std::string& parentId);
+
 // The identity of tty `name` (ttyACM0) from a sysfs tree rooted at `sysRoot` (/sys): the USB
 // device that the tty's device belongs to, found by walking up from /sys/class/tty/NAME/device.
 PortIdentity IdentityFromSysfs(const std::string& sysRoot, const std::string& name);

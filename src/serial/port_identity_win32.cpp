@@ -1,6 +1,8 @@
 #include <windows.h>
 // After windows.h.
 #include <setupapi.h>
+// After setupapi.h.
+#include <cfgmgr32.h>
 
 #include <iterator>
 #include <string>
@@ -52,7 +54,17 @@ PortIdentity UsbIdentityOfPort(int number) {
     wchar_t instance[512] = {};
     if (::SetupDiGetDeviceInstanceIdW(devices, &device, instance,
                                       static_cast<DWORD>(std::size(instance)), nullptr)) {
-      found = IdentityFromInstanceId(Narrow(instance));
+      const std::string own = Narrow(instance);
+      // An interface of a composite device: the serial number is its parent's.
+      std::string parentId;
+      DEVINST parent = 0;
+      wchar_t parentInstance[MAX_DEVICE_ID_LEN + 1] = {};
+      if (IsUsbInterfaceInstance(own) &&
+          ::CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS &&
+          ::CM_Get_Device_IDW(parent, parentInstance, MAX_DEVICE_ID_LEN, 0) == CR_SUCCESS) {
+        parentId = Narrow(parentInstance);
+      }
+      found = IdentityFromInstanceIds(own, parentId);
     }
     break;
   }

@@ -1,7 +1,5 @@
 #include "serial/port_rules_win32.h"
 
-#include <iterator>
-
 namespace dravion {
 
 void SetLineSettings(DCB& dcb, uint32_t baud) {
@@ -34,9 +32,12 @@ void SetLineSettings(DCB& dcb, uint32_t baud) {
 
 COMMTIMEOUTS PortTimeouts(bool blocking, DWORD waitMs) {
   COMMTIMEOUTS timeouts{};
+  // SetCommTimeouts documents two combinations with ReadIntervalTimeout MAXDWORD: both totals 0,
+  // return at once with what was received; multiplier MAXDWORD and a constant between 0 and
+  // MAXDWORD, return as soon as a byte is there or after the constant.
   timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.ReadTotalTimeoutMultiplier = blocking ? MAXDWORD : 100;
-  timeouts.ReadTotalTimeoutConstant = blocking ? waitMs : 100;
+  timeouts.ReadTotalTimeoutMultiplier = blocking ? MAXDWORD : 0;
+  timeouts.ReadTotalTimeoutConstant = blocking ? waitMs : 0;
   timeouts.WriteTotalTimeoutMultiplier = 100;
   timeouts.WriteTotalTimeoutConstant = 100;
   return timeouts;
@@ -81,27 +82,6 @@ PortOpenFailure OpenFailureFromError(int number, DWORD error, const std::string&
       break;
   }
   return failure;
-}
-
-std::string SystemErrorText(DWORD error) {
-  wchar_t wide[512] = {};
-  const DWORD length =
-      ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, wide, static_cast<DWORD>(std::size(wide)), nullptr);
-  std::string text;
-  if (length > 0) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), nullptr, 0,
-                                           nullptr, nullptr);
-    text.assign(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-      ::WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), text.data(), size, nullptr,
-                            nullptr);
-    }
-  }
-  while (!text.empty() &&
-         (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' '))
-    text.pop_back();
-  return text.empty() ? "error " + std::to_string(error) : text;
 }
 
 }  // namespace dravion

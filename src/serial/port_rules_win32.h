@@ -9,6 +9,7 @@
 #include <string>
 
 #include "serial/port_fault.h"
+#include "services/wide_text_win32.h"
 
 namespace dravion {
 
@@ -24,6 +25,12 @@ void SetLineSettings(DCB& dcb, uint32_t baud);
 // thread when the driver refuses WaitCommEvent) they wait for the first byte up to `waitMs`.
 COMMTIMEOUTS PortTimeouts(bool blocking, DWORD waitMs);
 
+// The process error mode once ports are opened: the `current` flags and SEM_FAILCRITICALERRORS
+// (a device that is not ready fails the call instead of showing the system's box).
+inline UINT ErrorModeForPorts(UINT current) {
+  return current | SEM_FAILCRITICALERRORS;
+}
+
 // Whether a failed I/O operation means that the device went away (a USB serial adapter unplugged).
 // An aborted operation does not: a cancelled or timed-out overlapped read ends that way on a
 // device that is still there.
@@ -31,9 +38,5 @@ bool IsDeviceGoneError(DWORD error);
 
 // Why port `number` did not open, from CreateFile's error and the system's text for it.
 PortOpenFailure OpenFailureFromError(int number, DWORD error, const std::string& systemText);
-
-// The system's description of an error code in the user's language, as UTF-8, without the final
-// full stop and line break; "error N" when the system has none.
-std::string SystemErrorText(DWORD error);
 
 }  // namespace dravion

@@ -166,7 +166,10 @@ bool SerialPort::Open(uint32_t baud) {
   std::string line = "Open COM " + std::to_string(PortNumber) + " : ";
   if (IsOpen()) Close();
   if (PortNumber == 0) return false;
-  ::SetErrorMode(SEM_FAILCRITICALERRORS);
+  // The process's error mode is set once, keeping the flags it has: it belongs to the whole
+  // process, and a second thread would otherwise see its own flags taken away.
+  static std::once_flag errorMode;
+  std::call_once(errorMode, [] { ::SetErrorMode(ErrorModeForPorts(::GetErrorMode())); });
   Impl& p = *impl_;
   lastFailure_ = {};
   HANDLE handle = OpenDevice(PortDevicePath(PortNumber));

@@ -16,8 +16,10 @@ struct FileWriteResult {
   FileStep Failed = FileStep::Create;
 };
 
-// Called before each step; returning false makes that step fail as the system would (tests use
-// it to stand for a full disk or a file that cannot be replaced).
+// Called before each step (on Windows, before each attempt of the replacement, which is tried
+// again while another program has a file open for a moment); returning false makes that step
+// fail as the system would (tests use it to stand for a full disk or a file that cannot be
+// replaced).
 using FileStepHook = std::function<bool(FileStep)>;
 
 // Whether a file (or anything else) exists under the UTF-8 path.

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "services/file_replace.h"
+#include "services/file_replace_win32.h"
 #include "services/wide_text_win32.h"
 
 namespace dravion {
@@ -19,6 +20,30 @@ bool Allowed(const FileStepHook& hook, FileStep step) {
 }
 
 }  // namespace
+
+bool ReplaceRefusalPasses(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_LOCK_VIOLATION;
+}
+
+std::string TemporaryPathBeside(const std::string& target, unsigned seed) {
+  const size_t slash = target.find_last_of("\\/");
+  const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+  // The name's length as the system counts it: UTF-16 code units.
+  size_t units = 0;
+  for (size_t i = nameAt; i < target.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(target[i]);
+    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
+  }
+  const size_t room = std::max<size_t>(units, 3);
+  std::string name = "~";
+  do {
+    name += "0123456789abcdefghijklmnopqrstuvwxyz"[seed % 36];
+    seed /= 36;
+  } while (seed != 0 && name.size() < room);
+  if (name.size() + 4 <= room) name += ".tmp";
+  return target.substr(0, nameAt) + name;
+}
 
 bool FileExists(const std::string& path) {
   return ::GetFileAttributesW(WideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -43,8 +68,7 @@ bool ReplacingFile::Open() {
   if (path_.empty() || !Allowed(hook_, FileStep::Create)) return false;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    temp_ = path_ + ".~" + std::to_string(::GetCurrentProcessId()) + "-" +
-            std::to_string(tempCounter++);
+    temp_ = TemporaryPathBeside(path_, ::GetCurrentProcessId() * 7919u + tempCounter++);
     file = ::CreateFileW(WideFromUtf8(temp_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
@@ -86,13 +110,19 @@ FileWriteResult ReplacingFile::Commit() {
     return result;
   }
   result.Failed = FileStep::Replace;
-  if (!Allowed(hook_, FileStep::Replace) ||
-      !::MoveFileExW(temp.c_str(), WideFromUtf8(path_).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    ::DeleteFileW(temp.c_str());
-    return result;
+  // The hook is asked before every attempt.
+  const std::wstring target = WideFromUtf8(path_);
+  for (DWORD waited = 0;; waited += kReplaceRetryPauseMs) {
+    if (!Allowed(hook_, FileStep::Replace)) break;
+    if (::MoveFileExW(temp.c_str(), target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      result.Ok = true;
+      return result;
+    }
+    if (!ReplaceRefusalPasses(::GetLastError()) || waited >= kReplaceRetryMs) break;
+    ::Sleep(kReplaceRetryPauseMs);
   }
-  result.Ok = true;
+  ::DeleteFileW(temp.c_str());
   return result;
 }
 
@@ -119,15 +149,8 @@ AppendResult AppendToFile(const std::string& path, std::string_view data, std::s
   const HANDLE file =
       ::CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA, FILE_SHARE_READ,
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  auto systemText = [&error](DWORD code) {
-    char text[256] = {};
-    const DWORD n =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                         MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-    error = n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
-    while (!error.empty() && (error.back() == '\n' || error.back() == '\r' || error.back() == '.'))
-      error.pop_back();
-  };
+  // In the user's language, as the rest of the system speaks to them.
+  auto systemText = [&error](DWORD code) { error = SystemErrorText(code); };
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD failure = ::GetLastError();
     systemText(failure);

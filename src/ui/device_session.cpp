@@ -59,6 +59,14 @@ void WindowDeviceFrame::SetProgress(int percent) {
   form_.SetProgress(percent);
 }
 
+void WindowDeviceFrame::HoldSessionEnd(const std::string& reason) {
+  form_.HoldSessionEnd(QString::fromStdString(reason));
+}
+
+void WindowDeviceFrame::ReleaseSessionEnd() {
+  form_.ReleaseSessionEnd();
+}
+
 DeviceSession::~DeviceSession() {
   form_.Settings()->SetController(nullptr);
   form_.MeasuringPage()->SetController(nullptr);

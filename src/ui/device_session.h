@@ -34,6 +34,8 @@ class WindowDeviceFrame : public DeviceFrame {
   void ShowBusy(int interval) override;
   void HideBusy() override;
   void SetProgress(int percent) override;
+  void HoldSessionEnd(const std::string& reason) override;
+  void ReleaseSessionEnd() override;
 
  private:
   MainWindow& form_;

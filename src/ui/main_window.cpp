@@ -41,6 +41,13 @@
 #include "ui/qt_services.h"
 #include "ui/secondary_windows.h"
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace dravion::ui {
 
 namespace {
@@ -452,6 +459,23 @@ void MainWindow::ClearDeviceInformation() {
 
 void MainWindow::SetProgress(int percent) {
   progressInfo_->setValue(qBound(0, percent, 100));
+}
+
+void MainWindow::HoldSessionEnd(const QString& reason) {
+  if (sessionEndHolds_++ > 0) return;
+#ifdef Q_OS_WIN
+  ::ShutdownBlockReasonCreate(reinterpret_cast<HWND>(winId()),
+                              reinterpret_cast<LPCWSTR>(reason.utf16()));
+#else
+  Q_UNUSED(reason);
+#endif
+}
+
+void MainWindow::ReleaseSessionEnd() {
+  if (sessionEndHolds_ == 0 || --sessionEndHolds_ > 0) return;
+#ifdef Q_OS_WIN
+  ::ShutdownBlockReasonDestroy(reinterpret_cast<HWND>(winId()));
+#endif
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -92,6 +92,12 @@ class MainWindow : public QMainWindow,
   void SetManualCaption(const QString& caption);
   void ClearDeviceInformation();
   void SetProgress(int percent);
+  // While a firmware write runs, Windows holds the end of the session off: the window gives it
+  // the reason to show (ShutdownBlockReasonCreate), and the session-end filter answers
+  // WM_QUERYENDSESSION with FALSE while SessionEndHeld. Holds nest.
+  void HoldSessionEnd(const QString& reason);
+  void ReleaseSessionEnd();
+  bool SessionEndHeld() const { return sessionEndHolds_ > 0; }
 
   // History download state: the read button then reads Cancel and the page cannot be left.
   void SetHistoryReading(bool reading);
@@ -193,6 +199,7 @@ class MainWindow : public QMainWindow,
   std::map<QString, QAction*> actions_;
 
   bool historyReading_ = false;
+  int sessionEndHolds_ = 0;
   bool closeRequested_ = false;
   bool minimumSet_ = false;
   std::function<void()> heartbeat_;

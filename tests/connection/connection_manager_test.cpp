@@ -354,18 +354,27 @@ TEST(ConnectionManager, ADevicePluggedInBeforeTheStartIsFoundByWhatTheLastRunRem
     EXPECT_EQ(options.ints[kDevicePortOption], 8);
   }
   {
-    // Another USB device on the remembered number is not the device; a port without an identity
-    // (the system tells none) is taken by its number.
+    // Another USB device on the remembered number is not the device; nor is a port without an
+    // identity there (a Bluetooth port that took the number).
     options.ints[kDevicePortOption] = 5;
     Harness h;
     h.manager.RememberDevicePort(&options);
     h.Plug(5, false);
     h.port.identities[5] = modem;
+    options.ints[kDevicePortOption] = 6;
+    Harness bluetooth;
+    bluetooth.manager.RememberDevicePort(&options);
+    bluetooth.Plug(6, false);
     h.Start();
+    bluetooth.Start();
     h.Run(3000);
+    bluetooth.Run(3000);
     EXPECT_TRUE(h.port.opens.empty());
+    EXPECT_TRUE(bluetooth.port.opens.empty());
   }
   {
+    // Where no identity was known for the device, a port is taken by its number.
+    options.ints[kDevicePortOption] = 5;
     options.texts[kDevicePortIdOption] = "";
     Harness h;
     h.manager.RememberDevicePort(&options);

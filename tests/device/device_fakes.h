@@ -22,10 +22,17 @@ class RecordingFrame : public DeviceFrame {
   void ShowBusy(int) override { ++busy; }
   void HideBusy() override { --busy; }
   void SetProgress(int percent) override { progress.push_back(percent); }
+  void HoldSessionEnd(const std::string& reason) override {
+    ++sessionEndHolds;
+    sessionEndReason = reason;
+  }
+  void ReleaseSessionEnd() override { --sessionEndHolds; }
 
   std::vector<bool> pages;  // every change, in order
   int busy = 0;
   std::vector<int> progress;  // every value of the progress bar, in order
+  int sessionEndHolds = 0;    // held while above 0
+  std::string sessionEndReason;
 };
 
 // A connection manager that is never driven: the tests set its flags.

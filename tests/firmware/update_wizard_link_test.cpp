@@ -62,6 +62,7 @@ void ExpectGivenBack(DeviceLinkHarness& h, const RecordingWizardView& view) {
   EXPECT_EQ(view.button, (std::vector<bool>{false, true}));
   EXPECT_EQ(h.frame.pages, (std::vector<bool>{false, true}));
   EXPECT_EQ(h.frame.busy, 0);
+  EXPECT_EQ(h.frame.sessionEndHolds, 0);
   EXPECT_TRUE(h.core.manager.LinkWatch);
 }
 
@@ -74,9 +75,15 @@ TEST(UpdateWizardLink, OlderDeviceUpdatedEndToEndAndIdentifiedAfreshWithTheRelea
   ASSERT_TRUE(h.Connect());
   ASSERT_EQ(h.record.Soft.MainVersion, 0x0C05);
   RecordingWizardView view;
+  // Windows holds the end of the session off through every step, with the reason shown.
+  std::vector<int> heldAtStep;
+  view.onStep = [&](int) { heldAtStep.push_back(h.frame.sessionEndHolds); };
   UpdateWizard wizard(h.context, view);
   h.log.lines.clear();
   EXPECT_EQ(wizard.OnUpgradeClicked(), UpdateOutcome::Updated);
+  EXPECT_EQ(heldAtStep, (std::vector<int>{1, 1, 1, 1, 1}));
+  EXPECT_EQ(h.frame.sessionEndReason,
+            "The device's firmware is being written. Do not sign out or shut down until it ends.");
 
   EXPECT_EQ(view.steps, (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_EQ(h.dialogs.questions,

@@ -4,6 +4,10 @@
 
 #include <map>
 
+#ifdef _WIN32
+#include <stdlib.h>
+#endif
+
 #include "support/fakes.h"
 
 namespace dravion {
@@ -45,6 +49,18 @@ TEST(FtpAccount, EnvironmentOverridesTheStoredOptionsValueByValue) {
   EXPECT_EQ(account.port, 21);
   EXPECT_EQ(account.connectTimeoutMs, 3000);
 }
+
+#ifdef _WIN32
+// A password with letters outside the ANSI code page (Cyrillic on a Western Windows, the euro
+// sign) reaches the account whole.
+TEST(FtpAccount, TheEnvironmentIsReadAsUnicode) {
+  ASSERT_EQ(
+      ::_wputenv_s(L"DRAVION_FTP_TEST_PASSWORD", L"\u043f\u0430\u0440\u043e\u043b\u044c\u20ac"), 0);
+  EXPECT_EQ(ReadEnvironment("DRAVION_FTP_TEST_PASSWORD"), "пароль€");
+  ::_wputenv_s(L"DRAVION_FTP_TEST_PASSWORD", L"");
+  EXPECT_FALSE(ReadEnvironment("DRAVION_FTP_TEST_MISSING").has_value());
+}
+#endif
 
 }  // namespace
 }  // namespace dravion

@@ -21,6 +21,22 @@ TEST(PortIdentity, WindowsInstanceIdsGiveVendorProductAndARealSerialNumberOnly) 
             (PortIdentity{"1a86", "7523", ""}));
   EXPECT_EQ(IdentityFromInstanceId("USB\\VID_2341&PID_0043&MI_00\\6&2B7B5B1A&0&0000"),
             (PortIdentity{"2341", "0043", ""}));
+  // An interface of a composite device takes the serial number from its parent, the USB device.
+  const std::string port = "USB\\VID_2341&PID_0043&MI_00\\6&2B7B5B1A&0&0000";
+  EXPECT_TRUE(IsUsbInterfaceInstance(port));
+  EXPECT_FALSE(IsUsbInterfaceInstance("USB\\VID_0483&PID_5740\\2063365A5231"));
+  EXPECT_FALSE(IsUsbInterfaceInstance("USB\\VID_0483&PID_5740\\MI_&X"));
+  EXPECT_EQ(IdentityFromInstanceIds(port, "USB\\VID_2341&PID_0043\\75735353036351E0E1A2"),
+            (PortIdentity{"2341", "0043", "75735353036351E0E1A2"}));
+  // A parent that is another device (a hub) or has no serial number of its own adds nothing.
+  EXPECT_EQ(IdentityFromInstanceIds(port, "USB\\VID_05E3&PID_0610\\5&1&0&1"),
+            (PortIdentity{"2341", "0043", ""}));
+  EXPECT_EQ(IdentityFromInstanceIds(port, "USB\\VID_2341&PID_0043\\5&1B2C3D4E&0&2"),
+            (PortIdentity{"2341", "0043", ""}));
+  EXPECT_EQ(IdentityFromInstanceIds(port, ""), (PortIdentity{"2341", "0043", ""}));
+  // A device of its own keeps its serial number whatever its parent is.
+  EXPECT_EQ(IdentityFromInstanceIds("USB\\VID_0483&PID_5740\\2063365A5231", "USB\\ROOT_HUB30\\4&1"),
+            (PortIdentity{"0483", "5740", "2063365A5231"}));
   // Not USB, or malformed: unknown.
   EXPECT_FALSE(IdentityFromInstanceId("ACPI\\PNP0501\\1").Known());
   EXPECT_FALSE(IdentityFromInstanceId("USB\\VID_04G3&PID_5740\\X").Known());

@@ -91,12 +91,35 @@ TEST(WindowsPortRules, TheLineSettingsMeetEveryDocumentedRuleAndMean8N1WithoutFl
   // own reads use the documented "wait for the first byte up to a constant" combination.
   const COMMTIMEOUTS queued = PortTimeouts(false, 200);
   EXPECT_EQ(queued.ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(queued.ReadTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(queued.ReadTotalTimeoutConstant, 0u);
   EXPECT_GT(queued.WriteTotalTimeoutConstant, 0u);
   const COMMTIMEOUTS waiting = PortTimeouts(true, 200);
   EXPECT_EQ(waiting.ReadIntervalTimeout, MAXDWORD);
   EXPECT_EQ(waiting.ReadTotalTimeoutMultiplier, MAXDWORD);
   EXPECT_GT(waiting.ReadTotalTimeoutConstant, 0u);
   EXPECT_LT(waiting.ReadTotalTimeoutConstant, MAXDWORD);
+}
+
+// The process's error mode belongs to everyone in it: opening ports adds its flag, once, and takes
+// no other away.
+TEST(WindowsPortRules, OpeningPortsKeepsTheProcesssOtherErrorModeFlags) {
+  EXPECT_EQ(ErrorModeForPorts(SEM_NOGPFAULTERRORBOX),
+            UINT{SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS});
+  const UINT before = ::GetErrorMode();
+  ::SetErrorMode(before | SEM_NOGPFAULTERRORBOX);
+  struct QuietPort : SerialPort {
+    void OnReceive(int) override {}
+  } port;
+  port.PortNumber = 250;  // no such port: the open fails after setting the mode
+  EXPECT_FALSE(port.Open(230400));
+  ::SetErrorMode(::GetErrorMode() | SEM_NOOPENFILEERRORBOX);
+  EXPECT_FALSE(port.Open(230400));
+  const UINT mode = ::GetErrorMode();
+  ::SetErrorMode(before);
+  EXPECT_EQ(mode & SEM_NOGPFAULTERRORBOX, UINT{SEM_NOGPFAULTERRORBOX});
+  EXPECT_EQ(mode & SEM_NOOPENFILEERRORBOX, UINT{SEM_NOOPENFILEERRORBOX});
+  EXPECT_EQ(mode & SEM_FAILCRITICALERRORS, UINT{SEM_FAILCRITICALERRORS});
 }
 
 TEST(WindowsPortRules, OnlyRemovalErrorsCountAsTheDeviceGoneAndFailedOpensSayWhy) {
