@@ -1,6 +1,8 @@
 #include "archive/archive_pane.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "archive/archive_files.h"
 #include "archive/archive_session.h"
@@ -8,7 +10,9 @@
 #include "device/device_time.h"
 #include "device/history_controller.h"
 #include "protocol/identification.h"
+#include "services/clock.h"
 #include "services/dialogs.h"
+#include "services/event_pump.h"
 #include "services/language.h"
 #include "services/log_sink.h"
 
@@ -38,6 +42,42 @@ HistoryArchive* ArchivePane::Archive() {
   return archive_.get();
 }
 
+MergeResult ArchivePane::MergeAway(HistoryArchive& archive, const ArchiveBatch& batch,
+                                   std::string& notice) {
+  // The worker alone touches the archive until it is done; this thread keeps the window's
+  // events flowing (the page stays in its reading state, so nothing else reaches the archive)
+  // and shows how far the merge is.
+  std::atomic<uint64_t> written{0};
+  std::atomic<bool> done{false};
+  EventPump& pump = context_.pump;
+  const std::function<void(uint64_t)> previous = archive.MergeProgress;
+  archive.MergeProgress = [&](uint64_t n) {
+    if (previous) previous(n);
+    written.store(n);
+    pump.Wake();
+  };
+  MergeResult result;
+  std::thread worker([&] {
+    result = MergeIntoArchive(archive, batch, context_.language, notice);
+    done.store(true);
+    pump.Wake();
+  });
+  const std::string total = GroupedNumber(batch.Records.size(), context_.language);
+  uint64_t shown = ~uint64_t{0};
+  while (!done.load()) {
+    pump.ProcessEvents(context_.clock.TickMs() + 250);
+    const uint64_t n = written.load();
+    if (n == shown) continue;
+    shown = n;
+    const std::string count = GroupedNumber(n, context_.language);
+    view_.ShowSummary(Text("Сохранение в архиве: ", "Keeping in the archive: ") + count +
+                      Text(" из ", " of ") + total);
+  }
+  worker.join();
+  archive.MergeProgress = previous;
+  return result;
+}
+
 std::string ArchivePane::MergeDownload() {
   // The download stays in the page whatever happens here (Save CSV writes it); a merge that
   // failed is offered again until it succeeds or the user lets it be.
@@ -51,7 +91,16 @@ std::string ArchivePane::MergeDownload() {
     std::string reason;
     if (archive != nullptr) {
       std::string notice;
-      merged = MergeIntoArchive(*archive, batch, context_.language, notice);
+      merged = MergeAway(*archive, batch, notice);
+      // Another program writing the archive (an import, dravion-cli) is waited for a while
+      // before the user is asked: each try waits out the archive's busy time-out.
+      for (int tries = 1; !merged.Ok && merged.Busy && tries < BusyTries; ++tries) {
+        context_.log.LogLine("# The history archive is in use by another program; trying again");
+        view_.ShowSummary(Text("Архив занят другой программой, повтор…",
+                               "The archive is in use by another program; trying again…"));
+        Delay(context_.pump, context_.clock, BusyPauseMs);
+        merged = MergeAway(*archive, batch, notice);
+      }
       if (!notice.empty()) context_.dialogs.ShowMessage(BoxKind::Warning, notice);
       if (merged.Ok) break;
       reason = merged.Error;

@@ -32,6 +32,10 @@ class ArchivePane {
   // 64,076 already in the archive"); a failure is told in a box that offers to retry (the
   // download stays savable as CSV), and gives an empty line when the user lets it be.
   std::string MergeDownload();
+  // How often a merge that found the archive held by another program is tried before the user
+  // is asked, and the pause between tries.
+  int BusyTries = 4;
+  int BusyPauseMs = 1000;
 
   // Shows the archive of the connected device, else of the device merged last, else of the only
   // (or first) device, at its newest record's minute. False, with a box, when it holds none.
@@ -56,6 +60,8 @@ class ArchivePane {
 
  private:
   std::string Text(const char* russian, const char* english) const;
+  // One merge on a worker thread while the window's events keep flowing, with its progress.
+  MergeResult MergeAway(HistoryArchive& archive, const ArchiveBatch& batch, std::string& notice);
   // A read of the archive failed: the chart is left; a damaged file goes aside.
   void AfterDamage();
 

@@ -566,13 +566,21 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     in.push_back({r, k});
   }
 
+  // Another program writing the archive holds its lock beyond the busy time-out.
+  auto busy = [this] {
+    const int code = sqlite3_errcode(db_) & 0xFF;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+  };
   if (!Exec("BEGIN IMMEDIATE")) {
     result.Error = error_;
+    result.Busy = busy();
     return result;
   }
   auto fail = [&](const std::string& why) {
     NoteError(sqlite3_extended_errcode(db_));
+    const bool wasBusy = busy();
     result = MergeResult{};
+    result.Busy = wasBusy;
     result.Error = why.empty() ? SqlError() : why;
     Exec("ROLLBACK");
     return result;

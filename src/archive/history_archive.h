@@ -75,6 +75,7 @@ struct ArchiveBatch {
 struct MergeResult {
   bool Ok = false;
   std::string Error;
+  bool Busy = false;          // failed because another program held the archive's lock throughout
   uint64_t Added = 0;         // records new to the archive
   uint64_t AlreadyThere = 0;  // records it held already
   uint64_t Conflicts = 0;     // of the added: differing from a stored record of the same start

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -297,6 +298,54 @@ TEST(ArchiveDownload, DownloadsAcrossAWrappedRingAndADeleteAreKeptOnceChartedAnd
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(" records carried over"), std::string::npos) << r.out;
   ::setenv("DRAVION_ARCHIVE", saved.c_str(), 1);
+}
+
+// Another program holds the archive's write lock when a download completes: the merge waits for
+// it on a worker thread while the window's events (here the heartbeat) go on, shows how far it
+// is, and keeps every record once the lock is let go. Merged on the window's thread, nothing
+// would run until SQLite's busy time-out failed the merge.
+TEST(ArchiveDownload, AMergeWaitsForAnotherWriterWhileTheWindowGoesOn) {
+  test::ScratchFolder folder("archive-busy");
+  const std::string archivePath = (folder.path() / "history-archive.sqlite3").string();
+  const std::vector<HistoryRecord> stream = RecordStream(2000, 760000000 + 17);
+  Download d(RingBytes(stream, 2000, 2000), 0, archivePath);
+  ASSERT_TRUE(d.connected);
+  ASSERT_NE(d.pane.Archive(), nullptr);
+
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(archivePath.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  int beats = 0;
+  bool released = false;
+  d.controller.DownloadCompleted = [&] {
+    d.link.pump.heartbeat = [&] {
+      if (++beats == 3) {
+        released = sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
+      }
+    };
+    d.message = d.pane.MergeDownload();
+    d.link.pump.heartbeat = nullptr;
+  };
+  d.controller.OnReadClicked();
+  sqlite3_close(other);
+
+  EXPECT_TRUE(released);
+  // The first try went through: the lock was let go while it waited, not after it failed.
+  EXPECT_FALSE(d.link.log.Has("# The history archive is in use by another program; trying again"));
+  EXPECT_TRUE(d.link.dialogs.boxes.empty()) << d.link.dialogs.boxes.front().text;
+  // Every measurement is kept, usable or not.
+  const uint64_t kept =
+      static_cast<uint64_t>(std::count_if(stream.begin(), stream.end(), [](const HistoryRecord& r) {
+        return r.Kind == kKindOnTime || r.Kind == kKindOnChange;
+      }));
+  EXPECT_EQ(d.message.substr(0, d.message.find(' ')), GroupedNumber(kept, d.link.language));
+  EXPECT_TRUE(
+      std::any_of(d.view.summaries.begin(), d.view.summaries.end(),
+                  [](const std::string& s) { return s.starts_with("Keeping in the archive: "); }));
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open(archivePath));
+  ASSERT_EQ(archive.Devices().size(), 1u);
+  EXPECT_EQ(archive.Devices()[0].Records, kept);
 }
 
 }  // namespace
