@@ -75,6 +75,7 @@ MergeResult ArchivePane::MergeAway(HistoryArchive& archive, const ArchiveBatch& 
   }
   worker.join();
   archive.MergeProgress = previous;
+  view_.ShowSummary(download_.SummaryText());  // what the download brought, as before the merge
   return result;
 }
 
