@@ -18,6 +18,10 @@ std::string DefaultArchivePath();
 bool MakeFolderFor(const std::string& file, std::string& error);
 // Renames `from` to `to` (both UTF-8 paths); false when the system refuses.
 bool RenameFile(const std::string& from, const std::string& to);
+// Whether a file that a connection of this program holds open can be renamed: on POSIX systems
+// it can; on Windows it cannot (SQLite opens its files without delete sharing), and a rename
+// fails while any program has the file open.
+bool RenameWhileOpen();
 bool FileIsThere(const std::string& path);
 // The file's size in bytes, -1 when it cannot be read.
 int64_t FileSizeOf(const std::string& path);

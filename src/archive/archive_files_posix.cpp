@@ -50,6 +50,10 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool RenameWhileOpen() {
+  return true;
+}
+
 bool FileIsThere(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0;

@@ -72,6 +72,10 @@ bool RenameFile(const std::string& from, const std::string& to) {
                        MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool RenameWhileOpen() {
+  return false;
+}
+
 bool FileIsThere(const std::string& path) {
   return ::GetFileAttributesW(WideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -1,6 +1,8 @@
 #include "archive/history_archive.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <unordered_map>
 
@@ -321,6 +323,12 @@ bool HistoryArchive::MoveAside() {
   std::string aside = path + ".damaged-" + LocalStampForFileName();
   for (int n = 2; FileIsThere(aside) || FileIsThere(aside + "-wal"); ++n)
     aside = path + ".damaged-" + LocalStampForFileName() + "-" + std::to_string(n);
+  // Where an open file cannot be renamed, the lock has shown that no other program has it open;
+  // it is let go, and the rename itself then fails if one opened it since.
+  if (!RenameWhileOpen()) {
+    sqlite3_close_v2(lock);
+    lock = nullptr;
+  }
   if (!rename(path, aside)) return refuse("the file could not be moved aside");
   // The log holds the newest pages: without it the file moved aside would lose them, and a new
   // archive would take it for its own.
@@ -426,9 +434,13 @@ bool HistoryArchive::Check() {
   const int rc = quick.Step();
   if (rc == SQLITE_ROW && quick.Text(0) == "ok") return true;
   if (rc == SQLITE_ROW) {
-    // The check ran and names what it found wrong.
+    // The check ran and names what it found wrong. A page it could not read at all is named
+    // with the read's result code ("unable to get the page. error code=266"): a failing disk is
+    // not damage, a page that reads as garbage is.
     error_ = quick.Text(0);
-    damaged_ = true;
+    const size_t code = error_.find("error code=");
+    damaged_ = code == std::string::npos ||
+               Unusable(std::atoi(error_.c_str() + code + std::strlen("error code=")));
     return false;
   }
   // A busy file or a failing disk is not damage; corruption met on the way is.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -850,6 +851,72 @@ TEST(HistoryArchive, ADamagedArchiveWhoseLogCannotGoAsideStaysWhereItIs) {
   EXPECT_FALSE(archive.Check());
   ASSERT_TRUE(archive.StartAgain()) << archive.Error();
   EXPECT_EQ(FileBytes(archive.MovedAside), bytes);
+}
+
+// A file system that fails the archive's reads on request: the system's own, with the main
+// database files' reads replaced. Registered as the default while it lives.
+class FailingReads {
+ public:
+  FailingReads() {
+    real_ = sqlite3_vfs_find(nullptr);
+    vfs_ = *real_;
+    vfs_.zName = "dravion-failing-reads";
+    vfs_.xOpen = &Open;
+    sqlite3_vfs_register(&vfs_, 1);
+  }
+  ~FailingReads() {
+    sqlite3_vfs_unregister(&vfs_);
+    sqlite3_vfs_register(real_, 1);
+  }
+  // The result of every read from now on (SQLITE_OK: the real read).
+  static inline std::atomic<int> result{SQLITE_OK};
+
+ private:
+  static int Read(sqlite3_file* file, void* to, int n, sqlite3_int64 at) {
+    const int fail = result.load();
+    return fail != SQLITE_OK ? fail : realMethods_->xRead(file, to, n, at);
+  }
+  static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* out) {
+    const int rc = real_->xOpen(real_, name, file, flags, out);
+    if (rc == SQLITE_OK && file->pMethods != nullptr && (flags & SQLITE_OPEN_MAIN_DB) != 0) {
+      realMethods_ = file->pMethods;
+      methods_ = *file->pMethods;
+      methods_.xRead = &Read;
+      file->pMethods = &methods_;
+    }
+    return rc;
+  }
+  static inline sqlite3_vfs* real_ = nullptr;
+  static inline const sqlite3_io_methods* realMethods_ = nullptr;
+  static inline sqlite3_io_methods methods_{};
+  sqlite3_vfs vfs_{};
+};
+
+// A disk that fails to read is not a damaged archive: the check fails and says why, and the file
+// is neither taken for damaged nor moved aside; once reads work again, all is there.
+TEST(HistoryArchive, ACheckThatCannotReadIsNoDamage) {
+  test::ScratchFolder folder("archive");
+  const std::string path = (folder.path() / "a.sqlite3").string();
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path)) << archive.Error();
+    ASSERT_TRUE(archive.Merge(Download(RecordStream(3000, 600000000), 127)).Ok);
+  }
+  const std::string bytes = FileBytes(path);
+  FailingReads disk;
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  FailingReads::result = SQLITE_IOERR_READ;
+  EXPECT_FALSE(archive.Check());
+  FailingReads::result = SQLITE_OK;
+  EXPECT_FALSE(archive.Damaged());
+  EXPECT_FALSE(archive.Error().empty());
+  EXPECT_TRUE(archive.MovedAside.empty());
+  EXPECT_TRUE(archive.Check()) << archive.Error();
+  ASSERT_EQ(archive.Devices().size(), 1u);
+  EXPECT_GT(archive.Devices()[0].Records, 2900u);
+  archive.Close();
+  EXPECT_EQ(FileBytes(path), bytes);
 }
 
 TEST(HistoryArchive, DefaultPathIsTheUsersDataFolderUnlessTheEnvironmentNamesAFile) {
