@@ -11,32 +11,15 @@
 
 namespace dravion {
 
-namespace {
-
-std::string Utf8(const wchar_t* text) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string utf8(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), n, nullptr, nullptr);
-  utf8.pop_back();  // the terminating zero
-  return utf8;
-}
-
-std::string SystemText(DWORD code) {
-  return SystemErrorText(code);
-}
-
-}  // namespace
-
 std::string DefaultArchivePath() {
   if (const wchar_t* file = ::_wgetenv(L"DRAVION_ARCHIVE"); file != nullptr && *file != L'\0')
-    return Utf8(file);
+    return Utf8FromWide(file);
   // The per-user, per-machine application data folder. The returned buffer is the caller's to
   // free with CoTaskMemFree, also when the call fails.
   PWSTR folder = nullptr;
   const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
   std::string path;
-  if (SUCCEEDED(result) && folder != nullptr) path = Utf8(folder);
+  if (SUCCEEDED(result) && folder != nullptr) path = Utf8FromWide(folder);
   ::CoTaskMemFree(folder);
   if (path.empty()) return {};
   return path + "\\Dravion Manager\\" + kArchiveFileName;
@@ -55,13 +38,13 @@ bool MakeFolderFor(const std::string& file, std::string& error) {
     const std::wstring part = folder.substr(0, at);
     if (::GetFileAttributesW(part.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
     if (!::CreateDirectoryW(part.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-      error = file.substr(0, slash) + ": " + SystemText(::GetLastError());
+      error = file.substr(0, slash) + ": " + SystemErrorText(::GetLastError());
       return false;
     }
   }
   const DWORD attributes = ::GetFileAttributesW(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    error = file.substr(0, slash) + ": " + SystemText(::GetLastError());
+    error = file.substr(0, slash) + ": " + SystemErrorText(::GetLastError());
     return false;
   }
   return true;
@@ -95,7 +78,7 @@ bool FileReader::Read(char* buffer, size_t size, size_t& got, std::string& error
   const DWORD wanted = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
   got = 0;
   if (!::ReadFile(static_cast<HANDLE>(handle_), buffer, wanted, &n, nullptr)) {
-    error = SystemText(::GetLastError());
+    error = SystemErrorText(::GetLastError());
     return false;
   }
   got = n;
@@ -107,7 +90,7 @@ bool FileReader::Seek(uint64_t offset, std::string& error) {
   to.QuadPart = static_cast<LONGLONG>(offset);
   if (offset > static_cast<uint64_t>(INT64_MAX) ||
       !::SetFilePointerEx(static_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN)) {
-    error = SystemText(::GetLastError());
+    error = SystemErrorText(::GetLastError());
     return false;
   }
   return true;
@@ -116,7 +99,7 @@ bool FileReader::Seek(uint64_t offset, std::string& error) {
 bool OpenFileToRead(const std::string& path, FileReader& reader, std::string& error) {
   const HANDLE file = OpenUserFileForReading(path);
   if (file == INVALID_HANDLE_VALUE) {
-    error = SystemText(::GetLastError());
+    error = SystemErrorText(::GetLastError());
     return false;
   }
   if (reader.handle_ != nullptr) ::CloseHandle(static_cast<HANDLE>(reader.handle_));

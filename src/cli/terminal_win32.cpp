@@ -9,6 +9,7 @@
 #include "cli/console_cancel.h"
 #include "cli/interrupt.h"
 #include "cli/terminal.h"
+#include "services/wide_text_win32.h"
 
 namespace dravion::cli {
 namespace {
@@ -28,14 +29,6 @@ ConsoleReadCancel& ReadCancel() {
   static ConsoleReadCancel cancel(
       [](void* thread) { return ::CancelSynchronousIo(static_cast<HANDLE>(thread)) != 0; });
   return cancel;
-}
-
-std::string Utf8(const wchar_t* text, int length) {
-  if (length <= 0) return {};
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-  return out;
 }
 
 }  // namespace
@@ -91,7 +84,7 @@ ConsoleRead ReadConsoleLine(std::string& line) {
   if (ended || (!text.empty() && text.front() == L'\x1A')) return ConsoleRead::End;
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
     text.pop_back();
-  line = Utf8(text.data(), static_cast<int>(text.size()));
+  line = Utf8FromWide(text.data(), static_cast<int>(text.size()));
   return ConsoleRead::Line;
 }
 
@@ -105,11 +98,7 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   if (wide == nullptr) return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
   std::vector<std::string> args;
   for (int i = 1; i < count; ++i) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string text(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-      ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), size, nullptr, nullptr);
-    args.push_back(text);
+    args.push_back(Utf8FromWide(wide[i]));
   }
   ::LocalFree(wide);
   return args;
