@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -14,9 +15,12 @@
 #include <thread>
 #include <tuple>
 
+#include "archive/archive_support.h"
 #include "cli/cli_options.h"
 #include "cli/interrupt.h"
 #include "cli_harness.h"
+#include "device/device_time.h"
+#include "device/history_records.h"
 #include "device/history_ring.h"
 
 namespace dravion::cli_test {
@@ -63,6 +67,19 @@ struct NewRecordsBench {
   }
   ~NewRecordsBench() { ::setenv("DRAVION_ARCHIVE", saved.c_str(), 1); }
 
+  // Another emulated device in its place (the same serial number and identifier).
+  void Replace(sim::DeviceConfig config) {
+    bench.device.reset();
+    config.portFolder = bench.folder.path();
+    config.restartMs = 400;
+    bench.device = std::make_unique<sim::Device>(config);
+    bench.device->Plug();
+  }
+  // The end of the ring's newest record.
+  uint32_t NewestEnd() const {
+    const std::vector<HistoryRecord> ring = EmulatorRing(*bench.device);
+    return ring.back().Start + ring.back().Duration;
+  }
   // The ring as the next download finds it.
   void Remember() {
     for (const HistoryRecord& r : EmulatorRing(*bench.device))
@@ -171,6 +188,191 @@ TEST(CliNewRecordsLink, ReadsOnlyWhatTheRingGrewBy) {
     b.ExpectArchiveHoldsTheRings();
   }
   EXPECT_EQ(b.bench.device->Parameter(0xC023), 0u);  // the device left its reading state
+}
+
+// Sends `signal` to this process as soon as `ready` holds (a user pressing Ctrl+C).
+class SignalWhen {
+ public:
+  SignalWhen(std::function<bool()> ready, int signal)
+      : thread_([this, ready = std::move(ready), signal] {
+          const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+          while (!stop_ && !ready()) {
+            if (std::chrono::steady_clock::now() > deadline) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          }
+          if (!stop_) {
+            ::kill(::getpid(), signal);
+            sent_ = true;
+          }
+        }) {}
+  ~SignalWhen() {
+    stop_ = true;
+    thread_.join();
+  }
+  bool Sent() const { return sent_; }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> sent_{false};
+  std::thread thread_;
+};
+
+// The ring as the device holds it: `count` records of the stream from position `from`, laid out
+// from slot `from % 65280` on.
+std::vector<uint8_t> StreamRing(const std::vector<HistoryRecord>& stream, uint32_t from,
+                                uint32_t count) {
+  std::vector<uint8_t> bytes(count * 16);
+  for (uint32_t i = 0; i < count; ++i) {
+    const HistoryRecord& r = stream[from + i];
+    test::PutRecord(bytes.data() + 16 * i, {r.Start, r.Pulses, r.Duration, r.Kind, r.Status});
+  }
+  return bytes;
+}
+
+// The archive's newest record was overwritten: the ring has run round since. All of it is new,
+// the line says which times were lost between the archive and the ring, and the archive then
+// holds both. The next day's records on the full ring (its oldest sectors erased as it goes on)
+// are read alone.
+TEST(CliNewRecordsLink, AnOverwrittenEndReadsTheWholeRingAndSaysWhatWasLost) {
+  const std::vector<HistoryRecord> stream = archive_test::RecordStream(85200, 760000000 + 17);
+  sim::DeviceConfig early;
+  early.historyRecords = StreamRing(stream, 0, 300);
+  NewRecordsBench b(early);
+  CliResult r = b.New();
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  const uint32_t archivedEnd = b.NewestEnd();
+
+  sim::DeviceConfig later;
+  later.historyRecords = StreamRing(stream, 20000, 65200);
+  later.historyStart = 20000;
+  b.Replace(later);
+  r = b.New();
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  auto at = [](uint32_t seconds) {
+    const TimeRecord t = TimeRecordFromSeconds(seconds);
+    return FormatDeviceDate(t) + " " + FormatDeviceClock(t);
+  };
+  EXPECT_EQ(r.err,
+            "The archive's newest record was overwritten in the device: reading the whole "
+            "ring; the records from " +
+                at(archivedEnd) + " to " + at(stream[20000].Start) +
+                " were never downloaded and are lost\n");
+  EXPECT_NE(r.out.find("65,200 of 65,200 records of the ring read"), std::string::npos) << r.out;
+  b.ExpectArchiveHoldsTheRings();
+
+  b.bench.device->AddHistoryRecords(1440);
+  const sim::HistoryDescription grown = b.bench.device->History();
+  ASSERT_LT(grown.count, 65200u);  // its oldest sectors made room
+  const int readsBefore = b.bench.device->Requests(2, 0x02);
+  r = b.New();
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, Sentence(b.NewestMeasurements(1440), 1440, grown.count));
+  EXPECT_LE(b.bench.device->Requests(2, 0x02) - readsBefore, 1440 / 2 + 4);
+  b.ExpectArchiveHoldsTheRings();
+}
+
+// No position of the ring holds the archive's newest record: a history deleted and begun again,
+// and a record changed in place since it was archived (the comparison refuses it, whatever its
+// place and time say). Both read the whole ring and say why; the archive keeps the union, the
+// changed record beside the one it had. Records made after a clock set back are out of time
+// order, yet the ring continues the archive where its newest record is: only they are read.
+TEST(CliNewRecordsLink, ADeletedRingAChangedRecordAndAClockSetBack) {
+  sim::DeviceConfig config;
+  config.historySize = 600;
+  NewRecordsBench b(config);
+  ASSERT_EQ(b.New().status, cli::kExitDone);
+  const std::string notHere =
+      "The archive's newest record is not in the device (its history was deleted and begun "
+      "again, or another device): reading the whole ring\n";
+
+  // Deleted and begun again an hour later.
+  const uint32_t end = b.NewestEnd();
+  CliResult r = b.bench.Run({"--yes", "history", "delete"});
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  b.bench.device->AddHistoryRecords(300, end + 3600);
+  r = b.New();
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(r.err, notHere);
+  b.ExpectArchiveHoldsTheRings();
+  b.bench.device->AddHistoryRecords(20);
+  r = b.New();
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(r.out, Sentence(b.NewestMeasurements(20), 20, 320));
+
+  // The newest record's pulses changed in place, then ten more records.
+  const sim::HistoryDescription h = b.bench.device->History();
+  std::vector<uint8_t> bytes = b.bench.device->ReadExternalFlash(kHistoryBase + h.last * 16, 16);
+  ASSERT_TRUE(HistoryRecord::FromBytes(bytes.data()).IsMeasurement());
+  std::array<uint8_t, 16> changed;
+  std::copy(bytes.begin(), bytes.end(), changed.begin());
+  ++changed[8];
+  b.bench.device->SetHistoryRecord(h.last, changed);
+  b.bench.device->AddHistoryRecords(10);
+  r = b.New();
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(r.err, notHere);
+  EXPECT_NE(r.out.find("1 differs from the archive's record of the same start"), std::string::npos)
+      << r.out;
+  b.ExpectArchiveHoldsTheRings();
+
+  // A day's clock set back after 100 records, then 200 records over earlier times.
+  b.bench.device->AddHistoryRecords(100);
+  b.bench.device->AddHistoryRecords(200, b.NewestEnd() - 86400);
+  uint32_t ring = b.bench.device->History().count;
+  r = b.New();
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_NE(r.err.find("The device's clock was set back (battery out?)"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out, Sentence(b.NewestMeasurements(300), 300, ring));
+  b.ExpectArchiveHoldsTheRings();
+  b.bench.device->AddHistoryRecords(50);
+  ring = b.bench.device->History().count;
+  r = b.New();
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, Sentence(b.NewestMeasurements(50), 50, ring));
+  b.ExpectArchiveHoldsTheRings();
+}
+
+// Ctrl+C and an unplug in the middle of a read of new records: the archive keeps what it had, and
+// the next --new reads the same records again and completes it.
+TEST(CliNewRecordsLink, ACancelOrAnUnplugLeavesTheArchiveAndTheNextReadCompletesIt) {
+  sim::DeviceConfig config;
+  config.historySize = 600;
+  NewRecordsBench b(config);
+  ASSERT_EQ(b.New().status, cli::kExitDone);
+  b.bench.device->AddHistoryRecords(1440);
+  const uint32_t ring = b.bench.device->History().count;
+  const std::multiset<Kept> before = b.Archived();
+
+  CliResult r;
+  {
+    cli::InterruptWatch watch;
+    const int reads = b.bench.device->Requests(2, 0x02);
+    SignalWhen ctrlC([&] { return b.bench.device->Requests(2, 0x02) > reads + 200; }, SIGINT);
+    r = b.New();
+    ASSERT_TRUE(ctrlC.Sent());
+  }
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_NE(r.err.find("Reading of History canceled"), std::string::npos) << r.err;
+  EXPECT_TRUE(b.Archived() == before);
+  EXPECT_EQ(b.bench.device->Parameter(0xC023), 0u);
+
+  sim::Faults faults;
+  faults.unplugAfterRequests = b.bench.device->GetCounters().totalRequests + 300;
+  faults.replugAfterMs = 200;
+  b.bench.device->SetFaults(faults);
+  r = b.New();
+  EXPECT_EQ(r.status, cli::kExitFailed) << r.err;
+  EXPECT_NE(r.err.find("The device was disconnected"), std::string::npos) << r.err;
+  EXPECT_TRUE(b.Archived() == before);
+  ASSERT_TRUE(b.bench.device->WaitPlugged(true, 20000));
+
+  r = b.New();
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(r.out, Sentence(b.NewestMeasurements(1440), 1440, ring));
+  b.ExpectArchiveHoldsTheRings();
 }
 
 }  // namespace
