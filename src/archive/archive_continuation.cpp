@@ -57,14 +57,17 @@ std::optional<ArchivedEnd> HistoryArchive::EndOf(const std::string& serial,
   return end;
 }
 
-std::string NewRecordsMessage(const MergeResult& merged, const HistoryController& download,
-                              const Language& language) {
+std::string RingReadText(const HistoryController& download, const Language& language) {
   const uint32_t ring = download.Ring.Ring.RecordCount;
   const uint32_t read = ring - std::min(download.ReadFrom, ring);
-  return MergeMessage(merged, language) + language.Text("; прочитано ", "; ") +
-         GroupedNumber(read, language) + language.Text(" из ", " of ") +
-         GroupedNumber(ring, language) +
+  return language.Text("прочитано ", "") + GroupedNumber(read, language) +
+         language.Text(" из ", " of ") + GroupedNumber(ring, language) +
          language.Text(" записей прибора", " records of the ring read");
+}
+
+std::string NewRecordsMessage(const MergeResult& merged, const HistoryController& download,
+                              const Language& language) {
+  return MergeMessage(merged, language) + "; " + RingReadText(download, language);
 }
 
 }  // namespace dravion

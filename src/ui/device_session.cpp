@@ -36,10 +36,16 @@ DeviceSession::DeviceSession(MainWindow& form, EventPump& pump, Clock& clock, Di
     return SuggestedFileName(IdentifiedSerial(deviceInfo), what, context.clock.Now(), suffix);
   };
   connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
-  connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
+  connection.manager.ShowDeviceInformation = [this] {
+    information.ShowDeviceInformation();
+    form_.History()->UpdateReadNew();
+  };
   QObject::connect(&form_, &MainWindow::LanguageChanged, &form_,
                    [this] { information.LanguageChanged(); });
-  view_.InformationCleared = [this] { information.ClearDeviceInformation(); };
+  view_.InformationCleared = [this] {
+    information.ClearDeviceInformation();
+    form_.History()->UpdateReadNew();
+  };
   form_.History()->Attach(context);
 }
 

@@ -48,6 +48,9 @@ class HistoryPage : public QWidget, public HistoryView {
   void ApplyLanguage();
   // The read button as Cancel (tag 1) while a download runs, else Read (tag 0).
   void ShowReadingCaption(bool reading);
+  // Read new is offered while the archive holds the connected device (asked again after each
+  // identification and each download).
+  void UpdateReadNew();
   // Told whenever a download starts or ends (the window's page-change guard).
   std::function<void(bool)> ReadingChanged;
   // Runs the save dialog; tests replace it. Default: the modal SaveDialog1.
@@ -78,6 +81,7 @@ class HistoryPage : public QWidget, public HistoryView {
   // 0: the download; 1: the archive (false when it holds nothing to show).
   void OnSourceChosen(int source);
   void OnDownloadCompleted();
+  void OnReadNewClicked();
   void ShowChartMenu(const QPoint& at);
 
   const Language& language_;
@@ -87,6 +91,8 @@ class HistoryPage : public QWidget, public HistoryView {
   QComboBox* source_ = nullptr;
   QLabel* archiveMessage_ = nullptr;
   QPushButton* read_ = nullptr;
+  QPushButton* readNew_ = nullptr;
+  bool readingNew_ = false;  // the read under way was started by Read new
   QPushButton* save_ = nullptr;
   QPushButton* delete_ = nullptr;
   QProgressBar* progress_ = nullptr;

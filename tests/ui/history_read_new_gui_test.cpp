@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdlib>
+
+#include "log/session_log.h"
+#include "sim/device.h"
+#include "support/pty.h"
+#include "ui/device_session.h"
+#include "ui/gui_support.h"
+#include "ui/history_chart.h"
+#include "ui/pages/history_page.h"
+#include "ui/qt_services.h"
+
+namespace dravion::test {
+namespace {
+
+// The window with its device session, an archive of its own and an emulated device.
+struct ReadNewSession {
+  ReadNewSession() : pump(clock), device(window.form, pump, clock, dialogs, log, window.language) {
+    window.language.Set(Lang::English);
+    window.form.ApplyLanguage();
+    window.form.SetLog(&log);
+    device.Start();
+  }
+  bool Connect(sim::DeviceConfig config) {
+    if (!WaitUntil([&] { return device.connection.ports.FirstRefresh == 0; }, 4000)) return false;
+    config.portFolder = folder.path();
+    emulator = std::make_unique<sim::Device>(config);
+    return emulator->Plug() &&
+           WaitUntil([&] { return device.Manager().Connected && device.Manager().Identified; },
+                     6000);
+  }
+  QPushButton* Button(const char* name) { return window.Get<QPushButton>(name); }
+  ui::HistoryPage* Page() { return window.Get<ui::HistoryPage>("TabSheet_DevHistory"); }
+
+  // The archive lives as long as the session (set before the page first opens it).
+  struct ArchiveFile {
+    ArchiveFile() {
+      const char* environment = std::getenv("DRAVION_ARCHIVE");
+      saved = environment ? environment : "";
+      ::setenv("DRAVION_ARCHIVE", dir.filePath("archive.sqlite3").toUtf8().constData(), 1);
+    }
+    ~ArchiveFile() { ::setenv("DRAVION_ARCHIVE", saved.c_str(), 1); }
+    QTemporaryDir dir;
+    std::string saved;
+  } archive;
+  TempPortFolder folder;
+  Window window;
+  ui::QtClock clock;
+  ui::QtEventPump pump;
+  ScriptedDialogs dialogs;
+  SessionLog log;
+  ui::DeviceSession device;
+  std::unique_ptr<sim::Device> emulator;
+};
+
+// Read new is offered once the archive holds the connected device; it reads only what the ring
+// grew by, with Read's cancel button and page guard, merges it, and shows the archive with it.
+TEST(HistoryReadNewGui, ReadNewReadsWhatTheArchiveLacksAndShowsTheArchive) {
+  ReadNewSession s;
+  sim::DeviceConfig config;
+  config.historySize = 600;
+  ASSERT_TRUE(s.Connect(config));
+  auto* tabs = s.window.Get<QTabWidget>("PageControl1");
+  tabs->setCurrentIndex(1);
+  QPushButton* readNew = s.Button("BitBtn_HIS_Read_New");
+  EXPECT_EQ(readNew->text(), QStringLiteral("Read new"));
+  EXPECT_FALSE(readNew->isEnabled());  // nothing of this device in the archive yet
+
+  QTest::mouseClick(s.Button("BitBtn_HIS_Read"), Qt::LeftButton);
+  ASSERT_TRUE(s.dialogs.boxes.empty()) << s.dialogs.boxes.front().text;
+  EXPECT_TRUE(readNew->isEnabled());
+
+  s.emulator->AddHistoryRecords(300);
+  const int readsBefore = s.emulator->Requests(2, 0x02);
+  bool seenReading = false;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (!s.window.form.HistoryReading() || seenReading) return;
+    seenReading = true;
+    EXPECT_EQ(s.Button("BitBtn_HIS_Read")->text(), QStringLiteral("Cancel"));
+    EXPECT_FALSE(readNew->isEnabled());
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(2).center());
+    EXPECT_EQ(tabs->currentIndex(), 1);
+  });
+  probe.start(1);
+  QTest::mouseClick(readNew, Qt::LeftButton);
+  probe.stop();
+  EXPECT_TRUE(seenReading);
+  ASSERT_TRUE(s.dialogs.boxes.empty()) << s.dialogs.boxes.front().text;
+  EXPECT_LE(s.emulator->Requests(2, 0x02) - readsBefore, 300 / 2 + 4);
+  const QString message = s.window.Get<QLabel>("Label_HIS_Archive_Msg")->text();
+  EXPECT_TRUE(message.endsWith(QStringLiteral(
+      " new records, 0 already in the archive; 300 of 900 records of the ring read")))
+      << message.toStdString();
+  EXPECT_EQ(s.window.Get<QComboBox>("ComboBox_HIS_Source")->currentIndex(), 1);
+  ASSERT_FALSE(s.Page()->Chart()->TitleLines().isEmpty());
+  EXPECT_TRUE(s.Page()->Chart()->TitleLines()[0].startsWith(QStringLiteral("History archive of")));
+  EXPECT_EQ(s.Button("BitBtn_HIS_Read")->text(), QStringLiteral("Read"));
+  EXPECT_TRUE(readNew->isEnabled());
+
+  s.window.form.OnLanguageTriggered();
+  EXPECT_EQ(readNew->text(), QString::fromUtf8("Прочитать новые"));
+}
+
+}  // namespace
+}  // namespace dravion::test
