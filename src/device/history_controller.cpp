@@ -205,6 +205,12 @@ bool HistoryController::Download(const std::optional<ArchivedEnd>* newOnly) {
   ReadFrom = 0;
   LastContinuation = Continuation{};
 
+  auto tell = [this](BoxKind kind, const std::string& text) {
+    if (Quiet)
+      context_.log.LogLine("# " + text);
+    else
+      context_.dialogs.ShowMessage(kind, text);
+  };
   enum class Outcome { Complete, Cancelled, Error, FormatError, Unplugged };
   Outcome outcome = Outcome::Error;
   bool started = false;
@@ -260,8 +266,7 @@ bool HistoryController::Download(const std::optional<ArchivedEnd>* newOnly) {
     view_.ShowSummary(ProgressText(0, plan.Count, 0));
     for (uint32_t k = 0; k < plan.Count; ++k) {
       if (HistoryCancel || context_.pump.QuitRequested()) {
-        context_.dialogs.ShowMessage(
-            BoxKind::Warning, Text("Чтение истории отменено", "Reading of History canceled"));
+        tell(BoxKind::Warning, Text("Чтение истории отменено", "Reading of History canceled"));
         view_.SetProgress(0);
         outcome = Outcome::Cancelled;
         return;
@@ -302,18 +307,15 @@ bool HistoryController::Download(const std::optional<ArchivedEnd>* newOnly) {
     case Outcome::Cancelled:
       return true;
     case Outcome::FormatError:
-      context_.dialogs.ShowMessage(
-          BoxKind::Error, Text("Ошибка формата данных истории", "Error of History Format Data"));
+      tell(BoxKind::Error, Text("Ошибка формата данных истории", "Error of History Format Data"));
       return false;
     case Outcome::Error:
-      context_.dialogs.ShowMessage(BoxKind::Error,
-                                   Text("Ошибка чтения истории", "Error of History reading"));
+      tell(BoxKind::Error, Text("Ошибка чтения истории", "Error of History reading"));
       return false;
     case Outcome::Unplugged:
-      context_.dialogs.ShowMessage(
-          BoxKind::Warning,
-          Text("Прибор отключён, чтение истории отменено.",
-               "The device was disconnected, the history download was cancelled."));
+      tell(BoxKind::Warning,
+           Text("Прибор отключён, чтение истории отменено.",
+                "The device was disconnected, the history download was cancelled."));
       return false;
   }
   return false;

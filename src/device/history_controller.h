@@ -137,6 +137,8 @@ class HistoryController {
   // Called when a download has completed, after its chart is drawn (the archive's merge); also
   // when Read new has completed (ReadFrom then says which records it read).
   std::function<void()> DownloadCompleted;
+  // A read in the background: its cancel, failure or unplug goes to the log instead of a box.
+  bool Quiet = false;
   // The last read: complete, the first logical index it read (0: the whole ring), and where the
   // ring continued the archive (a read of new records only).
   bool ReadComplete = false;

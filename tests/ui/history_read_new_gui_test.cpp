@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -108,6 +110,73 @@ TEST(HistoryReadNewGui, ReadNewReadsWhatTheArchiveLacksAndShowsTheArchive) {
 
   s.window.form.OnLanguageTriggered();
   EXPECT_EQ(readNew->text(), QString::fromUtf8("Прочитать новые"));
+}
+
+// The setting "Download new history when the device is connected": after the identification the
+// new records are read in the background, with the progress in the status bar and every page
+// open. A click on a device button cancels the read (no box) and then does its own work; the
+// next connection reads the records again and merges them once.
+TEST(HistoryReadNewGui, TheBackgroundReadKeepsThePagesOpenAndGivesWayToADeviceButton) {
+  ReadNewSession s;
+  sim::DeviceConfig config;
+  config.historySize = 600;
+  ASSERT_TRUE(s.Connect(config));
+  auto* tabs = s.window.Get<QTabWidget>("PageControl1");
+  tabs->setCurrentIndex(1);
+  QTest::mouseClick(s.Button("BitBtn_HIS_Read"), Qt::LeftButton);
+  ASSERT_TRUE(s.dialogs.boxes.empty()) << s.dialogs.boxes.front().text;
+  QAction* sync = s.window.form.ActionByName(QStringLiteral("Action_History_Sync"));
+  EXPECT_FALSE(sync->isChecked());  // off unless chosen
+  EXPECT_EQ(sync->text(), QStringLiteral("Download new &history when the device is connected"));
+  sync->trigger();
+  ASSERT_TRUE(sync->isChecked());
+
+  auto replug = [&] {
+    s.emulator->Unplug();
+    if (!WaitUntil([&] { return !s.device.Manager().Connected; }, 6000)) return false;
+    return s.emulator->Plug() &&
+           WaitUntil([&] { return s.device.Manager().Connected && s.device.Manager().Identified; },
+                     6000);
+  };
+  s.emulator->AddHistoryRecords(1440);
+  auto* bottom = s.window.Get<QProgressBar>("ProgressBar_Bottom_Info");
+  ui::HistoryPage* page = s.Page();
+  bool pressed = false;
+  int parametersAtPress = 0;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (pressed || !page->BackgroundReading() || bottom->value() == 0) return;
+    pressed = true;
+    tabs->setCurrentIndex(2);  // the settings page, while the history is read
+    EXPECT_EQ(tabs->currentIndex(), 2);
+    parametersAtPress = s.emulator->Requests(1, 0x0E);
+    QTest::mouseClick(s.Button("BitBtn_Setup_Read"), Qt::LeftButton);
+  });
+  probe.start(1);
+  ASSERT_TRUE(replug());
+  ASSERT_TRUE(WaitUntil([&] { return pressed && !page->BackgroundReading(); }, 20000));
+  probe.stop();
+  // The settings were read once the history's read had let go of the line.
+  EXPECT_TRUE(
+      WaitUntil([&] { return s.emulator->Requests(1, 0x0E) > parametersAtPress + 5; }, 6000));
+  EXPECT_TRUE(s.dialogs.boxes.empty()) << s.dialogs.boxes.front().text;
+  EXPECT_EQ(bottom->value(), 0);
+  const QString before = s.window.Get<QLabel>("Label_HIS_Archive_Msg")->text();
+  EXPECT_EQ(before.indexOf(QStringLiteral("1,440 of")), -1) << before.toStdString();
+
+  // The next connection reads them all.
+  ASSERT_TRUE(replug());
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return !page->BackgroundReading() && s.window.Get<QLabel>("Label_HIS_Archive_Msg")
+                                                 ->text()
+                                                 .contains(QStringLiteral("1,440 of"));
+      },
+      20000));
+  const QString message = s.window.Get<QLabel>("Label_HIS_Archive_Msg")->text();
+  EXPECT_TRUE(message.contains(QStringLiteral(" new records, 0 already in the archive; 1,440 of ")))
+      << message.toStdString();
+  EXPECT_TRUE(s.dialogs.boxes.empty()) << s.dialogs.boxes.front().text;
 }
 
 }  // namespace

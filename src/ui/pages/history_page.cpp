@@ -1,16 +1,19 @@
 #include "ui/pages/history_page.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "archive/archive_continuation.h"
@@ -223,6 +226,53 @@ void HistoryPage::OnReadNewClicked() {
   readingNew_ = false;
 }
 
+bool HistoryPage::StartBackgroundReadNew() {
+  if (!controller_ || controller_->HistoryReading) return false;
+  background_ = true;
+  controller_->Quiet = true;
+  qApp->installEventFilter(this);
+  OnReadNewClicked();
+  qApp->removeEventFilter(this);
+  controller_->Quiet = false;
+  background_ = false;
+  if (BackgroundProgress) BackgroundProgress(0);
+  // The device button pressed meanwhile does its work now that the line is free.
+  if (QPointer<QAbstractButton> button = heldClick_) {
+    heldClick_ = nullptr;
+    QTimer::singleShot(0, button, [button] {
+      if (button && button->isEnabled()) button->click();
+    });
+  }
+  return true;
+}
+
+bool HistoryPage::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  const bool mouse = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+                     type == QEvent::MouseButtonDblClick;
+  bool key = false;
+  if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
+    const int k = static_cast<QKeyEvent*>(event)->key();
+    key = k == Qt::Key_Space || k == Qt::Key_Return || k == Qt::Key_Enter || k == Qt::Key_Select;
+  }
+  auto* button = qobject_cast<QAbstractButton*>(watched);
+  if (!background_ || (!mouse && !key) || button == nullptr || !button->isEnabled())
+    return QWidget::eventFilter(watched, event);
+  // The buttons that talk to the device (not the history's own Read, which is Cancel now).
+  static const char* const kDeviceButtons[] = {
+      "BitBtn_Setup_",         "BitBtn_Measure_Read",    "BitBtn_Measure_Dose_Reset",
+      "BitBtn_Measure_Record", "BitBtn_ReNewDeviceInfo", "BitBtn_HIS_Delete"};
+  const QString name = button->objectName();
+  const bool device = std::any_of(std::begin(kDeviceButtons), std::end(kDeviceButtons),
+                                  [&](const char* prefix) { return name.startsWith(prefix); });
+  if (!device) return QWidget::eventFilter(watched, event);
+  if (type == QEvent::MouseButtonRelease || type == QEvent::KeyRelease) {
+    heldClick_ = button;
+    controller_->HistoryCancel = true;  // seen after the sector under way
+  }
+  return true;
+}
+
 void HistoryPage::ApplyLanguage() {
   ShowReadingCaption(read_->property("tag").toInt() != 0);
   readNew_->setText(LangText("Прочитать новые", "Read new"));
@@ -283,11 +333,12 @@ void HistoryPage::ShowVersionMessage(const std::string& text) {
 void HistoryPage::SetReading(bool reading) {
   ShowReadingCaption(reading);
   source_->setEnabled(!reading);
+  // A background read keeps every page open.
+  if (!background_ && ReadingChanged) ReadingChanged(reading);
   if (reading)
     readNew_->setEnabled(false);
   else
     UpdateReadNew();
-  if (ReadingChanged) ReadingChanged(reading);
 }
 
 void HistoryPage::SetDeleteEnabled(bool enabled) {
@@ -303,11 +354,14 @@ void HistoryPage::SetNavigationEnabled(bool enabled) {
 }
 
 void HistoryPage::SetProgressMaximum(int maximum) {
-  progress_->setRange(0, std::max(maximum, 1));
+  progressMaximum_ = std::max(maximum, 1);
+  progress_->setRange(0, progressMaximum_);
 }
 
 void HistoryPage::SetProgress(int position) {
   progress_->setValue(position);
+  if (background_ && BackgroundProgress)
+    BackgroundProgress(position <= 0 ? 0 : (position + 1) * 100 / progressMaximum_);
 }
 
 void HistoryPage::ShowChart(const HistoryChartData& data) {
