@@ -22,6 +22,7 @@
 #include "device/device_time.h"
 #include "device/history_records.h"
 #include "device/history_ring.h"
+#include "signal_when.h"
 
 namespace dravion::cli_test {
 namespace {
@@ -189,33 +190,6 @@ TEST(CliNewRecordsLink, ReadsOnlyWhatTheRingGrewBy) {
   }
   EXPECT_EQ(b.bench.device->Parameter(0xC023), 0u);  // the device left its reading state
 }
-
-// Sends `signal` to this process as soon as `ready` holds (a user pressing Ctrl+C).
-class SignalWhen {
- public:
-  SignalWhen(std::function<bool()> ready, int signal)
-      : thread_([this, ready = std::move(ready), signal] {
-          const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-          while (!stop_ && !ready()) {
-            if (std::chrono::steady_clock::now() > deadline) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-          }
-          if (!stop_) {
-            ::kill(::getpid(), signal);
-            sent_ = true;
-          }
-        }) {}
-  ~SignalWhen() {
-    stop_ = true;
-    thread_.join();
-  }
-  bool Sent() const { return sent_; }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> sent_{false};
-  std::thread thread_;
-};
 
 // The ring as the device holds it: `count` records of the stream from position `from`, laid out
 // from slot `from % 65280` on.
