@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <cstdlib>
 
+#include "archive/history_archive.h"
 #include "log/session_log.h"
 #include "sim/device.h"
 #include "support/pty.h"
@@ -164,19 +165,50 @@ TEST(HistoryReadNewGui, TheBackgroundReadKeepsThePagesOpenAndGivesWayToADeviceBu
   const QString before = s.window.Get<QLabel>("Label_HIS_Archive_Msg")->text();
   EXPECT_EQ(before.indexOf(QStringLiteral("1,440 of")), -1) << before.toStdString();
 
-  // The next connection reads them all.
+  // The next connection is unplugged in the middle of the read: nothing is merged then; once it
+  // is back, the read starts again and merges every record once.
+  bool unplugged = false;
+  QTimer cut;
+  QObject::connect(&cut, &QTimer::timeout, [&] {
+    if (unplugged || !page->BackgroundReading() || bottom->value() == 0) return;
+    unplugged = true;
+    sim::Faults faults;
+    faults.unplugAfterRequests = s.emulator->GetCounters().totalRequests + 40;
+    faults.replugAfterMs = 300;
+    s.emulator->SetFaults(faults);
+  });
+  cut.start(1);
   ASSERT_TRUE(replug());
   ASSERT_TRUE(WaitUntil(
       [&] {
-        return !page->BackgroundReading() && s.window.Get<QLabel>("Label_HIS_Archive_Msg")
-                                                 ->text()
-                                                 .contains(QStringLiteral("1,440 of"));
+        return unplugged && !page->BackgroundReading() &&
+               s.window.Get<QLabel>("Label_HIS_Archive_Msg")
+                   ->text()
+                   .contains(QStringLiteral("1,440 of"));
       },
-      20000));
+      30000));
+  cut.stop();
+  EXPECT_EQ(s.emulator->GetCounters().unplugs, 3);  // the test's two and the one in the read
   const QString message = s.window.Get<QLabel>("Label_HIS_Archive_Msg")->text();
   EXPECT_TRUE(message.contains(QStringLiteral(" new records, 0 already in the archive; 1,440 of ")))
       << message.toStdString();
   EXPECT_TRUE(s.dialogs.boxes.empty()) << s.dialogs.boxes.front().text;
+  // Every measurement of the device's ring is in the archive once.
+  const sim::HistoryDescription h = s.emulator->History();
+  const std::vector<uint8_t> flash = s.emulator->ReadExternalFlash(0x100000, 65280 * 16);
+  int64_t measurements = 0;
+  for (uint32_t l = 0; l < h.count; ++l) {
+    const uint8_t kind = flash[(h.first + l) % 65280 * 16];
+    measurements += kind == 0xFE || kind == 0xFC;
+  }
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open(s.archive.dir.filePath("archive.sqlite3").toStdString()));
+  const std::vector<ArchiveDevice> devices = archive.Devices();
+  ASSERT_EQ(devices.size(), 1u);
+  ArchiveCounts counts;
+  ASSERT_TRUE(archive.Count(devices[0].Id, counts));
+  EXPECT_EQ(static_cast<int64_t>(counts.Records + counts.Unusable), measurements);
+  EXPECT_EQ(counts.Conflicts, 0u);
 }
 
 }  // namespace
