@@ -207,7 +207,7 @@ std::vector<uint8_t> StreamRing(const std::vector<HistoryRecord>& stream, uint32
 // the line says which times were lost between the archive and the ring, and the archive then
 // holds both. The next day's records on the full ring (its oldest sectors erased as it goes on)
 // are read alone.
-TEST(CliNewRecordsLink, AnOverwrittenEndReadsTheWholeRingAndSaysWhatWasLost) {
+TEST(CliNewRecordsWholeRingLink, AnOverwrittenEndReadsTheWholeRingAndSaysWhatWasLost) {
   const std::vector<HistoryRecord> stream = archive_test::RecordStream(85200, 760000000 + 17);
   sim::DeviceConfig early;
   early.historyRecords = StreamRing(stream, 0, 300);
