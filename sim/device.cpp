@@ -265,6 +265,16 @@ HistoryDescription Device::History() const {
   return model_->History();
 }
 
+void Device::AddHistoryRecords(uint32_t count, uint32_t from) {
+  std::lock_guard lock(mutex_);
+  model_->AddHistoryRecords(count, from);
+}
+
+void Device::SetHistoryRecord(uint32_t physical, const std::array<uint8_t, 16>& bytes) {
+  std::lock_guard lock(mutex_);
+  model_->SetHistoryRecord(physical, bytes);
+}
+
 void Device::SetBackground(double microSievertPerHour) {
   std::lock_guard lock(mutex_);
   model_->SetBackground(microSievertPerHour);

@@ -222,6 +222,11 @@ class Device {
   uint32_t Parameter(uint16_t number) const;
   void SetParameter(uint16_t number, uint32_t value);
   HistoryDescription History() const;
+  // The device recorded `count` more records (see DeviceModel::AddHistoryRecords), from `from` on
+  // when it is not 0.
+  void AddHistoryRecords(uint32_t count, uint32_t from = 0);
+  // A record changed in place: 16 bytes stored at a physical index as they are.
+  void SetHistoryRecord(uint32_t physical, const std::array<uint8_t, 16>& bytes);
   void SetBackground(double microSievertPerHour);
 
   std::vector<uint8_t> ReadExternalFlash(uint32_t address, uint32_t count) const;

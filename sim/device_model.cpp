@@ -538,6 +538,62 @@ void DeviceModel::GenerateHistory(uint32_t size, uint32_t start, bool wrap) {
   }
 }
 
+void DeviceModel::AddHistoryRecords(uint32_t count, uint32_t from) {
+  uint8_t r[16];
+  uint32_t t = from;
+  if (t == 0 && history_.count > 0) {
+    external_.Read(map::kHistoryBase + history_.last * 16, r, 16);
+    t = LoadU32(r + 4) + LoadU16(r + 12);
+  } else if (t == 0) {
+    t = Seconds() - count * 60;
+  }
+  for (uint32_t q = 0; q < count; ++q) {
+    const uint32_t slot =
+        history_.count == 0 ? history_.first : (history_.last + 1) % map::kHistorySlots;
+    if (slot % 256 == 0 && history_.count > 0 && slot / 256 == history_.first / 256) {
+      // The ring is full: its oldest sector makes room.
+      external_.EraseSector(map::kHistoryBase / map::kExternalSector + slot / 256);
+      const uint32_t next = (slot + 256) % map::kHistorySlots;
+      history_.count -= (next + map::kHistorySlots - history_.first) % map::kHistorySlots;
+      history_.first = next;
+    }
+    const uint32_t serial = history_.count + q;
+    uint8_t kind = kOnTime;
+    uint32_t duration = 60;
+    uint8_t status = 0;
+    if (slot % 256 == 0) {
+      kind = kSectorHeader;
+      duration = 0;
+    } else if (serial % 50 == 17) {
+      kind = kOnChange;  // a change, in the same second as the next record
+      duration = 0;
+    } else if (serial % 131 == 9) {
+      status = 2;
+    }
+    std::memset(r, 0, sizeof r);
+    r[0] = kind;
+    r[1] = status;
+    StoreU16(r + 2, static_cast<uint16_t>(serial));
+    StoreU32(r + 4, t);
+    StoreU32(r + 8, duration == 0 ? serial % 3 : 15 + (serial * 7919u) % 23);
+    StoreU16(r + 12, static_cast<uint16_t>(duration));
+    uint32_t sum = 0;
+    for (int i = 0; i < 14; ++i)
+      sum += r[i];
+    StoreU16(r + 14, static_cast<uint16_t>(sum));
+    external_.Store(map::kHistoryBase + slot * 16, r, 16);
+    history_.last = slot;
+    ++history_.count;
+    t += duration;
+  }
+  // The clock went on with the records (or was set back with them).
+  if (count > 0) SetSeconds(t + 5);
+}
+
+void DeviceModel::SetHistoryRecord(uint32_t physical, const std::array<uint8_t, 16>& bytes) {
+  external_.Store(map::kHistoryBase + (physical % map::kHistorySlots) * 16, bytes.data(), 16);
+}
+
 void DeviceModel::DeleteHistory() {
   for (uint32_t s = 0; s < map::kHistorySlots / 256; ++s) {
     external_.EraseSector(map::kHistoryBase / map::kExternalSector + s);

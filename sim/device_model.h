@@ -61,6 +61,14 @@ class DeviceModel {
   uint32_t Parameter(uint16_t number);
   void SetParameter(uint16_t number, uint32_t value) { parameters_[number] = value; }
   HistoryDescription History() const { return history_; }
+  // The device goes on recording: `count` records after the newest one (one a minute, a point
+  // of no duration now and then, a sector header wherever a sector begins), from `from` on when
+  // it is not 0 (a clock set back), else from the newest record's end. A full ring erases its
+  // oldest sector when the newest record enters it. The clock then reads a few seconds after the
+  // newest record's end.
+  void AddHistoryRecords(uint32_t count, uint32_t from);
+  // Stores a record's 16 bytes at a physical index, as they are.
+  void SetHistoryRecord(uint32_t physical, const std::array<uint8_t, 16>& bytes);
   void SetBackground(double microSievertPerHour) { background_ = microSievertPerHour; }
   uint32_t Seconds() const;
   // Sets the clock (seconds since 1 January 2000), as a device whose clock has drifted.

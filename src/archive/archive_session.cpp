@@ -32,19 +32,14 @@ std::string ArchiveUidOf(const DeviceInfo& device) {
   return FormatUid(device.Uid);
 }
 
-ArchiveBatch BatchFromDownload(HistoryController& download, const DeviceInfo& device) {
+ArchiveBatch BatchFromDownload(const HistoryController& download, const DeviceInfo& device) {
   ArchiveBatch batch;
   batch.Serial = ArchiveSerialOf(device);
   batch.Uid = ArchiveUidOf(device);
   batch.DeviceTime = SecondsFromTimeRecord(download.HistoryDeviceTime);
   batch.Coefficient = download.HistoryCoefficient;
   batch.Ring = download.Ring.Ring;
-  const uint32_t count = download.Ring.Ring.RecordCount;
-  batch.Records.reserve(count);
-  for (uint32_t l = 0; l < count; ++l) {
-    if (const std::optional<HistoryRecord> r = download.Ring.HistoryRecordAt(l))
-      batch.Records.push_back(*r);
-  }
+  batch.Records = download.ReadRecords();
   return batch;
 }
 

@@ -55,9 +55,10 @@ CsvImportResult ImportCsvParts(HistoryArchive& archive, FileReader& file, const 
                                ArchiveBatch batch, const Language& language, std::string& notice,
                                size_t pieceBytes = kImportPieceBytes);
 
-// A complete download as the archive takes it: the ring's records oldest first, the device's
-// time, coefficient and ring description, under the device's serial number and identifier.
-ArchiveBatch BatchFromDownload(HistoryController& download, const DeviceInfo& device);
+// A complete download as the archive takes it: the records read (the whole ring, or the new
+// ones) oldest first, the device's time, coefficient and ring description, under the device's
+// serial number and identifier.
+ArchiveBatch BatchFromDownload(const HistoryController& download, const DeviceInfo& device);
 
 // 1204 as "1,204" (English) or "1 204" (Russian, a no-break space).
 std::string GroupedNumber(uint64_t value, const Language& language);

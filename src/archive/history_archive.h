@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/history_chart_model.h"
+#include "device/history_continuation.h"
 #include "device/history_ring.h"
 #include "services/file_replace.h"
 
@@ -158,6 +159,10 @@ class HistoryArchive {
   // The device with this serial number and identifier (its newest run); an empty identifier
   // matches any device of that serial number when there is exactly one.
   std::optional<ArchiveDevice> FindDevice(const std::string& serial, const std::string& uid);
+  // Where a download of new records from this device continues the archive: the newest record
+  // of its newest run and the ring description of its last download. Nothing when the archive
+  // holds no record of it, or when the read failed (then ReadFailed and Error()).
+  std::optional<ArchivedEnd> EndOf(const std::string& serial, const std::string& uid);
   // The devices of that serial number (every run, oldest first).
   std::vector<ArchiveDevice> DevicesOfSerial(const std::string& serial);
   // Counts one device's records by reading them (a second for ten years); false on a failed read.

@@ -3,6 +3,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "archive/archive_continuation.h"
 #include "archive/archive_files.h"
 #include "archive/archive_session.h"
 #include "archive/history_archive.h"
@@ -127,8 +128,19 @@ int MergeDownloadIntoArchive(CliSession& s, HistoryController& download) {
   }
   if (const std::string warning = ClockSetBackMessage(merged, s.language); !warning.empty())
     s.io.err << TerminalText(warning) << '\n';
-  s.io.out << MergeMessage(merged, s.language) << '\n';
+  s.io.out << (s.options.newOnly ? NewRecordsMessage(merged, download, s.language)
+                                 : MergeMessage(merged, s.language))
+           << '\n';
   return kExitDone;
+}
+
+bool ArchivedEndOfDevice(CliSession& s, std::optional<ArchivedEnd>& end) {
+  HistoryArchive archive;
+  if (!OpenArchive(s, archive)) return false;
+  end = archive.EndOf(ArchiveSerialOf(s.record), ArchiveUidOf(s.record));
+  if (!archive.ReadFailed()) return true;
+  s.io.err << TerminalText(ArchiveErrorMessage(archive, s.language)) << '\n';
+  return false;
 }
 
 namespace {

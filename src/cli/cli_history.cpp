@@ -39,8 +39,21 @@ class TextHistoryView : public HistoryView {
 int HistoryDownload(CliSession& s) {
   TextHistoryView view(s.io);
   HistoryController controller(s.context, view);
-  const bool downloaded = controller.DownloadHistory() && controller.Ring.Loaded;
-  view.Done();
+  bool downloaded = false;
+  if (s.options.newOnly) {
+    // Only what follows the archive's newest record of this device; the whole ring, said why in
+    // one line, when the ring does not continue it.
+    std::optional<ArchivedEnd> archived;
+    if (!ArchivedEndOfDevice(s, archived)) return kExitFailed;
+    downloaded = controller.DownloadNewHistory(archived) && controller.ReadComplete;
+    view.Done();
+    if (const std::string note = WholeRingNote(controller.LastContinuation, s.language);
+        !note.empty() && downloaded)
+      s.io.err << TerminalText(note) << '\n';
+  } else {
+    downloaded = controller.DownloadHistory() && controller.ReadComplete;
+    view.Done();
+  }
   if (!downloaded) {
     if (!view.versionMessage.empty()) s.io.err << TerminalText(view.versionMessage) << '\n';
     return kExitFailed;

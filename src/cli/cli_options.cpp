@@ -99,6 +99,7 @@ const std::vector<OptionWord>& OptionWords() {
       {"--if-drift", "time sync", "S"},
       {"--retries", "firmware update", "N"},
       {"--no-archive", "history download", ""},
+      {"--new", "history download", ""},
       {"--device", "archive export", "S"},
       {"--device", "archive import", "S"},
       {"--uid", "archive export", "UID"},
@@ -178,9 +179,10 @@ const std::string& UsageText() {
       "                                readings every S seconds until Ctrl+C or SIGTERM (or N of\n"
       "                                them), each line appended to FILE as it comes\n"
       "  dose reset                    reset the accumulated dose\n"
-      "  history download [--csv FILE] [--no-archive]\n"
+      "  history download [--new] [--csv FILE] [--no-archive]\n"
       "                                the whole history ring, merged into the history archive\n"
-      "                                (unless --no-archive) and saved as CSV\n"
+      "                                (unless --no-archive) and saved as CSV; --new: only the\n"
+      "                                records that follow the archive's newest one\n"
       "  history delete                delete the stored history\n"
       "  firmware update [--retries N] the five update steps; N more attempts after a failed "
       "one\n"
@@ -308,6 +310,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
       retriesGiven = true;
     } else if (arg == "--no-archive") {
       options.noArchive = true;
+    } else if (arg == "--new") {
+      options.newOnly = true;
     } else if (arg == "--device") {
       if (!value(options.device)) return false;
       // The serial number as the device page shows it: three and five digits.
@@ -403,6 +407,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
   }
   if (options.noArchive && !isDownload) {
     error = "--no-archive belongs to history download";
+    return false;
+  }
+  if (options.newOnly && !isDownload) {
+    error = "--new belongs to history download";
+    return false;
+  }
+  if (options.newOnly && options.noArchive) {
+    error = "--new reads what the archive lacks: it cannot go with --no-archive";
     return false;
   }
   if (deviceGiven && !isExport && !isImport) {

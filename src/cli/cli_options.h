@@ -33,6 +33,7 @@ struct CliOptions {
   int ifDrift = -1;        // time sync --if-drift: write only beyond this many seconds (-1: always)
   int retries = 0;         // firmware update --retries: attempts after a failed first one
   bool noArchive = false;  // history download --no-archive: not merged into the archive
+  bool newOnly = false;    // history download --new: only what follows the archive's newest
   std::string device;      // archive export / import --device: a serial number ("214-36587")
   std::string uid;         // archive export / import --uid: the device's identifier
   int run = 0;             // archive export --run N: the device's run N (0: its newest)

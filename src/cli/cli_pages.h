@@ -1,8 +1,11 @@
 #pragma once
 
+#include <optional>
+
 namespace dravion {
 class HistoryController;
-}
+struct ArchivedEnd;
+}  // namespace dravion
 
 namespace dravion::cli {
 
@@ -25,8 +28,12 @@ int FirmwareUpdate(CliSession& session);
 int ArchiveList(CliSession& session);
 int ArchiveExport(CliSession& session);
 int ArchiveImport(CliSession& session);
-// Merges a complete download into the archive and prints what was new.
+// Merges a complete download into the archive and prints what was new (and, for a read of new
+// records, how much of the ring it read).
 int MergeDownloadIntoArchive(CliSession& session, HistoryController& download);
+// What the archive holds of the connected device, for history download --new. False, with the
+// reason on stderr, when the archive cannot be used.
+bool ArchivedEndOfDevice(CliSession& session, std::optional<ArchivedEnd>& end);
 
 // Whether a device command ended well: no error or warning box, no question refused for want of
 // a terminal.

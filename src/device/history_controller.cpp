@@ -12,6 +12,7 @@
 #include "services/dialogs.h"
 #include "services/event_pump.h"
 #include "services/language.h"
+#include "services/log_sink.h"
 #include "services/wording.h"
 
 namespace dravion {
@@ -106,7 +107,7 @@ std::string HistoryController::SummaryText() {
 std::string HistoryController::ProgressText(uint32_t sectorsDone, uint32_t sectors,
                                             uint32_t elapsedMs) const {
   if (sectors == 0) return {};
-  const uint32_t total = Ring.Ring.RecordCount;
+  const uint32_t total = readTotal_;
   const uint32_t read = std::min(total, sectorsDone * kHistorySectorRecords);
   const uint32_t percent = std::min<uint32_t>(100, sectorsDone * 100 / sectors);
   std::string text =
@@ -123,6 +124,14 @@ std::string HistoryController::ProgressText(uint32_t sectorsDone, uint32_t secto
 }
 
 void HistoryController::OnReadClicked() {
+  Read(false);
+}
+
+void HistoryController::OnReadNewClicked() {
+  Read(true);
+}
+
+void HistoryController::Read(bool newOnly) {
   if (HistoryReading) {
     HistoryCancel = true;  // seen after the current sector
     return;
@@ -143,30 +152,65 @@ void HistoryController::OnReadClicked() {
   HistoryCoefficient = 100;
   ShowWaitingChart();
 
-  DownloadHistory();
+  if (newOnly) {
+    const std::optional<ArchivedEnd> archived =
+        ArchivedEndOfDevice ? ArchivedEndOfDevice() : std::nullopt;
+    DownloadNewHistory(archived);
+  } else {
+    DownloadHistory();
+  }
 
   if (Ring.Loaded) {
     view_.SetNavigationEnabled(true);
     HistoryLevel = kLevelMinute;
     DrawHistoryChart();
     view_.ShowSummary(SummaryText());
-    if (DownloadCompleted) DownloadCompleted();
   } else {
     view_.ShowSummary({});
   }
+  if (ReadComplete && DownloadCompleted) DownloadCompleted();
   view_.SetReading(false);
   HistoryReading = false;
   view_.SetDeleteEnabled(true);
   view_.SetSaveEnabled(true);
 }
 
+std::vector<HistoryRecord> HistoryController::ReadRecords() const {
+  std::vector<HistoryRecord> records;
+  if (!ReadComplete) return records;
+  const HistoryRingDescription& ring = Ring.Ring;
+  records.reserve(ring.RecordCount - std::min(ReadFrom, ring.RecordCount));
+  for (uint32_t l = ReadFrom; l < ring.RecordCount; ++l) {
+    const uint32_t physical = (l + ring.FirstRecord) % kHistoryRingRecords;
+    records.push_back(HistoryRecord::FromBytes(Ring.RecordBytes(physical)));
+  }
+  return records;
+}
+
 bool HistoryController::DownloadHistory() {
+  return Download(nullptr);
+}
+
+bool HistoryController::DownloadNewHistory(const std::optional<ArchivedEnd>& archived) {
+  return Download(&archived);
+}
+
+bool HistoryController::Download(const std::optional<ArchivedEnd>* newOnly) {
   ConnectionManager& connection = context_.connection;
   const bool linkWatch = connection.LinkWatch;
   connection.LinkWatch = false;
   Ring.Clear();
   Csv.Clear();
+  ReadComplete = false;
+  ReadFrom = 0;
+  LastContinuation = Continuation{};
 
+  auto tell = [this](BoxKind kind, const std::string& text) {
+    if (Quiet)
+      context_.log.LogLine("# " + text);
+    else
+      context_.dialogs.ShowMessage(kind, text);
+  };
   enum class Outcome { Complete, Cancelled, Error, FormatError, Unplugged };
   Outcome outcome = Outcome::Error;
   bool started = false;
@@ -193,38 +237,59 @@ bool HistoryController::DownloadHistory() {
     if (!GetParameter(context_, param::kHistoryState, &value)) return;
     ring.SetFlag(value);
 
-    const HistorySectorPlan plan = PlanHistorySectors(ring);
-    if (!HistoryFormatAccepted(ring, plan)) {
+    if (!HistoryFormatAccepted(ring, PlanHistorySectors(ring))) {
       outcome = Outcome::FormatError;
       return;
     }
+    // A read of new records: from the record after the archive's newest one, or the whole ring
+    // when the ring does not continue the archive (said in one line).
+    if (newOnly) {
+      LastContinuation = FindContinuation(Ring, *newOnly);
+      if (LastContinuation.ReadFailed) {
+        if (DeviceGone()) outcome = Outcome::Unplugged;
+        return;
+      }
+      if (LastContinuation.Reason != WholeRingReason::None)
+        context_.log.LogLine("# " + WholeRingNote(LastContinuation, context_.language));
+      else
+        ReadFrom = LastContinuation.From;
+    }
+    const HistorySectorPlan plan =
+        ReadFrom == 0 ? PlanHistorySectors(ring) : PlanSectorsFrom(ring, ReadFrom);
+    const uint32_t from = ReadFrom;
+    std::function<bool(uint32_t)> take;
+    if (from > 0) take = [&ring, from](uint32_t p) { return InRingFrom(ring, from, p); };
+    readTotal_ = ring.RecordCount - std::min(from, ring.RecordCount);
     view_.SetProgressMaximum(static_cast<int>(plan.Count));
     view_.SetProgress(0);
     const uint32_t readStart = context_.clock.TickMs();
     view_.ShowSummary(ProgressText(0, plan.Count, 0));
     for (uint32_t k = 0; k < plan.Count; ++k) {
       if (HistoryCancel || context_.pump.QuitRequested()) {
-        context_.dialogs.ShowMessage(
-            BoxKind::Warning, Text("Чтение истории отменено", "Reading of History canceled"));
+        tell(BoxKind::Warning, Text("Чтение истории отменено", "Reading of History canceled"));
         view_.SetProgress(0);
         outcome = Outcome::Cancelled;
         return;
       }
       const uint32_t sector = plan.SectorAt(k, ring.SectorCount);
       for (uint32_t i = 0; i < kHistorySectorRecords; ++i) {
-        if (!Ring.FetchIntoCopy(sector * kHistorySectorRecords + i)) {
+        const uint32_t physical = sector * kHistorySectorRecords + i;
+        if (take && !take(physical)) continue;
+        if (!Ring.FetchIntoCopy(physical)) {
           if (DeviceGone()) outcome = Outcome::Unplugged;
           return;
         }
       }
-      AppendSectorCsv(Csv, Ring, sector, HistoryCoefficient);
+      AppendSectorCsv(Csv, Ring, sector, HistoryCoefficient, take);
       view_.SetProgress(static_cast<int>(k));
       view_.ShowSummary(
           ProgressText(k + 1, plan.Count, TicksSince(readStart, context_.clock.TickMs())));
       context_.pump.ProcessEvents(context_.clock.TickMs());  // Cancel and the heartbeat
     }
     view_.SetProgress(0);
-    Ring.Loaded = true;
+    // Only the whole ring makes the page's copy: the chart and its Save CSV need all of it.
+    Ring.Loaded = ReadFrom == 0;
+    ReadComplete = true;
     outcome = Outcome::Complete;
   }();
 
@@ -242,18 +307,15 @@ bool HistoryController::DownloadHistory() {
     case Outcome::Cancelled:
       return true;
     case Outcome::FormatError:
-      context_.dialogs.ShowMessage(
-          BoxKind::Error, Text("Ошибка формата данных истории", "Error of History Format Data"));
+      tell(BoxKind::Error, Text("Ошибка формата данных истории", "Error of History Format Data"));
       return false;
     case Outcome::Error:
-      context_.dialogs.ShowMessage(BoxKind::Error,
-                                   Text("Ошибка чтения истории", "Error of History reading"));
+      tell(BoxKind::Error, Text("Ошибка чтения истории", "Error of History reading"));
       return false;
     case Outcome::Unplugged:
-      context_.dialogs.ShowMessage(
-          BoxKind::Warning,
-          Text("Прибор отключён, чтение истории отменено.",
-               "The device was disconnected, the history download was cancelled."));
+      tell(BoxKind::Warning,
+           Text("Прибор отключён, чтение истории отменено.",
+                "The device was disconnected, the history download was cancelled."));
       return false;
   }
   return false;

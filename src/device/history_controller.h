@@ -4,8 +4,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "device/history_chart_model.h"
+#include "device/history_continuation.h"
 #include "device/history_csv.h"
 #include "device/history_ring.h"
 #include "protocol/device_records.h"
@@ -56,9 +58,20 @@ class HistoryController {
 
   // Read (Cancel while reading).
   void OnReadClicked();
+  // Read new (Cancel while reading): the records that follow what the archive holds of the
+  // device (ArchivedEndOfDevice tells it), with Read's progress, cancel and page guard.
+  void OnReadNewClicked();
   // Reads the whole ring into the copy and builds the CSV text. True after a complete or
   // cancelled download, false after an error (shown in a box).
   bool DownloadHistory();
+  // Reads only the records that follow `archived` in the ring (the whole ring when the ring does
+  // not continue it, with the reason in LastContinuation and the log), in the same session of
+  // the device as the whole ring's download and with its checks, progress and cancel. The CSV
+  // text holds the records read. True after a complete or cancelled read, false after an error.
+  bool DownloadNewHistory(const std::optional<ArchivedEnd>& archived);
+  // The records of the last complete read, oldest first (the whole ring after a download, the
+  // new ones after a read of new records).
+  std::vector<HistoryRecord> ReadRecords() const;
   void OnDeleteClicked();
   // Connected, identified and running a main program of the carried release; the page's message
   // says why not.
@@ -95,6 +108,10 @@ class HistoryController {
   bool SaveFile(const std::string& name,
                 const std::function<FileWriteResult(const FileStepHook&)>& write);
 
+  // What the archive holds of the connected device (nothing: the whole ring is read); asked by
+  // Read new.
+  std::function<std::optional<ArchivedEnd>()> ArchivedEndOfDevice;
+
   // Whether leaving the page is allowed now.
   bool PageChangeAllowed() const { return !HistoryReading; }
   // Whether the chart of the downloaded copy is shown (not after a delete in the device).
@@ -117,18 +134,31 @@ class HistoryController {
   HistoryChartData LastChart;
   // Test seam for the file steps of the CSV save.
   FileStepHook FileHook;
-  // Called when a download has completed, after its chart is drawn (the archive's merge).
+  // Called when a download has completed, after its chart is drawn (the archive's merge); also
+  // when Read new has completed (ReadFrom then says which records it read).
   std::function<void()> DownloadCompleted;
+  // A read in the background: its cancel, failure or unplug goes to the log instead of a box.
+  bool Quiet = false;
+  // The last read: complete, the first logical index it read (0: the whole ring), and where the
+  // ring continued the archive (a read of new records only).
+  bool ReadComplete = false;
+  uint32_t ReadFrom = 0;
+  Continuation LastContinuation;
 
  private:
   std::string Text(const char* russian, const char* english) const;
   void ShowWaitingChart();
+  // Read and Read new: the page's state around the download.
+  void Read(bool newOnly);
+  // The whole ring, or (with `newOnly`) what follows the archive's end.
+  bool Download(const std::optional<ArchivedEnd>* newOnly);
   void ShowDeletedChart();
   // Whether the device went away (its line was lost) during the last exchanges.
   bool DeviceGone() const;
 
   DeviceContext& context_;
   HistoryView& view_;
+  uint32_t readTotal_ = 0;  // records the read under way covers
 };
 
 }  // namespace dravion

@@ -37,10 +37,11 @@ void AppendCsvLine(HistoryCsv& csv, const HistoryRecord& record, uint32_t coeffi
 }
 
 void AppendSectorCsv(HistoryCsv& csv, const HistoryRing& ring, uint32_t sector,
-                     uint32_t coefficient) {
+                     uint32_t coefficient, const std::function<bool(uint32_t)>& take) {
   for (uint32_t i = kHistorySectorRecords - 1; i >= 1; --i) {
-    const HistoryRecord record =
-        HistoryRecord::FromBytes(ring.RecordBytes(sector * kHistorySectorRecords + i));
+    const uint32_t physical = sector * kHistorySectorRecords + i;
+    if (take && !take(physical)) continue;
+    const HistoryRecord record = HistoryRecord::FromBytes(ring.RecordBytes(physical));
     if (record.IsMeasurement()) AppendCsvLine(csv, record, coefficient);
   }
 }

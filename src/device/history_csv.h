@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "device/history_ring.h"
@@ -29,8 +30,8 @@ std::string CsvLine(const HistoryRecord& record, uint32_t row, uint32_t coeffici
 // Offers a record as the next row; the line is kept only while the text stays below the limit.
 void AppendCsvLine(HistoryCsv& csv, const HistoryRecord& record, uint32_t coefficient);
 // The lines of one downloaded sector: positions 255 down to 1 (a sector's position 0 never gives
-// a line), usable measurements only.
+// a line), usable measurements only; with `take`, only those of the physical indexes it takes.
 void AppendSectorCsv(HistoryCsv& csv, const HistoryRing& ring, uint32_t sector,
-                     uint32_t coefficient);
+                     uint32_t coefficient, const std::function<bool(uint32_t)>& take = {});
 
 }  // namespace dravion

@@ -25,4 +25,12 @@ void SaveLanguageOption(OptionStore& options, const Language& language) {
   options.WriteInt("LANGUAGE", language.OptionValue());
 }
 
+bool LoadHistorySyncOption(OptionStore& options) {
+  return options.ReadInt("HISTORYSYNC").value_or(0) == 1;
+}
+
+void SaveHistorySyncOption(OptionStore& options, bool on) {
+  options.WriteInt("HISTORYSYNC", on ? 1 : 0);
+}
+
 }  // namespace dravion

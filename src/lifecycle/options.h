@@ -20,4 +20,9 @@ void SavePageOption(OptionStore& options, int page);
 void LoadLanguageOption(OptionStore& options, Language& language);
 void SaveLanguageOption(OptionStore& options, const Language& language);
 
+// HISTORYSYNC: 1 reads the new history records in the background once a device is identified;
+// anything else (or nothing) does not.
+bool LoadHistorySyncOption(OptionStore& options);
+void SaveHistorySyncOption(OptionStore& options, bool on);
+
 }  // namespace dravion

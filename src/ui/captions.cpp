@@ -34,6 +34,8 @@ const std::vector<CaptionPair>& CaptionsBeforeLists() {
       {"Action_Connection_Manual_Number", "&Номер порта :", "Port &Number :"},
       {"Action_Connection_Manual_List", "Вы&брать из списка :", "Choose from the &List :"},
       {"Action_Help_About", "&О программе", "&About Program"},
+      {"Action_History_Sync", "Загружать новую &историю при подключении прибора",
+       "Download new &history when the device is connected"},
       {"BitBtn_ReNewDeviceInfo", "Обновление", "Upgrade"},
       {"N_Nastroiki", "&Настройки", "&Settings"},
       {"TabSheet_Measuring", "Измерение", "Measurement"},

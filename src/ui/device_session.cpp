@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QPushButton>
+#include <QTimer>
 
 #include "services/event_pump.h"
 #include "services/log_sink.h"
@@ -35,12 +36,40 @@ DeviceSession::DeviceSession(MainWindow& form, EventPump& pump, Clock& clock, Di
   form.MeasuringPage()->SuggestName = [this](const std::string& what, const std::string& suffix) {
     return SuggestedFileName(IdentifiedSerial(deviceInfo), what, context.clock.Now(), suffix);
   };
-  connection.manager.MeasurementTick = [this] { measurement.MeasurementTick(); };
-  connection.manager.ShowDeviceInformation = [this] { information.ShowDeviceInformation(); };
+  connection.manager.ShowDeviceInformation = [this] {
+    information.ShowDeviceInformation();
+    form_.History()->UpdateReadNew();
+    if (form_.HistorySyncChecked()) SyncHistorySoon(0);
+  };
+  // The measuring page's automatic reading waits while the history is read in the background.
+  connection.manager.MeasurementTick = [this] {
+    if (!form_.History()->BackgroundReading()) measurement.MeasurementTick();
+  };
+  form_.History()->BackgroundProgress = [this](int percent) { form_.SetProgress(percent); };
   QObject::connect(&form_, &MainWindow::LanguageChanged, &form_,
                    [this] { information.LanguageChanged(); });
-  view_.InformationCleared = [this] { information.ClearDeviceInformation(); };
+  view_.InformationCleared = [this] {
+    information.ClearDeviceInformation();
+    form_.History()->UpdateReadNew();
+  };
   form_.History()->Attach(context);
+}
+
+void DeviceSession::SyncHistorySoon(int delayMs) {
+  if (syncPending_) return;
+  syncPending_ = true;
+  QTimer::singleShot(delayMs, &syncTimers_, [this] {
+    syncPending_ = false;
+    ConnectionManager& manager = connection.manager;
+    if (!manager.Connected || !manager.Identified || !form_.HistorySyncChecked()) return;
+    // Not inside another device operation, the heartbeat's exchange or a read of the page.
+    if (!form_.PagesEnabled() || form_.HistoryReading() || manager.HeartbeatRunning() ||
+        form_.History()->Controller() == nullptr || form_.History()->Controller()->HistoryReading) {
+      SyncHistorySoon(500);
+      return;
+    }
+    form_.History()->StartBackgroundReadNew();
+  });
 }
 
 void WindowDeviceFrame::SetPagesEnabled(bool enabled) {
@@ -74,6 +103,7 @@ DeviceSession::~DeviceSession() {
   form_.MeasuringPage()->SuggestName = nullptr;
   recorder.Stop();
   form_.History()->Detach();
+  form_.History()->BackgroundProgress = nullptr;
   view_.InformationCleared = nullptr;
   form_.SetHeartbeat(nullptr);
   form_.SetConnectionTick(nullptr);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QObject>
+
 #include "connection/connection_core.h"
 #include "device/device_context.h"
 #include "device/measurement.h"
@@ -85,6 +87,13 @@ class DeviceSession {
   DeviceInformationPage information;
   // The firmware update behind the page's BitBtn_ReNewDeviceInfo.
   UpdateWizard wizard;
+
+ private:
+  // The setting "Download new history when the device is connected": once the device is
+  // identified and no other device operation runs, its new records are read in the background.
+  void SyncHistorySoon(int delayMs);
+  bool syncPending_ = false;
+  QObject syncTimers_;  // the pending sync's timer goes with the session
 };
 
 }  // namespace dravion::ui

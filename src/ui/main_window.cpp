@@ -158,6 +158,11 @@ QAction* MainWindow::ActionByName(const QString& name) const {
 void MainWindow::BuildActions() {
   auto* logVisible = NewAction("Action_Log_Visible", QString(), 3);
   connect(logVisible, &QAction::triggered, this, &MainWindow::OnShowLogTriggered);
+  auto* sync = NewAction("Action_History_Sync", QString(), -1);
+  sync->setCheckable(true);
+  sync->setChecked(dravion::LoadHistorySyncOption(options_));
+  connect(sync, &QAction::toggled, this,
+          [this](bool on) { dravion::SaveHistorySyncOption(options_, on); });
   auto* clear = NewAction("Action_LOG_Clear", QString(), 4);
   clear->setEnabled(false);
   connect(clear, &QAction::triggered, this, &MainWindow::OnClearLogTriggered);
@@ -230,6 +235,8 @@ void MainWindow::BuildMenu() {
   group1->addAction(manualAction);
   manual->addAction(ActionByName(QStringLiteral("Action_Connection_Manual_Number")));
   manual->addAction(ActionByName(QStringLiteral("Action_Connection_Manual_List")));
+
+  settings->addAction(ActionByName(QStringLiteral("Action_History_Sync")));
 
   QMenu* source = settings->addMenu(QString::fromUtf8("Источник данных"));
   QAction* sourceAction = source->menuAction();
@@ -492,6 +499,10 @@ HistoryChart* MainWindow::Chart() const {
 
 bool MainWindow::OnPageChanging() {
   return !historyReading_;
+}
+
+bool MainWindow::HistorySyncChecked() const {
+  return ActionByName(QStringLiteral("Action_History_Sync"))->isChecked();
 }
 
 void MainWindow::SetPagesEnabled(bool enabled) {

@@ -102,6 +102,8 @@ class MainWindow : public QMainWindow,
   // History download state: the read button then reads Cancel and the page cannot be left.
   void SetHistoryReading(bool reading);
   bool HistoryReading() const { return historyReading_; }
+  // The setting "Download new history when the device is connected".
+  bool HistorySyncChecked() const;
   bool OnPageChanging();
 
   // The page control (every page's controls) enabled or not, while a device operation runs.

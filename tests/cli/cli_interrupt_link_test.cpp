@@ -13,6 +13,7 @@
 #include "cli/cli_options.h"
 #include "cli/interrupt.h"
 #include "cli_harness.h"
+#include "signal_when.h"
 
 namespace dravion::cli_test {
 namespace {
@@ -21,33 +22,6 @@ std::string FileText(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-// Sends `signal` to this process as soon as `ready` holds (a user pressing Ctrl+C, or a kill).
-class SignalWhen {
- public:
-  SignalWhen(std::function<bool()> ready, int signal)
-      : thread_([this, ready = std::move(ready), signal] {
-          const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-          while (!stop_ && !ready()) {
-            if (std::chrono::steady_clock::now() > deadline) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-          }
-          if (!stop_) {
-            ::kill(::getpid(), signal);
-            sent_ = true;
-          }
-        }) {}
-  ~SignalWhen() {
-    stop_ = true;
-    thread_.join();
-  }
-  bool Sent() const { return sent_; }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> sent_{false};
-  std::thread thread_;
-};
 
 TEST(CliInterruptLink, CtrlCStopsADownloadBetweenSectorsAndKeepsTheOldCsv) {
   sim::DeviceConfig config;

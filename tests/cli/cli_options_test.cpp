@@ -104,6 +104,9 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
       {{"measure", "--device", "214-36587"},
        "--device belongs to archive export and archive import"},
       {{"measure", "--no-archive"}, "--no-archive belongs to history download"},
+      {{"history", "delete", "--new"}, "--new belongs to history download"},
+      {{"history", "download", "--new", "--no-archive", "--csv", "x.csv"},
+       "--new reads what the archive lacks: it cannot go with --no-archive"},
       {{"measure", "--retries", "2"}, "--retries belongs to firmware update"},
       {{"firmware", "update", "--retries", "101"}, "--retries takes a number of further attempts"},
       {{"history", "download", "--csv", ""}, "--csv needs a file name"},
@@ -141,6 +144,7 @@ TEST(CliOptions, UsageNamesEveryCommandAndSetting) {
                            "archive export",
                            "archive import",
                            "--no-archive",
+                           "--new",
                            "background-threshold",
                            "alarm-minute",
                            "calibration"}) {

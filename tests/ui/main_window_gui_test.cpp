@@ -360,7 +360,8 @@ TEST(MainWindow, DataSourceMenuIsNeverShown) {
   QStringList shown;
   for (QAction* item : settings->actions())
     if (item->isVisible()) shown << ui::WithoutMnemonic(item->text());
-  EXPECT_EQ(shown, QStringList({U("Соединение")}));
+  EXPECT_EQ(shown,
+            QStringList({U("Соединение"), U("Загружать новую историю при подключении прибора")}));
   w.form.OnLanguageTriggered();
   w.form.ActionByName("Action_Data_Source_Local")->trigger();
   EXPECT_FALSE(source->isVisible());

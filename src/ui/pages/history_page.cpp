@@ -1,20 +1,26 @@
 #include "ui/pages/history_page.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include "archive/archive_continuation.h"
 #include "archive/archive_pane.h"
+#include "archive/archive_session.h"
 #include "device/device_context.h"
+#include "protocol/identification.h"
 #include "services/dialogs.h"
 #include "services/language.h"
 #include "services/wording.h"
@@ -60,6 +66,10 @@ void HistoryPage::Build() {
   read_ = Named(new QPushButton(this), "BitBtn_HIS_Read");
   read_->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
   read_->setProperty("tag", 0);
+  // Only what the archive lacks of the connected device.
+  readNew_ = Named(new QPushButton(this), "BitBtn_HIS_Read_New");
+  readNew_->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+  readNew_->setEnabled(false);
   progress_ = Named(new QProgressBar(this), "ProgressBar_HIS_Read");
   progress_->setRange(0, 100);
   progress_->setValue(0);
@@ -83,6 +93,7 @@ void HistoryPage::Build() {
   column->addStretch(1);
   column->addWidget(message_);
   BuildArchiveControls(column);
+  column->insertWidget(column->indexOf(read_) + 1, readNew_);
 
   auto* work = new QVBoxLayout;
   work->setContentsMargins(0, 4, 0, 0);
@@ -149,6 +160,12 @@ void HistoryPage::Attach(DeviceContext& context) {
     if (ArchiveShown()) OnSourceChosen(0);
     c->OnReadClicked();
   });
+  connect(readNew_, &QPushButton::clicked, a, [this] { OnReadNewClicked(); });
+  c->ArchivedEndOfDevice = [this, p]() -> std::optional<ArchivedEnd> {
+    HistoryArchive* archive = p->Archive();
+    if (archive == nullptr || context_ == nullptr) return std::nullopt;
+    return archive->EndOf(ArchiveSerialOf(context_->device), ArchiveUidOf(context_->device));
+  };
   connect(delete_, &QPushButton::clicked, a, [c] { c->OnDeleteClicked(); });
   auto either = [this](auto onDownload, auto onArchive) {
     return [this, onDownload, onArchive] { ArchiveShown() ? onArchive() : onDownload(); };
@@ -191,8 +208,76 @@ void HistoryPage::ShowReadingCaption(bool reading) {
       style()->standardIcon(reading ? QStyle::SP_DialogCancelButton : QStyle::SP_ArrowDown));
 }
 
+void HistoryPage::UpdateReadNew() {
+  bool offered = false;
+  if (controller_ && pane_ && context_ != nullptr && context_->device.Valid) {
+    if (HistoryArchive* archive = pane_->Archive())
+      offered = archive->EndOf(ArchiveSerialOf(context_->device), ArchiveUidOf(context_->device))
+                    .has_value();
+  }
+  readNew_->setEnabled(offered);
+}
+
+void HistoryPage::OnReadNewClicked() {
+  if (!controller_ || controller_->HistoryReading) return;
+  if (ArchiveShown()) OnSourceChosen(0);
+  readingNew_ = true;
+  controller_->OnReadNewClicked();
+  readingNew_ = false;
+}
+
+bool HistoryPage::StartBackgroundReadNew() {
+  if (!controller_ || controller_->HistoryReading) return false;
+  background_ = true;
+  controller_->Quiet = true;
+  qApp->installEventFilter(this);
+  OnReadNewClicked();
+  qApp->removeEventFilter(this);
+  controller_->Quiet = false;
+  background_ = false;
+  if (BackgroundProgress) BackgroundProgress(0);
+  // The device button pressed meanwhile does its work now that the line is free.
+  if (QPointer<QAbstractButton> button = heldClick_) {
+    heldClick_ = nullptr;
+    QTimer::singleShot(0, button, [button] {
+      if (button && button->isEnabled()) button->click();
+    });
+  }
+  return true;
+}
+
+bool HistoryPage::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  const bool mouse = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+                     type == QEvent::MouseButtonDblClick;
+  bool key = false;
+  if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
+    const int k = static_cast<QKeyEvent*>(event)->key();
+    key = k == Qt::Key_Space || k == Qt::Key_Return || k == Qt::Key_Enter || k == Qt::Key_Select;
+  }
+  auto* button = qobject_cast<QAbstractButton*>(watched);
+  if (!background_ || (!mouse && !key) || button == nullptr || !button->isEnabled())
+    return QWidget::eventFilter(watched, event);
+  // The buttons that talk to the device (not the history's own Read, which is Cancel now).
+  static const char* const kDeviceButtons[] = {
+      "BitBtn_Setup_",         "BitBtn_Measure_Read",    "BitBtn_Measure_Dose_Reset",
+      "BitBtn_Measure_Record", "BitBtn_ReNewDeviceInfo", "BitBtn_HIS_Delete"};
+  const QString name = button->objectName();
+  const bool device = std::any_of(std::begin(kDeviceButtons), std::end(kDeviceButtons),
+                                  [&](const char* prefix) { return name.startsWith(prefix); });
+  if (!device) return QWidget::eventFilter(watched, event);
+  if (type == QEvent::MouseButtonRelease || type == QEvent::KeyRelease) {
+    heldClick_ = button;
+    controller_->HistoryCancel = true;  // seen after the sector under way
+  }
+  return true;
+}
+
 void HistoryPage::ApplyLanguage() {
   ShowReadingCaption(read_->property("tag").toInt() != 0);
+  readNew_->setText(LangText("Прочитать новые", "Read new"));
+  readNew_->setToolTip(LangText("Прочитать только записи, которых ещё нет в архиве",
+                                "Read only the records the archive does not hold yet"));
   newest_->setText(LangText("К последним записям", "To the newest records"));
   chart_->SetDecimalSeparator(QLatin1Char(DecimalSeparator(language_)));
   // The chart's title and notes are text of the language they were drawn in.
@@ -248,7 +333,12 @@ void HistoryPage::ShowVersionMessage(const std::string& text) {
 void HistoryPage::SetReading(bool reading) {
   ShowReadingCaption(reading);
   source_->setEnabled(!reading);
-  if (ReadingChanged) ReadingChanged(reading);
+  // A background read keeps every page open.
+  if (!background_ && ReadingChanged) ReadingChanged(reading);
+  if (reading)
+    readNew_->setEnabled(false);
+  else
+    UpdateReadNew();
 }
 
 void HistoryPage::SetDeleteEnabled(bool enabled) {
@@ -264,11 +354,14 @@ void HistoryPage::SetNavigationEnabled(bool enabled) {
 }
 
 void HistoryPage::SetProgressMaximum(int maximum) {
-  progress_->setRange(0, std::max(maximum, 1));
+  progressMaximum_ = std::max(maximum, 1);
+  progress_->setRange(0, progressMaximum_);
 }
 
 void HistoryPage::SetProgress(int position) {
   progress_->setValue(position);
+  if (background_ && BackgroundProgress)
+    BackgroundProgress(position <= 0 ? 0 : (position + 1) * 100 / progressMaximum_);
 }
 
 void HistoryPage::ShowChart(const HistoryChartData& data) {
@@ -369,7 +462,18 @@ void HistoryPage::OnSourceChosen(int source) {
 }
 
 void HistoryPage::OnDownloadCompleted() {
-  archiveMessage_->setText(Q(pane_->MergeDownload()));
+  const std::string merged = pane_->MergeDownload();
+  if (!readingNew_) {
+    archiveMessage_->setText(Q(merged));
+    return;
+  }
+  // Read new: what it brought and how much of the ring it read (and why all of it, when it did),
+  // then the archive with the new records.
+  std::string text = WholeRingNote(controller_->LastContinuation, language_);
+  if (!merged.empty())
+    text += (text.empty() ? "" : "\n") + merged + "; " + RingReadText(*controller_, language_);
+  archiveMessage_->setText(Q(text));
+  if (!merged.empty()) OnSourceChosen(1);
 }
 
 }  // namespace dravion::ui

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
 
 #include "device/history_controller.h"
 
+class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QBoxLayout;
@@ -48,6 +50,17 @@ class HistoryPage : public QWidget, public HistoryView {
   void ApplyLanguage();
   // The read button as Cancel (tag 1) while a download runs, else Read (tag 0).
   void ShowReadingCaption(bool reading);
+  // Read new is offered while the archive holds the connected device (asked again after each
+  // identification and each download).
+  void UpdateReadNew();
+  // Reads the new records in the background (the setting "Download new history when the device
+  // is connected"): every page stays usable, the progress shows in the status bar, and a click
+  // on a device button cancels the read and then does what it asked for. Boxes of the read go
+  // to the log. False when a read already runs.
+  bool StartBackgroundReadNew();
+  bool BackgroundReading() const { return background_; }
+  // Where the status bar's progress goes during a background read (percent, 0 at the end).
+  std::function<void(int)> BackgroundProgress;
   // Told whenever a download starts or ends (the window's page-change guard).
   std::function<void(bool)> ReadingChanged;
   // Runs the save dialog; tests replace it. Default: the modal SaveDialog1.
@@ -78,6 +91,10 @@ class HistoryPage : public QWidget, public HistoryView {
   // 0: the download; 1: the archive (false when it holds nothing to show).
   void OnSourceChosen(int source);
   void OnDownloadCompleted();
+  void OnReadNewClicked();
+  // During a background read: a press on a device button cancels the read and is held until
+  // it has ended.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void ShowChartMenu(const QPoint& at);
 
   const Language& language_;
@@ -87,6 +104,11 @@ class HistoryPage : public QWidget, public HistoryView {
   QComboBox* source_ = nullptr;
   QLabel* archiveMessage_ = nullptr;
   QPushButton* read_ = nullptr;
+  QPushButton* readNew_ = nullptr;
+  bool readingNew_ = false;  // the read under way was started by Read new
+  bool background_ = false;  // the read under way runs in the background
+  int progressMaximum_ = 1;
+  QPointer<QAbstractButton> heldClick_;  // a device button pressed during a background read
   QPushButton* save_ = nullptr;
   QPushButton* delete_ = nullptr;
   QProgressBar* progress_ = nullptr;
