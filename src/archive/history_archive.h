@@ -188,6 +188,7 @@ class HistoryArchive {
 
  private:
   friend class ArchivePeriods;
+  friend class ArchiveFigureReader;
   bool OpenFile(const std::string& path, bool& unusable, bool& newer);
   bool MoveAside();
   bool CarryOver();

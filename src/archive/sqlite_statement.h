@@ -46,6 +46,11 @@ class SqlStatement {
     const unsigned char* text = sqlite3_column_text(statement_, column);
     return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
   }
+  double Real(int column) const { return sqlite3_column_double(statement_, column); }
+  SqlStatement& BindReal(int index, double value) {
+    sqlite3_bind_double(statement_, index, value);
+    return *this;
+  }
   bool IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
 
  private:

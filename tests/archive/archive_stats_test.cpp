@@ -1,0 +1,202 @@
+#include "archive/archive_stats.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "archive/archive_support.h"
+#include "archive/history_archive.h"
+#include "support/scratch_folder.h"
+
+namespace dravion {
+namespace {
+
+using archive_test::RecordStream;
+using archive_test::Weighted;
+
+constexpr uint32_t kDayStart = 799977600;  // a day's first second (device seconds)
+
+HistoryRecord Rec(uint32_t start, uint16_t duration, uint32_t pulses) {
+  HistoryRecord r;
+  r.Start = start;
+  r.Duration = duration;
+  r.Pulses = pulses;
+  r.Kind = duration == 0 ? kKindOnChange : kKindOnTime;
+  r.Status = 0;
+  return r;
+}
+
+ArchiveBatch Download(const std::vector<HistoryRecord>& records, uint32_t k) {
+  ArchiveBatch batch;
+  batch.Serial = "214-36587";
+  batch.Uid = "0123456789ABCDEF01234567";
+  batch.Coefficient = k;
+  batch.Records = records;
+  batch.DeviceTime = records.back().Start + records.back().Duration + 60;
+  batch.Ring.RecordCount = static_cast<uint32_t>(records.size());
+  return batch;
+}
+
+// The figures straight from the raw records, for comparison.
+ArchiveFigures Reference(std::vector<Weighted> raw, uint64_t from, uint64_t to,
+                         std::optional<double> threshold) {
+  ArchiveFigures f;
+  std::stable_sort(raw.begin(), raw.end(), [](const Weighted& a, const Weighted& b) {
+    return a.Record.Start < b.Record.Start;
+  });
+  bool any = false;
+  uint64_t end = 0;
+  for (const Weighted& w : raw) {
+    const HistoryRecord& r = w.Record;
+    if (!r.IsMeasurement()) continue;
+    if (r.Duration == 0) {
+      if (r.Start >= from && r.Start <= to) {
+        ++f.Records;
+        f.WeightedPulses += double(r.Pulses) * w.K;
+      }
+      continue;
+    }
+    const uint64_t last = uint64_t{r.Start} + r.Duration - 1;
+    if (last < from || r.Start > to) continue;
+    const uint64_t first = std::max<uint64_t>(r.Start, from);
+    const uint64_t overlap = std::min<uint64_t>(last, to) - first + 1;
+    ++f.Records;
+    f.Covered += overlap;
+    f.WeightedPulses += double(r.Pulses) * w.K * double(overlap) / r.Duration;
+    if (any && first > end) {
+      ++f.Gaps;
+      f.LongestGap = std::max<uint64_t>(f.LongestGap, first - end);
+    }
+    end = std::max(end, first + overlap);
+    any = true;
+    if (r.Duration < 10) continue;
+    const double rate = RecordRate(r.Pulses, r.Duration, w.K);
+    if (!f.HasRates || rate > f.MaxRate) f.MaxRate = rate, f.MaxAt = r.Start;
+    if (!f.HasRates || rate < f.MinRate) f.MinRate = rate, f.MinAt = r.Start;
+    f.HasRates = true;
+    if (threshold && rate > *threshold) f.Above += overlap;
+  }
+  return f;
+}
+
+void ExpectSame(const ArchiveFigures& got, const ArchiveFigures& want, const std::string& where) {
+  SCOPED_TRACE(where);
+  EXPECT_EQ(got.Records, want.Records);
+  EXPECT_EQ(got.Covered, want.Covered);
+  EXPECT_EQ(got.Gaps, want.Gaps);
+  EXPECT_EQ(got.LongestGap, want.LongestGap);
+  EXPECT_NEAR(got.WeightedPulses, want.WeightedPulses, 1e-6 * (1 + want.WeightedPulses));
+  EXPECT_EQ(got.HasRates, want.HasRates);
+  EXPECT_DOUBLE_EQ(got.MaxRate, want.MaxRate);
+  EXPECT_EQ(got.MaxAt, want.MaxAt);
+  EXPECT_DOUBLE_EQ(got.MinRate, want.MinRate);
+  EXPECT_EQ(got.MinAt, want.MinAt);
+  EXPECT_EQ(got.Above, want.Above);
+}
+
+// Two downloads with different coefficients, a gap, a point, a short record and a record across
+// midnight: the figures of a whole day and of a period cut through records at both ends, worked
+// out by hand.
+TEST(ArchiveStatistics, FiguresOfASmallArchiveAreThoseWorkedOutByHand) {
+  test::ScratchFolder folder("stats");
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string())) << archive.Error();
+  const uint32_t d = kDayStart;
+  // K = 1,00: 30 and 60 uR/h.
+  ASSERT_TRUE(archive.Merge(Download({Rec(d, 60, 86), Rec(d + 60, 60, 172)}, 100)).Ok);
+  // K = 2,00 after a gap of 120 s: 30 uR/h, a point, 5 s (no rate of its own), 120 uR/h across
+  // midnight, 30 uR/h.
+  ASSERT_TRUE(archive
+                  .Merge(Download({Rec(d + 240, 120, 86), Rec(d + 360, 0, 43), Rec(d + 360, 5, 1),
+                                   Rec(d + 86370, 60, 172), Rec(d + 86430, 60, 43)},
+                                  200))
+                  .Ok);
+  const int64_t device = archive.Devices().at(0).Id;
+
+  ArchiveFigures f;
+  // The whole day: the record across midnight with its 30 s before it.
+  ASSERT_TRUE(ArchiveStatistics(archive, {device, d, d + 86399, 50.0}, f)) << archive.Error();
+  EXPECT_EQ(f.Records, 6u);
+  EXPECT_EQ(f.Covered, 275u);
+  EXPECT_DOUBLE_EQ(f.WeightedPulses, 8600 + 17200 + 17200 + 8600 + 200 + 17200);
+  EXPECT_NEAR(f.MeanRate(), 52.515, 0.001);
+  EXPECT_NEAR(f.Dose(), 69000.0 / 17200, 1e-9);
+  EXPECT_EQ(f.Gaps, 2u);
+  EXPECT_EQ(f.LongestGap, 86005u);
+  EXPECT_DOUBLE_EQ(f.MaxRate, 120);
+  EXPECT_EQ(f.MaxAt, d + 86370);
+  EXPECT_DOUBLE_EQ(f.MinRate, 30);
+  EXPECT_EQ(f.MinAt, d);
+  EXPECT_EQ(f.Above, 90u);  // 60 s at 60 uR/h, 30 s of the 120 uR/h record
+
+  // 30 s into the first record to 30 s into the last one.
+  ASSERT_TRUE(ArchiveStatistics(archive, {device, d + 30, d + 86459, 50.0}, f));
+  EXPECT_EQ(f.Records, 7u);
+  EXPECT_EQ(f.Covered, 305u);
+  EXPECT_DOUBLE_EQ(f.Dose(), 86200.0 / 17200);
+  EXPECT_EQ(f.Gaps, 2u);
+  EXPECT_EQ(f.Above, 120u);
+  EXPECT_EQ(f.MinAt, d);  // a record counts with its own rate, also when cut by the period
+
+  // The same in the device's Sievert: a hundredth, with its names.
+  Language english;
+  english.Set(Lang::English);
+  EXPECT_EQ(FigureNumber(RateIn(FigureUnit::Sievert, f.MaxRate), FigureUnit::Sievert), "1,200");
+  EXPECT_EQ(FigureNumber(DoseIn(FigureUnit::Sievert, f.Dose()), FigureUnit::Sievert), "0,050");
+  EXPECT_EQ(FigureNumber(DoseIn(FigureUnit::Roentgen, f.Dose()), FigureUnit::Roentgen), "5,0");
+  EXPECT_EQ(FigureRateUnit(FigureUnit::Sievert, english), "uSv/h");
+  EXPECT_EQ(FigureDoseUnit(FigureUnit::Roentgen, english), "uR");
+  EXPECT_DOUBLE_EQ(RateFrom(FigureUnit::Sievert, 0.5), 50.0);
+
+  // Nothing recorded, and no threshold: no rates, no time above.
+  ASSERT_TRUE(ArchiveStatistics(archive, {device, d + 1000, d + 2000, std::nullopt}, f));
+  EXPECT_EQ(f.Records, 0u);
+  EXPECT_FALSE(f.HasRates);
+  EXPECT_EQ(f.MeanRate(), 0);
+}
+
+// Many days of the device's own stream (hour and day crossing records, gaps, unusable records),
+// merged in two downloads of different coefficients: every period, whole days or cut anywhere,
+// gives what the raw records give; after a further download into days already asked for, the
+// kept day figures follow it.
+TEST(ArchiveStatistics, FiguresOverManyDaysMatchTheRawRecordsAlsoAfterANewDownload) {
+  test::ScratchFolder folder("stats");
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string())) << archive.Error();
+  const std::vector<HistoryRecord> stream = RecordStream(30000, kDayStart + 17);
+  const std::vector<HistoryRecord> first(stream.begin(), stream.begin() + 18000);
+  const std::vector<HistoryRecord> second(stream.begin() + 18000, stream.end());
+  ASSERT_TRUE(archive.Merge(Download(first, 127)).Ok);
+  std::vector<Weighted> raw;
+  for (const HistoryRecord& r : first)
+    raw.push_back({r, 127});
+  const int64_t device = archive.Devices().at(0).Id;
+  const uint32_t end = stream.back().Start;
+
+  auto check = [&](const std::string& when) {
+    for (const auto& [from, to] : std::vector<std::pair<uint32_t, uint32_t>>{
+             {0, 0xFFFFFFFF},
+             {kDayStart + 86400, kDayStart + 5 * 86400 - 1},
+             {kDayStart + 86400 + 777, kDayStart + 9 * 86400 + 4321},
+             {kDayStart + 3 * 86400 + 100, kDayStart + 3 * 86400 + 5000},
+             {kDayStart + 2 * 86400 - 1, end}}) {
+      for (const std::optional<double> threshold :
+           {std::optional<double>(), std::optional<double>(40.0), std::optional<double>(300.0)}) {
+        ArchiveFigures got;
+        ASSERT_TRUE(ArchiveStatistics(archive, {device, from, to, threshold}, got));
+        ExpectSame(got, Reference(raw, from, to, threshold),
+                   when + " " + std::to_string(from) + "-" + std::to_string(to) + " above " +
+                       std::to_string(threshold.value_or(-1)));
+      }
+    }
+  };
+  check("first download");
+  // The second overlaps days asked for already, with another coefficient.
+  ASSERT_TRUE(archive.Merge(Download(second, 140)).Ok);
+  for (const HistoryRecord& r : second)
+    raw.push_back({r, 140});
+  check("second download");
+}
+
+}  // namespace
+}  // namespace dravion
