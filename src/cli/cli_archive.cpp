@@ -1,10 +1,12 @@
 #include <algorithm>
+#include <cmath>
 #include <ostream>
 #include <sstream>
 #include <string_view>
 
 #include "archive/archive_files.h"
 #include "archive/archive_session.h"
+#include "archive/archive_stats.h"
 #include "archive/history_archive.h"
 #include "cli/cli_json.h"
 #include "cli/cli_pages.h"
@@ -110,6 +112,33 @@ std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive
   return std::nullopt;
 }
 
+// A device whose clock was set back has runs over the same times: one run is taken, the newest
+// unless --run names another.
+std::optional<ArchiveDevice> ChosenRun(CliSession& s, HistoryArchive& archive,
+                                       const ArchiveDevice& device) {
+  if (s.options.run == 0 && device.Runs <= 1) return device;
+  const int wanted = s.options.run != 0 ? s.options.run : device.Runs;
+  std::optional<ArchiveDevice> run;
+  for (const ArchiveDevice& d : archive.DevicesOfSerial(device.Serial)) {
+    if (d.Uid == device.Uid && d.Run == wanted) run = d;
+  }
+  if (!run) {
+    s.io.err << s.language.Text("У прибора нет серии записей ", "The device has no run ") << wanted
+             << s.language.Text(" (их ", " (it has ") << device.Runs << ")\n";
+    return std::nullopt;
+  }
+  if (s.options.run == 0)
+    s.io.err << s.language.Text("Записи прибора — в ", "The device's records are in ")
+             << device.Runs
+             << s.language.Text(
+                    " сериях (часы переводились назад); взята последняя, "
+                    "другую выбирает --run N",
+                    " runs (its clock was set back); the newest is taken, "
+                    "--run N chooses another")
+             << '\n';
+  return run;
+}
+
 }  // namespace
 
 int MergeDownloadIntoArchive(CliSession& s, HistoryController& download) {
@@ -212,30 +241,8 @@ int ArchiveExport(CliSession& s) {
   if (!OpenArchive(s, archive)) return kExitFailed;
   std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
   if (!device) return kExitFailed;
-  // A device whose clock was set back has runs over the same times: one run goes in a file,
-  // the newest unless --run names another.
-  if (s.options.run != 0 || device->Runs > 1) {
-    const int wanted = s.options.run != 0 ? s.options.run : device->Runs;
-    std::optional<ArchiveDevice> run;
-    for (const ArchiveDevice& d : archive.DevicesOfSerial(device->Serial)) {
-      if (d.Uid == device->Uid && d.Run == wanted) run = d;
-    }
-    if (!run) {
-      s.io.err << s.language.Text("У прибора нет серии записей ", "The device has no run ")
-               << wanted << s.language.Text(" (их ", " (it has ") << device->Runs << ")\n";
-      return kExitFailed;
-    }
-    if (s.options.run == 0)
-      s.io.err << s.language.Text("Записи прибора — в ", "The device's records are in ")
-               << device->Runs
-               << s.language.Text(
-                      " сериях (часы переводились назад); записана последняя, "
-                      "другую выбирает --run N",
-                      " runs (its clock was set back); the newest is written, "
-                      "--run N chooses another")
-               << '\n';
-    device = run;
-  }
+  device = ChosenRun(s, archive, *device);
+  if (!device) return kExitFailed;
   range.Device = device->Id;
   const ExportResult exported = archive.ExportCsv(range, s.options.csvFile);
   if (archive.ReadFailed()) {
@@ -362,6 +369,103 @@ int ArchiveImport(CliSession& s) {
     return kExitFailed;
   }
   s.io.out << MergeMessage(imported.Merged, s.language) << '\n';
+  return kExitDone;
+}
+
+namespace {
+
+// A figure for JSON: the unit's decimals and two more, as a number.
+Json JsonFigure(double value, FigureUnit unit) {
+  const double scale = std::pow(10.0, FigureDecimals(unit) + 2);
+  return std::round(value * scale) / scale;
+}
+
+}  // namespace
+
+int ArchiveStats(CliSession& s) {
+  FigureRange range;
+  if ((!s.options.from.empty() && !ParseDay(s.options.from, false, range.From)) ||
+      (!s.options.to.empty() && !ParseDay(s.options.to, true, range.To))) {
+    s.io.err << "dravion-cli: --from and --to take a date as YYYY-MM-DD (2000 to 2099)\n";
+    return kExitUsage;
+  }
+  if (range.To < range.From) {
+    s.io.err << "dravion-cli: --to lies before --from\n";
+    return kExitUsage;
+  }
+  const FigureUnit unit = s.options.roentgen ? FigureUnit::Roentgen : FigureUnit::Sievert;
+  // The archive does not hold the device's alarm threshold: the time above one is counted when
+  // it is given.
+  if (s.options.thresholdGiven) range.Threshold = RateFrom(unit, s.options.threshold);
+  HistoryArchive archive;
+  if (!OpenArchive(s, archive)) return kExitFailed;
+  std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
+  if (device) device = ChosenRun(s, archive, *device);
+  if (!device) return kExitFailed;
+  range.Device = device->Id;
+  // Without dates: from the device's first record to the end of its last.
+  if (s.options.from.empty()) range.From = std::max(range.From, device->FirstStart);
+  if (s.options.to.empty() && device->Records > 0)
+    range.To = std::max(device->LastEnd, device->LastStart + 1) - 1;
+  ArchiveFigures f;
+  if (!ArchiveStatistics(archive, range, f)) {
+    AfterReadFailure(s, archive);
+    return kExitFailed;
+  }
+  const std::string rateUnit = FigureRateUnit(unit, s.language);
+  const std::string doseUnit = FigureDoseUnit(unit, s.language);
+  if (s.options.json) {
+    Language english;
+    english.Set(Lang::English);
+    Json out = {{"serial", device->Serial},
+                {"uid", device->Uid},
+                {"run", device->Run},
+                {"from", IsoDeviceTime(range.From)},
+                {"to", IsoDeviceTime(range.To)},
+                {"records", f.Records},
+                {"covered", f.Covered},
+                {"gaps", f.Gaps},
+                {"longestGap", f.LongestGap},
+                {"mean", f.Covered ? JsonFigure(RateIn(unit, f.MeanRate()), unit) : Json()}};
+    out["max"] = f.HasRates ? JsonFigure(RateIn(unit, f.MaxRate), unit) : Json();
+    out["maxAt"] = f.HasRates ? Json(IsoDeviceTime(f.MaxAt)) : Json();
+    out["min"] = f.HasRates ? JsonFigure(RateIn(unit, f.MinRate), unit) : Json();
+    out["minAt"] = f.HasRates ? Json(IsoDeviceTime(f.MinAt)) : Json();
+    out["dose"] = JsonFigure(DoseIn(unit, f.Dose()), unit);
+    out["rateUnit"] = FigureRateUnit(unit, english);
+    out["doseUnit"] = FigureDoseUnit(unit, english);
+    out["threshold"] = f.HasThreshold ? JsonFigure(RateIn(unit, f.Threshold), unit) : Json();
+    out["above"] = f.HasThreshold ? Json(f.Above) : Json();
+    PrintJson(s.io, out);
+    return kExitDone;
+  }
+  const Language& l = s.language;
+  auto rate = [&](double value) {
+    return FigureNumber(RateIn(unit, value), unit) + " " + rateUnit;
+  };
+  std::ostringstream text;
+  text << "S/N " << device->Serial << "  " << DeviceTimeText(range.From) << " - "
+       << DeviceTimeText(range.To) << '\n';
+  text << l.Text("Записей:         ", "Records:         ") << GroupedNumber(f.Records, l) << '\n';
+  text << l.Text("Покрыто:         ", "Covered:         ") << DurationText(f.Covered, l)
+       << l.Text("  пропусков: ", "  gaps: ") << GroupedNumber(f.Gaps, l);
+  if (f.Gaps > 0)
+    text << l.Text(", самый долгий ", ", the longest ") << DurationText(f.LongestGap, l);
+  text << '\n';
+  text << l.Text("Среднее:         ", "Mean:            ")
+       << (f.Covered ? rate(f.MeanRate()) : std::string("-")) << '\n';
+  if (f.HasRates) {
+    text << l.Text("Наибольшее:      ", "Highest:         ") << rate(f.MaxRate)
+         << l.Text("  в ", "  at ") << DeviceTimeText(f.MaxAt) << '\n';
+    text << l.Text("Наименьшее:      ", "Lowest:          ") << rate(f.MinRate)
+         << l.Text("  в ", "  at ") << DeviceTimeText(f.MinAt) << '\n';
+  }
+  text << l.Text("Доза:            ", "Dose:            ")
+       << FigureNumber(DoseIn(unit, f.Dose()), unit) << ' ' << doseUnit << '\n';
+  if (f.HasThreshold)
+    text << l.Text("Выше ", "Above ") << rate(f.Threshold) << ": " << DurationText(f.Above, l)
+         << '\n';
+  s.io.out << TerminalText(text.str());
   return kExitDone;
 }
 

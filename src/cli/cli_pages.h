@@ -25,6 +25,7 @@ int FirmwareUpdate(CliSession& session);
 int ArchiveList(CliSession& session);
 int ArchiveExport(CliSession& session);
 int ArchiveImport(CliSession& session);
+int ArchiveStats(CliSession& session);
 // Merges a complete download into the archive and prints what was new.
 int MergeDownloadIntoArchive(CliSession& session, HistoryController& download);
 

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <sstream>
 
 #include "archive/archive_support.h"
 #include "archive/history_archive.h"
+#include "cli/cli.h"
+#include "device/device_time.h"
+#include "support/comma_locale.h"
 #include "support/scratch_folder.h"
 
 namespace dravion {
@@ -196,6 +201,76 @@ TEST(ArchiveStatistics, FiguresOverManyDaysMatchTheRawRecordsAlsoAfterANewDownlo
   for (const HistoryRecord& r : second)
     raw.push_back({r, 140});
   check("second download");
+}
+
+// The archive named for dravion-cli while the object lives.
+class ArchiveForCli {
+ public:
+  explicit ArchiveForCli(const std::string& path) {
+    const char* before = std::getenv("DRAVION_ARCHIVE");
+    previous_ = before ? before : "";
+    Set(path);
+  }
+  ~ArchiveForCli() { Set(previous_); }
+
+ private:
+  static void Set(const std::string& value) {
+#ifdef _WIN32
+    _putenv_s("DRAVION_ARCHIVE", value.c_str());
+#else
+    ::setenv("DRAVION_ARCHIVE", value.c_str(), 1);
+#endif
+  }
+  std::string previous_;
+};
+
+// archive stats: one JSON object with the figures in the unit asked for, numbers with a decimal
+// point also where the process writes a decimal comma; the text in Russian with the device's
+// unit names; the threshold typed in the unit.
+TEST(ArchiveStatistics, TheCliPrintsTheFiguresInTheUnitAskedFor) {
+  test::ScratchFolder folder("stats");
+  const std::string path = (folder.path() / "a.sqlite3").string();
+  const uint32_t d = kDayStart;
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path)) << archive.Error();
+    ASSERT_TRUE(archive.Merge(Download({Rec(d, 60, 86), Rec(d + 60, 60, 172)}, 100)).Ok);
+    ASSERT_TRUE(archive.Merge(Download({Rec(d + 240, 120, 86), Rec(d + 86370, 60, 172)}, 200)).Ok);
+  }
+  ArchiveForCli named(path);
+  test::CommaDecimalLocale comma;
+  auto run = [](const std::vector<std::string>& args, std::string& out) {
+    std::ostringstream o, e;
+    std::istringstream in;
+    cli::CliIo io{o, e, in, false, false};
+    const int status = cli::RunCli(args, io);
+    out = o.str() + e.str();
+    return status;
+  };
+  const TimeRecord day = TimeRecordFromSeconds(d);
+  char date[16];
+  std::snprintf(date, sizeof date, "20%02u-%02u-%02u", day.Bytes[5] % 100u, day.Bytes[4] % 100u,
+                day.Bytes[3] % 100u);
+  std::string out;
+  ASSERT_EQ(
+      run({"--json", "archive", "stats", "--from", date, "--to", date, "--threshold", "0,5"}, out),
+      0)
+      << out;
+  // 4 records, 270 s of the day: (8600 + 17200 + 17200 + 17200) x 36 / 172 / 270 uR/h.
+  EXPECT_NE(out.find("\"records\":4,\"covered\":270,\"gaps\":2,\"longestGap\":86010,"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\"mean\":0.46667,\"max\":1.2,"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"min\":0.3,"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"dose\":0.035,\"rateUnit\":\"uSv/h\",\"doseUnit\":\"uSv\","),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\"threshold\":0.5,\"above\":90}"), std::string::npos) << out;
+
+  ASSERT_EQ(run({"--lang", "ru", "archive", "stats", "--unit", "r", "--threshold", "50"}, out), 0);
+  EXPECT_NE(out.find("Наибольшее:      120,0 мкР/ч"), std::string::npos) << out;
+  EXPECT_NE(out.find("Доза:            4,5 мкР"), std::string::npos) << out;
+  EXPECT_NE(out.find("Выше 50,0 мкР/ч: 00:02:00"), std::string::npos) << out;
 }
 
 }  // namespace
