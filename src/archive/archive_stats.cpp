@@ -44,36 +44,11 @@ struct DayFigures {
   uint64_t RatedSeconds = 0;  // seconds of records of 10 s or more
 };
 
-// Adds records and whole days, in the order of their starts, to the figures of [from, to].
-class Accumulator {
+// Adds whole days too, and gives a day's own figures.
+class Accumulator : public FigureAccumulator {
  public:
-  Accumulator(ArchiveFigures& figures, uint64_t from, uint64_t to)
-      : f_(figures), from_(from), to_(to) {}
-
-  void Add(const Record& r) {
-    if (r.Duration == 0) {
-      if (r.Start < from_ || r.Start > to_) return;
-      ++f_.Records;
-      f_.WeightedPulses += static_cast<double>(r.Pulses) * r.K;
-      return;
-    }
-    const uint64_t last = uint64_t{r.Start} + r.Duration - 1;
-    if (last < from_ || r.Start > to_) return;
-    const uint64_t first = std::max<uint64_t>(r.Start, from_);
-    const uint64_t overlap = std::min(last, to_) - first + 1;
-    ++f_.Records;
-    f_.Covered += overlap;
-    f_.WeightedPulses += static_cast<double>(r.Pulses) * r.K * static_cast<double>(overlap) /
-                         static_cast<double>(r.Duration);
-    Interval(first, first + overlap);
-    if (r.Duration >= kRatedDuration) {
-      const double rate = RecordRate(r.Pulses, r.Duration, r.K);
-      Highest(rate, r.Start);
-      Lowest(rate, r.Start);
-      if (f_.HasThreshold && rate > f_.Threshold) f_.Above += overlap;
-      rated_ += overlap;
-    }
-  }
+  using FigureAccumulator::FigureAccumulator;
+  void Add(const Record& r) { FigureAccumulator::Add(r.Start, r.Duration, r.Pulses, r.K); }
 
   // A day wholly inside the period, with its seconds above the threshold.
   void AddDay(const DayFigures& d, uint64_t above) {
@@ -109,44 +84,6 @@ class Accumulator {
     d.MinAt = f_.MinAt;
     d.RatedSeconds = rated_;
   }
-
- private:
-  // Time covered from `start` to `end` (exclusive): a stretch no record covered before it is a
-  // gap.
-  void Interval(uint64_t start, uint64_t end) {
-    if (!haveEnd_) {
-      firstStart_ = start;
-    } else if (start > end_) {
-      ++f_.Gaps;
-      f_.LongestGap = std::max(f_.LongestGap, start - end_);
-    }
-    haveEnd_ = true;
-    end_ = std::max(end_, end);
-  }
-  void Highest(double rate, uint32_t at) {
-    if (!f_.HasRates || rate > f_.MaxRate || (rate == f_.MaxRate && at < f_.MaxAt)) {
-      f_.MaxRate = rate;
-      f_.MaxAt = at;
-    }
-    if (!f_.HasRates) {
-      f_.MinRate = rate;
-      f_.MinAt = at;
-    }
-    f_.HasRates = true;
-  }
-  void Lowest(double rate, uint32_t at) {
-    if (rate < f_.MinRate || (rate == f_.MinRate && at < f_.MinAt)) {
-      f_.MinRate = rate;
-      f_.MinAt = at;
-    }
-  }
-
-  ArchiveFigures& f_;
-  uint64_t from_, to_;
-  bool haveEnd_ = false;
-  uint64_t firstStart_ = 0;
-  uint64_t end_ = 0;
-  uint64_t rated_ = 0;
 };
 
 const char* const kFigureDaysTable =
@@ -157,6 +94,61 @@ const char* const kFigureDaysTable =
     " rated_seconds INTEGER NOT NULL, PRIMARY KEY(device, start)) WITHOUT ROWID";
 
 }  // namespace
+
+void FigureAccumulator::Add(uint32_t start, uint32_t duration, uint32_t pulses, uint32_t k) {
+  if (duration == 0) {
+    if (start < from_ || start > to_) return;
+    ++f_.Records;
+    f_.WeightedPulses += static_cast<double>(pulses) * k;
+    return;
+  }
+  const uint64_t last = uint64_t{start} + duration - 1;
+  if (last < from_ || start > to_) return;
+  const uint64_t first = std::max<uint64_t>(start, from_);
+  const uint64_t overlap = std::min(last, to_) - first + 1;
+  ++f_.Records;
+  f_.Covered += overlap;
+  f_.WeightedPulses += static_cast<double>(pulses) * k * static_cast<double>(overlap) /
+                       static_cast<double>(duration);
+  Interval(first, first + overlap);
+  if (duration >= kRatedDuration) {
+    const double rate = RecordRate(pulses, duration, k);
+    Highest(rate, start);
+    Lowest(rate, start);
+    if (f_.HasThreshold && rate > f_.Threshold) f_.Above += overlap;
+    rated_ += overlap;
+  }
+}
+
+void FigureAccumulator::Interval(uint64_t start, uint64_t end) {
+  if (!haveEnd_) {
+    firstStart_ = start;
+  } else if (start > end_) {
+    ++f_.Gaps;
+    f_.LongestGap = std::max(f_.LongestGap, start - end_);
+  }
+  haveEnd_ = true;
+  end_ = std::max(end_, end);
+}
+
+void FigureAccumulator::Highest(double rate, uint32_t at) {
+  if (!f_.HasRates || rate > f_.MaxRate || (rate == f_.MaxRate && at < f_.MaxAt)) {
+    f_.MaxRate = rate;
+    f_.MaxAt = at;
+  }
+  if (!f_.HasRates) {
+    f_.MinRate = rate;
+    f_.MinAt = at;
+  }
+  f_.HasRates = true;
+}
+
+void FigureAccumulator::Lowest(double rate, uint32_t at) {
+  if (rate < f_.MinRate || (rate == f_.MinRate && at < f_.MinAt)) {
+    f_.MinRate = rate;
+    f_.MinAt = at;
+  }
+}
 
 double RecordRate(uint32_t pulses, uint32_t duration, uint32_t k) {
   if (duration == 0) return 0;

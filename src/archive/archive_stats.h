@@ -50,6 +50,28 @@ struct ArchiveFigures {
   double Dose() const;
 };
 
+// Adds records, in the order of their starts, to the figures of [from, to] (both included).
+class FigureAccumulator {
+ public:
+  FigureAccumulator(ArchiveFigures& figures, uint64_t from, uint64_t to)
+      : f_(figures), from_(from), to_(to) {}
+  void Add(uint32_t start, uint32_t duration, uint32_t pulses, uint32_t k);
+
+ protected:
+  // Time covered from `start` to `end` (exclusive): a stretch no record covered before it is a
+  // gap.
+  void Interval(uint64_t start, uint64_t end);
+  void Highest(double rate, uint32_t at);
+  void Lowest(double rate, uint32_t at);
+
+  ArchiveFigures& f_;
+  uint64_t from_, to_;
+  bool haveEnd_ = false;
+  uint64_t firstStart_ = 0;
+  uint64_t end_ = 0;
+  uint64_t rated_ = 0;  // seconds of records of 10 s or more
+};
+
 // A record's rate in uR/h: pulses x K x 36 / (172 x duration), K as K x 100.
 double RecordRate(uint32_t pulses, uint32_t duration, uint32_t k);
 
