@@ -155,6 +155,10 @@ double RecordRate(uint32_t pulses, uint32_t duration, uint32_t k) {
   return static_cast<double>(pulses) * k * kRateFactor / duration;
 }
 
+double RecordDose(uint32_t pulses, uint32_t k) {
+  return static_cast<double>(pulses) * k * kDoseFactor;
+}
+
 double ArchiveFigures::MeanRate() const {
   return Covered == 0 ? 0 : WeightedPulses * kRateFactor / static_cast<double>(Covered);
 }

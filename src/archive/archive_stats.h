@@ -75,6 +75,9 @@ class FigureAccumulator {
 // A record's rate in uR/h: pulses x K x 36 / (172 x duration), K as K x 100.
 double RecordRate(uint32_t pulses, uint32_t duration, uint32_t k);
 
+// The dose of a record's pulses in uR: pulses x K x 36 / (172 x 3600).
+double RecordDose(uint32_t pulses, uint32_t k);
+
 // The figures of a period. Whole days come from per-day figures kept in the archive beside its
 // day sums (made from the records the first time a day is asked for, and again whenever the day
 // sums show that a merge changed the day); records are read only at the period's edges, for

@@ -170,10 +170,12 @@ class HistoryArchive {
   // that replaces `path` only when complete.
   ExportResult ExportCsv(const ArchiveRange& range, const std::string& path,
                          const FileStepHook& hook = {});
-  // The records of a range, newest first, each with its K x 100: for tests and the export.
-  // SQLITE_DONE, or the code of the read that failed (then ReadFailed and Error()).
+  // The records of a range, newest first (or oldest first), each with its K x 100: for tests
+  // and the exports. SQLITE_DONE, or the code of the read that failed (then ReadFailed and
+  // Error()).
   int ForEachRecord(const ArchiveRange& range,
-                    const std::function<void(const HistoryRecord&, uint32_t)>& visit);
+                    const std::function<void(const HistoryRecord&, uint32_t)>& visit,
+                    bool oldestFirst = false);
 
   // The chart's records of one device: usable measurements, one per start (a record in
   // conflict stays out). A read that fails shows nothing for the period and sets ReadFailed,

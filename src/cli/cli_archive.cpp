@@ -7,6 +7,7 @@
 #include "archive/archive_files.h"
 #include "archive/archive_session.h"
 #include "archive/archive_stats.h"
+#include "archive/archive_workbook.h"
 #include "archive/history_archive.h"
 #include "cli/cli_json.h"
 #include "cli/cli_pages.h"
@@ -230,6 +231,44 @@ int ArchiveList(CliSession& s) {
   return kExitDone;
 }
 
+namespace {
+
+// The range as an Excel workbook, in the unit of --unit.
+int ExportWorkbook(CliSession& s, HistoryArchive& archive, const ArchiveDevice& device,
+                   const ArchiveRange& range) {
+  WorkbookInfo info;
+  info.Serial = device.Serial;
+  info.Uid = device.Uid;
+  info.Run = device.Run;
+  info.Runs = device.Runs;
+  info.Unit = s.options.roentgen ? FigureUnit::Roentgen : FigureUnit::Sievert;
+  info.Texts = s.language;
+  info.Made = s.clock.Now();
+  ArchiveRange chosen = range;
+  // Without dates: the device's records, all of them.
+  if (s.options.from.empty()) chosen.From = std::max(chosen.From, device.FirstStart);
+  if (s.options.to.empty() && device.Records > 0)
+    chosen.To = std::max(device.LastEnd, device.LastStart + 1) - 1;
+  const WorkbookResult written = WriteArchiveWorkbook(archive, chosen, info, s.options.xlsxFile);
+  if (archive.ReadFailed()) {
+    s.io.err << s.language.Text("Файл не записан\n", "The file was not written\n")
+             << s.options.xlsxFile << '\n';
+    AfterReadFailure(s, archive);
+    return kExitFailed;
+  }
+  if (!written.Ok) {
+    s.io.err << s.language.Text("Ошибка записи файла\n", "File write Error\n") << s.options.xlsxFile
+             << (written.Error.empty() ? "" : "\n" + written.Error) << '\n';
+    return kExitFailed;
+  }
+  s.io.out << GroupedNumber(written.Records, s.language)
+           << s.language.Text(" записей сохранено в ", " records written to ") << s.options.xlsxFile
+           << '\n';
+  return kExitDone;
+}
+
+}  // namespace
+
 int ArchiveExport(CliSession& s) {
   ArchiveRange range;
   if ((!s.options.from.empty() && !ParseDay(s.options.from, false, range.From)) ||
@@ -244,6 +283,7 @@ int ArchiveExport(CliSession& s) {
   device = ChosenRun(s, archive, *device);
   if (!device) return kExitFailed;
   range.Device = device->Id;
+  if (!s.options.xlsxFile.empty()) return ExportWorkbook(s, archive, *device, range);
   const ExportResult exported = archive.ExportCsv(range, s.options.csvFile);
   if (archive.ReadFailed()) {
     // The file there (if any) stays as it was: a cut-short export never replaces it.

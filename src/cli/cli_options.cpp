@@ -132,6 +132,7 @@ const std::vector<OptionWord>& OptionWords() {
       {"--to", "archive export", "DATE"},
       {"--csv", "archive export", "FILE"},
       {"--xlsx", "archive export", "FILE"},
+      {"--unit", "archive export", "sv|r"},
       {"--device", "archive stats", "S"},
       {"--uid", "archive stats", "UID"},
       {"--run", "archive stats", "N"},
@@ -222,7 +223,7 @@ const std::string& UsageText() {
       "                                the archive's records as Save CSV writes them (DATE:\n"
       "                                YYYY-MM-DD, device time, --to's day included; N: the\n"
       "                                device's run after a clock set back, default the newest)\n"
-      "  archive export [...] --xlsx FILE\n"
+      "  archive export [...] [--unit sv|r] --xlsx FILE\n"
       "                                the same records as an Excel workbook: records, days,\n"
       "                                a chart of the days, the device and the period\n"
       "  archive stats [--device S] [--run N] [--from DATE] [--to DATE] [--threshold RATE]\n"
@@ -490,8 +491,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     error = "--xlsx belongs to archive export";
     return false;
   }
-  if ((options.thresholdGiven || options.unitGiven) && !isStats) {
-    error = "--threshold and --unit belong to archive stats";
+  if (options.thresholdGiven && !isStats) {
+    error = "--threshold belongs to archive stats";
+    return false;
+  }
+  if (options.unitGiven && !isStats && options.xlsxFile.empty()) {
+    error = "--unit belongs to archive stats and archive export --xlsx";
     return false;
   }
   if (isExport && csvGiven == !options.xlsxFile.empty()) {
