@@ -175,7 +175,22 @@ void ArchivePane::DrawChart() {
   LastChart.Title.insert(
       LastChart.Title.begin(),
       Text("Архив истории прибора S/N ", "History archive of S/N ") + serial_ + runNote_);
+  InUnit(LastChart);
   view_.ShowChart(LastChart);
+  if (ChartDrawn) ChartDrawn();
+}
+
+void ArchivePane::InUnit(HistoryChartData& chart) const {
+  if (Unit != FigureUnit::Sievert || chart.Title.empty()) return;
+  // The unit line ("uR/h  K = 1,27") names the unit before the coefficient.
+  std::string& line = chart.Title.back();
+  const size_t gap = line.find("  ");
+  if (gap != std::string::npos) line = FigureRateUnit(Unit, context_.language) + line.substr(gap);
+  chart.ValueScale = RateIn(Unit, 1.0);
+}
+
+bool ArchivePane::AskSaveFileName(const SaveFileRequest& request, std::string& name) {
+  return view_.AskSaveFileName(request, name);
 }
 
 void ArchivePane::OnBackClicked() {

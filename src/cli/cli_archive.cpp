@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "archive/archive_files.h"
+#include "archive/archive_period.h"
 #include "archive/archive_session.h"
 #include "archive/archive_stats.h"
 #include "archive/archive_workbook.h"
@@ -452,8 +453,6 @@ int ArchiveStats(CliSession& s) {
     AfterReadFailure(s, archive);
     return kExitFailed;
   }
-  const std::string rateUnit = FigureRateUnit(unit, s.language);
-  const std::string doseUnit = FigureDoseUnit(unit, s.language);
   if (s.options.json) {
     Language english;
     english.Set(Lang::English);
@@ -479,32 +478,16 @@ int ArchiveStats(CliSession& s) {
     PrintJson(s.io, out);
     return kExitDone;
   }
-  const Language& l = s.language;
-  auto rate = [&](double value) {
-    return FigureNumber(RateIn(unit, value), unit) + " " + rateUnit;
-  };
   std::ostringstream text;
   text << "S/N " << device->Serial << "  " << DeviceTimeText(range.From) << " - "
        << DeviceTimeText(range.To) << '\n';
-  text << l.Text("Записей:         ", "Records:         ") << GroupedNumber(f.Records, l) << '\n';
-  text << l.Text("Покрыто:         ", "Covered:         ") << DurationText(f.Covered, l)
-       << l.Text("  пропусков: ", "  gaps: ") << GroupedNumber(f.Gaps, l);
-  if (f.Gaps > 0)
-    text << l.Text(", самый долгий ", ", the longest ") << DurationText(f.LongestGap, l);
-  text << '\n';
-  text << l.Text("Среднее:         ", "Mean:            ")
-       << (f.Covered ? rate(f.MeanRate()) : std::string("-")) << '\n';
-  if (f.HasRates) {
-    text << l.Text("Наибольшее:      ", "Highest:         ") << rate(f.MaxRate)
-         << l.Text("  в ", "  at ") << DeviceTimeText(f.MaxAt) << '\n';
-    text << l.Text("Наименьшее:      ", "Lowest:          ") << rate(f.MinRate)
-         << l.Text("  в ", "  at ") << DeviceTimeText(f.MinAt) << '\n';
+  for (const FigureLine& line : FigureLines(f, unit, s.language)) {
+    // Values in one column: labels padded to 17 characters (UTF-8 counted as characters).
+    const std::string label = line.Label + ":";
+    const size_t width = static_cast<size_t>(
+        std::count_if(label.begin(), label.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    text << label << std::string(width < 17 ? 17 - width : 1, ' ') << line.Value << '\n';
   }
-  text << l.Text("Доза:            ", "Dose:            ")
-       << FigureNumber(DoseIn(unit, f.Dose()), unit) << ' ' << doseUnit << '\n';
-  if (f.HasThreshold)
-    text << l.Text("Выше ", "Above ") << rate(f.Threshold) << ": " << DurationText(f.Above, l)
-         << '\n';
   s.io.out << TerminalText(text.str());
   return kExitDone;
 }

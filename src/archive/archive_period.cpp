@@ -1,0 +1,288 @@
+#include "archive/archive_period.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "archive/archive_pane.h"
+#include "archive/archive_session.h"
+#include "archive/archive_workbook.h"
+#include "device/device_context.h"
+#include "device/device_time.h"
+#include "device/history_controller.h"
+#include "protocol/device_format.h"
+#include "protocol/identification.h"
+#include "services/dialogs.h"
+#include "services/language.h"
+
+namespace dravion {
+
+namespace {
+
+constexpr uint32_t kDay = 86400;
+
+// The first second of the month after the one that holds `seconds`.
+uint32_t NextMonth(uint32_t seconds) {
+  TimeRecord t = TimeRecordFromSeconds(seconds);
+  t.Bytes = {0,
+             0,
+             0,
+             1,
+             static_cast<uint8_t>(t.Bytes[4] % 12 + 1),
+             static_cast<uint8_t>(t.Bytes[5] + (t.Bytes[4] == 12 ? 1 : 0)),
+             0};
+  return SecondsFromTimeRecord(t);
+}
+
+std::string MonthText(uint32_t seconds) {
+  const TimeRecord t = TimeRecordFromSeconds(seconds);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02u.20%02u", t.Bytes[4] % 100u, t.Bytes[5] % 100u);
+  return text;
+}
+
+}  // namespace
+
+std::string DeviceDateTimeText(uint32_t seconds) {
+  const TimeRecord t = TimeRecordFromSeconds(seconds);
+  return FormatDeviceDate(t) + " " + FormatDeviceClock(t);
+}
+
+std::vector<FigureLine> FigureLines(const ArchiveFigures& f, FigureUnit unit, const Language& l) {
+  const std::string rateUnit = FigureRateUnit(unit, l);
+  auto rate = [&](double value) {
+    return FigureNumber(RateIn(unit, value), unit) + " " + rateUnit;
+  };
+  std::vector<FigureLine> lines;
+  lines.push_back({l.Text("Записей", "Records"), GroupedNumber(f.Records, l)});
+  std::string covered =
+      DurationText(f.Covered, l) + l.Text("  пропусков: ", "  gaps: ") + GroupedNumber(f.Gaps, l);
+  if (f.Gaps > 0)
+    covered += l.Text(", самый долгий ", ", the longest ") + DurationText(f.LongestGap, l);
+  lines.push_back({l.Text("Покрыто", "Covered"), covered});
+  lines.push_back({l.Text("Среднее", "Mean"), f.Covered ? rate(f.MeanRate()) : "-"});
+  if (f.HasRates) {
+    lines.push_back({l.Text("Наибольшее", "Highest"),
+                     rate(f.MaxRate) + l.Text("  в ", "  at ") + DeviceDateTimeText(f.MaxAt)});
+    lines.push_back({l.Text("Наименьшее", "Lowest"),
+                     rate(f.MinRate) + l.Text("  в ", "  at ") + DeviceDateTimeText(f.MinAt)});
+  }
+  lines.push_back({l.Text("Доза", "Dose"),
+                   FigureNumber(DoseIn(unit, f.Dose()), unit) + " " + FigureDoseUnit(unit, l)});
+  if (f.HasThreshold)
+    lines.push_back({l.Text("Выше ", "Above ") + rate(f.Threshold), DurationText(f.Above, l)});
+  return lines;
+}
+
+ArchivePeriodController::ArchivePeriodController(DeviceContext& context, ArchivePane& pane,
+                                                 HistoryController& files, ArchivePeriodView& view)
+    : context_(context), pane_(pane), files_(files), view_(view) {}
+
+std::string ArchivePeriodController::Text(const char* russian, const char* english) const {
+  return context_.language.Text(russian, english);
+}
+
+bool ArchivePeriodController::Compute(uint32_t from, uint32_t to, ArchiveFigures& figures) {
+  HistoryArchive* archive = pane_.Shown() ? pane_.Archive() : nullptr;
+  if (archive == nullptr) return false;
+  FigureRange range;
+  range.Device = pane_.DeviceId();
+  range.From = from;
+  range.To = to;
+  range.Threshold = Threshold;
+  return ArchiveStatistics(*archive, range, figures);
+}
+
+void ArchivePeriodController::Refresh() {
+  view_.ShowPeriod(From, To);
+  if (!Compute(From, To, Figures)) {
+    view_.ShowFigures({});
+    return;
+  }
+  view_.ShowFigures(FigureLines(Figures, Unit, context_.language));
+}
+
+void ArchivePeriodController::OnChartDrawn() {
+  if (!pane_.Shown()) return;
+  const auto periods = HistoryChartPeriods(pane_.ViewTime, pane_.Level);
+  From = periods.front().first;
+  To = static_cast<uint32_t>(
+      std::min<uint64_t>(uint64_t{periods.back().first} + periods.back().second - 1, 0xFFFFFFFFu));
+  Refresh();
+}
+
+void ArchivePeriodController::SetPeriod(uint32_t from, uint32_t to) {
+  From = std::min(from, to);
+  To = std::max(from, to);
+  Refresh();
+}
+
+void ArchivePeriodController::SetBars(int first, int last) {
+  if (!pane_.Shown()) return;
+  const auto periods = HistoryChartPeriods(pane_.ViewTime, pane_.Level);
+  const int count = static_cast<int>(periods.size());
+  const int a = std::clamp(std::min(first, last), 0, count - 1);
+  const int b = std::clamp(std::max(first, last), 0, count - 1);
+  SetPeriod(periods[a].first,
+            static_cast<uint32_t>(std::min<uint64_t>(
+                uint64_t{periods[b].first} + periods[b].second - 1, 0xFFFFFFFFu)));
+}
+
+void ArchivePeriodController::SetUnit(FigureUnit unit) {
+  Unit = unit;
+  pane_.Unit = unit;
+  if (pane_.Shown()) pane_.DrawChart();
+  Refresh();
+}
+
+void ArchivePeriodController::SetThreshold(std::optional<double> valueInUnit) {
+  Threshold.reset();
+  if (valueInUnit) Threshold = RateFrom(Unit, *valueInUnit);
+  Refresh();
+}
+
+std::string ArchivePeriodController::BarText(int bar) {
+  if (!pane_.Shown()) return {};
+  const auto periods = HistoryChartPeriods(pane_.ViewTime, pane_.Level);
+  if (bar < 0 || bar >= static_cast<int>(periods.size())) return {};
+  const uint32_t from = periods[bar].first;
+  const uint32_t to = static_cast<uint32_t>(
+      std::min<uint64_t>(uint64_t{from} + periods[bar].second - 1, 0xFFFFFFFFu));
+  ArchiveFigures figures;
+  if (!Compute(from, to, figures)) return {};
+  std::string text = DeviceDateTimeText(from) + " - " + DeviceDateTimeText(to);
+  for (const FigureLine& line : FigureLines(figures, Unit, context_.language))
+    text += "\n" + line.Label + ": " + line.Value;
+  return text;
+}
+
+void ArchivePeriodController::OnSaveWorkbookClicked() {
+  HistoryArchive* archive = pane_.Shown() ? pane_.Archive() : nullptr;
+  if (archive == nullptr) return;
+  SaveFileRequest request;
+  request.Title = Text("Сохранение в книгу Excel", "Saving as an Excel workbook");
+  request.Filter = Text("Книги Excel (*.xlsx)|*.xlsx", "Excel workbooks (*.xlsx)|*.xlsx");
+  request.DefaultSuffix = "xlsx";
+  request.SuggestedName =
+      SuggestedFileName(pane_.Serial(), "history", context_.clock.Now(), request.DefaultSuffix);
+  std::string name = lastWorkbook_;
+  if (!pane_.AskSaveFileName(request, name) || name.empty()) return;
+  const std::optional<ArchiveDevice> device = archive->Device(pane_.DeviceId());
+  WorkbookInfo info;
+  info.Serial = pane_.Serial();
+  if (device) {
+    info.Uid = device->Uid;
+    info.Run = device->Run;
+    info.Runs = device->Runs;
+  }
+  if (context_.device.Valid && ArchiveSerialOf(context_.device) == info.Serial) {
+    info.Model = context_.device.Name;
+    info.Firmware = FormatVersion(context_.device.Soft.MainVersion);
+  }
+  info.Unit = Unit;
+  info.Texts = context_.language;
+  info.Made = context_.clock.Now();
+  ArchiveRange range;
+  range.Device = pane_.DeviceId();
+  range.From = From;
+  range.To = To;
+  std::string readError;
+  if (files_.SaveFile(name, [&](const FileStepHook& hook) {
+        const WorkbookResult written = WriteArchiveWorkbook(*archive, range, info, name, hook);
+        if (archive->ReadFailed()) readError = archive->Error();
+        return FileWriteResult{written.Ok, written.Failed};
+      }))
+    lastWorkbook_ = name;
+  if (!readError.empty()) context_.dialogs.ShowMessage(BoxKind::Error, readError);
+}
+
+bool ArchivePeriodController::AskReportName(std::string& name) {
+  if (!pane_.Shown()) return false;
+  SaveFileRequest request;
+  request.Title = Text("Сохранение отчёта в PDF", "Saving the report as PDF");
+  request.Filter = Text("Документы PDF (*.pdf)|*.pdf", "PDF documents (*.pdf)|*.pdf");
+  request.DefaultSuffix = "pdf";
+  request.SuggestedName =
+      SuggestedFileName(pane_.Serial(), "report", context_.clock.Now(), request.DefaultSuffix);
+  name = lastReport_;
+  if (!pane_.AskSaveFileName(request, name) || name.empty()) return false;
+  if (FileExists(name) &&
+      !context_.dialogs.Ask(QuestionKind::Warning, Text("Файл\r\n", "File\r\n") + name +
+                                                       Text("\r\nуже существует\r\nПерезаписать?",
+                                                            "\r\nalready exists\r\nRewrite?")))
+    return false;
+  return true;
+}
+
+bool ArchivePeriodController::MakeReport(ArchiveReport& report) {
+  HistoryArchive* archive = pane_.Shown() ? pane_.Archive() : nullptr;
+  if (archive == nullptr) return false;
+  const Language& l = context_.language;
+  report = ArchiveReport{};
+  report.Title = Text("Отчёт о мощности дозы", "Dose rate report");
+  report.Device.push_back({Text("Серийный номер", "Serial number"), pane_.Serial()});
+  if (context_.device.Valid && ArchiveSerialOf(context_.device) == pane_.Serial()) {
+    report.Device.push_back({Text("Модель", "Model"), context_.device.Name});
+    report.Device.push_back(
+        {Text("Программа", "Firmware"), FormatVersion(context_.device.Soft.MainVersion)});
+  }
+  report.Period = DeviceDateTimeText(From) + " - " + DeviceDateTimeText(To);
+  ArchiveFigures figures;
+  if (!Compute(From, To, figures)) {
+    context_.dialogs.ShowMessage(BoxKind::Error, ArchiveErrorMessage(*archive, l));
+    return false;
+  }
+  report.Figures = FigureLines(figures, Unit, l);
+
+  // The chart at the level that holds the period: a day in hours, a month in days, else months.
+  const uint32_t length = To - From;
+  const int level = length < kDay ? kLevelDay : length < 31 * kDay ? kLevelMonth : kLevelYear;
+  TimeRecord view = TimeRecordFromSeconds(length < 366 * kDay ? From : To);
+  const std::unique_ptr<HistoryPeriodSource> periods = archive->Periods(pane_.DeviceId());
+  report.Chart = DrawHistoryChart(*periods, view, level, pane_.Coefficient(), true, l);
+  pane_.InUnit(report.Chart);
+  report.ChartScale = report.Chart.ValueScale;
+
+  // Days, or months for a long period.
+  const bool byMonth = length > 62 * kDay;
+  report.Columns = {byMonth ? Text("Месяц", "Month") : Text("День", "Day"),
+                    Text("Среднее, ", "Mean, ") + FigureRateUnit(Unit, l),
+                    Text("Наибольшее, ", "Highest, ") + FigureRateUnit(Unit, l),
+                    Text("Доза, ", "Dose, ") + FigureDoseUnit(Unit, l), Text("Покрыто", "Covered")};
+  for (uint64_t start = From; start <= To;) {
+    const uint64_t next =
+        byMonth ? NextMonth(static_cast<uint32_t>(start)) : (start / kDay + 1) * kDay;
+    const uint32_t last = static_cast<uint32_t>(std::min<uint64_t>(next - 1, To));
+    ArchiveFigures f;
+    FigureRange range;
+    range.Device = pane_.DeviceId();
+    range.From = static_cast<uint32_t>(start);
+    range.To = last;
+    if (!ArchiveStatistics(*archive, range, f)) {
+      context_.dialogs.ShowMessage(BoxKind::Error, ArchiveErrorMessage(*archive, l));
+      return false;
+    }
+    if (f.Records > 0) {
+      const TimeRecord t = TimeRecordFromSeconds(static_cast<uint32_t>(start));
+      report.Rows.push_back(
+          {byMonth ? MonthText(static_cast<uint32_t>(start)) : FormatDeviceDate(t),
+           f.Covered ? FigureNumber(RateIn(Unit, f.MeanRate()), Unit) : "-",
+           f.HasRates ? FigureNumber(RateIn(Unit, f.MaxRate), Unit) : "-",
+           FigureNumber(DoseIn(Unit, f.Dose()), Unit), DurationText(f.Covered, l)});
+    }
+    start = next;
+  }
+  report.Made = Text("Составлено ", "Made ") + FormatDateTime(context_.clock.Now());
+  report.Page = Text("Страница", "Page");
+  return true;
+}
+
+void ArchivePeriodController::ReportWritten(const std::string& name, bool ok) {
+  if (ok) {
+    lastReport_ = name;
+    return;
+  }
+  context_.dialogs.ShowMessage(BoxKind::Error,
+                               Text("Ошибка записи файла\r\n", "File write Error\r\n") + name);
+}
+
+}  // namespace dravion
