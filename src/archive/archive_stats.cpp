@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -42,7 +44,45 @@ struct DayFigures {
   double MinRate = 0;
   uint64_t MinAt = 0;
   uint64_t RatedSeconds = 0;  // seconds of records of 10 s or more
+  // The rates of those records, lowest first, each with its seconds: the time above any
+  // threshold without reading the day's records.
+  std::vector<std::pair<double, uint32_t>> Rates;
 };
+
+// The rates as kept in the archive: per rate its 8 bytes (IEEE 754) and 4 bytes of seconds,
+// little-endian.
+std::string PackRates(const std::vector<std::pair<double, uint32_t>>& rates) {
+  std::string bytes;
+  bytes.reserve(rates.size() * 12);
+  for (const auto& [rate, seconds] : rates) {
+    uint64_t bits;
+    std::memcpy(&bits, &rate, sizeof bits);
+    for (int i = 0; i < 8; ++i)
+      bytes.push_back(static_cast<char>(bits >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+      bytes.push_back(static_cast<char>(seconds >> (8 * i)));
+  }
+  return bytes;
+}
+
+// False for bytes that are not a whole number of entries in ascending order of rate.
+bool UnpackRates(const std::string& bytes, std::vector<std::pair<double, uint32_t>>& rates) {
+  rates.clear();
+  if (bytes.size() % 12 != 0) return false;
+  for (size_t at = 0; at < bytes.size(); at += 12) {
+    uint64_t bits = 0;
+    uint32_t seconds = 0;
+    for (int i = 0; i < 8; ++i)
+      bits |= uint64_t{static_cast<uint8_t>(bytes[at + i])} << (8 * i);
+    for (int i = 0; i < 4; ++i)
+      seconds |= uint32_t{static_cast<uint8_t>(bytes[at + 8 + i])} << (8 * i);
+    double rate;
+    std::memcpy(&rate, &bits, sizeof rate);
+    if (!(rate >= 0) || (!rates.empty() && !(rate > rates.back().first))) return false;
+    rates.emplace_back(rate, seconds);
+  }
+  return true;
+}
 
 // Adds whole days too, and gives a day's own figures.
 class Accumulator : public FigureAccumulator {
@@ -91,7 +131,7 @@ const char* const kFigureDaysTable =
     " pulses_k INTEGER NOT NULL, covered INTEGER NOT NULL, records INTEGER NOT NULL,"
     " first_start INTEGER, last_end INTEGER, gaps INTEGER NOT NULL, longest_gap INTEGER NOT NULL,"
     " max_rate REAL, max_at INTEGER, min_rate REAL, min_at INTEGER,"
-    " rated_seconds INTEGER NOT NULL, PRIMARY KEY(device, start)) WITHOUT ROWID";
+    " rated_seconds INTEGER NOT NULL, rates BLOB, PRIMARY KEY(device, start)) WITHOUT ROWID";
 
 }  // namespace
 
@@ -254,12 +294,11 @@ class ArchiveFigureReader {
       above = d.RatedSeconds;
       return true;
     }
-    std::vector<Record> records;
-    if (!DayRecords(d.Start, records)) return false;
-    for (const Record& r : records) {
-      if (r.Duration >= kRatedDuration && RecordRate(r.Pulses, r.Duration, r.K) > figures.Threshold)
-        above += r.Duration;
-    }
+    const auto first = std::upper_bound(
+        d.Rates.begin(), d.Rates.end(), figures.Threshold,
+        [](double t, const std::pair<double, uint32_t>& entry) { return t < entry.first; });
+    for (auto it = first; it != d.Rates.end(); ++it)
+      above += it->second;
     return true;
   }
 
@@ -318,7 +357,7 @@ class ArchiveFigureReader {
     SqlStatement select(
         db_, cache ? "SELECT d.start, d.pulses_k, d.covered, f.pulses_k, f.covered, f.records,"
                      " f.first_start, f.last_end, f.gaps, f.longest_gap, f.max_rate, f.max_at,"
-                     " f.min_rate, f.min_at, f.rated_seconds FROM day_sums d LEFT JOIN"
+                     " f.min_rate, f.min_at, f.rated_seconds, f.rates FROM day_sums d LEFT JOIN"
                      " figure_days f ON f.device=d.device AND f.start=d.start"
                      " WHERE d.device=?1 AND d.start>=?2 AND d.start<?3 ORDER BY d.start"
                    : "SELECT start, pulses_k, covered FROM day_sums"
@@ -331,7 +370,7 @@ class ArchiveFigureReader {
       d.Start = static_cast<uint64_t>(select.Int(0));
       d.PulsesK = select.Int(1);
       d.Covered = select.Int(2);
-      const bool kept =
+      bool kept =
           cache && !select.IsNull(3) && select.Int(3) == d.PulsesK && select.Int(4) == d.Covered;
       if (kept) {
         d.Records = static_cast<uint64_t>(select.Int(5));
@@ -346,9 +385,10 @@ class ArchiveFigureReader {
         d.MinRate = select.Real(12);
         d.MinAt = static_cast<uint64_t>(select.Int(13));
         d.RatedSeconds = static_cast<uint64_t>(select.Int(14));
-      } else {
-        toMake.push_back(days.size());
+        // Rates that do not read as written are made again from the day's records.
+        if (!UnpackRates(select.Blob(15), d.Rates)) kept = false;
       }
+      if (!kept) toMake.push_back(days.size());
       days.push_back(d);
     }
     if (rc != SQLITE_DONE) return Fail(rc);
@@ -358,9 +398,14 @@ class ArchiveFigureReader {
       if (!DayRecords(d.Start, records)) return false;
       ArchiveFigures own;
       Accumulator day(own, d.Start, d.Start + kDay - 1);
-      for (const Record& r : records)
+      std::map<double, uint32_t> rates;
+      for (const Record& r : records) {
         day.Add(r);
+        if (r.Duration >= kRatedDuration)
+          rates[RecordRate(r.Pulses, r.Duration, r.K)] += r.Duration;
+      }
       day.Fill(d);
+      d.Rates.assign(rates.begin(), rates.end());
       stale_.push_back(d);
     }
     return true;
@@ -371,8 +416,8 @@ class ArchiveFigureReader {
     SqlStatement insert(db_,
                         "INSERT OR REPLACE INTO figure_days(device, start, pulses_k, covered,"
                         " records, first_start, last_end, gaps, longest_gap, max_rate, max_at,"
-                        " min_rate, min_at, rated_seconds)"
-                        " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14)");
+                        " min_rate, min_at, rated_seconds, rates)"
+                        " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15)");
     if (!insert.Ok()) return false;
     for (const DayFigures& d : stale_) {
       insert.Bind(1, device_).Bind(2, static_cast<int64_t>(d.Start)).Bind(3, d.PulsesK);
@@ -388,6 +433,7 @@ class ArchiveFigureReader {
         insert.BindReal(12, d.MinRate);
         insert.Bind(13, static_cast<int64_t>(d.MinAt));
       }
+      insert.BindBlob(15, PackRates(d.Rates));
       if (!insert.Bind(14, static_cast<int64_t>(d.RatedSeconds)).Run()) return false;
     }
     return true;

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMouseEvent>
@@ -152,6 +153,20 @@ TEST(ArchivePeriodGui, ThePeriodOfTheArchiveChartHasItsFiguresUnitAndReport) {
   const std::string tip = chart->PositionToolTip(1).toStdString();
   EXPECT_NE(tip.find("08.05.2025 10:01:00 - 08.05.2025 10:01:59"), std::string::npos) << tip;
   EXPECT_NE(tip.find("Highest: 60,0 uR/h"), std::string::npos) << tip;
+
+  // The period as an Excel workbook, through the page's save dialog.
+  const QString workbook = dir.filePath(QStringLiteral("history.xlsx"));
+  QString title;
+  page->RunSaveDialog = [&](QFileDialog* dialog) {
+    title = dialog->windowTitle();
+    dialog->selectFile(workbook);
+    return true;
+  };
+  QTest::mouseClick(s.window.Get<QPushButton>("BitBtn_HIS_Save_XLSX"), Qt::LeftButton);
+  EXPECT_EQ(title, QStringLiteral("Saving as an Excel workbook"));
+  QFile xlsx(workbook);
+  ASSERT_TRUE(xlsx.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(xlsx.read(2) == "PK");
 
   // The report, in English and in Russian: its text holds the device, period and figures.
   const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
