@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "archive/archive_files.h"
+#include "archive/archive_period.h"
 #include "archive/archive_session.h"
 #include "device/device_context.h"
 #include "device/device_time.h"
@@ -175,18 +176,9 @@ void ArchivePane::DrawChart() {
   LastChart.Title.insert(
       LastChart.Title.begin(),
       Text("Архив истории прибора S/N ", "History archive of S/N ") + serial_ + runNote_);
-  InUnit(LastChart);
+  ChartInUnit(LastChart, Unit, context_.language);
   view_.ShowChart(LastChart);
   if (ChartDrawn) ChartDrawn();
-}
-
-void ArchivePane::InUnit(HistoryChartData& chart) const {
-  if (Unit != FigureUnit::Sievert || chart.Title.empty()) return;
-  // The unit line ("uR/h  K = 1,27") names the unit before the coefficient.
-  std::string& line = chart.Title.back();
-  const size_t gap = line.find("  ");
-  if (gap != std::string::npos) line = FigureRateUnit(Unit, context_.language) + line.substr(gap);
-  chart.ValueScale = RateIn(Unit, 1.0);
 }
 
 bool ArchivePane::AskSaveFileName(const SaveFileRequest& request, std::string& name) {

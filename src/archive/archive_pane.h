@@ -51,7 +51,6 @@ class ArchivePane {
 
   // The unit of the chart: its values and the unit in its title.
   FigureUnit Unit = FigureUnit::Roentgen;
-  void InUnit(HistoryChartData& chart) const;
   // Told after each chart drawn.
   std::function<void()> ChartDrawn;
   bool AskSaveFileName(const SaveFileRequest& request, std::string& name);

@@ -73,6 +73,74 @@ std::vector<FigureLine> FigureLines(const ArchiveFigures& f, FigureUnit unit, co
   return lines;
 }
 
+bool MakeArchiveReport(HistoryArchive& archive, const ReportRequest& request, const Language& l,
+                       ArchiveReport& report) {
+  const FigureUnit unit = request.Unit;
+  report = ArchiveReport{};
+  report.Title = l.Text("Отчёт о мощности дозы", "Dose rate report");
+  report.Device.push_back({l.Text("Серийный номер", "Serial number"), request.Serial});
+  if (!request.Model.empty()) report.Device.push_back({l.Text("Модель", "Model"), request.Model});
+  if (!request.Firmware.empty())
+    report.Device.push_back({l.Text("Программа", "Firmware"), request.Firmware});
+  report.Period = DeviceDateTimeText(request.From) + " - " + DeviceDateTimeText(request.To);
+  FigureRange range;
+  range.Device = request.Device;
+  range.From = request.From;
+  range.To = request.To;
+  range.Threshold = request.Threshold;
+  ArchiveFigures figures;
+  if (!ArchiveStatistics(archive, range, figures)) return false;
+  report.Figures = FigureLines(figures, unit, l);
+
+  // The chart at the level that holds the period: a day in hours, a month in days, else months.
+  const uint32_t length = request.To - request.From;
+  const int level = length < kDay ? kLevelDay : length < 31 * kDay ? kLevelMonth : kLevelYear;
+  TimeRecord view = TimeRecordFromSeconds(length < 366 * kDay ? request.From : request.To);
+  const std::unique_ptr<HistoryPeriodSource> periods = archive.Periods(request.Device);
+  report.Chart = DrawHistoryChart(*periods, view, level, request.Coefficient, true, l);
+  if (archive.ReadFailed()) return false;
+  ChartInUnit(report.Chart, unit, l);
+
+  // Days, or months for a long period.
+  const bool byMonth = length > 62 * kDay;
+  report.Columns = {byMonth ? l.Text("Месяц", "Month") : l.Text("День", "Day"),
+                    l.Text("Среднее, ", "Mean, ") + FigureRateUnit(unit, l),
+                    l.Text("Наибольшее, ", "Highest, ") + FigureRateUnit(unit, l),
+                    l.Text("Доза, ", "Dose, ") + FigureDoseUnit(unit, l),
+                    l.Text("Покрыто", "Covered")};
+  for (uint64_t start = request.From; start <= request.To;) {
+    const uint64_t next =
+        byMonth ? NextMonth(static_cast<uint32_t>(start)) : (start / kDay + 1) * kDay;
+    FigureRange part;
+    part.Device = request.Device;
+    part.From = static_cast<uint32_t>(start);
+    part.To = static_cast<uint32_t>(std::min<uint64_t>(next - 1, request.To));
+    ArchiveFigures f;
+    if (!ArchiveStatistics(archive, part, f)) return false;
+    if (f.Records > 0) {
+      const TimeRecord t = TimeRecordFromSeconds(part.From);
+      report.Rows.push_back({byMonth ? MonthText(part.From) : FormatDeviceDate(t),
+                             f.Covered ? FigureNumber(RateIn(unit, f.MeanRate()), unit) : "-",
+                             f.HasRates ? FigureNumber(RateIn(unit, f.MaxRate), unit) : "-",
+                             FigureNumber(DoseIn(unit, f.Dose()), unit),
+                             DurationText(f.Covered, l)});
+    }
+    start = next;
+  }
+  report.Made = l.Text("Составлено ", "Made ") + FormatDateTime(request.Made);
+  report.Page = l.Text("Страница", "Page");
+  return true;
+}
+
+void ChartInUnit(HistoryChartData& chart, FigureUnit unit, const Language& language) {
+  if (unit != FigureUnit::Sievert || chart.Title.empty()) return;
+  // The unit line ("uR/h  K = 1,27") names the unit before the coefficient.
+  std::string& line = chart.Title.back();
+  const size_t gap = line.find("  ");
+  if (gap != std::string::npos) line = FigureRateUnit(unit, language) + line.substr(gap);
+  chart.ValueScale = RateIn(unit, 1.0);
+}
+
 ArchivePeriodController::ArchivePeriodController(DeviceContext& context, ArchivePane& pane,
                                                  HistoryController& files, ArchivePeriodView& view)
     : context_(context), pane_(pane), files_(files), view_(view) {}
@@ -216,64 +284,22 @@ bool ArchivePeriodController::AskReportName(std::string& name) {
 bool ArchivePeriodController::MakeReport(ArchiveReport& report) {
   HistoryArchive* archive = pane_.Shown() ? pane_.Archive() : nullptr;
   if (archive == nullptr) return false;
-  const Language& l = context_.language;
-  report = ArchiveReport{};
-  report.Title = Text("Отчёт о мощности дозы", "Dose rate report");
-  report.Device.push_back({Text("Серийный номер", "Serial number"), pane_.Serial()});
+  ReportRequest request;
+  request.Device = pane_.DeviceId();
+  request.Serial = pane_.Serial();
   if (context_.device.Valid && ArchiveSerialOf(context_.device) == pane_.Serial()) {
-    report.Device.push_back({Text("Модель", "Model"), context_.device.Name});
-    report.Device.push_back(
-        {Text("Программа", "Firmware"), FormatVersion(context_.device.Soft.MainVersion)});
+    request.Model = context_.device.Name;
+    request.Firmware = FormatVersion(context_.device.Soft.MainVersion);
   }
-  report.Period = DeviceDateTimeText(From) + " - " + DeviceDateTimeText(To);
-  ArchiveFigures figures;
-  if (!Compute(From, To, figures)) {
-    context_.dialogs.ShowMessage(BoxKind::Error, ArchiveErrorMessage(*archive, l));
-    return false;
-  }
-  report.Figures = FigureLines(figures, Unit, l);
-
-  // The chart at the level that holds the period: a day in hours, a month in days, else months.
-  const uint32_t length = To - From;
-  const int level = length < kDay ? kLevelDay : length < 31 * kDay ? kLevelMonth : kLevelYear;
-  TimeRecord view = TimeRecordFromSeconds(length < 366 * kDay ? From : To);
-  const std::unique_ptr<HistoryPeriodSource> periods = archive->Periods(pane_.DeviceId());
-  report.Chart = DrawHistoryChart(*periods, view, level, pane_.Coefficient(), true, l);
-  pane_.InUnit(report.Chart);
-  report.ChartScale = report.Chart.ValueScale;
-
-  // Days, or months for a long period.
-  const bool byMonth = length > 62 * kDay;
-  report.Columns = {byMonth ? Text("Месяц", "Month") : Text("День", "Day"),
-                    Text("Среднее, ", "Mean, ") + FigureRateUnit(Unit, l),
-                    Text("Наибольшее, ", "Highest, ") + FigureRateUnit(Unit, l),
-                    Text("Доза, ", "Dose, ") + FigureDoseUnit(Unit, l), Text("Покрыто", "Covered")};
-  for (uint64_t start = From; start <= To;) {
-    const uint64_t next =
-        byMonth ? NextMonth(static_cast<uint32_t>(start)) : (start / kDay + 1) * kDay;
-    const uint32_t last = static_cast<uint32_t>(std::min<uint64_t>(next - 1, To));
-    ArchiveFigures f;
-    FigureRange range;
-    range.Device = pane_.DeviceId();
-    range.From = static_cast<uint32_t>(start);
-    range.To = last;
-    if (!ArchiveStatistics(*archive, range, f)) {
-      context_.dialogs.ShowMessage(BoxKind::Error, ArchiveErrorMessage(*archive, l));
-      return false;
-    }
-    if (f.Records > 0) {
-      const TimeRecord t = TimeRecordFromSeconds(static_cast<uint32_t>(start));
-      report.Rows.push_back(
-          {byMonth ? MonthText(static_cast<uint32_t>(start)) : FormatDeviceDate(t),
-           f.Covered ? FigureNumber(RateIn(Unit, f.MeanRate()), Unit) : "-",
-           f.HasRates ? FigureNumber(RateIn(Unit, f.MaxRate), Unit) : "-",
-           FigureNumber(DoseIn(Unit, f.Dose()), Unit), DurationText(f.Covered, l)});
-    }
-    start = next;
-  }
-  report.Made = Text("Составлено ", "Made ") + FormatDateTime(context_.clock.Now());
-  report.Page = Text("Страница", "Page");
-  return true;
+  request.From = From;
+  request.To = To;
+  request.Coefficient = pane_.Coefficient();
+  request.Unit = Unit;
+  request.Threshold = Threshold;
+  request.Made = context_.clock.Now();
+  if (MakeArchiveReport(*archive, request, context_.language, report)) return true;
+  context_.dialogs.ShowMessage(BoxKind::Error, ArchiveErrorMessage(*archive, context_.language));
+  return false;
 }
 
 void ArchivePeriodController::ReportWritten(const std::string& name, bool ok) {

@@ -12,6 +12,7 @@
 namespace dravion {
 
 class ArchivePane;
+class HistoryArchive;
 class HistoryController;
 struct DeviceContext;
 struct SaveFileRequest;
@@ -37,7 +38,6 @@ struct ArchiveReport {
   std::string Period;              // "01.12.2026 00:00:00 - 31.12.2026 23:59:59"
   std::vector<FigureLine> Figures;
   HistoryChartData Chart;  // the period at a fitting level (the day's hours, the month's days...)
-  double ChartScale = 1;   // the chart's values times this are in the unit
   // The table of days (or of months, for a period longer than two months): its column titles
   // and one row per day or month with records.
   std::vector<std::string> Columns;
@@ -45,6 +45,24 @@ struct ArchiveReport {
   std::string Made;  // "Made 08.12.2026 14:30:00"
   std::string Page;  // "Page" (followed by its number)
 };
+
+// What a report is made of: the device's records, its serial number (and model and firmware
+// when known), the period, the coefficient the chart's title shows, the unit, the threshold
+// (uR/h) and the time it is made.
+struct ReportRequest {
+  int64_t Device = 0;
+  std::string Serial, Model, Firmware;
+  uint32_t From = 0, To = 0;
+  uint32_t Coefficient = 100;
+  FigureUnit Unit = FigureUnit::Sievert;
+  std::optional<double> Threshold;
+  LocalDateTime Made;
+};
+// False when the archive cannot be read (its Error() says why).
+bool MakeArchiveReport(HistoryArchive& archive, const ReportRequest& request,
+                       const Language& language, ArchiveReport& report);
+// The chart in the unit: its values scaled and the unit in its title.
+void ChartInUnit(HistoryChartData& chart, FigureUnit unit, const Language& language);
 
 // The range of the archive view: a period chosen on its chart (by dragging across bars, or typed
 // as its first and last second), its figures, the figures of a bar for its tooltip, and the
