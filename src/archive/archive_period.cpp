@@ -13,6 +13,7 @@
 #include "protocol/identification.h"
 #include "services/dialogs.h"
 #include "services/language.h"
+#include "services/wording.h"
 
 namespace dravion {
 
@@ -100,6 +101,15 @@ bool MakeArchiveReport(HistoryArchive& archive, const ReportRequest& request, co
   report.Chart = DrawHistoryChart(*periods, view, level, request.Coefficient, true, l);
   if (archive.ReadFailed()) return false;
   ChartInUnit(report.Chart, unit, l);
+  report.DecimalSeparator = DecimalSeparator(l);
+  const auto bars = HistoryChartPeriods(view, level);
+  for (int i = 0; i < static_cast<int>(bars.size()); ++i) {
+    const uint64_t end = uint64_t{bars[i].first} + bars[i].second;
+    if (end > request.From && bars[i].first <= request.To) {
+      if (report.ChartFirst < 0) report.ChartFirst = i;
+      report.ChartLast = i;
+    }
+  }
 
   // Days, or months for a long period.
   const bool byMonth = length > 62 * kDay;
@@ -223,17 +233,25 @@ std::string ArchivePeriodController::BarText(int bar) {
   return text;
 }
 
+bool ArchivePeriodController::AskName(const std::string& title, const std::string& filter,
+                                      const std::string& suffix, const std::string& what,
+                                      std::string& name) {
+  SaveFileRequest request;
+  request.Title = title;
+  request.Filter = filter;
+  request.DefaultSuffix = suffix;
+  request.SuggestedName = SuggestedFileName(pane_.Serial(), what, context_.clock.Now(), suffix);
+  return pane_.AskSaveFileName(request, name) && !name.empty();
+}
+
 void ArchivePeriodController::OnSaveWorkbookClicked() {
   HistoryArchive* archive = pane_.Shown() ? pane_.Archive() : nullptr;
   if (archive == nullptr) return;
-  SaveFileRequest request;
-  request.Title = Text("Сохранение в книгу Excel", "Saving as an Excel workbook");
-  request.Filter = Text("Книги Excel (*.xlsx)|*.xlsx", "Excel workbooks (*.xlsx)|*.xlsx");
-  request.DefaultSuffix = "xlsx";
-  request.SuggestedName =
-      SuggestedFileName(pane_.Serial(), "history", context_.clock.Now(), request.DefaultSuffix);
   std::string name = lastWorkbook_;
-  if (!pane_.AskSaveFileName(request, name) || name.empty()) return;
+  if (!AskName(Text("Сохранение в книгу Excel", "Saving as an Excel workbook"),
+               Text("Книги Excel (*.xlsx)|*.xlsx", "Excel workbooks (*.xlsx)|*.xlsx"), "xlsx",
+               "history", name))
+    return;
   const std::optional<ArchiveDevice> device = archive->Device(pane_.DeviceId());
   WorkbookInfo info;
   info.Serial = pane_.Serial();
@@ -265,14 +283,11 @@ void ArchivePeriodController::OnSaveWorkbookClicked() {
 
 bool ArchivePeriodController::AskReportName(std::string& name) {
   if (!pane_.Shown()) return false;
-  SaveFileRequest request;
-  request.Title = Text("Сохранение отчёта в PDF", "Saving the report as PDF");
-  request.Filter = Text("Документы PDF (*.pdf)|*.pdf", "PDF documents (*.pdf)|*.pdf");
-  request.DefaultSuffix = "pdf";
-  request.SuggestedName =
-      SuggestedFileName(pane_.Serial(), "report", context_.clock.Now(), request.DefaultSuffix);
   name = lastReport_;
-  if (!pane_.AskSaveFileName(request, name) || name.empty()) return false;
+  if (!AskName(Text("Сохранение отчёта в PDF", "Saving the report as PDF"),
+               Text("Документы PDF (*.pdf)|*.pdf", "PDF documents (*.pdf)|*.pdf"), "pdf", "report",
+               name))
+    return false;
   if (FileExists(name) &&
       !context_.dialogs.Ask(QuestionKind::Warning, Text("Файл\r\n", "File\r\n") + name +
                                                        Text("\r\nуже существует\r\nПерезаписать?",

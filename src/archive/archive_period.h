@@ -38,6 +38,8 @@ struct ArchiveReport {
   std::string Period;              // "01.12.2026 00:00:00 - 31.12.2026 23:59:59"
   std::vector<FigureLine> Figures;
   HistoryChartData Chart;  // the period at a fitting level (the day's hours, the month's days...)
+  int ChartFirst = -1, ChartLast = -1;  // the chart's bars that hold the period
+  char DecimalSeparator = '.';          // of the chart's value axis
   // The table of days (or of months, for a period longer than two months): its column titles
   // and one row per day or month with records.
   std::vector<std::string> Columns;
@@ -112,6 +114,9 @@ class ArchivePeriodController {
  private:
   std::string Text(const char* russian, const char* english) const;
   bool Compute(uint32_t from, uint32_t to, ArchiveFigures& figures);
+  // The save dialog for a file of the period ("history" or "report" in the name it offers).
+  bool AskName(const std::string& title, const std::string& filter, const std::string& suffix,
+               const std::string& what, std::string& name);
   void Refresh();
 
   DeviceContext& context_;

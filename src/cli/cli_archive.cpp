@@ -234,6 +234,25 @@ int ArchiveList(CliSession& s) {
 
 namespace {
 
+// What an export of the archive to `file` came to, told; the exit status.
+int ExportOutcome(CliSession& s, HistoryArchive& archive, const std::string& file, bool ok,
+                  const std::string& error, uint64_t records) {
+  if (archive.ReadFailed()) {
+    // The file there (if any) stays as it was: a cut-short export never replaces it.
+    s.io.err << s.language.Text("Файл не записан\n", "The file was not written\n") << file << '\n';
+    AfterReadFailure(s, archive);
+    return kExitFailed;
+  }
+  if (!ok) {
+    s.io.err << s.language.Text("Ошибка записи файла\n", "File write Error\n") << file
+             << (error.empty() ? "" : "\n" + error) << '\n';
+    return kExitFailed;
+  }
+  s.io.out << GroupedNumber(records, s.language)
+           << s.language.Text(" записей сохранено в ", " records written to ") << file << '\n';
+  return kExitDone;
+}
+
 // The range as an Excel workbook, in the unit of --unit.
 int ExportWorkbook(CliSession& s, HistoryArchive& archive, const ArchiveDevice& device,
                    const ArchiveRange& range) {
@@ -251,21 +270,7 @@ int ExportWorkbook(CliSession& s, HistoryArchive& archive, const ArchiveDevice& 
   if (s.options.to.empty() && device.Records > 0)
     chosen.To = std::max(device.LastEnd, device.LastStart + 1) - 1;
   const WorkbookResult written = WriteArchiveWorkbook(archive, chosen, info, s.options.xlsxFile);
-  if (archive.ReadFailed()) {
-    s.io.err << s.language.Text("Файл не записан\n", "The file was not written\n")
-             << s.options.xlsxFile << '\n';
-    AfterReadFailure(s, archive);
-    return kExitFailed;
-  }
-  if (!written.Ok) {
-    s.io.err << s.language.Text("Ошибка записи файла\n", "File write Error\n") << s.options.xlsxFile
-             << (written.Error.empty() ? "" : "\n" + written.Error) << '\n';
-    return kExitFailed;
-  }
-  s.io.out << GroupedNumber(written.Records, s.language)
-           << s.language.Text(" записей сохранено в ", " records written to ") << s.options.xlsxFile
-           << '\n';
-  return kExitDone;
+  return ExportOutcome(s, archive, s.options.xlsxFile, written.Ok, written.Error, written.Records);
 }
 
 }  // namespace
@@ -286,22 +291,7 @@ int ArchiveExport(CliSession& s) {
   range.Device = device->Id;
   if (!s.options.xlsxFile.empty()) return ExportWorkbook(s, archive, *device, range);
   const ExportResult exported = archive.ExportCsv(range, s.options.csvFile);
-  if (archive.ReadFailed()) {
-    // The file there (if any) stays as it was: a cut-short export never replaces it.
-    s.io.err << s.language.Text("Файл не записан\n", "The file was not written\n")
-             << s.options.csvFile << '\n';
-    AfterReadFailure(s, archive);
-    return kExitFailed;
-  }
-  if (!exported.Ok) {
-    s.io.err << s.language.Text("Ошибка записи файла\n", "File write Error\n") << s.options.csvFile
-             << (exported.Error.empty() ? "" : "\n" + exported.Error) << '\n';
-    return kExitFailed;
-  }
-  s.io.out << GroupedNumber(exported.Lines, s.language)
-           << s.language.Text(" записей сохранено в ", " records written to ") << s.options.csvFile
-           << '\n';
-  return kExitDone;
+  return ExportOutcome(s, archive, s.options.csvFile, exported.Ok, exported.Error, exported.Lines);
 }
 
 namespace {

@@ -66,13 +66,17 @@ class ReportPainter {
     }
   }
 
-  void Chart(const HistoryChartData& data) {
+  void Chart(const ArchiveReport& report) {
     const double height = 300;
     Room(height + 8);
     HistoryChart chart;
     chart.setFont(body_);
     chart.resize(static_cast<int>(page_.width()), static_cast<int>(height));
-    chart.ShowData(data);
+    chart.SetDecimalSeparator(QLatin1Char(report.DecimalSeparator));
+    chart.ShowData(report.Chart);
+    // The bars of the period, when the chart shows more than it.
+    if (report.ChartFirst > 0 || report.ChartLast + 1 < static_cast<int>(report.Chart.Rate.size()))
+      chart.SetSelection(report.ChartFirst, report.ChartLast);
     painter_.save();
     painter_.translate(0, y_);
     chart.render(&painter_, QPoint(), QRegion(), QWidget::DrawWindowBackground);
@@ -88,13 +92,16 @@ class ReportPainter {
     QFont bold = body_;
     bold.setBold(true);
     auto header = [&]() {
-      Room(rowHeight * 2);
+      // Two lines for titles that do not fit in one.
+      const double headerHeight = 2 * metrics.height() + 4;
+      Room(headerHeight + rowHeight);
       painter_.setFont(bold);
       for (size_t c = 0; c < columns.size(); ++c)
-        painter_.drawText(QRectF(c * width, y_, width - 6, rowHeight),
-                          (c == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
-                          Q(columns[c]));
-      y_ += rowHeight;
+        painter_.drawText(
+            QRectF(c * width, y_, width - 6, headerHeight),
+            (c == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignBottom | Qt::TextWordWrap,
+            Q(columns[c]));
+      y_ += headerHeight;
       painter_.drawLine(QPointF(0, y_), QPointF(page_.width(), y_));
       painter_.setFont(body_);
     };
@@ -180,7 +187,7 @@ bool WriteReportPdf(const ArchiveReport& report, const QString& fileName) {
     page.Heading(report.Period);
     page.Pairs(report.Figures);
     page.Gap(10);
-    page.Chart(report.Chart);
+    page.Chart(report);
     page.Table(report.Columns, report.Rows);
   }
   return file.commit();

@@ -16,31 +16,12 @@
 namespace dravion {
 namespace {
 
+using archive_test::DownloadOf;
+using archive_test::Measurement;
 using archive_test::RecordStream;
 using archive_test::Weighted;
 
 constexpr uint32_t kDayStart = 799977600;  // a day's first second (device seconds)
-
-HistoryRecord Rec(uint32_t start, uint16_t duration, uint32_t pulses) {
-  HistoryRecord r;
-  r.Start = start;
-  r.Duration = duration;
-  r.Pulses = pulses;
-  r.Kind = duration == 0 ? kKindOnChange : kKindOnTime;
-  r.Status = 0;
-  return r;
-}
-
-ArchiveBatch Download(const std::vector<HistoryRecord>& records, uint32_t k) {
-  ArchiveBatch batch;
-  batch.Serial = "214-36587";
-  batch.Uid = "0123456789ABCDEF01234567";
-  batch.Coefficient = k;
-  batch.Records = records;
-  batch.DeviceTime = records.back().Start + records.back().Duration + 60;
-  batch.Ring.RecordCount = static_cast<uint32_t>(records.size());
-  return batch;
-}
 
 // The figures straight from the raw records, for comparison.
 ArchiveFigures Reference(std::vector<Weighted> raw, uint64_t from, uint64_t to,
@@ -108,13 +89,15 @@ TEST(ArchiveStatistics, FiguresOfASmallArchiveAreThoseWorkedOutByHand) {
   ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string())) << archive.Error();
   const uint32_t d = kDayStart;
   // K = 1,00: 30 and 60 uR/h.
-  ASSERT_TRUE(archive.Merge(Download({Rec(d, 60, 86), Rec(d + 60, 60, 172)}, 100)).Ok);
+  ASSERT_TRUE(
+      archive.Merge(DownloadOf({Measurement(d, 60, 86), Measurement(d + 60, 60, 172)}, 100)).Ok);
   // K = 2,00 after a gap of 120 s: 30 uR/h, a point, 5 s (no rate of its own), 120 uR/h across
   // midnight, 30 uR/h.
   ASSERT_TRUE(archive
-                  .Merge(Download({Rec(d + 240, 120, 86), Rec(d + 360, 0, 43), Rec(d + 360, 5, 1),
-                                   Rec(d + 86370, 60, 172), Rec(d + 86430, 60, 43)},
-                                  200))
+                  .Merge(DownloadOf({Measurement(d + 240, 120, 86), Measurement(d + 360, 0, 43),
+                                     Measurement(d + 360, 5, 1), Measurement(d + 86370, 60, 172),
+                                     Measurement(d + 86430, 60, 43)},
+                                    200))
                   .Ok);
   const int64_t device = archive.Devices().at(0).Id;
 
@@ -171,7 +154,7 @@ TEST(ArchiveStatistics, FiguresOverManyDaysMatchTheRawRecordsAlsoAfterANewDownlo
   const std::vector<HistoryRecord> stream = RecordStream(30000, kDayStart + 17);
   const std::vector<HistoryRecord> first(stream.begin(), stream.begin() + 18000);
   const std::vector<HistoryRecord> second(stream.begin() + 18000, stream.end());
-  ASSERT_TRUE(archive.Merge(Download(first, 127)).Ok);
+  ASSERT_TRUE(archive.Merge(DownloadOf(first, 127)).Ok);
   std::vector<Weighted> raw;
   for (const HistoryRecord& r : first)
     raw.push_back({r, 127});
@@ -197,7 +180,7 @@ TEST(ArchiveStatistics, FiguresOverManyDaysMatchTheRawRecordsAlsoAfterANewDownlo
   };
   check("first download");
   // The second overlaps days asked for already, with another coefficient.
-  ASSERT_TRUE(archive.Merge(Download(second, 140)).Ok);
+  ASSERT_TRUE(archive.Merge(DownloadOf(second, 140)).Ok);
   for (const HistoryRecord& r : second)
     raw.push_back({r, 140});
   check("second download");
@@ -234,8 +217,12 @@ TEST(ArchiveStatistics, TheCliPrintsTheFiguresInTheUnitAskedFor) {
   {
     HistoryArchive archive;
     ASSERT_TRUE(archive.Open(path)) << archive.Error();
-    ASSERT_TRUE(archive.Merge(Download({Rec(d, 60, 86), Rec(d + 60, 60, 172)}, 100)).Ok);
-    ASSERT_TRUE(archive.Merge(Download({Rec(d + 240, 120, 86), Rec(d + 86370, 60, 172)}, 200)).Ok);
+    ASSERT_TRUE(
+        archive.Merge(DownloadOf({Measurement(d, 60, 86), Measurement(d + 60, 60, 172)}, 100)).Ok);
+    ASSERT_TRUE(archive
+                    .Merge(DownloadOf(
+                        {Measurement(d + 240, 120, 86), Measurement(d + 86370, 60, 172)}, 200))
+                    .Ok);
   }
   ArchiveForCli named(path);
   test::CommaDecimalLocale comma;

@@ -12,31 +12,12 @@
 namespace dravion {
 namespace {
 
+using archive_test::DownloadOf;
 using archive_test::FileBytes;
+using archive_test::Measurement;
 namespace fs = std::filesystem;
 
 constexpr uint32_t kDayStart = 799977600;  // a day's first second (device seconds)
-
-HistoryRecord Rec(uint32_t start, uint16_t duration, uint32_t pulses) {
-  HistoryRecord r;
-  r.Start = start;
-  r.Duration = duration;
-  r.Pulses = pulses;
-  r.Kind = duration == 0 ? kKindOnChange : kKindOnTime;
-  r.Status = 0;
-  return r;
-}
-
-ArchiveBatch Download(const std::vector<HistoryRecord>& records, uint32_t k) {
-  ArchiveBatch batch;
-  batch.Serial = "214-36587";
-  batch.Uid = "0123456789ABCDEF01234567";
-  batch.Coefficient = k;
-  batch.Records = records;
-  batch.DeviceTime = records.back().Start + records.back().Duration + 60;
-  batch.Ring.RecordCount = static_cast<uint32_t>(records.size());
-  return batch;
-}
 
 // Reads a workbook back as a spreadsheet program would: every cell of every sheet with its type,
 // value and number format, each sheet's frozen pane and column widths, and the charts' ranges.
@@ -95,8 +76,12 @@ TEST(ArchiveWorkbook, TheWorkbookReadBackHoldsDatesAndNumbersOfTheRecordsAndDays
   HistoryArchive archive;
   ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string())) << archive.Error();
   const uint32_t d = kDayStart;
-  ASSERT_TRUE(archive.Merge(Download({Rec(d, 60, 86), Rec(d + 60, 60, 172)}, 100)).Ok);
-  ASSERT_TRUE(archive.Merge(Download({Rec(d + 240, 120, 86), Rec(d + 86370, 60, 172)}, 200)).Ok);
+  ASSERT_TRUE(
+      archive.Merge(DownloadOf({Measurement(d, 60, 86), Measurement(d + 60, 60, 172)}, 100)).Ok);
+  ASSERT_TRUE(
+      archive
+          .Merge(DownloadOf({Measurement(d + 240, 120, 86), Measurement(d + 86370, 60, 172)}, 200))
+          .Ok);
   const ArchiveDevice device = archive.Devices().at(0);
 
   WorkbookInfo info;

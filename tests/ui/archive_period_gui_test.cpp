@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "archive/archive_pane.h"
+#include "archive/archive_support.h"
 #include "archive/history_archive.h"
 #include "log/session_log.h"
 #include "support/pty.h"
@@ -30,16 +31,6 @@ namespace dravion::test {
 namespace {
 
 constexpr uint32_t kDayStart = 799977600;  // a day's first second (device seconds)
-
-HistoryRecord Rec(uint32_t start, uint16_t duration, uint32_t pulses) {
-  HistoryRecord r;
-  r.Start = start;
-  r.Duration = duration;
-  r.Pulses = pulses;
-  r.Kind = kKindOnTime;
-  r.Status = 0;
-  return r;
-}
 
 // The window with its device session and no device: the history page shows the archive.
 struct ArchiveSession {
@@ -86,7 +77,9 @@ TEST(ArchivePeriodGui, ThePeriodOfTheArchiveChartHasItsFiguresUnitAndReport) {
     batch.Uid = "0123456789ABCDEF01234567";
     batch.Coefficient = 100;
     // Hour 10 of the day: 30 uR/h, 60 uR/h, then (after a gap) an hour at 30 uR/h.
-    batch.Records = {Rec(d + 36000, 60, 86), Rec(d + 36060, 60, 172), Rec(d + 36240, 3600, 5160)};
+    batch.Records = {archive_test::Measurement(d + 36000, 60, 86),
+                     archive_test::Measurement(d + 36060, 60, 172),
+                     archive_test::Measurement(d + 36240, 3600, 5160)};
     batch.DeviceTime = d + 40000;
     batch.Ring.RecordCount = 3;
     ASSERT_TRUE(archive.Merge(batch).Ok);

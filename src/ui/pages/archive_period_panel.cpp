@@ -78,17 +78,26 @@ ArchivePeriodPanel::ArchivePeriodPanel(const Language& language, QWidget* parent
   row->addWidget(above_);
   row->addWidget(threshold_);
   row->addStretch(1);
+  // The figures, and beside them the period's two files.
+  auto* below = new QHBoxLayout;
+  below->setSpacing(6);
+  figures_ = Named(new QLabel(this), "Label_HIS_Figures");
+  figures_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  figures_->setTextFormat(Qt::RichText);
+  figures_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   workbook_ = Named(new QPushButton(this), "BitBtn_HIS_Save_XLSX");
   workbook_->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   report_ = Named(new QPushButton(this), "BitBtn_HIS_Save_PDF");
   report_->setIcon(style()->standardIcon(QStyle::SP_FileIcon));
-  row->addWidget(workbook_);
-  row->addWidget(report_);
-  figures_ = Named(new QLabel(this), "Label_HIS_Figures");
-  figures_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  figures_->setTextFormat(Qt::RichText);
+  auto* files = new QVBoxLayout;
+  files->setSpacing(4);
+  files->addWidget(workbook_);
+  files->addWidget(report_);
+  files->addStretch(1);
+  below->addWidget(figures_, 1);
+  below->addLayout(files);
   column->addLayout(row);
-  column->addWidget(figures_);
+  column->addLayout(below);
   ApplyLanguage();
 }
 
