@@ -55,11 +55,11 @@ std::vector<FigureLine> FigureLines(const ArchiveFigures& f, FigureUnit unit, co
   };
   std::vector<FigureLine> lines;
   lines.push_back({l.Text("Записей", "Records"), GroupedNumber(f.Records, l)});
-  std::string covered =
-      DurationText(f.Covered, l) + l.Text("  пропусков: ", "  gaps: ") + GroupedNumber(f.Gaps, l);
+  lines.push_back({l.Text("Покрыто", "Covered"), DurationText(f.Covered, l)});
+  std::string gaps = GroupedNumber(f.Gaps, l);
   if (f.Gaps > 0)
-    covered += l.Text(", самый долгий ", ", the longest ") + DurationText(f.LongestGap, l);
-  lines.push_back({l.Text("Покрыто", "Covered"), covered});
+    gaps += l.Text(", самый долгий ", ", the longest ") + DurationText(f.LongestGap, l);
+  lines.push_back({l.Text("Пропусков", "Gaps"), gaps});
   lines.push_back({l.Text("Среднее", "Mean"), f.Covered ? rate(f.MeanRate()) : "-"});
   if (f.HasRates) {
     lines.push_back({l.Text("Наибольшее", "Highest"),

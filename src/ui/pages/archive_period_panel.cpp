@@ -85,6 +85,7 @@ ArchivePeriodPanel::ArchivePeriodPanel(const Language& language, QWidget* parent
   figures_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   figures_->setTextFormat(Qt::RichText);
   figures_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  figures_->setWordWrap(true);
   workbook_ = Named(new QPushButton(this), "BitBtn_HIS_Save_XLSX");
   workbook_->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   report_ = Named(new QPushButton(this), "BitBtn_HIS_Save_PDF");
@@ -182,18 +183,15 @@ void ArchivePeriodPanel::ShowPeriod(uint32_t from, uint32_t to) {
 
 void ArchivePeriodPanel::ShowFigures(const std::vector<FigureLine>& lines) {
   shown_ = lines;
-  // Two pairs of label and value a row.
-  QString html = QStringLiteral("<table cellspacing=\"0\" cellpadding=\"1\">");
-  for (size_t i = 0; i < lines.size(); i += 2) {
-    html += QStringLiteral("<tr>");
-    for (size_t j = i; j < i + 2 && j < lines.size(); ++j) {
-      html += QStringLiteral("<td>") + Q(lines[j].Label).toHtmlEscaped() +
-              QStringLiteral(":&nbsp;</td><td><b>") + Q(lines[j].Value).toHtmlEscaped() +
-              QStringLiteral("</b>&nbsp;&nbsp;&nbsp;&nbsp;</td>");
-    }
-    html += QStringLiteral("</tr>");
+  // Each label with its value kept together; the pairs flow over as many lines as the width
+  // needs.
+  QStringList pairs;
+  for (const FigureLine& line : lines) {
+    QString pair = Q(line.Label).toHtmlEscaped() + QStringLiteral(": <b>") +
+                   Q(line.Value).toHtmlEscaped() + QStringLiteral("</b>");
+    pairs << pair.replace(QLatin1Char(' '), QStringLiteral("&nbsp;"));
   }
-  figures_->setText(html + QStringLiteral("</table>"));
+  figures_->setText(pairs.join(QStringLiteral(" &nbsp; &nbsp; ")));
   figures_->setAccessibleDescription(figures_->text());
 }
 
