@@ -119,8 +119,8 @@ bool MakeArchiveReport(HistoryArchive& archive, const ReportRequest& request, co
                     l.Text("Доза, ", "Dose, ") + FigureDoseUnit(unit, l),
                     l.Text("Покрыто", "Covered")};
   for (uint64_t start = request.From; start <= request.To;) {
-    const uint64_t next =
-        byMonth ? NextMonth(static_cast<uint32_t>(start)) : (start / kDay + 1) * kDay;
+    uint64_t next = byMonth ? NextMonth(static_cast<uint32_t>(start)) : (start / kDay + 1) * kDay;
+    if (next <= start) next = uint64_t{request.To} + 1;  // past the calendar's last month
     FigureRange part;
     part.Device = request.Device;
     part.From = static_cast<uint32_t>(start);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "archive/archive_period.h"
 #include "archive/archive_support.h"
 #include "archive/history_archive.h"
 #include "cli/cli.h"
@@ -258,6 +259,64 @@ TEST(ArchiveStatistics, TheCliPrintsTheFiguresInTheUnitAskedFor) {
   EXPECT_NE(out.find("Наибольшее:      120,0 мкР/ч"), std::string::npos) << out;
   EXPECT_NE(out.find("Доза:            4,5 мкР"), std::string::npos) << out;
   EXPECT_NE(out.find("Выше 50,0 мкР/ч: 00:02:00"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace dravion
+
+namespace dravion {
+namespace {
+
+double CommaNumber(const std::string& text) {
+  std::string point = text;
+  std::replace(point.begin(), point.end(), ',', '.');
+  return std::stod(point);
+}
+
+// A report of some ten weeks has a table of months (their doses add up to the period's) and the
+// year's chart with the period's months marked; one of three days a table of days; a period to
+// the end of the device's calendar ends.
+TEST(ArchiveReport, ALongPeriodIsTabledByMonthAShortOneByDay) {
+  test::ScratchFolder folder("report");
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string())) << archive.Error();
+  const std::vector<HistoryRecord> stream = RecordStream(100000, kDayStart + 17);
+  ASSERT_TRUE(archive.Merge(DownloadOf(stream, 127)).Ok);
+  const ArchiveDevice device = archive.Devices().at(0);
+  Language english;
+  english.Set(Lang::English);
+  ReportRequest request;
+  request.Device = device.Id;
+  request.Serial = device.Serial;
+  request.From = device.FirstStart;
+  request.To = device.LastEnd - 1;
+  request.Unit = FigureUnit::Roentgen;
+  ArchiveReport report;
+  ASSERT_TRUE(MakeArchiveReport(archive, request, english, report));
+  EXPECT_EQ(report.Columns.front(), "Month");
+  ASSERT_EQ(report.Rows.size(), 3u);  // May to July 2025
+  EXPECT_EQ(report.Rows[0][0], "05.2025");
+  EXPECT_EQ(report.Rows[2][0], "07.2025");
+  double doses = 0;
+  for (const auto& row : report.Rows)
+    doses += CommaNumber(row[3]);
+  ArchiveFigures all;
+  ASSERT_TRUE(ArchiveStatistics(archive, {device.Id, request.From, request.To, {}}, all));
+  EXPECT_NEAR(doses, all.Dose(), 0.15);
+  EXPECT_EQ(report.Chart.Rate.size(), 12u);
+  EXPECT_EQ(report.ChartFirst, 4);
+  EXPECT_EQ(report.ChartLast, 6);
+
+  request.From = kDayStart + 86400;
+  request.To = kDayStart + 4 * 86400 - 1;
+  ASSERT_TRUE(MakeArchiveReport(archive, request, english, report));
+  EXPECT_EQ(report.Columns.front(), "Day");
+  ASSERT_EQ(report.Rows.size(), 3u);
+  EXPECT_EQ(report.Rows[0][0], "09.05.2025");
+
+  request.To = 0xFFFFFFFF;
+  ASSERT_TRUE(MakeArchiveReport(archive, request, english, report));
+  EXPECT_FALSE(report.Rows.empty());
 }
 
 }  // namespace
