@@ -28,10 +28,6 @@ using namespace dravion::bench;
 namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 
-double Ms(Steady::time_point from) {
-  return std::chrono::duration<double, std::milli>(Steady::now() - from).count();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -15,6 +15,11 @@
 
 namespace dravion::bench {
 
+// Milliseconds since `from`.
+inline double Ms(std::chrono::steady_clock::time_point from) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - from).count();
+}
+
 inline ArchiveBatch Batch(const std::vector<HistoryRecord>& records, size_t from, size_t to) {
   ArchiveBatch batch;
   batch.Serial = "214-36587";
@@ -43,9 +48,6 @@ inline bool BuildTenYearArchive(const std::filesystem::path& base,
                                 const std::vector<HistoryRecord>& stream) {
   namespace fs = std::filesystem;
   using Steady = std::chrono::steady_clock;
-  auto Ms = [](Steady::time_point from) {
-    return std::chrono::duration<double, std::milli>(Steady::now() - from).count();
-  };
   if (!fs::exists(base)) {
     std::printf("Building the ten-year archive in %s ...\n", base.string().c_str());
     const auto started = Steady::now();

@@ -50,6 +50,17 @@ bool ParseDay(const std::string& text, bool end, uint32_t& seconds) {
   return true;
 }
 
+// --from and --to as the first and last second of their days (unchanged when not given); false,
+// after saying why, when one is not a date.
+bool ParseDays(CliSession& s, uint32_t& from, uint32_t& to) {
+  if ((!s.options.from.empty() && !ParseDay(s.options.from, false, from)) ||
+      (!s.options.to.empty() && !ParseDay(s.options.to, true, to))) {
+    s.io.err << "dravion-cli: --from and --to take a date as YYYY-MM-DD (2000 to 2099)\n";
+    return false;
+  }
+  return true;
+}
+
 std::string DeviceTimeText(uint32_t seconds) {
   const TimeRecord t = TimeRecordFromSeconds(seconds);
   return FormatDeviceDate(t) + " " + FormatDeviceClock(t);
@@ -277,11 +288,7 @@ int ExportWorkbook(CliSession& s, HistoryArchive& archive, const ArchiveDevice& 
 
 int ArchiveExport(CliSession& s) {
   ArchiveRange range;
-  if ((!s.options.from.empty() && !ParseDay(s.options.from, false, range.From)) ||
-      (!s.options.to.empty() && !ParseDay(s.options.to, true, range.To))) {
-    s.io.err << "dravion-cli: --from and --to take a date as YYYY-MM-DD (2000 to 2099)\n";
-    return kExitUsage;
-  }
+  if (!ParseDays(s, range.From, range.To)) return kExitUsage;
   HistoryArchive archive;
   if (!OpenArchive(s, archive)) return kExitFailed;
   std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
@@ -415,11 +422,7 @@ Json JsonFigure(double value, FigureUnit unit) {
 
 int ArchiveStats(CliSession& s) {
   FigureRange range;
-  if ((!s.options.from.empty() && !ParseDay(s.options.from, false, range.From)) ||
-      (!s.options.to.empty() && !ParseDay(s.options.to, true, range.To))) {
-    s.io.err << "dravion-cli: --from and --to take a date as YYYY-MM-DD (2000 to 2099)\n";
-    return kExitUsage;
-  }
+  if (!ParseDays(s, range.From, range.To)) return kExitUsage;
   if (range.To < range.From) {
     s.io.err << "dravion-cli: --to lies before --from\n";
     return kExitUsage;
