@@ -181,6 +181,18 @@ void ArchivePeriodController::Refresh() {
 
 void ArchivePeriodController::OnChartDrawn() {
   if (!pane_.Shown()) return;
+  if (pane_.DeviceId() != device_) {
+    device_ = pane_.DeviceId();
+    if (const std::optional<DeviceAlarm> alarm =
+            RememberedDeviceAlarm(*pane_.Archive(), pane_.Serial())) {
+      Threshold = alarm->Threshold;
+      view_.ShowUnit(alarm->Unit, RateIn(alarm->Unit, alarm->Threshold));
+      if (alarm->Unit != Unit) {
+        SetUnit(alarm->Unit);  // draws the chart again, in the device's unit
+        return;
+      }
+    }
+  }
   const auto periods = HistoryChartPeriods(pane_.ViewTime, pane_.Level);
   From = periods.front().first;
   To = static_cast<uint32_t>(

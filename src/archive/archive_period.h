@@ -75,6 +75,8 @@ class ArchivePeriodView {
   // The period's first and last second (device seconds), for the From and To fields.
   virtual void ShowPeriod(uint32_t from, uint32_t to) = 0;
   virtual void ShowFigures(const std::vector<FigureLine>& lines) = 0;
+  // The unit and the threshold (in the unit; none: no time above one) the figures now take.
+  virtual void ShowUnit(FigureUnit unit, std::optional<double> threshold) = 0;
 };
 
 class ArchivePeriodController {
@@ -90,7 +92,8 @@ class ArchivePeriodController {
   uint32_t To = 0;
   ArchiveFigures Figures;
 
-  // The chart shows another view: the period becomes the chart's whole period.
+  // The chart shows another view: the period becomes the chart's whole period. For another
+  // device the unit and threshold become the device's as its settings were last read.
   void OnChartDrawn();
   // The period typed (or given by the keyboard): first and last second, in either order.
   void SetPeriod(uint32_t from, uint32_t to);
@@ -124,6 +127,7 @@ class ArchivePeriodController {
   HistoryController& files_;
   ArchivePeriodView& view_;
   std::string lastWorkbook_, lastReport_;
+  int64_t device_ = 0;  // the device whose chart was drawn last
 };
 
 }  // namespace dravion

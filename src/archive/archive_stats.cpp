@@ -133,6 +133,10 @@ const char* const kFigureDaysTable =
     " max_rate REAL, max_at INTEGER, min_rate REAL, min_at INTEGER,"
     " rated_seconds INTEGER NOT NULL, rates BLOB, PRIMARY KEY(device, start)) WITHOUT ROWID";
 
+const char* const kDeviceAlarmsTable =
+    "CREATE TABLE IF NOT EXISTS device_alarms(serial TEXT PRIMARY KEY, units INTEGER NOT NULL,"
+    " background_level INTEGER NOT NULL)";
+
 }  // namespace
 
 void FigureAccumulator::Add(uint32_t start, uint32_t duration, uint32_t pulses, uint32_t k) {
@@ -220,6 +224,35 @@ class ArchiveFigureReader {
         spans_(db_,
                "SELECT start, duration, pulses, coefficient FROM spans WHERE device=?1"
                " AND level=2 AND start>=?2 AND start<=?3 ORDER BY start, seq") {}
+
+  static bool Remember(HistoryArchive& archive, const std::string& serial, uint32_t units,
+                       uint32_t backgroundLevel) {
+    if (archive.db_ == nullptr || units > kUnitCounts ||
+        backgroundLevel >= static_cast<uint32_t>(kBackgroundThresholdCount))
+      return false;
+    if (sqlite3_exec(archive.db_, kDeviceAlarmsTable, nullptr, nullptr, nullptr) != SQLITE_OK)
+      return false;
+    SqlStatement insert(archive.db_,
+                        "INSERT OR REPLACE INTO device_alarms(serial, units, background_level)"
+                        " VALUES(?1, ?2, ?3)");
+    return insert.Bind(1, serial).Bind(2, units).Bind(3, backgroundLevel).Run();
+  }
+
+  static std::optional<DeviceAlarm> Remembered(HistoryArchive& archive, const std::string& serial) {
+    if (archive.db_ == nullptr) return std::nullopt;
+    SqlStatement select(archive.db_,
+                        "SELECT units, background_level FROM device_alarms WHERE serial=?1");
+    if (!select.Ok()) return std::nullopt;  // never kept
+    select.Bind(1, serial);
+    if (select.Step() != SQLITE_ROW) return std::nullopt;
+    const int64_t units = select.Int(0), level = select.Int(1);
+    if (units < 0 || units > kUnitCounts || level < 0 || level >= kBackgroundThresholdCount)
+      return std::nullopt;
+    DeviceAlarm alarm;
+    alarm.Unit = FigureUnitOfSetting(static_cast<uint32_t>(units));
+    alarm.Threshold = BackgroundThresholdRate(static_cast<uint32_t>(level));
+    return alarm;
+  }
 
   bool Read(const FigureRange& range, ArchiveFigures& figures) {
     archive_.readFailed_ = false;
@@ -452,6 +485,27 @@ class ArchiveFigureReader {
   SqlStatement records_, spans_;
   std::vector<DayFigures> stale_;
 };
+
+bool RememberDeviceAlarm(HistoryArchive& archive, const std::string& serial, uint32_t units,
+                         uint32_t backgroundLevel) {
+  return ArchiveFigureReader::Remember(archive, serial, units, backgroundLevel);
+}
+
+std::optional<DeviceAlarm> RememberedDeviceAlarm(HistoryArchive& archive,
+                                                 const std::string& serial) {
+  return ArchiveFigureReader::Remembered(archive, serial);
+}
+
+double BackgroundThresholdRate(uint32_t position) {
+  const std::vector<ThresholdEntry>& entries = BackgroundThresholds(kUnitRoentgen);
+  const ThresholdEntry& entry = entries[std::min<size_t>(position, entries.size() - 1)];
+  // Roentgen entries: whole numbers of uR/h, or of mR/h with one minus sign.
+  double value = 0;
+  for (char c : entry.number) {
+    if (c >= '0' && c <= '9') value = value * 10 + (c - '0');
+  }
+  return entry.level == kLevelMilli ? value * 1000 : value;
+}
 
 bool ArchiveStatistics(HistoryArchive& archive, const FigureRange& range, ArchiveFigures& figures) {
   ArchiveFigureReader reader(archive, range.Device);

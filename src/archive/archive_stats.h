@@ -85,6 +85,21 @@ double RecordDose(uint32_t pulses, uint32_t k);
 // threshold. False when a read failed (the archive's ReadFailed and Error() say why).
 bool ArchiveStatistics(HistoryArchive& archive, const FigureRange& range, ArchiveFigures& figures);
 
+// The device's unit and background alarm threshold as a settings read last found them, kept in
+// the archive per serial number: the figures' defaults.
+struct DeviceAlarm {
+  FigureUnit Unit = FigureUnit::Sievert;
+  double Threshold = 0;  // uR/h
+};
+// Keeps what a read of the device's settings found (units 0 to 2, background list position 0
+// to 15; others are not kept); false when the archive cannot take it now.
+bool RememberDeviceAlarm(HistoryArchive& archive, const std::string& serial, uint32_t units,
+                         uint32_t backgroundLevel);
+std::optional<DeviceAlarm> RememberedDeviceAlarm(HistoryArchive& archive,
+                                                 const std::string& serial);
+// A position of the background threshold list as a rate in uR/h (30 to 10,000).
+double BackgroundThresholdRate(uint32_t position);
+
 // A rate (uR/h) or dose (uR) in the unit asked for.
 double RateIn(FigureUnit unit, double microRoentgenPerHour);
 double DoseIn(FigureUnit unit, double microRoentgen);

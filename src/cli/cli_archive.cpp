@@ -420,6 +420,13 @@ Json JsonFigure(double value, FigureUnit unit) {
 
 }  // namespace
 
+void RememberAlarmSettings(CliSession& s, uint32_t units, uint32_t backgroundLevel) {
+  // Only a defaults' note for the figures: an archive that cannot be opened is left alone.
+  HistoryArchive archive;
+  if (archive.Open(DefaultArchivePath()))
+    RememberDeviceAlarm(archive, ArchiveSerialOf(s.context.device), units, backgroundLevel);
+}
+
 int ArchiveStats(CliSession& s) {
   FigureRange range;
   if (!ParseDays(s, range.From, range.To)) return kExitUsage;
@@ -427,15 +434,19 @@ int ArchiveStats(CliSession& s) {
     s.io.err << "dravion-cli: --to lies before --from\n";
     return kExitUsage;
   }
-  const FigureUnit unit = s.options.roentgen ? FigureUnit::Roentgen : FigureUnit::Sievert;
-  // The archive does not hold the device's alarm threshold: the time above one is counted when
-  // it is given.
-  if (s.options.thresholdGiven) range.Threshold = RateFrom(unit, s.options.threshold);
   HistoryArchive archive;
   if (!OpenArchive(s, archive)) return kExitFailed;
   std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
   if (device) device = ChosenRun(s, archive, *device);
   if (!device) return kExitFailed;
+  // The device's unit and alarm threshold as its settings were last read, unless given.
+  const std::optional<DeviceAlarm> alarm = RememberedDeviceAlarm(archive, device->Serial);
+  FigureUnit unit = alarm ? alarm->Unit : FigureUnit::Sievert;
+  if (s.options.unitGiven) unit = s.options.roentgen ? FigureUnit::Roentgen : FigureUnit::Sievert;
+  if (s.options.thresholdGiven)
+    range.Threshold = RateFrom(unit, s.options.threshold);
+  else if (alarm)
+    range.Threshold = alarm->Threshold;
   range.Device = device->Id;
   // Without dates: from the device's first record to the end of its last.
   if (s.options.from.empty()) range.From = std::max(range.From, device->FirstStart);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 namespace dravion {
 class HistoryController;
 }
@@ -26,6 +28,9 @@ int ArchiveList(CliSession& session);
 int ArchiveExport(CliSession& session);
 int ArchiveImport(CliSession& session);
 int ArchiveStats(CliSession& session);
+// Keeps the device's unit and background alarm threshold, as a settings read found them, in the
+// archive: the defaults of archive stats.
+void RememberAlarmSettings(CliSession& session, uint32_t units, uint32_t backgroundLevel);
 // Merges a complete download into the archive and prints what was new.
 int MergeDownloadIntoArchive(CliSession& session, HistoryController& download);
 

@@ -3,6 +3,9 @@
 #include <QAction>
 #include <QPushButton>
 
+#include "archive/archive_pane.h"
+#include "archive/archive_session.h"
+#include "archive/archive_stats.h"
 #include "services/event_pump.h"
 #include "services/log_sink.h"
 #include "ui/main_window.h"
@@ -41,6 +44,12 @@ DeviceSession::DeviceSession(MainWindow& form, EventPump& pump, Clock& clock, Di
                    [this] { information.LanguageChanged(); });
   view_.InformationCleared = [this] { information.ClearDeviceInformation(); };
   form_.History()->Attach(context);
+  // The figures of the archive take the device's unit and alarm threshold as last read.
+  settings.AlarmSettingsRead = [this](uint32_t units, uint32_t level) {
+    ArchivePane* pane = form_.History()->Archive();
+    if (HistoryArchive* archive = pane ? pane->Archive() : nullptr)
+      RememberDeviceAlarm(*archive, ArchiveSerialOf(deviceInfo), units, level);
+  };
 }
 
 void WindowDeviceFrame::SetPagesEnabled(bool enabled) {

@@ -255,7 +255,20 @@ TEST(ArchiveStatistics, TheCliPrintsTheFiguresInTheUnitAskedFor) {
       << out;
   EXPECT_NE(out.find("\"threshold\":0.5,\"above\":90}"), std::string::npos) << out;
 
-  ASSERT_EQ(run({"--lang", "ru", "archive", "stats", "--unit", "r", "--threshold", "50"}, out), 0);
+  // The device's unit and alarm threshold as its settings were last read are the defaults:
+  // Roentgen, background position 2 (50 uR/h); out-of-range readings are not kept.
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path));
+    EXPECT_FALSE(RememberedDeviceAlarm(archive, "214-36587"));
+    EXPECT_FALSE(RememberDeviceAlarm(archive, "214-36587", 1, 16));
+    EXPECT_FALSE(RememberDeviceAlarm(archive, "214-36587", 3, 2));
+    ASSERT_TRUE(RememberDeviceAlarm(archive, "214-36587", 1, 2));
+    EXPECT_DOUBLE_EQ(BackgroundThresholdRate(0), 30);
+    EXPECT_DOUBLE_EQ(BackgroundThresholdRate(12), 1000);
+    EXPECT_DOUBLE_EQ(BackgroundThresholdRate(15), 10000);
+  }
+  ASSERT_EQ(run({"--lang", "ru", "archive", "stats"}, out), 0);
   EXPECT_NE(out.find("Наибольшее:      120,0 мкР/ч"), std::string::npos) << out;
   EXPECT_NE(out.find("Доза:            4,5 мкР"), std::string::npos) << out;
   EXPECT_NE(out.find("Выше 50,0 мкР/ч: 00:02:00"), std::string::npos) << out;

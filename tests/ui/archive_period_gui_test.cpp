@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "archive/archive_pane.h"
+#include "archive/archive_stats.h"
 #include "archive/archive_support.h"
 #include "archive/history_archive.h"
 #include "log/session_log.h"
@@ -178,6 +179,43 @@ TEST(ArchivePeriodGui, ThePeriodOfTheArchiveChartHasItsFiguresUnitAndReport) {
   EXPECT_NE(report.find("Отчёт о мощности дозы"), std::string::npos) << report;
   EXPECT_NE(report.find("30,5 мкР/ч"), std::string::npos) << report;
   EXPECT_NE(report.find("Страница 1"), std::string::npos) << report;
+}
+
+}  // namespace
+}  // namespace dravion::test
+
+namespace dravion::test {
+namespace {
+
+// The archive view takes the device's unit and alarm threshold as its settings were last read.
+TEST(ArchivePeriodGui, TheViewTakesTheDevicesUnitAndAlarmThreshold) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath(QStringLiteral("archive.sqlite3")).toStdString();
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path)) << archive.Error();
+    ASSERT_TRUE(
+        archive
+            .Merge(archive_test::DownloadOf({archive_test::Measurement(kDayStart, 60, 172),
+                                             archive_test::Measurement(kDayStart + 60, 60, 86)},
+                                            100))
+            .Ok);
+    ASSERT_TRUE(RememberDeviceAlarm(archive, "214-36587", 1, 2));  // uR/h, 50 uR/h
+  }
+  ArchiveSession s;
+  ui::HistoryPage* page = s.Page();
+  page->Archive()->Path = path;
+  auto* source = s.window.Combo("ComboBox_HIS_Source");
+  emit source->activated(1);
+  ASSERT_TRUE(page->Archive()->Shown());
+  page->Archive()->OnUpClicked();
+  EXPECT_EQ(s.window.Combo("ComboBox_HIS_Unit")->currentIndex(), 1);
+  EXPECT_TRUE(page->Chart()->TitleLines().back().startsWith("uR/h  K = "));
+  EXPECT_TRUE(s.window.Get<QCheckBox>("CheckBox_HIS_Above")->isChecked());
+  EXPECT_DOUBLE_EQ(s.window.Get<QDoubleSpinBox>("Edit_HIS_Threshold")->value(), 50);
+  const QString figures = s.window.Get<QLabel>("Label_HIS_Figures")->text();
+  EXPECT_TRUE(figures.contains("Above&nbsp;50,0&nbsp;uR/h:&nbsp;<b>00:01:00</b>"))
+      << figures.toStdString();
 }
 
 }  // namespace

@@ -195,6 +195,15 @@ void ArchivePeriodPanel::ShowFigures(const std::vector<FigureLine>& lines) {
   figures_->setAccessibleDescription(figures_->text());
 }
 
+void ArchivePeriodPanel::ShowUnit(FigureUnit unit, std::optional<double> threshold) {
+  QSignalBlocker a(unit_), b(above_), c(threshold_);
+  unit_->setCurrentIndex(unit == FigureUnit::Roentgen ? 1 : 0);
+  threshold_->setDecimals(unit == FigureUnit::Sievert ? 2 : 0);
+  above_->setChecked(threshold.has_value());
+  threshold_->setEnabled(threshold.has_value());
+  if (threshold) threshold_->setValue(*threshold);
+}
+
 void ArchivePeriodPanel::OnPeriodTyped() {
   if (!controller_) return;
   controller_->SetPeriod(ToDeviceSeconds(from_->dateTime()), ToDeviceSeconds(to_->dateTime()));

@@ -44,6 +44,7 @@ class ArchivePeriodPanel : public QWidget, public ArchivePeriodView {
   // ArchivePeriodView.
   void ShowPeriod(uint32_t from, uint32_t to) override;
   void ShowFigures(const std::vector<FigureLine>& lines) override;
+  void ShowUnit(FigureUnit unit, std::optional<double> threshold) override;
 
  private:
   QString LangText(const char* russian, const char* english) const;
