@@ -262,8 +262,11 @@ class ArchiveFigureReader {
       figures.Threshold = *range.Threshold;
     }
     if (db_ == nullptr || range.To < range.From) return db_ != nullptr;
-    // Kept beside the day sums; a file that cannot take it (read-only) is read without it.
+    // Kept beside the day sums; a file that cannot take it now (read-only, another program
+    // writing) is read without it: the figures never wait for a note of their own.
+    sqlite3_busy_timeout(db_, 0);
     const bool cache = sqlite3_exec(db_, kFigureDaysTable, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
     // One consistent picture of the archive, also while another program merges.
     if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
       Fail(sqlite3_extended_errcode(db_));
@@ -271,8 +274,12 @@ class ArchiveFigureReader {
     }
     const bool ok = Figures(range, cache, figures);
     bool written = false;
-    if (ok && cache && !stale_.empty()) written = Store();
-    sqlite3_exec(db_, written ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+    if (ok && cache && !stale_.empty()) {
+      sqlite3_busy_timeout(db_, 0);
+      written = Store() && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+      sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
+    }
+    if (!written) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return ok;
   }
 

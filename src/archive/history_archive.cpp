@@ -355,7 +355,7 @@ bool HistoryArchive::OpenFile(const std::string& path, bool& unusable, bool& our
   }
   sqlite3_extended_result_codes(db_, 1);
   // Another program writing: wait for it (SQLite sleeps between its attempts).
-  sqlite3_busy_timeout(db_, 15000);
+  sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
   auto check = [&](const char* sql) {
     char* message = nullptr;
     rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);

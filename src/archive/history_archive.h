@@ -21,6 +21,8 @@ namespace dravion {
 inline constexpr int kArchiveSchemaVersion = 1;
 // The file's application_id: what tells the program's own archives from other SQLite files.
 inline constexpr int32_t kArchiveApplicationId = 0x44726176;  // "Drav"
+// How long an operation waits for another program that writes the archive.
+inline constexpr int kArchiveBusyWaitMs = 15000;
 
 // A device as the archive knows it: by serial number and chip identifier (empty for a device
 // known only from imported files), with what it holds. A device whose clock was set back (its
