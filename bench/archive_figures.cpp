@@ -21,16 +21,14 @@
 #include "archive/history_archive.h"
 #include "device/device_time.h"
 #include "services/language.h"
+#include "ten_year_archive.h"
 
 namespace {
 
 using namespace dravion;
+using namespace dravion::bench;
 namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
-
-double Ms(Steady::time_point from) {
-  return std::chrono::duration<double, std::milli>(Steady::now() - from).count();
-}
 
 long RssKiB() {
   std::ifstream status("/proc/self/status");
@@ -41,54 +39,16 @@ long RssKiB() {
   return -1;
 }
 
-ArchiveBatch Batch(const std::vector<HistoryRecord>& records, size_t from, size_t to) {
-  ArchiveBatch batch;
-  batch.Serial = "214-36587";
-  batch.Uid = "0123456789ABCDEF01234567";
-  batch.Coefficient = 127;
-  batch.Records.assign(records.begin() + static_cast<long>(from),
-                       records.begin() + static_cast<long>(to));
-  batch.Ring.RecordCount = static_cast<uint32_t>(to - from);
-  return batch;
-}
-
-// Ten years and a month of records: the archive holds the first ten years, the rest is what the
-// device still holds or recorded since.
-constexpr uint32_t kTenYears = 5'256'000;
-constexpr uint32_t kRing = 65'280;
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const fs::path folder = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
   const fs::path base = folder / "archive-10y.sqlite3";
   const fs::path work = folder / "archive-10y-work.sqlite3";
-  // 1 December 2016 00:00:17, device seconds.
-  TimeRecord begin;
-  begin.Bytes = {17, 0, 0, 1, 12, 16, 0};
-  const std::vector<HistoryRecord> stream =
-      archive_test::RecordStream(kTenYears + 2 * kRing, SecondsFromTimeRecord(begin));
+  const std::vector<HistoryRecord> stream = TenYearStream();
   const long rssStart = RssKiB();
 
-  if (!fs::exists(base)) {
-    std::printf("Building the ten-year archive in %s ...\n", base.string().c_str());
-    const auto started = Steady::now();
-    HistoryArchive archive;
-    if (!archive.Open(base.string())) {
-      std::printf("cannot open: %s\n", archive.Error().c_str());
-      return 1;
-    }
-    for (size_t from = 0; from < kTenYears; from += 500'000) {
-      const MergeResult r =
-          archive.Merge(Batch(stream, from, std::min<size_t>(from + 500'000, kTenYears)));
-      if (!r.Ok) {
-        std::printf("merge failed: %s\n", r.Error.c_str());
-        return 1;
-      }
-    }
-    archive.Close();
-    std::printf("  built in %.1f s\n", Ms(started) / 1000);
-  }
+  if (!BuildTenYearArchive(base, stream)) return 1;
   for (const char* part : {"", "-wal", "-shm"})
     fs::remove(work.string() + part);
   fs::copy_file(base, work);

@@ -28,11 +28,13 @@
 #ifdef DRAVION_HAVE_SIM
 #include <memory>
 
+#include "archive/archive_pane.h"
 #include "log/session_log.h"
 #include "protocol/device_format.h"
 #include "services/dialogs.h"
 #include "sim/device.h"
 #include "ui/device_session.h"
+#include "ui/pages/archive_period_panel.h"
 #include "ui/pages/history_page.h"
 #endif
 
@@ -212,6 +214,22 @@ int main(int argc, char** argv) {
           QStringLiteral("%1/%2-history-no-records.png").arg(folder, QLatin1String(lang)));
       history->Controller()->OnNewestClicked();
       history->Controller()->OnUpClicked();
+      // The archive the download went into: the newest day's hours with a period dragged
+      // across them, its figures under the chart, and the period's report as a PDF document.
+      auto* source = form.findChild<QComboBox*>(QStringLiteral("ComboBox_HIS_Source"));
+      emit source->activated(1);
+      if (history->Archive()->Shown()) {
+        history->Archive()->OnUpClicked();
+        history->Archive()->OnUpClicked();
+        history->Period()->Controller()->SetBars(6, 14);
+        history->Chart()->SetSelection(6, 14);
+        Settle();
+        form.grab().save(
+            QStringLiteral("%1/%2-history-archive-period.png").arg(folder, QLatin1String(lang)));
+        history->Period()->SaveReport(
+            QStringLiteral("%1/%2-report.pdf").arg(folder, QLatin1String(lang)).toStdString());
+        emit source->activated(0);
+      }
       session.deviceInfo.Soft.MainVersion = shownVersion;
       Settle();
     }

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "archive/archive_files.h"
+#include "archive/archive_period.h"
 #include "archive/archive_session.h"
 #include "device/device_context.h"
 #include "device/device_time.h"
@@ -175,7 +176,13 @@ void ArchivePane::DrawChart() {
   LastChart.Title.insert(
       LastChart.Title.begin(),
       Text("Архив истории прибора S/N ", "History archive of S/N ") + serial_ + runNote_);
+  ChartInUnit(LastChart, Unit, context_.language);
   view_.ShowChart(LastChart);
+  if (ChartDrawn) ChartDrawn();
+}
+
+bool ArchivePane::AskSaveFileName(const SaveFileRequest& request, std::string& name) {
+  return view_.AskSaveFileName(request, name);
 }
 
 void ArchivePane::OnBackClicked() {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "archive/archive_stats.h"
 #include "archive/history_archive.h"
 #include "device/history_chart_model.h"
 #include "protocol/device_records.h"
@@ -13,6 +15,7 @@ namespace dravion {
 struct DeviceContext;
 class HistoryController;
 class HistoryView;
+struct SaveFileRequest;
 
 // The history page's archive: every complete download merged into it, and the chart with its
 // navigation and the CSV save over the archive's records of one device. The page shows either
@@ -43,6 +46,14 @@ class ArchivePane {
   bool Shown() const { return device_ != 0; }
   void Hide() { device_ = 0; }
   const std::string& Serial() const { return serial_; }
+  int64_t DeviceId() const { return device_; }
+  uint32_t Coefficient() const { return coefficient_; }
+
+  // The unit of the chart: its values and the unit in its title.
+  FigureUnit Unit = FigureUnit::Roentgen;
+  // Told after each chart drawn.
+  std::function<void()> ChartDrawn;
+  bool AskSaveFileName(const SaveFileRequest& request, std::string& name);
 
   void DrawChart();
   void OnBackClicked();

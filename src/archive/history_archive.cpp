@@ -355,7 +355,7 @@ bool HistoryArchive::OpenFile(const std::string& path, bool& unusable, bool& our
   }
   sqlite3_extended_result_codes(db_, 1);
   // Another program writing: wait for it (SQLite sleeps between its attempts).
-  sqlite3_busy_timeout(db_, 15000);
+  sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
   auto check = [&](const char* sql) {
     char* message = nullptr;
     rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
@@ -1011,8 +1011,9 @@ bool HistoryArchive::Count(int64_t device, ArchiveCounts& counts) {
   return true;
 }
 
-int HistoryArchive::ForEachRecord(
-    const ArchiveRange& range, const std::function<void(const HistoryRecord&, uint32_t)>& visit) {
+int HistoryArchive::ForEachRecord(const ArchiveRange& range,
+                                  const std::function<void(const HistoryRecord&, uint32_t)>& visit,
+                                  bool oldestFirst) {
   readFailed_ = false;
   std::unordered_map<int64_t, uint32_t> coefficients;
   SqlStatement downloads(db_, "SELECT id, coefficient FROM downloads WHERE device=?1");
@@ -1024,10 +1025,13 @@ int HistoryArchive::ForEachRecord(
     NoteReadFailure(rc);
     return rc;
   }
-  SqlStatement select(db_,
-                      "SELECT start, duration, pulses, kind, download FROM records"
-                      " WHERE device=?1 AND start>=?2 AND start<=?3 AND status=0"
-                      " ORDER BY start DESC, seq DESC");
+  SqlStatement select(db_, oldestFirst
+                               ? "SELECT start, duration, pulses, kind, download FROM records"
+                                 " WHERE device=?1 AND start>=?2 AND start<=?3 AND status=0"
+                                 " ORDER BY start, seq"
+                               : "SELECT start, duration, pulses, kind, download FROM records"
+                                 " WHERE device=?1 AND start>=?2 AND start<=?3 AND status=0"
+                                 " ORDER BY start DESC, seq DESC");
   select.Bind(1, range.Device).Bind(2, range.From).Bind(3, range.To);
   while ((rc = select.Step()) == SQLITE_ROW) {
     const HistoryRecord r = RecordOfRow(select, 0);

@@ -22,6 +22,8 @@ namespace dravion {
 inline constexpr int kArchiveSchemaVersion = 1;
 // The file's application_id: what tells the program's own archives from other SQLite files.
 inline constexpr int32_t kArchiveApplicationId = 0x44726176;  // "Drav"
+// How long an operation waits for another program that writes the archive.
+inline constexpr int kArchiveBusyWaitMs = 15000;
 
 // A device as the archive knows it: by serial number and chip identifier (empty for a device
 // known only from imported files), with what it holds. A device whose clock was set back (its
@@ -175,10 +177,12 @@ class HistoryArchive {
   // that replaces `path` only when complete.
   ExportResult ExportCsv(const ArchiveRange& range, const std::string& path,
                          const FileStepHook& hook = {});
-  // The records of a range, newest first, each with its K x 100: for tests and the export.
-  // SQLITE_DONE, or the code of the read that failed (then ReadFailed and Error()).
+  // The records of a range, newest first (or oldest first), each with its K x 100: for tests
+  // and the exports. SQLITE_DONE, or the code of the read that failed (then ReadFailed and
+  // Error()).
   int ForEachRecord(const ArchiveRange& range,
-                    const std::function<void(const HistoryRecord&, uint32_t)>& visit);
+                    const std::function<void(const HistoryRecord&, uint32_t)>& visit,
+                    bool oldestFirst = false);
 
   // The chart's records of one device: usable measurements, one per start (a record in
   // conflict stays out). A read that fails shows nothing for the period and sets ReadFailed,
@@ -193,6 +197,7 @@ class HistoryArchive {
 
  private:
   friend class ArchivePeriods;
+  friend class ArchiveFigureReader;
   bool OpenFile(const std::string& path, bool& unusable, bool& newer);
   bool MoveAside();
   bool CarryOver();

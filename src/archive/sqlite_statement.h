@@ -46,6 +46,22 @@ class SqlStatement {
     const unsigned char* text = sqlite3_column_text(statement_, column);
     return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
   }
+  SqlStatement& BindBlob(int index, const std::string& bytes) {
+    sqlite3_bind_blob(statement_, index, bytes.data(), static_cast<int>(bytes.size()),
+                      SQLITE_TRANSIENT);
+    return *this;
+  }
+  std::string Blob(int column) const {
+    const void* bytes = sqlite3_column_blob(statement_, column);
+    return bytes ? std::string(static_cast<const char*>(bytes),
+                               static_cast<size_t>(sqlite3_column_bytes(statement_, column)))
+                 : std::string();
+  }
+  double Real(int column) const { return sqlite3_column_double(statement_, column); }
+  SqlStatement& BindReal(int index, double value) {
+    sqlite3_bind_double(statement_, index, value);
+    return *this;
+  }
   bool IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
 
  private:

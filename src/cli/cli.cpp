@@ -96,7 +96,8 @@ const std::map<std::string, Handler>& PortCommands() {
   static const std::map<std::string, Handler> commands = {{"ports", Ports},
                                                           {"archive list", ArchiveList},
                                                           {"archive export", ArchiveExport},
-                                                          {"archive import", ArchiveImport}};
+                                                          {"archive import", ArchiveImport},
+                                                          {"archive stats", ArchiveStats}};
   return commands;
 }
 

@@ -1,11 +1,15 @@
 #include <algorithm>
+#include <cmath>
 #include <ostream>
 #include <sstream>
 #include <string_view>
 
 #include "archive/archive_continuation.h"
 #include "archive/archive_files.h"
+#include "archive/archive_period.h"
 #include "archive/archive_session.h"
+#include "archive/archive_stats.h"
+#include "archive/archive_workbook.h"
 #include "archive/history_archive.h"
 #include "cli/cli_json.h"
 #include "cli/cli_pages.h"
@@ -44,6 +48,17 @@ bool ParseDay(const std::string& text, bool end, uint32_t& seconds) {
       0, 0, 0, static_cast<uint8_t>(day), static_cast<uint8_t>(month), static_cast<uint8_t>(year),
       0};
   seconds = SecondsFromTimeRecord(t) + (end ? 86399u : 0u);
+  return true;
+}
+
+// --from and --to as the first and last second of their days (unchanged when not given); false,
+// after saying why, when one is not a date.
+bool ParseDays(CliSession& s, uint32_t& from, uint32_t& to) {
+  if ((!s.options.from.empty() && !ParseDay(s.options.from, false, from)) ||
+      (!s.options.to.empty() && !ParseDay(s.options.to, true, to))) {
+    s.io.err << "dravion-cli: --from and --to take a date as YYYY-MM-DD (2000 to 2099)\n";
+    return false;
+  }
   return true;
 }
 
@@ -109,6 +124,33 @@ std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive
                                                  "with --device"))
            << '\n';
   return std::nullopt;
+}
+
+// A device whose clock was set back has runs over the same times: one run is taken, the newest
+// unless --run names another.
+std::optional<ArchiveDevice> ChosenRun(CliSession& s, HistoryArchive& archive,
+                                       const ArchiveDevice& device) {
+  if (s.options.run == 0 && device.Runs <= 1) return device;
+  const int wanted = s.options.run != 0 ? s.options.run : device.Runs;
+  std::optional<ArchiveDevice> run;
+  for (const ArchiveDevice& d : archive.DevicesOfSerial(device.Serial)) {
+    if (d.Uid == device.Uid && d.Run == wanted) run = d;
+  }
+  if (!run) {
+    s.io.err << s.language.Text("У прибора нет серии записей ", "The device has no run ") << wanted
+             << s.language.Text(" (их ", " (it has ") << device.Runs << ")\n";
+    return std::nullopt;
+  }
+  if (s.options.run == 0)
+    s.io.err << s.language.Text("Записи прибора — в ", "The device's records are in ")
+             << device.Runs
+             << s.language.Text(
+                    " сериях (часы переводились назад); взята последняя, "
+                    "другую выбирает --run N",
+                    " runs (its clock was set back); the newest is taken, "
+                    "--run N chooses another")
+             << '\n';
+  return run;
 }
 
 }  // namespace
@@ -213,59 +255,62 @@ int ArchiveList(CliSession& s) {
   return kExitDone;
 }
 
+namespace {
+
+// What an export of the archive to `file` came to, told; the exit status.
+int ExportOutcome(CliSession& s, HistoryArchive& archive, const std::string& file, bool ok,
+                  const std::string& error, uint64_t records) {
+  if (archive.ReadFailed()) {
+    // The file there (if any) stays as it was: a cut-short export never replaces it.
+    s.io.err << s.language.Text("Файл не записан\n", "The file was not written\n") << file << '\n';
+    AfterReadFailure(s, archive);
+    return kExitFailed;
+  }
+  if (!ok) {
+    s.io.err << s.language.Text("Ошибка записи файла\n", "File write Error\n") << file
+             << (error.empty() ? "" : "\n" + error) << '\n';
+    return kExitFailed;
+  }
+  s.io.out << GroupedNumber(records, s.language)
+           << s.language.Text(" записей сохранено в ", " records written to ") << file << '\n';
+  return kExitDone;
+}
+
+// The range as an Excel workbook, in the unit of --unit.
+int ExportWorkbook(CliSession& s, HistoryArchive& archive, const ArchiveDevice& device,
+                   const ArchiveRange& range) {
+  WorkbookInfo info;
+  info.Serial = device.Serial;
+  info.Uid = device.Uid;
+  info.Run = device.Run;
+  info.Runs = device.Runs;
+  info.Unit = s.options.roentgen ? FigureUnit::Roentgen : FigureUnit::Sievert;
+  info.Texts = s.language;
+  info.Made = s.clock.Now();
+  ArchiveRange chosen = range;
+  // Without dates: the device's records, all of them.
+  if (s.options.from.empty()) chosen.From = std::max(chosen.From, device.FirstStart);
+  if (s.options.to.empty() && device.Records > 0)
+    chosen.To = std::max(device.LastEnd, device.LastStart + 1) - 1;
+  const WorkbookResult written = WriteArchiveWorkbook(archive, chosen, info, s.options.xlsxFile);
+  return ExportOutcome(s, archive, s.options.xlsxFile, written.Ok, written.Error, written.Records);
+}
+
+}  // namespace
+
 int ArchiveExport(CliSession& s) {
   ArchiveRange range;
-  if ((!s.options.from.empty() && !ParseDay(s.options.from, false, range.From)) ||
-      (!s.options.to.empty() && !ParseDay(s.options.to, true, range.To))) {
-    s.io.err << "dravion-cli: --from and --to take a date as YYYY-MM-DD (2000 to 2099)\n";
-    return kExitUsage;
-  }
+  if (!ParseDays(s, range.From, range.To)) return kExitUsage;
   HistoryArchive archive;
   if (!OpenArchive(s, archive)) return kExitFailed;
   std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
   if (!device) return kExitFailed;
-  // A device whose clock was set back has runs over the same times: one run goes in a file,
-  // the newest unless --run names another.
-  if (s.options.run != 0 || device->Runs > 1) {
-    const int wanted = s.options.run != 0 ? s.options.run : device->Runs;
-    std::optional<ArchiveDevice> run;
-    for (const ArchiveDevice& d : archive.DevicesOfSerial(device->Serial)) {
-      if (d.Uid == device->Uid && d.Run == wanted) run = d;
-    }
-    if (!run) {
-      s.io.err << s.language.Text("У прибора нет серии записей ", "The device has no run ")
-               << wanted << s.language.Text(" (их ", " (it has ") << device->Runs << ")\n";
-      return kExitFailed;
-    }
-    if (s.options.run == 0)
-      s.io.err << s.language.Text("Записи прибора — в ", "The device's records are in ")
-               << device->Runs
-               << s.language.Text(
-                      " сериях (часы переводились назад); записана последняя, "
-                      "другую выбирает --run N",
-                      " runs (its clock was set back); the newest is written, "
-                      "--run N chooses another")
-               << '\n';
-    device = run;
-  }
+  device = ChosenRun(s, archive, *device);
+  if (!device) return kExitFailed;
   range.Device = device->Id;
+  if (!s.options.xlsxFile.empty()) return ExportWorkbook(s, archive, *device, range);
   const ExportResult exported = archive.ExportCsv(range, s.options.csvFile);
-  if (archive.ReadFailed()) {
-    // The file there (if any) stays as it was: a cut-short export never replaces it.
-    s.io.err << s.language.Text("Файл не записан\n", "The file was not written\n")
-             << s.options.csvFile << '\n';
-    AfterReadFailure(s, archive);
-    return kExitFailed;
-  }
-  if (!exported.Ok) {
-    s.io.err << s.language.Text("Ошибка записи файла\n", "File write Error\n") << s.options.csvFile
-             << (exported.Error.empty() ? "" : "\n" + exported.Error) << '\n';
-    return kExitFailed;
-  }
-  s.io.out << GroupedNumber(exported.Lines, s.language)
-           << s.language.Text(" записей сохранено в ", " records written to ") << s.options.csvFile
-           << '\n';
-  return kExitDone;
+  return ExportOutcome(s, archive, s.options.csvFile, exported.Ok, exported.Error, exported.Lines);
 }
 
 namespace {
@@ -374,6 +419,92 @@ int ArchiveImport(CliSession& s) {
     return kExitFailed;
   }
   s.io.out << MergeMessage(imported.Merged, s.language) << '\n';
+  return kExitDone;
+}
+
+namespace {
+
+// A figure for JSON: the unit's decimals and two more, as a number.
+Json JsonFigure(double value, FigureUnit unit) {
+  const double scale = std::pow(10.0, FigureDecimals(unit) + 2);
+  return std::round(value * scale) / scale;
+}
+
+}  // namespace
+
+void RememberAlarmSettings(CliSession& s, uint32_t units, uint32_t backgroundLevel) {
+  // Only a defaults' note for the figures: an archive that cannot be opened is left alone.
+  HistoryArchive archive;
+  if (archive.Open(DefaultArchivePath()))
+    RememberDeviceAlarm(archive, ArchiveSerialOf(s.context.device), units, backgroundLevel);
+}
+
+int ArchiveStats(CliSession& s) {
+  FigureRange range;
+  if (!ParseDays(s, range.From, range.To)) return kExitUsage;
+  if (range.To < range.From) {
+    s.io.err << "dravion-cli: --to lies before --from\n";
+    return kExitUsage;
+  }
+  HistoryArchive archive;
+  if (!OpenArchive(s, archive)) return kExitFailed;
+  std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
+  if (device) device = ChosenRun(s, archive, *device);
+  if (!device) return kExitFailed;
+  // The device's unit and alarm threshold as its settings were last read, unless given.
+  const std::optional<DeviceAlarm> alarm = RememberedDeviceAlarm(archive, device->Serial);
+  FigureUnit unit = alarm ? alarm->Unit : FigureUnit::Sievert;
+  if (s.options.unitGiven) unit = s.options.roentgen ? FigureUnit::Roentgen : FigureUnit::Sievert;
+  if (s.options.thresholdGiven)
+    range.Threshold = RateFrom(unit, s.options.threshold);
+  else if (alarm)
+    range.Threshold = alarm->Threshold;
+  range.Device = device->Id;
+  // Without dates: from the device's first record to the end of its last.
+  if (s.options.from.empty()) range.From = std::max(range.From, device->FirstStart);
+  if (s.options.to.empty() && device->Records > 0)
+    range.To = std::max(device->LastEnd, device->LastStart + 1) - 1;
+  ArchiveFigures f;
+  if (!ArchiveStatistics(archive, range, f)) {
+    AfterReadFailure(s, archive);
+    return kExitFailed;
+  }
+  if (s.options.json) {
+    Language english;
+    english.Set(Lang::English);
+    Json out = {{"serial", device->Serial},
+                {"uid", device->Uid},
+                {"run", device->Run},
+                {"from", IsoDeviceTime(range.From)},
+                {"to", IsoDeviceTime(range.To)},
+                {"records", f.Records},
+                {"covered", f.Covered},
+                {"gaps", f.Gaps},
+                {"longestGap", f.LongestGap},
+                {"mean", f.Covered ? JsonFigure(RateIn(unit, f.MeanRate()), unit) : Json()}};
+    out["max"] = f.HasRates ? JsonFigure(RateIn(unit, f.MaxRate), unit) : Json();
+    out["maxAt"] = f.HasRates ? Json(IsoDeviceTime(f.MaxAt)) : Json();
+    out["min"] = f.HasRates ? JsonFigure(RateIn(unit, f.MinRate), unit) : Json();
+    out["minAt"] = f.HasRates ? Json(IsoDeviceTime(f.MinAt)) : Json();
+    out["dose"] = JsonFigure(DoseIn(unit, f.Dose()), unit);
+    out["rateUnit"] = FigureRateUnit(unit, english);
+    out["doseUnit"] = FigureDoseUnit(unit, english);
+    out["threshold"] = f.HasThreshold ? JsonFigure(RateIn(unit, f.Threshold), unit) : Json();
+    out["above"] = f.HasThreshold ? Json(f.Above) : Json();
+    PrintJson(s.io, out);
+    return kExitDone;
+  }
+  std::ostringstream text;
+  text << "S/N " << device->Serial << "  " << DeviceTimeText(range.From) << " - "
+       << DeviceTimeText(range.To) << '\n';
+  for (const FigureLine& line : FigureLines(f, unit, s.language)) {
+    // Values in one column: labels padded to 17 characters (UTF-8 counted as characters).
+    const std::string label = line.Label + ":";
+    const size_t width = static_cast<size_t>(
+        std::count_if(label.begin(), label.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    text << label << std::string(width < 17 ? 17 - width : 1, ' ') << line.Value << '\n';
+  }
+  s.io.out << TerminalText(text.str());
   return kExitDone;
 }
 

@@ -48,6 +48,7 @@ const std::vector<CommandShape>& Shapes() {
       {{"restart", "boot"}, 0, 0},
       {{"archive", "list"}, 0, 0},
       {{"archive", "export"}, 0, 0},
+      {{"archive", "stats"}, 0, 0},
       {{"archive", "import"}, 1, 1},
   };
   return shapes;
@@ -74,6 +75,28 @@ std::vector<std::string> CommandWordsOf(const std::vector<std::string>& words) {
     }
   }
   return command;
+}
+
+// A rate of at most 9 digits before and 6 after a decimal comma or point; nothing else.
+bool ParseRate(const std::string& text, double& value) {
+  const size_t point = text.find_first_of(",.");
+  const std::string whole = text.substr(0, point);
+  const std::string part = point == std::string::npos ? "" : text.substr(point + 1);
+  if (whole.empty() || whole.size() > 9 || part.size() > 6 ||
+      (point != std::string::npos && part.empty()))
+    return false;
+  double v = 0, scale = 1;
+  for (char c : whole) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    v = v * 10 + (c - '0');
+  }
+  for (char c : part) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    scale /= 10;
+    v += (c - '0') * scale;
+  }
+  value = v;
+  return true;
 }
 
 }  // namespace
@@ -109,6 +132,15 @@ const std::vector<OptionWord>& OptionWords() {
       {"--from", "archive export", "DATE"},
       {"--to", "archive export", "DATE"},
       {"--csv", "archive export", "FILE"},
+      {"--xlsx", "archive export", "FILE"},
+      {"--unit", "archive export", "sv|r"},
+      {"--device", "archive stats", "S"},
+      {"--uid", "archive stats", "UID"},
+      {"--run", "archive stats", "N"},
+      {"--from", "archive stats", "DATE"},
+      {"--to", "archive stats", "DATE"},
+      {"--threshold", "archive stats", "RATE"},
+      {"--unit", "archive stats", "sv|r"},
   };
   return options;
 }
@@ -193,6 +225,14 @@ const std::string& UsageText() {
       "                                the archive's records as Save CSV writes them (DATE:\n"
       "                                YYYY-MM-DD, device time, --to's day included; N: the\n"
       "                                device's run after a clock set back, default the newest)\n"
+      "  archive export [...] [--unit sv|r] --xlsx FILE\n"
+      "                                the same records as an Excel workbook: records, days,\n"
+      "                                a chart of the days, the device and the period\n"
+      "  archive stats [--device S] [--run N] [--from DATE] [--to DATE] [--threshold RATE]\n"
+      "                [--unit sv|r]   figures of the period: records, time covered, gaps, mean,\n"
+      "                                highest and lowest rate, dose, time above RATE (in the\n"
+      "                                unit: sv uSv/h or r uR/h; by default the device's unit\n"
+      "                                and alarm threshold as its settings were last read)\n"
       "  archive import [--device S [--uid UID] [--new-device]] FILE\n"
       "                                a file Save CSV wrote, into the archive of device S\n"
       "                                (--new-device: one the archive does not know yet), or\n"
@@ -204,7 +244,8 @@ const std::string& UsageText() {
       "  --log FILE    write the run's log to FILE (Windows-1251, LF line ends)\n"
       "  -v, --verbose also print the log lines to stderr\n"
       "  -y, --yes     answer Yes to every question\n"
-      "  --json        ports, info, settings get, measure, time show and archive list print JSON\n"
+      "  --json        ports, info, settings get, measure, time show, archive list and archive\n"
+      "                stats print JSON\n"
       "  -h, --help    this text\n"
       "  --version     the program's version\n"
       "\n"
@@ -343,6 +384,27 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
       }
     } else if (arg == "--new-device") {
       options.newDevice = true;
+    } else if (arg == "--xlsx") {
+      if (!value(options.xlsxFile)) return false;
+      if (options.xlsxFile.empty()) {
+        error = "--xlsx needs a file name";
+        return false;
+      }
+    } else if (arg == "--threshold") {
+      if (!value(text)) return false;
+      if (!ParseRate(text, options.threshold)) {
+        error = "--threshold takes a rate like 0,3 or 0.3 in the unit of --unit";
+        return false;
+      }
+      options.thresholdGiven = true;
+    } else if (arg == "--unit") {
+      if (!value(text)) return false;
+      if (text != "sv" && text != "r") {
+        error = "--unit takes sv or r";
+        return false;
+      }
+      options.roentgen = text == "r";
+      options.unitGiven = true;
     } else if (arg == "--from" || arg == "--to") {
       if (!value(arg == "--from" ? options.from : options.to)) return false;
       rangeGiven = true;
@@ -385,6 +447,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
   const bool isTimeSync = name == "time" && options.command[1] == "sync";
   const bool isExport = name == "archive" && options.command[1] == "export";
   const bool isImport = name == "archive" && options.command[1] == "import";
+  const bool isStats = name == "archive" && options.command[1] == "stats";
   if (options.countGiven && !isMeasure) {
     error = "--count belongs to measure";
     return false;
@@ -417,8 +480,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     error = "--new reads what the archive lacks: it cannot go with --no-archive";
     return false;
   }
-  if (deviceGiven && !isExport && !isImport) {
-    error = "--device belongs to archive export and archive import";
+  if (deviceGiven && !isExport && !isImport && !isStats) {
+    error = "--device belongs to archive export, stats and import";
     return false;
   }
   if (uidGiven && !deviceGiven) {
@@ -429,12 +492,28 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     error = "--new-device belongs to archive import";
     return false;
   }
-  if (rangeGiven && !isExport) {
-    error = "--from and --to belong to archive export";
+  if (rangeGiven && !isExport && !isStats) {
+    error = "--from and --to belong to archive export and archive stats";
     return false;
   }
-  if (isExport && !csvGiven) {
-    error = "archive export needs --csv FILE";
+  if (options.run != 0 && !isExport && !isStats) {
+    error = "--run belongs to archive export and archive stats";
+    return false;
+  }
+  if (!options.xlsxFile.empty() && !isExport) {
+    error = "--xlsx belongs to archive export";
+    return false;
+  }
+  if (options.thresholdGiven && !isStats) {
+    error = "--threshold belongs to archive stats";
+    return false;
+  }
+  if (options.unitGiven && !isStats && options.xlsxFile.empty()) {
+    error = "--unit belongs to archive stats and archive export --xlsx";
+    return false;
+  }
+  if (isExport && csvGiven == !options.xlsxFile.empty()) {
+    error = "archive export needs --csv FILE or --xlsx FILE";
     return false;
   }
   if (retriesGiven && !isUpdate) {

@@ -38,7 +38,12 @@ struct CliOptions {
   std::string uid;         // archive export / import --uid: the device's identifier
   int run = 0;             // archive export --run N: the device's run N (0: its newest)
   bool newDevice = false;  // archive import --new-device: a serial the archive does not know yet
-  std::string from, to;    // archive export --from / --to: dates as typed
+  std::string from, to;    // archive export / stats --from / --to: dates as typed
+  std::string xlsxFile;    // archive export --xlsx: the workbook
+  bool thresholdGiven = false;
+  double threshold = 0;  // archive stats --threshold: a rate in the unit of --unit
+  bool unitGiven = false;
+  bool roentgen = false;  // archive stats --unit r (else sv)
 };
 
 // Parses the arguments after the program name. Returns false with `error` set on bad usage.

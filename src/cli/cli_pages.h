@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 namespace dravion {
@@ -28,6 +29,10 @@ int FirmwareUpdate(CliSession& session);
 int ArchiveList(CliSession& session);
 int ArchiveExport(CliSession& session);
 int ArchiveImport(CliSession& session);
+int ArchiveStats(CliSession& session);
+// Keeps the device's unit and background alarm threshold, as a settings read found them, in the
+// archive: the defaults of archive stats.
+void RememberAlarmSettings(CliSession& session, uint32_t units, uint32_t backgroundLevel);
 // Merges a complete download into the archive and prints what was new (and, for a read of new
 // records, how much of the ring it read).
 int MergeDownloadIntoArchive(CliSession& session, HistoryController& download);

@@ -152,6 +152,9 @@ void TextSettingsView::Apply(const SettingChange& change) {
 int SettingsGet(CliSession& s) {
   TextSettingsView view;
   SettingsController controller(s.context, view);
+  controller.AlarmSettingsRead = [&s](uint32_t units, uint32_t level) {
+    RememberAlarmSettings(s, units, level);
+  };
   controller.Read();
   if (Outcome(s) != kExitDone) return kExitFailed;
   if (s.options.json) {
@@ -178,6 +181,9 @@ int SettingsSet(CliSession& s) {
   if (!ParseSettingChanges(words, changes, error)) return kExitUsage;  // checked before already
   TextSettingsView view;
   SettingsController controller(s.context, view);
+  controller.AlarmSettingsRead = [&s](uint32_t units, uint32_t level) {
+    RememberAlarmSettings(s, units, level);
+  };
   controller.Read();
   if (Outcome(s) != kExitDone) return kExitFailed;
   bool settings = false;

@@ -46,6 +46,8 @@ struct HistoryChartData {
   bool AnyRecords = false;
   std::string Note;
   bool NewestOffered = false;
+  // The values times this are what the chart shows (the archive view in uSv/h: 0.01).
+  double ValueScale = 1;
 };
 
 // What the records of one period add up to, with every record's pulses weighted by the

@@ -97,8 +97,10 @@ bool SettingsController::ReadSettings() {
   };
   if (!readList(param::kLanguage, SettingsList::Language)) return false;
   if (!readList(param::kUnits, SettingsList::Units)) return false;
+  const uint32_t units = value;
   view_.FillThresholdLists(static_cast<int>(std::min<uint32_t>(value, 2)));
   if (!readList(param::kBackgroundLevel, SettingsList::BackgroundLevel)) return false;
+  if (AlarmSettingsRead) AlarmSettingsRead(units, value);
   if (!readList(param::kDoseLevel, SettingsList::DoseLevel)) return false;
   if (!GetParameter(context_, param::kSoundOff, &value)) return false;
   view_.SetChecked(SettingsBox::Sound, value == 0);

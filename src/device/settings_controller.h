@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -111,6 +112,9 @@ class SettingsController {
   std::optional<int64_t> KnownDrift() const { return drift_; }
   // Checks and saves the typed calibration coefficient after a confirmation.
   void SaveCalibration();
+  // Told when a read found the device's units (0 Sievert, 1 Roentgen, 2 counts) and its
+  // background alarm threshold (the position in its list).
+  std::function<void(uint32_t units, uint32_t backgroundLevel)> AlarmSettingsRead;
 
  private:
   bool ReadSettings();

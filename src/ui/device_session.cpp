@@ -4,6 +4,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "archive/archive_pane.h"
+#include "archive/archive_session.h"
+#include "archive/archive_stats.h"
 #include "services/event_pump.h"
 #include "services/log_sink.h"
 #include "ui/main_window.h"
@@ -53,6 +56,12 @@ DeviceSession::DeviceSession(MainWindow& form, EventPump& pump, Clock& clock, Di
     form_.History()->UpdateReadNew();
   };
   form_.History()->Attach(context);
+  // The figures of the archive take the device's unit and alarm threshold as last read.
+  settings.AlarmSettingsRead = [this](uint32_t units, uint32_t level) {
+    ArchivePane* pane = form_.History()->Archive();
+    if (HistoryArchive* archive = pane ? pane->Archive() : nullptr)
+      RememberDeviceAlarm(*archive, ArchiveSerialOf(deviceInfo), units, level);
+  };
 }
 
 void DeviceSession::SyncHistorySoon(int delayMs) {

@@ -1,8 +1,12 @@
 #include "ui/history_chart.h"
 
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 #include <algorithm>
+
+#include "device/history_chart_model.h"
 
 namespace dravion::ui {
 
@@ -63,6 +67,34 @@ void HistoryChart::Refresh() {
   update();
 }
 
+void HistoryChart::ShowData(const HistoryChartData& data) {
+  TitleClear();
+  for (const std::string& line : data.Title)
+    TitleAdd(QString::fromStdString(line));
+  SetNote(QString::fromStdString(data.Note));
+  minimumTop_ = 5 * data.ValueScale;
+  const std::vector<ChartPoint>* series[3] = {&data.Maximum, &data.Rate, &data.Coverage};
+  for (int s = 0; s < 3; ++s) {
+    Clear(s + 1);
+    const std::vector<ChartPoint>& points = *series[s];
+    for (size_t i = 0; i < points.size(); ++i) {
+      const QString label =
+          i < data.Labels.size() ? QString::fromStdString(data.Labels[i]) : QString();
+      // A mark's value is no measurement: it stays as it is.
+      const double value =
+          static_cast<double>(points[i].Value) * (points[i].Mark ? 1.0 : data.ValueScale);
+      Add(s + 1, value, label, QColor(QRgb(points[i].Colour)), points[i].Mark);
+    }
+  }
+  Refresh();
+}
+
+void HistoryChart::SetSelection(int first, int last) {
+  selectionFirst_ = std::min(first, last);
+  selectionLast_ = std::max(first, last);
+  update();
+}
+
 int HistoryChart::BarCount() const {
   size_t count = 0;
   for (const auto& bars : bars_)
@@ -74,7 +106,7 @@ void HistoryChart::LayOut() {
   const int count = BarCount();
   QStringList labels;
   // Whole steps at the least: rates are whole numbers, and an empty view needs no fractions.
-  double top = 5;
+  double top = minimumTop_;
   for (int i = 0; i < count; ++i) {
     QString label;
     for (const auto& bars : bars_)
@@ -140,6 +172,15 @@ void HistoryChart::paintEvent(QPaintEvent*) {
       }
     }
   }
+  if (selectionFirst_ >= 0 && selectionLast_ >= selectionFirst_ && selectionFirst_ < count) {
+    // The chosen positions: a light veil over their slots, framed.
+    const QRectF chosen(QPointF(frame_.Left(selectionFirst_), frame_.Plot().top()),
+                        QPointF(frame_.Left(std::min(selectionLast_, count - 1) + 1), bottom));
+    painter.fillRect(chosen, QColor(0x30, 0x60, 0xD0, 48));
+    painter.setPen(QPen(QColor(0x30, 0x60, 0xD0), 1, Qt::DashLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(chosen.adjusted(0, 0, -1, -1));
+  }
   if (!note_.isEmpty()) {
     // The note in a box of its own in the middle of the plot.
     const QRectF plot = frame_.Plot();
@@ -170,6 +211,51 @@ void HistoryChart::mouseDoubleClickEvent(QMouseEvent* event) {
       return;
     }
   }
+}
+
+void HistoryChart::mousePressEvent(QMouseEvent* event) {
+  dragFrom_ = -1;
+  if (!selectable_ || event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+  LayOut();
+  const int slot = frame_.SlotAt(event->position().x());
+  if (slot >= 0 && slot < BarCount()) dragFrom_ = slot;
+}
+
+void HistoryChart::mouseMoveEvent(QMouseEvent* event) {
+  if (dragFrom_ < 0 || !(event->buttons() & Qt::LeftButton)) return QWidget::mouseMoveEvent(event);
+  LayOut();
+  int slot = frame_.SlotAt(event->position().x());
+  if (slot < 0) slot = event->position().x() < frame_.Plot().left() ? 0 : BarCount() - 1;
+  if (slot != dragFrom_ || selectionFirst_ >= 0) SetSelection(dragFrom_, slot);
+}
+
+void HistoryChart::mouseReleaseEvent(QMouseEvent* event) {
+  const int from = dragFrom_;
+  dragFrom_ = -1;
+  if (from < 0 || event->button() != Qt::LeftButton) return QWidget::mouseReleaseEvent(event);
+  LayOut();
+  int slot = frame_.SlotAt(event->position().x());
+  if (slot < 0) slot = event->position().x() < frame_.Plot().left() ? 0 : BarCount() - 1;
+  // A click on one position is no choice (a double click zooms into it).
+  if (slot != from) {
+    SetSelection(from, slot);
+    emit PositionsChosen(from, slot);
+  }
+}
+
+bool HistoryChart::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && PositionToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    LayOut();
+    const int slot = frame_.SlotAt(help->pos().x());
+    const QString text = slot >= 0 && slot < BarCount() ? PositionToolTip(slot) : QString();
+    if (text.isEmpty())
+      QToolTip::hideText();
+    else
+      QToolTip::showText(help->globalPos(), text, this);
+    return true;
+  }
+  return QWidget::event(event);
 }
 
 }  // namespace dravion::ui

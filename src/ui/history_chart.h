@@ -3,9 +3,14 @@
 #include <QColor>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 #include "ui/chart_frame.h"
+
+namespace dravion {
+struct HistoryChartData;
+}
 
 namespace dravion::ui {
 
@@ -48,6 +53,17 @@ class HistoryChart : public QWidget {
 
   // Redraws after a batch of Add calls (Add itself redraws on the next paint).
   void Refresh();
+  // Title, note and the three series of a chart model, its values in the chart's unit.
+  void ShowData(const HistoryChartData& data);
+
+  // Positions `first` to `last` shown as chosen (-1: none).
+  void SetSelection(int first, int last);
+  int SelectionFirst() const { return selectionFirst_; }
+  int SelectionLast() const { return selectionLast_; }
+  // Whether positions can be chosen by dragging across them.
+  void SetSelectable(bool selectable) { selectable_ = selectable; }
+  // The tooltip of position `index` (empty: none), asked when the mouse rests over it.
+  std::function<QString(int index)> PositionToolTip;
 
   // Where bar `index` of series 1..3 is drawn at the widget's present size (empty when none).
   QRectF BarRect(int series, int index);
@@ -58,10 +74,16 @@ class HistoryChart : public QWidget {
  signals:
   // A double click on bar `index` of series 1..3 (anywhere in the bar's column).
   void BarDoubleClicked(int series, int index);
+  // Positions `first` to `last` chosen by dragging across them (first may be the later one).
+  void PositionsChosen(int first, int last);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   int BarCount() const;
@@ -73,6 +95,10 @@ class HistoryChart : public QWidget {
   std::vector<Bar> bars_[3];
   QStringList title_;
   QString note_;
+  double minimumTop_ = 5;  // the value axis reaches at least this high
+  bool selectable_ = false;
+  int selectionFirst_ = -1, selectionLast_ = -1;
+  int dragFrom_ = -1;  // the position a drag began at
 };
 
 }  // namespace dravion::ui

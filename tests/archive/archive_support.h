@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/history_archive.h"
 #include "device/history_chart_model.h"
 #include "device/history_ring.h"
 
@@ -51,6 +52,30 @@ inline PeriodTotals ReferenceTotals(const std::vector<Weighted>& records, uint32
           std::max<uint64_t>(totals.WeightedMaxRate10, uint64_t{r.Pulses} * 10 / r.Duration * w.K);
   }
   return totals;
+}
+
+// A usable measurement record (of no duration: a point written on a change).
+inline HistoryRecord Measurement(uint32_t start, uint16_t duration, uint32_t pulses) {
+  HistoryRecord r;
+  r.Start = start;
+  r.Duration = duration;
+  r.Pulses = pulses;
+  r.Kind = duration == 0 ? kKindOnChange : kKindOnTime;
+  r.Status = 0;
+  return r;
+}
+
+// A download of device 214-36587 with coefficient `k` (K x 100), the device's time a minute
+// after its last record.
+inline ArchiveBatch DownloadOf(const std::vector<HistoryRecord>& records, uint32_t k) {
+  ArchiveBatch batch;
+  batch.Serial = "214-36587";
+  batch.Uid = "0123456789ABCDEF01234567";
+  batch.Coefficient = k;
+  batch.Records = records;
+  batch.DeviceTime = records.back().Start + records.back().Duration + 60;
+  batch.Ring.RecordCount = static_cast<uint32_t>(records.size());
+  return batch;
 }
 
 // The device's stream of records: one a minute mostly, some on change (30 s, or 25 minutes

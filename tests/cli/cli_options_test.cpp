@@ -94,15 +94,28 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
        "--csv belongs to history download, archive export and measure --follow"},
       {{"measure", "--csv", "x.csv"},
        "--csv belongs to history download, archive export and measure --follow"},
-      {{"archive", "export"}, "archive export needs --csv FILE"},
+      {{"archive", "export"}, "archive export needs --csv FILE or --xlsx FILE"},
+      {{"archive", "export", "--csv", "a.csv", "--xlsx", "a.xlsx"},
+       "archive export needs --csv FILE or --xlsx FILE"},
+      {{"archive", "list", "--xlsx", "a.xlsx"}, "--xlsx belongs to archive export"},
+      {{"archive", "stats", "--threshold", "0,3x"}, "--threshold takes a rate"},
+      {{"archive", "stats", "--threshold", "-1"}, "--threshold takes a rate"},
+      {{"archive", "stats", "--threshold", "1,"}, "--threshold takes a rate"},
+      {{"archive", "stats", "--unit", "gy"}, "--unit takes sv or r"},
+      {{"archive", "export", "--csv", "a.csv", "--unit", "r"},
+       "--unit belongs to archive stats and archive export --xlsx"},
+      {{"archive", "export", "--xlsx", "a.xlsx", "--threshold", "1"},
+       "--threshold belongs to archive stats"},
+      {{"archive", "list", "--run", "2"}, "--run belongs to archive export and archive stats"},
       {{"archive", "import", "old.csv", "--device", "21436587"}, "--device takes a serial number"},
       {{"archive", "export", "--csv", "a.csv", "--new-device"},
        "--new-device belongs to archive import"},
       {{"archive", "import", "--device", "214-36587"},
        "wrong number of arguments for archive import"},
-      {{"archive", "list", "--from", "2026-01-01"}, "--from and --to belong to archive export"},
+      {{"archive", "list", "--from", "2026-01-01"},
+       "--from and --to belong to archive export and archive stats"},
       {{"measure", "--device", "214-36587"},
-       "--device belongs to archive export and archive import"},
+       "--device belongs to archive export, stats and import"},
       {{"measure", "--no-archive"}, "--no-archive belongs to history download"},
       {{"history", "delete", "--new"}, "--new belongs to history download"},
       {{"history", "download", "--new", "--no-archive", "--csv", "x.csv"},
@@ -123,6 +136,12 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
       {"archive", "export", "--device", "214-36587", "--from", "2026-01-01", "--csv", "a.csv"});
   EXPECT_EQ(exported.device, "214-36587");
   EXPECT_EQ(exported.from, "2026-01-01");
+  // A rate with either decimal mark, whatever the locale.
+  const CliOptions stats =
+      Parse({"archive", "stats", "--threshold", "0,35", "--unit", "r", "--to", "2026-02-01"});
+  EXPECT_DOUBLE_EQ(stats.threshold, 0.35);
+  EXPECT_TRUE(stats.roentgen);
+  EXPECT_DOUBLE_EQ(Parse({"archive", "stats", "--threshold", "12.5"}).threshold, 12.5);
 }
 
 TEST(CliOptions, UsageNamesEveryCommandAndSetting) {
@@ -143,6 +162,8 @@ TEST(CliOptions, UsageNamesEveryCommandAndSetting) {
                            "archive list",
                            "archive export",
                            "archive import",
+                           "archive stats",
+                           "--xlsx",
                            "--no-archive",
                            "--new",
                            "background-threshold",

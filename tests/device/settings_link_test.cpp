@@ -36,8 +36,14 @@ TEST(SettingsLink, ReadFillsEveryControl) {
       {16, 3}, {17, 5}, {18, 0}, {19, 0}, {20, 1}, {21, 23}, {22, 45}, {4, 5}};
   for (const auto& [number, value] : values)
     s.device->SetParameter(number, value);
+  std::vector<std::pair<uint32_t, uint32_t>> alarms;
+  s.settings.AlarmSettingsRead = [&](uint32_t units, uint32_t level) {
+    alarms.emplace_back(units, level);
+  };
   s.settings.Read();
   EXPECT_TRUE(s.dialogs.boxes.empty());
+  // The unit and the background threshold are told to whoever keeps them for the figures.
+  EXPECT_EQ(alarms, (std::vector<std::pair<uint32_t, uint32_t>>{{1, 13}}));
   EXPECT_EQ(s.view.selection,
             (std::array<int, kSettingsListCount>{2, 1, 13, 6, 3, 5, 0, 0, 23, 45}));
   EXPECT_EQ(s.view.checked, (std::array<bool, 5>{true, false, true, false, true}));

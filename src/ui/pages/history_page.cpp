@@ -25,6 +25,7 @@
 #include "services/language.h"
 #include "services/wording.h"
 #include "ui/history_chart.h"
+#include "ui/pages/archive_period_panel.h"
 #include "ui/pages/page_layout.h"
 #include "ui/qt_services.h"
 
@@ -136,6 +137,9 @@ void HistoryPage::Build() {
   buttonRow->addStretch(1);
   buttons_->setEnabled(false);
   work->addWidget(chart_, 1);
+  period_ = new ArchivePeriodPanel(language_, this);
+  period_->setVisible(false);
+  work->addWidget(period_);
   work->addLayout(summaryRow);
   work->addWidget(buttons_);
   row->addLayout(work, 1);
@@ -190,11 +194,15 @@ void HistoryPage::Attach(DeviceContext& context) {
     ArchiveShown() ? p->OnBarDoubleClicked(bar) : c->OnBarDoubleClicked(bar);
   });
   connect(source_, &QComboBox::activated, a, [this](int index) { OnSourceChosen(index); });
+  period_->Attach(context, *p, *c, *chart_);
+  chart_->SetSelectable(false);
 }
 
 void HistoryPage::Detach() {
   delete attachment_;  // its connections go with it
   attachment_ = nullptr;
+  period_->Detach();
+  period_->setVisible(false);
   pane_.reset();
   controller_.reset();
   context_ = nullptr;
@@ -286,6 +294,7 @@ void HistoryPage::ApplyLanguage() {
   else if (controller_)
     controller_->RefreshChart();
   ApplyArchiveLanguage();
+  period_->ApplyLanguage();
   if (saveDialog_) {
     saveDialog_->setWindowTitle(LangText("Сохранение истории в формате CSV", "CSV History saving"));
     saveDialog_->setNameFilter(LangText("Файлы CSV (*.csv)", "CSV Files(*.csv)"));
@@ -365,22 +374,8 @@ void HistoryPage::SetProgress(int position) {
 }
 
 void HistoryPage::ShowChart(const HistoryChartData& data) {
-  chart_->TitleClear();
-  for (const std::string& line : data.Title)
-    chart_->TitleAdd(Q(line));
-  chart_->SetNote(Q(data.Note));
   newest_->setVisible(data.NewestOffered);
-  const std::vector<ChartPoint>* series[3] = {&data.Maximum, &data.Rate, &data.Coverage};
-  for (int s = 0; s < 3; ++s) {
-    chart_->Clear(s + 1);
-    const std::vector<ChartPoint>& points = *series[s];
-    for (size_t i = 0; i < points.size(); ++i) {
-      const QString label = i < data.Labels.size() ? Q(data.Labels[i]) : QString();
-      chart_->Add(s + 1, static_cast<double>(points[i].Value), label,
-                  QColor(QRgb(points[i].Colour)), points[i].Mark);
-    }
-  }
-  chart_->Refresh();
+  chart_->ShowData(data);
 }
 
 void HistoryPage::ShowSummary(const std::string& text) {
@@ -445,15 +440,22 @@ void HistoryPage::OnSourceChosen(int source) {
   source_->setCurrentIndex(source);
   if (!controller_ || !pane_) return;
   if (source == 1) {
+    chart_->SetSelectable(true);
+    period_->setVisible(true);
     if (pane_->Show()) {
       SetNavigationEnabled(true);
       return;
     }
+    chart_->SetSelectable(false);
+    period_->setVisible(false);
     source_->setCurrentIndex(0);  // nothing in the archive: the download stays
     return;
   }
   if (!pane_->Shown()) return;
   pane_->Hide();
+  chart_->SetSelectable(false);
+  chart_->SetSelection(-1, -1);
+  period_->setVisible(false);
   SetNavigationEnabled(controller_->Ring.Loaded);
   if (controller_->Ring.Loaded)
     controller_->DrawHistoryChart();

@@ -25,6 +25,7 @@ struct DeviceContext;
 
 namespace dravion::ui {
 
+class ArchivePeriodPanel;
 class HistoryChart;
 
 // The history page (TabSheet_DevHistory): read with progress and cancel, save CSV, delete, the
@@ -43,6 +44,8 @@ class HistoryPage : public QWidget, public HistoryView {
   HistoryController* Controller() const { return controller_.get(); }
   ArchivePane* Archive() const { return pane_.get(); }
   HistoryChart* Chart() const { return chart_; }
+  // The archive view's period, its figures and its files.
+  ArchivePeriodPanel* Period() const { return period_; }
   // The CSV save dialog (SaveDialog1), made on first use.
   QFileDialog* SaveDialog();
 
@@ -114,6 +117,7 @@ class HistoryPage : public QWidget, public HistoryView {
   QProgressBar* progress_ = nullptr;
   QLabel* message_ = nullptr;
   HistoryChart* chart_ = nullptr;
+  ArchivePeriodPanel* period_ = nullptr;
   QWidget* buttons_ = nullptr;
   QCheckBox* showMaximum_ = nullptr;
   QLabel* summary_ = nullptr;

@@ -1,0 +1,567 @@
+#include "archive/archive_stats.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <unordered_map>
+#include <vector>
+
+#include "archive/history_archive.h"
+#include "archive/sqlite_statement.h"
+#include "device/value_tables.h"
+#include "services/number_text.h"
+
+namespace dravion {
+
+namespace {
+
+constexpr uint64_t kDay = 86400;
+// Records shorter than this have no rate of their own worth showing (the chart's maximum too).
+constexpr uint32_t kRatedDuration = 10;
+// uR/h per (pulse x K x 100 / second), and uR per pulse x K x 100.
+constexpr double kRateFactor = 36.0 / 172.0;
+constexpr double kDoseFactor = kRateFactor / 3600.0;
+
+struct Record {
+  uint32_t Start, Duration, Pulses, K;
+};
+
+// One day's figures of the records that lie wholly inside it (those the day sums hold).
+struct DayFigures {
+  uint64_t Start = 0;
+  int64_t PulsesK = 0;
+  int64_t Covered = 0;
+  uint64_t Records = 0;
+  bool HasSpan = false;  // a record of some duration: FirstStart and LastEnd hold
+  uint64_t FirstStart = 0;
+  uint64_t LastEnd = 0;  // the latest end (exclusive)
+  uint64_t Gaps = 0;
+  uint64_t LongestGap = 0;
+  bool HasRates = false;
+  double MaxRate = 0;
+  uint64_t MaxAt = 0;
+  double MinRate = 0;
+  uint64_t MinAt = 0;
+  uint64_t RatedSeconds = 0;  // seconds of records of 10 s or more
+  // The rates of those records, lowest first, each with its seconds: the time above any
+  // threshold without reading the day's records.
+  std::vector<std::pair<double, uint32_t>> Rates;
+};
+
+// The rates as kept in the archive: per rate its 8 bytes (IEEE 754) and 4 bytes of seconds,
+// little-endian.
+std::string PackRates(const std::vector<std::pair<double, uint32_t>>& rates) {
+  std::string bytes;
+  bytes.reserve(rates.size() * 12);
+  for (const auto& [rate, seconds] : rates) {
+    uint64_t bits;
+    std::memcpy(&bits, &rate, sizeof bits);
+    for (int i = 0; i < 8; ++i)
+      bytes.push_back(static_cast<char>(bits >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+      bytes.push_back(static_cast<char>(seconds >> (8 * i)));
+  }
+  return bytes;
+}
+
+// False for bytes that are not a whole number of entries in ascending order of rate.
+bool UnpackRates(const std::string& bytes, std::vector<std::pair<double, uint32_t>>& rates) {
+  rates.clear();
+  if (bytes.size() % 12 != 0) return false;
+  for (size_t at = 0; at < bytes.size(); at += 12) {
+    uint64_t bits = 0;
+    uint32_t seconds = 0;
+    for (int i = 0; i < 8; ++i)
+      bits |= uint64_t{static_cast<uint8_t>(bytes[at + i])} << (8 * i);
+    for (int i = 0; i < 4; ++i)
+      seconds |= uint32_t{static_cast<uint8_t>(bytes[at + 8 + i])} << (8 * i);
+    double rate;
+    std::memcpy(&rate, &bits, sizeof rate);
+    if (!(rate >= 0) || (!rates.empty() && !(rate > rates.back().first))) return false;
+    rates.emplace_back(rate, seconds);
+  }
+  return true;
+}
+
+// Adds whole days too, and gives a day's own figures.
+class Accumulator : public FigureAccumulator {
+ public:
+  using FigureAccumulator::FigureAccumulator;
+  void Add(const Record& r) { FigureAccumulator::Add(r.Start, r.Duration, r.Pulses, r.K); }
+
+  // A day wholly inside the period, with its seconds above the threshold.
+  void AddDay(const DayFigures& d, uint64_t above) {
+    f_.Records += d.Records;
+    f_.Covered += static_cast<uint64_t>(d.Covered);
+    f_.WeightedPulses += static_cast<double>(d.PulsesK);
+    if (d.HasSpan) {
+      Interval(d.FirstStart, d.FirstStart);
+      f_.Gaps += d.Gaps;
+      f_.LongestGap = std::max(f_.LongestGap, d.LongestGap);
+      end_ = std::max(end_, d.LastEnd);
+    }
+    if (d.HasRates) {
+      Highest(d.MaxRate, static_cast<uint32_t>(d.MaxAt));
+      Lowest(d.MinRate, static_cast<uint32_t>(d.MinAt));
+    }
+    f_.Above += above;
+    rated_ += d.RatedSeconds;
+  }
+
+  // A day's own figures, when the accumulator ran over the day's records alone.
+  void Fill(DayFigures& d) const {
+    d.Records = f_.Records;
+    d.HasSpan = haveEnd_;
+    d.FirstStart = firstStart_;
+    d.LastEnd = end_;
+    d.Gaps = f_.Gaps;
+    d.LongestGap = f_.LongestGap;
+    d.HasRates = f_.HasRates;
+    d.MaxRate = f_.MaxRate;
+    d.MaxAt = f_.MaxAt;
+    d.MinRate = f_.MinRate;
+    d.MinAt = f_.MinAt;
+    d.RatedSeconds = rated_;
+  }
+};
+
+const char* const kFigureDaysTable =
+    "CREATE TABLE IF NOT EXISTS figure_days(device INTEGER NOT NULL, start INTEGER NOT NULL,"
+    " pulses_k INTEGER NOT NULL, covered INTEGER NOT NULL, records INTEGER NOT NULL,"
+    " first_start INTEGER, last_end INTEGER, gaps INTEGER NOT NULL, longest_gap INTEGER NOT NULL,"
+    " max_rate REAL, max_at INTEGER, min_rate REAL, min_at INTEGER,"
+    " rated_seconds INTEGER NOT NULL, rates BLOB, PRIMARY KEY(device, start)) WITHOUT ROWID";
+
+const char* const kDeviceAlarmsTable =
+    "CREATE TABLE IF NOT EXISTS device_alarms(serial TEXT PRIMARY KEY, units INTEGER NOT NULL,"
+    " background_level INTEGER NOT NULL)";
+
+}  // namespace
+
+void FigureAccumulator::Add(uint32_t start, uint32_t duration, uint32_t pulses, uint32_t k) {
+  if (duration == 0) {
+    if (start < from_ || start > to_) return;
+    ++f_.Records;
+    f_.WeightedPulses += static_cast<double>(pulses) * k;
+    return;
+  }
+  const uint64_t last = uint64_t{start} + duration - 1;
+  if (last < from_ || start > to_) return;
+  const uint64_t first = std::max<uint64_t>(start, from_);
+  const uint64_t overlap = std::min(last, to_) - first + 1;
+  ++f_.Records;
+  f_.Covered += overlap;
+  f_.WeightedPulses += static_cast<double>(pulses) * k * static_cast<double>(overlap) /
+                       static_cast<double>(duration);
+  Interval(first, first + overlap);
+  if (duration >= kRatedDuration) {
+    const double rate = RecordRate(pulses, duration, k);
+    Highest(rate, start);
+    Lowest(rate, start);
+    if (f_.HasThreshold && rate > f_.Threshold) f_.Above += overlap;
+    rated_ += overlap;
+  }
+}
+
+void FigureAccumulator::Interval(uint64_t start, uint64_t end) {
+  if (!haveEnd_) {
+    firstStart_ = start;
+  } else if (start > end_) {
+    ++f_.Gaps;
+    f_.LongestGap = std::max(f_.LongestGap, start - end_);
+  }
+  haveEnd_ = true;
+  end_ = std::max(end_, end);
+}
+
+void FigureAccumulator::Highest(double rate, uint32_t at) {
+  if (!f_.HasRates || rate > f_.MaxRate || (rate == f_.MaxRate && at < f_.MaxAt)) {
+    f_.MaxRate = rate;
+    f_.MaxAt = at;
+  }
+  if (!f_.HasRates) {
+    f_.MinRate = rate;
+    f_.MinAt = at;
+  }
+  f_.HasRates = true;
+}
+
+void FigureAccumulator::Lowest(double rate, uint32_t at) {
+  if (rate < f_.MinRate || (rate == f_.MinRate && at < f_.MinAt)) {
+    f_.MinRate = rate;
+    f_.MinAt = at;
+  }
+}
+
+double RecordRate(uint32_t pulses, uint32_t duration, uint32_t k) {
+  if (duration == 0) return 0;
+  return static_cast<double>(pulses) * k * kRateFactor / duration;
+}
+
+double RecordDose(uint32_t pulses, uint32_t k) {
+  return static_cast<double>(pulses) * k * kDoseFactor;
+}
+
+double ArchiveFigures::MeanRate() const {
+  return Covered == 0 ? 0 : WeightedPulses * kRateFactor / static_cast<double>(Covered);
+}
+
+double ArchiveFigures::Dose() const {
+  return WeightedPulses * kDoseFactor;
+}
+
+// Reads the records and the per-day figures of one device for ArchiveStatistics.
+class ArchiveFigureReader {
+ public:
+  ArchiveFigureReader(HistoryArchive& archive, int64_t device)
+      : archive_(archive),
+        db_(archive.db_),
+        device_(device),
+        records_(db_,
+                 "SELECT start, duration, pulses, download FROM records WHERE device=?1"
+                 " AND start>=?2 AND start<=?3 AND status=0 AND conflict=0 ORDER BY start, seq"),
+        spans_(db_,
+               "SELECT start, duration, pulses, coefficient FROM spans WHERE device=?1"
+               " AND level=2 AND start>=?2 AND start<=?3 ORDER BY start, seq") {}
+
+  static bool Remember(HistoryArchive& archive, const std::string& serial, uint32_t units,
+                       uint32_t backgroundLevel) {
+    if (archive.db_ == nullptr || units > kUnitCounts ||
+        backgroundLevel >= static_cast<uint32_t>(kBackgroundThresholdCount))
+      return false;
+    if (sqlite3_exec(archive.db_, kDeviceAlarmsTable, nullptr, nullptr, nullptr) != SQLITE_OK)
+      return false;
+    SqlStatement insert(archive.db_,
+                        "INSERT OR REPLACE INTO device_alarms(serial, units, background_level)"
+                        " VALUES(?1, ?2, ?3)");
+    return insert.Bind(1, serial).Bind(2, units).Bind(3, backgroundLevel).Run();
+  }
+
+  static std::optional<DeviceAlarm> Remembered(HistoryArchive& archive, const std::string& serial) {
+    if (archive.db_ == nullptr) return std::nullopt;
+    SqlStatement select(archive.db_,
+                        "SELECT units, background_level FROM device_alarms WHERE serial=?1");
+    if (!select.Ok()) return std::nullopt;  // never kept
+    select.Bind(1, serial);
+    if (select.Step() != SQLITE_ROW) return std::nullopt;
+    const int64_t units = select.Int(0), level = select.Int(1);
+    if (units < 0 || units > kUnitCounts || level < 0 || level >= kBackgroundThresholdCount)
+      return std::nullopt;
+    DeviceAlarm alarm;
+    alarm.Unit = FigureUnitOfSetting(static_cast<uint32_t>(units));
+    alarm.Threshold = BackgroundThresholdRate(static_cast<uint32_t>(level));
+    return alarm;
+  }
+
+  bool Read(const FigureRange& range, ArchiveFigures& figures) {
+    archive_.readFailed_ = false;
+    figures = ArchiveFigures{};
+    if (range.Threshold) {
+      figures.HasThreshold = true;
+      figures.Threshold = *range.Threshold;
+    }
+    if (db_ == nullptr || range.To < range.From) return db_ != nullptr;
+    // Kept beside the day sums; a file that cannot take it now (read-only, another program
+    // writing) is read without it: the figures never wait for a note of their own.
+    sqlite3_busy_timeout(db_, 0);
+    const bool cache = sqlite3_exec(db_, kFigureDaysTable, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
+    // One consistent picture of the archive, also while another program merges.
+    if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      Fail(sqlite3_extended_errcode(db_));
+      return false;
+    }
+    const bool ok = Figures(range, cache, figures);
+    bool written = false;
+    if (ok && cache && !stale_.empty()) {
+      sqlite3_busy_timeout(db_, 0);
+      written = Store() && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+      sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
+    }
+    if (!written) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return ok;
+  }
+
+ private:
+  bool Figures(const FigureRange& range, bool cache, ArchiveFigures& figures) {
+    if (!Coefficients()) return false;
+    const uint64_t from = range.From, to = range.To;
+    const uint64_t earliest = from > maxDuration_ ? from - maxDuration_ : 0;
+    // Whole days inside the period: [firstDay, endDay).
+    const uint64_t firstDay = (from + kDay - 1) / kDay * kDay;
+    const uint64_t endDay = (to + 1) / kDay * kDay;
+    Accumulator sum(figures, from, to);
+    if (firstDay >= endDay) {
+      std::vector<Record> records;
+      if (!Records(earliest, to, records)) return false;
+      for (const Record& r : records)
+        sum.Add(r);
+      return true;
+    }
+    // The records before the first whole day, those that run across a day's end among the
+    // whole days, the records after them, and the whole days: in the order of their starts.
+    std::vector<Record> before, across, after;
+    std::vector<DayFigures> days;
+    if ((firstDay > 0 && !Records(earliest, firstDay - 1, before)) ||
+        !Spans(firstDay, endDay - 1, across) || !Records(endDay, to, after) ||
+        !Days(firstDay, endDay, cache, days))
+      return false;
+    for (const Record& r : before)
+      sum.Add(r);
+    size_t span = 0;
+    for (const DayFigures& d : days) {
+      const uint64_t dayFirst = d.HasSpan ? d.FirstStart : d.Start;
+      while (span < across.size() && across[span].Start < dayFirst)
+        sum.Add(across[span++]);
+      uint64_t above = 0;
+      if (!AboveInDay(d, figures, above)) return false;
+      sum.AddDay(d, above);
+    }
+    for (; span < across.size(); ++span)
+      sum.Add(across[span]);
+    for (const Record& r : after)
+      sum.Add(r);
+    return true;
+  }
+
+  // The seconds of a whole day's rated records above the threshold: none when its highest rate
+  // is not above it, all when its lowest is; else counted from its records.
+  bool AboveInDay(const DayFigures& d, const ArchiveFigures& figures, uint64_t& above) {
+    above = 0;
+    if (!figures.HasThreshold || !d.HasRates || d.MaxRate <= figures.Threshold) return true;
+    if (d.MinRate > figures.Threshold) {
+      above = d.RatedSeconds;
+      return true;
+    }
+    const auto first = std::upper_bound(
+        d.Rates.begin(), d.Rates.end(), figures.Threshold,
+        [](double t, const std::pair<double, uint32_t>& entry) { return t < entry.first; });
+    for (auto it = first; it != d.Rates.end(); ++it)
+      above += it->second;
+    return true;
+  }
+
+  bool Coefficients() {
+    SqlStatement info(db_, "SELECT max_duration FROM devices WHERE id=?1");
+    info.Bind(1, device_);
+    int rc = info.Step();
+    if (rc == SQLITE_ROW) maxDuration_ = static_cast<uint64_t>(info.Int(0));
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc);
+    SqlStatement downloads(db_, "SELECT id, coefficient FROM downloads WHERE device=?1");
+    downloads.Bind(1, device_);
+    while ((rc = downloads.Step()) == SQLITE_ROW)
+      coefficients_[downloads.Int(0)] = static_cast<uint32_t>(downloads.Int(1));
+    return rc == SQLITE_DONE || Fail(rc);
+  }
+
+  bool Records(uint64_t from, uint64_t to, std::vector<Record>& out) {
+    if (to < from) return true;
+    records_.Bind(1, device_).Bind(2, static_cast<int64_t>(from)).Bind(3, static_cast<int64_t>(to));
+    int rc;
+    while ((rc = records_.Step()) == SQLITE_ROW) {
+      const auto k = coefficients_.find(records_.Int(3));
+      out.push_back({static_cast<uint32_t>(records_.Int(0)), static_cast<uint32_t>(records_.Int(1)),
+                     static_cast<uint32_t>(records_.Int(2)),
+                     k == coefficients_.end() ? 100u : k->second});
+    }
+    records_.Reset();
+    return rc == SQLITE_DONE || Fail(rc);
+  }
+
+  bool Spans(uint64_t from, uint64_t to, std::vector<Record>& out) {
+    spans_.Bind(1, device_).Bind(2, static_cast<int64_t>(from)).Bind(3, static_cast<int64_t>(to));
+    int rc;
+    while ((rc = spans_.Step()) == SQLITE_ROW) {
+      out.push_back({static_cast<uint32_t>(spans_.Int(0)), static_cast<uint32_t>(spans_.Int(1)),
+                     static_cast<uint32_t>(spans_.Int(2)), static_cast<uint32_t>(spans_.Int(3))});
+    }
+    spans_.Reset();
+    return rc == SQLITE_DONE || Fail(rc);
+  }
+
+  // The records wholly inside one day.
+  bool DayRecords(uint64_t day, std::vector<Record>& out) {
+    std::vector<Record> all;
+    if (!Records(day, day + kDay - 1, all)) return false;
+    for (const Record& r : all) {
+      const uint64_t last = r.Duration == 0 ? r.Start : uint64_t{r.Start} + r.Duration - 1;
+      if (last / kDay == r.Start / kDay) out.push_back(r);
+    }
+    return true;
+  }
+
+  // The figures of the days in [from, end) that hold records wholly inside them: kept ones where
+  // the day sums still agree with them, else made from the day's records (and kept).
+  bool Days(uint64_t from, uint64_t end, bool cache, std::vector<DayFigures>& days) {
+    SqlStatement select(
+        db_, cache ? "SELECT d.start, d.pulses_k, d.covered, f.pulses_k, f.covered, f.records,"
+                     " f.first_start, f.last_end, f.gaps, f.longest_gap, f.max_rate, f.max_at,"
+                     " f.min_rate, f.min_at, f.rated_seconds, f.rates FROM day_sums d LEFT JOIN"
+                     " figure_days f ON f.device=d.device AND f.start=d.start"
+                     " WHERE d.device=?1 AND d.start>=?2 AND d.start<?3 ORDER BY d.start"
+                   : "SELECT start, pulses_k, covered FROM day_sums"
+                     " WHERE device=?1 AND start>=?2 AND start<?3 ORDER BY start");
+    select.Bind(1, device_).Bind(2, static_cast<int64_t>(from)).Bind(3, static_cast<int64_t>(end));
+    int rc;
+    std::vector<size_t> toMake;
+    while ((rc = select.Step()) == SQLITE_ROW) {
+      DayFigures d;
+      d.Start = static_cast<uint64_t>(select.Int(0));
+      d.PulsesK = select.Int(1);
+      d.Covered = select.Int(2);
+      bool kept =
+          cache && !select.IsNull(3) && select.Int(3) == d.PulsesK && select.Int(4) == d.Covered;
+      if (kept) {
+        d.Records = static_cast<uint64_t>(select.Int(5));
+        d.HasSpan = !select.IsNull(6);
+        d.FirstStart = static_cast<uint64_t>(select.Int(6));
+        d.LastEnd = static_cast<uint64_t>(select.Int(7));
+        d.Gaps = static_cast<uint64_t>(select.Int(8));
+        d.LongestGap = static_cast<uint64_t>(select.Int(9));
+        d.HasRates = !select.IsNull(10);
+        d.MaxRate = select.Real(10);
+        d.MaxAt = static_cast<uint64_t>(select.Int(11));
+        d.MinRate = select.Real(12);
+        d.MinAt = static_cast<uint64_t>(select.Int(13));
+        d.RatedSeconds = static_cast<uint64_t>(select.Int(14));
+        // Rates that do not read as written are made again from the day's records.
+        if (!UnpackRates(select.Blob(15), d.Rates)) kept = false;
+      }
+      if (!kept) toMake.push_back(days.size());
+      days.push_back(d);
+    }
+    if (rc != SQLITE_DONE) return Fail(rc);
+    for (const size_t i : toMake) {
+      DayFigures& d = days[i];
+      std::vector<Record> records;
+      if (!DayRecords(d.Start, records)) return false;
+      ArchiveFigures own;
+      Accumulator day(own, d.Start, d.Start + kDay - 1);
+      std::map<double, uint32_t> rates;
+      for (const Record& r : records) {
+        day.Add(r);
+        if (r.Duration >= kRatedDuration)
+          rates[RecordRate(r.Pulses, r.Duration, r.K)] += r.Duration;
+      }
+      day.Fill(d);
+      d.Rates.assign(rates.begin(), rates.end());
+      stale_.push_back(d);
+    }
+    return true;
+  }
+
+  // Keeps the days made from records; false when the archive cannot take them now.
+  bool Store() {
+    SqlStatement insert(db_,
+                        "INSERT OR REPLACE INTO figure_days(device, start, pulses_k, covered,"
+                        " records, first_start, last_end, gaps, longest_gap, max_rate, max_at,"
+                        " min_rate, min_at, rated_seconds, rates)"
+                        " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15)");
+    if (!insert.Ok()) return false;
+    for (const DayFigures& d : stale_) {
+      insert.Bind(1, device_).Bind(2, static_cast<int64_t>(d.Start)).Bind(3, d.PulsesK);
+      insert.Bind(4, d.Covered).Bind(5, static_cast<int64_t>(d.Records));
+      if (d.HasSpan) {
+        insert.Bind(6, static_cast<int64_t>(d.FirstStart));
+        insert.Bind(7, static_cast<int64_t>(d.LastEnd));
+      }
+      insert.Bind(8, static_cast<int64_t>(d.Gaps)).Bind(9, static_cast<int64_t>(d.LongestGap));
+      if (d.HasRates) {
+        insert.BindReal(10, d.MaxRate);
+        insert.Bind(11, static_cast<int64_t>(d.MaxAt));
+        insert.BindReal(12, d.MinRate);
+        insert.Bind(13, static_cast<int64_t>(d.MinAt));
+      }
+      insert.BindBlob(15, PackRates(d.Rates));
+      if (!insert.Bind(14, static_cast<int64_t>(d.RatedSeconds)).Run()) return false;
+    }
+    return true;
+  }
+
+  bool Fail(int rc) {
+    archive_.NoteReadFailure(rc);
+    return false;
+  }
+
+  HistoryArchive& archive_;
+  sqlite3* db_;
+  int64_t device_;
+  uint64_t maxDuration_ = 0;
+  std::unordered_map<int64_t, uint32_t> coefficients_;
+  SqlStatement records_, spans_;
+  std::vector<DayFigures> stale_;
+};
+
+bool RememberDeviceAlarm(HistoryArchive& archive, const std::string& serial, uint32_t units,
+                         uint32_t backgroundLevel) {
+  return ArchiveFigureReader::Remember(archive, serial, units, backgroundLevel);
+}
+
+std::optional<DeviceAlarm> RememberedDeviceAlarm(HistoryArchive& archive,
+                                                 const std::string& serial) {
+  return ArchiveFigureReader::Remembered(archive, serial);
+}
+
+double BackgroundThresholdRate(uint32_t position) {
+  const std::vector<ThresholdEntry>& entries = BackgroundThresholds(kUnitRoentgen);
+  const ThresholdEntry& entry = entries[std::min<size_t>(position, entries.size() - 1)];
+  // Roentgen entries: whole numbers of uR/h, or of mR/h with one minus sign.
+  double value = 0;
+  for (char c : entry.number) {
+    if (c >= '0' && c <= '9') value = value * 10 + (c - '0');
+  }
+  return entry.level == kLevelMilli ? value * 1000 : value;
+}
+
+bool ArchiveStatistics(HistoryArchive& archive, const FigureRange& range, ArchiveFigures& figures) {
+  ArchiveFigureReader reader(archive, range.Device);
+  return reader.Read(range, figures);
+}
+
+double RateIn(FigureUnit unit, double microRoentgenPerHour) {
+  return unit == FigureUnit::Sievert ? microRoentgenPerHour / 100.0 : microRoentgenPerHour;
+}
+
+double DoseIn(FigureUnit unit, double microRoentgen) {
+  return unit == FigureUnit::Sievert ? microRoentgen / 100.0 : microRoentgen;
+}
+
+double RateFrom(FigureUnit unit, double value) {
+  return unit == FigureUnit::Sievert ? value * 100.0 : value;
+}
+
+int FigureDecimals(FigureUnit unit) {
+  return unit == FigureUnit::Sievert ? 3 : 1;
+}
+
+std::string FigureRateUnit(FigureUnit unit, const Language& language) {
+  return RateUnitName(unit == FigureUnit::Sievert ? kUnitSievert : kUnitRoentgen, kLevelMicro,
+                      language);
+}
+
+std::string FigureDoseUnit(FigureUnit unit, const Language& language) {
+  return DoseUnitName(unit == FigureUnit::Sievert ? kUnitSievert : kUnitRoentgen, kLevelMicro,
+                      language);
+}
+
+FigureUnit FigureUnitOfSetting(uint32_t units) {
+  return units == kUnitRoentgen ? FigureUnit::Roentgen : FigureUnit::Sievert;
+}
+
+std::string FigureNumber(double value, FigureUnit unit) {
+  std::string text = FixedDecimal(value, FigureDecimals(unit));
+  std::replace(text.begin(), text.end(), '.', ',');
+  return text;
+}
+
+std::string DurationText(uint64_t seconds, const Language& language) {
+  char clock[32];
+  std::snprintf(clock, sizeof clock, "%02u:%02u:%02u", static_cast<unsigned>(seconds / 3600 % 24),
+                static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
+  const uint64_t days = seconds / kDay;
+  if (days == 0) return clock;
+  return std::to_string(days) + language.Text(" д ", " d ") + clock;
+}
+
+}  // namespace dravion

@@ -1,0 +1,336 @@
+#include "archive/archive_stats.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+#include "archive/archive_period.h"
+#include "archive/archive_support.h"
+#include "archive/history_archive.h"
+#include "cli/cli.h"
+#include "device/device_time.h"
+#include "support/comma_locale.h"
+#include "support/scratch_folder.h"
+
+namespace dravion {
+namespace {
+
+using archive_test::DownloadOf;
+using archive_test::Measurement;
+using archive_test::RecordStream;
+using archive_test::Weighted;
+
+constexpr uint32_t kDayStart = 799977600;  // a day's first second (device seconds)
+
+// The figures straight from the raw records, for comparison.
+ArchiveFigures Reference(std::vector<Weighted> raw, uint64_t from, uint64_t to,
+                         std::optional<double> threshold) {
+  ArchiveFigures f;
+  std::stable_sort(raw.begin(), raw.end(), [](const Weighted& a, const Weighted& b) {
+    return a.Record.Start < b.Record.Start;
+  });
+  bool any = false;
+  uint64_t end = 0;
+  for (const Weighted& w : raw) {
+    const HistoryRecord& r = w.Record;
+    if (!r.IsMeasurement()) continue;
+    if (r.Duration == 0) {
+      if (r.Start >= from && r.Start <= to) {
+        ++f.Records;
+        f.WeightedPulses += double(r.Pulses) * w.K;
+      }
+      continue;
+    }
+    const uint64_t last = uint64_t{r.Start} + r.Duration - 1;
+    if (last < from || r.Start > to) continue;
+    const uint64_t first = std::max<uint64_t>(r.Start, from);
+    const uint64_t overlap = std::min<uint64_t>(last, to) - first + 1;
+    ++f.Records;
+    f.Covered += overlap;
+    f.WeightedPulses += double(r.Pulses) * w.K * double(overlap) / r.Duration;
+    if (any && first > end) {
+      ++f.Gaps;
+      f.LongestGap = std::max<uint64_t>(f.LongestGap, first - end);
+    }
+    end = std::max(end, first + overlap);
+    any = true;
+    if (r.Duration < 10) continue;
+    const double rate = RecordRate(r.Pulses, r.Duration, w.K);
+    if (!f.HasRates || rate > f.MaxRate) f.MaxRate = rate, f.MaxAt = r.Start;
+    if (!f.HasRates || rate < f.MinRate) f.MinRate = rate, f.MinAt = r.Start;
+    f.HasRates = true;
+    if (threshold && rate > *threshold) f.Above += overlap;
+  }
+  return f;
+}
+
+void ExpectSame(const ArchiveFigures& got, const ArchiveFigures& want, const std::string& where) {
+  SCOPED_TRACE(where);
+  EXPECT_EQ(got.Records, want.Records);
+  EXPECT_EQ(got.Covered, want.Covered);
+  EXPECT_EQ(got.Gaps, want.Gaps);
+  EXPECT_EQ(got.LongestGap, want.LongestGap);
+  EXPECT_NEAR(got.WeightedPulses, want.WeightedPulses, 1e-6 * (1 + want.WeightedPulses));
+  EXPECT_EQ(got.HasRates, want.HasRates);
+  EXPECT_DOUBLE_EQ(got.MaxRate, want.MaxRate);
+  EXPECT_EQ(got.MaxAt, want.MaxAt);
+  EXPECT_DOUBLE_EQ(got.MinRate, want.MinRate);
+  EXPECT_EQ(got.MinAt, want.MinAt);
+  EXPECT_EQ(got.Above, want.Above);
+}
+
+// Two downloads with different coefficients, a gap, a point, a short record and a record across
+// midnight: the figures of a whole day and of a period cut through records at both ends, worked
+// out by hand.
+TEST(ArchiveStatistics, FiguresOfASmallArchiveAreThoseWorkedOutByHand) {
+  test::ScratchFolder folder("stats");
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string())) << archive.Error();
+  const uint32_t d = kDayStart;
+  // K = 1,00: 30 and 60 uR/h.
+  ASSERT_TRUE(
+      archive.Merge(DownloadOf({Measurement(d, 60, 86), Measurement(d + 60, 60, 172)}, 100)).Ok);
+  // K = 2,00 after a gap of 120 s: 30 uR/h, a point, 5 s (no rate of its own), 120 uR/h across
+  // midnight, 30 uR/h.
+  ASSERT_TRUE(archive
+                  .Merge(DownloadOf({Measurement(d + 240, 120, 86), Measurement(d + 360, 0, 43),
+                                     Measurement(d + 360, 5, 1), Measurement(d + 86370, 60, 172),
+                                     Measurement(d + 86430, 60, 43)},
+                                    200))
+                  .Ok);
+  const int64_t device = archive.Devices().at(0).Id;
+
+  ArchiveFigures f;
+  // The whole day: the record across midnight with its 30 s before it.
+  ASSERT_TRUE(ArchiveStatistics(archive, {device, d, d + 86399, 50.0}, f)) << archive.Error();
+  EXPECT_EQ(f.Records, 6u);
+  EXPECT_EQ(f.Covered, 275u);
+  EXPECT_DOUBLE_EQ(f.WeightedPulses, 8600 + 17200 + 17200 + 8600 + 200 + 17200);
+  EXPECT_NEAR(f.MeanRate(), 52.515, 0.001);
+  EXPECT_NEAR(f.Dose(), 69000.0 / 17200, 1e-9);
+  EXPECT_EQ(f.Gaps, 2u);
+  EXPECT_EQ(f.LongestGap, 86005u);
+  EXPECT_DOUBLE_EQ(f.MaxRate, 120);
+  EXPECT_EQ(f.MaxAt, d + 86370);
+  EXPECT_DOUBLE_EQ(f.MinRate, 30);
+  EXPECT_EQ(f.MinAt, d);
+  EXPECT_EQ(f.Above, 90u);  // 60 s at 60 uR/h, 30 s of the 120 uR/h record
+
+  // 30 s into the first record to 30 s into the last one.
+  ASSERT_TRUE(ArchiveStatistics(archive, {device, d + 30, d + 86459, 50.0}, f));
+  EXPECT_EQ(f.Records, 7u);
+  EXPECT_EQ(f.Covered, 305u);
+  EXPECT_DOUBLE_EQ(f.Dose(), 86200.0 / 17200);
+  EXPECT_EQ(f.Gaps, 2u);
+  EXPECT_EQ(f.Above, 120u);
+  EXPECT_EQ(f.MinAt, d);  // a record counts with its own rate, also when cut by the period
+
+  // The same in the device's Sievert: a hundredth, with its names.
+  Language english;
+  english.Set(Lang::English);
+  EXPECT_EQ(FigureNumber(RateIn(FigureUnit::Sievert, f.MaxRate), FigureUnit::Sievert), "1,200");
+  EXPECT_EQ(FigureNumber(DoseIn(FigureUnit::Sievert, f.Dose()), FigureUnit::Sievert), "0,050");
+  EXPECT_EQ(FigureNumber(DoseIn(FigureUnit::Roentgen, f.Dose()), FigureUnit::Roentgen), "5,0");
+  EXPECT_EQ(FigureRateUnit(FigureUnit::Sievert, english), "uSv/h");
+  EXPECT_EQ(FigureDoseUnit(FigureUnit::Roentgen, english), "uR");
+  EXPECT_DOUBLE_EQ(RateFrom(FigureUnit::Sievert, 0.5), 50.0);
+
+  // Nothing recorded, and no threshold: no rates, no time above.
+  ASSERT_TRUE(ArchiveStatistics(archive, {device, d + 1000, d + 2000, std::nullopt}, f));
+  EXPECT_EQ(f.Records, 0u);
+  EXPECT_FALSE(f.HasRates);
+  EXPECT_EQ(f.MeanRate(), 0);
+}
+
+// Many days of the device's own stream (hour and day crossing records, gaps, unusable records),
+// merged in two downloads of different coefficients: every period, whole days or cut anywhere,
+// gives what the raw records give; after a further download into days already asked for, the
+// kept day figures follow it.
+TEST(ArchiveStatistics, FiguresOverManyDaysMatchTheRawRecordsAlsoAfterANewDownload) {
+  test::ScratchFolder folder("stats");
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string())) << archive.Error();
+  const std::vector<HistoryRecord> stream = RecordStream(30000, kDayStart + 17);
+  const std::vector<HistoryRecord> first(stream.begin(), stream.begin() + 18000);
+  const std::vector<HistoryRecord> second(stream.begin() + 18000, stream.end());
+  ASSERT_TRUE(archive.Merge(DownloadOf(first, 127)).Ok);
+  std::vector<Weighted> raw;
+  for (const HistoryRecord& r : first)
+    raw.push_back({r, 127});
+  const int64_t device = archive.Devices().at(0).Id;
+  const uint32_t end = stream.back().Start;
+
+  auto check = [&](const std::string& when) {
+    for (const auto& [from, to] : std::vector<std::pair<uint32_t, uint32_t>>{
+             {0, 0xFFFFFFFF},
+             {kDayStart + 86400, kDayStart + 5 * 86400 - 1},
+             {kDayStart + 86400 + 777, kDayStart + 9 * 86400 + 4321},
+             {kDayStart + 3 * 86400 + 100, kDayStart + 3 * 86400 + 5000},
+             {kDayStart + 2 * 86400 - 1, end}}) {
+      for (const std::optional<double> threshold :
+           {std::optional<double>(), std::optional<double>(40.0), std::optional<double>(300.0)}) {
+        ArchiveFigures got;
+        ASSERT_TRUE(ArchiveStatistics(archive, {device, from, to, threshold}, got));
+        ExpectSame(got, Reference(raw, from, to, threshold),
+                   when + " " + std::to_string(from) + "-" + std::to_string(to) + " above " +
+                       std::to_string(threshold.value_or(-1)));
+      }
+    }
+  };
+  check("first download");
+  // The second overlaps days asked for already, with another coefficient.
+  ASSERT_TRUE(archive.Merge(DownloadOf(second, 140)).Ok);
+  for (const HistoryRecord& r : second)
+    raw.push_back({r, 140});
+  check("second download");
+}
+
+// The archive named for dravion-cli while the object lives.
+class ArchiveForCli {
+ public:
+  explicit ArchiveForCli(const std::string& path) {
+    const char* before = std::getenv("DRAVION_ARCHIVE");
+    previous_ = before ? before : "";
+    Set(path);
+  }
+  ~ArchiveForCli() { Set(previous_); }
+
+ private:
+  static void Set(const std::string& value) {
+#ifdef _WIN32
+    _putenv_s("DRAVION_ARCHIVE", value.c_str());
+#else
+    ::setenv("DRAVION_ARCHIVE", value.c_str(), 1);
+#endif
+  }
+  std::string previous_;
+};
+
+// archive stats: one JSON object with the figures in the unit asked for, numbers with a decimal
+// point also where the process writes a decimal comma; the text in Russian with the device's
+// unit names; the threshold typed in the unit.
+TEST(ArchiveStatistics, TheCliPrintsTheFiguresInTheUnitAskedFor) {
+  test::ScratchFolder folder("stats");
+  const std::string path = (folder.path() / "a.sqlite3").string();
+  const uint32_t d = kDayStart;
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path)) << archive.Error();
+    ASSERT_TRUE(
+        archive.Merge(DownloadOf({Measurement(d, 60, 86), Measurement(d + 60, 60, 172)}, 100)).Ok);
+    ASSERT_TRUE(archive
+                    .Merge(DownloadOf(
+                        {Measurement(d + 240, 120, 86), Measurement(d + 86370, 60, 172)}, 200))
+                    .Ok);
+  }
+  ArchiveForCli named(path);
+  test::CommaDecimalLocale comma;
+  auto run = [](const std::vector<std::string>& args, std::string& out) {
+    std::ostringstream o, e;
+    std::istringstream in;
+    cli::CliIo io{o, e, in, false, false};
+    const int status = cli::RunCli(args, io);
+    out = o.str() + e.str();
+    return status;
+  };
+  const TimeRecord day = TimeRecordFromSeconds(d);
+  char date[16];
+  std::snprintf(date, sizeof date, "20%02u-%02u-%02u", day.Bytes[5] % 100u, day.Bytes[4] % 100u,
+                day.Bytes[3] % 100u);
+  std::string out;
+  ASSERT_EQ(
+      run({"--json", "archive", "stats", "--from", date, "--to", date, "--threshold", "0,5"}, out),
+      0)
+      << out;
+  // 4 records, 270 s of the day: (8600 + 17200 + 17200 + 17200) x 36 / 172 / 270 uR/h.
+  EXPECT_NE(out.find("\"records\":4,\"covered\":270,\"gaps\":2,\"longestGap\":86010,"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\"mean\":0.46667,\"max\":1.2,"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"min\":0.3,"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"dose\":0.035,\"rateUnit\":\"uSv/h\",\"doseUnit\":\"uSv\","),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\"threshold\":0.5,\"above\":90}"), std::string::npos) << out;
+
+  // The device's unit and alarm threshold as its settings were last read are the defaults:
+  // Roentgen, background position 2 (50 uR/h); out-of-range readings are not kept.
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path));
+    EXPECT_FALSE(RememberedDeviceAlarm(archive, "214-36587"));
+    EXPECT_FALSE(RememberDeviceAlarm(archive, "214-36587", 1, 16));
+    EXPECT_FALSE(RememberDeviceAlarm(archive, "214-36587", 3, 2));
+    ASSERT_TRUE(RememberDeviceAlarm(archive, "214-36587", 1, 2));
+    EXPECT_DOUBLE_EQ(BackgroundThresholdRate(0), 30);
+    EXPECT_DOUBLE_EQ(BackgroundThresholdRate(12), 1000);
+    EXPECT_DOUBLE_EQ(BackgroundThresholdRate(15), 10000);
+  }
+  ASSERT_EQ(run({"--lang", "ru", "archive", "stats"}, out), 0);
+  EXPECT_NE(out.find("Наибольшее:      120,0 мкР/ч"), std::string::npos) << out;
+  EXPECT_NE(out.find("Доза:            4,5 мкР"), std::string::npos) << out;
+  EXPECT_NE(out.find("Выше 50,0 мкР/ч: 00:02:00"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace dravion
+
+namespace dravion {
+namespace {
+
+double CommaNumber(const std::string& text) {
+  std::string point = text;
+  std::replace(point.begin(), point.end(), ',', '.');
+  return std::stod(point);
+}
+
+// A report of some ten weeks has a table of months (their doses add up to the period's) and the
+// year's chart with the period's months marked; one of three days a table of days; a period to
+// the end of the device's calendar ends.
+TEST(ArchiveReport, ALongPeriodIsTabledByMonthAShortOneByDay) {
+  test::ScratchFolder folder("report");
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string())) << archive.Error();
+  const std::vector<HistoryRecord> stream = RecordStream(100000, kDayStart + 17);
+  ASSERT_TRUE(archive.Merge(DownloadOf(stream, 127)).Ok);
+  const ArchiveDevice device = archive.Devices().at(0);
+  Language english;
+  english.Set(Lang::English);
+  ReportRequest request;
+  request.Device = device.Id;
+  request.Serial = device.Serial;
+  request.From = device.FirstStart;
+  request.To = device.LastEnd - 1;
+  request.Unit = FigureUnit::Roentgen;
+  ArchiveReport report;
+  ASSERT_TRUE(MakeArchiveReport(archive, request, english, report));
+  EXPECT_EQ(report.Columns.front(), "Month");
+  ASSERT_EQ(report.Rows.size(), 3u);  // May to July 2025
+  EXPECT_EQ(report.Rows[0][0], "05.2025");
+  EXPECT_EQ(report.Rows[2][0], "07.2025");
+  double doses = 0;
+  for (const auto& row : report.Rows)
+    doses += CommaNumber(row[3]);
+  ArchiveFigures all;
+  ASSERT_TRUE(ArchiveStatistics(archive, {device.Id, request.From, request.To, {}}, all));
+  EXPECT_NEAR(doses, all.Dose(), 0.15);
+  EXPECT_EQ(report.Chart.Rate.size(), 12u);
+  EXPECT_EQ(report.ChartFirst, 4);
+  EXPECT_EQ(report.ChartLast, 6);
+
+  request.From = kDayStart + 86400;
+  request.To = kDayStart + 4 * 86400 - 1;
+  ASSERT_TRUE(MakeArchiveReport(archive, request, english, report));
+  EXPECT_EQ(report.Columns.front(), "Day");
+  ASSERT_EQ(report.Rows.size(), 3u);
+  EXPECT_EQ(report.Rows[0][0], "09.05.2025");
+
+  request.To = 0xFFFFFFFF;
+  ASSERT_TRUE(MakeArchiveReport(archive, request, english, report));
+  EXPECT_FALSE(report.Rows.empty());
+}
+
+}  // namespace
+}  // namespace dravion
