@@ -11,9 +11,36 @@
 
 #include "archive/archive_files.h"
 
+#ifndef _WIN32
+#include <locale.h>
+#endif
+
 namespace dravion {
 
 namespace {
+
+// Debian's libxlsxwriter writes numbers with printf's %.16G, which follows LC_NUMERIC: under a
+// Russian locale (the window sets the process's locale from the user's) a workbook would hold
+// "1,5", which Excel cannot read. While a workbook is written, this thread alone uses the C
+// locale's numbers. (The Windows build of the library converts numbers itself, whatever the
+// locale.)
+class ThreadNumbersInCLocale {
+ public:
+#ifndef _WIN32
+  ThreadNumbersInCLocale()
+      : c_(newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr))),
+        previous_(c_ ? uselocale(c_) : static_cast<locale_t>(nullptr)) {}
+  ~ThreadNumbersInCLocale() {
+    if (!c_) return;
+    uselocale(previous_);
+    freelocale(c_);
+  }
+
+ private:
+  locale_t c_;
+  locale_t previous_;
+#endif
+};
 
 constexpr uint64_t kDay = 86400;
 // Device seconds count from 1 January 2000, Excel's day 36526.
@@ -96,6 +123,7 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
                                     const WorkbookInfo& info, const std::string& path,
                                     const FileStepHook& hook) {
   WorkbookResult result;
+  const ThreadNumbersInCLocale numbers;
   const Language& l = info.Texts;
   const FigureUnit unit = info.Unit;
   // The figures of the period first: the front sheet is the first one.

@@ -23,6 +23,10 @@ find_library(XLSXWRITER_LIBRARY xlsxwriter)
 if(NOT XLSXWRITER_INCLUDE_DIR OR NOT XLSXWRITER_LIBRARY)
   message(FATAL_ERROR "libxlsxwriter not found (Debian: libxlsxwriter-dev)")
 endif()
+# Windows programs are static: the static zlib of Debian's MinGW-w64 package, not its DLL.
+if(WIN32)
+  set(ZLIB_USE_STATIC_LIBS ON)
+endif()
 find_package(ZLIB REQUIRED)
 add_library(dravion::xlsxwriter UNKNOWN IMPORTED)
 set_target_properties(dravion::xlsxwriter PROPERTIES

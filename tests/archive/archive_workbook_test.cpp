@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "archive/archive_support.h"
+#include "support/comma_locale.h"
 #include "support/scratch_folder.h"
 
 namespace dravion {
@@ -91,8 +94,13 @@ TEST(ArchiveWorkbook, TheWorkbookReadBackHoldsDatesAndNumbersOfTheRecordsAndDays
   info.Texts.Set(Lang::English);
   info.Made = {2026, 12, 8, 14, 30, 0};
   const fs::path file = folder.path() / "history.xlsx";
+  // The window runs with the user's locale, whose decimal separator may be a comma: the
+  // workbook's numbers must not follow it.
+  std::optional<test::CommaDecimalLocale> comma;
+  comma.emplace();
   WorkbookResult written =
       WriteArchiveWorkbook(archive, {device.Id, d, d + 2 * 86400 - 1}, info, file.string());
+  comma.reset();
   ASSERT_TRUE(written.Ok) << written.Error;
   EXPECT_EQ(written.Records, 4u);
   EXPECT_EQ(written.Days, 2u);
