@@ -23,6 +23,10 @@ class SqlStatement {
     sqlite3_bind_int64(statement_, index, value);
     return *this;
   }
+  SqlStatement& BindReal(int index, double value) {
+    sqlite3_bind_double(statement_, index, value);
+    return *this;
+  }
   SqlStatement& Bind(int index, const std::string& text) {
     sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
                       SQLITE_TRANSIENT);
@@ -46,6 +50,7 @@ class SqlStatement {
     const unsigned char* text = sqlite3_column_text(statement_, column);
     return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
   }
+  double Real(int column) const { return sqlite3_column_double(statement_, column); }
   bool IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
 
  private:

@@ -96,7 +96,8 @@ const std::map<std::string, Handler>& PortCommands() {
   static const std::map<std::string, Handler> commands = {{"ports", Ports},
                                                           {"archive list", ArchiveList},
                                                           {"archive export", ArchiveExport},
-                                                          {"archive import", ArchiveImport}};
+                                                          {"archive import", ArchiveImport},
+                                                          {"monitor", Monitor}};
   return commands;
 }
 
@@ -122,7 +123,8 @@ const std::map<std::string, Handler>& DeviceCommandsByName() {
 
 std::string CommandName(const CliOptions& options) {
   std::string name = options.command[0];
-  if (options.command.size() > 1 && name != "measure" && name != "ports" && name != "info")
+  if (options.command.size() > 1 && name != "measure" && name != "ports" && name != "info" &&
+      name != "monitor")
     name += " " + options.command[1];
   return name;
 }

@@ -49,6 +49,7 @@ const std::vector<CommandShape>& Shapes() {
       {{"archive", "list"}, 0, 0},
       {{"archive", "export"}, 0, 0},
       {{"archive", "import"}, 1, 1},
+      {{"monitor"}, 0, 0},
   };
   return shapes;
 }
@@ -94,6 +95,7 @@ const std::vector<OptionWord>& OptionWords() {
       {"--count", "measure", "N"},
       {"--follow", "measure", ""},
       {"--interval", "measure", "S"},
+      {"--interval", "monitor", "S"},
       {"--csv", "history download", "FILE"},
       {"--csv", "measure", "FILE"},
       {"--if-drift", "time sync", "S"},
@@ -195,6 +197,10 @@ const std::string& UsageText() {
       "                                a file Save CSV wrote, into the archive of device S\n"
       "                                (--new-device: one the archive does not know yet), or\n"
       "                                another history archive file, whole\n"
+      "  monitor [--interval S]        a station: the device read every second, the mean of each\n"
+      "                                S seconds (default 60) kept in the archive and printed,\n"
+      "                                until Ctrl+C or SIGTERM; waits for the device when it is\n"
+      "                                away\n"
       "\n"
       "Options:\n"
       "  --port N      use COM N (without it: the first listed port that answers)\n"
@@ -202,7 +208,8 @@ const std::string& UsageText() {
       "  --log FILE    write the run's log to FILE (Windows-1251, LF line ends)\n"
       "  -v, --verbose also print the log lines to stderr\n"
       "  -y, --yes     answer Yes to every question\n"
-      "  --json        ports, info, settings get, measure, time show and archive list print JSON\n"
+      "  --json        ports, info, settings get, measure, monitor, time show and archive list\n"
+      "                print JSON\n"
       "  -h, --help    this text\n"
       "  --version     the program's version\n"
       "\n"
@@ -376,6 +383,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
   }
   const std::string& name = options.command[0];
   const bool isMeasure = name == "measure";
+  const bool isMonitor = name == "monitor";
   const bool isDownload = name == "history" && options.command[1] == "download";
   const bool isUpdate = name == "firmware";
   const bool isTimeSync = name == "time" && options.command[1] == "sync";
@@ -385,11 +393,16 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     error = "--count belongs to measure";
     return false;
   }
-  if ((options.follow || intervalGiven) && !isMeasure) {
-    error = "--follow and --interval belong to measure";
+  if (options.follow && !isMeasure) {
+    error = "--follow belongs to measure";
     return false;
   }
-  if (intervalGiven && !options.follow) {
+  if (intervalGiven && !isMeasure && !isMonitor) {
+    error = "--interval belongs to measure --follow and monitor";
+    return false;
+  }
+  if (isMonitor && !intervalGiven) options.interval = kMonitorIntervalSeconds;
+  if (intervalGiven && isMeasure && !options.follow) {
     error = "--interval needs --follow";
     return false;
   }

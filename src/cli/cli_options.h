@@ -13,6 +13,9 @@ inline constexpr int kExitFailed = 1;    // the device refused, failed or did no
 inline constexpr int kExitUsage = 2;     // bad usage
 inline constexpr int kExitNoDevice = 3;  // no device found
 
+// monitor: seconds a reading stands for unless --interval says otherwise.
+inline constexpr int kMonitorIntervalSeconds = 60;
+
 // What the command line asks for.
 struct CliOptions {
   int port = -1;  // -1: the first listed port that answers as the device
@@ -28,7 +31,7 @@ struct CliOptions {
   int count = 1;  // measure --count
   bool countGiven = false;
   bool follow = false;     // measure --follow: readings until stopped
-  int interval = 1;        // measure --interval: seconds between readings
+  int interval = 1;        // measure --interval, monitor --interval: seconds between readings
   std::string csvFile;     // history download --csv, measure --follow --csv
   int ifDrift = -1;        // time sync --if-drift: write only beyond this many seconds (-1: always)
   int retries = 0;         // firmware update --retries: attempts after a failed first one

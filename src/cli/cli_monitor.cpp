@@ -1,0 +1,102 @@
+#include <cmath>
+#include <ostream>
+
+#include "archive/archive_files.h"
+#include "archive/station_store.h"
+#include "cli/cli_json.h"
+#include "cli/cli_pages.h"
+#include "cli/cli_session.h"
+#include "connection/connection_manager.h"
+#include "monitor/monitor_station.h"
+#include "services/number_text.h"
+
+namespace dravion::cli {
+namespace {
+
+// A mean for printing: four decimals at most, a point whatever the locale.
+Json MeanJson(double value) {
+  return std::round(value * 10000) / 10000;
+}
+
+// The station's readings and notes on the terminal: one line (or JSON object) per reading on
+// stdout, the notes on stderr.
+class TerminalStationView : public StationView {
+ public:
+  explicit TerminalStationView(CliSession& s) : s_(s) {}
+
+  void OnReading(const StationReading& r, bool kept, const std::string& error) override {
+    if (!kept) {
+      s_.io.err << s_.language.Text("Показание не сохранено в архиве: ",
+                                    "The reading was not kept in the archive: ")
+                << error << '\n'
+                << std::flush;
+      failed = true;
+    }
+    LocalDateTime local = ShiftedBy(LocalDateTime{1970, 1, 1, 0, 0, 0, 0, r.utcOffsetMinutes},
+                                    r.time + static_cast<int64_t>(r.utcOffsetMinutes) * 60);
+    if (s_.options.json) {
+      // As measure --json prints a reading, with the interval's means and the count rate.
+      Json reading;
+      reading["time"] = FormatIsoDateTime(local);
+      reading["rate"] = r.rate ? MeanJson(*r.rate) : Json(nullptr);
+      reading["rateUnit"] = r.rateUnit;
+      reading["usvh"] = r.microSievertPerHour ? MeanJson(*r.microSievertPerHour) : Json(nullptr);
+      reading["cpm"] = MeanJson(r.cpm);
+      reading["dose"] = r.dose;
+      reading["doseValue"] = JsonNumber(r.dose);
+      reading["doseUnit"] = r.doseUnit;
+      reading["seconds"] = r.seconds;
+      reading["samples"] = r.samples;
+      reading["serial"] = r.serial;
+      reading["kept"] = kept;
+      PrintJson(s_.io, reading);
+      return;
+    }
+    s_.io.out << FormatIsoDateTime(local) << "  ";
+    if (r.rate) s_.io.out << FixedDecimal(*r.rate, 2) << ' ' << r.rateUnit << "  ";
+    s_.io.out << FixedDecimal(r.cpm, 1) << " CPM";
+    if (!r.dose.empty())
+      s_.io.out << "  " << s_.language.Text("доза ", "dose ") << r.dose << ' ' << r.doseUnit;
+    s_.io.out << "  (" << r.samples << '/' << r.seconds << " s)\n" << std::flush;
+  }
+
+  void Note(const std::string& text) override {
+    s_.io.err << text << '\n' << std::flush;
+    s_.log.LogLine(text);
+  }
+
+  bool failed = false;
+
+ private:
+  CliSession& s_;
+};
+
+}  // namespace
+
+int Monitor(CliSession& s) {
+  StationStore store;
+  if (!store.Open(DefaultArchivePath())) {
+    s.io.err << s.language.Text("Архив недоступен: ", "The archive cannot be used: ")
+             << store.Error() << '\n';
+    return kExitFailed;
+  }
+  // The device as found now, if it is there; from then on (or when it is not) the connection
+  // manager looks for it in the heartbeat, as the window's automatic mode does, or on --port.
+  const int found = s.Connect();
+  ConnectionManager& m = s.core.manager;
+  if (found != kExitDone) {
+    if (s.pump.QuitRequested()) return kExitFailed;
+    if (s.options.port > 0) {
+      m.ConnectionMode = kManualPort;
+      m.ManualPortNumber = m.SelectedPort = s.options.port;
+    } else {
+      m.ConnectionMode = kAutoWatch;
+    }
+  }
+  TerminalStationView view(s);
+  MonitorStation station(s.context, store, view, s.options.interval);
+  station.Run();
+  return view.failed ? kExitFailed : kExitDone;
+}
+
+}  // namespace dravion::cli
