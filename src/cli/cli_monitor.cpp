@@ -7,6 +7,8 @@
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
 #include "connection/connection_manager.h"
+#include "monitor/metrics_server.h"
+#include "monitor/monitor_config.h"
 #include "monitor/monitor_station.h"
 #include "services/number_text.h"
 
@@ -71,9 +73,55 @@ class TerminalStationView : public StationView {
   CliSession& s_;
 };
 
+// The station's configuration: --config FILE, else the user's monitor.ini. A missing default file
+// is written, every output commented out, for the user to fill in; a missing --config file, or
+// one that cannot be used, ends the command.
+bool LoadConfig(CliSession& s, MonitorConfig& config) {
+  const bool given = !s.options.configFile.empty();
+  const std::string path = given ? s.options.configFile : DefaultMonitorConfigPath();
+  if (path.empty()) return true;
+  std::string error;
+  bool missing = false;
+  if (LoadMonitorConfig(path, config, error, missing)) return true;
+  if (!missing || given) {
+    s.io.err << "dravion-cli: " << error << '\n';
+    return false;
+  }
+  if (WritePrivateFile(path, MonitorConfigTemplate(), error)) {
+    s.io.err << s.language.Text("Выходы не настроены; настройки для заполнения записаны в ",
+                                "No outputs are configured; a configuration to fill in was "
+                                "written to ")
+             << path << '\n';
+  } else {
+    s.io.err << s.language.Text("Выходы не настроены; не удалось записать ",
+                                "No outputs are configured; could not write ")
+             << error << '\n';
+  }
+  return true;
+}
+
 }  // namespace
 
 int Monitor(CliSession& s) {
+  MonitorConfig config;
+  if (!LoadConfig(s, config)) return kExitFailed;
+  for (const auto& [section, keys] : config.sections) {
+    if (section != "prometheus")
+      s.io.err << s.language.Text("Выход [", "The output [") << section
+               << s.language.Text("] в этой версии ещё не работает; раздел пропущен",
+                                  "] does not work in this version yet; its section is ignored")
+               << '\n';
+  }
+  MetricsServer metrics;
+  if (config.Has("prometheus")) {
+    std::string error;
+    const std::string listen = config.Get("prometheus", "listen", "127.0.0.1:9750");
+    if (!metrics.Start(listen, error)) {
+      s.io.err << "dravion-cli: " << error << '\n';
+      return kExitFailed;
+    }
+    s.io.err << s.language.Text("Метрики: http://", "Metrics: http://") << listen << "/metrics\n";
+  }
   StationStore store;
   if (!store.Open(DefaultArchivePath())) {
     s.io.err << s.language.Text("Архив недоступен: ", "The archive cannot be used: ")
@@ -95,7 +143,9 @@ int Monitor(CliSession& s) {
   }
   TerminalStationView view(s);
   MonitorStation station(s.context, store, view, s.options.interval);
+  if (config.Has("prometheus")) station.AddOutput(&metrics);
   station.Run();
+  metrics.Stop();
   return view.failed ? kExitFailed : kExitDone;
 }
 

@@ -96,6 +96,7 @@ const std::vector<OptionWord>& OptionWords() {
       {"--follow", "measure", ""},
       {"--interval", "measure", "S"},
       {"--interval", "monitor", "S"},
+      {"--config", "monitor", "FILE"},
       {"--csv", "history download", "FILE"},
       {"--csv", "measure", "FILE"},
       {"--if-drift", "time sync", "S"},
@@ -197,10 +198,12 @@ const std::string& UsageText() {
       "                                a file Save CSV wrote, into the archive of device S\n"
       "                                (--new-device: one the archive does not know yet), or\n"
       "                                another history archive file, whole\n"
-      "  monitor [--interval S]        a station: the device read every second, the mean of each\n"
-      "                                S seconds (default 60) kept in the archive and printed,\n"
-      "                                until Ctrl+C or SIGTERM; waits for the device when it is\n"
-      "                                away\n"
+      "  monitor [--interval S] [--config FILE]\n"
+      "                                a station: the device read every second, the mean of each\n"
+      "                                S seconds (default 60) kept in the archive, printed and\n"
+      "                                sent to the outputs FILE turns on (default: monitor.ini in\n"
+      "                                the user's configuration folder), until Ctrl+C or SIGTERM;\n"
+      "                                waits for the device when it is away\n"
       "\n"
       "Options:\n"
       "  --port N      use COM N (without it: the first listed port that answers)\n"
@@ -232,7 +235,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
                       std::string& error) {
   options = CliOptions{};
   bool csvGiven = false, retriesGiven = false, intervalGiven = false, ifDriftGiven = false;
-  bool deviceGiven = false, rangeGiven = false, uidGiven = false;
+  bool deviceGiven = false, rangeGiven = false, uidGiven = false, configGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&](std::string& out) {
@@ -299,6 +302,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
         return false;
       }
       ifDriftGiven = true;
+    } else if (arg == "--config") {
+      if (!value(options.configFile)) return false;
+      if (options.configFile.empty()) {
+        error = "--config needs a file name";
+        return false;
+      }
+      configGiven = true;
     } else if (arg == "--csv") {
       if (!value(options.csvFile)) return false;
       if (options.csvFile.empty()) {
@@ -402,6 +412,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     return false;
   }
   if (isMonitor && !intervalGiven) options.interval = kMonitorIntervalSeconds;
+  if (configGiven && !isMonitor) {
+    error = "--config belongs to monitor";
+    return false;
+  }
   if (intervalGiven && isMeasure && !options.follow) {
     error = "--interval needs --follow";
     return false;

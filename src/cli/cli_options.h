@@ -41,6 +41,7 @@ struct CliOptions {
   int run = 0;             // archive export --run N: the device's run N (0: its newest)
   bool newDevice = false;  // archive import --new-device: a serial the archive does not know yet
   std::string from, to;    // archive export --from / --to: dates as typed
+  std::string configFile;  // monitor --config: the station's configuration file
 };
 
 // Parses the arguments after the program name. Returns false with `error` set on bad usage.

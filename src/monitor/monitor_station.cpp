@@ -129,6 +129,8 @@ void MonitorStation::Keep(uint32_t startTick, uint32_t endTick) {
   const bool kept = store_.Add(reading);
   if (kept) ++readings_;
   view_.OnReading(reading, kept, kept ? std::string() : store_.Error());
+  for (StationOutput* output : outputs_)
+    output->Publish(reading);
 }
 
 void MonitorStation::Run() {

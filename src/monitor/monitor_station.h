@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/measurement.h"
+#include "monitor/station_output.h"
 #include "monitor/station_reading.h"
 
 namespace dravion {
@@ -31,6 +33,9 @@ class MonitorStation {
  public:
   MonitorStation(DeviceContext& context, StationStore& store, StationView& view,
                  int intervalSeconds);
+
+  // Every reading goes to `output` too, after the archive (the output is the caller's).
+  void AddOutput(StationOutput* output) { outputs_.push_back(output); }
 
   // Runs until the pump is asked to quit, then keeps the seconds of the interval under way as a
   // shorter reading.
@@ -79,6 +84,7 @@ class MonitorStation {
   std::string dose_, doseUnit_;
   uint32_t intervalStart_ = 0;  // tick of the interval's first second
   int readings_ = 0;
+  std::vector<StationOutput*> outputs_;
 };
 
 }  // namespace dravion

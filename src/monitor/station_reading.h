@@ -36,8 +36,6 @@ struct StationReading {
 
 // Seconds since 1970-01-01 UTC of a local time with its offset.
 int64_t UtcSeconds(const LocalDateTime& t);
-// "2026-12-07T07:30:15Z".
-std::string FormatUtc(int64_t seconds);
 
 // Sums the seconds of one interval. A change of the unit setting begins the sum again: a mean
 // over two units would be neither.
