@@ -1,17 +1,20 @@
-#The monitoring station 's configuration file is INI: read by Debian' s inih on Linux, by the
-#system's profile functions on Windows.
-if (NOT WIN32)
-find_path(INIH_INCLUDE_DIR ini.h REQUIRED) find_library(INIH_LIBRARY inih REQUIRED)
-    target_include_directories(dravion_core PRIVATE ${
-        INIH_INCLUDE_DIR}) target_link_libraries(dravion_core PUBLIC ${INIH_LIBRARY}) endif()
-#The metrics server : cpp - httplib, Debian's library on Linux; for Windows its header-only form
-#from Debian's source package (scripts/build-httplib-windows), found through CMAKE_PREFIX_PATH.
-        if (CMAKE_CROSSCOMPILING) find_path(
-            HTTPLIB_INCLUDE_DIR httplib.h NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH REQUIRED)
-            target_include_directories(dravion_core PUBLIC ${HTTPLIB_INCLUDE_DIR})
-                target_link_libraries(dravion_core PUBLIC ws2_32) else()
-                    find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
-                        find_library(HTTPLIB_LIBRARY cpp - httplib REQUIRED)
-                            target_include_directories(dravion_core PUBLIC ${HTTPLIB_INCLUDE_DIR})
-                                target_link_libraries(dravion_core PUBLIC ${HTTPLIB_LIBRARY})
-                                    endif()
+# The monitoring station's configuration file is INI: read by Debian's inih on Linux, by the
+# system's profile functions on Windows.
+if(NOT WIN32)
+  find_path(INIH_INCLUDE_DIR ini.h REQUIRED)
+  find_library(INIH_LIBRARY inih REQUIRED)
+  target_include_directories(dravion_core PRIVATE ${INIH_INCLUDE_DIR})
+  target_link_libraries(dravion_core PUBLIC ${INIH_LIBRARY})
+endif()
+# The metrics server: cpp-httplib, Debian's library on Linux; for Windows its header-only form
+# from Debian's source package (scripts/build-httplib-windows), found through CMAKE_PREFIX_PATH.
+if(CMAKE_CROSSCOMPILING)
+  find_path(HTTPLIB_INCLUDE_DIR httplib.h NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH REQUIRED)
+  target_include_directories(dravion_core PUBLIC ${HTTPLIB_INCLUDE_DIR})
+  target_link_libraries(dravion_core PUBLIC ws2_32)
+else()
+  find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+  find_library(HTTPLIB_LIBRARY cpp-httplib REQUIRED)
+  target_include_directories(dravion_core PUBLIC ${HTTPLIB_INCLUDE_DIR})
+  target_link_libraries(dravion_core PUBLIC ${HTTPLIB_LIBRARY})
+endif()
