@@ -16,7 +16,32 @@ constexpr const char* kReadingsSchema =
     " uid TEXT NOT NULL, time INTEGER NOT NULL, utc_offset INTEGER NOT NULL,"
     " seconds INTEGER NOT NULL, samples INTEGER NOT NULL, units INTEGER NOT NULL, rate REAL,"
     " usvh REAL, cpm REAL NOT NULL, dose TEXT NOT NULL, dose_unit TEXT NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS station_readings_by_serial ON station_readings(serial, id);";
+    "CREATE INDEX IF NOT EXISTS station_readings_by_serial ON station_readings(serial, id);"
+    // Readings an output has still to deliver.
+    "CREATE TABLE IF NOT EXISTS station_queue(output TEXT NOT NULL, reading INTEGER NOT NULL,"
+    " PRIMARY KEY(output, reading)) WITHOUT ROWID;";
+
+constexpr const char* kReadingColumns =
+    "r.serial, r.uid, r.time, r.utc_offset, r.seconds, r.samples, r.units, r.rate, r.usvh, r.cpm,"
+    " r.dose, r.dose_unit";
+
+StationReading ReadingAt(const SqlStatement& select, int first) {
+  StationReading r;
+  r.serial = select.Text(first);
+  r.uid = select.Text(first + 1);
+  r.time = select.Int(first + 2);
+  r.utcOffsetMinutes = static_cast<int>(select.Int(first + 3));
+  r.seconds = static_cast<int>(select.Int(first + 4));
+  r.samples = static_cast<int>(select.Int(first + 5));
+  r.units = static_cast<uint32_t>(select.Int(first + 6));
+  r.rateUnit = RateUnitCode(r.units);
+  if (!select.IsNull(first + 7)) r.rate = select.Real(first + 7);
+  if (!select.IsNull(first + 8)) r.microSievertPerHour = select.Real(first + 8);
+  r.cpm = select.Real(first + 9);
+  r.dose = select.Text(first + 10);
+  r.doseUnit = select.Text(first + 11);
+  return r;
+}
 
 }  // namespace
 
@@ -61,54 +86,79 @@ bool StationStore::Open(const std::string& path) {
   return true;
 }
 
-bool StationStore::Add(const StationReading& r) {
+bool StationStore::Exec(const char* sql) {
+  return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool StationStore::Add(const StationReading& r, const std::vector<std::string>& queueFor) {
   if (!db_) return Fail("the reading could not be kept");
+  if (!Exec("BEGIN IMMEDIATE")) return Fail("the reading could not be kept");
   SqlStatement insert(db_,
                       "INSERT INTO station_readings(serial, uid, time, utc_offset, seconds,"
                       " samples, units, rate, usvh, cpm, dose, dose_unit)"
                       " VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
-  if (!insert.Ok()) return Fail("the reading could not be kept");
-  insert.Bind(1, r.serial)
-      .Bind(2, r.uid)
-      .Bind(3, r.time)
-      .Bind(4, static_cast<int64_t>(r.utcOffsetMinutes))
-      .Bind(5, static_cast<int64_t>(r.seconds))
-      .Bind(6, static_cast<int64_t>(r.samples))
-      .Bind(7, static_cast<int64_t>(r.units));
+  insert.Bind(1, r.serial).Bind(2, r.uid).Bind(3, r.time);
+  insert.Bind(4, static_cast<int64_t>(r.utcOffsetMinutes)).Bind(5, static_cast<int64_t>(r.seconds));
+  insert.Bind(6, static_cast<int64_t>(r.samples)).Bind(7, static_cast<int64_t>(r.units));
   if (r.rate) insert.BindReal(8, *r.rate);
   if (r.microSievertPerHour) insert.BindReal(9, *r.microSievertPerHour);
   insert.BindReal(10, r.cpm).Bind(11, r.dose).Bind(12, r.doseUnit);
-  // One statement outside a transaction is a transaction of its own.
-  if (insert.Step() != SQLITE_DONE) return Fail("the reading could not be kept");
-  return true;
+  bool ok = insert.Step() == SQLITE_DONE;
+  const int64_t id = sqlite3_last_insert_rowid(db_);
+  SqlStatement queue(db_, "INSERT INTO station_queue(output, reading) VALUES(?,?)");
+  for (const std::string& output : queueFor) {
+    if (!ok) break;
+    ok = queue.Bind(1, output).Bind(2, id).Run();
+  }
+  if (ok && Exec("COMMIT")) return true;
+  Fail("the reading could not be kept");
+  Exec("ROLLBACK");
+  return false;
+}
+
+std::vector<std::pair<int64_t, StationReading>> StationStore::Queued(const std::string& output,
+                                                                     size_t count) {
+  std::vector<std::pair<int64_t, StationReading>> readings;
+  if (!db_) return readings;
+  const std::string sql = std::string("SELECT r.id, ") + kReadingColumns +
+                          " FROM station_queue q JOIN station_readings r ON r.id = q.reading"
+                          " WHERE q.output = ? ORDER BY q.reading LIMIT ?";
+  SqlStatement select(db_, sql.c_str());
+  select.Bind(1, output).Bind(2, static_cast<int64_t>(count));
+  int rc;
+  while ((rc = select.Step()) == SQLITE_ROW)
+    readings.emplace_back(select.Int(0), ReadingAt(select, 1));
+  if (rc != SQLITE_DONE) {
+    Fail("the queue could not be read");
+    readings.clear();
+  }
+  return readings;
+}
+
+bool StationStore::Dequeue(const std::string& output, int64_t id) {
+  if (!db_) return Fail("the queue could not be changed");
+  SqlStatement remove(db_, "DELETE FROM station_queue WHERE output = ? AND reading = ?");
+  return remove.Bind(1, output).Bind(2, id).Run() || Fail("the queue could not be changed");
+}
+
+uint64_t StationStore::QueuedCount(const std::string& output) {
+  if (!db_) return 0;
+  SqlStatement count(db_, "SELECT count(*) FROM station_queue WHERE output = ?");
+  count.Bind(1, output);
+  return count.Step() == SQLITE_ROW ? static_cast<uint64_t>(count.Int(0)) : 0;
 }
 
 std::vector<StationReading> StationStore::Latest(const std::string& serial, size_t count) {
   std::vector<StationReading> readings;
   if (!db_) return readings;
-  SqlStatement select(db_,
-                      "SELECT serial, uid, time, utc_offset, seconds, samples, units, rate, usvh,"
-                      " cpm, dose, dose_unit FROM station_readings"
-                      " WHERE ?1 = '' OR serial = ?1 ORDER BY id DESC LIMIT ?2");
+  const std::string sql = std::string("SELECT ") + kReadingColumns +
+                          " FROM station_readings r WHERE ?1 = '' OR r.serial = ?1"
+                          " ORDER BY r.id DESC LIMIT ?2";
+  SqlStatement select(db_, sql.c_str());
   select.Bind(1, serial).Bind(2, static_cast<int64_t>(count));
   int rc;
-  while ((rc = select.Step()) == SQLITE_ROW) {
-    StationReading r;
-    r.serial = select.Text(0);
-    r.uid = select.Text(1);
-    r.time = select.Int(2);
-    r.utcOffsetMinutes = static_cast<int>(select.Int(3));
-    r.seconds = static_cast<int>(select.Int(4));
-    r.samples = static_cast<int>(select.Int(5));
-    r.units = static_cast<uint32_t>(select.Int(6));
-    r.rateUnit = RateUnitCode(r.units);
-    if (!select.IsNull(7)) r.rate = select.Real(7);
-    if (!select.IsNull(8)) r.microSievertPerHour = select.Real(8);
-    r.cpm = select.Real(9);
-    r.dose = select.Text(10);
-    r.doseUnit = select.Text(11);
-    readings.push_back(std::move(r));
-  }
+  while ((rc = select.Step()) == SQLITE_ROW)
+    readings.push_back(ReadingAt(select, 0));
   if (rc != SQLITE_DONE) {
     Fail("the readings could not be read");
     readings.clear();

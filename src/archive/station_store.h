@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "monitor/station_reading.h"
@@ -28,8 +29,15 @@ class StationStore {
   bool IsOpen() const { return db_ != nullptr; }
   const std::string& Error() const { return error_; }
 
-  // Keeps one reading; false with Error() set (the reading is not kept).
-  bool Add(const StationReading& reading);
+  // Keeps one reading and, in the same transaction, queues it for each output named in
+  // `queueFor`; false with Error() set (nothing is kept).
+  bool Add(const StationReading& reading, const std::vector<std::string>& queueFor = {});
+  // The oldest `count` readings queued for `output`, in the order they were taken, each with its
+  // row's id.
+  std::vector<std::pair<int64_t, StationReading>> Queued(const std::string& output, size_t count);
+  // Takes a delivered reading off `output`'s queue; false with Error() set.
+  bool Dequeue(const std::string& output, int64_t id);
+  uint64_t QueuedCount(const std::string& output);
   // The newest `count` readings of the device with serial number `serial` (any device when
   // empty), newest first.
   std::vector<StationReading> Latest(const std::string& serial, size_t count);
@@ -38,6 +46,7 @@ class StationStore {
 
  private:
   bool Fail(const char* what);
+  bool Exec(const char* sql);
 
   sqlite3* db_ = nullptr;
   std::string error_;

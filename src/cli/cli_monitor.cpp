@@ -10,6 +10,7 @@
 #include "monitor/metrics_server.h"
 #include "monitor/monitor_config.h"
 #include "monitor/monitor_station.h"
+#include "monitor/network_output.h"
 #include "services/number_text.h"
 
 namespace dravion::cli {
@@ -105,12 +106,16 @@ bool LoadConfig(CliSession& s, MonitorConfig& config) {
 int Monitor(CliSession& s) {
   MonitorConfig config;
   if (!LoadConfig(s, config)) return kExitFailed;
-  for (const auto& [section, keys] : config.sections) {
-    if (section != "prometheus")
-      s.io.err << s.language.Text("Выход [", "The output [") << section
-               << s.language.Text("] в этой версии ещё не работает; раздел пропущен",
-                                  "] does not work in this version yet; its section is ignored")
-               << '\n';
+  if (config.Has("mqtt")) {
+    s.io.err << s.language.Text("Выход [mqtt] в этой версии ещё не работает; раздел пропущен",
+                                "The output [mqtt] does not work in this version yet; its section "
+                                "is ignored")
+             << '\n';
+  }
+  std::vector<std::unique_ptr<NetworkOutput>> networks;
+  if (std::string error; !MakeNetworkOutputs(config, networks, error)) {
+    s.io.err << "dravion-cli: " << config.path << ": " << error << '\n';
+    return kExitFailed;
   }
   MetricsServer metrics;
   if (config.Has("prometheus")) {
@@ -122,8 +127,9 @@ int Monitor(CliSession& s) {
     }
     s.io.err << s.language.Text("Метрики: http://", "Metrics: http://") << listen << "/metrics\n";
   }
+  const std::string archive = DefaultArchivePath();
   StationStore store;
-  if (!store.Open(DefaultArchivePath())) {
+  if (!store.Open(archive)) {
     s.io.err << s.language.Text("Архив недоступен: ", "The archive cannot be used: ")
              << store.Error() << '\n';
     return kExitFailed;
@@ -144,7 +150,23 @@ int Monitor(CliSession& s) {
   TerminalStationView view(s);
   MonitorStation station(s.context, store, view, s.options.interval);
   if (config.Has("prometheus")) station.AddOutput(&metrics);
+  for (const std::unique_ptr<NetworkOutput>& output : networks) {
+    output->note = [&station](const std::string& text) { station.PostNote(text); };
+    output->counted = [&metrics, name = output->Name()](const OutputCounts& counts) {
+      metrics.Count(name, counts);
+    };
+    if (std::string error; !output->Start(archive, error)) {
+      s.io.err << "dravion-cli: " << error << '\n';
+      for (const std::unique_ptr<NetworkOutput>& started : networks)
+        started->Stop();  // before the station their notes go to
+      return kExitFailed;
+    }
+    station.AddOutput(output.get());
+  }
   station.Run();
+  // What the outputs hold stays queued in the archive; their threads end at once.
+  for (const std::unique_ptr<NetworkOutput>& output : networks)
+    output->Stop();
   metrics.Stop();
   return view.failed ? kExitFailed : kExitDone;
 }

@@ -18,3 +18,6 @@ else()
   target_include_directories(dravion_core PUBLIC ${HTTPLIB_INCLUDE_DIR})
   target_link_libraries(dravion_core PUBLIC ${HTTPLIB_LIBRARY})
 endif()
+# The monitoring networks over HTTP: libcurl (Windows: scripts/build-curl-windows, Schannel).
+find_package(CURL REQUIRED)
+target_link_libraries(dravion_core PUBLIC CURL::libcurl)

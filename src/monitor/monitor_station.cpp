@@ -126,11 +126,33 @@ void MonitorStation::Keep(uint32_t startTick, uint32_t endTick) {
   reading.uid = uid_;
   dose_.clear();
   doseUnit_.clear();
-  const bool kept = store_.Add(reading);
+  std::vector<std::string> queueFor;
+  for (const StationOutput* output : outputs_) {
+    if (output->Replays()) queueFor.push_back(output->Name());
+  }
+  const bool kept = store_.Add(reading, queueFor);
   if (kept) ++readings_;
   view_.OnReading(reading, kept, kept ? std::string() : store_.Error());
   for (StationOutput* output : outputs_)
     output->Publish(reading);
+}
+
+void MonitorStation::PostNote(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(notesMutex_);
+    notes_.push_back(text);
+  }
+  context_.pump.Wake();
+}
+
+void MonitorStation::SayPostedNotes() {
+  std::vector<std::string> notes;
+  {
+    std::lock_guard<std::mutex> lock(notesMutex_);
+    notes.swap(notes_);
+  }
+  for (const std::string& text : notes)
+    view_.Note(text);
 }
 
 void MonitorStation::Run() {
@@ -156,11 +178,14 @@ void MonitorStation::Run() {
     next += kSecondMs;
     // A second that took longer moves the schedule rather than bunching readings up.
     if (static_cast<int32_t>(next - clock.TickMs()) < 0) next = clock.TickMs();
-    while (!pump.QuitRequested() && static_cast<int32_t>(next - clock.TickMs()) > 0)
+    while (!pump.QuitRequested() && static_cast<int32_t>(next - clock.TickMs()) > 0) {
       pump.ProcessEvents(next);
+      SayPostedNotes();
+    }
   }
   // Stopped: the seconds read so far are kept as a shorter reading.
   if (averager_.Samples() > 0) Keep(intervalStart_, clock.TickMs());
+  SayPostedNotes();
   controller_.RemoveListener(&last_);
 }
 

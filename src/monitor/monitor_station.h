@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ class MonitorStation {
   // Every reading goes to `output` too, after the archive (the output is the caller's).
   void AddOutput(StationOutput* output) { outputs_.push_back(output); }
 
+  // A note from another thread (an output's): said through the view on the station's thread.
+  void PostNote(const std::string& text);
+
   // Runs until the pump is asked to quit, then keeps the seconds of the interval under way as a
   // shorter reading.
   void Run();
@@ -69,6 +73,7 @@ class MonitorStation {
   // Keeps the interval's reading, begun at `startTick`, its last second read at `endTick`.
   void Keep(uint32_t startTick, uint32_t endTick);
   void SetState(State state, const std::string& detail = {});
+  void SayPostedNotes();
   std::string Text(const char* russian, const char* english) const;
 
   DeviceContext& context_;
@@ -85,6 +90,8 @@ class MonitorStation {
   uint32_t intervalStart_ = 0;  // tick of the interval's first second
   int readings_ = 0;
   std::vector<StationOutput*> outputs_;
+  std::mutex notesMutex_;
+  std::vector<std::string> notes_;  // posted by other threads, not yet said
 };
 
 }  // namespace dravion

@@ -15,6 +15,9 @@ class StationOutput {
   virtual ~StationOutput() = default;
   // The configuration section that turns it on ("prometheus").
   virtual std::string Name() const = 0;
+  // Whether every reading is queued for it in the archive, with the reading and in the same
+  // transaction, and delivered from there in order (a service that takes past readings).
+  virtual bool Replays() const { return false; }
   virtual void Publish(const StationReading& reading) = 0;
   // The station is stopping: what the output holds is written, its threads end. At most a few
   // seconds.
