@@ -1,4 +1,5 @@
 #include <cmath>
+#include <optional>
 #include <ostream>
 
 #include "archive/archive_files.h"
@@ -10,6 +11,7 @@
 #include "monitor/metrics_server.h"
 #include "monitor/monitor_config.h"
 #include "monitor/monitor_station.h"
+#include "monitor/mqtt_output.h"
 #include "monitor/network_output.h"
 #include "services/number_text.h"
 
@@ -106,12 +108,6 @@ bool LoadConfig(CliSession& s, MonitorConfig& config) {
 int Monitor(CliSession& s) {
   MonitorConfig config;
   if (!LoadConfig(s, config)) return kExitFailed;
-  if (config.Has("mqtt")) {
-    s.io.err << s.language.Text("Выход [mqtt] в этой версии ещё не работает; раздел пропущен",
-                                "The output [mqtt] does not work in this version yet; its section "
-                                "is ignored")
-             << '\n';
-  }
   std::vector<std::unique_ptr<NetworkOutput>> networks;
   if (std::string error; !MakeNetworkOutputs(config, networks, error)) {
     s.io.err << "dravion-cli: " << config.path << ": " << error << '\n';
@@ -150,6 +146,17 @@ int Monitor(CliSession& s) {
   TerminalStationView view(s);
   MonitorStation station(s.context, store, view, s.options.interval);
   if (config.Has("prometheus")) station.AddOutput(&metrics);
+  std::optional<MqttOutput> mqtt;
+  if (config.Has("mqtt")) {
+    mqtt.emplace(config);
+    mqtt->note = [&station](const std::string& text) { station.PostNote(text); };
+    mqtt->counted = [&metrics](const OutputCounts& counts) { metrics.Count("mqtt", counts); };
+    if (std::string error; !mqtt->Start(archive, error)) {
+      s.io.err << "dravion-cli: " << config.path << ": " << error << '\n';
+      return kExitFailed;
+    }
+    station.AddOutput(&*mqtt);
+  }
   for (const std::unique_ptr<NetworkOutput>& output : networks) {
     output->note = [&station](const std::string& text) { station.PostNote(text); };
     output->counted = [&metrics, name = output->Name()](const OutputCounts& counts) {
@@ -159,6 +166,7 @@ int Monitor(CliSession& s) {
       s.io.err << "dravion-cli: " << error << '\n';
       for (const std::unique_ptr<NetworkOutput>& started : networks)
         started->Stop();  // before the station their notes go to
+      if (mqtt) mqtt->Stop();
       return kExitFailed;
     }
     station.AddOutput(output.get());
@@ -167,6 +175,7 @@ int Monitor(CliSession& s) {
   // What the outputs hold stays queued in the archive; their threads end at once.
   for (const std::unique_ptr<NetworkOutput>& output : networks)
     output->Stop();
+  if (mqtt) mqtt->Stop();
   metrics.Stop();
   return view.failed ? kExitFailed : kExitDone;
 }

@@ -21,3 +21,15 @@ endif()
 # The monitoring networks over HTTP: libcurl (Windows: scripts/build-curl-windows, Schannel).
 find_package(CURL REQUIRED)
 target_link_libraries(dravion_core PUBLIC CURL::libcurl)
+# The MQTT output: libmosquitto (Linux: Debian's; Windows: scripts/build-mosquitto-windows).
+if(CMAKE_CROSSCOMPILING)
+  find_path(MOSQUITTO_INCLUDE_DIR mosquitto.h NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH REQUIRED)
+  find_library(MOSQUITTO_LIBRARY NAMES libmosquitto_static.a mosquitto_static mosquitto
+               NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH REQUIRED)
+  target_compile_definitions(dravion_core PUBLIC LIBMOSQUITTO_STATIC)
+else()
+  find_path(MOSQUITTO_INCLUDE_DIR mosquitto.h REQUIRED)
+  find_library(MOSQUITTO_LIBRARY mosquitto REQUIRED)
+endif()
+target_include_directories(dravion_core PUBLIC ${MOSQUITTO_INCLUDE_DIR})
+target_link_libraries(dravion_core PUBLIC ${MOSQUITTO_LIBRARY})

@@ -36,6 +36,8 @@ struct StationReading {
 
 // Seconds since 1970-01-01 UTC of a local time with its offset.
 int64_t UtcSeconds(const LocalDateTime& t);
+// UTC seconds as "2026-12-07 07:30:15", or with `iso` as "2026-12-07T07:30:15Z".
+std::string UtcText(int64_t seconds, bool iso);
 
 // Sums the seconds of one interval. A change of the unit setting begins the sum again: a mean
 // over two units would be neither.
