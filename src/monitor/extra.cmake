@@ -33,3 +33,6 @@ else()
 endif()
 target_include_directories(dravion_core PUBLIC ${MOSQUITTO_INCLUDE_DIR})
 target_link_libraries(dravion_core PUBLIC ${MOSQUITTO_LIBRARY})
+if(WIN32)
+  target_link_libraries(dravion_core PUBLIC ws2_32)  # after the static library that needs it
+endif()

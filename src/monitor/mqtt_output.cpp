@@ -121,6 +121,14 @@ bool MqttOutput::Start(const std::string& archivePath, std::string& error) {
     error = "[mqtt] tls is yes or no";
     return false;
   }
+#ifdef _WIN32
+  if (tls == "yes") {
+    error =
+        "[mqtt] tls = yes is not available in the Windows build yet (its MQTT library has no "
+        "TLS): use a broker on this computer or network without it";
+    return false;
+  }
+#endif
   if (topic_.empty() || topic_.find_first_of("+#") != std::string::npos) {
     error = "[mqtt] topic must not be empty nor hold + or #";
     return false;
