@@ -23,6 +23,10 @@ class SqlStatement {
     sqlite3_bind_int64(statement_, index, value);
     return *this;
   }
+  SqlStatement& BindReal(int index, double value) {
+    sqlite3_bind_double(statement_, index, value);
+    return *this;
+  }
   SqlStatement& Bind(int index, const std::string& text) {
     sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
                       SQLITE_TRANSIENT);

@@ -97,7 +97,8 @@ const std::map<std::string, Handler>& PortCommands() {
                                                           {"archive list", ArchiveList},
                                                           {"archive export", ArchiveExport},
                                                           {"archive import", ArchiveImport},
-                                                          {"archive stats", ArchiveStats}};
+                                                          {"archive stats", ArchiveStats},
+                                                          {"monitor", Monitor}};
   return commands;
 }
 
@@ -123,7 +124,8 @@ const std::map<std::string, Handler>& DeviceCommandsByName() {
 
 std::string CommandName(const CliOptions& options) {
   std::string name = options.command[0];
-  if (options.command.size() > 1 && name != "measure" && name != "ports" && name != "info")
+  if (options.command.size() > 1 && name != "measure" && name != "ports" && name != "info" &&
+      name != "monitor")
     name += " " + options.command[1];
   return name;
 }

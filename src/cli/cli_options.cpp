@@ -50,6 +50,7 @@ const std::vector<CommandShape>& Shapes() {
       {{"archive", "export"}, 0, 0},
       {{"archive", "stats"}, 0, 0},
       {{"archive", "import"}, 1, 1},
+      {{"monitor"}, 0, 0},
   };
   return shapes;
 }
@@ -117,6 +118,8 @@ const std::vector<OptionWord>& OptionWords() {
       {"--count", "measure", "N"},
       {"--follow", "measure", ""},
       {"--interval", "measure", "S"},
+      {"--interval", "monitor", "S"},
+      {"--config", "monitor", "FILE"},
       {"--csv", "history download", "FILE"},
       {"--csv", "measure", "FILE"},
       {"--if-drift", "time sync", "S"},
@@ -237,6 +240,12 @@ const std::string& UsageText() {
       "                                a file Save CSV wrote, into the archive of device S\n"
       "                                (--new-device: one the archive does not know yet), or\n"
       "                                another history archive file, whole\n"
+      "  monitor [--interval S] [--config FILE]\n"
+      "                                a station: the device read every second, the mean of each\n"
+      "                                S seconds (default 60) kept in the archive, printed and\n"
+      "                                sent to the outputs FILE turns on (default: monitor.ini in\n"
+      "                                the user's configuration folder), until Ctrl+C or SIGTERM;\n"
+      "                                waits for the device when it is away\n"
       "\n"
       "Options:\n"
       "  --port N      use COM N (without it: the first listed port that answers)\n"
@@ -244,8 +253,8 @@ const std::string& UsageText() {
       "  --log FILE    write the run's log to FILE (Windows-1251, LF line ends)\n"
       "  -v, --verbose also print the log lines to stderr\n"
       "  -y, --yes     answer Yes to every question\n"
-      "  --json        ports, info, settings get, measure, time show, archive list and archive\n"
-      "                stats print JSON\n"
+      "  --json        ports, info, settings get, measure, monitor, time show, archive list and\n"
+      "                archive stats print JSON\n"
       "  -h, --help    this text\n"
       "  --version     the program's version\n"
       "\n"
@@ -268,7 +277,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
                       std::string& error) {
   options = CliOptions{};
   bool csvGiven = false, retriesGiven = false, intervalGiven = false, ifDriftGiven = false;
-  bool deviceGiven = false, rangeGiven = false, uidGiven = false;
+  bool deviceGiven = false, rangeGiven = false, uidGiven = false, configGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&](std::string& out) {
@@ -335,6 +344,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
         return false;
       }
       ifDriftGiven = true;
+    } else if (arg == "--config") {
+      if (!value(options.configFile)) return false;
+      if (options.configFile.empty()) {
+        error = "--config needs a file name";
+        return false;
+      }
+      configGiven = true;
     } else if (arg == "--csv") {
       if (!value(options.csvFile)) return false;
       if (options.csvFile.empty()) {
@@ -442,6 +458,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
   }
   const std::string& name = options.command[0];
   const bool isMeasure = name == "measure";
+  const bool isMonitor = name == "monitor";
   const bool isDownload = name == "history" && options.command[1] == "download";
   const bool isUpdate = name == "firmware";
   const bool isTimeSync = name == "time" && options.command[1] == "sync";
@@ -452,11 +469,20 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     error = "--count belongs to measure";
     return false;
   }
-  if ((options.follow || intervalGiven) && !isMeasure) {
-    error = "--follow and --interval belong to measure";
+  if (options.follow && !isMeasure) {
+    error = "--follow belongs to measure";
     return false;
   }
-  if (intervalGiven && !options.follow) {
+  if (intervalGiven && !isMeasure && !isMonitor) {
+    error = "--interval belongs to measure --follow and monitor";
+    return false;
+  }
+  if (isMonitor && !intervalGiven) options.interval = kMonitorIntervalSeconds;
+  if (configGiven && !isMonitor) {
+    error = "--config belongs to monitor";
+    return false;
+  }
+  if (intervalGiven && isMeasure && !options.follow) {
     error = "--interval needs --follow";
     return false;
   }

@@ -13,6 +13,9 @@ inline constexpr int kExitFailed = 1;    // the device refused, failed or did no
 inline constexpr int kExitUsage = 2;     // bad usage
 inline constexpr int kExitNoDevice = 3;  // no device found
 
+// monitor: seconds a reading stands for unless --interval says otherwise.
+inline constexpr int kMonitorIntervalSeconds = 60;
+
 // What the command line asks for.
 struct CliOptions {
   int port = -1;  // -1: the first listed port that answers as the device
@@ -28,7 +31,7 @@ struct CliOptions {
   int count = 1;  // measure --count
   bool countGiven = false;
   bool follow = false;     // measure --follow: readings until stopped
-  int interval = 1;        // measure --interval: seconds between readings
+  int interval = 1;        // measure --interval, monitor --interval: seconds between readings
   std::string csvFile;     // history download --csv, measure --follow --csv
   int ifDrift = -1;        // time sync --if-drift: write only beyond this many seconds (-1: always)
   int retries = 0;         // firmware update --retries: attempts after a failed first one
@@ -43,7 +46,8 @@ struct CliOptions {
   bool thresholdGiven = false;
   double threshold = 0;  // archive stats --threshold: a rate in the unit of --unit
   bool unitGiven = false;
-  bool roentgen = false;  // archive stats --unit r (else sv)
+  bool roentgen = false;   // archive stats --unit r (else sv)
+  std::string configFile;  // monitor --config: the station's configuration file
 };
 
 // Parses the arguments after the program name. Returns false with `error` set on bad usage.

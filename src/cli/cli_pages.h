@@ -21,6 +21,8 @@ int TimeSync(CliSession& session);
 int TimeShow(CliSession& session);
 int CalibrationSet(CliSession& session);
 int Measure(CliSession& session);
+// monitor: the device as a station until stopped (see MonitorStation).
+int Monitor(CliSession& session);
 int DoseReset(CliSession& session);
 int HistoryDownload(CliSession& session);
 int HistoryDelete(CliSession& session);

@@ -158,6 +158,14 @@ bool MeasurementController::ReadRate(uint32_t& value) {
   return true;
 }
 
+bool MeasurementController::ReadCountRate(double& cpm) {
+  if (CountAddress == 0) return false;
+  uint8_t word[4] = {};
+  if (context_.commands.ReadMemory(CountAddress, word, 4, false) != 4) return false;
+  cpm = RateValue(kUnitCounts, LoadU32(word));
+  return true;
+}
+
 bool MeasurementController::ReadDose() {
   std::array<uint8_t, kDoseTextSize> value{};
   std::array<uint8_t, kDoseTextSize> unit{};

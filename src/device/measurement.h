@@ -109,6 +109,9 @@ class MeasurementController {
   bool LoadMeasurementAddresses();
   // One reading: the rate and its level, and with `withDose` the accumulated dose.
   bool ReadMeasurement(bool withDose);
+  // The count rate in CPM from the count word (its addresses loaded by a reading before), whatever
+  // the unit setting; false when the device did not answer.
+  bool ReadCountRate(double& cpm);
   // The addresses are read again at the next reading; the dose texts are emptied.
   void ForgetMeasurementAddresses();
   // Called by every heartbeat: sends a requested dose reset, then runs the automatic reading.

@@ -52,6 +52,9 @@ TEST(CliOptions, GlobalOptionsAndCommandWords) {
   EXPECT_EQ(Parse({"history", "download", "--csv", "h.csv"}).csvFile, "h.csv");
   EXPECT_EQ(Parse({"firmware", "update", "--retries", "3"}).retries, 3);
   EXPECT_EQ(Parse({"firmware", "update"}).retries, 0);
+  // A station's reading stands for a minute unless told otherwise.
+  EXPECT_EQ(Parse({"monitor"}).interval, 60);
+  EXPECT_EQ(Parse({"monitor", "--interval", "5"}).interval, 5);
   EXPECT_EQ(Parse({"calibration", "set", "1,27"}).command.back(), "1,27");
   EXPECT_TRUE(Parse({"--help"}).help);
   EXPECT_TRUE(Parse({"--version"}).version);
@@ -84,7 +87,9 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
       // Command options belong to their command, and the CSV file is required.
       {{"info", "--count", "2"}, "--count belongs to measure"},
       {{"measure", "--count", "0"}, "--count takes a number of readings from 1"},
-      {{"info", "--follow"}, "--follow and --interval belong to measure"},
+      {{"info", "--follow"}, "--follow belongs to measure"},
+      {{"info", "--interval", "5"}, "--interval belongs to measure --follow and monitor"},
+      {{"monitor", "--interval", "0"}, "--interval takes whole seconds from 1"},
       {{"measure", "--interval", "5"}, "--interval needs --follow"},
       {{"measure", "--follow", "--interval", "0"}, "--interval takes whole seconds from 1"},
       {{"info", "--if-drift", "5"}, "--if-drift belongs to time sync"},

@@ -20,35 +20,13 @@
 
 #include "cli/cli_options.h"
 #include "cli_harness.h"
+#include "cli_process.h"
 #include "services/clock.h"
 
 extern char** environ;
 
 namespace dravion::cli_test {
 namespace {
-
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Polls a file (the program writes it in another process) until `done` holds; false after
-// `seconds`.
-template <typename Done>
-bool WaitForFile(const std::string& path, Done done, int seconds = 30) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done(FileText(path))) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
-int Lines(const std::string& text) {
-  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
 
 // The local time of a line ("2026-12-07T10:30:15+03:00,...") as seconds.
 int64_t LineSeconds(const std::string& line) {
@@ -132,37 +110,6 @@ TEST(CliRecordLink, FollowRecordsAcrossAnUnplugAndEndsWithACompleteFileOnSigterm
       << messages;
   EXPECT_GE(gap, 2) << text;
   EXPECT_EQ(messages.substr(messages.size() - 12), "Interrupted\n") << messages;
-}
-
-// dravion-cli in a process of its own with standard output to `out` (a descriptor) and standard
-// error to the file `err`; standard input from `in` (a terminal's path) when given.
-pid_t SpawnCli(std::vector<std::string> args, int out, const std::string& err,
-               const std::string& in = {}) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (!in.empty()) posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDWR | O_NOCTTY, 0);
-  if (out >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  args.insert(args.begin(), DRAVION_CLI_PATH);
-  std::vector<char*> argv;
-  for (std::string& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// The exit status of a program that ended by itself; -1 for one that a signal killed.
-int ExitStatus(pid_t pid) {
-  int status = -1;
-  if (::waitpid(pid, &status, 0) != pid) return -2;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // A closed terminal (SIGHUP) and a reader that went away (SIGPIPE, as with `| head -n1`) end a

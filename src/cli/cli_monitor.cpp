@@ -1,0 +1,183 @@
+#include <cmath>
+#include <optional>
+#include <ostream>
+
+#include "archive/archive_files.h"
+#include "archive/station_store.h"
+#include "cli/cli_json.h"
+#include "cli/cli_pages.h"
+#include "cli/cli_session.h"
+#include "connection/connection_manager.h"
+#include "monitor/metrics_server.h"
+#include "monitor/monitor_config.h"
+#include "monitor/monitor_station.h"
+#include "monitor/mqtt_output.h"
+#include "monitor/network_output.h"
+#include "services/number_text.h"
+
+namespace dravion::cli {
+namespace {
+
+// A mean for printing: four decimals at most, a point whatever the locale.
+Json MeanJson(double value) {
+  return std::round(value * 10000) / 10000;
+}
+
+// The station's readings and notes on the terminal: one line (or JSON object) per reading on
+// stdout, the notes on stderr.
+class TerminalStationView : public StationView {
+ public:
+  explicit TerminalStationView(CliSession& s) : s_(s) {}
+
+  void OnReading(const StationReading& r, bool kept, const std::string& error) override {
+    if (!kept) {
+      s_.io.err << s_.language.Text("Показание не сохранено в архиве: ",
+                                    "The reading was not kept in the archive: ")
+                << error << '\n'
+                << std::flush;
+      failed = true;
+    }
+    LocalDateTime local = ShiftedBy(LocalDateTime{1970, 1, 1, 0, 0, 0, 0, r.utcOffsetMinutes},
+                                    r.time + static_cast<int64_t>(r.utcOffsetMinutes) * 60);
+    if (s_.options.json) {
+      // As measure --json prints a reading, with the interval's means and the count rate.
+      Json reading;
+      reading["time"] = FormatIsoDateTime(local);
+      reading["rate"] = r.rate ? MeanJson(*r.rate) : Json(nullptr);
+      reading["rateUnit"] = r.rateUnit;
+      reading["usvh"] = r.microSievertPerHour ? MeanJson(*r.microSievertPerHour) : Json(nullptr);
+      reading["cpm"] = MeanJson(r.cpm);
+      reading["dose"] = r.dose;
+      reading["doseValue"] = JsonNumber(r.dose);
+      reading["doseUnit"] = r.doseUnit;
+      reading["seconds"] = r.seconds;
+      reading["samples"] = r.samples;
+      reading["serial"] = r.serial;
+      reading["kept"] = kept;
+      PrintJson(s_.io, reading);
+      return;
+    }
+    s_.io.out << FormatIsoDateTime(local) << "  ";
+    if (r.rate) s_.io.out << FixedDecimal(*r.rate, 2) << ' ' << r.rateUnit << "  ";
+    s_.io.out << FixedDecimal(r.cpm, 1) << " CPM";
+    if (!r.dose.empty())
+      s_.io.out << "  " << s_.language.Text("доза ", "dose ") << r.dose << ' ' << r.doseUnit;
+    s_.io.out << "  (" << r.samples << '/' << r.seconds << " s)\n" << std::flush;
+  }
+
+  void Note(const std::string& text) override {
+    s_.io.err << text << '\n' << std::flush;
+    s_.log.LogLine(text);
+  }
+
+  bool failed = false;
+
+ private:
+  CliSession& s_;
+};
+
+// The station's configuration: --config FILE, else the user's monitor.ini. A missing default file
+// is written, every output commented out, for the user to fill in; a missing --config file, or
+// one that cannot be used, ends the command.
+bool LoadConfig(CliSession& s, MonitorConfig& config) {
+  const bool given = !s.options.configFile.empty();
+  const std::string path = given ? s.options.configFile : DefaultMonitorConfigPath();
+  if (path.empty()) return true;
+  std::string error;
+  bool missing = false;
+  if (LoadMonitorConfig(path, config, error, missing)) return true;
+  if (!missing || given) {
+    s.io.err << "dravion-cli: " << error << '\n';
+    return false;
+  }
+  if (WritePrivateFile(path, MonitorConfigTemplate(), error)) {
+    s.io.err << s.language.Text("Выходы не настроены; настройки для заполнения записаны в ",
+                                "No outputs are configured; a configuration to fill in was "
+                                "written to ")
+             << path << '\n';
+  } else {
+    s.io.err << s.language.Text("Выходы не настроены; не удалось записать ",
+                                "No outputs are configured; could not write ")
+             << error << '\n';
+  }
+  return true;
+}
+
+}  // namespace
+
+int Monitor(CliSession& s) {
+  MonitorConfig config;
+  if (!LoadConfig(s, config)) return kExitFailed;
+  std::vector<std::unique_ptr<NetworkOutput>> networks;
+  if (std::string error; !MakeNetworkOutputs(config, networks, error)) {
+    s.io.err << "dravion-cli: " << config.path << ": " << error << '\n';
+    return kExitFailed;
+  }
+  MetricsServer metrics;
+  if (config.Has("prometheus")) {
+    std::string error;
+    const std::string listen = config.Get("prometheus", "listen", "127.0.0.1:9750");
+    if (!metrics.Start(listen, error)) {
+      s.io.err << "dravion-cli: " << error << '\n';
+      return kExitFailed;
+    }
+    s.io.err << s.language.Text("Метрики: http://", "Metrics: http://") << listen << "/metrics\n";
+  }
+  const std::string archive = DefaultArchivePath();
+  StationStore store;
+  if (!store.Open(archive)) {
+    s.io.err << s.language.Text("Архив недоступен: ", "The archive cannot be used: ")
+             << store.Error() << '\n';
+    return kExitFailed;
+  }
+  // The device as found now, if it is there; from then on (or when it is not) the connection
+  // manager looks for it in the heartbeat, as the window's automatic mode does, or on --port.
+  const int found = s.Connect();
+  ConnectionManager& m = s.core.manager;
+  if (found != kExitDone) {
+    if (s.pump.QuitRequested()) return kExitFailed;
+    if (s.options.port > 0) {
+      m.ConnectionMode = kManualPort;
+      m.ManualPortNumber = m.SelectedPort = s.options.port;
+    } else {
+      m.ConnectionMode = kAutoWatch;
+    }
+  }
+  TerminalStationView view(s);
+  MonitorStation station(s.context, store, view, s.options.interval);
+  if (config.Has("prometheus")) station.AddOutput(&metrics);
+  std::optional<MqttOutput> mqtt;
+  if (config.Has("mqtt")) {
+    mqtt.emplace(config);
+    mqtt->note = [&station](const std::string& text) { station.PostNote(text); };
+    mqtt->counted = [&metrics](const OutputCounts& counts) { metrics.Count("mqtt", counts); };
+    if (std::string error; !mqtt->Start(archive, error)) {
+      s.io.err << "dravion-cli: " << config.path << ": " << error << '\n';
+      return kExitFailed;
+    }
+    station.AddOutput(&*mqtt);
+  }
+  for (const std::unique_ptr<NetworkOutput>& output : networks) {
+    output->note = [&station](const std::string& text) { station.PostNote(text); };
+    output->counted = [&metrics, name = output->Name()](const OutputCounts& counts) {
+      metrics.Count(name, counts);
+    };
+    if (std::string error; !output->Start(archive, error)) {
+      s.io.err << "dravion-cli: " << error << '\n';
+      for (const std::unique_ptr<NetworkOutput>& started : networks)
+        started->Stop();  // before the station their notes go to
+      if (mqtt) mqtt->Stop();
+      return kExitFailed;
+    }
+    station.AddOutput(output.get());
+  }
+  station.Run();
+  // What the outputs hold stays queued in the archive; their threads end at once.
+  for (const std::unique_ptr<NetworkOutput>& output : networks)
+    output->Stop();
+  if (mqtt) mqtt->Stop();
+  metrics.Stop();
+  return view.failed ? kExitFailed : kExitDone;
+}
+
+}  // namespace dravion::cli

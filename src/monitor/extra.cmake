@@ -1,0 +1,38 @@
+# The monitoring station's configuration file is INI: read by Debian's inih on Linux, by the
+# system's profile functions on Windows.
+if(NOT WIN32)
+  find_path(INIH_INCLUDE_DIR ini.h REQUIRED)
+  find_library(INIH_LIBRARY inih REQUIRED)
+  target_include_directories(dravion_core PRIVATE ${INIH_INCLUDE_DIR})
+  target_link_libraries(dravion_core PUBLIC ${INIH_LIBRARY})
+endif()
+# The metrics server: cpp-httplib, Debian's library on Linux; for Windows its header-only form
+# from Debian's source package (scripts/build-httplib-windows), found through CMAKE_PREFIX_PATH.
+if(CMAKE_CROSSCOMPILING)
+  find_path(HTTPLIB_INCLUDE_DIR httplib.h NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH REQUIRED)
+  target_include_directories(dravion_core PUBLIC ${HTTPLIB_INCLUDE_DIR})
+  target_link_libraries(dravion_core PUBLIC ws2_32)
+else()
+  find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+  find_library(HTTPLIB_LIBRARY cpp-httplib REQUIRED)
+  target_include_directories(dravion_core PUBLIC ${HTTPLIB_INCLUDE_DIR})
+  target_link_libraries(dravion_core PUBLIC ${HTTPLIB_LIBRARY})
+endif()
+# The monitoring networks over HTTP: libcurl (Windows: scripts/build-curl-windows, Schannel).
+find_package(CURL REQUIRED)
+target_link_libraries(dravion_core PUBLIC CURL::libcurl)
+# The MQTT output: libmosquitto (Linux: Debian's; Windows: scripts/build-mosquitto-windows).
+if(CMAKE_CROSSCOMPILING)
+  find_path(MOSQUITTO_INCLUDE_DIR mosquitto.h NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH REQUIRED)
+  find_library(MOSQUITTO_LIBRARY NAMES libmosquitto_static.a mosquitto_static mosquitto
+               NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH REQUIRED)
+  target_compile_definitions(dravion_core PUBLIC LIBMOSQUITTO_STATIC)
+else()
+  find_path(MOSQUITTO_INCLUDE_DIR mosquitto.h REQUIRED)
+  find_library(MOSQUITTO_LIBRARY mosquitto REQUIRED)
+endif()
+target_include_directories(dravion_core PUBLIC ${MOSQUITTO_INCLUDE_DIR})
+target_link_libraries(dravion_core PUBLIC ${MOSQUITTO_LIBRARY})
+if(WIN32)
+  target_link_libraries(dravion_core PUBLIC ws2_32)  # after the static library that needs it
+endif()

@@ -1,0 +1,93 @@
+#include "monitor/http_request.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace dravion {
+namespace {
+
+struct Transfer {
+  std::string* body;
+  const std::atomic<bool>* abort;
+};
+
+size_t Collect(char* data, size_t size, size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const size_t bytes = size * count;
+  const size_t room = kHttpAnswerMaxBytes - std::min(kHttpAnswerMaxBytes, transfer->body->size());
+  transfer->body->append(data, std::min(bytes, room));
+  return bytes;
+}
+
+int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<Transfer*>(user)->abort->load() ? 1 : 0;
+}
+
+}  // namespace
+
+std::string UrlEncoded(const std::string& text) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+        (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' || byte == '~') {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += hex[byte >> 4];
+      encoded += hex[byte & 15];
+    }
+  }
+  return encoded;
+}
+
+HttpAnswer RunHttpExchange(const HttpExchange& exchange, const std::atomic<bool>& abort) {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  HttpAnswer answer;
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) {
+    answer.error = "the HTTP library could not start";
+    return answer;
+  }
+  Transfer transfer{&answer.body, &abort};
+  char error[CURL_ERROR_SIZE] = {};
+  curl_slist* headers = nullptr;
+  curl_easy_setopt(curl, CURLOPT_URL, exchange.url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 10L);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, "dravion-cli monitor");
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+  if (exchange.method == "POST") {
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, exchange.body.c_str());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(exchange.body.size()));
+    headers = curl_slist_append(headers, ("Content-Type: " + exchange.contentType).c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  }
+  const CURLcode code = curl_easy_perform(curl);
+  if (code == CURLE_OK) {
+    answer.reached = true;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
+  } else {
+    // curl's own words name the host at most, never the query.
+    answer.error = code == CURLE_ABORTED_BY_CALLBACK ? "stopped"
+                   : error[0] != '\0'                ? error
+                                                     : curl_easy_strerror(code);
+  }
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(curl);
+  return answer;
+}
+
+}  // namespace dravion

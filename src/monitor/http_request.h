@@ -1,0 +1,33 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+
+namespace dravion {
+
+// One HTTP exchange of a monitoring output.
+struct HttpExchange {
+  std::string method = "GET";  // GET or POST
+  std::string url;
+  std::string body;         // POST only
+  std::string contentType;  // of the body
+};
+
+struct HttpAnswer {
+  bool reached = false;  // an answer came (any status); false: no connection, a time-out, TLS
+  long status = 0;
+  std::string body;   // at most kHttpAnswerMaxBytes of it
+  std::string error;  // why it was not reached; never holds the URL (it may carry secrets)
+};
+
+inline constexpr size_t kHttpAnswerMaxBytes = 64 * 1024;
+
+// Runs one exchange with libcurl: certificates verified (on Windows by the system's store),
+// 10 s to connect, 30 s in all, redirects not followed. `abort` set by another thread ends it
+// within a fraction of a second.
+HttpAnswer RunHttpExchange(const HttpExchange& exchange, const std::atomic<bool>& abort);
+
+// `text` for a URL's query: every byte but letters, digits and -._~ as %XX.
+std::string UrlEncoded(const std::string& text);
+
+}  // namespace dravion

@@ -1,0 +1,192 @@
+#include "monitor/monitor_station.h"
+
+#include <algorithm>
+
+#include "archive/station_store.h"
+#include "connection/connection_manager.h"
+#include "device/device_context.h"
+#include "device/value_tables.h"
+#include "protocol/identification.h"
+#include "services/event_pump.h"
+#include "services/language.h"
+
+namespace dravion {
+namespace {
+
+constexpr uint32_t kSecondMs = 1000;
+
+}  // namespace
+
+MonitorStation::MonitorStation(DeviceContext& context, StationStore& store, StationView& view,
+                               int intervalSeconds)
+    : context_(context),
+      store_(store),
+      view_(view),
+      interval_(std::max(1, intervalSeconds)),
+      controller_(context, silent_) {}
+
+std::string MonitorStation::Text(const char* russian, const char* english) const {
+  return context_.language.Text(russian, english);
+}
+
+void MonitorStation::SetState(State state, const std::string& detail) {
+  if (state == state_) return;
+  const State before = state_;
+  state_ = state;
+  switch (state) {
+    case State::Reading:
+      if (before == State::Starting) {
+        view_.Note(Text("Показания прибора ", "Readings of the device ") + detail +
+                   Text(" каждые ", " every ") + std::to_string(interval_) + Text(" с", " s"));
+      } else {
+        view_.Note(Text("Показания снова идут: ", "Readings go on: ") + detail);
+      }
+      break;
+    case State::Away:
+      view_.Note(context_.connection.Connected
+                     ? Text("Прибор не отвечает, ожидание его возвращения",
+                            "The device does not answer; waiting for it")
+                     : Text("Прибор не подключён, ожидание его возвращения",
+                            "The device is not connected; waiting for it"));
+      break;
+    case State::BootLoader:
+      view_.Note(Text("В приборе работает загрузчик, ожидание основной программы",
+                      "The device runs its boot loader; waiting for its main program"));
+      break;
+    case State::OldProgram:
+      view_.Note(Text("Прошивка прибора слишком стара для показаний, обновите её",
+                      "The device's firmware is too old for readings; update it"));
+      break;
+    case State::Starting:
+      break;
+  }
+}
+
+bool MonitorStation::Sample(bool withDose) {
+  silent_.versionMessage.clear();
+  bool ok = false;
+  double cpm = 0;
+  {
+    // No link test may come between the reading's requests.
+    DeviceOperation operation(context_);
+    ok = controller_.ReadMeasurement(withDose) &&
+         (last_.last.units == kUnitCounts || controller_.ReadCountRate(cpm));
+  }
+  if (!ok) {
+    // The addresses are read again from whichever device answers next.
+    controller_.ForgetMeasurementAddresses();
+    const ConnectionManager& connection = context_.connection;
+    if (connection.Connected && !connection.IdentificationDone) return false;  // identifying
+    if (!silent_.versionMessage.empty()) {
+      SetState(context_.device.Soft.MainVersion == 0 ? State::BootLoader : State::OldProgram);
+    } else {
+      SetState(State::Away);
+    }
+    return false;
+  }
+  const MeasurementReading& reading = last_.last;
+  if (reading.serial != serial_ || reading.device != uid_) {
+    // Another device: what the interval holds of the one before is kept as its own reading.
+    if (!serial_.empty()) {
+      if (averager_.Samples() > 0) Keep(intervalStart_, context_.clock.TickMs());
+      view_.Note(Text("Подключён другой прибор: ", "Another device is connected: ") +
+                 reading.serial);
+    }
+    serial_ = reading.serial;
+    uid_ = reading.device;
+  }
+  SetState(State::Reading, serial_);
+  StationSample sample;
+  sample.units = reading.units;
+  if (reading.units == kUnitCounts) {
+    sample.cpm = reading.rate;
+  } else {
+    sample.rate = reading.rate;
+    sample.cpm = cpm;
+  }
+  averager_.Add(sample);
+  if (withDose) {
+    dose_ = reading.dose;
+    doseUnit_ = reading.doseUnit;
+  }
+  return true;
+}
+
+void MonitorStation::Keep(uint32_t startTick, uint32_t endTick) {
+  StationReading reading = averager_.Take();
+  const LocalDateTime now = context_.clock.Now();
+  reading.time = UtcSeconds(now);
+  reading.utcOffsetMinutes = now.utcOffsetMinutes;
+  // The seconds the interval's samples stand for: one each, at most the interval.
+  const int32_t elapsed = std::max<int32_t>(0, static_cast<int32_t>(endTick - startTick));
+  reading.seconds = std::clamp(static_cast<int>(elapsed / kSecondMs) + 1, 1, interval_);
+  reading.dose = dose_;
+  reading.doseUnit = doseUnit_;
+  reading.serial = serial_;
+  reading.uid = uid_;
+  dose_.clear();
+  doseUnit_.clear();
+  std::vector<std::string> queueFor;
+  for (const StationOutput* output : outputs_) {
+    if (output->Replays()) queueFor.push_back(output->Name());
+  }
+  const bool kept = store_.Add(reading, queueFor);
+  if (kept) ++readings_;
+  view_.OnReading(reading, kept, kept ? std::string() : store_.Error());
+  for (StationOutput* output : outputs_)
+    output->Publish(reading);
+}
+
+void MonitorStation::PostNote(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(notesMutex_);
+    notes_.push_back(text);
+  }
+  context_.pump.Wake();
+}
+
+void MonitorStation::SayPostedNotes() {
+  std::vector<std::string> notes;
+  {
+    std::lock_guard<std::mutex> lock(notesMutex_);
+    notes.swap(notes_);
+  }
+  for (const std::string& text : notes)
+    view_.Note(text);
+}
+
+void MonitorStation::Run() {
+  controller_.AddListener(&last_);
+  EventPump& pump = context_.pump;
+  Clock& clock = context_.clock;
+  const uint32_t intervalMs = static_cast<uint32_t>(interval_) * kSecondMs;
+  // Seconds are read on a grid of ticks from the start (never before their tick); an interval's
+  // last second is the one after which no further second fits before the interval's end.
+  uint32_t next = clock.TickMs();
+  intervalStart_ = next;
+  uint32_t intervalEnd = next + intervalMs;
+  while (!pump.QuitRequested()) {
+    const uint32_t now = clock.TickMs();
+    const bool closes = static_cast<int32_t>(now + kSecondMs - intervalEnd) >= 0;
+    Sample(closes);
+    if (closes) {
+      if (averager_.Samples() > 0) Keep(intervalStart_, now);
+      // After a stall longer than an interval, the next one begins now.
+      intervalStart_ = static_cast<int32_t>(now - intervalEnd) >= 0 ? now + kSecondMs : intervalEnd;
+      intervalEnd = intervalStart_ + intervalMs;
+    }
+    next += kSecondMs;
+    // A second that took longer moves the schedule rather than bunching readings up.
+    if (static_cast<int32_t>(next - clock.TickMs()) < 0) next = clock.TickMs();
+    while (!pump.QuitRequested() && static_cast<int32_t>(next - clock.TickMs()) > 0) {
+      pump.ProcessEvents(next);
+      SayPostedNotes();
+    }
+  }
+  // Stopped: the seconds read so far are kept as a shorter reading.
+  if (averager_.Samples() > 0) Keep(intervalStart_, clock.TickMs());
+  SayPostedNotes();
+  controller_.RemoveListener(&last_);
+}
+
+}  // namespace dravion

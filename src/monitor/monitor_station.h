@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "device/measurement.h"
+#include "monitor/station_output.h"
+#include "monitor/station_reading.h"
+
+namespace dravion {
+
+struct DeviceContext;
+class StationStore;
+
+// What a monitoring station tells whoever runs it.
+class StationView {
+ public:
+  virtual ~StationView() = default;
+  // A reading was taken and kept in the archive (`kept` false: the archive refused it, and
+  // `error` says why).
+  virtual void OnReading(const StationReading& reading, bool kept, const std::string& error) = 0;
+  // A change of the device's state, said once each: gone, back, in its boot loader, another
+  // device.
+  virtual void Note(const std::string& text) = 0;
+};
+
+// A device left plugged in as a monitoring station: its dose rate and count rate read once a
+// second, as the measuring page does, and every interval their means, with the accumulated dose
+// at the interval's end, kept as one reading. The connection manager, run by the pump's
+// heartbeat, finds the device again after an unplug or a restart; readings go on when it is back.
+class MonitorStation {
+ public:
+  MonitorStation(DeviceContext& context, StationStore& store, StationView& view,
+                 int intervalSeconds);
+
+  // Every reading goes to `output` too, after the archive (the output is the caller's).
+  void AddOutput(StationOutput* output) { outputs_.push_back(output); }
+
+  // A note from another thread (an output's): said through the view on the station's thread.
+  void PostNote(const std::string& text);
+
+  // Runs until the pump is asked to quit, then keeps the seconds of the interval under way as a
+  // shorter reading.
+  void Run();
+  int Readings() const { return readings_; }
+
+ private:
+  class SilentView : public MeasurementView {
+   public:
+    void ShowRate(const std::string&) override {}
+    void ShowDose(const std::string&) override {}
+    void ShowLevel(int) override {}
+    void ShowRateIndicator(bool) override {}
+    void ShowDoseIndicator(bool) override {}
+    void ShowVersionMessage(const std::string& text) override { versionMessage = text; }
+    bool PageActive() override { return false; }
+    bool AutoReadChecked() override { return false; }
+    bool ReadEnabled() override { return true; }
+    void SetReadEnabled(bool) override {}
+    std::string versionMessage;
+  };
+  class LastReading : public ReadingListener {
+   public:
+    void OnReading(const MeasurementReading& reading) override { last = reading; }
+    MeasurementReading last;
+  };
+  enum class State { Starting, Reading, Away, BootLoader, OldProgram };
+
+  // One second's reading, with the dose at the interval's end; false when it failed.
+  bool Sample(bool withDose);
+  // Keeps the interval's reading, begun at `startTick`, its last second read at `endTick`.
+  void Keep(uint32_t startTick, uint32_t endTick);
+  void SetState(State state, const std::string& detail = {});
+  void SayPostedNotes();
+  std::string Text(const char* russian, const char* english) const;
+
+  DeviceContext& context_;
+  StationStore& store_;
+  StationView& view_;
+  const int interval_;
+  SilentView silent_;
+  LastReading last_;
+  MeasurementController controller_;
+  ReadingAverager averager_;
+  State state_ = State::Starting;
+  std::string serial_, uid_;  // of the device the interval's seconds came from
+  std::string dose_, doseUnit_;
+  uint32_t intervalStart_ = 0;  // tick of the interval's first second
+  int readings_ = 0;
+  std::vector<StationOutput*> outputs_;
+  std::mutex notesMutex_;
+  std::vector<std::string> notes_;  // posted by other threads, not yet said
+};
+
+}  // namespace dravion

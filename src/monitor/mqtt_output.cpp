@@ -1,0 +1,341 @@
+#include "monitor/mqtt_output.h"
+
+#include <mosquitto.h>
+
+#include <charconv>
+
+#include "device/measurement.h"
+#include "services/number_text.h"
+
+namespace dravion {
+namespace {
+
+// A JSON string: quotes, backslashes and control characters escaped.
+std::string JsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      quoted += escaped;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+std::string JsonNumber(double value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+std::string Replaced(std::string text, const std::string& what, const std::string& with) {
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+    text.replace(at, what.size(), with);
+  return text;
+}
+
+}  // namespace
+
+MqttOutput::MqttOutput(const MonitorConfig& config) : config_(config) {
+  host_ = config.Get("mqtt", "host", "localhost");
+  topic_ = config.Get("mqtt", "topic", "dravion/<serial>");
+  discovery_ = config.Get("mqtt", "discovery", "homeassistant");
+}
+
+MqttOutput::~MqttOutput() {
+  Stop();
+}
+
+std::string MqttOutput::StateTopic(const std::string& serial) const {
+  return Replaced(topic_, "<serial>", serial) + "/state";
+}
+
+std::string MqttOutput::AvailabilityTopic(const std::string& serial) const {
+  return Replaced(topic_, "<serial>", serial) + "/availability";
+}
+
+std::string MqttOutput::StatePayload(const StationReading& r) {
+  std::string payload = "{\"time\":\"" + UtcText(r.time, true) + "\"";
+  payload += ",\"usvh\":" + (r.microSievertPerHour ? JsonNumber(*r.microSievertPerHour) : "null");
+  payload += ",\"cpm\":" + JsonNumber(r.cpm);
+  const std::optional<double> dose = DeviceNumber(r.dose);
+  payload += ",\"dose\":" + (dose ? JsonNumber(*dose) : "null");
+  payload += ",\"dose_unit\":" + JsonString(r.doseUnit);
+  payload += ",\"seconds\":" + std::to_string(r.seconds) +
+             ",\"samples\":" + std::to_string(r.samples) + "}";
+  return payload;
+}
+
+std::vector<std::pair<std::string, std::string>> MqttOutput::Discovery(
+    const std::string& serial, const std::string& doseUnit) const {
+  std::vector<std::pair<std::string, std::string>> configs;
+  if (discovery_.empty()) return configs;
+  std::string id = "dravion_";
+  for (const char c : serial) {
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) id += c;
+  }
+  const std::string device = "{\"identifiers\":[" + JsonString(id) +
+                             "],\"name\":" + JsonString("Dravion " + serial) +
+                             ",\"model\":\"Dravion\",\"serial_number\":" + JsonString(serial) + "}";
+  struct Sensor {
+    const char* key;
+    const char* name;
+    std::string unit;
+    const char* field;
+    const char* stateClass;
+  };
+  const Sensor sensors[] = {
+      {"dose_rate", "Dose rate", "\xC2\xB5Sv/h", "usvh", "measurement"},
+      {"cpm", "Count rate", "CPM", "cpm", "measurement"},
+      {"dose", "Accumulated dose", doseUnit, "dose", "total_increasing"},
+  };
+  for (const Sensor& s : sensors) {
+    std::string payload =
+        "{\"name\":" + JsonString(s.name) + ",\"unique_id\":" + JsonString(id + "_" + s.key) +
+        ",\"state_topic\":" + JsonString(StateTopic(serial)) +
+        ",\"value_template\":" + JsonString(std::string("{{ value_json.") + s.field + " }}") +
+        ",\"availability_topic\":" + JsonString(AvailabilityTopic(serial));
+    if (!s.unit.empty()) payload += ",\"unit_of_measurement\":" + JsonString(s.unit);
+    payload += ",\"state_class\":" + JsonString(s.stateClass) + ",\"device\":" + device + "}";
+    configs.emplace_back(discovery_ + "/sensor/" + id + "/" + s.key + "/config", payload);
+  }
+  return configs;
+}
+
+bool MqttOutput::Start(const std::string& archivePath, std::string& error) {
+  const std::string port = config_.Get("mqtt", "port", "1883");
+  const auto parsed = std::from_chars(port.data(), port.data() + port.size(), port_);
+  if (parsed.ec != std::errc() || parsed.ptr != port.data() + port.size() || port_ < 1 ||
+      port_ > 65535) {
+    error = "[mqtt] port is a number from 1 to 65535";
+    return false;
+  }
+  const std::string tls = config_.Get("mqtt", "tls", "no");
+  if (tls != "yes" && tls != "no") {
+    error = "[mqtt] tls is yes or no";
+    return false;
+  }
+#ifdef _WIN32
+  if (tls == "yes") {
+    error =
+        "[mqtt] tls = yes is not available in the Windows build yet (its MQTT library has no "
+        "TLS): use a broker on this computer or network without it";
+    return false;
+  }
+#endif
+  if (topic_.empty() || topic_.find_first_of("+#") != std::string::npos) {
+    error = "[mqtt] topic must not be empty nor hold + or #";
+    return false;
+  }
+  if (!queue_.Open(archivePath)) {
+    error = "mqtt: " + queue_.Error();
+    return false;
+  }
+  static std::once_flag once;
+  std::call_once(once, [] { mosquitto_lib_init(); });
+  thread_ = std::thread([this] { Work(); });
+  return true;
+}
+
+void MqttOutput::Publish(const StationReading& reading) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (serial_.empty()) {
+    serial_ = reading.serial;
+    doseUnit_ = reading.doseUnit;
+  }
+  published_ = true;
+  wake_.notify_all();
+}
+
+void MqttOutput::Say(const std::string& text) {
+  if (note) note("mqtt: " + text);
+}
+
+void MqttOutput::OnConnect(mosquitto*, void* self, int rc) {
+  auto* output = static_cast<MqttOutput*>(self);
+  std::lock_guard<std::mutex> lock(output->mutex_);
+  if (rc == 0) {
+    output->connected_ = true;
+    output->announced_ = false;
+    if (output->saidAway_) output->Say("connected to the broker again");
+    output->saidAway_ = false;
+  } else if (rc == 4 || rc == 5) {
+    // Bad user name or password, not authorised: not tried again.
+    output->refused_ = true;
+    output->Say(
+        "the broker refused the login; nothing more is sent until the monitor is "
+        "started again");
+    mosquitto_disconnect(output->client_);
+  } else if (!output->saidAway_) {
+    output->saidAway_ = true;
+    output->Say(std::string("the broker refused the connection (") + mosquitto_connack_string(rc) +
+                "); trying again, less and less often");
+  }
+  output->wake_.notify_all();
+}
+
+void MqttOutput::OnDisconnect(mosquitto*, void* self, int rc) {
+  auto* output = static_cast<MqttOutput*>(self);
+  std::lock_guard<std::mutex> lock(output->mutex_);
+  // A message waiting for its acknowledgement is sent again by the library once connected (it
+  // keeps its outgoing messages across a disconnect), and acknowledged then; the reading stays
+  // queued until it is.
+  output->connected_ = false;
+  if (rc != 0 && !output->stopping_ && !output->refused_ && !output->saidAway_) {
+    output->saidAway_ = true;
+    output->Say("the broker went away; connecting again, less and less often");
+  }
+  output->wake_.notify_all();
+}
+
+void MqttOutput::OnPublish(mosquitto*, void* self, int mid) {
+  auto* output = static_cast<MqttOutput*>(self);
+  std::lock_guard<std::mutex> lock(output->mutex_);
+  if (mid == output->inFlight_) output->acknowledged_ = true;
+  output->wake_.notify_all();
+}
+
+void MqttOutput::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  int64_t inFlightId = 0;
+  while (!stopping_) {
+    if (refused_) {
+      wake_.wait(lock, [&] { return stopping_; });
+      break;
+    }
+    if (serial_.empty()) {
+      // The first queued reading names the device (the topics and the last will need it).
+      lock.unlock();
+      auto oldest = queue_.Queued("mqtt", 1);
+      lock.lock();
+      if (!oldest.empty()) {
+        serial_ = oldest.front().second.serial;
+        doseUnit_ = oldest.front().second.doseUnit;
+      } else {
+        wake_.wait(lock, [&] { return stopping_ || !serial_.empty(); });
+      }
+      continue;
+    }
+    if (client_ == nullptr) {
+      client_ = mosquitto_new(nullptr, true, this);
+      if (client_ == nullptr) {
+        Say("the MQTT library could not start");
+        refused_ = true;
+        continue;
+      }
+      mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+      const std::string user = config_.Get("mqtt", "user");
+      const std::string password = config_.Get("mqtt", "password");
+      if (!user.empty())
+        mosquitto_username_pw_set(client_, user.c_str(),
+                                  password.empty() ? nullptr : password.c_str());
+      will_ = AvailabilityTopic(serial_);
+      mosquitto_will_set(client_, will_.c_str(), 7, "offline", 1, true);
+      if (config_.Get("mqtt", "tls", "no") == "yes") {
+        const std::string ca = config_.Get("mqtt", "ca");
+        if (mosquitto_tls_set(client_, ca.empty() ? nullptr : ca.c_str(),
+                              ca.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr,
+                              nullptr) != MOSQ_ERR_SUCCESS) {
+          Say("TLS could not be set up with the certificate authority " + ca);
+          refused_ = true;
+          continue;
+        }
+      }
+      mosquitto_reconnect_delay_set(client_, 2, 120, true);
+      mosquitto_connect_callback_set(client_, OnConnect);
+      mosquitto_disconnect_callback_set(client_, OnDisconnect);
+      mosquitto_publish_callback_set(client_, OnPublish);
+      lock.unlock();
+      const int rc = mosquitto_connect_async(client_, host_.c_str(), port_, 60);
+      mosquitto_loop_start(client_);
+      lock.lock();
+      if (rc != MOSQ_ERR_SUCCESS && !saidAway_) {
+        saidAway_ = true;
+        Say(std::string("no connection to the broker (") + mosquitto_strerror(rc) +
+            "); trying again, less and less often");
+      }
+      continue;
+    }
+    if (!connected_) {
+      wake_.wait(lock, [&] { return stopping_ || connected_ || refused_; });
+      continue;
+    }
+    if (!announced_) {
+      announced_ = true;
+      mosquitto_publish(client_, nullptr, will_.c_str(), 6, "online", 1, true);
+      for (const auto& [topic, payload] : Discovery(serial_, doseUnit_))
+        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                          payload.data(), 1, true);
+    }
+    if (inFlight_ >= 0) {
+      if (!acknowledged_) {
+        wake_.wait(lock, [&] { return stopping_ || acknowledged_; });
+        continue;
+      }
+      inFlight_ = -1;
+      acknowledged_ = false;
+      lock.unlock();
+      queue_.Dequeue("mqtt", inFlightId);
+      lock.lock();
+      ++counts_.delivered;
+      counts_.lastSuccess = std::chrono::duration_cast<std::chrono::seconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
+      if (counted) counted(counts_);
+      continue;
+    }
+    published_ = false;
+    lock.unlock();
+    auto oldest = queue_.Queued("mqtt", 1);
+    lock.lock();
+    if (oldest.empty()) {
+      wake_.wait(lock, [&] { return stopping_ || published_; });
+      continue;
+    }
+    const std::string payload = StatePayload(oldest.front().second);
+    const std::string topic = StateTopic(oldest.front().second.serial);
+    int mid = 0;
+    acknowledged_ = false;
+    const int rc = mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                                     payload.data(), 1, false);
+    if (rc == MOSQ_ERR_SUCCESS) {
+      inFlight_ = mid;
+      inFlightId = oldest.front().first;
+    } else {
+      ++counts_.failed;
+      if (counted) counted(counts_);
+      wake_.wait_for(lock, std::chrono::seconds(1), [&] { return stopping_; });
+    }
+  }
+}
+
+void MqttOutput::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_ && !thread_.joinable()) return;
+    stopping_ = true;
+    wake_.notify_all();
+  }
+  if (thread_.joinable()) thread_.join();
+  if (client_ != nullptr) {
+    // A clean end sends no last will: the station says it is offline itself, then disconnects.
+    bool connected;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      connected = connected_;
+    }
+    if (connected) mosquitto_publish(client_, nullptr, will_.c_str(), 7, "offline", 1, true);
+    mosquitto_disconnect(client_);
+    mosquitto_loop_stop(client_, !connected);
+    mosquitto_destroy(client_);
+    client_ = nullptr;
+  }
+}
+
+}  // namespace dravion

@@ -1,0 +1,272 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "archive/station_store.h"
+#include "cli/cli_options.h"
+#include "cli_harness.h"
+#include "cli_process.h"
+
+namespace dravion::cli_test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A free TCP port of the loopback interface (taken from the system, then let go).
+int FreePort() {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(s);
+  return ntohs(address.sin_port);
+}
+
+// Debian's mosquitto broker on a port of loopback, started and stopped by the test.
+class Broker {
+ public:
+  Broker(const std::string& folder, int port) : folder_(folder), port_(port) {
+    std::ofstream(folder + "/mosquitto.conf")
+        << "listener " << port << " 127.0.0.1\nallow_anonymous true\nlog_type all\n"
+        << "persistence true\npersistence_location " << folder << "/\n";
+  }
+  ~Broker() { Stop(); }
+  bool Start() {
+    pid_ = SpawnProgram({"/usr/sbin/mosquitto", "-c", folder_ + "/mosquitto.conf"},
+                        folder_ + "/broker.log");
+    // Ready once it takes connections.
+    for (int i = 0; i < 400; ++i) {
+      const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_port = htons(static_cast<uint16_t>(port_));
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      const bool up = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+      ::close(s);
+      if (up) return true;
+      std::this_thread::sleep_for(25ms);
+    }
+    return false;
+  }
+  void Stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ExitStatus(pid_);
+    pid_ = -1;
+  }
+
+ private:
+  static pid_t SpawnProgram(std::vector<std::string> args, const std::string& log) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+  std::string folder_;
+  int port_;
+  pid_t pid_ = -1;
+};
+
+// A subscriber to everything, reconnecting by itself; its session (and the messages that come for
+// it while it is away) outlives a restart of the broker, which keeps its sessions on disk.
+class Subscriber {
+ public:
+  explicit Subscriber(int port) {
+    mosquitto_lib_init();
+    client_ = mosquitto_new("dravion-test-subscriber", false, this);
+    mosquitto_connect_callback_set(client_, [](mosquitto* m, void*, int rc) {
+      if (rc == 0) mosquitto_subscribe(m, nullptr, "#", 1);
+    });
+    mosquitto_message_callback_set(
+        client_, [](mosquitto*, void* self, const mosquitto_message* message) {
+          auto* s = static_cast<Subscriber*>(self);
+          std::lock_guard<std::mutex> lock(s->mutex_);
+          s->messages_.push_back(
+              {message->topic,
+               std::string(static_cast<const char*>(message->payload), message->payloadlen),
+               message->retain});
+          s->changed_.notify_all();
+        });
+    mosquitto_reconnect_delay_set(client_, 1, 1, false);
+    mosquitto_connect_async(client_, "127.0.0.1", port, 30);
+    mosquitto_loop_start(client_);
+  }
+  ~Subscriber() {
+    mosquitto_disconnect(client_);
+    mosquitto_loop_stop(client_, false);
+    mosquitto_destroy(client_);
+  }
+  struct Message {
+    std::string topic, payload;
+    bool retained;
+  };
+  // Waits until `done` holds for the messages so far (false after a long time).
+  template <typename Done>
+  bool WaitFor(Done done) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, 30s, [&] { return done(messages_); });
+  }
+  std::vector<Message> Messages() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+  }
+
+ private:
+  mosquitto* client_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Message> messages_;
+};
+
+size_t Count(const std::vector<Subscriber::Message>& messages, const std::string& topic,
+             const std::string& payload = {}) {
+  return std::count_if(messages.begin(), messages.end(), [&](const Subscriber::Message& m) {
+    return m.topic == topic && (payload.empty() || m.payload == payload);
+  });
+}
+
+// The station on a real broker: Home Assistant's discovery configs (retained), "online", a state
+// message per reading; the broker restarted while readings go on: every reading kept while it was
+// away arrives after, in order, once; the monitor killed: the broker says "offline" for it.
+TEST(CliMonitorMqttLink, DiscoveryStateARestartedBrokerAndTheLastWill) {
+  CliBench bench;
+  const std::string folder = bench.folder.path();
+  const int port = FreePort();
+  Broker broker(folder, port);
+  ASSERT_TRUE(broker.Start());
+  Subscriber subscriber(port);
+  const std::string archive = folder + "/archive.sqlite3";
+  ::setenv("DRAVION_ARCHIVE", archive.c_str(), 1);
+  const std::string config = folder + "/monitor.ini";
+  std::ofstream(config) << "[mqtt]\nhost = 127.0.0.1\nport = " << port << "\n";
+  ::chmod(config.c_str(), 0600);
+  const std::string err = folder + "/stderr.txt";
+  const pid_t pid =
+      SpawnCli({"--port", "7", "monitor", "--interval", "1", "--config", config}, -1, err);
+  ASSERT_GT(pid, 0);
+
+  const std::string base = "dravion/214-36587";
+  ASSERT_TRUE(subscriber.WaitFor([&](const auto& m) {
+    return Count(m, base + "/state") >= 2 && Count(m, base + "/availability", "online") >= 1;
+  })) << FileText(err);
+  const auto first = subscriber.Messages();
+  for (const char* sensor : {"dose_rate", "cpm", "dose"}) {
+    const std::string topic =
+        "homeassistant/sensor/dravion_21436587/" + std::string(sensor) + "/config";
+    const auto config =
+        std::find_if(first.begin(), first.end(), [&](const auto& m) { return m.topic == topic; });
+    ASSERT_NE(config, first.end()) << topic;
+    const auto discovery = nlohmann::json::parse(config->payload);
+    EXPECT_EQ(discovery["state_topic"], base + "/state");
+    EXPECT_EQ(discovery["availability_topic"], base + "/availability");
+    EXPECT_EQ(discovery["unique_id"], std::string("dravion_21436587_") + sensor);
+    EXPECT_EQ(discovery["device"]["identifiers"][0], "dravion_21436587");
+  }
+
+  StationStore store;
+  ASSERT_TRUE(store.Open(archive));
+  // The archive's reading times, oldest first, from reading `from` on, all but the newest (it may
+  // be on its way).
+  auto archived = [&](size_t from) {
+    std::vector<std::string> times;
+    std::vector<StationReading> readings = store.Latest("", 1000);
+    for (auto r = readings.rbegin(); r != readings.rend(); ++r)
+      times.push_back(UtcText(r->time, true));
+    if (!times.empty()) times.pop_back();
+    times.erase(times.begin(), times.begin() + std::min(from, times.size()));
+    return times;
+  };
+  auto stateTimes = [&](const std::vector<Subscriber::Message>& messages) {
+    std::vector<std::string> times;
+    for (const auto& m : messages) {
+      if (m.topic == base + "/state") times.push_back(nlohmann::json::parse(m.payload)["time"]);
+    }
+    return times;
+  };
+  auto received = [&](const std::vector<std::string>& wanted) {
+    return subscriber.WaitFor([&](const auto& m) {
+      const std::vector<std::string> times = stateTimes(m);
+      return std::all_of(wanted.begin(), wanted.end(), [&](const std::string& t) {
+        return std::find(times.begin(), times.end(), t) != times.end();
+      });
+    });
+  };
+  ASSERT_TRUE(received(archived(0)));
+
+  // The broker away for a while: the monitor goes on, and says so once. (A reading the broker
+  // acknowledged as it went may die with it: a broker's own loss, not the station's.)
+  broker.Stop();
+  ASSERT_TRUE(WaitForFile(err, [](const std::string& t) {
+    return t.find("mqtt: the broker went away") != std::string::npos;
+  })) << FileText(err);
+  const size_t keptBeforeAway = store.Count();
+  ASSERT_TRUE(
+      WaitForFile(err, [&](const std::string&) { return store.Count() >= keptBeforeAway + 2; }));
+  ASSERT_TRUE(broker.Start());
+  ASSERT_TRUE(WaitForFile(err, [](const std::string& t) {
+    return t.find("mqtt: connected to the broker again") != std::string::npos;
+  })) << FileText(err);
+  // Every reading kept while it was away reaches the subscriber after.
+  const std::vector<std::string> whileAway = archived(keptBeforeAway);
+  ASSERT_GE(whileAway.size(), 1u);
+  ASSERT_TRUE(received(whileAway)) << testing::PrintToString(stateTimes(subscriber.Messages()))
+                                   << "\n"
+                                   << testing::PrintToString(whileAway) << "\n"
+                                   << FileText(err);
+  const size_t kept = store.Count();
+
+  ASSERT_EQ(::kill(pid, SIGKILL), 0);
+  ExitStatus(pid);
+  ASSERT_TRUE(subscriber.WaitFor(
+      [&](const auto& m) { return Count(m, base + "/availability", "offline") >= 1; }));
+  ::unsetenv("DRAVION_ARCHIVE");
+
+  // Every state message is a reading of the archive, in order, and none came twice.
+  std::vector<std::string> times;
+  for (const auto& m : subscriber.Messages()) {
+    if (m.topic != base + "/state") continue;
+    const auto state = nlohmann::json::parse(m.payload);
+    EXPECT_TRUE(state["usvh"].is_number() && state["cpm"].is_number()) << m.payload;
+    times.push_back(state["time"]);
+  }
+  // Of the archive's readings (all of them now), what the subscriber got came in the same order,
+  // each once (two readings may share a second).
+  std::vector<std::string> all;
+  for (const StationReading& r : store.Latest("", 1000))
+    all.insert(all.begin(), UtcText(r.time, true));
+  ASSERT_GE(times.size() + 2, kept);
+  auto next = all.begin();
+  for (const std::string& t : times) {
+    next = std::find(next, all.end(), t);
+    ASSERT_NE(next, all.end()) << t << " out of order or twice:\n"
+                               << testing::PrintToString(times) << "\n"
+                               << testing::PrintToString(all);
+    ++next;
+  }
+  EXPECT_NE(FileText(err).find("mqtt: the broker went away"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dravion::cli_test
