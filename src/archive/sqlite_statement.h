@@ -62,10 +62,6 @@ class SqlStatement {
                  : std::string();
   }
   double Real(int column) const { return sqlite3_column_double(statement_, column); }
-  SqlStatement& BindReal(int index, double value) {
-    sqlite3_bind_double(statement_, index, value);
-    return *this;
-  }
   bool IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
 
  private:
