@@ -98,7 +98,9 @@ TEST(CliMonitorLink, ReadingsAreKeptAcrossAnUnplugAndNoneIsLostToAKill) {
     EXPECT_EQ(k.serial, "214-36587");
     EXPECT_EQ(p["seconds"], 1);
     EXPECT_EQ(k.samples, 1);
-    if (i > 0) EXPECT_GE(k.time, kept[i - 1].time);
+    if (i > 0) {
+      EXPECT_GE(k.time, kept[i - 1].time);
+    }
   }
 
   // Stopped: the interval under way is kept as a shorter one, printed, and the run ends as every

@@ -90,7 +90,9 @@ TEST(CliRecordLink, FollowRecordsAcrossAnUnplugAndEndsWithACompleteFileOnSigterm
   while (std::getline(lines, line)) {
     EXPECT_TRUE(std::regex_match(line, reading)) << line;
     const int64_t seconds = LineSeconds(line);
-    if (!times.empty()) EXPECT_GE(seconds, times.back()) << line;
+    if (!times.empty()) {
+      EXPECT_GE(seconds, times.back()) << line;
+    }
     times.push_back(seconds);
   }
   ASSERT_GE(times.size(), static_cast<size_t>(beforeReplug + 1));

@@ -36,7 +36,9 @@ std::map<std::string, std::vector<Sample>> ParseScrape(const std::string& text) 
       EXPECT_TRUE(helped.insert(m[1]).second) << line;
     } else if (std::regex_match(line, m, type)) {
       EXPECT_TRUE(typed.insert(m[1]).second) << line;
-      if (m[2] == "counter") EXPECT_TRUE(m[1].str().ends_with("_total")) << line;
+      if (m[2] == "counter") {
+        EXPECT_TRUE(m[1].str().ends_with("_total")) << line;
+      }
     } else if (std::regex_match(line, m, sample)) {
       EXPECT_TRUE(helped.count(m[1]) && typed.count(m[1])) << "no HELP/TYPE before: " << line;
       Sample s{m[2], 0};
