@@ -231,10 +231,10 @@ TEST(CliMonitorMqttLink, DiscoveryStateARestartedBrokerAndTheLastWill) {
   // Every reading kept while it was away reaches the subscriber after.
   const std::vector<std::string> whileAway = archived(keptBeforeAway);
   ASSERT_GE(whileAway.size(), 1u);
-  ASSERT_TRUE(received(whileAway)) << testing::PrintToString(stateTimes(subscriber.Messages()))
-                                   << "\n"
-                                   << testing::PrintToString(whileAway) << "\n"
-                                   << FileText(err);
+  ASSERT_TRUE(received(whileAway))
+      << testing::PrintToString(stateTimes(subscriber.Messages())) << "\n"
+      << testing::PrintToString(whileAway) << "\n"
+      << FileText(err);
   const size_t kept = store.Count();
 
   ASSERT_EQ(::kill(pid, SIGKILL), 0);
