@@ -41,13 +41,13 @@ class Broker {
  public:
   Broker(const std::string& folder, int port) : folder_(folder), port_(port) {
     std::ofstream(folder + "/mosquitto.conf")
-        << "listener " << port << " 127.0.0.1\nallow_anonymous true\nlog_type all\n"
+        << "listener " << port << " 127.0.0.1\nallow_anonymous true\n"
         << "persistence true\npersistence_location " << folder << "/\n";
   }
   ~Broker() { Stop(); }
   bool Start() {
-    pid_ = SpawnProgram({"/usr/sbin/mosquitto", "-c", folder_ + "/mosquitto.conf"},
-                        folder_ + "/broker.log");
+    pid_ = SpawnProgram({"/usr/sbin/mosquitto", "-c", folder_ + "/mosquitto.conf"}, -1,
+                        folder_ + "/broker.log", {}, true);
     // Ready once it takes connections.
     for (int i = 0; i < 400; ++i) {
       const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -70,20 +70,6 @@ class Broker {
   }
 
  private:
-  static pid_t SpawnProgram(std::vector<std::string> args, const std::string& log) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-      argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-  }
   std::string folder_;
   int port_;
   pid_t pid_ = -1;
@@ -231,10 +217,10 @@ TEST(CliMonitorMqttLink, DiscoveryStateARestartedBrokerAndTheLastWill) {
   // Every reading kept while it was away reaches the subscriber after.
   const std::vector<std::string> whileAway = archived(keptBeforeAway);
   ASSERT_GE(whileAway.size(), 1u);
-  ASSERT_TRUE(received(whileAway)) << testing::PrintToString(stateTimes(subscriber.Messages()))
-                                   << "\n"
-                                   << testing::PrintToString(whileAway) << "\n"
-                                   << FileText(err);
+  ASSERT_TRUE(received(whileAway))
+      << testing::PrintToString(stateTimes(subscriber.Messages())) << "\n"
+      << testing::PrintToString(whileAway) << "\n"
+      << FileText(err);
   const size_t kept = store.Count();
 
   ASSERT_EQ(::kill(pid, SIGKILL), 0);
