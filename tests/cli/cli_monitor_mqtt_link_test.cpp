@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -41,8 +42,12 @@ class Broker {
  public:
   Broker(const std::string& folder, int port) : folder_(folder), port_(port) {
     std::ofstream(folder + "/mosquitto.conf")
-        << "listener " << port << " 127.0.0.1\nallow_anonymous true\n"
-        << "persistence true\npersistence_location " << folder << "/\n";
+        << "listener " << port << " 127.0.0.1\nallow_anonymous true\nlog_type all\n"
+        << "persistence true\npersistence_location " << folder
+        << "/\n"
+        // Started by root, the broker would run as the user mosquitto, who cannot write the
+        // test's folder (its sessions would not survive the restart): it stays who started it.
+        << "user " << ::getpwuid(::geteuid())->pw_name << "\n";
   }
   ~Broker() { Stop(); }
   bool Start() {
@@ -220,7 +225,7 @@ TEST(CliMonitorMqttLink, DiscoveryStateARestartedBrokerAndTheLastWill) {
   ASSERT_TRUE(received(whileAway))
       << testing::PrintToString(stateTimes(subscriber.Messages())) << "\n"
       << testing::PrintToString(whileAway) << "\n"
-      << FileText(err);
+      << FileText(err) << FileText(folder + "/broker.log");
   const size_t kept = store.Count();
 
   ASSERT_EQ(::kill(pid, SIGKILL), 0);
