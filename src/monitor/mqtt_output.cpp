@@ -157,9 +157,12 @@ void MqttOutput::Say(const std::string& text) {
   if (note) note("mqtt: " + text);
 }
 
-void MqttOutput::OnConnect(mosquitto*, void* self, int rc) {
+// The library calls these on its thread holding a lock of its own: they take the output's lock
+// only briefly and call the library only once it is let go, and the output's thread never calls
+// the library while holding its own lock (the two locks are never taken in the other order).
+void MqttOutput::OnConnect(mosquitto* client, void* self, int rc) {
   auto* output = static_cast<MqttOutput*>(self);
-  std::lock_guard<std::mutex> lock(output->mutex_);
+  std::unique_lock<std::mutex> lock(output->mutex_);
   if (rc == 0) {
     output->connected_ = true;
     output->announced_ = false;
@@ -171,7 +174,10 @@ void MqttOutput::OnConnect(mosquitto*, void* self, int rc) {
     output->Say(
         "the broker refused the login; nothing more is sent until the monitor is "
         "started again");
-    mosquitto_disconnect(output->client_);
+    output->wake_.notify_all();
+    lock.unlock();
+    mosquitto_disconnect(client);
+    return;
   } else if (!output->saidAway_) {
     output->saidAway_ = true;
     output->Say(std::string("the broker refused the connection (") + mosquitto_connack_string(rc) +
@@ -197,13 +203,54 @@ void MqttOutput::OnDisconnect(mosquitto*, void* self, int rc) {
 void MqttOutput::OnPublish(mosquitto*, void* self, int mid) {
   auto* output = static_cast<MqttOutput*>(self);
   std::lock_guard<std::mutex> lock(output->mutex_);
-  if (mid == output->inFlight_) output->acknowledged_ = true;
+  output->acknowledged_.insert(mid);
   output->wake_.notify_all();
+}
+
+void MqttOutput::Connect() {
+  // On this thread, the output's lock not held.
+  client_ = mosquitto_new(nullptr, true, this);
+  if (client_ == nullptr) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Say("the MQTT library could not start");
+    refused_ = true;
+    return;
+  }
+  mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  const std::string user = config_.Get("mqtt", "user");
+  const std::string password = config_.Get("mqtt", "password");
+  if (!user.empty())
+    mosquitto_username_pw_set(client_, user.c_str(), password.empty() ? nullptr : password.c_str());
+  mosquitto_will_set(client_, will_.c_str(), 7, "offline", 1, true);
+  if (config_.Get("mqtt", "tls", "no") == "yes") {
+    const std::string ca = config_.Get("mqtt", "ca");
+    if (mosquitto_tls_set(client_, ca.empty() ? nullptr : ca.c_str(),
+                          ca.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr,
+                          nullptr) != MOSQ_ERR_SUCCESS) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      Say("TLS could not be set up with the certificate authority " + ca);
+      refused_ = true;
+      return;
+    }
+  }
+  mosquitto_reconnect_delay_set(client_, 2, 120, true);
+  mosquitto_connect_callback_set(client_, OnConnect);
+  mosquitto_disconnect_callback_set(client_, OnDisconnect);
+  mosquitto_publish_callback_set(client_, OnPublish);
+  const int rc = mosquitto_connect_async(client_, host_.c_str(), port_, 60);
+  mosquitto_loop_start(client_);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (rc != MOSQ_ERR_SUCCESS && !saidAway_) {
+    saidAway_ = true;
+    Say(std::string("no connection to the broker (") + mosquitto_strerror(rc) +
+        "); trying again, less and less often");
+  }
 }
 
 void MqttOutput::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
-  int64_t inFlightId = 0;
+  int inFlight = -1;       // the message id of the reading waiting for its acknowledgement
+  int64_t inFlightId = 0;  // and the reading's row
   while (!stopping_) {
     if (refused_) {
       wake_.wait(lock, [&] { return stopping_; });
@@ -223,43 +270,10 @@ void MqttOutput::Work() {
       continue;
     }
     if (client_ == nullptr) {
-      client_ = mosquitto_new(nullptr, true, this);
-      if (client_ == nullptr) {
-        Say("the MQTT library could not start");
-        refused_ = true;
-        continue;
-      }
-      mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-      const std::string user = config_.Get("mqtt", "user");
-      const std::string password = config_.Get("mqtt", "password");
-      if (!user.empty())
-        mosquitto_username_pw_set(client_, user.c_str(),
-                                  password.empty() ? nullptr : password.c_str());
       will_ = AvailabilityTopic(serial_);
-      mosquitto_will_set(client_, will_.c_str(), 7, "offline", 1, true);
-      if (config_.Get("mqtt", "tls", "no") == "yes") {
-        const std::string ca = config_.Get("mqtt", "ca");
-        if (mosquitto_tls_set(client_, ca.empty() ? nullptr : ca.c_str(),
-                              ca.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr,
-                              nullptr) != MOSQ_ERR_SUCCESS) {
-          Say("TLS could not be set up with the certificate authority " + ca);
-          refused_ = true;
-          continue;
-        }
-      }
-      mosquitto_reconnect_delay_set(client_, 2, 120, true);
-      mosquitto_connect_callback_set(client_, OnConnect);
-      mosquitto_disconnect_callback_set(client_, OnDisconnect);
-      mosquitto_publish_callback_set(client_, OnPublish);
       lock.unlock();
-      const int rc = mosquitto_connect_async(client_, host_.c_str(), port_, 60);
-      mosquitto_loop_start(client_);
+      Connect();
       lock.lock();
-      if (rc != MOSQ_ERR_SUCCESS && !saidAway_) {
-        saidAway_ = true;
-        Say(std::string("no connection to the broker (") + mosquitto_strerror(rc) +
-            "); trying again, less and less often");
-      }
       continue;
     }
     if (!connected_) {
@@ -268,18 +282,24 @@ void MqttOutput::Work() {
     }
     if (!announced_) {
       announced_ = true;
+      const auto discovery = Discovery(serial_, doseUnit_);
+      lock.unlock();
       mosquitto_publish(client_, nullptr, will_.c_str(), 6, "online", 1, true);
-      for (const auto& [topic, payload] : Discovery(serial_, doseUnit_))
+      for (const auto& [topic, payload] : discovery)
         mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
                           payload.data(), 1, true);
+      lock.lock();
+      continue;
     }
-    if (inFlight_ >= 0) {
-      if (!acknowledged_) {
-        wake_.wait(lock, [&] { return stopping_ || acknowledged_; });
+    if (inFlight >= 0) {
+      // Kept by the library across a disconnect and sent again once connected: the reading
+      // stays queued until the broker has it.
+      if (acknowledged_.count(inFlight) == 0) {
+        wake_.wait(lock, [&] { return stopping_ || acknowledged_.count(inFlight) != 0; });
         continue;
       }
-      inFlight_ = -1;
-      acknowledged_ = false;
+      acknowledged_.clear();
+      inFlight = -1;
       lock.unlock();
       queue_.Dequeue("mqtt", inFlightId);
       lock.lock();
@@ -293,19 +313,19 @@ void MqttOutput::Work() {
     published_ = false;
     lock.unlock();
     auto oldest = queue_.Queued("mqtt", 1);
+    int mid = 0;
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!oldest.empty()) {
+      const std::string payload = StatePayload(oldest.front().second);
+      const std::string topic = StateTopic(oldest.front().second.serial);
+      rc = mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                             payload.data(), 1, false);
+    }
     lock.lock();
     if (oldest.empty()) {
       wake_.wait(lock, [&] { return stopping_ || published_; });
-      continue;
-    }
-    const std::string payload = StatePayload(oldest.front().second);
-    const std::string topic = StateTopic(oldest.front().second.serial);
-    int mid = 0;
-    acknowledged_ = false;
-    const int rc = mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(payload.size()),
-                                     payload.data(), 1, false);
-    if (rc == MOSQ_ERR_SUCCESS) {
-      inFlight_ = mid;
+    } else if (rc == MOSQ_ERR_SUCCESS) {
+      inFlight = mid;
       inFlightId = oldest.front().first;
     } else {
       ++counts_.failed;

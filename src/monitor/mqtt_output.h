@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -49,6 +50,7 @@ class MqttOutput : public StationOutput {
 
  private:
   void Work();
+  void Connect();
   void Say(const std::string& text);
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);
@@ -70,9 +72,8 @@ class MqttOutput : public StationOutput {
   bool announced_ = false;  // discovery and "online" sent on this connection
   bool wasConnected_ = false;
   bool saidAway_ = false;
-  int inFlight_ = -1;  // the message id waiting for its acknowledgement
-  bool acknowledged_ = false;
-  bool published_ = false;  // a reading was queued since the queue was last looked at
+  std::set<int> acknowledged_;  // message ids the broker acknowledged, not yet looked at
+  bool published_ = false;      // a reading was queued since the queue was last looked at
   std::string serial_, doseUnit_, will_;
   OutputCounts counts_;
 };

@@ -104,7 +104,10 @@ TEST(CliMonitorLink, ReadingsAreKeptAcrossAnUnplugAndNoneIsLostToAKill) {
   }
 
   // Stopped: the interval under way is kept as a shorter one, printed, and the run ends as every
-  // command ended by SIGTERM does.
+  // command ended by SIGTERM does. (The killed monitor never took back its exclusive hold on the
+  // pseudo-terminal, which outlives it there, unlike a USB port's: the device comes anew.)
+  bench.device->Unplug();
+  ASSERT_TRUE(bench.device->Plug());
   const size_t before = store.Count();
   pid = start("3600");
   ASSERT_GT(pid, 0);

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -42,12 +43,16 @@ class Broker {
   Broker(const std::string& folder, int port) : folder_(folder), port_(port) {
     std::ofstream(folder + "/mosquitto.conf")
         << "listener " << port << " 127.0.0.1\nallow_anonymous true\nlog_type all\n"
-        << "persistence true\npersistence_location " << folder << "/\n";
+        << "persistence true\npersistence_location " << folder
+        << "/\n"
+        // Started by root, the broker would run as the user mosquitto, who cannot write the
+        // test's folder (its sessions would not survive the restart): it stays who started it.
+        << "user " << ::getpwuid(::geteuid())->pw_name << "\n";
   }
   ~Broker() { Stop(); }
   bool Start() {
-    pid_ = SpawnProgram({"/usr/sbin/mosquitto", "-c", folder_ + "/mosquitto.conf"},
-                        folder_ + "/broker.log");
+    pid_ = SpawnProgram({"/usr/sbin/mosquitto", "-c", folder_ + "/mosquitto.conf"}, -1,
+                        folder_ + "/broker.log", {}, true);
     // Ready once it takes connections.
     for (int i = 0; i < 400; ++i) {
       const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -70,20 +75,6 @@ class Broker {
   }
 
  private:
-  static pid_t SpawnProgram(std::vector<std::string> args, const std::string& log) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-      argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-  }
   std::string folder_;
   int port_;
   pid_t pid_ = -1;
@@ -234,7 +225,7 @@ TEST(CliMonitorMqttLink, DiscoveryStateARestartedBrokerAndTheLastWill) {
   ASSERT_TRUE(received(whileAway))
       << testing::PrintToString(stateTimes(subscriber.Messages())) << "\n"
       << testing::PrintToString(whileAway) << "\n"
-      << FileText(err);
+      << FileText(err) << FileText(folder + "/broker.log");
   const size_t kept = store.Count();
 
   ASSERT_EQ(::kill(pid, SIGKILL), 0);

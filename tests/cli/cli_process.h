@@ -43,10 +43,11 @@ inline int Lines(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// dravion-cli in a process of its own with standard output to `out` (a descriptor) and standard
-// error to the file `err`; standard input from `in` (a terminal's path) when given.
-inline pid_t SpawnCli(std::vector<std::string> args, int out, const std::string& err,
-                      const std::string& in = {}) {
+// A program (args[0], a path) in a process of its own with standard output to `out` (a
+// descriptor; -1: nowhere) and standard error to the file `err`, truncated unless `append`;
+// standard input from `in` (a terminal's path) when given.
+inline pid_t SpawnProgram(std::vector<std::string> args, int out, const std::string& err,
+                          const std::string& in = {}, bool append = false) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!in.empty()) posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDWR | O_NOCTTY, 0);
@@ -55,8 +56,8 @@ inline pid_t SpawnCli(std::vector<std::string> args, int out, const std::string&
   } else {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   }
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  args.insert(args.begin(), DRAVION_CLI_PATH);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(),
+                                   O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
   std::vector<char*> argv;
   for (std::string& arg : args)
     argv.push_back(arg.data());
@@ -65,6 +66,13 @@ inline pid_t SpawnCli(std::vector<std::string> args, int out, const std::string&
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
+}
+
+// dravion-cli in a process of its own (see SpawnProgram).
+inline pid_t SpawnCli(std::vector<std::string> args, int out, const std::string& err,
+                      const std::string& in = {}) {
+  args.insert(args.begin(), DRAVION_CLI_PATH);
+  return SpawnProgram(std::move(args), out, err, in);
 }
 
 // The exit status of a program that ended by itself; -1 for one that a signal killed.
