@@ -17,13 +17,6 @@
 namespace dravion::cli_test {
 namespace {
 
-size_t Occurrences(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-    ++n;
-  return n;
-}
-
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
   std::vector<nlohmann::json> lines;
   std::istringstream in(text);

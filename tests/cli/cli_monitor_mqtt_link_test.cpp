@@ -40,9 +40,12 @@ int FreePort() {
 // Debian's mosquitto broker on a port of loopback, started and stopped by the test.
 class Broker {
  public:
-  Broker(const std::string& folder, int port) : folder_(folder), port_(port) {
+  // `passwords`: a file of mosquitto_passwd that logins are checked against; empty: anyone.
+  Broker(const std::string& folder, int port, const std::string& passwords = {})
+      : folder_(folder), port_(port) {
     std::ofstream(folder + "/mosquitto.conf")
-        << "listener " << port << " 127.0.0.1\nallow_anonymous true\nlog_type all\n"
+        << "listener " << port << " 127.0.0.1\nlog_type all\n"
+        << (passwords.empty() ? "allow_anonymous true\n" : "password_file " + passwords + "\n")
         << "persistence true\npersistence_location " << folder
         << "/\n"
         // Started by root, the broker would run as the user mosquitto, who cannot write the
@@ -257,6 +260,48 @@ TEST(CliMonitorMqttLink, DiscoveryStateARestartedBrokerAndTheLastWill) {
     ++next;
   }
   EXPECT_NE(FileText(err).find("mqtt: the broker went away"), std::string::npos);
+}
+
+// A login the broker refuses is said once, and not tried again: the monitor goes on keeping its
+// readings (queued for the broker) and the broker sees one attempt.
+TEST(CliMonitorMqttLink, ARefusedLoginIsSaidOnceAndNotTriedAgain) {
+  CliBench bench;
+  const std::string folder = bench.folder.path();
+  const std::string passwords = folder + "/passwords";
+  const pid_t made =
+      SpawnProgram({"/usr/bin/mosquitto_passwd", "-b", "-c", passwords, "station", "right"}, -1,
+                   folder + "/passwd.log");
+  ASSERT_EQ(ExitStatus(made), 0) << FileText(folder + "/passwd.log");
+  const int port = FreePort();
+  Broker broker(folder, port, passwords);
+  ASSERT_TRUE(broker.Start());
+  const std::string archive = folder + "/archive.sqlite3";
+  ::setenv("DRAVION_ARCHIVE", archive.c_str(), 1);
+  const std::string config = folder + "/monitor.ini";
+  std::ofstream(config) << "[mqtt]\nhost = 127.0.0.1\nport = " << port
+                        << "\nuser = station\npassword = wrong\n";
+  ::chmod(config.c_str(), 0600);
+  const std::string err = folder + "/stderr.txt";
+  const pid_t pid =
+      SpawnCli({"--port", "7", "monitor", "--interval", "1", "--config", config}, -1, err);
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitForFile(err, [](const std::string& t) {
+    return t.find("mqtt: the broker refused the login") != std::string::npos;
+  })) << FileText(err);
+  // Readings go on being kept while nothing more goes to the broker.
+  StationStore store;
+  ASSERT_TRUE(store.Open(archive));
+  const uint64_t kept = store.Count();
+  ASSERT_TRUE(WaitForFile(err, [&](const std::string&) { return store.Count() >= kept + 3; }));
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  EXPECT_EQ(ExitStatus(pid), 143);
+  ::unsetenv("DRAVION_ARCHIVE");
+  const std::string notes = FileText(err);
+  EXPECT_EQ(Occurrences(notes, "refused the login"), 1u) << notes;
+  EXPECT_EQ(notes.find("wrong"), std::string::npos) << notes;
+  EXPECT_GE(store.QueuedCount("mqtt"), kept + 3);
+  const std::string log = FileText(folder + "/broker.log");
+  EXPECT_EQ(Occurrences(log, "not authorised"), 1u) << log;
 }
 
 }  // namespace

@@ -39,6 +39,14 @@ bool WaitForFile(const std::string& path, Done done, int seconds = 30) {
   return true;
 }
 
+// How many times `what` stands in `text`.
+inline size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++n;
+  return n;
+}
+
 inline int Lines(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
