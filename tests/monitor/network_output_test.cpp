@@ -196,7 +196,8 @@ TEST(NetworkOutput, NetworksDownOrRefusingLoseNothingAndReplayOnlyWhatTheyTake) 
   StationStore store;
   ASSERT_TRUE(store.Open(archive)) << store.Error();
   for (auto& output : outputs) {
-    output->retries = {20ms, 200ms};
+    // Long enough that the readings taken right after a failed try are all there at the next.
+    output->retries = {500ms, 1000ms};
     output->note = [&notes](const std::string& text) { notes.Add(text); };
     output->counted = [&counts, name = output->Name()](const OutputCounts& c) {
       counts.Set(name, c);
@@ -224,9 +225,13 @@ TEST(NetworkOutput, NetworksDownOrRefusingLoseNothingAndReplayOnlyWhatTheyTake) 
 
   // Down for three readings: each network tries, fails and waits; the queue holds them.
   standIn.SetMode(NetworkStandIn::Mode::Down);
-  const size_t before = standIn.Requests("radmon");
+  // Each network of the current value has tried reading 41 and failed before 42 and 43 come; a
+  // try that was under way as they came would rightly carry 41, the newest at its start.
+  const size_t radmonBefore = standIn.Requests("radmon");
+  const size_t gmcmapDown = standIn.Requests("gmcmap");
   take(41);
-  ASSERT_TRUE(standIn.WaitForRequests("radmon", before + 1));
+  ASSERT_TRUE(standIn.WaitForRequests("radmon", radmonBefore + 1) &&
+              standIn.WaitForRequests("gmcmap", gmcmapDown + 1));
   take(42);
   take(43);
   EXPECT_GE(store.QueuedCount("safecast"), 3u);
