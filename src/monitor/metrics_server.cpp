@@ -2,21 +2,14 @@
 
 #include <httplib.h>
 
-#include <charconv>
 #include <chrono>
 #include <condition_variable>
 
 #include "device/measurement.h"
+#include "services/number_text.h"
 
 namespace dravion {
 namespace {
-
-// The shortest text that reads back as `value`, with a point whatever the locale.
-std::string Number(double value) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
 
 // A label value: backslash, double quote and line feed escaped.
 std::string LabelValue(const std::string& value) {
@@ -45,7 +38,7 @@ std::string MetricsText(const StationMetrics& metrics) {
   const std::string serial = metrics.last ? metrics.last->serial : std::string();
   const std::string device = "serial=\"" + LabelValue(serial) + "\"";
   auto sample = [&](const char* name, const std::string& labels, double value) {
-    text += std::string(name) + '{' + labels + "} " + Number(value) + '\n';
+    text += std::string(name) + '{' + labels + "} " + ShortestDecimal(value) + '\n';
   };
   if (metrics.last) {
     const StationReading& r = *metrics.last;

@@ -115,7 +115,7 @@ bool MonitorStation::Sample(bool withDose) {
 void MonitorStation::Keep(uint32_t startTick, uint32_t endTick) {
   StationReading reading = averager_.Take();
   const LocalDateTime now = context_.clock.Now();
-  reading.time = UtcSeconds(now);
+  reading.time = UniversalSeconds(now);
   reading.utcOffsetMinutes = now.utcOffsetMinutes;
   // The seconds the interval's samples stand for: one each, at most the interval.
   const int32_t elapsed = std::max<int32_t>(0, static_cast<int32_t>(endTick - startTick));

@@ -28,12 +28,6 @@ std::string JsonString(const std::string& text) {
   return quoted + "\"";
 }
 
-std::string JsonNumber(double value) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
-
 std::string Replaced(std::string text, const std::string& what, const std::string& with) {
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
     text.replace(at, what.size(), with);
@@ -62,10 +56,11 @@ std::string MqttOutput::AvailabilityTopic(const std::string& serial) const {
 
 std::string MqttOutput::StatePayload(const StationReading& r) {
   std::string payload = "{\"time\":\"" + UtcText(r.time, true) + "\"";
-  payload += ",\"usvh\":" + (r.microSievertPerHour ? JsonNumber(*r.microSievertPerHour) : "null");
-  payload += ",\"cpm\":" + JsonNumber(r.cpm);
+  payload +=
+      ",\"usvh\":" + (r.microSievertPerHour ? ShortestDecimal(*r.microSievertPerHour) : "null");
+  payload += ",\"cpm\":" + ShortestDecimal(r.cpm);
   const std::optional<double> dose = DeviceNumber(r.dose);
-  payload += ",\"dose\":" + (dose ? JsonNumber(*dose) : "null");
+  payload += ",\"dose\":" + (dose ? ShortestDecimal(*dose) : "null");
   payload += ",\"dose_unit\":" + JsonString(r.doseUnit);
   payload += ",\"seconds\":" + std::to_string(r.seconds) +
              ",\"samples\":" + std::to_string(r.samples) + "}";

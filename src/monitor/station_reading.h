@@ -34,8 +34,6 @@ struct StationReading {
   std::string uid;       // the device's chip identifier
 };
 
-// Seconds since 1970-01-01 UTC of a local time with its offset.
-int64_t UtcSeconds(const LocalDateTime& t);
 // UTC seconds as "2026-12-07 07:30:15", or with `iso` as "2026-12-07T07:30:15Z".
 std::string UtcText(int64_t seconds, bool iso);
 

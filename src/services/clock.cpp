@@ -36,14 +36,10 @@ int64_t DaysFromCivil(int year, int month, int day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
-namespace {
-
 int64_t UniversalSeconds(const LocalDateTime& t) {
   return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second -
          static_cast<int64_t>(t.utcOffsetMinutes) * 60;
 }
-
-}  // namespace
 
 LocalDateTime ShiftedBy(const LocalDateTime& t, int64_t seconds) {
   const int64_t total = DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 +

@@ -36,6 +36,8 @@ std::string FormatIsoDateTime(const LocalDateTime& t);
 
 // Days from 1 January 1970 of a date of the proleptic Gregorian calendar (negative before).
 int64_t DaysFromCivil(int year, int month, int day);
+// Seconds since 1970-01-01 UTC of a local time with its offset.
+int64_t UniversalSeconds(const LocalDateTime& t);
 // The local time `seconds` later (earlier when negative), with the same offset.
 LocalDateTime ShiftedBy(const LocalDateTime& t, int64_t seconds);
 // Seconds of `b` minus seconds of `a`, each taken as a local time with its own offset.

@@ -15,4 +15,10 @@ std::string FixedDecimal(double value, int decimals) {
   return std::string(text, result.ptr);
 }
 
+std::string ShortestDecimal(double value) {
+  char text[64];
+  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
 }  // namespace dravion
