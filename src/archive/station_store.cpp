@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include "archive/archive_files.h"
 #include "archive/history_archive.h"
 #include "archive/sqlite_statement.h"
 #include "device/measurement.h"
@@ -19,14 +20,26 @@ constexpr const char* kReadingsSchema =
     "CREATE INDEX IF NOT EXISTS station_readings_by_serial ON station_readings(serial, id);"
     // Readings an output has still to deliver.
     "CREATE TABLE IF NOT EXISTS station_queue(output TEXT NOT NULL, reading INTEGER NOT NULL,"
-    " PRIMARY KEY(output, reading)) WITHOUT ROWID;";
+    " PRIMARY KEY(output, reading)) WITHOUT ROWID;"
+    // Where each reading went.
+    "CREATE TABLE IF NOT EXISTS station_sent(reading INTEGER NOT NULL, output TEXT NOT NULL,"
+    " PRIMARY KEY(reading, output)) WITHOUT ROWID;"
+    // The stations running now (or killed: their heartbeat stops), and their outputs.
+    "CREATE TABLE IF NOT EXISTS station_status(pid INTEGER NOT NULL, started INTEGER NOT NULL,"
+    " heartbeat INTEGER NOT NULL, interval INTEGER NOT NULL, port INTEGER NOT NULL,"
+    " serial TEXT NOT NULL, state TEXT NOT NULL, PRIMARY KEY(pid, started));"
+    "CREATE TABLE IF NOT EXISTS station_outputs(pid INTEGER NOT NULL, started INTEGER NOT NULL,"
+    " output TEXT NOT NULL, delivered INTEGER NOT NULL, failed INTEGER NOT NULL,"
+    " last_success INTEGER NOT NULL, note TEXT NOT NULL, PRIMARY KEY(pid, started, output));";
 
+// Always preceded by r.id.
 constexpr const char* kReadingColumns =
     "r.serial, r.uid, r.time, r.utc_offset, r.seconds, r.samples, r.units, r.rate, r.usvh, r.cpm,"
     " r.dose, r.dose_unit";
 
 StationReading ReadingAt(const SqlStatement& select, int first) {
   StationReading r;
+  r.id = select.Int(first - 1);
   r.serial = select.Text(first);
   r.uid = select.Text(first + 1);
   r.time = select.Int(first + 2);
@@ -86,6 +99,20 @@ bool StationStore::Open(const std::string& path) {
   return true;
 }
 
+bool StationStore::OpenToLook(const std::string& path, int waitMs) {
+  Close();
+  error_.clear();
+  if (path.empty() || !FileIsThere(path)) return false;
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    Fail("the archive could not be opened");
+    Close();
+    return false;
+  }
+  sqlite3_extended_result_codes(db_, 1);
+  sqlite3_busy_timeout(db_, waitMs);
+  return true;
+}
+
 bool StationStore::Exec(const char* sql) {
   return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
@@ -105,6 +132,7 @@ bool StationStore::Add(const StationReading& r, const std::vector<std::string>& 
   insert.BindReal(10, r.cpm).Bind(11, r.dose).Bind(12, r.doseUnit);
   bool ok = insert.Step() == SQLITE_DONE;
   const int64_t id = sqlite3_last_insert_rowid(db_);
+  lastId_ = ok ? id : 0;
   SqlStatement queue(db_, "INSERT INTO station_queue(output, reading) VALUES(?,?)");
   for (const std::string& output : queueFor) {
     if (!ok) break;
@@ -113,6 +141,7 @@ bool StationStore::Add(const StationReading& r, const std::vector<std::string>& 
   if (ok && Exec("COMMIT")) return true;
   Fail("the reading could not be kept");
   Exec("ROLLBACK");
+  lastId_ = 0;
   return false;
 }
 
@@ -135,10 +164,32 @@ std::vector<std::pair<int64_t, StationReading>> StationStore::Queued(const std::
   return readings;
 }
 
-bool StationStore::Dequeue(const std::string& output, int64_t id) {
-  if (!db_) return Fail("the queue could not be changed");
+bool StationStore::Dequeue(const std::string& output, int64_t id, bool delivered) {
+  if (!db_ || !Exec("BEGIN IMMEDIATE")) return Fail("the queue could not be changed");
   SqlStatement remove(db_, "DELETE FROM station_queue WHERE output = ? AND reading = ?");
-  return remove.Bind(1, output).Bind(2, id).Run() || Fail("the queue could not be changed");
+  SqlStatement sent(db_, "INSERT OR IGNORE INTO station_sent(reading, output) VALUES(?,?)");
+  if (remove.Bind(1, output).Bind(2, id).Run() &&
+      (!delivered || sent.Bind(1, id).Bind(2, output).Run()) && Exec("COMMIT"))
+    return true;
+  Fail("the queue could not be changed");
+  Exec("ROLLBACK");
+  return false;
+}
+
+bool StationStore::MarkSent(const std::string& output, int64_t id) {
+  if (!db_) return Fail("the delivery could not be noted");
+  SqlStatement sent(db_, "INSERT OR IGNORE INTO station_sent(reading, output) VALUES(?,?)");
+  return sent.Bind(1, id).Bind(2, output).Run() || Fail("the delivery could not be noted");
+}
+
+std::vector<std::string> StationStore::SentTo(int64_t id) {
+  std::vector<std::string> outputs;
+  if (!db_) return outputs;
+  SqlStatement select(db_, "SELECT output FROM station_sent WHERE reading = ? ORDER BY output");
+  select.Bind(1, id);
+  while (select.Step() == SQLITE_ROW)
+    outputs.push_back(select.Text(0));
+  return outputs;
 }
 
 uint64_t StationStore::QueuedCount(const std::string& output) {
@@ -151,14 +202,14 @@ uint64_t StationStore::QueuedCount(const std::string& output) {
 std::vector<StationReading> StationStore::Latest(const std::string& serial, size_t count) {
   std::vector<StationReading> readings;
   if (!db_) return readings;
-  const std::string sql = std::string("SELECT ") + kReadingColumns +
+  const std::string sql = std::string("SELECT r.id, ") + kReadingColumns +
                           " FROM station_readings r WHERE ?1 = '' OR r.serial = ?1"
                           " ORDER BY r.id DESC LIMIT ?2";
   SqlStatement select(db_, sql.c_str());
   select.Bind(1, serial).Bind(2, static_cast<int64_t>(count));
   int rc;
   while ((rc = select.Step()) == SQLITE_ROW)
-    readings.push_back(ReadingAt(select, 0));
+    readings.push_back(ReadingAt(select, 1));
   if (rc != SQLITE_DONE) {
     Fail("the readings could not be read");
     readings.clear();
@@ -170,6 +221,91 @@ uint64_t StationStore::Count() {
   if (!db_) return 0;
   SqlStatement count(db_, "SELECT count(*) FROM station_readings");
   return count.Step() == SQLITE_ROW ? static_cast<uint64_t>(count.Int(0)) : 0;
+}
+
+bool StationStore::Announce(const StationStatus& status) {
+  if (!db_ || !Exec("BEGIN IMMEDIATE")) return Fail("the station's state could not be kept");
+  SqlStatement row(db_,
+                   "INSERT OR REPLACE INTO station_status(pid, started, heartbeat, interval, port,"
+                   " serial, state) VALUES(?,?,?,?,?,?,?)");
+  row.Bind(1, status.pid).Bind(2, status.started).Bind(3, status.heartbeat);
+  row.Bind(4, static_cast<int64_t>(status.interval)).Bind(5, static_cast<int64_t>(status.port));
+  row.Bind(6, status.serial).Bind(7, status.state);
+  bool ok = row.Run();
+  SqlStatement output(db_,
+                      "INSERT OR REPLACE INTO station_outputs(pid, started, output, delivered,"
+                      " failed, last_success, note) VALUES(?,?,?,?,?,?,?)");
+  for (const StationOutputState& o : status.outputs) {
+    if (!ok) break;
+    output.Bind(1, status.pid).Bind(2, status.started).Bind(3, o.name);
+    output.Bind(4, static_cast<int64_t>(o.counts.delivered));
+    output.Bind(5, static_cast<int64_t>(o.counts.failed)).Bind(6, o.counts.lastSuccess);
+    ok = output.Bind(7, o.note).Run();
+  }
+  // Stations silent for a day (killed) are forgotten with their outputs.
+  if (ok) {
+    SqlStatement forgetOutputs(db_,
+                               "DELETE FROM station_outputs WHERE (pid, started) IN (SELECT pid,"
+                               " started FROM station_status WHERE heartbeat < ?)");
+    SqlStatement forget(db_, "DELETE FROM station_status WHERE heartbeat < ?");
+    const int64_t before = status.heartbeat - 86400;
+    ok = forgetOutputs.Bind(1, before).Run() && forget.Bind(1, before).Run();
+  }
+  if (ok && Exec("COMMIT")) return true;
+  Fail("the station's state could not be kept");
+  Exec("ROLLBACK");
+  return false;
+}
+
+bool StationStore::Withdraw(int64_t pid, int64_t started) {
+  if (!db_ || !Exec("BEGIN IMMEDIATE")) return Fail("the station's state could not be removed");
+  SqlStatement outputs(db_, "DELETE FROM station_outputs WHERE pid = ? AND started = ?");
+  SqlStatement row(db_, "DELETE FROM station_status WHERE pid = ? AND started = ?");
+  if (outputs.Bind(1, pid).Bind(2, started).Run() && row.Bind(1, pid).Bind(2, started).Run() &&
+      Exec("COMMIT"))
+    return true;
+  Fail("the station's state could not be removed");
+  Exec("ROLLBACK");
+  return false;
+}
+
+std::vector<StationStatus> StationStore::LiveStations(int64_t now) {
+  std::vector<StationStatus> stations;
+  if (!db_) return stations;
+  // A heartbeat from the future (a clock set back) counts as live until it is silent as long.
+  SqlStatement select(db_,
+                      "SELECT pid, started, heartbeat, interval, port, serial, state FROM"
+                      " station_status WHERE heartbeat BETWEEN ?1 - ?2 AND ?1 + ?2"
+                      " ORDER BY started, pid");
+  select.Bind(1, now).Bind(2, kStationSilenceSeconds);
+  while (select.Step() == SQLITE_ROW) {
+    StationStatus s;
+    s.pid = select.Int(0);
+    s.started = select.Int(1);
+    s.heartbeat = select.Int(2);
+    s.interval = static_cast<int>(select.Int(3));
+    s.port = static_cast<int>(select.Int(4));
+    s.serial = select.Text(5);
+    s.state = select.Text(6);
+    stations.push_back(std::move(s));
+  }
+  SqlStatement outputs(db_,
+                       "SELECT output, delivered, failed, last_success, note FROM station_outputs"
+                       " WHERE pid = ? AND started = ? ORDER BY output");
+  for (StationStatus& s : stations) {
+    outputs.Bind(1, s.pid).Bind(2, s.started);
+    while (outputs.Step() == SQLITE_ROW) {
+      StationOutputState o;
+      o.name = outputs.Text(0);
+      o.counts.delivered = static_cast<uint64_t>(outputs.Int(1));
+      o.counts.failed = static_cast<uint64_t>(outputs.Int(2));
+      o.counts.lastSuccess = outputs.Int(3);
+      o.note = outputs.Text(4);
+      s.outputs.push_back(std::move(o));
+    }
+    outputs.Reset();
+  }
+  return stations;
 }
 
 }  // namespace dravion

@@ -5,11 +5,36 @@
 #include <utility>
 #include <vector>
 
+#include "monitor/station_output.h"
 #include "monitor/station_reading.h"
 
 struct sqlite3;
 
 namespace dravion {
+
+// How one output of a running station fares: its counts and the last thing it said.
+struct StationOutputState {
+  std::string name;
+  OutputCounts counts;
+  std::string note;
+};
+
+// A running monitoring station as it tells the archive every few seconds, so that the window
+// knows the device's port is held and by whom, and shows what the station does.
+struct StationStatus {
+  int64_t pid = 0;        // the station's process
+  int64_t started = 0;    // UTC seconds
+  int64_t heartbeat = 0;  // UTC seconds of its last word
+  int interval = 0;       // seconds between readings
+  int port = 0;           // the port it holds (0: none now)
+  std::string serial;     // of the device it reads (empty before the first)
+  std::string state;      // "starting", "reading", "away", "bootloader", "oldprogram"
+  std::vector<StationOutputState> outputs;
+};
+
+// A station is taken as gone when it has said nothing for this long (it speaks every few
+// seconds; one killed cannot take its word back).
+inline constexpr int64_t kStationSilenceSeconds = 30;
 
 // The readings of a monitoring station, kept in the history archive's file beside the history
 // records: one row each, written in a transaction of its own, so that a reading taken is never
@@ -25,18 +50,28 @@ class StationStore {
   // Opens (or creates) the archive at `path` as the history archive does, checked the same way,
   // and its table of readings. False with Error() set.
   bool Open(const std::string& path);
+  // Opens an existing archive only to look at its stations and readings: read-only, without the
+  // archive's checks, and waiting at most `waitMs` for a writer. Tables not there yet read as
+  // empty. False when the file is not there or cannot be opened.
+  bool OpenToLook(const std::string& path, int waitMs);
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
   const std::string& Error() const { return error_; }
 
   // Keeps one reading and, in the same transaction, queues it for each output named in
-  // `queueFor`; false with Error() set (nothing is kept).
+  // `queueFor`; false with Error() set (nothing is kept). LastId() is then its row.
   bool Add(const StationReading& reading, const std::vector<std::string>& queueFor = {});
+  int64_t LastId() const { return lastId_; }
   // The oldest `count` readings queued for `output`, in the order they were taken, each with its
   // row's id.
   std::vector<std::pair<int64_t, StationReading>> Queued(const std::string& output, size_t count);
-  // Takes a delivered reading off `output`'s queue; false with Error() set.
-  bool Dequeue(const std::string& output, int64_t id);
+  // Takes a reading off `output`'s queue and, when `delivered`, notes in the same transaction
+  // that it went there; false with Error() set.
+  bool Dequeue(const std::string& output, int64_t id, bool delivered);
+  // Notes that reading `id` went to `output` (one that takes only the current value).
+  bool MarkSent(const std::string& output, int64_t id);
+  // The outputs reading `id` went to, by name, in name order.
+  std::vector<std::string> SentTo(int64_t id);
   uint64_t QueuedCount(const std::string& output);
   // The newest `count` readings of the device with serial number `serial` (any device when
   // empty), newest first.
@@ -44,12 +79,21 @@ class StationStore {
   // How many readings the archive holds.
   uint64_t Count();
 
+  // A running station says how it is (again every few seconds, with the time in `heartbeat`),
+  // and withdraws when it stops; false with Error() set.
+  bool Announce(const StationStatus& status);
+  bool Withdraw(int64_t pid, int64_t started);
+  // The stations that spoke within kStationSilenceSeconds of `now` (UTC seconds), with their
+  // outputs.
+  std::vector<StationStatus> LiveStations(int64_t now);
+
  private:
   bool Fail(const char* what);
   bool Exec(const char* sql);
 
   sqlite3* db_ = nullptr;
   std::string error_;
+  int64_t lastId_ = 0;
 };
 
 }  // namespace dravion

@@ -149,8 +149,11 @@ int Monitor(CliSession& s) {
   std::optional<MqttOutput> mqtt;
   if (config.Has("mqtt")) {
     mqtt.emplace(config);
-    mqtt->note = [&station](const std::string& text) { station.PostNote(text); };
-    mqtt->counted = [&metrics](const OutputCounts& counts) { metrics.Count("mqtt", counts); };
+    mqtt->note = [&station](const std::string& text) { station.PostOutputNote("mqtt", text); };
+    mqtt->counted = [&metrics, &station](const OutputCounts& counts) {
+      metrics.Count("mqtt", counts);
+      station.PostOutputCounts("mqtt", counts);
+    };
     if (std::string error; !mqtt->Start(archive, error)) {
       s.io.err << "dravion-cli: " << config.path << ": " << error << '\n';
       return kExitFailed;
@@ -158,9 +161,12 @@ int Monitor(CliSession& s) {
     station.AddOutput(&*mqtt);
   }
   for (const std::unique_ptr<NetworkOutput>& output : networks) {
-    output->note = [&station](const std::string& text) { station.PostNote(text); };
-    output->counted = [&metrics, name = output->Name()](const OutputCounts& counts) {
+    output->note = [&station, name = output->Name()](const std::string& text) {
+      station.PostOutputNote(name, text);
+    };
+    output->counted = [&metrics, &station, name = output->Name()](const OutputCounts& counts) {
       metrics.Count(name, counts);
+      station.PostOutputCounts(name, counts);
     };
     if (std::string error; !output->Start(archive, error)) {
       s.io.err << "dravion-cli: " << error << '\n';

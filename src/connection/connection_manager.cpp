@@ -124,10 +124,26 @@ void ConnectionManager::ShowNoCandidate(bool none) {
     noCandidate_ = true;
     noCandidateSince_ = now;
   }
-  if (!hintShown_ && !IdentificationDone && !Connected &&
+  if (!hintShown_ && !stationShown_ && !IdentificationDone && !Connected &&
       TicksSince(noCandidateSince_, now) >= kNoCandidateHintMs) {
     ShowStatus(language_.Text(kNoPortRu, kNoPortEn), 0);
     hintShown_ = true;
+  }
+}
+
+void ConnectionManager::ShowStationHolding() {
+  if (!StationHolding) return;
+  const std::string holding =
+      Connected || IdentificationDone
+          ? std::string()
+          : StationHolding(ConnectionMode == kManualPort ? ManualPortNumber : 0);
+  if (!holding.empty()) {
+    if (StatusText != holding) ShowStatus(holding, 0);
+    stationShown_ = true;
+  } else if (stationShown_) {
+    stationShown_ = false;
+    hintShown_ = false;
+    if (!IdentificationDone) ShowStatus(language_.Text(kWaitingRu, kWaitingEn), 0);
   }
 }
 
@@ -158,9 +174,18 @@ void ConnectionManager::ClosePort() {
 }
 
 bool ConnectionManager::OpenPort(int number) {
+  // A station's port is left to it: opened here (root may open a port held exclusively), the
+  // two programs' requests and answers would mix.
+  if (StationHolding) {
+    if (const std::string holding = StationHolding(number); !holding.empty()) {
+      if (stationExplained_.insert(number).second) log_.LogLine(holding);
+      return false;
+    }
+  }
   port_.SetPortNumber(number);
   if (port_.Open(kConnectionBaud)) {
     explained_.erase(number);
+    stationExplained_.erase(number);
     return true;
   }
   const PortOpenFailure failure = port_.LastOpenFailure();
@@ -204,6 +229,7 @@ void ConnectionManager::OnConnectionTimer() {
     default:
       break;
   }
+  ShowStationHolding();
 }
 
 void ConnectionManager::ManualPortTick() {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 
 #include "connection/connection_view.h"
@@ -81,6 +82,11 @@ class ConnectionManager {
   // Before the first heartbeat.
   void RememberDevicePort(OptionStore* options);
 
+  // The line for the device line when a monitoring station of this computer holds port `port`
+  // (any port when 0), else empty. Such a port is never opened, and while no device is
+  // connected the device line says which station holds it. Empty: no station is looked for.
+  std::function<std::string(int port)> StationHolding;
+
   // Hooks of the pages that follow the connection; empty ones do nothing.
   std::function<void()> ShowDeviceInformation;
   std::function<void()> MeasurementTick;
@@ -119,6 +125,9 @@ class ConnectionManager {
   void StoreDevicePort();
   // The device line while the automatic search has no port to try (after a few seconds).
   void ShowNoCandidate(bool none);
+  // While no device is connected, the device line names the station that holds a port (the
+  // manual one, or any), and goes back to waiting once it no longer does.
+  void ShowStationHolding();
   void DropLink();
   void ClosePort();
   // Opens port `number`; when it does not open, logs why after the port's own line, once per port
@@ -150,6 +159,8 @@ class ConnectionManager {
   bool noCandidate_ = false;
   uint32_t noCandidateSince_ = 0;
   bool hintShown_ = false;
+  bool stationShown_ = false;
+  std::set<int> stationExplained_;  // ports whose station was logged since they last opened
 };
 
 // The number typed in the manual port dialog: a decimal integer with optional sign and

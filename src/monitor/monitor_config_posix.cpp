@@ -10,6 +10,7 @@
 
 #include "archive/archive_files.h"
 #include "monitor/monitor_config.h"
+#include "monitor/monitor_station.h"
 
 namespace dravion {
 
@@ -166,6 +167,10 @@ bool WritePrivateFile(const std::string& path, const std::string& text, std::str
   }
   ::unlink(aside.c_str());
   return true;
+}
+
+int64_t CurrentProcessId() {
+  return ::getpid();
 }
 
 }  // namespace dravion

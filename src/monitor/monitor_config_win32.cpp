@@ -3,6 +3,7 @@
 
 #include "archive/archive_files.h"
 #include "monitor/monitor_config.h"
+#include "monitor/monitor_station.h"
 #include "services/wide_text_win32.h"
 
 #include <vector>
@@ -117,6 +118,10 @@ bool WritePrivateFile(const std::string& path, const std::string& text, std::str
     error = path + ": " + SystemErrorText(code);
   }
   return ok;
+}
+
+int64_t CurrentProcessId() {
+  return static_cast<int64_t>(::GetCurrentProcessId());
 }
 
 }  // namespace dravion

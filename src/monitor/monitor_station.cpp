@@ -14,6 +14,8 @@ namespace dravion {
 namespace {
 
 constexpr uint32_t kSecondMs = 1000;
+// How often a station tells the archive it is still there (well inside kStationSilenceSeconds).
+constexpr uint32_t kAnnounceEveryMs = 10 * kSecondMs;
 
 }  // namespace
 
@@ -131,7 +133,10 @@ void MonitorStation::Keep(uint32_t startTick, uint32_t endTick) {
     if (output->Replays()) queueFor.push_back(output->Name());
   }
   const bool kept = store_.Add(reading, queueFor);
-  if (kept) ++readings_;
+  if (kept) {
+    ++readings_;
+    reading.id = store_.LastId();
+  }
   view_.OnReading(reading, kept, kept ? std::string() : store_.Error());
   for (StationOutput* output : outputs_)
     output->Publish(reading);
@@ -143,6 +148,69 @@ void MonitorStation::PostNote(const std::string& text) {
     notes_.push_back(text);
   }
   context_.pump.Wake();
+}
+
+void MonitorStation::PostOutputNote(const std::string& name, const std::string& text) {
+  {
+    // Kept without the output's name that begins what is said.
+    const std::string prefix = name + ": ";
+    std::lock_guard<std::mutex> lock(notesMutex_);
+    outputStates_[name].note =
+        text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
+    outputsChanged_ = true;
+  }
+  PostNote(text);
+}
+
+void MonitorStation::PostOutputCounts(const std::string& name, const OutputCounts& counts) {
+  std::lock_guard<std::mutex> lock(notesMutex_);
+  outputStates_[name].counts = counts;
+  outputsChanged_ = true;
+}
+
+const char* MonitorStation::StateCode() const {
+  switch (state_) {
+    case State::Reading:
+      return "reading";
+    case State::Away:
+      return "away";
+    case State::BootLoader:
+      return "bootloader";
+    case State::OldProgram:
+      return "oldprogram";
+    case State::Starting:
+      break;
+  }
+  return "starting";
+}
+
+void MonitorStation::Announce(bool force) {
+  const ConnectionManager& connection = context_.connection;
+  StationStatus now = status_;
+  now.port = connection.Connected ? connection.ConnectedPort : 0;
+  now.serial = serial_;
+  now.state = StateCode();
+  bool outputsChanged = false;
+  {
+    std::lock_guard<std::mutex> lock(notesMutex_);
+    std::swap(outputsChanged, outputsChanged_);
+    if (outputsChanged) {
+      now.outputs.clear();
+      for (auto& [name, state] : outputStates_) {
+        now.outputs.push_back(state);
+        now.outputs.back().name = name;
+      }
+    }
+  }
+  const uint32_t tick = context_.clock.TickMs();
+  const bool changed = now.port != status_.port || now.serial != status_.serial ||
+                       now.state != status_.state || outputsChanged;
+  if (!force && !changed && tick - announcedTick_ < kAnnounceEveryMs) return;
+  now.heartbeat = UniversalSeconds(context_.clock.Now());
+  announcedTick_ = tick;
+  status_ = std::move(now);
+  // A failure here costs the window its view of the station, never a reading: not said.
+  store_.Announce(status_);
 }
 
 void MonitorStation::SayPostedNotes() {
@@ -157,6 +225,17 @@ void MonitorStation::SayPostedNotes() {
 
 void MonitorStation::Run() {
   controller_.AddListener(&last_);
+  status_ = StationStatus();
+  status_.pid = CurrentProcessId();
+  status_.started = UniversalSeconds(context_.clock.Now());
+  status_.interval = interval_;
+  {
+    std::lock_guard<std::mutex> lock(notesMutex_);
+    for (const StationOutput* output : outputs_)
+      outputStates_[output->Name()];
+    outputsChanged_ = true;
+  }
+  Announce(true);
   EventPump& pump = context_.pump;
   Clock& clock = context_.clock;
   const uint32_t intervalMs = static_cast<uint32_t>(interval_) * kSecondMs;
@@ -169,6 +248,7 @@ void MonitorStation::Run() {
     const uint32_t now = clock.TickMs();
     const bool closes = static_cast<int32_t>(now + kSecondMs - intervalEnd) >= 0;
     Sample(closes);
+    Announce(false);
     if (closes) {
       if (averager_.Samples() > 0) Keep(intervalStart_, now);
       // After a stall longer than an interval, the next one begins now.
@@ -186,6 +266,7 @@ void MonitorStation::Run() {
   // Stopped: the seconds read so far are kept as a shorter reading.
   if (averager_.Samples() > 0) Keep(intervalStart_, clock.TickMs());
   SayPostedNotes();
+  store_.Withdraw(status_.pid, status_.started);
   controller_.RemoveListener(&last_);
 }
 

@@ -1,18 +1,22 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "archive/station_store.h"
 #include "device/measurement.h"
 #include "monitor/station_output.h"
 #include "monitor/station_reading.h"
 
 namespace dravion {
 
+// This process's identifier, as the system's process list shows it.
+int64_t CurrentProcessId();
+
 struct DeviceContext;
-class StationStore;
 
 // What a monitoring station tells whoever runs it.
 class StationView {
@@ -40,6 +44,10 @@ class MonitorStation {
 
   // A note from another thread (an output's): said through the view on the station's thread.
   void PostNote(const std::string& text);
+  // From an output's thread: a note of output `name` (said as PostNote does, and kept, without
+  // a leading "name: ", as its state for the window), and its counts after a try.
+  void PostOutputNote(const std::string& name, const std::string& text);
+  void PostOutputCounts(const std::string& name, const OutputCounts& counts);
 
   // Runs until the pump is asked to quit, then keeps the seconds of the interval under way as a
   // shorter reading.
@@ -74,6 +82,9 @@ class MonitorStation {
   void Keep(uint32_t startTick, uint32_t endTick);
   void SetState(State state, const std::string& detail = {});
   void SayPostedNotes();
+  // Tells the archive how the station is: when something changed, else every few seconds.
+  void Announce(bool force);
+  const char* StateCode() const;
   std::string Text(const char* russian, const char* english) const;
 
   DeviceContext& context_;
@@ -91,7 +102,11 @@ class MonitorStation {
   int readings_ = 0;
   std::vector<StationOutput*> outputs_;
   std::mutex notesMutex_;
-  std::vector<std::string> notes_;  // posted by other threads, not yet said
+  std::vector<std::string> notes_;                          // posted by other threads, not yet said
+  std::map<std::string, StationOutputState> outputStates_;  // under notesMutex_
+  StationStatus status_;                                    // as last announced
+  uint32_t announcedTick_ = 0;
+  bool outputsChanged_ = false;  // under notesMutex_
 };
 
 }  // namespace dravion

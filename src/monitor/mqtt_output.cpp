@@ -296,7 +296,7 @@ void MqttOutput::Work() {
       acknowledged_.clear();
       inFlight = -1;
       lock.unlock();
-      queue_.Dequeue("mqtt", inFlightId);
+      queue_.Dequeue("mqtt", inFlightId, true);
       lock.lock();
       ++counts_.delivered;
       counts_.lastSuccess = std::chrono::duration_cast<std::chrono::seconds>(

@@ -142,7 +142,8 @@ NetworkOutput::~NetworkOutput() {
 }
 
 bool NetworkOutput::Start(const std::string& archivePath, std::string& error) {
-  if (replays_ && !queue_.Open(archivePath)) {
+  // The archive holds the queue of an output that replays, and where every reading went.
+  if (!queue_.Open(archivePath)) {
     error = name_ + ": " + queue_.Error();
     return false;
   }
@@ -208,10 +209,15 @@ void NetworkOutput::Work() {
     if (delivery == Delivery::Delivered || delivery == Delivery::Rejected) {
       if (replays_) {
         lock.unlock();
-        queue_.Dequeue(name_, next->first);
+        queue_.Dequeue(name_, next->first, delivery == Delivery::Delivered);
         lock.lock();
-      } else if (newest_ && newest_->time == next->second.time) {
-        newest_.reset();
+      } else {
+        if (newest_ && newest_->time == next->second.time) newest_.reset();
+        if (delivery == Delivery::Delivered && next->second.id != 0) {
+          lock.unlock();
+          queue_.MarkSent(name_, next->second.id);
+          lock.lock();
+        }
       }
     }
     const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(

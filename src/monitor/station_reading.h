@@ -19,6 +19,7 @@ struct StationSample {
 // What a monitoring station keeps and publishes per interval: the mean of the interval's
 // seconds, and the accumulated dose as the device gave it at the interval's end.
 struct StationReading {
+  int64_t id = 0;              // its row in the archive, once kept
   int64_t time = 0;            // the interval's end: seconds since 1970-01-01 UTC
   int utcOffsetMinutes = 0;    // of the computer's local time then (for printing only)
   int seconds = 0;             // the interval's length

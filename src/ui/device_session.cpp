@@ -30,7 +30,8 @@ DeviceSession::DeviceSession(MainWindow& form, EventPump& pump, Clock& clock, Di
       measurement(context, *form.MeasuringPage()),
       recorder(log, dialogs, language),
       information(deviceInfo, language, *form.DeviceInfoPage()),
-      wizard(context, *form.DeviceInfoPage()) {
+      wizard(context, *form.DeviceInfoPage()),
+      stations(clock, language, *form.MeasuringPage()) {
   stack.port.LogCallback = [&log](const std::string& line) { log.LogLine(line); };
   form.MeasuringPage()->SetController(&measurement);
   measurement.AddListener(&trend);
@@ -49,8 +50,11 @@ DeviceSession::DeviceSession(MainWindow& form, EventPump& pump, Clock& clock, Di
     if (!form_.History()->BackgroundReading()) measurement.MeasurementTick();
   };
   form_.History()->BackgroundProgress = [this](int percent) { form_.SetProgress(percent); };
-  QObject::connect(&form_, &MainWindow::LanguageChanged, &form_,
-                   [this] { information.LanguageChanged(); });
+  QObject::connect(&form_, &MainWindow::LanguageChanged, &form_, [this] {
+    information.LanguageChanged();
+    stations.Update(true);
+  });
+  connection.manager.StationHolding = [this](int port) { return stations.HoldingText(port); };
   view_.InformationCleared = [this] {
     information.ClearDeviceInformation();
     form_.History()->UpdateReadNew();
@@ -128,6 +132,10 @@ void DeviceSession::Start() {
     UserInputHold hold(context.pump);
     manager.OnManualActionUpdate();  // the manual action's idle update
     manager.OnHeartbeatTimer();
+    // The stations write to the archive the history page shows.
+    if (ArchivePane* pane = form_.History()->Archive(); pane && pane->Path != stations.ArchivePath)
+      stations.ArchivePath = pane->Path;
+    stations.Update();
   });
   form_.SetConnectionTick([&manager] { manager.OnConnectionTimer(); });
   QObject::connect(form_.ActionByName(QStringLiteral("Action_Connection_Auto")),

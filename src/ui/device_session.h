@@ -10,6 +10,7 @@
 #include "device/settings_controller.h"
 #include "firmware/device_information_view.h"
 #include "firmware/update_wizard.h"
+#include "monitor/station_watch.h"
 #include "protocol/commands.h"
 #include "protocol/identification.h"
 #include "protocol/link_stack.h"
@@ -87,6 +88,9 @@ class DeviceSession {
   DeviceInformationPage information;
   // The firmware update behind the page's BitBtn_ReNewDeviceInfo.
   UpdateWizard wizard;
+  // Monitoring stations of this computer: their ports left alone and named in the status bar,
+  // their readings on the measuring page.
+  StationWatch stations;
 
  private:
   // The setting "Download new history when the device is connected": once the device is

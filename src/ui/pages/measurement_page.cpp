@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 #include <QScrollArea>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -111,6 +113,27 @@ MeasurementPage::MeasurementPage(const Language& language, QWidget* parent)
   values->addWidget(dose, 1);
   work->addLayout(values);
 
+  stationBox_ = Named(new QGroupBox(this), "GroupBox_Measure_Station");
+  auto* stationColumn = new QVBoxLayout(stationBox_);
+  stationColumn->setContentsMargins(6, 4, 6, 6);
+  stationLines_ = Named(new QLabel(stationBox_), "Label_Measure_Station");
+  stationLines_->setWordWrap(true);
+  stationLines_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  stationTable_ = Named(new QTableWidget(0, 6, stationBox_), "Table_Measure_Station_Readings");
+  stationTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  stationTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  stationTable_->verticalHeader()->setVisible(false);
+  stationTable_->horizontalHeader()->setStretchLastSection(true);
+  stationTable_->setMinimumHeight(120);
+  stationOutputs_ = Named(new QLabel(stationBox_), "Label_Measure_Station_Outputs");
+  stationOutputs_->setWordWrap(true);
+  stationOutputs_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  stationColumn->addWidget(stationLines_);
+  stationColumn->addWidget(stationTable_, 1);
+  stationColumn->addWidget(stationOutputs_);
+  stationBox_->setVisible(false);
+  work->addWidget(stationBox_, 1);
+
   trendBox_ = Named(new QGroupBox(this), "GroupBox_Measure_Trend");
   auto* trendRow = new QHBoxLayout(trendBox_);
   trendRow->setContentsMargins(6, 4, 6, 6);
@@ -207,6 +230,11 @@ void MeasurementPage::SetTrend(MeasurementTrend* trend, ReadingRecorder* recorde
 
 void MeasurementPage::ApplyLanguage() {
   trendBox_->setTitle(LangText("Динамика фона", "Background Trend"));
+  stationBox_->setTitle(LangText("Станция наблюдения", "Monitoring station"));
+  stationTable_->setHorizontalHeaderLabels(
+      {LangText("Время", "Time"), LangText("Прибор", "Device"),
+       LangText("Мощность дозы", "Dose rate"), QStringLiteral("CPM"),
+       LangText("Накопленная доза", "Accumulated dose"), LangText("Отправлено", "Sent to")});
   const int span = span_->currentIndex();
   span_->clear();
   span_->addItem(LangText("10 минут", "10 minutes"));
@@ -339,6 +367,34 @@ bool MeasurementPage::ReadEnabled() {
 
 void MeasurementPage::SetReadEnabled(bool enabled) {
   read_->setEnabled(enabled);
+}
+
+void MeasurementPage::ShowStations(const std::vector<std::string>& stations,
+                                   const std::vector<StationRowText>& readings,
+                                   const std::vector<std::string>& outputs) {
+  auto joined = [](const std::vector<std::string>& lines) {
+    QStringList texts;
+    for (const std::string& line : lines)
+      texts << Q(line);
+    return texts.join(QLatin1Char('\n'));
+  };
+  stationLines_->setText(joined(stations));
+  stationOutputs_->setText(joined(outputs));
+  stationOutputs_->setVisible(!outputs.empty());
+  stationTable_->setRowCount(static_cast<int>(readings.size()));
+  for (int row = 0; row < static_cast<int>(readings.size()); ++row) {
+    const StationRowText& r = readings[static_cast<size_t>(row)];
+    int column = 0;
+    for (const std::string* text : {&r.time, &r.serial, &r.rate, &r.cpm, &r.dose, &r.sentTo})
+      stationTable_->setItem(row, column++, new QTableWidgetItem(Q(*text)));
+  }
+  stationTable_->resizeColumnsToContents();
+  stationBox_->setVisible(true);
+}
+
+void MeasurementPage::HideStations() {
+  stationBox_->setVisible(false);
+  stationTable_->setRowCount(0);
 }
 
 }  // namespace dravion::ui

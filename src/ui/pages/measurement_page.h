@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "device/measurement.h"
+#include "monitor/station_watch.h"
 
 class QCheckBox;
 class QComboBox;
@@ -11,6 +12,7 @@ class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QTableWidget;
 
 namespace dravion {
 class Dialogs;
@@ -28,7 +30,10 @@ class TrendChart;
 // dose, each with its blinking indicator. It shows what the measurement controller tells it and
 // hands the clicks to it. Below the values, the trend of the readings taken while the page is
 // open, with its statistics and the buttons that save it; in the column, the recording toggle.
-class MeasurementPage : public QWidget, public MeasurementView {
+//
+// While a monitoring station of this computer holds a device, a box between the values and the
+// trend shows the station, its newest readings with where each went, and how its outputs fare.
+class MeasurementPage : public QWidget, public MeasurementView, public StationPanelView {
   Q_OBJECT
  public:
   explicit MeasurementPage(const Language& language, QWidget* parent = nullptr);
@@ -67,6 +72,11 @@ class MeasurementPage : public QWidget, public MeasurementView {
   bool ReadEnabled() override;
   void SetReadEnabled(bool enabled) override;
 
+  void ShowStations(const std::vector<std::string>& stations,
+                    const std::vector<StationRowText>& readings,
+                    const std::vector<std::string>& outputs) override;
+  void HideStations() override;
+
  private:
   void ShowIndicator(QLabel* indicator, bool lit);
   void RefreshTrend();
@@ -96,6 +106,10 @@ class MeasurementPage : public QWidget, public MeasurementView {
   QLabel* rateIndicator_ = nullptr;
   QLabel* doseIndicator_ = nullptr;
   QProgressBar* bar_ = nullptr;
+  QGroupBox* stationBox_ = nullptr;
+  QLabel* stationLines_ = nullptr;
+  QTableWidget* stationTable_ = nullptr;
+  QLabel* stationOutputs_ = nullptr;
 };
 
 }  // namespace dravion::ui
