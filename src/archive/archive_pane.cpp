@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <thread>
 
 #include "archive/archive_files.h"
 #include "archive/archive_period.h"
 #include "archive/archive_session.h"
+#include "archive/station_store.h"
 #include "device/device_context.h"
 #include "device/device_time.h"
 #include "device/history_controller.h"
@@ -177,8 +180,29 @@ void ArchivePane::DrawChart() {
       LastChart.Title.begin(),
       Text("Архив истории прибора S/N ", "History archive of S/N ") + serial_ + runNote_);
   ChartInUnit(LastChart, Unit, context_.language);
+  if (ShowStation) AddStationReadings();
   view_.ShowChart(LastChart);
   if (ChartDrawn) ChartDrawn();
+}
+
+void ArchivePane::AddStationReadings() {
+  // A connection of its own, read-only and only while drawing: the archive's is busy with the
+  // records, and an open file could not be moved aside on Windows.
+  StationStore readings;
+  std::vector<double> means;
+  if (readings.OpenToLook(Path.empty() ? DefaultArchivePath() : Path, 2000))
+    means = readings.MeanRates(serial_, HistoryChartPeriods(ViewTime, Level));
+  size_t shown = 0;
+  LastChart.Station.assign(means.size(), std::numeric_limits<double>::quiet_NaN());
+  for (size_t i = 0; i < means.size(); ++i) {
+    if (std::isnan(means[i])) continue;
+    LastChart.Station[i] = means[i] * 100;  // µSv/h in the values' µR/h
+    ++shown;
+  }
+  LastChart.Title.push_back(
+      shown > 0
+          ? Text("Линия: среднее станции наблюдения", "Line: the monitoring station's mean")
+          : Text("Показаний станции наблюдения здесь нет", "No monitoring station readings here"));
 }
 
 bool ArchivePane::AskSaveFileName(const SaveFileRequest& request, std::string& name) {

@@ -51,6 +51,8 @@ class ArchivePane {
 
   // The unit of the chart: its values and the unit in its title.
   FigureUnit Unit = FigureUnit::Roentgen;
+  // Whether the chart shows a monitoring station's readings of the device beside its records.
+  bool ShowStation = false;
   // Told after each chart drawn.
   std::function<void()> ChartDrawn;
   bool AskSaveFileName(const SaveFileRequest& request, std::string& name);
@@ -75,6 +77,8 @@ class ArchivePane {
   MergeResult MergeAway(HistoryArchive& archive, const ArchiveBatch& batch, std::string& notice);
   // A read of the archive failed: the chart is left; a damaged file goes aside.
   void AfterDamage();
+  // Adds the station's readings of the bars' periods to LastChart, with a line in its title.
+  void AddStationReadings();
 
   DeviceContext& context_;
   HistoryView& view_;

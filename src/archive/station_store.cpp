@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <limits>
+
 #include "archive/archive_files.h"
 #include "archive/history_archive.h"
 #include "archive/sqlite_statement.h"
@@ -18,6 +20,7 @@ constexpr const char* kReadingsSchema =
     " seconds INTEGER NOT NULL, samples INTEGER NOT NULL, units INTEGER NOT NULL, rate REAL,"
     " usvh REAL, cpm REAL NOT NULL, dose TEXT NOT NULL, dose_unit TEXT NOT NULL);"
     "CREATE INDEX IF NOT EXISTS station_readings_by_serial ON station_readings(serial, id);"
+    "CREATE INDEX IF NOT EXISTS station_readings_by_time ON station_readings(serial, time);"
     // Readings an output has still to deliver.
     "CREATE TABLE IF NOT EXISTS station_queue(output TEXT NOT NULL, reading INTEGER NOT NULL,"
     " PRIMARY KEY(output, reading)) WITHOUT ROWID;"
@@ -215,6 +218,30 @@ std::vector<StationReading> StationStore::Latest(const std::string& serial, size
     readings.clear();
   }
   return readings;
+}
+
+std::vector<double> StationStore::MeanRates(
+    const std::string& serial, const std::vector<std::pair<uint32_t, uint32_t>>& periods) {
+  std::vector<double> means(periods.size(), std::numeric_limits<double>::quiet_NaN());
+  if (!db_) return means;
+  // Local seconds from 2000 = UTC seconds from 1970 + the offset - 946684800. The UTC bounds
+  // (any offset within 15 hours) let the index find the rows; the local ones choose them.
+  constexpr int64_t k2000 = 946684800;
+  constexpr int64_t kWidestOffset = 15 * 3600;
+  SqlStatement select(db_,
+                      "SELECT sum(usvh * seconds), sum(seconds) FROM station_readings"
+                      " WHERE serial = ?1 AND time BETWEEN ?2 AND ?3 AND usvh IS NOT NULL"
+                      " AND time + utc_offset * 60 >= ?4 AND time + utc_offset * 60 < ?5");
+  for (size_t i = 0; i < periods.size(); ++i) {
+    const int64_t from = k2000 + periods[i].first;
+    const int64_t to = from + periods[i].second;
+    select.Bind(1, serial).Bind(2, from - kWidestOffset).Bind(3, to + kWidestOffset);
+    select.Bind(4, from).Bind(5, to);
+    if (select.Step() == SQLITE_ROW && !select.IsNull(1) && select.Int(1) > 0)
+      means[i] = select.Real(0) / static_cast<double>(select.Int(1));
+    select.Reset();
+  }
+  return means;
 }
 
 uint64_t StationStore::Count() {

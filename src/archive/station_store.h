@@ -78,6 +78,12 @@ class StationStore {
   std::vector<StationReading> Latest(const std::string& serial, size_t count);
   // How many readings the archive holds.
   uint64_t Count();
+  // The mean dose rate in µSv/h of the readings of device `serial` in each of `periods` (start
+  // and length in seconds from 2000-01-01 on the computer's local clock, as the history chart's
+  // bars), weighted by their seconds and placed by the local time at which each was kept; NaN
+  // for a period without one.
+  std::vector<double> MeanRates(const std::string& serial,
+                                const std::vector<std::pair<uint32_t, uint32_t>>& periods);
 
   // A running station says how it is (again every few seconds, with the time in `heartbeat`),
   // and withdraws when it stops; false with Error() set.

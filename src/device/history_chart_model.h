@@ -48,6 +48,9 @@ struct HistoryChartData {
   bool NewestOffered = false;
   // The values times this are what the chart shows (the archive view in uSv/h: 0.01).
   double ValueScale = 1;
+  // Beside the bars, as a line: a monitoring station's mean rate per bar position in the unit of
+  // the values (uR/h), NaN where it has none; empty when not shown.
+  std::vector<double> Station;
 };
 
 // What the records of one period add up to, with every record's pulses weighted by the

@@ -147,13 +147,10 @@ std::string StationWatch::HoldingText(int port) {
   Refresh();
   for (const StationStatus& s : stations_) {
     if (s.port <= 0 || (port > 0 && s.port != port)) continue;
-    return Text("Прибор ", "Device ") + s.serial + Text(" на COM ", " on COM ") +
-           std::to_string(s.port) +
-           Text(" занят станцией наблюдения (dravion-cli monitor, процесс ",
-                " is held by the monitoring station (dravion-cli monitor, process ") +
-           std::to_string(s.pid) +
-           Text("); её показания на странице измерений",
-                "); its readings are on the measuring page");
+    return Text("Прибор ", "Device ") + s.serial + " (COM " + std::to_string(s.port) +
+           Text(") занят станцией наблюдения, процесс ",
+                ") is held by the monitoring station, process ") +
+           std::to_string(s.pid);
   }
   return {};
 }

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QToolTip>
 #include <algorithm>
+#include <cmath>
 
 #include "device/history_chart_model.h"
 
@@ -86,6 +87,9 @@ void HistoryChart::ShowData(const HistoryChartData& data) {
       Add(s + 1, value, label, QColor(QRgb(points[i].Colour)), points[i].Mark);
     }
   }
+  station_.clear();
+  for (double value : data.Station)
+    station_.push_back(value * data.ValueScale);
   Refresh();
 }
 
@@ -119,6 +123,8 @@ void HistoryChart::LayOut() {
   for (const auto& bars : bars_)
     for (const Bar& bar : bars)
       if (!bar.mark) top = std::max(top, bar.value);
+  for (double value : station_)
+    if (!std::isnan(value)) top = std::max(top, value);
   frame_.Layout(QRectF(rect()), font(), title_, 0, top, count, labels);
 }
 
@@ -171,6 +177,28 @@ void HistoryChart::paintEvent(QPaintEvent*) {
         painter.drawRect(bar.adjusted(0, 0, -1, -1));
       }
     }
+  }
+  if (!station_.empty()) {
+    // The station's mean at the middle of each position, joined where neighbours have one.
+    const QColor blue(0x15, 0x65, 0xC0);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QPen(blue, 2));
+    painter.setBrush(blue);
+    QPointF before;
+    bool joined = false;
+    for (int i = 0; i < count && static_cast<size_t>(i) < station_.size(); ++i) {
+      if (std::isnan(station_[i])) {
+        joined = false;
+        continue;
+      }
+      const QPointF at((frame_.Left(i) + frame_.Left(i + 1)) / 2, frame_.Y(station_[i]));
+      if (joined) painter.drawLine(before, at);
+      painter.drawEllipse(at, 2.5, 2.5);
+      before = at;
+      joined = true;
+    }
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setBrush(Qt::NoBrush);
   }
   if (selectionFirst_ >= 0 && selectionLast_ >= selectionFirst_ && selectionFirst_ < count) {
     // The chosen positions: a light veil over their slots, framed.

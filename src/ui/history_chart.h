@@ -46,6 +46,7 @@ class HistoryChart : public QWidget {
   // A note written across the plot (empty: none), for a view without records.
   void SetNote(const QString& note);
   QString Note() const { return note_; }
+  const std::vector<double>& StationLine() const { return station_; }
   // Whether position `index` has no records (every point there is a mark).
   bool NoRecordsAt(int index) const;
   // The decimal separator of the value axis.
@@ -93,6 +94,8 @@ class HistoryChart : public QWidget {
 
   ChartFrame frame_;
   std::vector<Bar> bars_[3];
+  // The station's line: a value (already scaled) per bar position, NaN where it has none.
+  std::vector<double> station_;
   QStringList title_;
   QString note_;
   double minimumTop_ = 5;  // the value axis reaches at least this high

@@ -87,8 +87,7 @@ TEST(StationWatch, SeesARunningStationItsReadingsAndWhereTheyWentUntilItStopsOrF
   clock.Advance(5000);
   watch.Update();
   EXPECT_EQ(watch.HoldingText(7),
-            "Device 214-36587 on COM 7 is held by the monitoring station (dravion-cli monitor, "
-            "process 4321); its readings are on the measuring page");
+            "Device 214-36587 (COM 7) is held by the monitoring station, process 4321");
   EXPECT_EQ(watch.HoldingText(0), watch.HoldingText(7));
   EXPECT_EQ(watch.HoldingText(8), "");
   ASSERT_EQ(panel.stations.size(), 1u);

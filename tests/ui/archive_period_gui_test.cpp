@@ -19,6 +19,7 @@
 #include "archive/archive_stats.h"
 #include "archive/archive_support.h"
 #include "archive/history_archive.h"
+#include "archive/station_store.h"
 #include "log/session_log.h"
 #include "support/pty.h"
 #include "ui/device_session.h"
@@ -216,6 +217,81 @@ TEST(ArchivePeriodGui, TheViewTakesTheDevicesUnitAndAlarmThreshold) {
   const QString figures = s.window.Get<QLabel>("Label_HIS_Figures")->text();
   EXPECT_TRUE(figures.contains("Above&nbsp;50,0&nbsp;uR/h:&nbsp;<b>00:01:00</b>"))
       << figures.toStdString();
+}
+
+// A monitoring station's readings of the device beside its records: a line at each bar's
+// time-weighted mean, placed by the computer's local time when each was kept, in the chart's
+// unit; none of another device, none without a dose rate; a title line says what the line is.
+TEST(ArchivePeriodGui, TheStationsReadingsShowAsALineBesideTheRecords) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath(QStringLiteral("archive.sqlite3")).toStdString();
+  const uint32_t d = kDayStart;
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path)) << archive.Error();
+    ArchiveBatch batch;
+    batch.Serial = "214-36587";
+    batch.Uid = "0123456789ABCDEF01234567";
+    batch.Coefficient = 100;
+    batch.Records = {archive_test::Measurement(d + 36000, 60, 86),
+                     archive_test::Measurement(d + 36240, 60, 172)};
+    batch.DeviceTime = d + 40000;
+    batch.Ring.RecordCount = 2;
+    ASSERT_TRUE(archive.Merge(batch).Ok);
+  }
+  {
+    StationStore station;
+    ASSERT_TRUE(station.Open(path)) << station.Error();
+    // Local seconds from 2000 `local`, kept at UTC offset `offset` minutes.
+    auto reading = [](uint32_t local, int offset, std::optional<double> usvh, int seconds,
+                      const std::string& serial) {
+      StationReading r;
+      r.time = 946684800 + static_cast<int64_t>(local) - offset * 60;
+      r.utcOffsetMinutes = offset;
+      r.seconds = r.samples = seconds;
+      r.microSievertPerHour = usvh;
+      r.cpm = 10;
+      r.serial = serial;
+      return r;
+    };
+    // Minute 1 of hour 10: 0.2 for 60 s and 0.5 for 20 s, a mean of 0.275 uSv/h.
+    ASSERT_TRUE(station.Add(reading(d + 36090, 0, 0.2, 60, "214-36587")));
+    ASSERT_TRUE(station.Add(reading(d + 36110, 0, 0.5, 20, "214-36587")));
+    // Minute 2, kept three hours east of UTC.
+    ASSERT_TRUE(station.Add(reading(d + 36150, 180, 0.1, 60, "214-36587")));
+    // Another device's, and one of a device counting in CPM (no dose rate).
+    ASSERT_TRUE(station.Add(reading(d + 36200, 0, 0.9, 60, "214-99999")));
+    ASSERT_TRUE(station.Add(reading(d + 36270, 0, std::nullopt, 60, "214-36587")));
+  }
+  ArchiveSession s;
+  ui::HistoryPage* page = s.Page();
+  page->Archive()->Path = path;
+  auto* source = s.window.Combo("ComboBox_HIS_Source");
+  source->setCurrentIndex(1);
+  emit source->activated(1);
+  ASSERT_TRUE(page->Archive()->Shown());
+  page->Archive()->OnUpClicked();  // the hour, in minutes
+  ui::HistoryChart* chart = page->Chart();
+  EXPECT_TRUE(chart->StationLine().empty());
+  auto* box = s.window.Get<QCheckBox>("CheckBox_HIS_Station");
+  ASSERT_TRUE(ActLikeAScreenReader(box));
+  ASSERT_TRUE(box->isChecked());
+  std::vector<double> line = chart->StationLine();
+  ASSERT_EQ(line.size(), 60u);
+  EXPECT_NEAR(line[1], 0.275, 1e-9);
+  EXPECT_NEAR(line[2], 0.1, 1e-9);
+  for (size_t minute : {0u, 3u, 4u, 5u, 59u})
+    EXPECT_TRUE(std::isnan(line[minute])) << minute;
+  EXPECT_EQ(chart->TitleLines().back(), QStringLiteral("Line: the monitoring station's mean"));
+
+  s.window.Combo("ComboBox_HIS_Unit")->setCurrentIndex(1);
+  emit s.window.Combo("ComboBox_HIS_Unit")->activated(1);
+  EXPECT_NEAR(chart->StationLine()[1], 27.5, 1e-9);
+  page->Archive()->OnForwardClicked();
+  EXPECT_EQ(chart->TitleLines().back(), QStringLiteral("No monitoring station readings here"));
+  box->setChecked(false);
+  EXPECT_TRUE(chart->StationLine().empty());
+  EXPECT_TRUE(chart->TitleLines().back().startsWith("uR/h  K = "));
 }
 
 }  // namespace

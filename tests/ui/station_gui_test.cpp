@@ -75,9 +75,7 @@ TEST(StationGui, TheWindowShowsARunningStationLeavesItsPortAloneAndTakesOverWhen
   session.Start();
   auto status = [&] { return window.Get<QLabel>("Panel_Bottom_Info_Text")->text().toStdString(); };
   const std::string holding =
-      "Прибор 214-36587 на COM 7 занят станцией наблюдения "
-      "(dravion-cli monitor, процесс " +
-      std::to_string(monitor) + "); её показания на странице измерений";
+      "Прибор 214-36587 (COM 7) занят станцией наблюдения, процесс " + std::to_string(monitor);
   ASSERT_TRUE(WaitUntil([&] { return status() == holding; }, 20000)) << status();
 
   auto* box = window.Get<QGroupBox>("GroupBox_Measure_Station");

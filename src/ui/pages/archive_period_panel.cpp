@@ -68,6 +68,7 @@ ArchivePeriodPanel::ArchivePeriodPanel(const Language& language, QWidget* parent
   threshold_->setRange(0, 100000);
   threshold_->setValue(0.3);
   threshold_->setEnabled(false);
+  station_ = Named(new QCheckBox(this), "CheckBox_HIS_Station");
   row->addWidget(fromLabel_);
   row->addWidget(from_);
   row->addWidget(toLabel_);
@@ -77,6 +78,8 @@ ArchivePeriodPanel::ArchivePeriodPanel(const Language& language, QWidget* parent
   row->addSpacing(8);
   row->addWidget(above_);
   row->addWidget(threshold_);
+  row->addSpacing(8);
+  row->addWidget(station_);
   row->addStretch(1);
   // The figures, and beside them the period's two files.
   auto* below = new QHBoxLayout;
@@ -116,6 +119,12 @@ void ArchivePeriodPanel::Attach(DeviceContext& context, ArchivePane& pane, Histo
   ArchivePeriodController* c = controller_.get();
   c->Unit = unit_->currentIndex() == 1 ? FigureUnit::Roentgen : FigureUnit::Sievert;
   pane.Unit = c->Unit;
+  pane.ShowStation = station_->isChecked();
+  attachment_ = new QObject(this);
+  connect(station_, &QCheckBox::toggled, attachment_, [&pane](bool checked) {
+    pane.ShowStation = checked;
+    pane.DrawChart();
+  });
   pane.ChartDrawn = [this, c] {
     chart_->SetSelection(-1, -1);
     c->OnChartDrawn();
@@ -124,7 +133,6 @@ void ArchivePeriodPanel::Attach(DeviceContext& context, ArchivePane& pane, Histo
   chart.PositionToolTip = [this, &pane](int index) {
     return pane.Shown() && controller_ ? Q(controller_->BarText(index)) : QString();
   };
-  attachment_ = new QObject(this);
   connect(&chart, &HistoryChart::PositionsChosen, attachment_,
           [c](int first, int last) { c->SetBars(first, last); });
   connect(from_, &QDateTimeEdit::editingFinished, attachment_, [this] { OnPeriodTyped(); });
@@ -163,6 +171,12 @@ void ArchivePeriodPanel::ApplyLanguage() {
   unit_->setItemText(0, LangText("мкЗв/ч", "uSv/h"));
   unit_->setItemText(1, LangText("мкР/ч", "uR/h"));
   unit_->setToolTip(LangText("Единица графика и показателей", "The unit of the chart and figures"));
+  station_->setText(LangText("Показания станции", "Station readings"));
+  station_->setToolTip(
+      LangText("Средние показания станции наблюдения (dravion-cli monitor) "
+               "линией рядом со столбцами записей",
+               "The monitoring station's (dravion-cli monitor) mean readings as a "
+               "line beside the records' bars"));
   above_->setText(LangText("Время выше", "Time above"));
   workbook_->setText(LangText("Сохранить в книгу Excel…", "Save as Excel workbook…"));
   report_->setText(LangText("Сохранить отчёт в PDF…", "Save report as PDF…"));

@@ -61,6 +61,7 @@ class ArchivePeriodPanel : public QWidget, public ArchivePeriodView {
   QComboBox* unit_ = nullptr;
   QCheckBox* above_ = nullptr;
   QDoubleSpinBox* threshold_ = nullptr;
+  QCheckBox* station_ = nullptr;
   QLabel* figures_ = nullptr;
   QPushButton* workbook_ = nullptr;
   QPushButton* report_ = nullptr;

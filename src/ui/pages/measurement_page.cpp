@@ -123,6 +123,7 @@ MeasurementPage::MeasurementPage(const Language& language, QWidget* parent)
   stationTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   stationTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
   stationTable_->verticalHeader()->setVisible(false);
+  stationTable_->verticalHeader()->setDefaultSectionSize(stationTable_->fontMetrics().height() + 6);
   stationTable_->horizontalHeader()->setStretchLastSection(true);
   stationTable_->setMinimumHeight(120);
   stationOutputs_ = Named(new QLabel(stationBox_), "Label_Measure_Station_Outputs");
@@ -231,6 +232,7 @@ void MeasurementPage::SetTrend(MeasurementTrend* trend, ReadingRecorder* recorde
 void MeasurementPage::ApplyLanguage() {
   trendBox_->setTitle(LangText("Динамика фона", "Background Trend"));
   stationBox_->setTitle(LangText("Станция наблюдения", "Monitoring station"));
+  stationTable_->setAccessibleName(LangText("Показания станции наблюдения", "Station readings"));
   stationTable_->setHorizontalHeaderLabels(
       {LangText("Время", "Time"), LangText("Прибор", "Device"),
        LangText("Мощность дозы", "Dose rate"), QStringLiteral("CPM"),
