@@ -221,6 +221,13 @@ std::string MovedAsideMessage(const HistoryArchive& archive, const Language& lan
       GroupedNumber(archive.CarriedOver, language) + language.Text(" из ", " of ") +
       GroupedNumber(archive.CarryTotal, language) +
       language.Text(" записей.", " records carried over.");
+  if (archive.StationReadingsTotal > 0) {
+    text += language.Text(" Показаний станции наблюдения перенесено: ",
+                          " Monitoring station readings carried over: ") +
+            GroupedNumber(archive.StationReadingsCarried, language) +
+            language.Text(" из ", " of ") + GroupedNumber(archive.StationReadingsTotal, language) +
+            ".";
+  }
   if (!archive.Error().empty()) text += "\r\n" + archive.Error();
   return text;
 }

@@ -8,6 +8,7 @@
 
 #include "archive/archive_files.h"
 #include "archive/sqlite_statement.h"
+#include "archive/station_store.h"
 #include "device/history_csv.h"
 
 namespace dravion {
@@ -267,6 +268,7 @@ bool HistoryArchive::Open(const std::string& path) {
   error_.clear();
   MovedAside.clear();
   CarryTotal = CarriedOver = 0;
+  StationReadingsTotal = StationReadingsCarried = 0;
   damaged_ = readFailed_ = false;
   lastDownloads_.clear();
   lastRun_ = 0;
@@ -472,6 +474,11 @@ bool HistoryArchive::StartAgain() {
   // Every record that still reads goes into the new archive.
   std::string failed;
   if (!MergeArchiveFile(MovedAside, CarryTotal, CarriedOver)) failed = error_;
+  // And every reading of a monitoring station, with what its outputs have still to send.
+  std::string stationFailed;
+  if (!CarryStationReadings(db_, MovedAside, StationReadingsTotal, StationReadingsCarried,
+                            stationFailed))
+    failed += (failed.empty() ? "" : "; ") + stationFailed;
   error_ = failed;
   damaged_ = false;
   return true;

@@ -132,6 +132,9 @@ class HistoryArchive {
   std::string MovedAside;
   uint64_t CarryTotal = 0;
   uint64_t CarriedOver = 0;
+  // The same for a monitoring station's readings kept in the file.
+  uint64_t StationReadingsTotal = 0;
+  uint64_t StationReadingsCarried = 0;
 
   // Whether an operation found the file damaged (its pages unreadable). StartAgain then moves it
   // aside under a dated name (MovedAside names it), under an exclusive lock (false, with Error(),

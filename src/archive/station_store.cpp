@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <limits>
+#include <map>
 
 #include "archive/archive_files.h"
 #include "archive/history_archive.h"
@@ -248,6 +249,87 @@ uint64_t StationStore::Count() {
   if (!db_) return 0;
   SqlStatement count(db_, "SELECT count(*) FROM station_readings");
   return count.Step() == SQLITE_ROW ? static_cast<uint64_t>(count.Int(0)) : 0;
+}
+
+bool CarryStationReadings(sqlite3* to, const std::string& from, uint64_t& total, uint64_t& carried,
+                          std::string& error) {
+  total = carried = 0;
+  sqlite3* source = nullptr;
+  const int opened = sqlite3_open_v2(from.c_str(), &source, SQLITE_OPEN_READONLY, nullptr);
+  struct Closer {
+    sqlite3* db;
+    ~Closer() { sqlite3_close_v2(db); }
+  } closer{source};
+  auto failed = [&](const std::string& why, sqlite3* db) {
+    error = "the station's readings in " + from + ": " + why + ": " + sqlite3_errmsg(db);
+    return false;
+  };
+  if (opened != SQLITE_OK) return failed("the file could not be opened", source);
+  sqlite3_busy_timeout(source, 15000);
+  {
+    SqlStatement has(source,
+                     "SELECT count(*) FROM sqlite_master WHERE type='table' AND"
+                     " name='station_readings'");
+    if (has.Step() != SQLITE_ROW) return failed("the file could not be read", source);
+    if (has.Int(0) == 0) return true;  // it never held any
+    SqlStatement count(source, "SELECT count(*) FROM station_readings");
+    if (count.Step() == SQLITE_ROW) total = static_cast<uint64_t>(count.Int(0));
+  }
+  if (sqlite3_exec(to, kReadingsSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_exec(to, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    return failed("the new archive could not take them", to);
+  // Read in the order kept; a damaged page ends the reading, what was read before goes over.
+  std::map<int64_t, int64_t> ids;  // the file's row -> the new archive's
+  bool ok = true;
+  {
+    const std::string sql =
+        std::string("SELECT r.id, ") + kReadingColumns + " FROM station_readings r ORDER BY r.id";
+    SqlStatement select(source, sql.c_str());
+    SqlStatement insert(to,
+                        "INSERT INTO station_readings(serial, uid, time, utc_offset, seconds,"
+                        " samples, units, rate, usvh, cpm, dose, dose_unit)"
+                        " VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
+    int rc;
+    while ((rc = select.Step()) == SQLITE_ROW) {
+      const StationReading r = ReadingAt(select, 1);
+      insert.Bind(1, r.serial).Bind(2, r.uid).Bind(3, r.time);
+      insert.Bind(4, static_cast<int64_t>(r.utcOffsetMinutes));
+      insert.Bind(5, static_cast<int64_t>(r.seconds)).Bind(6, static_cast<int64_t>(r.samples));
+      insert.Bind(7, static_cast<int64_t>(r.units));
+      if (r.rate) insert.BindReal(8, *r.rate);
+      if (r.microSievertPerHour) insert.BindReal(9, *r.microSievertPerHour);
+      insert.BindReal(10, r.cpm).Bind(11, r.dose).Bind(12, r.doseUnit);
+      if (!insert.Run()) {
+        ok = failed("a reading could not be written", to);
+        break;
+      }
+      ids[r.id] = sqlite3_last_insert_rowid(to);
+    }
+    if (ok && rc != SQLITE_DONE) ok = failed("not every reading could be read", source);
+  }
+  // The queue and the deliveries of the readings carried (tables a file may lack read as none).
+  for (const char* table : {"station_queue", "station_sent"}) {
+    const std::string read = std::string("SELECT output, reading FROM ") + table;
+    const std::string write =
+        std::string("INSERT OR IGNORE INTO ") + table + "(output, reading) VALUES(?,?)";
+    SqlStatement select(source, read.c_str());
+    SqlStatement insert(to, write.c_str());
+    while (select.Step() == SQLITE_ROW) {
+      const auto id = ids.find(select.Int(1));
+      if (id == ids.end()) continue;
+      if (!insert.Bind(1, select.Text(0)).Bind(2, id->second).Run()) {
+        ok = failed("the outputs' queue could not be written", to);
+        break;
+      }
+    }
+  }
+  if (sqlite3_exec(to, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    failed("the readings could not be kept", to);
+    sqlite3_exec(to, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+  }
+  carried = ids.size();
+  return ok;
 }
 
 bool StationStore::Announce(const StationStatus& status) {

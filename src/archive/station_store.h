@@ -102,4 +102,11 @@ class StationStore {
   int64_t lastId_ = 0;
 };
 
+// Copies the monitoring station's readings that still read in the archive file `from` (one moved
+// aside as damaged) into the open archive `to`, with the outputs' queue and where each went, in
+// one transaction: `total` readings were there, `carried` are now in `to`. False with `error`
+// when some could not be read or written (those carried stay).
+bool CarryStationReadings(sqlite3* to, const std::string& from, uint64_t& total, uint64_t& carried,
+                          std::string& error);
+
 }  // namespace dravion
