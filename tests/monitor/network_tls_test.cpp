@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "archive/station_store.h"
+#include "monitor/mqtt_output.h"
 #include "monitor/network_output.h"
 #include "monitor/network_stand_in.h"
 #include "support/scratch_folder.h"
@@ -170,7 +171,7 @@ TEST(NetworkTls, AnUntrustedServerGetsNothingAndATrustedOneEverythingAfter) {
   EXPECT_EQ(all.find("k3y"), std::string::npos) << all;
 }
 
-// A `ca` that cannot serve is refused at the start, by section and file.
+// A `ca` that cannot serve is refused at the start, by section and file, not at the first try.
 TEST(NetworkTls, AnAuthoritiesFileThatCannotServeIsRefusedAtTheStart) {
   test::ScratchFolder folder("network-tls");
   const std::string notPem = folder.Utf8() + "/not-pem.txt";
@@ -185,6 +186,12 @@ TEST(NetworkTls, AnAuthoritiesFileThatCannotServeIsRefusedAtTheStart) {
   config.sections["gmcmap"]["ca"] = folder.Utf8() + "/absent.pem";
   EXPECT_FALSE(MakeNetworkOutputs(config, outputs, error));
   EXPECT_EQ(error, "[gmcmap] ca: " + folder.Utf8() + "/absent.pem cannot be read");
+  // The broker's authority as well, when the station speaks TLS to it.
+  config.sections.clear();
+  config.sections["mqtt"] = {{"tls", "yes"}, {"ca", notPem}};
+  MqttOutput mqtt(config);
+  EXPECT_FALSE(mqtt.Start(folder.Utf8() + "/archive.sqlite3", error));
+  EXPECT_EQ(error, "[mqtt] ca: " + notPem + " holds no certificate (a PEM file is wanted)");
 }
 
 }  // namespace
