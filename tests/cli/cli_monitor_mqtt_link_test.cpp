@@ -37,12 +37,9 @@ TEST(CliMonitorMqttLink, DiscoveryStateARestartedBrokerAndTheLastWill) {
   Subscriber subscriber(port);
   const std::string archive = folder + "/archive.sqlite3";
   ::setenv("DRAVION_ARCHIVE", archive.c_str(), 1);
-  const std::string config = folder + "/monitor.ini";
-  std::ofstream(config) << "[mqtt]\nhost = 127.0.0.1\nport = " << port << "\n";
-  ::chmod(config.c_str(), 0600);
   const std::string err = folder + "/stderr.txt";
   const pid_t pid =
-      SpawnCli({"--port", "7", "monitor", "--interval", "1", "--config", config}, -1, err);
+      SpawnMqttMonitor(folder, "host = 127.0.0.1\nport = " + std::to_string(port) + "\n", err);
   ASSERT_GT(pid, 0);
 
   const std::string base = "dravion/214-36587";
@@ -161,13 +158,11 @@ TEST(CliMonitorMqttLink, ARefusedLoginIsSaidOnceAndNotTriedAgain) {
   ASSERT_TRUE(broker.Start());
   const std::string archive = folder + "/archive.sqlite3";
   ::setenv("DRAVION_ARCHIVE", archive.c_str(), 1);
-  const std::string config = folder + "/monitor.ini";
-  std::ofstream(config) << "[mqtt]\nhost = 127.0.0.1\nport = " << port
-                        << "\nuser = station\npassword = wrong\n";
-  ::chmod(config.c_str(), 0600);
   const std::string err = folder + "/stderr.txt";
-  const pid_t pid =
-      SpawnCli({"--port", "7", "monitor", "--interval", "1", "--config", config}, -1, err);
+  const pid_t pid = SpawnMqttMonitor(
+      folder,
+      "host = 127.0.0.1\nport = " + std::to_string(port) + "\nuser = station\npassword = wrong\n",
+      err);
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(WaitForFile(err, [](const std::string& t) {
     return t.find("mqtt: the broker refused the login") != std::string::npos;

@@ -39,14 +39,12 @@ TEST(CliMonitorMqttTlsLink, AnUntrustedBrokerGetsNothingUntilItsCertificateIsTru
   Subscriber subscriber(port);
   const std::string archive = folder + "/archive.sqlite3";
   ::setenv("DRAVION_ARCHIVE", archive.c_str(), 1);
-  const std::string config = folder + "/monitor.ini";
-  std::ofstream(config) << "[mqtt]\nhost = 127.0.0.1\nport = " << tlsPort
-                        << "\nuser = station\npassword = s3cret\ntls = yes\nca = "
-                        << trusted.CertificateFile() << "\n";
-  ::chmod(config.c_str(), 0600);
   const std::string err = folder + "/stderr.txt";
-  const pid_t pid =
-      SpawnCli({"--port", "7", "monitor", "--interval", "1", "--config", config}, -1, err);
+  const pid_t pid = SpawnMqttMonitor(folder,
+                                     "host = 127.0.0.1\nport = " + std::to_string(tlsPort) +
+                                         "\nuser = station\npassword = s3cret\ntls = yes\nca = " +
+                                         trusted.CertificateFile() + "\n",
+                                     err);
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(WaitForFile(err, [](const std::string& t) {
     return t.find("mqtt: ") != std::string::npos;

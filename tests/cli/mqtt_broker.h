@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -149,6 +150,17 @@ inline size_t Count(const std::vector<Subscriber::Message>& messages, const std:
   return std::count_if(messages.begin(), messages.end(), [&](const Subscriber::Message& m) {
     return m.topic == topic && (payload.empty() || m.payload == payload);
   });
+}
+
+// `dravion-cli monitor --interval 1` on the emulator's port 7 in a process of its own, its
+// configuration folder/monitor.ini (the user's alone) holding the [mqtt] section's `keys` lines;
+// standard error to `err`.
+inline pid_t SpawnMqttMonitor(const std::string& folder, const std::string& keys,
+                              const std::string& err) {
+  const std::string config = folder + "/monitor.ini";
+  std::ofstream(config) << "[mqtt]\n" << keys;
+  ::chmod(config.c_str(), 0600);
+  return SpawnCli({"--port", "7", "monitor", "--interval", "1", "--config", config}, -1, err);
 }
 
 }  // namespace dravion::cli_test

@@ -11,8 +11,6 @@ namespace {
 using namespace std::chrono_literals;
 
 using test::NetworkStandIn;
-using Counts = test::OutputCountsSeen;
-using Notes = test::NotesSeen;
 
 // Each network gets what its API documents; while a network is down the readings wait, and reach
 // a network that takes past readings later, in order and once each, from the archive's queue,
@@ -32,36 +30,15 @@ TEST(NetworkOutput, NetworksDownOrRefusingLoseNothingAndReplayOnlyWhatTheyTake) 
                                  {"longitude", "-0.125"},
                                  {"device_id", "7"},
                                  {"url", standIn.Url("/measurements.json")}};
-  std::vector<std::unique_ptr<NetworkOutput>> outputs;
+  test::NetworksUnderTest networks;
   std::string error;
-  ASSERT_TRUE(MakeNetworkOutputs(config, outputs, error)) << error;
-  ASSERT_EQ(outputs.size(), 3u);
-  Notes notes;
-  Counts counts;
-  StationStore store;
-  ASSERT_TRUE(store.Open(archive)) << store.Error();
-  for (auto& output : outputs) {
-    // Long enough that the readings taken right after a failed try are all there at the next.
-    output->retries = {500ms, 1000ms};
-    output->note = [&notes](const std::string& text) { notes.Add(text); };
-    output->counted = [&counts, name = output->Name()](const OutputCounts& c) {
-      counts.Set(name, c);
-    };
-    ASSERT_TRUE(output->Start(archive, error)) << error;
-  }
-  int64_t time = 1796741880;
-  // As the station hands a reading over: kept (queued for the replaying network), then published.
-  auto take = [&](double cpm) {
-    StationReading r;
-    r.time = (time += 60);
-    r.cpm = cpm;
-    r.microSievertPerHour = cpm / 150;
-    r.rate = r.microSievertPerHour;
-    r.serial = "214-36587";
-    ASSERT_TRUE(store.Add(r, {"safecast"})) << store.Error();
-    for (auto& output : outputs)
-      output->Publish(r);
-  };
+  // Long enough that the readings taken right after a failed try are all there at the next.
+  ASSERT_TRUE(networks.Start(config, archive, {500ms, 1000ms}, error)) << error;
+  ASSERT_EQ(networks.outputs.size(), 3u);
+  auto& counts = networks.counts;
+  auto& notes = networks.notes;
+  auto& store = networks.store;
+  auto take = [&](double cpm) { networks.Take(cpm); };
 
   take(30);
   ASSERT_TRUE(standIn.WaitForTaken("radmon", 1) && standIn.WaitForTaken("gmcmap", 1) &&
@@ -107,8 +84,7 @@ TEST(NetworkOutput, NetworksDownOrRefusingLoseNothingAndReplayOnlyWhatTheyTake) 
   for (const char* name : {"radmon", "gmcmap", "safecast"})
     ASSERT_TRUE(counts.WaitForFailed(name, failedBefore[name] + 1)) << name;
   take(51);
-  for (auto& output : outputs)
-    output->Stop();
+  networks.Stop();
   EXPECT_EQ(standIn.Requests("gmcmap"), gmcmapBefore + 1);
   EXPECT_EQ(notes.Count("gmcmap: the account or the device identifier was not found"), 1u)
       << notes.All();

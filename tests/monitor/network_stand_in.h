@@ -14,7 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "monitor/station_output.h"
+#include <gtest/gtest.h>
+
+#include "archive/station_store.h"
+#include "monitor/network_output.h"
 
 namespace dravion::test {
 
@@ -197,6 +200,56 @@ struct NotesSeen {
       all += l + "\n";
     return all;
   }
+};
+
+// The network outputs of a configuration, started on an archive with the tries' waits given,
+// what they say and count, and the station's part: a reading kept (queued for the networks that
+// replay), then handed to every output.
+struct NetworksUnderTest {
+  // False with `error` when the configuration is refused or an output cannot start.
+  bool Start(const MonitorConfig& config, const std::string& archive,
+             NetworkOutput::Retries retries, std::string& error) {
+    if (!MakeNetworkOutputs(config, outputs, error)) return false;
+    if (!store.Open(archive)) {
+      error = store.Error();
+      return false;
+    }
+    for (auto& output : outputs) {
+      output->retries = retries;
+      output->note = [this](const std::string& text) { notes.Add(text); };
+      output->counted = [this, name = output->Name()](const OutputCounts& c) {
+        counts.Set(name, c);
+      };
+      if (!output->Start(archive, error)) return false;
+    }
+    return true;
+  }
+  // A reading a minute after the one before, `cpm` its count rate.
+  void Take(double cpm) {
+    StationReading r;
+    r.time = (time += 60);
+    r.cpm = cpm;
+    r.microSievertPerHour = cpm / 150;
+    r.rate = r.microSievertPerHour;
+    r.serial = "214-36587";
+    std::vector<std::string> replaying;
+    for (auto& output : outputs) {
+      if (output->Replays()) replaying.push_back(output->Name());
+    }
+    EXPECT_TRUE(store.Add(r, replaying)) << store.Error();
+    for (auto& output : outputs)
+      output->Publish(r);
+  }
+  void Stop() {
+    for (auto& output : outputs)
+      output->Stop();
+  }
+
+  NotesSeen notes;
+  OutputCountsSeen counts;
+  StationStore store;
+  std::vector<std::unique_ptr<NetworkOutput>> outputs;  // stopped first when this goes
+  int64_t time = 1796741880;
 };
 
 }  // namespace dravion::test

@@ -107,33 +107,12 @@ TEST(NetworkTls, AnUntrustedServerGetsNothingAndATrustedOneEverythingAfter) {
                                  {"device_id", "7"},
                                  {"url", standIn.Url("/measurements.json")},
                                  {"ca", ca}};
-  std::vector<std::unique_ptr<NetworkOutput>> outputs;
+  test::NetworksUnderTest networks;
   std::string error;
-  ASSERT_TRUE(MakeNetworkOutputs(config, outputs, error)) << error;
-  test::NotesSeen notes;
-  test::OutputCountsSeen counts;
-  StationStore store;
-  ASSERT_TRUE(store.Open(archive)) << store.Error();
-  for (auto& output : outputs) {
-    output->retries = {200ms, 400ms};
-    output->note = [&notes](const std::string& text) { notes.Add(text); };
-    output->counted = [&counts, name = output->Name()](const OutputCounts& c) {
-      counts.Set(name, c);
-    };
-    ASSERT_TRUE(output->Start(archive, error)) << error;
-  }
-  int64_t time = 1796741880;
-  auto take = [&](double cpm) {
-    StationReading r;
-    r.time = (time += 60);
-    r.cpm = cpm;
-    r.microSievertPerHour = cpm / 150;
-    r.rate = r.microSievertPerHour;
-    r.serial = "214-36587";
-    ASSERT_TRUE(store.Add(r, {"safecast"})) << store.Error();
-    for (auto& output : outputs)
-      output->Publish(r);
-  };
+  ASSERT_TRUE(networks.Start(config, archive, {200ms, 400ms}, error)) << error;
+  auto& counts = networks.counts;
+  auto& notes = networks.notes;
+  auto take = [&](double cpm) { networks.Take(cpm); };
 
   take(30);
   ASSERT_TRUE(counts.WaitForFailed("radmon", 1) && counts.WaitForFailed("safecast", 1));
@@ -145,19 +124,18 @@ TEST(NetworkTls, AnUntrustedServerGetsNothingAndATrustedOneEverythingAfter) {
   ASSERT_TRUE(counts.WaitForFailed("radmon", radmonFailed + 1) &&
               counts.WaitForFailed("safecast", safecastFailed + 1));
   take(32);
-  EXPECT_EQ(store.QueuedCount("safecast"), 3u);
+  EXPECT_EQ(networks.store.QueuedCount("safecast"), 3u);
   EXPECT_EQ(standIn.Requests("radmon") + standIn.Requests("safecast"), 0u);
 
   ASSERT_TRUE(standIn.Replace(HttpsServer(certificates.loopback)));
   ASSERT_TRUE(counts.WaitForDelivered("safecast", 3)) << notes.All();
   ASSERT_TRUE(counts.WaitForDelivered("radmon", 1)) << notes.All();
-  for (auto& output : outputs)
-    output->Stop();
+  networks.Stop();
   EXPECT_EQ(standIn.Taken("safecast"),
             (std::vector<std::string>{"2026-12-08T14:59:00Z", "2026-12-08T15:00:00Z",
                                       "2026-12-08T15:01:00Z"}));
   EXPECT_EQ(standIn.Taken("radmon"), std::vector<std::string>{"32"});
-  EXPECT_EQ(store.QueuedCount("safecast"), 0u);
+  EXPECT_EQ(networks.store.QueuedCount("safecast"), 0u);
   for (const char* name : {"radmon", "safecast"}) {
     EXPECT_EQ(notes.Count(std::string(name) +
                           ": not delivered (the server's certificate is not trusted: "),
