@@ -35,55 +35,6 @@ std::unique_ptr<httplib::Server> HttpsServer(const TlsAuthority::Server& certifi
                                               certificate.key.c_str());
 }
 
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A server is taken only with a certificate that the exchange's authorities (or the system's)
-// vouch for and that names the URL's host; one that is not is said as such.
-TEST(NetworkTls, OnlyATrustedCertificateForTheHostIsTaken) {
-  test::ScratchFolder folder("network-tls");
-  Certificates certificates(folder.Utf8());
-  ASSERT_TRUE(certificates.trusted.Valid()) << certificates.trusted.Error();
-  ASSERT_TRUE(certificates.unknown.Valid()) << certificates.unknown.Error();
-  auto server = HttpsServer(certificates.loopback);
-  ASSERT_TRUE(server->is_valid());
-  NetworkStandIn standIn(std::move(server), "https");
-  const std::atomic<bool> abort{false};
-  HttpExchange exchange;
-  exchange.url = standIn.Url("/log2.asp");
-  exchange.authoritiesPem = FileText(certificates.trusted.CertificateFile());
-
-  HttpAnswer answer = RunHttpExchange(exchange, abort);
-  EXPECT_TRUE(answer.reached) << answer.error;
-  EXPECT_EQ(answer.status, 400);  // the stand-in's answer to a call without its fields
-
-  // The system's authorities alone do not know the local one.
-  HttpExchange systemOnly = exchange;
-  systemOnly.authoritiesPem.clear();
-  answer = RunHttpExchange(systemOnly, abort);
-  EXPECT_FALSE(answer.reached);
-  EXPECT_NE(answer.error.find("the server's certificate is not trusted"), std::string::npos)
-      << answer.error;
-
-  // A certificate of the trusted authority for another name.
-  ASSERT_TRUE(standIn.Replace(HttpsServer(certificates.otherName)));
-  answer = RunHttpExchange(exchange, abort);
-  EXPECT_FALSE(answer.reached);
-  EXPECT_NE(answer.error.find("the server's certificate is not trusted"), std::string::npos)
-      << answer.error;
-
-  // The loopback names of an authority that is not trusted.
-  ASSERT_TRUE(standIn.Replace(HttpsServer(certificates.stranger)));
-  answer = RunHttpExchange(exchange, abort);
-  EXPECT_FALSE(answer.reached);
-  EXPECT_NE(answer.error.find("the server's certificate is not trusted"), std::string::npos)
-      << answer.error;
-  // None of the refused servers got a request.
-  EXPECT_EQ(standIn.Requests("gmcmap"), 1u);
-}
-
 // Outputs behind a server whose certificate is not trusted: nothing leaves the queue, the failure
 // is said once with its reason and no secret, and no request (which would carry the password or
 // the key) reaches the server; once a trusted server stands in its place, the network that takes
