@@ -42,6 +42,7 @@ class NetworkStandIn {
     return Serve(std::move(server), port_) == port_;
   }
 
+  int Port() const { return port_; }  // -1: it could not listen
   std::string Url(const char* path) const {
     return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
   }
@@ -109,6 +110,8 @@ class NetworkStandIn {
           ok, "safecast", q, a, [] { return "{}"; }, ok ? m["captured_at"].get<std::string>() : "");
       if (a.status == 200) a.status = mode_ == Mode::Refusing ? 401 : 201;
     });
+    // An HTTPS server without its certificate would never run (and never stop).
+    if (!server_->is_valid()) return -1;
     const int port = wanted == 0 ? server_->bind_to_any_port("127.0.0.1")
                      : server_->bind_to_port("127.0.0.1", wanted) ? wanted
                                                                   : -1;

@@ -45,6 +45,7 @@ TEST(NetworkTls, AnUntrustedServerGetsNothingAndATrustedOneEverythingAfter) {
   ASSERT_TRUE(certificates.trusted.Valid()) << certificates.trusted.Error();
   ASSERT_TRUE(certificates.unknown.Valid()) << certificates.unknown.Error();
   NetworkStandIn standIn(HttpsServer(certificates.stranger), "https");
+  ASSERT_GT(standIn.Port(), 0);
   const std::string archive = folder.Utf8() + "/archive.sqlite3";
   const std::string ca = certificates.trusted.CertificateFile();
   MonitorConfig config;
