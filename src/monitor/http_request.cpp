@@ -67,6 +67,21 @@ HttpAnswer RunHttpExchange(const HttpExchange& exchange, const std::atomic<bool>
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+  // libcurl's defaults, stated: the certificate must be trusted and name the URL's host.
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!exchange.authoritiesPem.empty()) {
+    // Given in memory: the program reads the file itself (a UTF-8 path on Windows, where libcurl
+    // would take it in the system's code page), and OpenSSL keeps the system's folder of
+    // authorities beside it.
+    curl_blob authorities{const_cast<char*>(exchange.authoritiesPem.data()),
+                          exchange.authoritiesPem.size(), CURL_BLOB_COPY};
+    if (curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &authorities) != CURLE_OK) {
+      answer.error = "the HTTP library cannot take certificate authorities of its own";
+      curl_easy_cleanup(curl);
+      return answer;
+    }
+  }
   if (exchange.method == "POST") {
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, exchange.body.c_str());
@@ -81,9 +96,16 @@ HttpAnswer RunHttpExchange(const HttpExchange& exchange, const std::atomic<bool>
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
   } else {
     // curl's own words name the host at most, never the query.
-    answer.error = code == CURLE_ABORTED_BY_CALLBACK ? "stopped"
-                   : error[0] != '\0'                ? error
-                                                     : curl_easy_strerror(code);
+    const std::string detail = error[0] != '\0' ? error : curl_easy_strerror(code);
+    if (code == CURLE_ABORTED_BY_CALLBACK) {
+      answer.error = "stopped";
+    } else if (code == CURLE_PEER_FAILED_VERIFICATION) {
+      answer.error = "the server's certificate is not trusted: " + detail;
+    } else if (code == CURLE_SSL_CACERT_BADFILE) {
+      answer.error = "the certificate authorities could not be used: " + detail;
+    } else {
+      answer.error = detail;
+    }
   }
   curl_slist_free_all(headers);
   curl_easy_cleanup(curl);

@@ -11,6 +11,9 @@ struct HttpExchange {
   std::string url;
   std::string body;         // POST only
   std::string contentType;  // of the body
+  // Certificate authorities trusted for this exchange besides the system's (on Windows, where
+  // Schannel checks them, in place of the system's store), in PEM; empty: the system's alone.
+  std::string authoritiesPem;
 };
 
 struct HttpAnswer {
@@ -22,9 +25,10 @@ struct HttpAnswer {
 
 inline constexpr size_t kHttpAnswerMaxBytes = 64 * 1024;
 
-// Runs one exchange with libcurl: certificates verified (on Windows by the system's store),
-// 10 s to connect, 30 s in all, redirects not followed. `abort` set by another thread ends it
-// within a fraction of a second.
+// Runs one exchange with libcurl: the server's certificate and name always verified (by the
+// system's authorities and the exchange's own; on Windows by Schannel), 10 s to connect, 30 s in
+// all, redirects not followed. A certificate that is not trusted is said as such in `error`.
+// `abort` set by another thread ends it within a fraction of a second.
 HttpAnswer RunHttpExchange(const HttpExchange& exchange, const std::atomic<bool>& abort);
 
 // `text` for a URL's query: every byte but letters, digits and -._~ as %XX.

@@ -1,15 +1,18 @@
 #include "monitor/monitor_config.h"
 
+#include <fstream>
 #include <set>
+
+#include "log/run_log_file.h"
 
 namespace dravion {
 namespace {
 
 const std::map<std::string, std::set<std::string>>& KnownKeys() {
   static const std::map<std::string, std::set<std::string>> keys = {
-      {"radmon", {"user", "password", "url"}},
-      {"gmcmap", {"account", "device", "url"}},
-      {"safecast", {"api_key", "latitude", "longitude", "device_id", "url"}},
+      {"radmon", {"user", "password", "url", "ca"}},
+      {"gmcmap", {"account", "device", "url", "ca"}},
+      {"safecast", {"api_key", "latitude", "longitude", "device_id", "url", "ca"}},
       {"mqtt", {"host", "port", "user", "password", "tls", "ca", "topic", "discovery"}},
       {"prometheus", {"listen"}},
   };
@@ -53,6 +56,32 @@ bool AddConfigEntry(MonitorConfig& config, const std::string& section, const std
   } else {
     return true;
   }
+  return false;
+}
+
+bool ReadConfigAuthorities(const MonitorConfig& config, const std::string& section,
+                           std::string& pem, std::string& error) {
+  pem.clear();
+  const std::string path = config.Get(section, "ca");
+  if (path.empty()) return true;
+  std::ifstream file(PathFromUtf8(path), std::ios::binary);
+  if (file) {
+    // One byte more than the largest: a file that fills it is too large.
+    pem.resize(kAuthoritiesFileMaxBytes + 1);
+    file.read(pem.data(), static_cast<std::streamsize>(pem.size()));
+    pem.resize(static_cast<size_t>(file.gcount()));
+  }
+  const std::string where = "[" + section + "] ca: " + path;
+  if (!file.is_open() || file.bad()) {
+    error = where + " cannot be read";
+  } else if (pem.size() > kAuthoritiesFileMaxBytes) {
+    error = where + " is larger than a file of certificate authorities can be";
+  } else if (pem.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+    error = where + " holds no certificate (a PEM file is wanted)";
+  } else {
+    return true;
+  }
+  pem.clear();
   return false;
 }
 

@@ -32,6 +32,13 @@ bool AddConfigSection(MonitorConfig& config, const std::string& section, std::st
 bool AddConfigEntry(MonitorConfig& config, const std::string& section, const std::string& key,
                     const std::string& value, std::string& error);
 
+// The certificate authorities that the section's `ca` names (a PEM file, at most
+// kAuthoritiesFileMaxBytes), read into `pem`; empty when the section has none. False with
+// `error` naming the section and the file when it cannot be read or holds no certificate.
+inline constexpr size_t kAuthoritiesFileMaxBytes = 1024 * 1024;
+bool ReadConfigAuthorities(const MonitorConfig& config, const std::string& section,
+                           std::string& pem, std::string& error);
+
 // Where the configuration lives unless --config names a file: monitor.ini in the user's
 // configuration folder ($XDG_CONFIG_HOME/dravion-manager/, by default
 // ~/.config/dravion-manager/; on Windows %APPDATA%\Dravion Manager\). Empty when there is none.

@@ -116,6 +116,10 @@ bool MqttOutput::Start(const std::string& archivePath, std::string& error) {
     error = "[mqtt] tls is yes or no";
     return false;
   }
+  if (tls == "yes") {
+    std::string authorities;
+    if (!ReadConfigAuthorities(config_, "mqtt", authorities, error)) return false;
+  }
 #ifdef _WIN32
   if (tls == "yes") {
     error =
@@ -160,6 +164,7 @@ void MqttOutput::OnConnect(mosquitto* client, void* self, int rc) {
   std::unique_lock<std::mutex> lock(output->mutex_);
   if (rc == 0) {
     output->connected_ = true;
+    output->certificateRefused_ = false;
     output->announced_ = false;
     if (output->saidAway_) output->Say("connected to the broker again");
     output->saidAway_ = false;
@@ -190,7 +195,10 @@ void MqttOutput::OnDisconnect(mosquitto*, void* self, int rc) {
   output->connected_ = false;
   if (rc != 0 && !output->stopping_ && !output->refused_ && !output->saidAway_) {
     output->saidAway_ = true;
-    output->Say("the broker went away; connecting again, less and less often");
+    output->Say(output->certificateRefused_
+                    ? "no connection to the broker (" + output->FailureWords({}) +
+                          "); trying again, less and less often"
+                    : "the broker went away; connecting again, less and less often");
   }
   output->wake_.notify_all();
 }
@@ -200,6 +208,22 @@ void MqttOutput::OnPublish(mosquitto*, void* self, int mid) {
   std::lock_guard<std::mutex> lock(output->mutex_);
   output->acknowledged_.insert(mid);
   output->wake_.notify_all();
+}
+
+void MqttOutput::OnLog(mosquitto*, void* self, int level, const char* text) {
+  // The library says why a TLS handshake failed only in its log: OpenSSL's words for a
+  // certificate that is not trusted or does not name the host.
+  if (level != MOSQ_LOG_ERR || text == nullptr ||
+      std::string(text).find("certificate verify failed") == std::string::npos)
+    return;
+  auto* output = static_cast<MqttOutput*>(self);
+  std::lock_guard<std::mutex> lock(output->mutex_);
+  output->certificateRefused_ = true;
+}
+
+std::string MqttOutput::FailureWords(const std::string& libraryWords) const {
+  return certificateRefused_ ? "the broker's certificate is not trusted: certificate verify failed"
+                             : libraryWords;
 }
 
 void MqttOutput::Connect() {
@@ -228,17 +252,55 @@ void MqttOutput::Connect() {
       return;
     }
   }
-  mosquitto_reconnect_delay_set(client_, 2, 120, true);
+  // The output runs the library's loop on a thread of its own (Loop).
+  mosquitto_threaded_set(client_, true);
   mosquitto_connect_callback_set(client_, OnConnect);
   mosquitto_disconnect_callback_set(client_, OnDisconnect);
   mosquitto_publish_callback_set(client_, OnPublish);
+  mosquitto_log_callback_set(client_, OnLog);
   const int rc = mosquitto_connect_async(client_, host_.c_str(), port_, 60);
-  mosquitto_loop_start(client_);
+  loop_ = std::thread([this] { Loop(); });
   std::lock_guard<std::mutex> lock(mutex_);
   if (rc != MOSQ_ERR_SUCCESS && !saidAway_) {
     saidAway_ = true;
-    Say(std::string("no connection to the broker (") + mosquitto_strerror(rc) +
+    Say("no connection to the broker (" + FailureWords(mosquitto_strerror(rc)) +
         "); trying again, less and less often");
+  }
+}
+
+// The library's network loop, and connecting again after 2 s, then twice as long each time up
+// to 2 minutes. Not the library's own loop thread: that one ends for good when a TLS handshake
+// fails (an untrusted certificate), while the output goes on trying, and says why once.
+void MqttOutput::Loop() {
+  constexpr std::chrono::seconds kFirstWait{2}, kLongestWait{120};
+  std::chrono::seconds wait = kFirstWait;
+  for (;;) {
+    // Sleeps until traffic, a message to send (the library wakes it) or a second has passed.
+    const int rc = mosquitto_loop(client_, 1000, 1);
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Stopping: once "offline" and the disconnect are out (the library then says it is
+    // disconnected), or when the broker does not take them in time.
+    if (stopping_ &&
+        (!connected_ || rc != MOSQ_ERR_SUCCESS || std::chrono::steady_clock::now() > stopBy_))
+      return;
+    if (rc == MOSQ_ERR_SUCCESS) {
+      if (connected_) wait = kFirstWait;
+      continue;
+    }
+    if (refused_) {
+      wake_.wait(lock, [&] { return stopping_; });
+      return;
+    }
+    if (!saidAway_) {
+      saidAway_ = true;
+      Say("no connection to the broker (" + FailureWords(mosquitto_strerror(rc)) +
+          "); trying again, less and less often");
+    }
+    wake_.wait_for(lock, wait, [&] { return stopping_; });
+    if (stopping_) return;
+    wait = std::min(wait * 2, kLongestWait);
+    lock.unlock();
+    mosquitto_reconnect_async(client_);
   }
 }
 
@@ -335,6 +397,7 @@ void MqttOutput::Stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_ && !thread_.joinable()) return;
     stopping_ = true;
+    stopBy_ = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     wake_.notify_all();
   }
   if (thread_.joinable()) thread_.join();
@@ -347,7 +410,7 @@ void MqttOutput::Stop() {
     }
     if (connected) mosquitto_publish(client_, nullptr, will_.c_str(), 7, "offline", 1, true);
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, !connected);
+    if (loop_.joinable()) loop_.join();
     mosquitto_destroy(client_);
     client_ = nullptr;
   }

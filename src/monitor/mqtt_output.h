@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -51,10 +52,14 @@ class MqttOutput : public StationOutput {
  private:
   void Work();
   void Connect();
+  void Loop();
   void Say(const std::string& text);
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);
   static void OnPublish(mosquitto*, void* self, int mid);
+  static void OnLog(mosquitto*, void* self, int level, const char* text);
+  // Why a connection failed, in words: `rc`'s, unless the broker's certificate was refused.
+  std::string FailureWords(const std::string& libraryWords) const;
 
   const MonitorConfig config_;
   std::string host_;
@@ -64,16 +69,19 @@ class MqttOutput : public StationOutput {
   mosquitto* client_ = nullptr;
   StationStore queue_;
   std::thread thread_;
+  std::thread loop_;  // the library's network traffic and connecting again
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;
+  std::chrono::steady_clock::time_point stopBy_;  // the last of "offline" and the disconnect
   bool connected_ = false;
   bool refused_ = false;
   bool announced_ = false;  // discovery and "online" sent on this connection
   bool wasConnected_ = false;
   bool saidAway_ = false;
-  std::set<int> acknowledged_;  // message ids the broker acknowledged, not yet looked at
-  bool published_ = false;      // a reading was queued since the queue was last looked at
+  bool certificateRefused_ = false;  // the last TLS handshake found the broker's untrusted
+  std::set<int> acknowledged_;       // message ids the broker acknowledged, not yet looked at
+  bool published_ = false;           // a reading was queued since the queue was last looked at
   std::string serial_, doseUnit_, will_;
   OutputCounts counts_;
 };

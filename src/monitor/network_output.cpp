@@ -201,7 +201,9 @@ void NetworkOutput::Work() {
       continue;
     }
     lock.unlock();
-    const HttpAnswer answer = RunHttpExchange(Request(next->second), abort_);
+    HttpExchange exchange = Request(next->second);
+    exchange.authoritiesPem = authoritiesPem;
+    const HttpAnswer answer = RunHttpExchange(exchange, abort_);
     std::string why;
     const Delivery delivery = Judge(answer, why);
     lock.lock();
@@ -289,6 +291,9 @@ bool MakeNetworkOutputs(const MonitorConfig& config,
       return false;
     }
     outputs.push_back(std::make_unique<SafecastOutput>(config, latitude, longitude));
+  }
+  for (auto& output : outputs) {
+    if (!ReadConfigAuthorities(config, output->Name(), output->authoritiesPem, error)) return false;
   }
   return true;
 }

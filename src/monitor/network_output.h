@@ -53,6 +53,8 @@ class NetworkOutput : public StationOutput {
   std::function<void(const std::string&)> note;
   std::function<void(const OutputCounts&)> counted;
   Retries retries;
+  // Certificate authorities trusted for this output besides the system's (its section's `ca`).
+  std::string authoritiesPem;
 
   // The request for a reading, and what an answer means.
   virtual HttpExchange Request(const StationReading& reading) const = 0;

@@ -1,13 +1,8 @@
 #include <gtest/gtest.h>
-#include <httplib.h>
-
-#include <condition_variable>
-#include <nlohmann/json.hpp>
-#include <regex>
-#include <thread>
 
 #include "archive/station_store.h"
 #include "monitor/network_output.h"
+#include "monitor/network_stand_in.h"
 #include "support/scratch_folder.h"
 
 namespace dravion {
@@ -15,159 +10,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The three networks on loopback, each request checked against the service's documented API: a
-// request that breaks it is answered 400 and noted as a fault of the test's subject.
-class NetworkStandIn {
- public:
-  enum class Mode { Up, Down, Refusing };
-
-  NetworkStandIn() {
-    server_.Get("/radmon.php", [this](const httplib::Request& q, httplib::Response& a) {
-      Check(
-          q.get_param_value("function") == "submit" && q.get_param_value("user") == "station" &&
-              q.get_param_value("password") == "pass word&1" &&
-              std::regex_match(q.get_param_value("value"), std::regex(R"(\d+)")) &&
-              q.get_param_value("unit") == "CPM" &&
-              std::regex_match(q.get_param_value("datetime"),
-                               std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")),
-          "radmon", q, a, [&] { return mode_ == Mode::Refusing ? "Incorrect login." : "OK"; },
-          q.get_param_value("value"));
-    });
-    server_.Get("/log2.asp", [this](const httplib::Request& q, httplib::Response& a) {
-      const std::regex number(R"(\d+(\.\d+)?)");
-      Check(
-          q.get_param_value("AID") == "0230111" && q.get_param_value("GID") == "0034021" &&
-              std::regex_match(q.get_param_value("CPM"), std::regex(R"(\d+)")) &&
-              std::regex_match(q.get_param_value("ACPM"), number) &&
-              std::regex_match(q.get_param_value("uSV"), number),
-          "gmcmap", q, a,
-          [&] { return mode_ == Mode::Refusing ? "Error! User not found.ERR1." : "OK.ERR0"; },
-          q.get_param_value("CPM"));
-    });
-    server_.Post("/measurements.json", [this](const httplib::Request& q, httplib::Response& a) {
-      const auto body = nlohmann::json::parse(q.body, nullptr, false);
-      const auto& m = body.is_object() ? body["measurement"] : body;
-      const bool ok = q.get_param_value("api_key") == "k3y" &&
-                      q.get_header_value("Content-Type") == "application/json" && m.is_object() &&
-                      m["latitude"] == 51.5 && m["longitude"] == -0.125 && m["value"].is_number() &&
-                      m["unit"] == "cpm" && m["device_id"] == 7 && m["captured_at"].is_string() &&
-                      std::regex_match(m["captured_at"].get<std::string>(),
-                                       std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)"));
-      Check(
-          ok, "safecast", q, a, [] { return "{}"; }, ok ? m["captured_at"].get<std::string>() : "");
-      if (a.status == 200) a.status = mode_ == Mode::Refusing ? 401 : 201;
-    });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    // Bound and listening already: requests queue until the loop takes them.
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-  }
-  ~NetworkStandIn() {
-    // A stop before the loop has begun would be lost.
-    while (!server_.is_running())
-      std::this_thread::sleep_for(1ms);
-    server_.stop();
-    thread_.join();
-  }
-
-  std::string Url(const char* path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
-  void SetMode(Mode mode) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    mode_ = mode;
-  }
-  // Waits until `service` has taken `count` readings (false after a long time: a failure).
-  bool WaitForTaken(const std::string& service, size_t count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, 20s, [&] { return taken_[service].size() >= count; });
-  }
-  bool WaitForRequests(const std::string& service, size_t count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, 20s, [&] { return requests_[service] >= count; });
-  }
-  std::vector<std::string> Taken(const std::string& service) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return taken_[service];
-  }
-  size_t Requests(const std::string& service) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_[service];
-  }
-  std::vector<std::string> faults;
-
- private:
-  template <typename Body>
-  void Check(bool valid, const std::string& service, const httplib::Request& q,
-             httplib::Response& a, Body body, const std::string& what) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++requests_[service];
-    if (!valid) {
-      faults.push_back(service + ": " + q.method + " " + q.path + " " + q.body);
-      a.status = 400;
-    } else if (mode_ == Mode::Down) {
-      a.status = 503;
-    } else {
-      a.status = 200;
-      a.set_content(body(), "text/html");
-      if (mode_ == Mode::Up) taken_[service].push_back(what);
-    }
-    changed_.notify_all();
-  }
-
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  Mode mode_ = Mode::Up;
-  std::map<std::string, std::vector<std::string>> taken_;
-  std::map<std::string, size_t> requests_;
-};
-
-// The outputs' counts as they report them (after the queue was updated).
-struct Counts {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::map<std::string, OutputCounts> byOutput;
-  void Set(const std::string& output, const OutputCounts& counts) {
-    std::lock_guard<std::mutex> lock(mutex);
-    byOutput[output] = counts;
-    changed.notify_all();
-  }
-  uint64_t Failed(const std::string& output) {
-    std::lock_guard<std::mutex> lock(mutex);
-    return byOutput[output].failed;
-  }
-  bool WaitForFailed(const std::string& output, uint64_t failed) {
-    std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, 20s, [&] { return byOutput[output].failed >= failed; });
-  }
-  bool WaitForDelivered(const std::string& output, uint64_t delivered) {
-    std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, 20s, [&] { return byOutput[output].delivered >= delivered; });
-  }
-};
-
-struct Notes {
-  std::mutex mutex;
-  std::vector<std::string> lines;
-  void Add(const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back(line);
-  }
-  size_t Count(const std::string& part) {
-    std::lock_guard<std::mutex> lock(mutex);
-    return std::count_if(lines.begin(), lines.end(),
-                         [&](const std::string& l) { return l.find(part) != std::string::npos; });
-  }
-  std::string All() {
-    std::lock_guard<std::mutex> lock(mutex);
-    std::string all;
-    for (const std::string& l : lines)
-      all += l + "\n";
-    return all;
-  }
-};
+using test::NetworkStandIn;
 
 // Each network gets what its API documents; while a network is down the readings wait, and reach
 // a network that takes past readings later, in order and once each, from the archive's queue,
@@ -187,36 +30,15 @@ TEST(NetworkOutput, NetworksDownOrRefusingLoseNothingAndReplayOnlyWhatTheyTake) 
                                  {"longitude", "-0.125"},
                                  {"device_id", "7"},
                                  {"url", standIn.Url("/measurements.json")}};
-  std::vector<std::unique_ptr<NetworkOutput>> outputs;
+  test::NetworksUnderTest networks;
   std::string error;
-  ASSERT_TRUE(MakeNetworkOutputs(config, outputs, error)) << error;
-  ASSERT_EQ(outputs.size(), 3u);
-  Notes notes;
-  Counts counts;
-  StationStore store;
-  ASSERT_TRUE(store.Open(archive)) << store.Error();
-  for (auto& output : outputs) {
-    // Long enough that the readings taken right after a failed try are all there at the next.
-    output->retries = {500ms, 1000ms};
-    output->note = [&notes](const std::string& text) { notes.Add(text); };
-    output->counted = [&counts, name = output->Name()](const OutputCounts& c) {
-      counts.Set(name, c);
-    };
-    ASSERT_TRUE(output->Start(archive, error)) << error;
-  }
-  int64_t time = 1796741880;
-  // As the station hands a reading over: kept (queued for the replaying network), then published.
-  auto take = [&](double cpm) {
-    StationReading r;
-    r.time = (time += 60);
-    r.cpm = cpm;
-    r.microSievertPerHour = cpm / 150;
-    r.rate = r.microSievertPerHour;
-    r.serial = "214-36587";
-    ASSERT_TRUE(store.Add(r, {"safecast"})) << store.Error();
-    for (auto& output : outputs)
-      output->Publish(r);
-  };
+  // Long enough that the readings taken right after a failed try are all there at the next.
+  ASSERT_TRUE(networks.Start(config, archive, {500ms, 1000ms}, error)) << error;
+  ASSERT_EQ(networks.outputs.size(), 3u);
+  auto& counts = networks.counts;
+  auto& notes = networks.notes;
+  auto& store = networks.store;
+  auto take = [&](double cpm) { networks.Take(cpm); };
 
   take(30);
   ASSERT_TRUE(standIn.WaitForTaken("radmon", 1) && standIn.WaitForTaken("gmcmap", 1) &&
@@ -262,8 +84,7 @@ TEST(NetworkOutput, NetworksDownOrRefusingLoseNothingAndReplayOnlyWhatTheyTake) 
   for (const char* name : {"radmon", "gmcmap", "safecast"})
     ASSERT_TRUE(counts.WaitForFailed(name, failedBefore[name] + 1)) << name;
   take(51);
-  for (auto& output : outputs)
-    output->Stop();
+  networks.Stop();
   EXPECT_EQ(standIn.Requests("gmcmap"), gmcmapBefore + 1);
   EXPECT_EQ(notes.Count("gmcmap: the account or the device identifier was not found"), 1u)
       << notes.All();
