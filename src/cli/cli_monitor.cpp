@@ -106,6 +106,9 @@ bool LoadConfig(CliSession& s, MonitorConfig& config) {
 }  // namespace
 
 int Monitor(CliSession& s) {
+  if ((s.options.installTask || s.options.removeTask) && MonitorTaskRefused(s)) return kExitUsage;
+  if (s.options.removeTask) return RemoveMonitorTask(s);
+  // A task is installed only with a configuration that the monitor would take.
   MonitorConfig config;
   if (!LoadConfig(s, config)) return kExitFailed;
   std::vector<std::unique_ptr<NetworkOutput>> networks;
@@ -113,6 +116,7 @@ int Monitor(CliSession& s) {
     s.io.err << "dravion-cli: " << config.path << ": " << error << '\n';
     return kExitFailed;
   }
+  if (s.options.installTask) return InstallMonitorTask(s);
   MetricsServer metrics;
   if (config.Has("prometheus")) {
     std::string error;
