@@ -16,8 +16,8 @@ namespace {
 #ifdef _WIN32
 std::string AbsolutePath(const std::string& path) {
   std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(path), error);
-  return error ? path : Utf8FromPath(absolute);
+  std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(path), error);
+  return error ? path : Utf8FromPath(absolute.make_preferred());
 }
 
 // The task's name for this user, or a message on stderr and false.
