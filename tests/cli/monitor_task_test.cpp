@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "cli/cli.h"
 #include "cli/cli_options.h"
+#include "support/scratch_folder.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -139,6 +143,26 @@ TEST(MonitorTask, TheTaskTakesTheMonitorsOptionsWithAbsolutePathsAndTheCompanion
     EXPECT_FALSE(ParseCommandLine(wrong, options, error)) << wrong[1];
     EXPECT_NE(error.find("task"), std::string::npos) << error;
   }
+}
+
+// The companion has no console: why the monitor could not start must be in its log too.
+TEST(MonitorTask, AMonitorThatCannotStartSaysWhyInTheLog) {
+  test::ScratchFolder folder("monitor-refused");
+  const std::string config = folder.Utf8() + "/station.ini";
+  const std::string log = folder.Utf8() + "/monitor-log.txt";
+  std::ofstream(config) << "[nosuch]\n";
+  std::filesystem::permissions(
+      config, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::ostringstream out, err;
+  std::istringstream in;
+  CliIo io{out, err, in, false, false};
+  EXPECT_EQ(RunCli({"monitor", "--config", config, "--log", log}, io), kExitFailed);
+  const std::string said = err.str();
+  ASSERT_EQ(said.rfind("dravion-cli: ", 0), 0u) << said;
+  const std::string reason = said.substr(13, said.find('\n') - 13);
+  std::ifstream file(log, std::ios::binary);
+  const std::string logged{std::istreambuf_iterator<char>(file), {}};
+  EXPECT_NE(logged.find(reason), std::string::npos) << reason << "\nnot in\n" << logged;
 }
 
 #ifndef _WIN32
