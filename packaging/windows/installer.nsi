@@ -37,8 +37,8 @@ SetCompressor /SOLID lzma
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "Russian"
 
-LangString ManagerRuns ${LANG_ENGLISH} "Dravion Manager or dravion-cli is running (perhaps for another user). Close it, then choose Retry."
-LangString ManagerRuns ${LANG_RUSSIAN} "Dravion Manager или dravion-cli запущен (возможно, другим пользователем). Закройте его и нажмите «Повтор»."
+LangString ManagerRuns ${LANG_ENGLISH} "Dravion Manager, dravion-cli or the monitor (dravion-monitor) is running (perhaps for another user). Close it (end the monitor's task in Task Scheduler), then choose Retry."
+LangString ManagerRuns ${LANG_RUSSIAN} "Dravion Manager, dravion-cli или монитор (dravion-monitor) запущен (возможно, другим пользователем). Закройте его (монитор: завершите его задание в Планировщике заданий) и нажмите «Повтор»."
 LangString PathTooLong ${LANG_ENGLISH} "The system PATH is too long to add the folder of dravion-cli; it was left as it was."
 LangString PathTooLong ${LANG_RUSSIAN} "Системная переменная PATH слишком длинна, чтобы добавить папку dravion-cli; она не изменена."
 LangString FilesKept ${LANG_ENGLISH} "Some files of Dravion Manager could not be removed (a program still uses them). Close it and uninstall again."
@@ -96,7 +96,7 @@ FunctionEnd
 !insertmacro ProgramRuns ""
 !insertmacro ProgramRuns "un."
 
-; Waits while the manager or dravion-cli runs from $INSTDIR, or the manager's mutex exists (also
+; Waits while the manager, dravion-cli or dravion-monitor runs from $INSTDIR, or the manager's mutex exists (also
 ; when it belongs to another account, which OpenMutexW answers with "access denied"): Retry looks
 ; again, Cancel ends the setup. A silent setup cannot ask and ends at once with status 2.
 !macro WaitForManager un
@@ -118,6 +118,11 @@ Function ${un}WaitForManager
     ${EndIf}
     ${If} $R2 = 0
       StrCpy $0 "$INSTDIR\dravion-cli.exe"
+      Call ${un}ProgramRuns
+      StrCpy $R2 $R0
+    ${EndIf}
+    ${If} $R2 = 0
+      StrCpy $0 "$INSTDIR\dravion-monitor.exe"
       Call ${un}ProgramRuns
       StrCpy $R2 $R0
     ${EndIf}
@@ -313,6 +318,7 @@ Section "Dravion Manager" SectionMain
   SetOutPath "$INSTDIR"
   File "${STAGE}\dravion-manager.exe"
   File "${STAGE}\dravion-cli.exe"
+  File "${STAGE}\dravion-monitor.exe"
   File "${STAGE}\README.txt"
   File "${STAGE}\LICENSES.txt"
   SetOutPath "$INSTDIR\licenses"
@@ -353,9 +359,16 @@ Section "Uninstall"
   SetShellVarContext all
   ; The programs and texts first: when one cannot go (it runs), everything else stays, the entry
   ; under the installed apps and the uninstaller too, so that the user can try again.
+  ; The logon task of the user who uninstalls would start a program that is gone. Its outcome
+  ; does not matter here (no task, or an older dravion-cli without the option).
+  ${If} ${FileExists} "$INSTDIR\dravion-monitor.exe"
+    nsExec::Exec '"$INSTDIR\dravion-cli.exe" monitor --remove-task'
+    Pop $R0
+  ${EndIf}
   ClearErrors
   Delete "$INSTDIR\dravion-manager.exe"
   Delete "$INSTDIR\dravion-cli.exe"
+  Delete "$INSTDIR\dravion-monitor.exe"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSES.txt"
   !insertmacro ForEachLicence RemoveLicence

@@ -76,6 +76,14 @@ class TerminalStationView : public StationView {
   CliSession& s_;
 };
 
+// Why the monitor cannot run: on stderr, and in the run log, which is all that the windowless
+// companion of a logon task leaves.
+int Refuse(CliSession& s, const std::string& reason) {
+  s.io.err << "dravion-cli: " << reason << '\n';
+  s.log.LogLine(reason);
+  return kExitFailed;
+}
+
 // The station's configuration: --config FILE, else the user's monitor.ini. A missing default file
 // is written, every output commented out, for the user to fill in; a missing --config file, or
 // one that cannot be used, ends the command.
@@ -87,7 +95,7 @@ bool LoadConfig(CliSession& s, MonitorConfig& config) {
   bool missing = false;
   if (LoadMonitorConfig(path, config, error, missing)) return true;
   if (!missing || given) {
-    s.io.err << "dravion-cli: " << error << '\n';
+    Refuse(s, error);
     return false;
   }
   if (WritePrivateFile(path, MonitorConfigTemplate(), error)) {
@@ -106,30 +114,27 @@ bool LoadConfig(CliSession& s, MonitorConfig& config) {
 }  // namespace
 
 int Monitor(CliSession& s) {
+  if ((s.options.installTask || s.options.removeTask) && MonitorTaskRefused(s)) return kExitUsage;
+  if (s.options.removeTask) return RemoveMonitorTask(s);
+  // A task is installed only with a configuration that the monitor would take.
   MonitorConfig config;
   if (!LoadConfig(s, config)) return kExitFailed;
   std::vector<std::unique_ptr<NetworkOutput>> networks;
-  if (std::string error; !MakeNetworkOutputs(config, networks, error)) {
-    s.io.err << "dravion-cli: " << config.path << ": " << error << '\n';
-    return kExitFailed;
-  }
+  if (std::string error; !MakeNetworkOutputs(config, networks, error))
+    return Refuse(s, config.path + ": " + error);
+  if (s.options.installTask) return InstallMonitorTask(s);
   MetricsServer metrics;
   if (config.Has("prometheus")) {
     std::string error;
     const std::string listen = config.Get("prometheus", "listen", "127.0.0.1:9750");
-    if (!metrics.Start(listen, error)) {
-      s.io.err << "dravion-cli: " << error << '\n';
-      return kExitFailed;
-    }
+    if (!metrics.Start(listen, error)) return Refuse(s, error);
     s.io.err << s.language.Text("Метрики: http://", "Metrics: http://") << listen << "/metrics\n";
   }
   const std::string archive = DefaultArchivePath();
   StationStore store;
-  if (!store.Open(archive)) {
-    s.io.err << s.language.Text("Архив недоступен: ", "The archive cannot be used: ")
-             << store.Error() << '\n';
-    return kExitFailed;
-  }
+  if (!store.Open(archive))
+    return Refuse(
+        s, s.language.Text("Архив недоступен: ", "The archive cannot be used: ") + store.Error());
   // The device as found now, if it is there; from then on (or when it is not) the connection
   // manager looks for it in the heartbeat, as the window's automatic mode does, or on --port.
   const int found = s.Connect();
@@ -154,10 +159,8 @@ int Monitor(CliSession& s) {
       metrics.Count("mqtt", counts);
       station.PostOutputCounts("mqtt", counts);
     };
-    if (std::string error; !mqtt->Start(archive, error)) {
-      s.io.err << "dravion-cli: " << config.path << ": " << error << '\n';
-      return kExitFailed;
-    }
+    if (std::string error; !mqtt->Start(archive, error))
+      return Refuse(s, config.path + ": " + error);
     station.AddOutput(&*mqtt);
   }
   for (const std::unique_ptr<NetworkOutput>& output : networks) {
@@ -169,7 +172,7 @@ int Monitor(CliSession& s) {
       station.PostOutputCounts(name, counts);
     };
     if (std::string error; !output->Start(archive, error)) {
-      s.io.err << "dravion-cli: " << error << '\n';
+      Refuse(s, error);
       for (const std::unique_ptr<NetworkOutput>& started : networks)
         started->Stop();  // before the station their notes go to
       if (mqtt) mqtt->Stop();

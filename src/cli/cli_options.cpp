@@ -120,6 +120,8 @@ const std::vector<OptionWord>& OptionWords() {
       {"--interval", "measure", "S"},
       {"--interval", "monitor", "S"},
       {"--config", "monitor", "FILE"},
+      {"--install-task", "monitor", ""},
+      {"--remove-task", "monitor", ""},
       {"--csv", "history download", "FILE"},
       {"--csv", "measure", "FILE"},
       {"--if-drift", "time sync", "S"},
@@ -246,6 +248,10 @@ const std::string& UsageText() {
       "                                sent to the outputs FILE turns on (default: monitor.ini in\n"
       "                                the user's configuration folder), until Ctrl+C or SIGTERM;\n"
       "                                waits for the device when it is away\n"
+      "  monitor --install-task [--interval S] [--config FILE]\n"
+      "                                Windows: start the monitor, with these options, at each\n"
+      "                                logon of this user (a Task Scheduler task, replaced when\n"
+      "                                installed again); --remove-task removes it\n"
       "\n"
       "Options:\n"
       "  --port N      use COM N (without it: the first listed port that answers)\n"
@@ -351,6 +357,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
         return false;
       }
       configGiven = true;
+    } else if (arg == "--install-task") {
+      options.installTask = true;
+    } else if (arg == "--remove-task") {
+      options.removeTask = true;
     } else if (arg == "--csv") {
       if (!value(options.csvFile)) return false;
       if (options.csvFile.empty()) {
@@ -480,6 +490,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
   if (isMonitor && !intervalGiven) options.interval = kMonitorIntervalSeconds;
   if (configGiven && !isMonitor) {
     error = "--config belongs to monitor";
+    return false;
+  }
+  if ((options.installTask || options.removeTask) && !isMonitor) {
+    error = "--install-task and --remove-task belong to monitor";
+    return false;
+  }
+  if (options.removeTask && (options.installTask || intervalGiven || configGiven)) {
+    error = "monitor --remove-task takes no other option of monitor";
     return false;
   }
   if (intervalGiven && isMeasure && !options.follow) {

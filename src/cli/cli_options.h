@@ -46,8 +46,10 @@ struct CliOptions {
   bool thresholdGiven = false;
   double threshold = 0;  // archive stats --threshold: a rate in the unit of --unit
   bool unitGiven = false;
-  bool roentgen = false;   // archive stats --unit r (else sv)
-  std::string configFile;  // monitor --config: the station's configuration file
+  bool roentgen = false;     // archive stats --unit r (else sv)
+  std::string configFile;    // monitor --config: the station's configuration file
+  bool installTask = false;  // monitor --install-task: start the monitor at this user's logon
+  bool removeTask = false;   // monitor --remove-task: no longer
 };
 
 // Parses the arguments after the program name. Returns false with `error` set on bad usage.

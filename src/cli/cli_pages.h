@@ -23,6 +23,11 @@ int CalibrationSet(CliSession& session);
 int Measure(CliSession& session);
 // monitor: the device as a station until stopped (see MonitorStation).
 int Monitor(CliSession& session);
+// monitor --install-task / --remove-task: the monitor at this user's logon (Windows' Task
+// Scheduler). Elsewhere MonitorTaskRefused says where to look instead and is true.
+bool MonitorTaskRefused(CliSession& session);
+int InstallMonitorTask(CliSession& session);
+int RemoveMonitorTask(CliSession& session);
 int DoseReset(CliSession& session);
 int HistoryDownload(CliSession& session);
 int HistoryDelete(CliSession& session);

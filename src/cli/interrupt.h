@@ -6,7 +6,8 @@
 namespace dravion::cli {
 
 // Ctrl+C and termination requests (SIGINT, SIGTERM, SIGHUP when the terminal goes, SIGPIPE when
-// the reader of the output goes; on Windows the console's Ctrl+C, Ctrl+Break and close events) as
+// the reader of the output goes; on Windows the console's Ctrl+C, Ctrl+Break and close events, the
+// end of the session, and another program's request to close the program's windows) as
 // a request to stop at the next safe point instead of an abrupt end. The
 // handler only records the signal and wakes the program's event pump; the device operations look
 // at the request between their exchanges. One watch at a time; it restores the previous handling

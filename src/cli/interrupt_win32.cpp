@@ -21,26 +21,26 @@ HANDLE finished = nullptr;
 constexpr DWORD kEndGraceMs = 4500;
 
 // Records the stop request, wakes the session and ends a question waiting on the console; for the
-// end of the console or the session, waits until the program has written what it must.
-void Stop(int number) {
+// end of the console or the session (`ending`), waits until the program has written what it must.
+void Stop(int number, bool ending) {
   int none = 0;
   interruptSignal.compare_exchange_strong(none, number);
   // These run on a thread of their own, so the pump can be woken from here.
   RunInterruptWake();
   CancelConsoleRead();
-  if (number == SIGTERM && finished != nullptr) ::WaitForSingleObject(finished, kEndGraceMs);
+  if (ending && finished != nullptr) ::WaitForSingleObject(finished, kEndGraceMs);
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD type) {
   switch (type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-      Stop(SIGINT);
+      Stop(SIGINT, false);
       return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      Stop(SIGTERM);
+      Stop(SIGTERM, true);
       return TRUE;
     default:
       return FALSE;
@@ -62,6 +62,8 @@ std::atomic<int> sessionEndHolds{0};
 std::mutex reasonMutex;
 std::wstring sessionEndReason;
 constexpr UINT kHoldsChanged = WM_APP + 1;
+// The watch's own end; WM_CLOSE comes from outside.
+constexpr UINT kEndWatch = WM_APP + 2;
 
 LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -77,9 +79,14 @@ LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPAR
       return 0;
     case WM_ENDSESSION:
       // The process ends once this returns: the log is written first.
-      if (wParam) Stop(SIGTERM);
+      if (wParam) Stop(SIGTERM, true);
       return 0;
     case WM_CLOSE:
+      // Another program asks this one to close: Task Scheduler ending the task, taskkill without
+      // /f. The program stops as it does at SIGTERM; the window stays until it ends.
+      Stop(SIGTERM, false);
+      return 0;
+    case kEndWatch:
       ::DestroyWindow(window);
       return 0;
     case WM_DESTROY:
@@ -114,7 +121,7 @@ void StartSessionWatch() {
 }
 
 void StopSessionWatch() {
-  if (sessionWindow != nullptr) ::PostMessageW(sessionWindow, WM_CLOSE, 0, 0);
+  if (sessionWindow != nullptr) ::PostMessageW(sessionWindow, kEndWatch, 0, 0);
   if (sessionThread.joinable()) sessionThread.join();
   sessionWindow = nullptr;
   ::UnregisterClassW(kWindowClass, ::GetModuleHandleW(nullptr));

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <csignal>
+
 #include "cli/interrupt.h"
 
 namespace dravion::cli {
@@ -28,6 +30,19 @@ TEST(InterruptWatchWin32, TheSessionMayNotEndWhileAFlashIsWritten) {
   InterruptWatch::HoldSessionEnd("again");
   EXPECT_EQ(::SendMessageW(session, WM_QUERYENDSESSION, 0, 0), FALSE);
   InterruptWatch::ReleaseSessionEnd();
+}
+
+// Task Scheduler ending the task, and taskkill without /f, ask the program's top-level windows to
+// close: the program stops as at the end of the session, and its window stays for the session's
+// messages until the program ends.
+TEST(InterruptWatchWin32, ACloseRequestStopsTheProgram) {
+  InterruptWatch watch;
+  const HWND session = ::FindWindowW(L"DravionCliSessionWatch", nullptr);
+  if (session == nullptr) GTEST_SKIP() << "no desktop to make the session window on";
+  EXPECT_EQ(InterruptWatch::Signal(), 0);
+  EXPECT_EQ(::SendMessageW(session, WM_CLOSE, 0, 0), 0);
+  EXPECT_EQ(InterruptWatch::Signal(), SIGTERM);
+  EXPECT_TRUE(::IsWindow(session));
 }
 
 }  // namespace
