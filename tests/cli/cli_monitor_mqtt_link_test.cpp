@@ -127,19 +127,27 @@ TEST(CliMonitorMqttLink, DiscoveryStateARestartedBrokerAndTheLastWill) {
     times.push_back(state["time"]);
   }
   // Of the archive's readings (all of them now), what the subscriber got came in the same order,
-  // each once (two readings may share a second).
+  // each once (two readings may share a second), but for the one on its way when the broker
+  // stopped: QoS 1 is "at least once", and a message the broker took but whose acknowledgement
+  // died with it is sent again, and may reach the subscriber twice.
   std::vector<std::string> all;
   for (const StationReading& r : store.Latest("", 1000))
     all.insert(all.begin(), UtcText(r.time, true));
   ASSERT_GE(times.size() + 2, kept);
   auto next = all.begin();
+  int sentAgain = 0;
   for (const std::string& t : times) {
+    if (next != all.begin() && t == *(next - 1) && std::find(next, all.end(), t) == all.end()) {
+      ++sentAgain;
+      continue;
+    }
     next = std::find(next, all.end(), t);
     ASSERT_NE(next, all.end()) << t << " out of order or twice:\n"
                                << testing::PrintToString(times) << "\n"
                                << testing::PrintToString(all);
     ++next;
   }
+  EXPECT_LE(sentAgain, 1);
   EXPECT_NE(FileText(err).find("mqtt: the broker went away"), std::string::npos);
 }
 
