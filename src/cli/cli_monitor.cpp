@@ -8,6 +8,7 @@
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
 #include "connection/connection_manager.h"
+#include "log/run_log_file.h"
 #include "monitor/metrics_server.h"
 #include "monitor/monitor_config.h"
 #include "monitor/monitor_station.h"
@@ -68,12 +69,21 @@ class TerminalStationView : public StationView {
   void Note(const std::string& text) override {
     s_.io.err << text << '\n' << std::flush;
     s_.log.LogLine(text);
+    // A station runs for months and may end by force (a power cut, taskkill /f): its log file,
+    // when it has one, holds every note from the moment it is said. Notes are few.
+    if (!s_.options.logFile.empty() && !WriteRunLogFile(s_.options.logFile, s_.log.Lines()) &&
+        !logFailed_) {
+      logFailed_ = true;
+      s_.io.err << s_.language.Text("Не удалось записать журнал в ", "Could not write the log to ")
+                << s_.options.logFile << '\n';
+    }
   }
 
   bool failed = false;
 
  private:
   CliSession& s_;
+  bool logFailed_ = false;
 };
 
 // Why the monitor cannot run: on stderr, and in the run log, which is all that the windowless

@@ -38,10 +38,11 @@ TEST(CliMonitorLink, ReadingsAreKeptAcrossAnUnplugAndNoneIsLostToAKill) {
   ::setenv("DRAVION_ARCHIVE", archive.c_str(), 1);
   const std::string out = bench.folder.path() + "/readings.jsonl";
   const std::string err = bench.folder.path() + "/stderr.txt";
+  const std::string log = bench.folder.path() + "/log.txt";
   auto start = [&](const std::string& interval) {
     const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const pid_t pid =
-        SpawnCli({"--port", "7", "--json", "monitor", "--interval", interval}, fd, err);
+    const pid_t pid = SpawnCli(
+        {"--port", "7", "--json", "--log", log, "monitor", "--interval", interval}, fd, err);
     ::close(fd);
     return pid;
   };
@@ -66,6 +67,11 @@ TEST(CliMonitorLink, ReadingsAreKeptAcrossAnUnplugAndNoneIsLostToAKill) {
   EXPECT_EQ(Occurrences(notes, "Readings of the device 214-36587 every 1 s\n"), 1u) << notes;
   EXPECT_EQ(Occurrences(notes, "waiting for it"), 1u) << notes;
   EXPECT_EQ(Occurrences(notes, "Readings go on"), 1u) << notes;
+  // The log file holds every note said before the kill.
+  const std::string logged = FileText(log);
+  for (const char* note : {"Readings of the device 214-36587 every 1 s", "waiting for it",
+                           "Readings go on: 214-36587"})
+    EXPECT_EQ(Occurrences(logged, note), 1u) << note << "\n" << logged;
 
   std::vector<nlohmann::json> printed = JsonLines(FileText(out));
   StationStore store;
