@@ -43,6 +43,14 @@ struct ArchiveSession {
     device.Start();
   }
   ui::HistoryPage* Page() { return window.Get<ui::HistoryPage>("TabSheet_DevHistory"); }
+  // The history page shows the archive at `path`; true when it holds a device to show.
+  bool ShowArchive(const std::string& path) {
+    Page()->Archive()->Path = path;
+    auto* source = window.Combo("ComboBox_HIS_Source");
+    source->setCurrentIndex(1);
+    emit source->activated(1);
+    return Page()->Archive()->Shown();
+  }
 
   TempPortFolder folder;
   Window window;
@@ -88,11 +96,7 @@ TEST(ArchivePeriodGui, ThePeriodOfTheArchiveChartHasItsFiguresUnitAndReport) {
   }
   ArchiveSession s;
   ui::HistoryPage* page = s.Page();
-  page->Archive()->Path = path;
-  auto* source = s.window.Combo("ComboBox_HIS_Source");
-  source->setCurrentIndex(1);
-  emit source->activated(1);
-  ASSERT_TRUE(page->Archive()->Shown());
+  ASSERT_TRUE(s.ShowArchive(path));
   auto* panel = page->Period();
   ASSERT_TRUE(panel->isVisibleTo(page));
   auto* figures = s.window.Get<QLabel>("Label_HIS_Figures");
@@ -205,10 +209,7 @@ TEST(ArchivePeriodGui, TheViewTakesTheDevicesUnitAndAlarmThreshold) {
   }
   ArchiveSession s;
   ui::HistoryPage* page = s.Page();
-  page->Archive()->Path = path;
-  auto* source = s.window.Combo("ComboBox_HIS_Source");
-  emit source->activated(1);
-  ASSERT_TRUE(page->Archive()->Shown());
+  ASSERT_TRUE(s.ShowArchive(path));
   page->Archive()->OnUpClicked();
   EXPECT_EQ(s.window.Combo("ComboBox_HIS_Unit")->currentIndex(), 1);
   EXPECT_TRUE(page->Chart()->TitleLines().back().startsWith("uR/h  K = "));
@@ -229,15 +230,11 @@ TEST(ArchivePeriodGui, TheStationsReadingsShowAsALineBesideTheRecords) {
   {
     HistoryArchive archive;
     ASSERT_TRUE(archive.Open(path)) << archive.Error();
-    ArchiveBatch batch;
-    batch.Serial = "214-36587";
-    batch.Uid = "0123456789ABCDEF01234567";
-    batch.Coefficient = 100;
-    batch.Records = {archive_test::Measurement(d + 36000, 60, 86),
-                     archive_test::Measurement(d + 36240, 60, 172)};
-    batch.DeviceTime = d + 40000;
-    batch.Ring.RecordCount = 2;
-    ASSERT_TRUE(archive.Merge(batch).Ok);
+    ASSERT_TRUE(archive
+                    .Merge(archive_test::DownloadOf({archive_test::Measurement(d + 36000, 60, 86),
+                                                     archive_test::Measurement(d + 36240, 60, 172)},
+                                                    100))
+                    .Ok);
   }
   {
     StationStore station;
@@ -265,11 +262,7 @@ TEST(ArchivePeriodGui, TheStationsReadingsShowAsALineBesideTheRecords) {
   }
   ArchiveSession s;
   ui::HistoryPage* page = s.Page();
-  page->Archive()->Path = path;
-  auto* source = s.window.Combo("ComboBox_HIS_Source");
-  source->setCurrentIndex(1);
-  emit source->activated(1);
-  ASSERT_TRUE(page->Archive()->Shown());
+  ASSERT_TRUE(s.ShowArchive(path));
   page->Archive()->OnUpClicked();  // the hour, in minutes
   ui::HistoryChart* chart = page->Chart();
   EXPECT_TRUE(chart->StationLine().empty());
