@@ -25,7 +25,10 @@ MonitorStation::MonitorStation(DeviceContext& context, StationStore& store, Stat
       store_(store),
       view_(view),
       interval_(std::max(1, intervalSeconds)),
-      controller_(context, silent_) {}
+      readingContext_{context.commands, context.device,  context.connection,
+                      unlogged_,        context.dialogs, context.language,
+                      context.clock,    context.pump,    context.frame},
+      controller_(readingContext_, silent_) {}
 
 std::string MonitorStation::Text(const char* russian, const char* english) const {
   return context_.language.Text(russian, english);

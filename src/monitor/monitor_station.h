@@ -7,16 +7,16 @@
 #include <vector>
 
 #include "archive/station_store.h"
+#include "device/device_context.h"
 #include "device/measurement.h"
 #include "monitor/station_output.h"
 #include "monitor/station_reading.h"
+#include "services/log_sink.h"
 
 namespace dravion {
 
 // This process's identifier, as the system's process list shows it.
 int64_t CurrentProcessId();
-
-struct DeviceContext;
 
 // What a monitoring station tells whoever runs it.
 class StationView {
@@ -74,6 +74,12 @@ class MonitorStation {
     void OnReading(const MeasurementReading& reading) override { last = reading; }
     MeasurementReading last;
   };
+  // The seconds' requests go unlogged: a station reads every second for months, and its log
+  // keeps what it says (the notes) and the connection's events, not two lines a second.
+  class UnloggedLines : public LogSink {
+   public:
+    void LogLine(const std::string&) override {}
+  };
   enum class State { Starting, Reading, Away, BootLoader, OldProgram };
 
   // One second's reading, with the dose at the interval's end; false when it failed.
@@ -93,6 +99,8 @@ class MonitorStation {
   const int interval_;
   SilentView silent_;
   LastReading last_;
+  UnloggedLines unlogged_;
+  DeviceContext readingContext_;  // the device's context, but for the log
   MeasurementController controller_;
   ReadingAverager averager_;
   State state_ = State::Starting;

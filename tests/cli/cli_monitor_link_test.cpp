@@ -72,6 +72,8 @@ TEST(CliMonitorLink, ReadingsAreKeptAcrossAnUnplugAndNoneIsLostToAKill) {
   for (const char* note : {"Readings of the device 214-36587 every 1 s", "waiting for it",
                            "Readings go on: 214-36587"})
     EXPECT_EQ(Occurrences(logged, note), 1u) << note << "\n" << logged;
+  // and not the requests of every second, which would fill it within hours.
+  EXPECT_EQ(Occurrences(logged, "PAR["), 0u) << logged;
 
   std::vector<nlohmann::json> printed = JsonLines(FileText(out));
   StationStore store;
