@@ -33,6 +33,23 @@ else()
 endif()
 target_include_directories(dravion_core PUBLIC ${MOSQUITTO_INCLUDE_DIR})
 target_link_libraries(dravion_core PUBLIC ${MOSQUITTO_LIBRARY})
+# Its TLS: OpenSSL (Linux: Debian's; Windows: scripts/build-openssl-windows, static, after
+# libmosquitto that needs it, then the system libraries that libcrypto calls: sockets, the
+# certificate stores, the random generator).
+if(CMAKE_CROSSCOMPILING)
+  find_path(OPENSSL_WINDOWS_INCLUDE_DIR openssl/ssl.h
+            NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH REQUIRED)
+  find_library(OPENSSL_WINDOWS_SSL NAMES libssl.a NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH
+               REQUIRED)
+  find_library(OPENSSL_WINDOWS_CRYPTO NAMES libcrypto.a
+               NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH REQUIRED)
+  target_include_directories(dravion_core PUBLIC ${OPENSSL_WINDOWS_INCLUDE_DIR})
+  target_link_libraries(dravion_core PUBLIC ${OPENSSL_WINDOWS_SSL} ${OPENSSL_WINDOWS_CRYPTO}
+                                            crypt32 bcrypt gdi32 user32 advapi32)
+else()
+  find_package(OpenSSL REQUIRED)
+  target_link_libraries(dravion_core PUBLIC OpenSSL::SSL OpenSSL::Crypto)
+endif()
 if(WIN32)
-  target_link_libraries(dravion_core PUBLIC ws2_32)  # after the static library that needs it
+  target_link_libraries(dravion_core PUBLIC ws2_32)  # after the static libraries that need it
 endif()

@@ -3,6 +3,11 @@
 #include <mosquitto.h>
 
 #include <charconv>
+#ifdef _WIN32
+#include <openssl/ssl.h>
+
+#include "monitor/tls_client_context.h"
+#endif
 
 #include "device/measurement.h"
 #include "services/number_text.h"
@@ -119,15 +124,18 @@ bool MqttOutput::Start(const std::string& archivePath, std::string& error) {
   if (tls == "yes") {
     std::string authorities;
     if (!ReadConfigAuthorities(config_, "mqtt", authorities, error)) return false;
-  }
 #ifdef _WIN32
-  if (tls == "yes") {
-    error =
-        "[mqtt] tls = yes is not available in the Windows build yet (its MQTT library has no "
-        "TLS): use a broker on this computer or network without it";
-    return false;
-  }
+    // OpenSSL finds no certificate authorities of Windows by itself, nor opens a file by a name
+    // outside the system's code page: the library is handed a context that trusts the `ca` file
+    // as read here, or else the system's root store, and checks the broker's name.
+    std::string why;
+    tlsContext_ = NewTlsClientContext(host_, authorities, why);
+    if (tlsContext_ == nullptr) {
+      error = "[mqtt] tls: " + why;
+      return false;
+    }
 #endif
+  }
   if (topic_.empty() || topic_.find_first_of("+#") != std::string::npos) {
     error = "[mqtt] topic must not be empty nor hold + or #";
     return false;
@@ -241,6 +249,19 @@ void MqttOutput::Connect() {
   if (!user.empty())
     mosquitto_username_pw_set(client_, user.c_str(), password.empty() ? nullptr : password.c_str());
   mosquitto_will_set(client_, will_.c_str(), 7, "offline", 1, true);
+#ifdef _WIN32
+  if (tlsContext_ != nullptr) {
+    // The context as it is, without the library's defaults (which would want a file to trust);
+    // the library takes a reference of its own.
+    if (mosquitto_int_option(client_, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0) != MOSQ_ERR_SUCCESS ||
+        mosquitto_void_option(client_, MOSQ_OPT_SSL_CTX, tlsContext_) != MOSQ_ERR_SUCCESS) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      Say("the MQTT library has no TLS");
+      refused_ = true;
+      return;
+    }
+  }
+#else
   if (config_.Get("mqtt", "tls", "no") == "yes") {
     const std::string ca = config_.Get("mqtt", "ca");
     if (mosquitto_tls_set(client_, ca.empty() ? nullptr : ca.c_str(),
@@ -252,6 +273,7 @@ void MqttOutput::Connect() {
       return;
     }
   }
+#endif
   // The output runs the library's loop on a thread of its own (Loop).
   mosquitto_threaded_set(client_, true);
   mosquitto_connect_callback_set(client_, OnConnect);
@@ -414,6 +436,10 @@ void MqttOutput::Stop() {
     mosquitto_destroy(client_);
     client_ = nullptr;
   }
+#ifdef _WIN32
+  SSL_CTX_free(tlsContext_);
+  tlsContext_ = nullptr;
+#endif
 }
 
 }  // namespace dravion

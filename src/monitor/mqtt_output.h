@@ -14,6 +14,7 @@
 #include "monitor/station_output.h"
 
 struct mosquitto;
+struct ssl_ctx_st;
 
 namespace dravion {
 
@@ -67,6 +68,7 @@ class MqttOutput : public StationOutput {
   std::string topic_;      // may hold <serial>
   std::string discovery_;  // the discovery prefix; empty: none
   mosquitto* client_ = nullptr;
+  ssl_ctx_st* tlsContext_ = nullptr;  // Windows, with TLS: what the library is handed
   StationStore queue_;
   std::thread thread_;
   std::thread loop_;  // the library's network traffic and connecting again
