@@ -14,6 +14,16 @@ namespace {
 
 constexpr uint32_t kLookEveryMs = 2000;
 
+// UTC seconds as the local time of a clock `offsetMinutes` east of UTC: "2026-12-07 13:28:15".
+std::string LocalText(int64_t seconds, int offsetMinutes) {
+  const LocalDateTime t = ShiftedBy(LocalDateTime{1970, 1, 1, 0, 0, 0, 0, offsetMinutes},
+                                    seconds + static_cast<int64_t>(offsetMinutes) * 60);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return text;
+}
+
 }  // namespace
 
 StationWatch::StationWatch(Clock& clock, const Language& language, StationPanelView& view)
@@ -78,19 +88,15 @@ std::string StationWatch::OutputLine(const StationOutputState& o) {
   if (const uint64_t waiting = store_.QueuedCount(o.name); waiting > 0)
     line += ", " + std::to_string(waiting) + Text(" ждут отправки", " waiting");
   if (o.counts.lastSuccess > 0)
-    line += Text(", последнее в ", ", last at ") + UtcText(o.counts.lastSuccess, false) + " UTC";
+    line += Text(", последнее в ", ", last at ") +
+            LocalText(o.counts.lastSuccess, clock_.Now().utcOffsetMinutes);
   if (!o.note.empty()) line += " (" + o.note + ")";
   return line;
 }
 
 StationRowText StationWatch::RowOf(const StationReading& r) {
   StationRowText row;
-  const LocalDateTime local = ShiftedBy(LocalDateTime{1970, 1, 1, 0, 0, 0, 0, r.utcOffsetMinutes},
-                                        r.time + static_cast<int64_t>(r.utcOffsetMinutes) * 60);
-  char time[32];
-  std::snprintf(time, sizeof time, "%04d-%02d-%02d %02d:%02d:%02d", local.year, local.month,
-                local.day, local.hour, local.minute, local.second);
-  row.time = time;
+  row.time = LocalText(r.time, r.utcOffsetMinutes);
   row.serial = r.serial;
   if (r.microSievertPerHour) {
     row.rate = Decimal(*r.microSievertPerHour, 3) + Text(" мкЗв/ч", " µSv/h");

@@ -51,6 +51,7 @@ TEST(StationWatch, SeesARunningStationItsReadingsAndWhereTheyWentUntilItStopsOrF
   ScratchFolder folder("station-watch");
   const std::string path = folder.Utf8() + "/archive.sqlite3";
   FakeClock clock;
+  clock.now.utcOffsetMinutes = 120;  // the computer's clock, two hours east of UTC
   Language language;
   language.Set(Lang::English);
   RecordedPanel panel;
@@ -98,15 +99,16 @@ TEST(StationWatch, SeesARunningStationItsReadingsAndWhereTheyWentUntilItStopsOrF
   EXPECT_EQ(panel.readings[0].sentTo, "radmon");
   EXPECT_EQ(panel.readings[1].sentTo, "—");
   EXPECT_EQ(panel.readings[2].sentTo, "radmon, safecast");
-  // Local time of the computer when it was taken (UTC+3 here), the rate in µSv/h.
-  EXPECT_EQ(panel.readings[2].time, "2026-12-07 13:28:15");
+  // The local time of the computer that took it (UTC+3 there), the rate in µSv/h; the outputs'
+  // last success in this computer's local time.
+  EXPECT_EQ(panel.readings[2].time, "2026-12-07 11:28:15");
   EXPECT_EQ(panel.readings[2].rate, "0.100 µSv/h");
   EXPECT_EQ(panel.readings[2].cpm, "15.0");
   EXPECT_EQ(panel.readings[2].dose, "0,0052 mSv");
   ASSERT_EQ(panel.outputs.size(), 2u);
-  EXPECT_EQ(panel.outputs[0], "radmon: 1 delivered, last at 2026-12-07 10:29:15 UTC");
+  EXPECT_EQ(panel.outputs[0], "radmon: 1 delivered, last at 2026-12-07 10:29:15");
   EXPECT_EQ(panel.outputs[1],
-            "safecast: 1 delivered, 3 failed tries, 1 waiting, last at 2026-12-07 10:29:15 UTC "
+            "safecast: 1 delivered, 3 failed tries, 1 waiting, last at 2026-12-07 10:29:15 "
             "(not delivered (HTTP 503); trying again)");
 
   // Asked every heartbeat, the archive is looked at every two seconds, and the view redrawn
