@@ -60,6 +60,21 @@ StationReading ReadingAt(const SqlStatement& select, int first) {
   return r;
 }
 
+// Writes one reading as a new row of `db`'s station_readings; true when it was.
+bool InsertReading(sqlite3* db, const StationReading& r) {
+  SqlStatement insert(db,
+                      "INSERT INTO station_readings(serial, uid, time, utc_offset, seconds,"
+                      " samples, units, rate, usvh, cpm, dose, dose_unit)"
+                      " VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
+  insert.Bind(1, r.serial).Bind(2, r.uid).Bind(3, r.time);
+  insert.Bind(4, static_cast<int64_t>(r.utcOffsetMinutes)).Bind(5, static_cast<int64_t>(r.seconds));
+  insert.Bind(6, static_cast<int64_t>(r.samples)).Bind(7, static_cast<int64_t>(r.units));
+  if (r.rate) insert.BindReal(8, *r.rate);
+  if (r.microSievertPerHour) insert.BindReal(9, *r.microSievertPerHour);
+  insert.BindReal(10, r.cpm).Bind(11, r.dose).Bind(12, r.doseUnit);
+  return insert.Run();
+}
+
 }  // namespace
 
 StationStore::~StationStore() {
@@ -128,17 +143,7 @@ bool StationStore::Exec(const char* sql) {
 bool StationStore::Add(const StationReading& r, const std::vector<std::string>& queueFor) {
   if (!db_) return Fail("the reading could not be kept");
   if (!Exec("BEGIN IMMEDIATE")) return Fail("the reading could not be kept");
-  SqlStatement insert(db_,
-                      "INSERT INTO station_readings(serial, uid, time, utc_offset, seconds,"
-                      " samples, units, rate, usvh, cpm, dose, dose_unit)"
-                      " VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
-  insert.Bind(1, r.serial).Bind(2, r.uid).Bind(3, r.time);
-  insert.Bind(4, static_cast<int64_t>(r.utcOffsetMinutes)).Bind(5, static_cast<int64_t>(r.seconds));
-  insert.Bind(6, static_cast<int64_t>(r.samples)).Bind(7, static_cast<int64_t>(r.units));
-  if (r.rate) insert.BindReal(8, *r.rate);
-  if (r.microSievertPerHour) insert.BindReal(9, *r.microSievertPerHour);
-  insert.BindReal(10, r.cpm).Bind(11, r.dose).Bind(12, r.doseUnit);
-  bool ok = insert.Step() == SQLITE_DONE;
+  bool ok = InsertReading(db_, r);
   const int64_t id = sqlite3_last_insert_rowid(db_);
   lastId_ = ok ? id : 0;
   SqlStatement queue(db_, "INSERT INTO station_queue(output, reading) VALUES(?,?)");
@@ -289,21 +294,10 @@ bool CarryStationReadings(sqlite3* to, const std::string& from, uint64_t& total,
     const std::string sql =
         std::string("SELECT r.id, ") + kReadingColumns + " FROM station_readings r ORDER BY r.id";
     SqlStatement select(source, sql.c_str());
-    SqlStatement insert(to,
-                        "INSERT INTO station_readings(serial, uid, time, utc_offset, seconds,"
-                        " samples, units, rate, usvh, cpm, dose, dose_unit)"
-                        " VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
     int rc;
     while ((rc = select.Step()) == SQLITE_ROW) {
       const StationReading r = ReadingAt(select, 1);
-      insert.Bind(1, r.serial).Bind(2, r.uid).Bind(3, r.time);
-      insert.Bind(4, static_cast<int64_t>(r.utcOffsetMinutes));
-      insert.Bind(5, static_cast<int64_t>(r.seconds)).Bind(6, static_cast<int64_t>(r.samples));
-      insert.Bind(7, static_cast<int64_t>(r.units));
-      if (r.rate) insert.BindReal(8, *r.rate);
-      if (r.microSievertPerHour) insert.BindReal(9, *r.microSievertPerHour);
-      insert.BindReal(10, r.cpm).Bind(11, r.dose).Bind(12, r.doseUnit);
-      if (!insert.Run()) {
+      if (!InsertReading(to, r)) {
         ok = failed("a reading could not be written", to);
         break;
       }

@@ -113,27 +113,7 @@ MeasurementPage::MeasurementPage(const Language& language, QWidget* parent)
   values->addWidget(dose, 1);
   work->addLayout(values);
 
-  stationBox_ = Named(new QGroupBox(this), "GroupBox_Measure_Station");
-  auto* stationColumn = new QVBoxLayout(stationBox_);
-  stationColumn->setContentsMargins(6, 4, 6, 6);
-  stationLines_ = Named(new QLabel(stationBox_), "Label_Measure_Station");
-  stationLines_->setWordWrap(true);
-  stationLines_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  stationTable_ = Named(new QTableWidget(0, 6, stationBox_), "Table_Measure_Station_Readings");
-  stationTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  stationTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  stationTable_->verticalHeader()->setVisible(false);
-  stationTable_->verticalHeader()->setDefaultSectionSize(stationTable_->fontMetrics().height() + 6);
-  stationTable_->horizontalHeader()->setStretchLastSection(true);
-  stationTable_->setMinimumHeight(120);
-  stationOutputs_ = Named(new QLabel(stationBox_), "Label_Measure_Station_Outputs");
-  stationOutputs_->setWordWrap(true);
-  stationOutputs_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  stationColumn->addWidget(stationLines_);
-  stationColumn->addWidget(stationTable_, 1);
-  stationColumn->addWidget(stationOutputs_);
-  stationBox_->setVisible(false);
-  work->addWidget(stationBox_, 1);
+  work->addWidget(BuildStationBox(), 1);
 
   trendBox_ = Named(new QGroupBox(this), "GroupBox_Measure_Trend");
   auto* trendRow = new QHBoxLayout(trendBox_);
@@ -206,6 +186,30 @@ MeasurementPage::MeasurementPage(const Language& language, QWidget* parent)
     return name;
   };
   ApplyLanguage();
+}
+
+QGroupBox* MeasurementPage::BuildStationBox() {
+  stationBox_ = Named(new QGroupBox(this), "GroupBox_Measure_Station");
+  auto* stationColumn = new QVBoxLayout(stationBox_);
+  stationColumn->setContentsMargins(6, 4, 6, 6);
+  stationLines_ = Named(new QLabel(stationBox_), "Label_Measure_Station");
+  stationLines_->setWordWrap(true);
+  stationLines_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  stationTable_ = Named(new QTableWidget(0, 6, stationBox_), "Table_Measure_Station_Readings");
+  stationTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  stationTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  stationTable_->verticalHeader()->setVisible(false);
+  stationTable_->verticalHeader()->setDefaultSectionSize(stationTable_->fontMetrics().height() + 6);
+  stationTable_->horizontalHeader()->setStretchLastSection(true);
+  stationTable_->setMinimumHeight(120);
+  stationOutputs_ = Named(new QLabel(stationBox_), "Label_Measure_Station_Outputs");
+  stationOutputs_->setWordWrap(true);
+  stationOutputs_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  stationColumn->addWidget(stationLines_);
+  stationColumn->addWidget(stationTable_, 1);
+  stationColumn->addWidget(stationOutputs_);
+  stationBox_->setVisible(false);
+  return stationBox_;
 }
 
 QString MeasurementPage::LangText(const char* russian, const char* english) const {

@@ -78,6 +78,8 @@ class MeasurementPage : public QWidget, public MeasurementView, public StationPa
   void HideStations() override;
 
  private:
+  // The box of a monitoring station's readings, hidden until one runs.
+  QGroupBox* BuildStationBox();
   void ShowIndicator(QLabel* indicator, bool lit);
   void RefreshTrend();
   void ShowRecording();
