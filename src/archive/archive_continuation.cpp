@@ -17,20 +17,27 @@ std::optional<ArchivedEnd> HistoryArchive::EndOf(const std::string& serial,
   if (!device || readFailed_) return std::nullopt;
   ArchivedEnd end;
   {
+    // Its newest record, and the two before it that confirm where the ring holds it.
     SqlStatement newest(db_,
                         "SELECT start, duration, pulses, kind, status FROM records WHERE device=?1"
-                        " ORDER BY start DESC, seq DESC LIMIT 1");
+                        " ORDER BY start DESC, seq DESC LIMIT 3");
     newest.Bind(1, device->Id);
-    const int rc = newest.Step();
-    if (rc != SQLITE_ROW) {
-      if (rc != SQLITE_DONE) NoteReadFailure(rc);
-      return std::nullopt;
+    int rc;
+    size_t row = 0;
+    for (; (rc = newest.Step()) == SQLITE_ROW; ++row) {
+      HistoryRecord r;
+      r.Start = static_cast<uint32_t>(newest.Int(0));
+      r.Duration = static_cast<uint16_t>(newest.Int(1));
+      r.Pulses = static_cast<uint32_t>(newest.Int(2));
+      r.Kind = static_cast<uint8_t>(newest.Int(3));
+      r.Status = static_cast<uint8_t>(newest.Int(4));
+      if (row == 0)
+        end.Newest = r;
+      else
+        end.Before.push_back(r);
     }
-    end.Newest.Start = static_cast<uint32_t>(newest.Int(0));
-    end.Newest.Duration = static_cast<uint16_t>(newest.Int(1));
-    end.Newest.Pulses = static_cast<uint32_t>(newest.Int(2));
-    end.Newest.Kind = static_cast<uint8_t>(newest.Int(3));
-    end.Newest.Status = static_cast<uint8_t>(newest.Int(4));
+    if (rc != SQLITE_DONE) NoteReadFailure(rc);
+    if (rc != SQLITE_DONE || row == 0) return std::nullopt;
   }
   // The last download of the device, whichever run it went to (an imported file has no ring).
   SqlStatement ring(db_,

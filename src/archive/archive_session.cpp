@@ -102,6 +102,7 @@ CsvImportResult ImportCsvParts(HistoryArchive& archive, FileReader& file, const 
   CsvImportResult result;
   notice.clear();
   batch.Coefficient = plan.NewestCoefficient;
+  batch.OnceEach = true;
   std::string piece(pieceBytes, '\0');
   for (size_t part = plan.PartStarts.size(); part-- > 0;) {
     // The part's lines, newest first as the file holds them, read again: a file changed since

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "archive/day_figures_cache.h"
 #include "archive/history_archive.h"
 #include "archive/sqlite_statement.h"
 #include "device/value_tables.h"
@@ -125,13 +126,6 @@ class Accumulator : public FigureAccumulator {
     d.RatedSeconds = rated_;
   }
 };
-
-const char* const kFigureDaysTable =
-    "CREATE TABLE IF NOT EXISTS figure_days(device INTEGER NOT NULL, start INTEGER NOT NULL,"
-    " pulses_k INTEGER NOT NULL, covered INTEGER NOT NULL, records INTEGER NOT NULL,"
-    " first_start INTEGER, last_end INTEGER, gaps INTEGER NOT NULL, longest_gap INTEGER NOT NULL,"
-    " max_rate REAL, max_at INTEGER, min_rate REAL, min_at INTEGER,"
-    " rated_seconds INTEGER NOT NULL, rates BLOB, PRIMARY KEY(device, start)) WITHOUT ROWID";
 
 const char* const kDeviceAlarmsTable =
     "CREATE TABLE IF NOT EXISTS device_alarms(serial TEXT PRIMARY KEY, units INTEGER NOT NULL,"
@@ -265,7 +259,7 @@ class ArchiveFigureReader {
     // Kept beside the day sums; a file that cannot take it now (read-only, another program
     // writing) is read without it: the figures never wait for a note of their own.
     sqlite3_busy_timeout(db_, 0);
-    const bool cache = sqlite3_exec(db_, kFigureDaysTable, nullptr, nullptr, nullptr) == SQLITE_OK;
+    const bool cache = PrepareDayFigures(db_);
     sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
     // One consistent picture of the archive, also while another program merges.
     if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {

@@ -4,9 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
+#include <tuple>
 #include <unordered_map>
 
 #include "archive/archive_files.h"
+#include "archive/day_figures_cache.h"
 #include "archive/sqlite_statement.h"
 #include "archive/station_store.h"
 #include "device/history_csv.h"
@@ -607,6 +610,7 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
   std::string uid;
   std::vector<Run> runs;
   if (!RunsOf(batch.Serial, batch.Uid, uid, runs)) return fail("");
+  if (batch.OnceEach && !DropRepeats(in, batch.Continues, result)) return fail("");
 
   // The device's clock behind the end of the newest record the archive holds of it: it was set
   // back since, and what it recorded after that cannot continue the newest run.
@@ -738,6 +742,45 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
   return result;
 }
 
+bool HistoryArchive::DropRepeats(std::vector<Incoming>& in, bool continued, MergeResult& result) {
+  // Only a record that does not start after every record before it can be a repeat: the records
+  // of this part before it, and for a further part of a file, those its parts before merged into
+  // the run they ended in.
+  using Key = std::tuple<uint32_t, uint16_t, uint32_t, uint8_t, uint32_t>;
+  std::set<Key> seen;
+  std::optional<uint32_t> latest;
+  if (continued && lastLatest_ && lastRun_ != 0) latest = lastLatest_;
+  SqlStatement held(db_,
+                    "SELECT 1 FROM records WHERE device=?1 AND start=?2 AND duration=?3"
+                    " AND pulses=?4 AND status=?5 LIMIT 1");
+  std::vector<Incoming> kept;
+  kept.reserve(in.size());
+  for (const Incoming& i : in) {
+    const HistoryRecord& r = i.Record;
+    const Key key{r.Start, r.Duration, r.Pulses, r.Status, i.K};
+    bool repeat = false;
+    if (latest && r.Start <= *latest) {
+      repeat = seen.count(key) != 0;
+      if (!repeat && continued && lastLatest_ && r.Start <= *lastLatest_ && lastRun_ != 0) {
+        held.Bind(1, lastRun_).Bind(2, r.Start).Bind(3, r.Duration).Bind(4, r.Pulses);
+        const int rc = held.Bind(5, r.Status).Step();
+        held.Reset();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return false;
+        repeat = rc == SQLITE_ROW;
+      }
+    }
+    if (repeat) {
+      ++result.AlreadyThere;
+      continue;
+    }
+    seen.insert(key);
+    latest = latest ? std::max(*latest, r.Start) : r.Start;
+    kept.push_back(i);
+  }
+  in.swap(kept);
+  return true;
+}
+
 bool HistoryArchive::MergeRun(int64_t device, std::vector<Incoming> in, const ArchiveBatch& batch,
                               bool continued, std::map<uint32_t, int64_t>& downloadOf,
                               MergeResult& result) {
@@ -824,7 +867,8 @@ bool HistoryArchive::MergeRun(int64_t device, std::vector<Incoming> in, const Ar
   };
   std::vector<Span> spans;
   uint32_t maxDuration = 0, lastEnd = 0;
-  size_t s = 0;  // the first stored record of the current start
+  std::set<uint32_t> changedDays;  // whose kept figures no longer hold
+  size_t s = 0;                    // the first stored record of the current start
   for (size_t i = 0; i < in.size();) {
     const uint32_t start = in[i].Record.Start;
     while (s < stored.size() && stored[s].Start < start)
@@ -862,6 +906,8 @@ bool HistoryArchive::MergeRun(int64_t device, std::vector<Incoming> in, const Ar
       insert.Bind(6, r.Kind).Bind(7, r.Status).Bind(8, downloadOf[k]).Bind(9, conflict ? 1 : 0);
       if (!insert.Run()) return false;
       ++result.Added;
+      for (uint64_t day = start / kDay; day <= (uint64_t{start} + r.Duration) / kDay; ++day)
+        changedDays.insert(static_cast<uint32_t>(day * kDay));
       if (conflict) ++result.Conflicts;
       if (MergeProgress && result.Added % 1000 == 0) MergeProgress(result.Added);
       maxDuration = std::max<uint32_t>(maxDuration, r.Duration);
@@ -891,7 +937,9 @@ bool HistoryArchive::MergeRun(int64_t device, std::vector<Incoming> in, const Ar
     }
     return true;
   };
-  if (!upsert("hour_sums", hours) || !upsert("day_sums", days)) return false;
+  if (!upsert("hour_sums", hours) || !upsert("day_sums", days) ||
+      !ForgetDayFigures(db_, device, changedDays))
+    return false;
   {
     SqlStatement statement(db_,
                            "INSERT INTO spans(device, level, start, seq, duration, pulses,"
@@ -987,16 +1035,20 @@ std::vector<ArchiveDevice> HistoryArchive::DevicesOfSerial(const std::string& se
 
 std::optional<ArchiveDevice> HistoryArchive::FindDevice(const std::string& serial,
                                                         const std::string& uid) {
-  std::optional<ArchiveDevice> found;
+  std::optional<ArchiveDevice> found, importedOnly;
   int matches = 0;
   for (const ArchiveDevice& d : DevicesOfSerial(serial)) {
     if (!uid.empty() && d.Uid == uid) found = d;  // the newest run
+    if (!uid.empty() && d.Uid.empty()) importedOnly = d;
     if (uid.empty()) {
       found = d;
       ++matches;
     }
   }
-  if (!uid.empty() || matches == 1) return found;
+  // A device known only from imported files is this one until a download gives it the
+  // identifier (as the merge does).
+  if (!uid.empty()) return found ? found : importedOnly;
+  if (matches == 1) return found;
   return std::nullopt;
 }
 

@@ -70,6 +70,10 @@ struct ArchiveBatch {
   // A further part of the file merged just before (a long import, merged in bounded
   // transactions): its rows of downloads are taken again and no download is counted.
   bool Continues = false;
+  // A file saved by the program (records put together from several saved files may be there
+  // twice): a record equal to one before it in the file, K included, is taken once and counted
+  // as already there, neither as a further record nor as a clock set back.
+  bool OnceEach = false;
   // Another archive's later run of the device: the run of this archive its run before went to.
   // Only a run begun after that one takes the records, else they begin a run.
   int64_t AfterRun = 0;
@@ -161,8 +165,9 @@ class HistoryArchive {
   // The devices; a read that failed gives what was read and sets ReadFailed and Error().
   std::vector<ArchiveDevice> Devices();
   std::optional<ArchiveDevice> Device(int64_t id);
-  // The device with this serial number and identifier (its newest run); an empty identifier
-  // matches any device of that serial number when there is exactly one.
+  // The device with this serial number and identifier (its newest run), else the one of that
+  // serial number known only from imported files; an empty identifier matches any device of that
+  // serial number when there is exactly one.
   std::optional<ArchiveDevice> FindDevice(const std::string& serial, const std::string& uid);
   // Where a download of new records from this device continues the archive: the newest record
   // of its newest run and the ring description of its last download. Nothing when the archive
@@ -216,6 +221,9 @@ class HistoryArchive {
   bool RunsOf(const std::string& serial, const std::string& uid, std::string& runUid,
               std::vector<Run>& runs);
   int64_t NewRun(const std::string& serial, const std::string& uid);
+  // Leaves out the records of a batch of OnceEach that repeat one before them (counted as
+  // already there); false on a failed read.
+  bool DropRepeats(std::vector<Incoming>& in, bool continued, MergeResult& result);
   // How many of the sampled records that run holds as they are; false on a failed read.
   bool CountHeld(int64_t device, const std::vector<Incoming>& records,
                  const std::vector<size_t>& sample, size_t& held);

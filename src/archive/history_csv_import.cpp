@@ -73,9 +73,24 @@ bool HistoryCsvReader::TakeLine(std::string_view line, uint64_t lineStart) {
   std::string_view content = line;
   if (!content.empty() && content.back() == '\n') content.remove_suffix(1);
   if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
+  // An empty line is refused where a record line follows it; at the end of the file (an editor's
+  // last line end), Finish names it so.
+  if (content.empty()) {
+    if (emptyLine_ == 0) emptyLine_ = Line;
+    return true;
+  }
+  if (emptyLine_ != 0) {
+    Line = emptyLine_;
+    Reason = "an empty line";
+    failed_ = true;
+    return false;
+  }
   HistoryRecord record;
   uint16_t k = 0;
-  Reason = content.empty() ? "an empty line" : CheckLine(content, record, k);
+  Reason = Line == 1 && content.substr(0, 3) == "\xEF\xBB\xBF"
+               ? "the file begins with a UTF-8 byte-order mark, which a history CSV file does not"
+                 " have (saved again by another program?)"
+               : CheckLine(content, record, k);
   if (!Reason.empty()) {
     failed_ = true;
     return false;
@@ -136,6 +151,12 @@ bool HistoryCsvReader::Finish() {
   if (Records == 0) {
     Line = 1;
     Reason = "the file holds no record lines";
+    failed_ = true;
+    return false;
+  }
+  if (emptyLine_ != 0) {
+    Line = emptyLine_;
+    Reason = "an empty line at the end of the file, after the last record line";
     failed_ = true;
     return false;
   }

@@ -24,7 +24,8 @@ struct HistoryCsvFile {
 
 // Every line must be the ten fields of a record: start (device seconds), its date and clock
 // time, duration, pulses, 2, K (10 to 999), 36, 86, and 0 or the row's rate formula; lines end
-// in CR LF (or LF), the last one may lack it. Nothing is taken from a file with one bad line.
+// in CR LF (or LF), the last one may lack it. Nothing is taken from a file with one bad line; an
+// empty line, a byte-order mark and an empty last line are each refused with a reason naming it.
 HistoryCsvFile ParseHistoryCsv(std::string_view text);
 
 // The same rules on a file read piece by piece: a line may be split across pieces; only the
@@ -46,8 +47,10 @@ class HistoryCsvReader {
 
  private:
   bool TakeLine(std::string_view line, uint64_t lineStart);
-  std::string pending_;  // the start of a line a piece ended in
-  uint64_t offset_ = 0;  // bytes fed
+  std::string pending_;   // the start of a line a piece ended in
+  uint64_t offset_ = 0;   // bytes fed
+  size_t emptyLine_ = 0;  // the first empty line met (counted from 1), refused once it is known
+                          // whether a record line follows it
   bool failed_ = false;
 };
 

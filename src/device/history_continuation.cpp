@@ -12,6 +12,9 @@ namespace {
 // no duration among them) come before it in a search by time.
 constexpr uint32_t kProbeBack = 3;
 constexpr uint32_t kSearchAhead = 8;
+// Records of the ring looked at before a candidate to find the archive's records before its
+// newest one (records the archive does not keep may lie between them).
+constexpr uint32_t kConfirmReach = 8;
 
 std::string DeviceTimeText(uint32_t seconds) {
   const TimeRecord t = TimeRecordFromSeconds(seconds);
@@ -57,11 +60,32 @@ Continuation FindContinuation(HistoryRing& ring, const std::optional<ArchivedEnd
     return c;
   }
   const HistoryRecord& newest = archived->Newest;
-  // Whether the record at logical index `l` is the archived one; a failed read ends the search.
+  const uint64_t capacity = uint64_t{now.SectorCount} * kHistorySectorRecords;
+  // A ring that has run round has overwritten its oldest records as it went on.
+  const bool full = count > 0 && count + kHistorySectorRecords >= capacity;
+  // Whether the record at logical index `l` is the archived one, and the records before it are
+  // the ones the archive holds before it: records the archive may lack in between (a sector's
+  // header, an erased slot, an unusable record an imported file left out) are passed over. The
+  // ring's beginning confirms only where the ring has run round. A failed read ends the search.
   auto matches = [&](uint32_t l) {
     const std::optional<HistoryRecord> r = ring.HistoryRecordAt(l);
     if (!r) c.ReadFailed = true;
-    return r && SameRecord(*r, newest);
+    if (!r || !SameRecord(*r, newest)) return false;
+    size_t confirmed = 0;
+    uint32_t at = l;
+    for (uint32_t looked = 0; confirmed < archived->Before.size() && at > 0; ++looked) {
+      if (looked == kConfirmReach) return false;
+      const std::optional<HistoryRecord> before = ring.HistoryRecordAt(--at);
+      if (!before) {
+        c.ReadFailed = true;
+        return false;
+      }
+      if (SameRecord(*before, archived->Before[confirmed]))
+        ++confirmed;
+      else if (before->IsMeasurement())
+        return false;
+    }
+    return confirmed == archived->Before.size() || full;
   };
 
   if (archived->LastRing) {
@@ -69,6 +93,12 @@ Continuation FindContinuation(HistoryRing& ring, const std::optional<ArchivedEnd
     if (last.FirstRecord >= kHistoryRingRecords || last.LastRecord >= kHistoryRingRecords ||
         !HistoryFormatAccepted(last, PlanHistorySectors(last))) {
       c.Reason = WholeRingReason::BadDescription;
+      return c;
+    }
+    // The same oldest record and fewer records than then: the history was deleted since, and
+    // whatever its ring holds now at that place is not the archive's record.
+    if (last.FirstRecord == now.FirstRecord && count < last.RecordCount) {
+      c.Reason = WholeRingReason::NoMatch;
       return c;
     }
     // Where the newest record was then, counted from the ring's oldest record now.
@@ -108,9 +138,8 @@ Continuation FindContinuation(HistoryRing& ring, const std::optional<ArchivedEnd
   // number) may hold records the archive has: the whole ring is read and merged.
   c.Reason = WholeRingReason::NoMatch;
   c.From = 0;
-  const uint64_t capacity = uint64_t{now.SectorCount} * kHistorySectorRecords;
   const uint64_t archivedEnd = uint64_t{newest.Start} + newest.Duration;
-  if (count > 0 && count + kHistorySectorRecords >= capacity) {
+  if (full) {
     const std::optional<HistoryRecord> oldest = ring.HistoryRecordAt(0);
     if (!oldest) {
       c.ReadFailed = true;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "device/history_ring.h"
 
@@ -14,6 +15,9 @@ class Language;
 // record and the ring description of the last download (where that record was then).
 struct ArchivedEnd {
   HistoryRecord Newest;
+  // The records the archive holds just before it (of the same run), newest first: a position is
+  // taken only where the ring holds them before the newest one too.
+  std::vector<HistoryRecord> Before;
   // Absent when no download kept one (records only imported from files).
   std::optional<HistoryRingDescription> LastRing;
 };
@@ -41,9 +45,12 @@ struct Continuation {
 
 // Finds where `ring` (its description read, the device holding its ring still) continues what
 // the archive holds. A position is taken only where the device's record equals the archive's
-// newest one (start, duration, pulses, kind and status): first where the last download's
-// description says it was, then by a binary search on its start time. Reads a handful of record
-// pairs besides the search's.
+// newest one (start, duration, pulses, kind and status) and the records before it equal the
+// archive's before that one: first where the last download's description says it was, then by a
+// binary search on its start time. One equal record alone may be chance (a history deleted and
+// begun again): when the ring cannot confirm it, or the description says the ring lost records
+// since the last download, the whole ring is read. Reads a handful of record pairs besides the
+// search's.
 Continuation FindContinuation(HistoryRing& ring, const std::optional<ArchivedEnd>& archived);
 
 // The sectors that hold the ring's records from logical index `from` to the newest, newest

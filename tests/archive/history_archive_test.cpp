@@ -12,6 +12,7 @@
 
 #include "archive/archive_files.h"
 #include "archive/archive_session.h"
+#include "archive/archive_stats.h"
 #include "archive/archive_support.h"
 #include "archive/history_csv_import.h"
 #include "device/device_time.h"
@@ -525,6 +526,14 @@ TEST(HistoryArchive, ImportTakesSaveCsvFilesWholeOrNotAtAll) {
     EXPECT_TRUE(bad.Records.empty());
   }
   EXPECT_FALSE(ParseHistoryCsv("").Ok);
+  // A byte-order mark (a file saved again by another program) and an empty last line are named.
+  const HistoryCsvFile marked = ParseHistoryCsv("\xEF\xBB\xBF" + text);
+  EXPECT_EQ(marked.Line, 1u);
+  EXPECT_NE(marked.Reason.find("byte-order mark"), std::string::npos) << marked.Reason;
+  const HistoryCsvFile trailing = ParseHistoryCsv(text + "\r\n");
+  EXPECT_FALSE(trailing.Ok);
+  EXPECT_EQ(trailing.Line, row + 1);
+  EXPECT_NE(trailing.Reason.find("empty line at the end"), std::string::npos) << trailing.Reason;
   // LF line ends and a last line without one are taken.
   std::string unix = text;
   for (size_t at; (at = unix.find("\r\n")) != std::string::npos;)
@@ -612,8 +621,8 @@ TEST(HistoryArchive, ALongCsvIsImportedPartByPartEveryRecordOnce) {
 
 TEST(HistoryArchive, PartsAndPiecesOfACsvFileMergeAsTheWholeFileDoes) {
   test::ScratchFolder folder("archive");
-  // Hour- and day-crossing records; one record twice (its second copy kept as a conflict, as
-  // in a file merged whole), where a part would begin.
+  // Hour- and day-crossing records; one record twice (taken once, as in a file merged whole),
+  // where a part would begin.
   std::vector<HistoryRecord> records = CsvRecords(RecordStream(9000, 800000000 + 17));
   std::vector<Weighted> raw;
   for (const HistoryRecord& r : records)
@@ -656,12 +665,91 @@ TEST(HistoryArchive, PartsAndPiecesOfACsvFileMergeAsTheWholeFileDoes) {
         for (size_t d = 0; d < devices.size(); ++d)
           EXPECT_EQ(devices[d].Records, w.second[d].Records) << name << " run " << d + 1;
       }
-      EXPECT_EQ(imported.Merged.Conflicts, 1u);
+      EXPECT_EQ(imported.Merged.Conflicts, 0u);
+      EXPECT_EQ(imported.Merged.AlreadyThere, 1u);
       EXPECT_TRUE(imported.Merged.ClockSetBack) << name;
       EXPECT_EQ(imported.Merged.NewRunStart, after.front().Start);
       EXPECT_EQ(imported.Merged.NewRunRecords, newRun.at(name)) << name;
       outcomes.emplace_back(imported, devices);
     }
+  }
+}
+
+// Two saved files put together, their common days twice: every record is taken once, the
+// repeats count as already there, and nothing looks like a clock set back; whole or in parts.
+TEST(HistoryArchive, ACsvHoldingRecordsTwiceTakesEachOnce) {
+  test::ScratchFolder folder("archive");
+  const std::vector<HistoryRecord> records = CsvRecords(RecordStream(3000, 800000000 + 17));
+  std::vector<HistoryRecord> joined(records.begin(), records.begin() + 2000);
+  joined.insert(joined.end(), records.begin() + 1000, records.end());
+  WriteCsv(folder.path() / "joined.csv", joined, 127);
+  const uint64_t repeats = joined.size() - records.size();
+  for (const bool whole : {true, false}) {
+    SCOPED_TRACE(whole ? "whole" : "in parts");
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open((folder.path() / (whole ? "w.sqlite3" : "p.sqlite3")).string()));
+    const CsvImportResult imported =
+        ImportCsv(archive, folder.path() / "joined.csv", whole ? 1000000 : 300, 1000);
+    ASSERT_TRUE(imported.Ok) << imported.Error;
+    EXPECT_EQ(imported.Merged.Added, records.size());
+    EXPECT_EQ(imported.Merged.AlreadyThere, repeats);
+    EXPECT_EQ(imported.Merged.Conflicts, 0u);
+    EXPECT_FALSE(imported.Merged.ClockSetBack);
+    EXPECT_EQ(imported.Merged.NewRunRecords, 0u);
+    const std::vector<ArchiveDevice> devices = archive.Devices();
+    ASSERT_EQ(devices.size(), 1u);
+    ArchiveCounts counts;
+    ASSERT_TRUE(archive.Count(devices[0].Id, counts));
+    EXPECT_EQ(counts.Records, records.size());
+  }
+}
+
+// The figures of whole days kept in the archive: a merge that adds only a record of no pulses
+// and no time still changes its day's figures; rows kept by a program with other rules for them
+// (or before the rules were written down) are made again.
+TEST(HistoryArchive, KeptDayFiguresFollowEveryMergeAndTheRulesTheyWereMadeBy) {
+  test::ScratchFolder folder("archive");
+  const std::string path = (folder.path() / "a.sqlite3").string();
+  constexpr uint32_t kDay0 = 799977600;  // a day's first second
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open(path)) << archive.Error();
+  const std::vector<HistoryRecord> records = RecordStream(3 * 1440, kDay0 + 30);
+  ASSERT_TRUE(archive.Merge(Download(records, 127)).Ok);
+  const int64_t device = archive.Devices().at(0).Id;
+  FigureRange range;
+  range.Device = device;
+  range.From = kDay0 + 86400;
+  range.To = kDay0 + 2 * 86400 - 1;
+  ArchiveFigures before;
+  ASSERT_TRUE(ArchiveStatistics(archive, range, before)) << archive.Error();
+
+  HistoryRecord point = archive_test::Measurement(kDay0 + 86400 + 4000 + 7, 0, 0);
+  std::vector<HistoryRecord> more = records;
+  more.insert(std::upper_bound(
+                  more.begin(), more.end(), point,
+                  [](const HistoryRecord& a, const HistoryRecord& b) { return a.Start < b.Start; }),
+              point);
+  const MergeResult merged = archive.Merge(Download(more, 127));
+  ASSERT_TRUE(merged.Ok) << merged.Error;
+  ASSERT_EQ(merged.Added, 1u);
+  ArchiveFigures after;
+  ASSERT_TRUE(ArchiveStatistics(archive, range, after));
+  EXPECT_EQ(after.Records, before.Records + 1);
+  EXPECT_EQ(after.Covered, before.Covered);
+
+  for (const char* rules :
+       {"UPDATE figure_days_rules SET rules=1", "DROP TABLE figure_days_rules"}) {
+    SCOPED_TRACE(rules);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(
+        sqlite3_exec(db, "UPDATE figure_days SET records=records+100", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, rules, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    ArchiveFigures again;
+    ASSERT_TRUE(ArchiveStatistics(archive, range, again));
+    EXPECT_EQ(again.Records, after.Records);
   }
 }
 

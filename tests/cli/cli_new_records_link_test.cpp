@@ -112,6 +112,20 @@ struct NewRecordsBench {
     sqlite3_close(db);
     return rows;
   }
+  // The serial number the archive knows the device by.
+  std::string Serial() const {
+    std::string serial;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(archive.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+      sqlite3_stmt* select = nullptr;
+      sqlite3_prepare_v2(db, "SELECT serial FROM devices", -1, &select, nullptr);
+      if (select && sqlite3_step(select) == SQLITE_ROW)
+        serial = reinterpret_cast<const char*>(sqlite3_column_text(select, 0));
+      sqlite3_finalize(select);
+    }
+    sqlite3_close(db);
+    return serial;
+  }
   // The archive holds what the ring held at the downloads, each record once.
   void ExpectArchiveHoldsTheRings() const {
     const std::multiset<Kept> rows = Archived();
@@ -274,21 +288,31 @@ TEST(CliNewRecordsLink, ADeletedRingAChangedRecordAndAClockSetBack) {
   ASSERT_EQ(r.status, cli::kExitDone) << r.err;
   EXPECT_EQ(r.out, Sentence(b.NewestMeasurements(20), 20, 320));
 
-  // The newest record's pulses changed in place, then ten more records.
-  const sim::HistoryDescription h = b.bench.device->History();
-  std::vector<uint8_t> bytes = b.bench.device->ReadExternalFlash(kHistoryBase + h.last * 16, 16);
-  ASSERT_TRUE(HistoryRecord::FromBytes(bytes.data()).IsMeasurement());
-  std::array<uint8_t, 16> changed;
-  std::copy(bytes.begin(), bytes.end(), changed.begin());
-  ++changed[8];
-  b.bench.device->SetHistoryRecord(h.last, changed);
-  b.bench.device->AddHistoryRecords(10);
-  r = b.New();
-  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
-  EXPECT_EQ(r.err, notHere);
-  EXPECT_NE(r.out.find("1 differs from the archive's record of the same start"), std::string::npos)
-      << r.out;
-  b.ExpectArchiveHoldsTheRings();
+  // The newest record changed in place (its pulses, its status, its kind), then ten more
+  // records: the comparison refuses each change.
+  for (const size_t changedByte : {size_t{8}, size_t{1}, size_t{0}}) {
+    SCOPED_TRACE("byte " + std::to_string(changedByte) + " changed");
+    const sim::HistoryDescription h = b.bench.device->History();
+    std::vector<uint8_t> bytes = b.bench.device->ReadExternalFlash(kHistoryBase + h.last * 16, 16);
+    ASSERT_TRUE(HistoryRecord::FromBytes(bytes.data()).IsMeasurement());
+    std::array<uint8_t, 16> changed;
+    std::copy(bytes.begin(), bytes.end(), changed.begin());
+    if (changedByte == 0)
+      changed[0] = changed[0] == kKindOnTime ? kKindOnChange : kKindOnTime;
+    else
+      ++changed[changedByte];
+    b.bench.device->SetHistoryRecord(h.last, changed);
+    b.bench.device->AddHistoryRecords(10);
+    r = b.New();
+    ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+    EXPECT_EQ(r.err, notHere);
+    if (changedByte == 8) {
+      EXPECT_NE(r.out.find("1 differs from the archive's record of the same start"),
+                std::string::npos)
+          << r.out;
+    }
+    b.ExpectArchiveHoldsTheRings();
+  }
 
   // A day's clock set back after 100 records, then 200 records over earlier times.
   b.bench.device->AddHistoryRecords(100);
@@ -307,6 +331,76 @@ TEST(CliNewRecordsLink, ADeletedRingAChangedRecordAndAClockSetBack) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, Sentence(b.NewestMeasurements(50), 50, ring));
   b.ExpectArchiveHoldsTheRings();
+}
+
+// One record equal by chance is not where the ring continues: a history begun again whose record
+// at the archived one's place equals it, with other records before it, is read whole.
+TEST(CliNewRecordsWholeRingLink, OneEqualRecordAloneIsNotTakenForTheArchivesEnd) {
+  const std::vector<HistoryRecord> stream = archive_test::RecordStream(2000, 760000000 + 17);
+  const std::vector<HistoryRecord> other = archive_test::RecordStream(300, 750000000 + 29);
+  sim::DeviceConfig early;
+  early.historyRecords = StreamRing(stream, 0, 300);
+  NewRecordsBench b(early);
+  ASSERT_EQ(b.New().status, cli::kExitDone);
+
+  std::vector<HistoryRecord> begunAgain(other.begin(), other.begin() + 299);
+  begunAgain.push_back(stream[299]);
+  begunAgain.insert(begunAgain.end(), stream.begin() + 300, stream.begin() + 1000);
+  sim::DeviceConfig later;
+  later.historyRecords = StreamRing(begunAgain, 0, 1000);
+  b.Replace(later);
+  const CliResult r = b.New();
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(r.err,
+            "The archive's newest record is not in the device (its history was deleted and begun "
+            "again, or another device): reading the whole ring\n");
+  EXPECT_NE(r.out.find("1,000 of 1,000 records of the ring read"), std::string::npos) << r.out;
+  b.ExpectArchiveHoldsTheRings();
+}
+
+// An archive begun from a saved CSV file (records without kind, no ring description) is continued
+// by a search by time: --new reads only what the ring grew by, and the archive then holds every
+// usable record of the first ring and every measurement of the new ones, each once.
+TEST(CliNewRecordsLink, AnArchiveImportedFromASavedCsvIsContinuedFromItsNewestRecord) {
+  sim::DeviceConfig config;
+  config.historySize = 1500;
+  NewRecordsBench b(config);
+  const fs::path csv = fs::path(b.bench.folder.path()) / "saved.csv";
+  ASSERT_EQ(b.New({"--csv", csv.string()}).status, cli::kExitDone);
+  const std::string serial = b.Serial();
+  ASSERT_FALSE(serial.empty());
+  const std::vector<HistoryRecord> first = EmulatorRing(*b.bench.device);
+  for (const char* suffix : {"", "-wal", "-shm"})
+    fs::remove(b.archive.string() + suffix);
+  CliResult r =
+      b.bench.Run({"archive", "import", "--device", serial, "--new-device", csv.string()});
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+
+  // The file held the usable records: the ring continues after the newest of them.
+  const auto newestUsable = std::find_if(first.rbegin(), first.rend(),
+                                         [](const HistoryRecord& x) { return x.IsMeasurement(); });
+  const auto from = static_cast<uint32_t>(first.rend() - newestUsable);
+  b.bench.device->AddHistoryRecords(50);
+  const std::vector<HistoryRecord> now = EmulatorRing(*b.bench.device);
+  const auto ring = static_cast<uint32_t>(now.size());
+  const auto added =
+      static_cast<uint64_t>(std::count_if(now.begin() + from, now.end(), Measurement));
+  const int readsBefore = b.bench.device->Requests(2, 0x02);
+  r = b.New();
+  ASSERT_EQ(r.status, cli::kExitDone) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, Sentence(added, ring - from, ring));
+  EXPECT_LE(b.bench.device->Requests(2, 0x02) - readsBefore, 50 / 2 + 40);
+
+  std::multiset<std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>> expected, archived;
+  for (const HistoryRecord& x : first)
+    if (x.IsMeasurement()) expected.insert({x.Start, x.Duration, x.Pulses, x.Status});
+  for (auto it = now.begin() + from; it != now.end(); ++it)
+    if (Measurement(*it)) expected.insert({it->Start, it->Duration, it->Pulses, it->Status});
+  for (const Kept& k : b.Archived())
+    archived.insert({std::get<0>(k), std::get<1>(k), std::get<2>(k), std::get<4>(k)});
+  EXPECT_TRUE(archived == expected)
+      << archived.size() << " kept, " << expected.size() << " expected";
 }
 
 // Ctrl+C and an unplug in the middle of a read of new records: the archive keeps what it had, and
