@@ -8,6 +8,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "archive/archive_connection.h"
 #include "archive/archive_files.h"
 #include "archive/day_figures_cache.h"
 #include "archive/sqlite_statement.h"
@@ -20,9 +21,7 @@ namespace {
 
 constexpr uint32_t kHour = 3600;
 constexpr uint32_t kDay = 86400;
-// Records merged in one transaction when a long file is merged in parts, and the size of a merge
-// after which the log is copied into the file.
-constexpr size_t kMergePart = 50000;
+// The size of a merge after which the log is copied into the file.
 constexpr uint64_t kLargeMerge = 20000;
 // Spans: records that run across an hour's end (level 1) or a day's end (level 2).
 constexpr int kSpansHour = 1;
@@ -301,9 +300,8 @@ bool HistoryArchive::MoveAside() {
   const std::string& path = path_;
   const std::string why = error_;
   sqlite3* lock = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &lock, SQLITE_OPEN_READWRITE, nullptr);
+  int rc = OpenArchiveConnection(path, SQLITE_OPEN_READWRITE, &lock);
   if (rc == SQLITE_OK) {
-    sqlite3_extended_result_codes(lock, 1);
     sqlite3_db_config(lock, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(lock, 2000);
     rc = sqlite3_exec(lock, "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr);
@@ -352,13 +350,12 @@ bool HistoryArchive::MoveAside() {
 
 bool HistoryArchive::OpenFile(const std::string& path, bool& unusable, bool& ours) {
   unusable = ours = false;
-  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  int rc = OpenArchiveConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &db_);
   if (rc != SQLITE_OK) {
     error_ = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     unusable = Unusable(rc);
     return false;
   }
-  sqlite3_extended_result_codes(db_, 1);
   // Another program writing: wait for it (SQLite sleeps between its attempts).
   sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
   auto check = [&](const char* sql) {
@@ -1157,122 +1154,6 @@ ExportResult HistoryArchive::ExportCsv(const ArchiveRange& range, const std::str
   result.Failed = written.Failed;
   result.Lines = row;
   return result;
-}
-
-bool HistoryArchive::MergeArchiveFile(const std::string& path, uint64_t& total, uint64_t& carried) {
-  total = carried = 0;
-  if (db_ == nullptr) {
-    error_ = "the archive is not open";
-    return false;
-  }
-  sqlite3* source = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &source, SQLITE_OPEN_READONLY, nullptr);
-  struct Closer {
-    sqlite3* db;
-    ~Closer() { sqlite3_close_v2(db); }
-  } closer{source};
-  auto failed = [&](const std::string& why) {
-    error_ = path + ": " + why;
-    return false;
-  };
-  if (rc != SQLITE_OK) return failed(sqlite3_errstr(rc));
-  sqlite3_extended_result_codes(source, 1);
-  sqlite3_busy_timeout(source, 15000);
-  {
-    SqlStatement id(source, "PRAGMA application_id");
-    SqlStatement own(source,
-                     "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN"
-                     " ('devices','downloads','records')");
-    rc = id.Step();
-    if (rc != SQLITE_ROW) return failed(sqlite3_errstr(rc));
-    const bool stamped = id.Int(0) == kArchiveApplicationId;
-    if (!stamped && (id.Int(0) != 0 || own.Step() != SQLITE_ROW || own.Int(0) != 3))
-      return failed("not a history archive of this program");
-  }
-  struct SourceDevice {
-    int64_t Id;
-    std::string Serial, Uid;
-    uint64_t Records;
-    uint32_t Coefficient;
-    bool HasRange;
-    uint32_t First, Last;
-  };
-  std::vector<SourceDevice> devices;
-  {
-    SqlStatement select(source,
-                        "SELECT id, serial, uid, records, coefficient, first_start, last_start"
-                        " FROM devices ORDER BY id");
-    while ((rc = select.Step()) == SQLITE_ROW) {
-      devices.push_back({select.Int(0), select.Text(1), select.Text(2),
-                         static_cast<uint64_t>(select.Int(3)), static_cast<uint32_t>(select.Int(4)),
-                         !select.IsNull(5), static_cast<uint32_t>(select.Int(5)),
-                         static_cast<uint32_t>(select.Int(6))});
-    }
-    if (rc != SQLITE_DONE)
-      return failed(std::string("its devices cannot be read: ") + sqlite3_errstr(rc));
-  }
-  // A device's later runs stay runs of their own: each after the run the one before went to.
-  std::map<std::pair<std::string, std::string>, int64_t> runs;
-  for (const SourceDevice& device : devices) {
-    int64_t& runBefore = runs[{device.Serial, device.Uid}];
-    total += device.Records;
-    if (!device.HasRange) continue;
-    std::unordered_map<int64_t, uint32_t> coefficients;
-    SqlStatement downloads(source, "SELECT id, coefficient FROM downloads WHERE device=?1");
-    downloads.Bind(1, device.Id);
-    while (downloads.Step() == SQLITE_ROW)
-      coefficients[downloads.Int(0)] = static_cast<uint32_t>(downloads.Int(1));
-    ArchiveBatch batch;
-    batch.Serial = device.Serial;
-    batch.Uid = device.Uid;
-    batch.File = path;
-    batch.Coefficient = device.Coefficient;
-    batch.AfterRun = runBefore;
-    auto merge = [&]() {
-      if (batch.Records.empty()) return true;
-      const MergeResult merged = Merge(batch);
-      if (!merged.Ok) return failed("not carried over: " + merged.Error);
-      carried += merged.Added + merged.AlreadyThere;
-      batch.Continues = true;
-      batch.AfterRun = 0;
-      runBefore = lastRun_;
-      batch.Records.clear();
-      batch.Coefficients.clear();
-      return true;
-    };
-    // Read a day at a time, a day that does not read an hour at a time: the records of a
-    // damaged page are lost, those around it carried over.
-    SqlStatement select(source,
-                        "SELECT start, duration, pulses, kind, status, download FROM records"
-                        " WHERE device=?1 AND start>=?2 AND start<?3 ORDER BY start, seq");
-    auto read = [&](uint64_t from, uint64_t to) {
-      const size_t before = batch.Records.size();
-      select.Bind(1, device.Id)
-          .Bind(2, static_cast<int64_t>(from))
-          .Bind(3, static_cast<int64_t>(to));
-      while ((rc = select.Step()) == SQLITE_ROW) {
-        const HistoryRecord r = RecordOfRow(select, static_cast<uint8_t>(select.Int(4)));
-        const auto k = coefficients.find(select.Int(5));
-        batch.Records.push_back(r);
-        batch.Coefficients.push_back(
-            static_cast<uint16_t>(k == coefficients.end() ? device.Coefficient : k->second));
-      }
-      select.Reset();
-      if (rc == SQLITE_DONE) return true;
-      batch.Records.resize(before);
-      batch.Coefficients.resize(before);
-      return false;
-    };
-    for (uint64_t day = device.First - device.First % kDay; day <= device.Last; day += kDay) {
-      if (!read(day, day + kDay)) {
-        for (uint64_t hour = day; hour < day + kDay; hour += kHour)
-          read(hour, hour + kHour);
-      }
-      if (batch.Records.size() >= kMergePart && !merge()) return false;
-    }
-    if (!merge()) return false;
-  }
-  return true;
 }
 
 std::unique_ptr<HistoryPeriodSource> HistoryArchive::Periods(int64_t device) {

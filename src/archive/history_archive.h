@@ -25,6 +25,14 @@ inline constexpr int32_t kArchiveApplicationId = 0x44726176;  // "Drav"
 // How long an operation waits for another program that writes the archive.
 inline constexpr int kArchiveBusyWaitMs = 15000;
 
+// The most an import of another archive file reads: its size (pages of the file and its log)
+// and the records it holds, all devices together. Ten years of a record a minute are some five
+// million records in about 300 MB.
+struct ArchiveImportLimits {
+  uint64_t Bytes = uint64_t{4} << 30;  // 4 GiB
+  uint64_t Records = 50'000'000;
+};
+
 // A device as the archive knows it: by serial number and chip identifier (empty for a device
 // known only from imported files), with what it holds. A device whose clock was set back (its
 // battery out) has a run for each time: one row each, the same serial number and identifier,
@@ -155,6 +163,12 @@ class HistoryArchive {
   // file is not a history archive or none of it can be read; `total` and `carried` count the
   // records it says it holds and those merged (added or already there).
   bool MergeArchiveFile(const std::string& file, uint64_t& total, uint64_t& carried);
+  // What that merge reads at most (a larger file is refused with the limit named).
+  ArchiveImportLimits ImportLimits;
+  // Why records it counted were not carried over: one line per reason, with how many (a record
+  // with a value the device never writes, one whose coefficient could not be read, a device
+  // whose serial number or identifier is not of a device's form). Printable text only.
+  std::vector<std::string> NotCarried;
 
   // Merges one download or import in one transaction. The batch is cut where a record starts
   // before the one it follows (the clock was set back); each piece goes to the run of the

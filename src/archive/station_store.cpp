@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 
+#include "archive/archive_connection.h"
 #include "archive/archive_files.h"
 #include "archive/history_archive.h"
 #include "archive/sqlite_statement.h"
@@ -103,7 +104,7 @@ bool StationStore::Open(const std::string& path) {
       return false;
     }
   }
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+  if (OpenArchiveConnection(path, SQLITE_OPEN_READWRITE, &db_) != SQLITE_OK)
     return Fail("the archive could not be opened");
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, 15000);
@@ -126,7 +127,7 @@ bool StationStore::OpenToLook(const std::string& path, int waitMs) {
   Close();
   error_.clear();
   if (path.empty() || !FileIsThere(path)) return false;
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+  if (OpenArchiveConnection(path, SQLITE_OPEN_READONLY, &db_) != SQLITE_OK) {
     Fail("the archive could not be opened");
     Close();
     return false;
@@ -264,7 +265,7 @@ bool CarryStationReadings(sqlite3* to, const std::string& from, uint64_t& total,
                           std::string& error) {
   total = carried = 0;
   sqlite3* source = nullptr;
-  const int opened = sqlite3_open_v2(from.c_str(), &source, SQLITE_OPEN_READONLY, nullptr);
+  const int opened = OpenArchiveConnection(from, SQLITE_OPEN_READONLY, &source);
   struct Closer {
     sqlite3* db;
     ~Closer() { sqlite3_close_v2(db); }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "archive/archive_continuation.h"
+#include "archive/archive_file_import.h"
 #include "archive/archive_files.h"
 #include "archive/archive_period.h"
 #include "archive/archive_session.h"
@@ -15,6 +16,7 @@
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
 #include "device/device_time.h"
+#include "services/printable_text.h"
 
 namespace dravion::cli {
 namespace {
@@ -232,7 +234,8 @@ int ArchiveList(CliSession& s) {
       list.push_back(entry);
       continue;
     }
-    text << "S/N " << d.Serial << (d.Uid.empty() ? "" : "  UID " + d.Uid) << "  ";
+    text << "S/N " << PrintableText(d.Serial, 40)
+         << (d.Uid.empty() ? "" : "  UID " + PrintableText(d.Uid, 40)) << "  ";
     if (d.Runs > 1)
       text << s.language.Text("серия ", "run ") << d.Run << s.language.Text(" из ", " of ")
            << d.Runs << "  ";
@@ -322,10 +325,13 @@ int ImportArchiveFile(CliSession& s, const std::string& name) {
   uint64_t total = 0, carried = 0;
   if (!archive.MergeArchiveFile(name, total, carried)) {
     s.io.err << s.language.Text("Ничего не импортировано: ", "Nothing was imported: ")
-             << archive.Error() << '\n';
+             << PrintableText(archive.Error(), 2000) << '\n';
     if (archive.Damaged()) AfterReadFailure(s, archive);
     return kExitFailed;
   }
+  // Why some were not carried over, reason by reason.
+  for (const std::string& note : archive.NotCarried)
+    s.io.err << PrintableText(note, 2000) << '\n';
   s.io.out << GroupedNumber(carried, s.language) << s.language.Text(" из ", " of ")
            << GroupedNumber(total, s.language)
            << s.language.Text(" записей перенесено", " records carried over") << '\n';
@@ -379,6 +385,11 @@ int ArchiveImport(CliSession& s) {
   // A serial number the archive does not know is most likely mistyped: taken only when asked.
   if (const std::vector<ArchiveDevice> same = archive.DevicesOfSerial(s.options.device);
       same.empty() && !archive.ReadFailed()) {
+    if (s.options.newDevice && !s.options.uid.empty() && !IsDeviceUid(s.options.uid)) {
+      s.io.err << "dravion-cli: --uid of a new device takes its identifier as the device reports "
+                  "it (12 bytes, 01:23:45:67:89:AB:CD:EF:01:23:45:67)\n";
+      return kExitUsage;
+    }
     if (!s.options.newDevice) {
       s.io.err << s.language.Text("В архиве нет прибора ", "The archive holds no device ")
                << s.options.device

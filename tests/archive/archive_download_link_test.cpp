@@ -280,7 +280,7 @@ TEST(ArchiveDownload, DownloadsAcrossAWrappedRingAndADeleteAreKeptOnceChartedAnd
   EXPECT_EQ(r.status, 2);
   ArchiveBatch twin;
   twin.Serial = device.Serial;
-  twin.Uid = "00:11:22";
+  twin.Uid = "00:11:22:33:44:55:66:77:88:99:AA:BB";
   twin.Records = {fresh[5]};
   ASSERT_TRUE(archive.Merge(twin).Ok);
   archive.Close();

@@ -43,7 +43,7 @@ bool IsMeasurement(const HistoryRecord& r) {
 ArchiveBatch Download(const std::vector<HistoryRecord>& records, uint32_t k) {
   ArchiveBatch batch;
   batch.Serial = "214-36587";
-  batch.Uid = "0123456789ABCDEF01234567";
+  batch.Uid = "01:23:45:67:89:AB:CD:EF:01:23:45:67";
   batch.Coefficient = k;
   batch.Records = records;
   batch.Ring.RecordCount = static_cast<uint32_t>(records.size());
