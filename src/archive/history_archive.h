@@ -222,7 +222,6 @@ class HistoryArchive {
   friend class ArchiveFigureReader;
   bool OpenFile(const std::string& path, bool& unusable, bool& newer);
   bool MoveAside();
-  bool CarryOver();
   void NoteError(int rc);
   void NoteReadFailure(int rc);
   bool CreateTables();
