@@ -51,7 +51,7 @@ std::string DeviceDateTimeText(uint32_t seconds) {
 std::vector<FigureLine> FigureLines(const ArchiveFigures& f, FigureUnit unit, const Language& l) {
   const std::string rateUnit = FigureRateUnit(unit, l);
   auto rate = [&](double value) {
-    return FigureNumber(RateIn(unit, value), unit) + " " + rateUnit;
+    return FigureNumber(RateIn(unit, value), unit, l) + " " + rateUnit;
   };
   std::vector<FigureLine> lines;
   lines.push_back({l.Text("Записей", "Records"), GroupedNumber(f.Records, l)});
@@ -68,10 +68,50 @@ std::vector<FigureLine> FigureLines(const ArchiveFigures& f, FigureUnit unit, co
                      rate(f.MinRate) + l.Text("  в ", "  at ") + DeviceDateTimeText(f.MinAt)});
   }
   lines.push_back({l.Text("Доза", "Dose"),
-                   FigureNumber(DoseIn(unit, f.Dose()), unit) + " " + FigureDoseUnit(unit, l)});
+                   FigureNumber(DoseIn(unit, f.Dose()), unit, l) + " " + FigureDoseUnit(unit, l)});
   if (f.HasThreshold)
     lines.push_back({l.Text("Выше ", "Above ") + rate(f.Threshold), DurationText(f.Above, l)});
   return lines;
+}
+
+namespace {
+
+// The chart's records of several runs of a device (its clock was set back), bar by bar together.
+class RunsPeriods : public HistoryPeriodSource {
+ public:
+  void Add(std::unique_ptr<HistoryPeriodSource> run) { runs_.push_back(std::move(run)); }
+  void StartPeriods(uint32_t t) override {
+    for (const auto& run : runs_)
+      run->StartPeriods(t);
+  }
+  PeriodTotals NextPeriod(uint32_t length) override {
+    PeriodTotals sum;
+    for (const auto& run : runs_) {
+      const PeriodTotals totals = run->NextPeriod(length);
+      sum.WeightedPulses += totals.WeightedPulses;
+      sum.Covered += totals.Covered;
+      sum.WeightedMaxRate10 = std::max(sum.WeightedMaxRate10, totals.WeightedMaxRate10);
+    }
+    return sum;
+  }
+  void EndPeriods() override {
+    for (const auto& run : runs_)
+      run->EndPeriods();
+  }
+
+ private:
+  std::vector<std::unique_ptr<HistoryPeriodSource>> runs_;
+};
+
+}  // namespace
+
+std::string OtherRunText(const OtherRun& run, const Language& l) {
+  std::string text = l.Text("Серия ", "Run ") + std::to_string(run.Run) + ": " +
+                     DeviceDateTimeText(run.First) + " - " + DeviceDateTimeText(run.Last);
+  if (run.Overlaps)
+    text += l.Text(", поверх этой серии ", ", over this run's ") +
+            DeviceDateTimeText(run.OverlapFirst) + " - " + DeviceDateTimeText(run.OverlapLast);
+  return text;
 }
 
 bool MakeArchiveReport(HistoryArchive& archive, const ReportRequest& request, const Language& l,
@@ -84,34 +124,21 @@ bool MakeArchiveReport(HistoryArchive& archive, const ReportRequest& request, co
   if (!request.Firmware.empty())
     report.Device.push_back({l.Text("Программа", "Firmware"), request.Firmware});
   report.Period = DeviceDateTimeText(request.From) + " - " + DeviceDateTimeText(request.To);
+  // The period's figures and those of its days or months: one read of the archive.
+  FigureRead read(archive);
   FigureRange range;
   range.Device = request.Device;
   range.From = request.From;
   range.To = request.To;
   range.Threshold = request.Threshold;
   ArchiveFigures figures;
-  if (!ArchiveStatistics(archive, range, figures)) return false;
+  if (!read.Figures(range, figures)) return false;
   report.Figures = FigureLines(figures, unit, l);
-
-  // The chart at the level that holds the period: a day in hours, a month in days, else months.
-  const uint32_t length = request.To - request.From;
-  const int level = length < kDay ? kLevelDay : length < 31 * kDay ? kLevelMonth : kLevelYear;
-  TimeRecord view = TimeRecordFromSeconds(length < 366 * kDay ? request.From : request.To);
-  const std::unique_ptr<HistoryPeriodSource> periods = archive.Periods(request.Device);
-  report.Chart = DrawHistoryChart(*periods, view, level, request.Coefficient, true, l);
-  if (archive.ReadFailed()) return false;
-  ChartInUnit(report.Chart, unit, l);
-  report.DecimalSeparator = DecimalSeparator(l);
-  const auto bars = HistoryChartPeriods(view, level);
-  for (int i = 0; i < static_cast<int>(bars.size()); ++i) {
-    const uint64_t end = uint64_t{bars[i].first} + bars[i].second;
-    if (end > request.From && bars[i].first <= request.To) {
-      if (report.ChartFirst < 0) report.ChartFirst = i;
-      report.ChartLast = i;
-    }
-  }
+  for (const OtherRun& other : figures.OtherRuns)
+    report.Device.push_back({l.Text("Также", "Also"), OtherRunText(other, l)});
 
   // Days, or months for a long period.
+  const uint32_t length = request.To - request.From;
   const bool byMonth = length > 62 * kDay;
   report.Columns = {byMonth ? l.Text("Месяц", "Month") : l.Text("День", "Day"),
                     l.Text("Среднее, ", "Mean, ") + FigureRateUnit(unit, l),
@@ -121,22 +148,42 @@ bool MakeArchiveReport(HistoryArchive& archive, const ReportRequest& request, co
   for (uint64_t start = request.From; start <= request.To;) {
     uint64_t next = byMonth ? NextMonth(static_cast<uint32_t>(start)) : (start / kDay + 1) * kDay;
     if (next <= start) next = uint64_t{request.To} + 1;  // past the calendar's last month
-    FigureRange part;
-    part.Device = request.Device;
+    FigureRange part = range;
     part.From = static_cast<uint32_t>(start);
     part.To = static_cast<uint32_t>(std::min<uint64_t>(next - 1, request.To));
     ArchiveFigures f;
-    if (!ArchiveStatistics(archive, part, f)) return false;
+    if (!read.Figures(part, f)) return false;
     if (f.Records > 0) {
       const TimeRecord t = TimeRecordFromSeconds(part.From);
       report.Rows.push_back({byMonth ? MonthText(part.From) : FormatDeviceDate(t),
-                             f.Covered ? FigureNumber(RateIn(unit, f.MeanRate()), unit) : "-",
-                             f.HasRates ? FigureNumber(RateIn(unit, f.MaxRate), unit) : "-",
-                             FigureNumber(DoseIn(unit, f.Dose()), unit),
+                             f.Covered ? FigureNumber(RateIn(unit, f.MeanRate()), unit, l) : "-",
+                             f.HasRates ? FigureNumber(RateIn(unit, f.MaxRate), unit, l) : "-",
+                             FigureNumber(DoseIn(unit, f.Dose()), unit, l),
                              DurationText(f.Covered, l)});
     }
     start = next;
   }
+
+  // The chart of the period chosen, whatever the window shows, with the records of every run
+  // the figures take.
+  RunsPeriods periods;
+  periods.Add(archive.Periods(request.Device));
+  if (!figures.OtherRuns.empty()) {
+    const std::optional<ArchiveDevice> named = archive.Device(request.Device);
+    if (named) {
+      for (const ArchiveDevice& d : archive.DevicesOfSerial(named->Serial)) {
+        const bool taken = d.Uid == named->Uid &&
+                           std::any_of(figures.OtherRuns.begin(), figures.OtherRuns.end(),
+                                       [&](const OtherRun& other) { return other.Run == d.Run; });
+        if (taken) periods.Add(archive.Periods(d.Id));
+      }
+    }
+    if (archive.ReadFailed()) return false;
+  }
+  report.Chart = DrawPeriodChart(periods, request.From, request.To, request.Coefficient, true, l);
+  if (archive.ReadFailed()) return false;
+  ChartInUnit(report.Chart, unit, l);
+  report.DecimalSeparator = DecimalSeparator(l);
   report.Made = l.Text("Составлено ", "Made ") + FormatDateTime(request.Made);
   report.Page = l.Text("Страница", "Page");
   return true;
@@ -181,16 +228,21 @@ void ArchivePeriodController::Refresh() {
 
 void ArchivePeriodController::OnChartDrawn() {
   if (!pane_.Shown()) return;
-  if (pane_.DeviceId() != device_) {
+  if (pane_.DeviceId() != device_ || pane_.Serial() != serial_) {
     device_ = pane_.DeviceId();
-    if (const std::optional<DeviceAlarm> alarm =
-            RememberedDeviceAlarm(*pane_.Archive(), pane_.Serial())) {
-      Threshold = alarm->Threshold;
-      view_.ShowUnit(alarm->Unit, RateIn(alarm->Unit, alarm->Threshold));
-      if (alarm->Unit != Unit) {
-        SetUnit(alarm->Unit);  // draws the chart again, in the device's unit
-        return;
-      }
+    serial_ = pane_.Serial();
+    // The device's unit and threshold as its settings were last read; for a device whose
+    // settings never were, the defaults: nothing of the device shown before carries over.
+    const std::optional<DeviceAlarm> alarm =
+        RememberedDeviceAlarm(*pane_.Archive(), pane_.Serial());
+    const FigureUnit unit = alarm ? alarm->Unit : FigureUnit::Sievert;
+    Threshold.reset();
+    if (alarm) Threshold = alarm->Threshold;
+    view_.ShowUnit(unit,
+                   Threshold ? std::optional<double>(RateIn(unit, *Threshold)) : std::nullopt);
+    if (unit != Unit) {
+      SetUnit(unit);  // draws the chart again, in the device's unit
+      return;
     }
   }
   const auto periods = HistoryChartPeriods(pane_.ViewTime, pane_.Level);

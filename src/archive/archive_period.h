@@ -30,6 +30,8 @@ std::vector<FigureLine> FigureLines(const ArchiveFigures& figures, FigureUnit un
                                     const Language& language);
 // "dd.mm.yyyy hh:mm:ss" of device seconds.
 std::string DeviceDateTimeText(uint32_t seconds);
+// Another run in a period: "Run 1: <first> - <last>, over this run's <first> - <last>".
+std::string OtherRunText(const OtherRun& run, const Language& language);
 
 // What a printed report of a period shows.
 struct ArchiveReport {
@@ -37,9 +39,8 @@ struct ArchiveReport {
   std::vector<FigureLine> Device;  // serial number, model, firmware, run
   std::string Period;              // "01.12.2026 00:00:00 - 31.12.2026 23:59:59"
   std::vector<FigureLine> Figures;
-  HistoryChartData Chart;  // the period at a fitting level (the day's hours, the month's days...)
-  int ChartFirst = -1, ChartLast = -1;  // the chart's bars that hold the period
-  char DecimalSeparator = '.';          // of the chart's value axis
+  HistoryChartData Chart;       // the period at a fitting level (hours, days, months, years)
+  char DecimalSeparator = '.';  // of the chart's value axis
   // The table of days (or of months, for a period longer than two months): its column titles
   // and one row per day or month with records.
   std::vector<std::string> Columns;
@@ -127,7 +128,8 @@ class ArchivePeriodController {
   HistoryController& files_;
   ArchivePeriodView& view_;
   std::string lastWorkbook_, lastReport_;
-  int64_t device_ = 0;  // the device whose chart was drawn last
+  int64_t device_ = 0;  // the device whose chart was drawn last (its row and serial number:
+  std::string serial_;  // another archive file may hold another device under the same row)
 };
 
 }  // namespace dravion

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "archive/archive_stats.h"
 #include "archive/history_csv_import.h"
 #include "device/device_time.h"
 #include "device/history_controller.h"
@@ -141,7 +142,10 @@ CsvImportResult ImportCsvParts(HistoryArchive& archive, FileReader& file, const 
       return result;
     }
     MergeResult& sum = result.Merged;
-    if (merged.NewRunRecords > 0 && sum.NewRunRecords == 0) sum.NewRunStart = merged.NewRunStart;
+    if (merged.NewRunRecords > 0 && sum.NewRunRecords == 0) {
+      sum.NewRunStart = merged.NewRunStart;
+      sum.SetBackBy = merged.SetBackBy;
+    }
     sum.Added += merged.Added;
     sum.AlreadyThere += merged.AlreadyThere;
     sum.Conflicts += merged.Conflicts;
@@ -202,6 +206,21 @@ std::string ClockSetBackMessage(const MergeResult& result, const Language& langu
   const TimeRecord from = TimeRecordFromSeconds(result.NewRunStart);
   const std::string when = FormatDeviceDate(from) + " " + FormatDeviceClock(from);
   const std::string count = GroupedNumber(result.NewRunRecords, language);
+  // Less than a day back (a change to winter time, a clock set by hand): no battery was out,
+  // and the amount tells which.
+  if (result.SetBackBy > 0 && result.SetBackBy < 86400) {
+    const std::string by = DurationText(result.SetBackBy, language);
+    if (language.Current() == Lang::Russian) {
+      return "Часы прибора были переведены назад на " + by + ": " + count + " " +
+             RussianForm(result.NewRunRecords, "запись", "записи", "записей") + " с " + when +
+             " сохранены как новая серия записей прибора; показатели периода берут записи всех "
+             "его серий";
+    }
+    return "The device's clock was set back by " + by + ": " + count +
+           (result.NewRunRecords == 1 ? " record" : " records") + " from " + when +
+           " on were kept as a new run of the device; a period's figures take the records of "
+           "every run in it";
+  }
   if (language.Current() == Lang::Russian) {
     return std::string("Часы прибора были переведены назад (вынималась батарея?): ") + count + " " +
            RussianForm(result.NewRunRecords, "запись", "записи", "записей") + " с " + when +

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "archive/sqlite_statement.h"
 #include "device/value_tables.h"
 #include "services/number_text.h"
+#include "services/wording.h"
 
 namespace dravion {
 
@@ -30,6 +33,7 @@ struct Record {
 
 // One day's figures of the records that lie wholly inside it (those the day sums hold).
 struct DayFigures {
+  int64_t Device = 0;
   uint64_t Start = 0;
   int64_t PulsesK = 0;
   int64_t Covered = 0;
@@ -205,19 +209,21 @@ double ArchiveFigures::Dose() const {
   return WeightedPulses * kDoseFactor;
 }
 
-// Reads the records and the per-day figures of one device for ArchiveStatistics.
+// Reads the records and the per-day figures of a device's runs for ArchiveStatistics and
+// FigureRead: all of them in one read transaction, so that every figure of one output comes from
+// one picture of the archive, also while another program merges.
 class ArchiveFigureReader {
  public:
-  ArchiveFigureReader(HistoryArchive& archive, int64_t device)
+  explicit ArchiveFigureReader(HistoryArchive& archive)
       : archive_(archive),
         db_(archive.db_),
-        device_(device),
         records_(db_,
                  "SELECT start, duration, pulses, download FROM records WHERE device=?1"
                  " AND start>=?2 AND start<=?3 AND status=0 AND conflict=0 ORDER BY start, seq"),
         spans_(db_,
                "SELECT start, duration, pulses, coefficient FROM spans WHERE device=?1"
                " AND level=2 AND start>=?2 AND start<=?3 ORDER BY start, seq") {}
+  ~ArchiveFigureReader() { End(); }
 
   static bool Remember(HistoryArchive& archive, const std::string& serial, uint32_t units,
                        uint32_t backgroundLevel) {
@@ -248,121 +254,268 @@ class ArchiveFigureReader {
     return alarm;
   }
 
-  bool Read(const FigureRange& range, ArchiveFigures& figures) {
+  // Begins the read; false when the archive cannot be read.
+  bool Begin() {
+    archive_.readFailed_ = false;
+    if (db_ == nullptr) return false;
+    if (began_) return true;
+    // Kept beside the day sums; a file that cannot take it now (read-only, another program
+    // writing) is read without it: the figures never wait for a note of their own.
+    sqlite3_busy_timeout(db_, 0);
+    cache_ = PrepareDayFigures(db_);
+    sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
+    if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      Fail(sqlite3_extended_errcode(db_));
+      return false;
+    }
+    began_ = true;
+    return true;
+  }
+
+  // Ends the read, keeping the day figures made from records when the archive takes them now.
+  void End() {
+    if (!began_) return;
+    began_ = false;
+    bool written = false;
+    if (cache_ && !stale_.empty()) {
+      sqlite3_busy_timeout(db_, 0);
+      written = Store() && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+      sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
+    }
+    if (!written) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    stale_.clear();
+  }
+
+  bool Figures(const FigureRange& range, ArchiveFigures& figures) {
     archive_.readFailed_ = false;
     figures = ArchiveFigures{};
     if (range.Threshold) {
       figures.HasThreshold = true;
       figures.Threshold = *range.Threshold;
     }
-    if (db_ == nullptr || range.To < range.From) return db_ != nullptr;
-    // Kept beside the day sums; a file that cannot take it now (read-only, another program
-    // writing) is read without it: the figures never wait for a note of their own.
-    sqlite3_busy_timeout(db_, 0);
-    const bool cache = PrepareDayFigures(db_);
-    sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
-    // One consistent picture of the archive, also while another program merges.
-    if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
-      Fail(sqlite3_extended_errcode(db_));
-      return false;
+    if (db_ == nullptr || !began_) return false;
+    std::vector<RunSpan> runs;
+    if (!RunsIn(range, runs, figures)) return false;
+    if (range.To < range.From) return true;
+    // Runs lie over the same device seconds where the clock was set back: there, whole days are
+    // taken from the records of every run, in the order of their starts, and never from one
+    // run's day figures, whose gaps know nothing of the other run's records.
+    std::vector<std::pair<uint64_t, uint64_t>> shared;
+    for (size_t a = 0; a < runs.size(); ++a) {
+      for (size_t b = a + 1; b < runs.size(); ++b) {
+        const uint64_t first = std::max(runs[a].First, runs[b].First);
+        const uint64_t end = std::min(runs[a].End, runs[b].End);
+        if (first < end) shared.emplace_back(first / kDay * kDay, (end + kDay - 1) / kDay * kDay);
+      }
     }
-    const bool ok = Figures(range, cache, figures);
-    bool written = false;
-    if (ok && cache && !stale_.empty()) {
-      sqlite3_busy_timeout(db_, 0);
-      written = Store() && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-      sqlite3_busy_timeout(db_, kArchiveBusyWaitMs);
+    std::vector<Piece> pieces;
+    for (const RunSpan& run : runs) {
+      if (!Collect(run.Device, range.From, range.To, shared, pieces)) return false;
     }
-    if (!written) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    return ok;
+    std::stable_sort(pieces.begin(), pieces.end(),
+                     [](const Piece& a, const Piece& b) { return a.Key < b.Key; });
+    Accumulator sum(figures, range.From, range.To);
+    for (const Piece& p : pieces) {
+      if (p.Day < 0) {
+        sum.Add(p.R);
+        continue;
+      }
+      uint64_t above = 0;
+      AboveInDay(days_[static_cast<size_t>(p.Day)], figures, above);
+      sum.AddDay(days_[static_cast<size_t>(p.Day)], above);
+    }
+    days_.clear();
+    return true;
+  }
+
+  // The records the figures of the range count, run by run, each run's oldest first.
+  bool Records(const FigureRange& range, const std::function<void(const FigureRecord&)>& visit) {
+    archive_.readFailed_ = false;
+    if (db_ == nullptr || !began_) return false;
+    std::vector<RunSpan> runs;
+    ArchiveFigures unused;
+    if (!RunsIn(range, runs, unused)) return false;
+    if (range.To < range.From) return true;
+    for (const RunSpan& run : runs) {
+      if (!Device(run.Device)) return false;
+      const uint64_t from = range.From;
+      const uint64_t earliest =
+          from > maxDuration_[run.Device] ? from - maxDuration_[run.Device] : 0;
+      records_.Bind(1, run.Device)
+          .Bind(2, static_cast<int64_t>(earliest))
+          .Bind(3, static_cast<int64_t>(range.To));
+      int rc;
+      while ((rc = records_.Step()) == SQLITE_ROW) {
+        const Record r = RecordOfRow();
+        const uint64_t last = r.Duration == 0 ? r.Start : uint64_t{r.Start} + r.Duration - 1;
+        if (last < from) continue;
+        visit({r.Start, r.Duration, r.Pulses, r.K, run.Run});
+      }
+      records_.Reset();
+      if (rc != SQLITE_DONE) return Fail(rc);
+    }
+    return true;
   }
 
  private:
-  bool Figures(const FigureRange& range, bool cache, ArchiveFigures& figures) {
-    if (!Coefficients()) return false;
+  // A run of the device and the device seconds its records cover: [First, End).
+  struct RunSpan {
+    int64_t Device;
+    int Run;
+    uint64_t First, End;
+  };
+  // A record, or a whole day's figures (Day: its index), keyed by where it begins.
+  struct Piece {
+    uint64_t Key;
+    int Day;
+    Record R;
+  };
+
+  // The runs whose records the range takes: the one it names and, unless it asks for that
+  // alone, every other run of the device with records in the period (told in OtherRuns).
+  bool RunsIn(const FigureRange& range, std::vector<RunSpan>& in, ArchiveFigures& figures) {
+    SqlStatement select(
+        db_,
+        "SELECT d.id, d.records, d.first_start, d.last_start, d.last_end FROM devices d,"
+        " devices n WHERE n.id=?1 AND d.serial=n.serial AND d.uid=n.uid ORDER BY d.id");
+    select.Bind(1, range.Device);
+    std::vector<RunSpan> all;
+    int rc;
+    int number = 0;
+    std::optional<RunSpan> named;
+    while ((rc = select.Step()) == SQLITE_ROW) {
+      ++number;
+      RunSpan run{select.Int(0), number, 0, 0};
+      if (select.Int(1) > 0 && !select.IsNull(2)) {
+        run.First = static_cast<uint64_t>(select.Int(2));
+        run.End = std::max(static_cast<uint64_t>(select.Int(4)),
+                           static_cast<uint64_t>(select.Int(3)) + 1);
+      }
+      if (run.Device == range.Device) {
+        named = run;
+        figures.Run = number;
+      } else if (range.AllRuns && run.End > run.First && run.First <= range.To &&
+                 run.End > range.From) {
+        all.push_back(run);
+      }
+    }
+    if (rc != SQLITE_DONE) return Fail(rc);
+    if (!named) named = RunSpan{range.Device, 1, 0, 0};
+    in.push_back(*named);
     const uint64_t from = range.From, to = range.To;
-    const uint64_t earliest = from > maxDuration_ ? from - maxDuration_ : 0;
+    for (const RunSpan& run : all) {
+      in.push_back(run);
+      OtherRun other;
+      other.Run = run.Run;
+      other.First = static_cast<uint32_t>(std::max(from, run.First));
+      other.Last = static_cast<uint32_t>(std::min(to, run.End - 1));
+      const uint64_t first = std::max<uint64_t>(other.First, named->First);
+      const uint64_t last = std::min<uint64_t>(other.Last, named->End == 0 ? 0 : named->End - 1);
+      if (named->End > named->First && first <= last) {
+        other.Overlaps = true;
+        other.OverlapFirst = static_cast<uint32_t>(first);
+        other.OverlapLast = static_cast<uint32_t>(last);
+      }
+      figures.OtherRuns.push_back(other);
+    }
+    return true;
+  }
+
+  // One run's part of the figures of [from, to]: the records before the first whole day, those
+  // that run across a day's end among the whole days, the whole days (from their kept figures,
+  // or from their records where another run lies over them), and the records after them.
+  bool Collect(int64_t device, uint64_t from, uint64_t to,
+               const std::vector<std::pair<uint64_t, uint64_t>>& shared,
+               std::vector<Piece>& pieces) {
+    if (!Device(device)) return false;
+    device_ = device;
+    const uint64_t earliest = from > maxDuration_[device] ? from - maxDuration_[device] : 0;
     // Whole days inside the period: [firstDay, endDay).
     const uint64_t firstDay = (from + kDay - 1) / kDay * kDay;
     const uint64_t endDay = (to + 1) / kDay * kDay;
-    Accumulator sum(figures, from, to);
+    std::vector<Record> records;
+    auto add = [&](const std::vector<Record>& rs) {
+      for (const Record& r : rs)
+        pieces.push_back({r.Start, -1, r});
+    };
     if (firstDay >= endDay) {
-      std::vector<Record> records;
       if (!Records(earliest, to, records)) return false;
-      for (const Record& r : records)
-        sum.Add(r);
+      add(records);
       return true;
     }
-    // The records before the first whole day, those that run across a day's end among the
-    // whole days, the records after them, and the whole days: in the order of their starts.
     std::vector<Record> before, across, after;
     std::vector<DayFigures> days;
     if ((firstDay > 0 && !Records(earliest, firstDay - 1, before)) ||
         !Spans(firstDay, endDay - 1, across) || !Records(endDay, to, after) ||
-        !Days(firstDay, endDay, cache, days))
+        !Days(firstDay, endDay, days))
       return false;
-    for (const Record& r : before)
-      sum.Add(r);
-    size_t span = 0;
-    for (const DayFigures& d : days) {
-      const uint64_t dayFirst = d.HasSpan ? d.FirstStart : d.Start;
-      while (span < across.size() && across[span].Start < dayFirst)
-        sum.Add(across[span++]);
-      uint64_t above = 0;
-      if (!AboveInDay(d, figures, above)) return false;
-      sum.AddDay(d, above);
+    add(before);
+    for (DayFigures& d : days) {
+      const bool overlain = std::any_of(shared.begin(), shared.end(), [&](const auto& s) {
+        return d.Start >= s.first && d.Start < s.second;
+      });
+      if (overlain) {
+        records.clear();
+        if (!DayRecords(d.Start, records)) return false;
+        add(records);
+        continue;
+      }
+      pieces.push_back({d.HasSpan ? d.FirstStart : d.Start, static_cast<int>(days_.size()), {}});
+      days_.push_back(std::move(d));
     }
-    for (; span < across.size(); ++span)
-      sum.Add(across[span]);
-    for (const Record& r : after)
-      sum.Add(r);
+    add(across);
+    add(after);
     return true;
   }
 
   // The seconds of a whole day's rated records above the threshold: none when its highest rate
   // is not above it, all when its lowest is; else counted from its records.
-  bool AboveInDay(const DayFigures& d, const ArchiveFigures& figures, uint64_t& above) {
+  static void AboveInDay(const DayFigures& d, const ArchiveFigures& figures, uint64_t& above) {
     above = 0;
-    if (!figures.HasThreshold || !d.HasRates || d.MaxRate <= figures.Threshold) return true;
+    if (!figures.HasThreshold || !d.HasRates || d.MaxRate <= figures.Threshold) return;
     if (d.MinRate > figures.Threshold) {
       above = d.RatedSeconds;
-      return true;
+      return;
     }
     const auto first = std::upper_bound(
         d.Rates.begin(), d.Rates.end(), figures.Threshold,
         [](double t, const std::pair<double, uint32_t>& entry) { return t < entry.first; });
     for (auto it = first; it != d.Rates.end(); ++it)
       above += it->second;
+  }
+
+  // The device's longest record and the coefficients of its downloads, read once.
+  bool Device(int64_t device) {
+    if (maxDuration_.count(device) != 0) return true;
+    SqlStatement info(db_, "SELECT max_duration FROM devices WHERE id=?1");
+    info.Bind(1, device);
+    int rc = info.Step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc);
+    const uint64_t longest = rc == SQLITE_ROW ? static_cast<uint64_t>(info.Int(0)) : 0;
+    SqlStatement downloads(db_, "SELECT id, coefficient FROM downloads WHERE device=?1");
+    downloads.Bind(1, device);
+    while ((rc = downloads.Step()) == SQLITE_ROW)
+      coefficients_[downloads.Int(0)] = static_cast<uint32_t>(downloads.Int(1));
+    if (rc != SQLITE_DONE) return Fail(rc);
+    maxDuration_[device] = longest;
     return true;
   }
 
-  bool Coefficients() {
-    SqlStatement info(db_, "SELECT max_duration FROM devices WHERE id=?1");
-    info.Bind(1, device_);
-    int rc = info.Step();
-    if (rc == SQLITE_ROW) maxDuration_ = static_cast<uint64_t>(info.Int(0));
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc);
-    SqlStatement downloads(db_, "SELECT id, coefficient FROM downloads WHERE device=?1");
-    downloads.Bind(1, device_);
-    while ((rc = downloads.Step()) == SQLITE_ROW)
-      coefficients_[downloads.Int(0)] = static_cast<uint32_t>(downloads.Int(1));
-    return rc == SQLITE_DONE || Fail(rc);
+  Record RecordOfRow() const {
+    const auto k = coefficients_.find(records_.Int(3));
+    return {static_cast<uint32_t>(records_.Int(0)), static_cast<uint32_t>(records_.Int(1)),
+            static_cast<uint32_t>(records_.Int(2)), k == coefficients_.end() ? 100u : k->second};
   }
 
   bool Records(uint64_t from, uint64_t to, std::vector<Record>& out) {
     if (to < from) return true;
     records_.Bind(1, device_).Bind(2, static_cast<int64_t>(from)).Bind(3, static_cast<int64_t>(to));
     int rc;
-    while ((rc = records_.Step()) == SQLITE_ROW) {
-      const auto k = coefficients_.find(records_.Int(3));
-      out.push_back({static_cast<uint32_t>(records_.Int(0)), static_cast<uint32_t>(records_.Int(1)),
-                     static_cast<uint32_t>(records_.Int(2)),
-                     k == coefficients_.end() ? 100u : k->second});
-    }
+    while ((rc = records_.Step()) == SQLITE_ROW)
+      out.push_back(RecordOfRow());
     records_.Reset();
     return rc == SQLITE_DONE || Fail(rc);
   }
-
   bool Spans(uint64_t from, uint64_t to, std::vector<Record>& out) {
     spans_.Bind(1, device_).Bind(2, static_cast<int64_t>(from)).Bind(3, static_cast<int64_t>(to));
     int rc;
@@ -387,7 +540,8 @@ class ArchiveFigureReader {
 
   // The figures of the days in [from, end) that hold records wholly inside them: kept ones where
   // the day sums still agree with them, else made from the day's records (and kept).
-  bool Days(uint64_t from, uint64_t end, bool cache, std::vector<DayFigures>& days) {
+  bool Days(uint64_t from, uint64_t end, std::vector<DayFigures>& days) {
+    const bool cache = cache_;
     SqlStatement select(
         db_, cache ? "SELECT d.start, d.pulses_k, d.covered, f.pulses_k, f.covered, f.records,"
                      " f.first_start, f.last_end, f.gaps, f.longest_gap, f.max_rate, f.max_at,"
@@ -440,6 +594,7 @@ class ArchiveFigureReader {
       }
       day.Fill(d);
       d.Rates.assign(rates.begin(), rates.end());
+      d.Device = device_;
       stale_.push_back(d);
     }
     return true;
@@ -454,7 +609,7 @@ class ArchiveFigureReader {
                         " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15)");
     if (!insert.Ok()) return false;
     for (const DayFigures& d : stale_) {
-      insert.Bind(1, device_).Bind(2, static_cast<int64_t>(d.Start)).Bind(3, d.PulsesK);
+      insert.Bind(1, d.Device).Bind(2, static_cast<int64_t>(d.Start)).Bind(3, d.PulsesK);
       insert.Bind(4, d.Covered).Bind(5, static_cast<int64_t>(d.Records));
       if (d.HasSpan) {
         insert.Bind(6, static_cast<int64_t>(d.FirstStart));
@@ -480,11 +635,14 @@ class ArchiveFigureReader {
 
   HistoryArchive& archive_;
   sqlite3* db_;
-  int64_t device_;
-  uint64_t maxDuration_ = 0;
+  bool began_ = false;
+  bool cache_ = false;
+  int64_t device_ = 0;  // the run Records, Spans and Days read
+  std::map<int64_t, uint64_t> maxDuration_;
   std::unordered_map<int64_t, uint32_t> coefficients_;
   SqlStatement records_, spans_;
-  std::vector<DayFigures> stale_;
+  std::vector<DayFigures> days_;   // the whole days of the figures being made
+  std::vector<DayFigures> stale_;  // day figures made from records, to keep
 };
 
 bool RememberDeviceAlarm(HistoryArchive& archive, const std::string& serial, uint32_t units,
@@ -509,8 +667,24 @@ double BackgroundThresholdRate(uint32_t position) {
 }
 
 bool ArchiveStatistics(HistoryArchive& archive, const FigureRange& range, ArchiveFigures& figures) {
-  ArchiveFigureReader reader(archive, range.Device);
-  return reader.Read(range, figures);
+  ArchiveFigureReader reader(archive);
+  return reader.Begin() && reader.Figures(range, figures);
+}
+
+FigureRead::FigureRead(HistoryArchive& archive)
+    : reader_(std::make_unique<ArchiveFigureReader>(archive)) {
+  ok_ = reader_->Begin();
+}
+
+FigureRead::~FigureRead() = default;
+
+bool FigureRead::Figures(const FigureRange& range, ArchiveFigures& figures) {
+  return ok_ && reader_->Figures(range, figures);
+}
+
+bool FigureRead::Records(const FigureRange& range,
+                         const std::function<void(const FigureRecord&)>& visit) {
+  return ok_ && reader_->Records(range, visit);
 }
 
 double RateIn(FigureUnit unit, double microRoentgenPerHour) {
@@ -543,9 +717,9 @@ FigureUnit FigureUnitOfSetting(uint32_t units) {
   return units == kUnitRoentgen ? FigureUnit::Roentgen : FigureUnit::Sievert;
 }
 
-std::string FigureNumber(double value, FigureUnit unit) {
+std::string FigureNumber(double value, FigureUnit unit, const Language& language) {
   std::string text = FixedDecimal(value, FigureDecimals(unit));
-  std::replace(text.begin(), text.end(), '.', ',');
+  std::replace(text.begin(), text.end(), '.', DecimalSeparator(language));
   return text;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "services/language.h"
 
@@ -15,12 +18,25 @@ class HistoryArchive;
 enum class FigureUnit { Sievert, Roentgen };
 
 // A period of one device's records: its first and last second (device seconds, both included)
-// and the rate above which time is counted (uR/h; none: no such time).
+// and the rate above which time is counted (uR/h; none: no such time). A device whose clock was
+// set back has a run of records for each time: the period takes the records of every run that
+// lies in it, unless AllRuns is false (then only the run `Device` names).
 struct FigureRange {
   int64_t Device = 0;
   uint32_t From = 0;
   uint32_t To = 0xFFFFFFFF;
   std::optional<double> Threshold;
+  bool AllRuns = true;
+};
+
+// Another run of the device whose records lie in the period: its number, the part of the period
+// its records cover, and where that part lies over the chosen run's (the clock was set back:
+// the same device seconds came twice).
+struct OtherRun {
+  int Run = 0;
+  uint32_t First = 0, Last = 0;
+  bool Overlaps = false;
+  uint32_t OverlapFirst = 0, OverlapLast = 0;
 };
 
 // Figures of a period, from the records the chart uses (usable, not in conflict), each with the
@@ -43,6 +59,8 @@ struct ArchiveFigures {
   bool HasThreshold = false;
   double Threshold = 0;  // uR/h
   uint64_t Above = 0;    // seconds of records whose rate lies above the threshold
+  int Run = 1;           // the run the range named
+  std::vector<OtherRun> OtherRuns;
 
   // The time-weighted mean: all pulses over all seconds covered, in uR/h (0 without time).
   double MeanRate() const;
@@ -85,6 +103,36 @@ double RecordDose(uint32_t pulses, uint32_t k);
 // threshold. False when a read failed (the archive's ReadFailed and Error() say why).
 bool ArchiveStatistics(HistoryArchive& archive, const FigureRange& range, ArchiveFigures& figures);
 
+// A record the figures count, with its coefficient (K x 100) and the number of its run.
+struct FigureRecord {
+  uint32_t Start, Duration, Pulses, K;
+  int Run;
+};
+
+class ArchiveFigureReader;
+
+// One read of the archive for several figures and the records behind them (a workbook's front
+// sheet, its days and its rows; a report's figures and its table): all from one picture of the
+// archive, also while another program merges. Ok() is false when the archive cannot be read
+// (its Error() says why); so is each call that fails.
+class FigureRead {
+ public:
+  explicit FigureRead(HistoryArchive& archive);
+  ~FigureRead();
+  FigureRead(const FigureRead&) = delete;
+  FigureRead& operator=(const FigureRead&) = delete;
+  bool Ok() const { return ok_; }
+  // As ArchiveStatistics.
+  bool Figures(const FigureRange& range, ArchiveFigures& figures);
+  // The records those figures count (usable, not in conflict, with a part inside the period),
+  // run by run as the figures take them, each run's oldest first.
+  bool Records(const FigureRange& range, const std::function<void(const FigureRecord&)>& visit);
+
+ private:
+  std::unique_ptr<ArchiveFigureReader> reader_;
+  bool ok_ = false;
+};
+
 // The device's unit and background alarm threshold as a settings read last found them, kept in
 // the archive per serial number: the figures' defaults.
 struct DeviceAlarm {
@@ -113,8 +161,10 @@ std::string FigureDoseUnit(FigureUnit unit, const Language& language);
 // The device's units setting (0 Sievert, 1 Roentgen, 2 counts) as a figure unit: counts are
 // shown in Sievert.
 FigureUnit FigureUnitOfSetting(uint32_t units);
-// A rate or dose as the device writes numbers: fixed decimals with a decimal comma.
-std::string FigureNumber(double value, FigureUnit unit);
+// A rate or dose with the unit's fixed decimals and the language's decimal separator (a comma
+// in Russian, as the device writes numbers; a point in English, where a comma would read as a
+// thousands separator).
+std::string FigureNumber(double value, FigureUnit unit, const Language& language);
 // A length of time: "3 d 04:05:06", "04:05:06" ("д" in Russian).
 std::string DurationText(uint64_t seconds, const Language& language);
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/archive_files.h"
+#include "archive/archive_period.h"
 
 #ifndef _WIN32
 #include <locale.h>
@@ -76,36 +77,48 @@ FileWriteResult PutInPlace(const std::string& aside, const std::string& path,
   return file.Commit();
 }
 
-// The figures of each day, from the records in the order of their starts.
-class DaySheet {
- public:
-  struct Day {
-    uint64_t Start;
-    ArchiveFigures Figures;
-  };
-  // A record: its share goes to each day it covers (at most two: a record is shorter than a day).
-  void Add(const HistoryRecord& r, uint32_t k, std::vector<Day>& finished) {
-    const uint64_t first = r.Start / kDay * kDay;
-    // Days before the record's are complete: no later record reaches back into them.
-    while (!open_.empty() && open_.front().Start < first) {
-      finished.push_back(open_.front());
-      open_.erase(open_.begin());
-    }
-    const uint64_t last = r.Duration == 0 ? r.Start : uint64_t{r.Start} + r.Duration - 1;
-    for (uint64_t day = first; day <= last; day += kDay) {
-      auto it =
-          std::find_if(open_.begin(), open_.end(), [&](const Day& d) { return d.Start == day; });
-      if (it == open_.end()) it = open_.insert(open_.end(), Day{day, {}});
-      FigureAccumulator(it->Figures, day, day + kDay - 1).Add(r.Start, r.Duration, r.Pulses, k);
-    }
+// The days of [from, to], each cut to the period: the first second and the last.
+std::vector<std::pair<uint32_t, uint32_t>> DaysOf(uint32_t from, uint32_t to) {
+  std::vector<std::pair<uint32_t, uint32_t>> days;
+  for (uint64_t start = from; start <= to;) {
+    const uint64_t next = (start / kDay + 1) * kDay;
+    days.emplace_back(static_cast<uint32_t>(start),
+                      static_cast<uint32_t>(std::min<uint64_t>(next - 1, to)));
+    start = next;
   }
-  void Finish(std::vector<Day>& finished) {
-    finished.insert(finished.end(), open_.begin(), open_.end());
-    open_.clear();
+  return days;
+}
+
+// "dd.mm.yyyy hh:mm:ss" of device seconds, as the front sheet's texts give times.
+std::string WorkbookTime(uint32_t seconds) {
+  return DeviceDateTimeText(seconds);
+}
+
+// Cell writes, each checked: the first the library refuses is kept, with the cell it was.
+class Cells {
+ public:
+  bool Ok() const { return error_ == LXW_NO_ERROR; }
+  std::string Error() const { return std::string(lxw_strerror(error_)) + " (" + where_ + ")"; }
+  void Number(lxw_worksheet* sheet, uint32_t row, int column, double value, lxw_format* format) {
+    Check(worksheet_write_number(sheet, row, static_cast<lxw_col_t>(column), value, format), sheet,
+          row, column);
+  }
+  void Text(lxw_worksheet* sheet, uint32_t row, int column, const std::string& text,
+            lxw_format* format) {
+    Check(worksheet_write_string(sheet, row, static_cast<lxw_col_t>(column), text.c_str(), format),
+          sheet, row, column);
   }
 
  private:
-  std::vector<Day> open_;
+  void Check(lxw_error rc, lxw_worksheet* sheet, uint32_t row, int column) {
+    if (rc == LXW_NO_ERROR || error_ != LXW_NO_ERROR) return;
+    error_ = rc;
+    char cell[16];
+    lxw_rowcol_to_cell(cell, row, static_cast<lxw_col_t>(column));
+    where_ = std::string(sheet->name ? sheet->name : "") + "!" + cell;
+  }
+  lxw_error error_ = LXW_NO_ERROR;
+  std::string where_;
 };
 
 }  // namespace
@@ -126,16 +139,31 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
   const ThreadNumbersInCLocale numbers;
   const Language& l = info.Texts;
   const FigureUnit unit = info.Unit;
-  // The figures of the period first: the front sheet is the first one.
+  // The figures of the period, of each of its days and the records behind them: one read of
+  // the archive, so that the sheets agree with each other and with the statistics.
+  FigureRead read(archive);
   FigureRange period;
   period.Device = range.Device;
   period.From = range.From;
   period.To = range.To;
+  period.AllRuns = info.AllRuns;
   ArchiveFigures figures;
-  if (!ArchiveStatistics(archive, period, figures)) {
+  std::vector<std::pair<uint32_t, ArchiveFigures>> dayFigures;
+  if (read.Ok() && read.Figures(period, figures)) {
+    for (const auto& [from, to] : DaysOf(range.From, range.To)) {
+      FigureRange day = period;
+      day.From = from;
+      day.To = to;
+      ArchiveFigures f;
+      if (!read.Figures(day, f)) break;
+      if (f.Records > 0) dayFigures.emplace_back(from / kDay * kDay, f);
+    }
+  }
+  if (archive.ReadFailed() || !read.Ok()) {
     result.Error = archive.Error();
     return result;
   }
+  const bool severalRuns = !figures.OtherRuns.empty();
 
   const std::string aside = AsideName(path);
   struct Remover {
@@ -184,6 +212,7 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
   const std::string frontName = l.Text("Прибор", "Device");
   const std::string recordsName = l.Text("Записи", "Records");
   const std::string daysName = l.Text("Дни", "Days");
+  Cells cells;
   lxw_worksheet* front = workbook_add_worksheet(book, frontName.c_str());
   lxw_worksheet* records = nullptr;
   int recordSheets = 0;
@@ -204,7 +233,9 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
                                   l.Text("Мощность дозы, ", "Dose rate, ") + rateUnit,
                                   l.Text("Доза, ", "Dose, ") + doseUnit};
     for (int c = 0; c < 6; ++c)
-      worksheet_write_string(records, 0, static_cast<lxw_col_t>(c), titles[c].c_str(), header);
+      cells.Text(records, 0, c, titles[c], header);
+    // Records of runs over the same times (the clock was set back) say which they are.
+    if (severalRuns) cells.Text(records, 0, 6, l.Text("Серия", "Run"), header);
     row = 0;
   };
   newRecordSheet();
@@ -218,50 +249,38 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
                                   l.Text("Доза, ", "Dose, ") + doseUnit,
                                   l.Text("Покрыто, ч", "Covered, h")};
     for (int c = 0; c < 5; ++c)
-      worksheet_write_string(days, 0, static_cast<lxw_col_t>(c), titles[c].c_str(), header);
+      cells.Text(days, 0, c, titles[c], header);
   }
 
-  DaySheet daySheet;
-  std::vector<DaySheet::Day> finished;
-  uint32_t dayRow = 0;
-  auto writeDays = [&]() {
-    for (const DaySheet::Day& d : finished) {
-      const ArchiveFigures& f = d.Figures;
-      ++dayRow;
-      worksheet_write_number(days, dayRow, 0, ExcelDate(static_cast<uint32_t>(d.Start)), date);
-      if (f.Covered > 0)
-        worksheet_write_number(days, dayRow, 1, RateIn(unit, f.MeanRate()), figure);
-      if (f.HasRates) worksheet_write_number(days, dayRow, 2, RateIn(unit, f.MaxRate), figure);
-      worksheet_write_number(days, dayRow, 3, DoseIn(unit, f.Dose()), figure);
-      worksheet_write_number(days, dayRow, 4, static_cast<double>(f.Covered) / 3600.0, hours);
-    }
-    finished.clear();
-  };
-
-  const int rc = archive.ForEachRecord(
-      range,
-      [&](const HistoryRecord& r, uint32_t k) {
-        if (row == kSheetRows) newRecordSheet();
-        ++row;
-        ++result.Records;
-        worksheet_write_number(records, row, 0, ExcelDate(r.Start), dateTime);
-        worksheet_write_number(records, row, 1, r.Duration, nullptr);
-        worksheet_write_number(records, row, 2, r.Pulses, nullptr);
-        worksheet_write_number(records, row, 3, k / 100.0, coefficient);
-        if (r.Duration > 0)
-          worksheet_write_number(records, row, 4, RateIn(unit, RecordRate(r.Pulses, r.Duration, k)),
-                                 figure);
-        worksheet_write_number(records, row, 5, DoseIn(unit, RecordDose(r.Pulses, k)), figure);
-        daySheet.Add(r, k, finished);
-        writeDays();
-      },
-      true);
-  if (rc != SQLITE_DONE) {
+  // The records the figures count (the period's part of a record that began before it counts
+  // there); each record's own rate and dose.
+  const bool readRecords = read.Records(period, [&](const FigureRecord& r) {
+    if (row == kSheetRows) newRecordSheet();
+    ++row;
+    ++result.Records;
+    cells.Number(records, row, 0, ExcelDate(r.Start), dateTime);
+    cells.Number(records, row, 1, r.Duration, nullptr);
+    cells.Number(records, row, 2, r.Pulses, nullptr);
+    cells.Number(records, row, 3, r.K / 100.0, coefficient);
+    if (r.Duration > 0)
+      cells.Number(records, row, 4, RateIn(unit, RecordRate(r.Pulses, r.Duration, r.K)), figure);
+    cells.Number(records, row, 5, DoseIn(unit, RecordDose(r.Pulses, r.K)), figure);
+    if (severalRuns) cells.Number(records, row, 6, r.Run, nullptr);
+  });
+  if (!readRecords) {
     result.Error = archive.Error();
     return result;
   }
-  daySheet.Finish(finished);
-  writeDays();
+  // Each day of the period with records: its figures inside the period.
+  uint32_t dayRow = 0;
+  for (const auto& [start, f] : dayFigures) {
+    ++dayRow;
+    cells.Number(days, dayRow, 0, ExcelDate(start), date);
+    if (f.Covered > 0) cells.Number(days, dayRow, 1, RateIn(unit, f.MeanRate()), figure);
+    if (f.HasRates) cells.Number(days, dayRow, 2, RateIn(unit, f.MaxRate), figure);
+    cells.Number(days, dayRow, 3, DoseIn(unit, f.Dose()), figure);
+    cells.Number(days, dayRow, 4, static_cast<double>(f.Covered) / 3600.0, hours);
+  }
   result.Days = dayRow;
 
   if (dayRow > 0) {
@@ -285,7 +304,12 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
     lxw_chart_options place = {};
     place.x_scale = 2;
     place.y_scale = 1.5;
-    worksheet_insert_chart_opt(days, 1, 6, chart, &place);
+    if (const lxw_error placed = worksheet_insert_chart_opt(days, 1, 6, chart, &place);
+        placed != LXW_NO_ERROR) {
+      result.Failed = FileStep::Write;
+      result.Error = lxw_strerror(placed);
+      return result;
+    }
   }
 
   // The front sheet: the device, the period and its figures.
@@ -294,15 +318,15 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
   worksheet_set_column(front, 2, 2, 20, nullptr);
   uint32_t line = 0;
   const std::string title = l.Text("Архив истории Dravion", "Dravion history archive");
-  worksheet_write_string(front, line, 0, title.c_str(), bold);
+  cells.Text(front, line, 0, title, bold);
   line += 2;
   auto text = [&](const std::string& name, const std::string& value) {
-    worksheet_write_string(front, line, 0, name.c_str(), nullptr);
-    worksheet_write_string(front, line++, 1, value.c_str(), nullptr);
+    cells.Text(front, line, 0, name, nullptr);
+    cells.Text(front, line++, 1, value, nullptr);
   };
   auto number = [&](const std::string& name, double value, lxw_format* format) {
-    worksheet_write_string(front, line, 0, name.c_str(), nullptr);
-    worksheet_write_number(front, line++, 1, value, format);
+    cells.Text(front, line, 0, name, nullptr);
+    cells.Number(front, line++, 1, value, format);
   };
   text(l.Text("Серийный номер", "Serial number"), info.Serial);
   if (!info.Uid.empty()) text(l.Text("Идентификатор", "Identifier"), info.Uid);
@@ -311,6 +335,15 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
   if (info.Runs > 1)
     text(l.Text("Серия записей", "Run"),
          std::to_string(info.Run) + l.Text(" из ", " of ") + std::to_string(info.Runs));
+  // Other runs of the device in the period (its clock was set back): their records count too.
+  for (const OtherRun& other : figures.OtherRuns) {
+    std::string where = l.Text("серия ", "run ") + std::to_string(other.Run) + ": " +
+                        WorkbookTime(other.First) + " - " + WorkbookTime(other.Last);
+    if (other.Overlaps)
+      where += l.Text(", поверх этой серии ", ", over this run's ") +
+               WorkbookTime(other.OverlapFirst) + " - " + WorkbookTime(other.OverlapLast);
+    text(l.Text("Также", "Also"), where);
+  }
   number(l.Text("С", "From"), ExcelDate(range.From), dateTime);
   number(l.Text("По", "To"), ExcelDate(range.To), dateTime);
   ++line;
@@ -322,14 +355,19 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
     number(l.Text("Среднее, ", "Mean, ") + rateUnit, RateIn(unit, figures.MeanRate()), figure);
   if (figures.HasRates) {
     number(l.Text("Наибольшее, ", "Highest, ") + rateUnit, RateIn(unit, figures.MaxRate), figure);
-    worksheet_write_number(front, line - 1, 2, ExcelDate(figures.MaxAt), dateTime);
+    cells.Number(front, line - 1, 2, ExcelDate(figures.MaxAt), dateTime);
     number(l.Text("Наименьшее, ", "Lowest, ") + rateUnit, RateIn(unit, figures.MinRate), figure);
-    worksheet_write_number(front, line - 1, 2, ExcelDate(figures.MinAt), dateTime);
+    cells.Number(front, line - 1, 2, ExcelDate(figures.MinAt), dateTime);
   }
   number(l.Text("Доза, ", "Dose, ") + doseUnit, DoseIn(unit, figures.Dose()), figure);
   ++line;
   number(l.Text("Составлено", "Made"), ExcelDate(info.Made), dateTime);
 
+  if (!cells.Ok()) {
+    result.Failed = FileStep::Write;
+    result.Error = cells.Error();
+    return result;
+  }
   owner.book = nullptr;
   const lxw_error closed = workbook_close(book);
   if (closed != LXW_NO_ERROR) {

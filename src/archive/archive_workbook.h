@@ -22,6 +22,9 @@ struct WorkbookInfo {
   FigureUnit Unit = FigureUnit::Sievert;
   Language Texts;  // the language of the sheets' texts
   LocalDateTime Made;
+  // The records of every run of the device in the period (its clock was set back), or of the
+  // range's run alone.
+  bool AllRuns = true;
 };
 
 struct WorkbookResult {

@@ -76,9 +76,10 @@ struct Sum {
   }
 };
 
-// The share of a record in the period [from, to] (device seconds, `to` included), as the
-// download's chart takes it: in proportion to the time it covers there; a record of no duration
-// is a point that counts where its start lies.
+// The share of a record in the period [from, to] (device seconds, `to` included): in
+// proportion to the time it covers there, in units of pulses x K (a hundredth of a pulse), so
+// that the bars agree with the figures of their periods; a record of no duration is a point
+// that counts where its start lies.
 void AddShare(PeriodTotals& totals, uint64_t start, uint32_t duration, uint32_t pulses, uint32_t k,
               uint64_t from, uint64_t to) {
   if (duration == 0) {
@@ -88,7 +89,7 @@ void AddShare(PeriodTotals& totals, uint64_t start, uint32_t duration, uint32_t 
   const uint64_t last = start + duration - 1;
   if (last < from || start > to) return;
   const uint64_t overlap = std::min(last, to) - std::max(start, from) + 1;
-  totals.WeightedPulses += overlap * pulses / duration * k;
+  totals.WeightedPulses += (overlap * pulses * k + duration / 2) / duration;
   totals.Covered += overlap;
   if (duration >= 10) {
     totals.WeightedMaxRate10 =
@@ -632,6 +633,7 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     cutAtStart = usable != in.end() && usable->Record.Start < *lastLatest_;
   }
   uint32_t latest = 0;
+  uint64_t pieceEnd = 0;  // the latest end of a usable record of the piece before
   for (size_t first = 0; first < in.size();) {
     const bool cut = first > 0 || cutAtStart;
     size_t end = first + 1;
@@ -677,7 +679,14 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
     if (target == 0) {
       if (!runs.empty()) {
         result.ClockSetBack = true;
-        if (newRuns.empty()) result.NewRunStart = in[first].Record.Start;
+        if (newRuns.empty()) {
+          result.NewRunStart = in[first].Record.Start;
+          const uint64_t back = first > 0                 ? pieceEnd
+                                : behind && !runs.empty() ? runs.back().LastEnd
+                                                          : 0;
+          if (back > in[first].Record.Start)
+            result.SetBackBy = static_cast<uint32_t>(back - in[first].Record.Start);
+        }
       }
       target = NewRun(batch.Serial, uid);
       if (target == 0) return fail("");
@@ -695,6 +704,11 @@ MergeResult HistoryArchive::Merge(const ArchiveBatch& batch) {
       }
     }
     lastPiece = target;
+    pieceEnd = 0;
+    for (size_t i = first; i < end; ++i) {
+      const HistoryRecord& r = in[i].Record;
+      if (r.Status == 0) pieceEnd = std::max<uint64_t>(pieceEnd, uint64_t{r.Start} + r.Duration);
+    }
     std::vector<Incoming>& to = ofRun[target];
     to.insert(to.end(), in.begin() + static_cast<ptrdiff_t>(first),
               in.begin() + static_cast<ptrdiff_t>(end));

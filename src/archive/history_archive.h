@@ -102,6 +102,8 @@ struct MergeResult {
   bool ClockSetBack = false;
   uint64_t NewRunRecords = 0;
   uint32_t NewRunStart = 0;
+  // How far back it went, in seconds, where the records show it (0: not known).
+  uint32_t SetBackBy = 0;
 };
 
 // Which records an export writes: one device (0: the only one there is), starts in [From, To].

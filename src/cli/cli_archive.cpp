@@ -128,10 +128,11 @@ std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive
   return std::nullopt;
 }
 
-// A device whose clock was set back has runs over the same times: one run is taken, the newest
-// unless --run names another.
+// A device whose clock was set back has runs over the same times: one run is named, the newest
+// unless --run names another (the CSV export takes that run alone; figures take every run in
+// their period unless --run names one).
 std::optional<ArchiveDevice> ChosenRun(CliSession& s, HistoryArchive& archive,
-                                       const ArchiveDevice& device) {
+                                       const ArchiveDevice& device, bool tellNewest = true) {
   if (s.options.run == 0 && device.Runs <= 1) return device;
   const int wanted = s.options.run != 0 ? s.options.run : device.Runs;
   std::optional<ArchiveDevice> run;
@@ -143,7 +144,7 @@ std::optional<ArchiveDevice> ChosenRun(CliSession& s, HistoryArchive& archive,
              << s.language.Text(" (их ", " (it has ") << device.Runs << ")\n";
     return std::nullopt;
   }
-  if (s.options.run == 0)
+  if (s.options.run == 0 && tellNewest)
     s.io.err << s.language.Text("Записи прибора — в ", "The device's records are in ")
              << device.Runs
              << s.language.Text(
@@ -153,6 +154,34 @@ std::optional<ArchiveDevice> ChosenRun(CliSession& s, HistoryArchive& archive,
                     "--run N chooses another")
              << '\n';
   return run;
+}
+
+// The device seconds the records of the device cover, [first, last]: of every run of it, or of
+// the run alone.
+void RecordsSpan(HistoryArchive& archive, const ArchiveDevice& device, bool allRuns,
+                 uint32_t& first, uint32_t& last) {
+  std::vector<ArchiveDevice> runs = {device};
+  if (allRuns) runs = archive.DevicesOfSerial(device.Serial);
+  bool any = false;
+  for (const ArchiveDevice& d : runs) {
+    if (d.Uid != device.Uid || d.Records == 0) continue;
+    const uint32_t end = std::max(d.LastEnd, d.LastStart + 1) - 1;
+    first = any ? std::min(first, d.FirstStart) : d.FirstStart;
+    last = any ? std::max(last, end) : end;
+    any = true;
+  }
+}
+
+// A period that ends before it begins once fitted to the device's records: said, false.
+bool PeriodHolds(CliSession& s, uint32_t from, uint32_t to) {
+  if (to >= from) return true;
+  s.io.err << s.language.Text("dravion-cli: период кончается раньше, чем начинается: ",
+                              "dravion-cli: the period ends before it begins: ")
+           << DeviceTimeText(from) << " - " << DeviceTimeText(to)
+           << s.language.Text(" (--from и --to, ограниченные записями прибора)",
+                              " (--from and --to, fitted to the device's records)")
+           << '\n';
+  return false;
 }
 
 }  // namespace
@@ -290,11 +319,14 @@ int ExportWorkbook(CliSession& s, HistoryArchive& archive, const ArchiveDevice& 
   info.Unit = s.options.roentgen ? FigureUnit::Roentgen : FigureUnit::Sievert;
   info.Texts = s.language;
   info.Made = s.clock.Now();
+  info.AllRuns = s.options.run == 0;
   ArchiveRange chosen = range;
-  // Without dates: the device's records, all of them.
-  if (s.options.from.empty()) chosen.From = std::max(chosen.From, device.FirstStart);
-  if (s.options.to.empty() && device.Records > 0)
-    chosen.To = std::max(device.LastEnd, device.LastStart + 1) - 1;
+  // Without dates: the device's records, all of them (of every run, unless --run names one).
+  uint32_t first = chosen.From, last = chosen.To;
+  RecordsSpan(archive, device, info.AllRuns, first, last);
+  if (s.options.from.empty()) chosen.From = std::max(chosen.From, first);
+  if (s.options.to.empty() && device.Records > 0) chosen.To = last;
+  if (!PeriodHolds(s, chosen.From, chosen.To)) return kExitUsage;
   const WorkbookResult written = WriteArchiveWorkbook(archive, chosen, info, s.options.xlsxFile);
   return ExportOutcome(s, archive, s.options.xlsxFile, written.Ok, written.Error, written.Records);
 }
@@ -308,7 +340,7 @@ int ArchiveExport(CliSession& s) {
   if (!OpenArchive(s, archive)) return kExitFailed;
   std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
   if (!device) return kExitFailed;
-  device = ChosenRun(s, archive, *device);
+  device = ChosenRun(s, archive, *device, s.options.xlsxFile.empty());
   if (!device) return kExitFailed;
   range.Device = device->Id;
   if (!s.options.xlsxFile.empty()) return ExportWorkbook(s, archive, *device, range);
@@ -460,21 +492,30 @@ int ArchiveStats(CliSession& s) {
   HistoryArchive archive;
   if (!OpenArchive(s, archive)) return kExitFailed;
   std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
-  if (device) device = ChosenRun(s, archive, *device);
+  if (device) device = ChosenRun(s, archive, *device, false);
   if (!device) return kExitFailed;
   // The device's unit and alarm threshold as its settings were last read, unless given.
   const std::optional<DeviceAlarm> alarm = RememberedDeviceAlarm(archive, device->Serial);
   FigureUnit unit = alarm ? alarm->Unit : FigureUnit::Sievert;
   if (s.options.unitGiven) unit = s.options.roentgen ? FigureUnit::Roentgen : FigureUnit::Sievert;
-  if (s.options.thresholdGiven)
+  // A threshold in the unit typed with it, else in --unit's (the options insist on one of them).
+  if (s.options.thresholdGiven && s.options.thresholdUnitGiven)
+    range.Threshold =
+        RateFrom(s.options.thresholdRoentgen ? FigureUnit::Roentgen : FigureUnit::Sievert,
+                 s.options.threshold);
+  else if (s.options.thresholdGiven)
     range.Threshold = RateFrom(unit, s.options.threshold);
   else if (alarm)
     range.Threshold = alarm->Threshold;
   range.Device = device->Id;
+  // Every run of the device in the period (its clock was set back), unless --run names one.
+  range.AllRuns = s.options.run == 0;
   // Without dates: from the device's first record to the end of its last.
-  if (s.options.from.empty()) range.From = std::max(range.From, device->FirstStart);
-  if (s.options.to.empty() && device->Records > 0)
-    range.To = std::max(device->LastEnd, device->LastStart + 1) - 1;
+  uint32_t first = range.From, last = range.To;
+  RecordsSpan(archive, *device, range.AllRuns, first, last);
+  if (s.options.from.empty()) range.From = std::max(range.From, first);
+  if (s.options.to.empty() && device->Records > 0) range.To = last;
+  if (!PeriodHolds(s, range.From, range.To)) return kExitUsage;
   ArchiveFigures f;
   if (!ArchiveStatistics(archive, range, f)) {
     AfterReadFailure(s, archive);
@@ -502,13 +543,28 @@ int ArchiveStats(CliSession& s) {
     out["doseUnit"] = FigureDoseUnit(unit, english);
     out["threshold"] = f.HasThreshold ? JsonFigure(RateIn(unit, f.Threshold), unit) : Json();
     out["above"] = f.HasThreshold ? Json(f.Above) : Json();
+    // Other runs of the device whose records the figures took, and where each lies over this
+    // run's (the same device seconds twice after a clock set back).
+    Json others = Json::array();
+    for (const OtherRun& other : f.OtherRuns) {
+      others.push_back(
+          {{"run", other.Run},
+           {"from", IsoDeviceTime(other.First)},
+           {"to", IsoDeviceTime(other.Last)},
+           {"overlapFrom", other.Overlaps ? Json(IsoDeviceTime(other.OverlapFirst)) : Json()},
+           {"overlapTo", other.Overlaps ? Json(IsoDeviceTime(other.OverlapLast)) : Json()}});
+    }
+    out["otherRuns"] = others;
     PrintJson(s.io, out);
     return kExitDone;
   }
   std::ostringstream text;
   text << "S/N " << device->Serial << "  " << DeviceTimeText(range.From) << " - "
        << DeviceTimeText(range.To) << '\n';
-  for (const FigureLine& line : FigureLines(f, unit, s.language)) {
+  std::vector<FigureLine> lines = FigureLines(f, unit, s.language);
+  for (const OtherRun& other : f.OtherRuns)
+    lines.push_back({s.language.Text("Также", "Also"), OtherRunText(other, s.language)});
+  for (const FigureLine& line : lines) {
     // Values in one column: labels padded to 17 characters (UTF-8 counted as characters).
     const std::string label = line.Label + ":";
     const size_t width = static_cast<size_t>(

@@ -100,6 +100,24 @@ bool ParseRate(const std::string& text, double& value) {
   return true;
 }
 
+// A rate and, after it, its unit: usv or ur, µ for u, "/h" or not, any case.
+bool ParseThreshold(const std::string& text, CliOptions& options) {
+  size_t number = 0;
+  while (number < text.size() && (std::isdigit(static_cast<unsigned char>(text[number])) ||
+                                  text[number] == ',' || text[number] == '.'))
+    ++number;
+  std::string unit;
+  for (size_t i = number; i < text.size(); ++i)
+    unit += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+  if (unit.rfind("\xC2\xB5", 0) == 0) unit = "u" + unit.substr(2);  // µ
+  if (unit.size() > 2 && unit.compare(unit.size() - 2, 2, "/h") == 0) unit.resize(unit.size() - 2);
+  if (!unit.empty() && unit != "usv" && unit != "ur") return false;
+  if (!ParseRate(text.substr(0, number), options.threshold)) return false;
+  options.thresholdUnitGiven = !unit.empty();
+  options.thresholdRoentgen = unit == "ur";
+  return true;
+}
+
 }  // namespace
 
 const std::vector<OptionWord>& OptionWords() {
@@ -235,9 +253,11 @@ const std::string& UsageText() {
       "                                a chart of the days, the device and the period\n"
       "  archive stats [--device S] [--run N] [--from DATE] [--to DATE] [--threshold RATE]\n"
       "                [--unit sv|r]   figures of the period: records, time covered, gaps, mean,\n"
-      "                                highest and lowest rate, dose, time above RATE (in the\n"
-      "                                unit: sv uSv/h or r uR/h; by default the device's unit\n"
-      "                                and alarm threshold as its settings were last read)\n"
+      "                                highest and lowest rate, dose, time above RATE (0.3usv\n"
+      "                                or 30ur, or a number in --unit's unit: sv uSv/h or r\n"
+      "                                uR/h; by default the device's unit and alarm threshold\n"
+      "                                as its settings were last read); every run of the device\n"
+      "                                in the period unless --run N names one\n"
       "  archive import [--device S [--uid UID] [--new-device]] FILE\n"
       "                                a file Save CSV wrote, into the archive of device S\n"
       "                                (--new-device: one the archive does not know yet), or\n"
@@ -418,8 +438,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
       }
     } else if (arg == "--threshold") {
       if (!value(text)) return false;
-      if (!ParseRate(text, options.threshold)) {
-        error = "--threshold takes a rate like 0,3 or 0.3 in the unit of --unit";
+      if (!ParseThreshold(text, options)) {
+        error =
+            "--threshold takes a rate with its unit, like 0.3usv or 30ur (0,3 works too), or a "
+            "number in the unit of --unit";
         return false;
       }
       options.thresholdGiven = true;
@@ -550,6 +572,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
   }
   if (options.thresholdGiven && !isStats) {
     error = "--threshold belongs to archive stats";
+    return false;
+  }
+  // The unit of the device's settings read last would change what a bare number means.
+  if (options.thresholdGiven && !options.thresholdUnitGiven && !options.unitGiven) {
+    error = "--threshold needs its unit: 0.3usv (uSv/h) or 30ur (uR/h), or --unit sv|r";
     return false;
   }
   if (options.unitGiven && !isStats && options.xlsxFile.empty()) {

@@ -44,7 +44,9 @@ struct CliOptions {
   std::string from, to;    // archive export / stats --from / --to: dates as typed
   std::string xlsxFile;    // archive export --xlsx: the workbook
   bool thresholdGiven = false;
-  double threshold = 0;  // archive stats --threshold: a rate in the unit of --unit
+  double threshold = 0;  // archive stats --threshold: a rate in its own unit, else --unit's
+  bool thresholdUnitGiven = false;  // the rate came with its unit ("0.3usv", "30ur")
+  bool thresholdRoentgen = false;   // that unit: uR/h (else uSv/h)
   bool unitGiven = false;
   bool roentgen = false;     // archive stats --unit r (else sv)
   std::string configFile;    // monitor --config: the station's configuration file

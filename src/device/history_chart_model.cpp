@@ -131,6 +131,116 @@ std::vector<std::pair<uint32_t, uint32_t>> HistoryChartPeriods(const TimeRecord&
   return periods;
 }
 
+namespace {
+
+// One bar of `length` seconds with its records' totals, in the three series.
+void AddBar(HistoryChartData& chart, const PeriodTotals& totals, uint32_t length,
+            bool showMaximum) {
+  if (totals.Covered > 0) {
+    chart.AnyRecords = true;
+    // Pulses x 36 x K / covered seconds / 172: µR/h.
+    const uint64_t rate = totals.WeightedPulses * 36 / totals.Covered / 172;
+    chart.Rate.push_back({rate, kChartLime});
+    chart.Coverage.push_back({1, totals.Covered == length ? kChartLime : kChartFuchsia, true});
+    if (showMaximum) {
+      const uint64_t peak = totals.WeightedMaxRate10 * 36 / 1720;
+      chart.Maximum.push_back({std::max(rate, peak), kChartYellow});
+    } else {
+      chart.Maximum.push_back({1, kChartFuchsia, true});
+    }
+  } else {
+    chart.Maximum.push_back({1, kChartFuchsia, true});
+    chart.Rate.push_back({1, kChartFuchsia, true});
+    chart.Coverage.push_back({1, kChartFuchsia, true});
+  }
+}
+
+enum class PeriodBars { Hours, Days, Months, Years };
+
+PeriodBars BarsFor(uint32_t from, uint32_t to) {
+  const uint64_t length = uint64_t{to} - from + 1;
+  if (length <= 3 * 86400ull) return PeriodBars::Hours;
+  if (length <= 100 * 86400ull) return PeriodBars::Days;
+  if (length <= 3653 * 86400ull) return PeriodBars::Months;
+  return PeriodBars::Years;
+}
+
+// The first second of the calendar hour, day, month or year after the one holding `t` (past the
+// device calendar's end: 2^32).
+uint64_t NextBarStart(uint32_t t, PeriodBars bars) {
+  switch (bars) {
+    case PeriodBars::Hours:
+      return (uint64_t{t} / 3600 + 1) * 3600;
+    case PeriodBars::Days:
+      return (uint64_t{t} / 86400 + 1) * 86400;
+    default:
+      break;
+  }
+  TimeRecord r = TimeRecordFromSeconds(t);
+  const unsigned month = r.Bytes[4], year = r.Bytes[5];
+  const bool nextYear = bars == PeriodBars::Years || month >= 12;
+  if (nextYear && year >= 99) return uint64_t{1} << 32;
+  r.Bytes = {0,
+             0,
+             0,
+             1,
+             static_cast<uint8_t>(bars == PeriodBars::Years ? 1 : month % 12 + 1),
+             static_cast<uint8_t>(year + (nextYear ? 1 : 0)),
+             0};
+  const uint64_t next = SecondsFromTimeRecord(r);
+  return next > t ? next : uint64_t{1} << 32;
+}
+
+std::string BarLabel(uint32_t t, PeriodBars bars) {
+  const TimeRecord r = TimeRecordFromSeconds(t);
+  const auto& b = r.Bytes;
+  switch (bars) {
+    case PeriodBars::Hours:
+      return TwoDigits(b[2]);
+    case PeriodBars::Days:
+      return TwoDigits(b[3]) + "." + TwoDigits(b[4]);
+    case PeriodBars::Months:
+      return TwoDigits(b[4]) + "." + TwoDigits(b[5]);
+    default:
+      return "20" + TwoDigits(b[5]);
+  }
+}
+
+}  // namespace
+
+std::vector<std::pair<uint32_t, uint32_t>> PeriodChartBars(uint32_t from, uint32_t to) {
+  std::vector<std::pair<uint32_t, uint32_t>> bars;
+  if (to < from) return bars;
+  const PeriodBars level = BarsFor(from, to);
+  for (uint64_t start = from; start <= to;) {
+    const uint64_t next =
+        std::min<uint64_t>(NextBarStart(static_cast<uint32_t>(start), level), uint64_t{to} + 1);
+    bars.emplace_back(static_cast<uint32_t>(start), static_cast<uint32_t>(next - start));
+    start = next;
+  }
+  return bars;
+}
+
+HistoryChartData DrawPeriodChart(HistoryPeriodSource& source, uint32_t from, uint32_t to,
+                                 uint32_t coefficient, bool showMaximum, const Language& language) {
+  HistoryChartData chart;
+  const TimeRecord first = TimeRecordFromSeconds(from), last = TimeRecordFromSeconds(to);
+  chart.Title = {language.Text("История", "History") + " : " + FormatDeviceDate(first) + " " +
+                     FormatDeviceClock(first) + " - " + FormatDeviceDate(last) + " " +
+                     FormatDeviceClock(last),
+                 UnitLine(coefficient, language)};
+  const std::vector<std::pair<uint32_t, uint32_t>> bars = PeriodChartBars(from, to);
+  if (bars.empty()) return chart;
+  const PeriodBars level = BarsFor(from, to);
+  source.StartPeriods(from);
+  for (const auto& [start, length] : bars) {
+    chart.Labels.push_back(BarLabel(start, level));
+    AddBar(chart, source.NextPeriod(length), length, showMaximum);
+  }
+  source.EndPeriods();
+  return chart;
+}
+
 HistoryChartData DrawHistoryChart(HistoryPeriodSource& source, TimeRecord& viewTime, int level,
                                   uint32_t coefficient, bool showMaximum,
                                   const Language& language) {
@@ -149,24 +259,7 @@ HistoryChartData DrawHistoryChart(HistoryPeriodSource& source, TimeRecord& viewT
   for (int i = 0; i < layout.Bars; ++i) {
     chart.Labels.push_back(std::to_string(layout.FirstLabel + i * layout.LabelStep));
     const uint32_t length = layout.Length(i);
-    const PeriodTotals totals = source.NextPeriod(length);
-    if (totals.Covered > 0) {
-      chart.AnyRecords = true;
-      // Pulses x 36 x K / covered seconds / 172: µR/h.
-      const uint64_t rate = totals.WeightedPulses * 36 / totals.Covered / 172;
-      chart.Rate.push_back({rate, kChartLime});
-      chart.Coverage.push_back({1, totals.Covered == length ? kChartLime : kChartFuchsia, true});
-      if (showMaximum) {
-        const uint64_t peak = totals.WeightedMaxRate10 * 36 / 1720;
-        chart.Maximum.push_back({std::max(rate, peak), kChartYellow});
-      } else {
-        chart.Maximum.push_back({1, kChartFuchsia, true});
-      }
-    } else {
-      chart.Maximum.push_back({1, kChartFuchsia, true});
-      chart.Rate.push_back({1, kChartFuchsia, true});
-      chart.Coverage.push_back({1, kChartFuchsia, true});
-    }
+    AddBar(chart, source.NextPeriod(length), length, showMaximum);
   }
   source.EndPeriods();
   return chart;

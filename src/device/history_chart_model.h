@@ -84,6 +84,14 @@ HistoryChartData DrawHistoryChart(HistoryPeriodSource& source, TimeRecord& viewT
 std::vector<std::pair<uint32_t, uint32_t>> HistoryChartPeriods(const TimeRecord& viewTime,
                                                                int level);
 
+// The bars of any period [from, to] (device seconds, both included) at the calendar's level that
+// fits it: hours for up to three days, days for up to a hundred, months for up to ten years, else
+// years; the first and the last bar cut to the period.
+std::vector<std::pair<uint32_t, uint32_t>> PeriodChartBars(uint32_t from, uint32_t to);
+// The chart of those bars (a printed report's: the period chosen, whatever the window shows).
+HistoryChartData DrawPeriodChart(HistoryPeriodSource& source, uint32_t from, uint32_t to,
+                                 uint32_t coefficient, bool showMaximum, const Language& language);
+
 // Navigation on the view time and level.
 void HistoryStepBack(TimeRecord& viewTime, int level);
 void HistoryStepForward(TimeRecord& viewTime, int level);

@@ -74,9 +74,6 @@ class ReportPainter {
     chart.resize(static_cast<int>(page_.width()), static_cast<int>(height));
     chart.SetDecimalSeparator(QLatin1Char(report.DecimalSeparator));
     chart.ShowData(report.Chart);
-    // The bars of the period, when the chart shows more than it.
-    if (report.ChartFirst > 0 || report.ChartLast + 1 < static_cast<int>(report.Chart.Rate.size()))
-      chart.SetSelection(report.ChartFirst, report.ChartLast);
     painter_.save();
     painter_.translate(0, y_);
     chart.render(&painter_, QPoint(), QRegion(), QWidget::DrawWindowBackground);

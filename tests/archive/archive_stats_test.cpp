@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "archive/archive_period.h"
+#include "archive/archive_session.h"
 #include "archive/archive_support.h"
 #include "archive/history_archive.h"
 #include "cli/cli.h"
@@ -127,12 +128,25 @@ TEST(ArchiveStatistics, FiguresOfASmallArchiveAreThoseWorkedOutByHand) {
   EXPECT_EQ(f.Above, 120u);
   EXPECT_EQ(f.MinAt, d);  // a record counts with its own rate, also when cut by the period
 
-  // The same in the device's Sievert: a hundredth, with its names.
-  Language english;
+  // The same in the device's Sievert: a hundredth, with its names; a decimal comma in Russian,
+  // a point in English (where "1,200" would read as twelve hundred).
+  Language english, russian;
   english.Set(Lang::English);
-  EXPECT_EQ(FigureNumber(RateIn(FigureUnit::Sievert, f.MaxRate), FigureUnit::Sievert), "1,200");
-  EXPECT_EQ(FigureNumber(DoseIn(FigureUnit::Sievert, f.Dose()), FigureUnit::Sievert), "0,050");
-  EXPECT_EQ(FigureNumber(DoseIn(FigureUnit::Roentgen, f.Dose()), FigureUnit::Roentgen), "5,0");
+  russian.Set(Lang::Russian);
+  EXPECT_EQ(FigureNumber(RateIn(FigureUnit::Sievert, f.MaxRate), FigureUnit::Sievert, russian),
+            "1,200");
+  EXPECT_EQ(FigureNumber(DoseIn(FigureUnit::Sievert, f.Dose()), FigureUnit::Sievert, russian),
+            "0,050");
+  EXPECT_EQ(FigureNumber(DoseIn(FigureUnit::Roentgen, f.Dose()), FigureUnit::Roentgen, russian),
+            "5,0");
+  EXPECT_EQ(FigureNumber(RateIn(FigureUnit::Sievert, f.MaxRate), FigureUnit::Sievert, english),
+            "1.200");
+  EXPECT_EQ(FigureNumber(DoseIn(FigureUnit::Roentgen, f.Dose()), FigureUnit::Roentgen, english),
+            "5.0");
+  bool above = false;
+  for (const FigureLine& line : FigureLines(f, FigureUnit::Sievert, english))
+    above = above || line.Label == "Above 0.500 uSv/h";
+  EXPECT_TRUE(above);
   EXPECT_EQ(FigureRateUnit(FigureUnit::Sievert, english), "uSv/h");
   EXPECT_EQ(FigureDoseUnit(FigureUnit::Roentgen, english), "uR");
   EXPECT_DOUBLE_EQ(RateFrom(FigureUnit::Sievert, 0.5), 50.0);
@@ -241,7 +255,8 @@ TEST(ArchiveStatistics, TheCliPrintsTheFiguresInTheUnitAskedFor) {
                 day.Bytes[3] % 100u);
   std::string out;
   ASSERT_EQ(
-      run({"--json", "archive", "stats", "--from", date, "--to", date, "--threshold", "0,5"}, out),
+      run({"--json", "archive", "stats", "--from", date, "--to", date, "--threshold", "0,5usv"},
+          out),
       0)
       << out;
   // 4 records, 270 s of the day: (8600 + 17200 + 17200 + 17200) x 36 / 172 / 270 uR/h.
@@ -253,7 +268,7 @@ TEST(ArchiveStatistics, TheCliPrintsTheFiguresInTheUnitAskedFor) {
   EXPECT_NE(out.find("\"dose\":0.035,\"rateUnit\":\"uSv/h\",\"doseUnit\":\"uSv\","),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find("\"threshold\":0.5,\"above\":90}"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"threshold\":0.5,\"above\":90,\"otherRuns\":[]}"), std::string::npos) << out;
 
   // The device's unit and alarm threshold as its settings were last read are the defaults:
   // Roentgen, background position 2 (50 uR/h); out-of-range readings are not kept.
@@ -316,9 +331,17 @@ TEST(ArchiveReport, ALongPeriodIsTabledByMonthAShortOneByDay) {
   ArchiveFigures all;
   ASSERT_TRUE(ArchiveStatistics(archive, {device.Id, request.From, request.To, {}}, all));
   EXPECT_NEAR(doses, all.Dose(), 0.15);
-  EXPECT_EQ(report.Chart.Rate.size(), 12u);
-  EXPECT_EQ(report.ChartFirst, 4);
-  EXPECT_EQ(report.ChartLast, 6);
+  // The chart is the period's, in days: its first day to its last, each with records.
+  const size_t days = (request.To / 86400) - (request.From / 86400) + 1;
+  ASSERT_EQ(report.Chart.Rate.size(), days);
+  EXPECT_EQ(report.Chart.Labels.front(), "08.05");
+  const TimeRecord lastDay = TimeRecordFromSeconds(request.To);
+  char lastLabel[8];
+  std::snprintf(lastLabel, sizeof lastLabel, "%02u.%02u", lastDay.Bytes[3] % 100u,
+                lastDay.Bytes[4] % 100u);
+  EXPECT_EQ(report.Chart.Labels.back(), lastLabel);
+  EXPECT_FALSE(report.Chart.Rate.front().Mark);
+  EXPECT_FALSE(report.Chart.Rate.back().Mark);
 
   request.From = kDayStart + 86400;
   request.To = kDayStart + 4 * 86400 - 1;
@@ -326,10 +349,154 @@ TEST(ArchiveReport, ALongPeriodIsTabledByMonthAShortOneByDay) {
   EXPECT_EQ(report.Columns.front(), "Day");
   ASSERT_EQ(report.Rows.size(), 3u);
   EXPECT_EQ(report.Rows[0][0], "09.05.2025");
+  // Three days in hours, from the period's first hour to its last.
+  ASSERT_EQ(report.Chart.Rate.size(), 72u);
+  EXPECT_EQ(report.Chart.Labels.front(), "00");
+  EXPECT_EQ(report.Chart.Labels.back(), "23");
+  // Across the end of a month: both months' days, none outside the period.
+  request.From = kDayStart + 22 * 86400;  // 30.05.2025
+  request.To = kDayStart + 27 * 86400 - 1;
+  ASSERT_TRUE(MakeArchiveReport(archive, request, english, report));
+  ASSERT_EQ(report.Chart.Labels.size(), 5u);
+  EXPECT_EQ(report.Chart.Labels.front(), "30.05");
+  EXPECT_EQ(report.Chart.Labels.back(), "03.06");
+  EXPECT_NE(report.Chart.Title.front().find("30.05.2025 00:00:00 - 03.06.2025 23:59:59"),
+            std::string::npos)
+      << report.Chart.Title.front();
 
   request.To = 0xFFFFFFFF;
   ASSERT_TRUE(MakeArchiveReport(archive, request, english, report));
   EXPECT_FALSE(report.Rows.empty());
+}
+
+}  // namespace
+}  // namespace dravion
+
+namespace dravion {
+namespace {
+
+// A device whose clock went back an hour at 02:00 (a change to winter time): its records of
+// the day lie in two runs that overlap for an hour. The day's figures take both runs, and say
+// where the other run lies; a run asked for on its own gives its own figures.
+TEST(ArchiveStatistics, APeriodAcrossAClockSetBackTakesEveryRunOfTheDevice) {
+  test::ScratchFolder folder("stats");
+  HistoryArchive archive;
+  ASSERT_TRUE(archive.Open((folder.path() / "a.sqlite3").string())) << archive.Error();
+  const uint32_t d = kDayStart;
+  std::vector<HistoryRecord> before, after;
+  for (uint32_t t = d; t < d + 3 * 3600; t += 60)
+    before.push_back(Measurement(t, 60, 100));
+  // After the change the clock reads 02:00 again; the records go on to the day's end and over
+  // midnight.
+  for (uint32_t t = d + 2 * 3600; t < d + 86400 + 600; t += 60)
+    after.push_back(Measurement(t, 60, 50));
+  std::vector<HistoryRecord> ring = before;
+  ring.insert(ring.end(), after.begin(), after.end());
+  ASSERT_TRUE(archive.Merge(DownloadOf(before, 100)).Ok);
+  const MergeResult merged = archive.Merge(DownloadOf(ring, 100));
+  ASSERT_TRUE(merged.Ok) << merged.Error;
+  ASSERT_TRUE(merged.ClockSetBack);
+  // The warning says by how much: an hour, no battery taken out.
+  Language english;
+  english.Set(Lang::English);
+  const std::string warning = ClockSetBackMessage(merged, english);
+  EXPECT_NE(warning.find("set back by 01:00:00"), std::string::npos) << warning;
+  EXPECT_EQ(warning.find("battery"), std::string::npos) << warning;
+  const std::vector<ArchiveDevice> runs = archive.Devices();
+  ASSERT_EQ(runs.size(), 2u);
+  std::vector<Weighted> raw;
+  for (const HistoryRecord& r : ring)
+    raw.push_back({r, 100});
+
+  for (const auto& [from, to] : std::vector<std::pair<uint32_t, uint32_t>>{
+           {d, d + 86399}, {d + 3600, d + 5 * 3600 - 1}, {d - 86400, d + 3 * 86400 - 1}}) {
+    SCOPED_TRACE(std::to_string(from - d) + " to " + std::to_string(to - d));
+    ArchiveFigures f;
+    ASSERT_TRUE(ArchiveStatistics(archive, {runs[1].Id, from, to, 60.0}, f)) << archive.Error();
+    const ArchiveFigures want = Reference(raw, from, to, 60.0);
+    EXPECT_EQ(f.Records, want.Records);
+    EXPECT_EQ(f.Covered, want.Covered);
+    EXPECT_NEAR(f.Dose(), want.Dose(), 1e-9);
+    EXPECT_EQ(f.Above, want.Above);
+    EXPECT_DOUBLE_EQ(f.MaxRate, want.MaxRate);
+    EXPECT_EQ(f.Gaps, want.Gaps);
+    EXPECT_EQ(f.Run, 2);
+    ASSERT_EQ(f.OtherRuns.size(), 1u);
+    EXPECT_EQ(f.OtherRuns[0].Run, 1);
+    EXPECT_EQ(f.OtherRuns[0].First, std::max(from, d));
+    EXPECT_EQ(f.OtherRuns[0].Last, std::min(to, d + 3 * 3600 - 1));
+    ASSERT_TRUE(f.OtherRuns[0].Overlaps);
+    EXPECT_EQ(f.OtherRuns[0].OverlapFirst, std::max(from, d + 2 * 3600));
+    EXPECT_EQ(f.OtherRuns[0].OverlapLast, d + 3 * 3600 - 1);
+  }
+  // The whole day: 180 minutes of 100 pulses and 22 h of 50 at K 1,00.
+  ArchiveFigures day;
+  ASSERT_TRUE(ArchiveStatistics(archive, {runs[1].Id, d, d + 86399, {}}, day));
+  EXPECT_NEAR(day.Dose(), (180 * 100 + 22 * 60 * 50) * 100 * 36.0 / 172 / 3600, 1e-9);
+
+  // One run on its own, as asked for; a period that holds no record of another run names none.
+  FigureRange own{runs[0].Id, d, d + 86399, {}};
+  own.AllRuns = false;
+  ASSERT_TRUE(ArchiveStatistics(archive, own, day));
+  EXPECT_EQ(day.Records, before.size());
+  EXPECT_TRUE(day.OtherRuns.empty());
+  ASSERT_TRUE(ArchiveStatistics(archive, {runs[1].Id, d + 4 * 3600, d + 5 * 3600, {}}, day));
+  EXPECT_TRUE(day.OtherRuns.empty());
+}
+
+// archive stats over a day whose clock went back an hour: the figures of both runs, with the
+// other run and where it overlaps named (in JSON and in the text, whose English numbers have a
+// decimal point); a period that ends before it starts once clamped to the device's records is
+// refused with a reason.
+TEST(ArchiveStatistics, TheCliTakesEveryRunAndRefusesAnEmptyPeriod) {
+  test::ScratchFolder folder("stats");
+  const std::string path = (folder.path() / "a.sqlite3").string();
+  const uint32_t d = kDayStart;
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path)) << archive.Error();
+    std::vector<HistoryRecord> before, ring;
+    for (uint32_t t = d; t < d + 3 * 3600; t += 60)
+      before.push_back(Measurement(t, 60, 100));
+    ring = before;
+    for (uint32_t t = d + 2 * 3600; t < d + 86400; t += 60)
+      ring.push_back(Measurement(t, 60, 50));
+    ASSERT_TRUE(archive.Merge(DownloadOf(before, 100)).Ok);
+    ASSERT_TRUE(archive.Merge(DownloadOf(ring, 100)).ClockSetBack);
+  }
+  ArchiveForCli named(path);
+  test::CommaDecimalLocale comma;
+  auto run = [](const std::vector<std::string>& args, std::string& out) {
+    std::ostringstream o, e;
+    std::istringstream in;
+    cli::CliIo io{o, e, in, false, false};
+    const int status = cli::RunCli(args, io);
+    out = o.str() + e.str();
+    return status;
+  };
+  std::string out;
+  ASSERT_EQ(run({"--json", "archive", "stats", "--from", "2025-05-08", "--to", "2025-05-08"}, out),
+            0)
+      << out;
+  EXPECT_NE(out.find("\"run\":2,"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"records\":1500,"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"otherRuns\":[{\"run\":1,\"from\":\"2025-05-08T00:00:00\","
+                     "\"to\":\"2025-05-08T02:59:59\",\"overlapFrom\":\"2025-05-08T02:00:00\","
+                     "\"overlapTo\":\"2025-05-08T02:59:59\"}]"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("the newest is taken"), std::string::npos) << out;
+
+  ASSERT_EQ(run({"--lang", "en", "archive", "stats", "--threshold", "0.2usv"}, out), 0) << out;
+  EXPECT_NE(out.find("Above 0.200 uSv/h: 03:00:00"), std::string::npos) << out;
+  EXPECT_NE(out.find("Records:         1,500"), std::string::npos) << out;
+  EXPECT_NE(out.find("08.05.2025 02:00:00 - 08.05.2025 02:59:59"), std::string::npos) << out;
+  EXPECT_EQ(out.find(",200"), std::string::npos) << out;
+
+  // Only --to, a day before the device's first record: nothing to give figures of.
+  EXPECT_NE(run({"--lang", "en", "archive", "stats", "--to", "2025-05-01"}, out), 0);
+  EXPECT_NE(out.find("ends before it begins"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Records:"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -30,7 +30,8 @@ struct Weighted {
 
 // What the chart should show for a period, straight from the raw records: each usable record's
 // pulses split in proportion to the seconds it covers there (a record of no duration counts
-// where it starts), weighted by its coefficient.
+// where it starts), weighted by its coefficient, and rounded to the nearest unit of pulses x K
+// only after that (a hundredth of a pulse: the bars and the figures agree).
 inline PeriodTotals ReferenceTotals(const std::vector<Weighted>& records, uint32_t from,
                                     uint32_t length) {
   PeriodTotals totals;
@@ -45,7 +46,7 @@ inline PeriodTotals ReferenceTotals(const std::vector<Weighted>& records, uint32
     const uint64_t last = uint64_t{r.Start} + r.Duration - 1;
     if (last < from || r.Start > to) continue;
     const uint64_t overlap = std::min(last, to) - std::max<uint64_t>(r.Start, from) + 1;
-    totals.WeightedPulses += overlap * r.Pulses / r.Duration * w.K;
+    totals.WeightedPulses += (overlap * r.Pulses * w.K + r.Duration / 2) / r.Duration;
     totals.Covered += overlap;
     if (r.Duration >= 10)
       totals.WeightedMaxRate10 =

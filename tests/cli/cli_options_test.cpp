@@ -109,7 +109,7 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
       {{"archive", "stats", "--unit", "gy"}, "--unit takes sv or r"},
       {{"archive", "export", "--csv", "a.csv", "--unit", "r"},
        "--unit belongs to archive stats and archive export --xlsx"},
-      {{"archive", "export", "--xlsx", "a.xlsx", "--threshold", "1"},
+      {{"archive", "export", "--xlsx", "a.xlsx", "--threshold", "1ur"},
        "--threshold belongs to archive stats"},
       {{"archive", "list", "--run", "2"}, "--run belongs to archive export and archive stats"},
       {{"archive", "import", "old.csv", "--device", "21436587"}, "--device takes a serial number"},
@@ -146,7 +146,33 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
       Parse({"archive", "stats", "--threshold", "0,35", "--unit", "r", "--to", "2026-02-01"});
   EXPECT_DOUBLE_EQ(stats.threshold, 0.35);
   EXPECT_TRUE(stats.roentgen);
-  EXPECT_DOUBLE_EQ(Parse({"archive", "stats", "--threshold", "12.5"}).threshold, 12.5);
+  EXPECT_DOUBLE_EQ(Parse({"archive", "stats", "--threshold", "12.5ur"}).threshold, 12.5);
+}
+
+// A threshold is read in the unit given with it ("0.3usv", "30uR/h") or by --unit, never in the
+// unit the device's settings happened to have when they were read last.
+TEST(CliOptions, TheThresholdTakesItsUnitWithItOrFromUnit) {
+  CliOptions o = Parse({"archive", "stats", "--threshold", "0.3usv"});
+  EXPECT_DOUBLE_EQ(o.threshold, 0.3);
+  EXPECT_TRUE(o.thresholdUnitGiven);
+  EXPECT_FALSE(o.thresholdRoentgen);
+  EXPECT_FALSE(o.unitGiven);
+  o = Parse({"archive", "stats", "--threshold", "30uR/h"});
+  EXPECT_DOUBLE_EQ(o.threshold, 30);
+  EXPECT_TRUE(o.thresholdRoentgen);
+  o = Parse({"archive", "stats", "--threshold", "0,25\xC2\xB5Sv/h", "--unit", "r"});
+  EXPECT_DOUBLE_EQ(o.threshold, 0.25);
+  EXPECT_FALSE(o.thresholdRoentgen);
+  EXPECT_TRUE(o.roentgen);
+  o = Parse({"archive", "stats", "--threshold", "0.3", "--unit", "sv"});
+  EXPECT_FALSE(o.thresholdUnitGiven);
+  EXPECT_TRUE(o.unitGiven);
+  EXPECT_NE(ErrorOf({"archive", "stats", "--threshold", "0.3"}).find("--threshold needs its unit"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf({"archive", "stats", "--threshold", "3mr"}).find("--threshold takes a rate"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf({"archive", "stats", "--threshold", "usv"}).find("--threshold takes a rate"),
+            std::string::npos);
 }
 
 TEST(CliOptions, UsageNamesEveryCommandAndSetting) {

@@ -109,7 +109,7 @@ TEST(ArchivePeriodGui, ThePeriodOfTheArchiveChartHasItsFiguresUnitAndReport) {
   EXPECT_EQ(to->dateTime().toString("dd.MM.yyyy HH:mm:ss"), "08.05.2025 10:04:59");
   EXPECT_TRUE(chart->TitleLines().back().startsWith("uSv/h  K = "))
       << chart->TitleLines().back().toStdString();
-  EXPECT_TRUE(figures->text().contains("0,300&nbsp;uSv/h")) << figures->text().toStdString();
+  EXPECT_TRUE(figures->text().contains("0.300&nbsp;uSv/h")) << figures->text().toStdString();
 
   // Up to the hour: dragging across minutes 0 to 1 gives the figures of those two records.
   page->Archive()->OnUpClicked();
@@ -129,7 +129,7 @@ TEST(ArchivePeriodGui, ThePeriodOfTheArchiveChartHasItsFiguresUnitAndReport) {
   EXPECT_EQ(chart->SelectionLast(), 1);
   EXPECT_EQ(from->dateTime().toString("HH:mm:ss"), "10:00:00");
   EXPECT_EQ(to->dateTime().toString("HH:mm:ss"), "10:01:59");
-  EXPECT_TRUE(figures->text().contains("0,450&nbsp;uSv/h"))
+  EXPECT_TRUE(figures->text().contains("0.450&nbsp;uSv/h"))
       << figures->text().toStdString();  // mean
 
   // The whole day typed, in uR/h; the time above 50 uR/h.
@@ -146,13 +146,13 @@ TEST(ArchivePeriodGui, ThePeriodOfTheArchiveChartHasItsFiguresUnitAndReport) {
   emit threshold->editingFinished();
   const std::string text = figures->text().toStdString();
   EXPECT_NE(text.find("Records:&nbsp;<b>3</b>"), std::string::npos) << text;
-  EXPECT_NE(text.find("30,5&nbsp;uR/h"), std::string::npos) << text;  // (86 + 172 + 5160) / 3720 s
-  EXPECT_NE(text.find("Above&nbsp;50,0&nbsp;uR/h"), std::string::npos) << text;
+  EXPECT_NE(text.find("30.5&nbsp;uR/h"), std::string::npos) << text;  // (86 + 172 + 5160) / 3720 s
+  EXPECT_NE(text.find("Above&nbsp;50.0&nbsp;uR/h"), std::string::npos) << text;
   EXPECT_NE(text.find("00:01:00"), std::string::npos) << text;
   // A bar's tooltip: minute 1 of the hour, in the unit.
   const std::string tip = chart->PositionToolTip(1).toStdString();
   EXPECT_NE(tip.find("08.05.2025 10:01:00 - 08.05.2025 10:01:59"), std::string::npos) << tip;
-  EXPECT_NE(tip.find("Highest: 60,0 uR/h"), std::string::npos) << tip;
+  EXPECT_NE(tip.find("Highest: 60.0 uR/h"), std::string::npos) << tip;
 
   // The period as an Excel workbook, through the page's save dialog.
   const QString workbook = dir.filePath(QStringLiteral("history.xlsx"));
@@ -175,7 +175,7 @@ TEST(ArchivePeriodGui, ThePeriodOfTheArchiveChartHasItsFiguresUnitAndReport) {
   EXPECT_NE(report.find("Dose rate report"), std::string::npos) << report;
   EXPECT_NE(report.find("214-36587"), std::string::npos) << report;
   EXPECT_NE(report.find("08.05.2025 00:00:00 - 08.05.2025 23:59:59"), std::string::npos);
-  EXPECT_NE(report.find("30,5 uR/h"), std::string::npos) << report;
+  EXPECT_NE(report.find("30.5 uR/h"), std::string::npos) << report;
   EXPECT_NE(report.find("Page 1"), std::string::npos) << report;
   s.window.form.OnLanguageTriggered();
   const QString russian = dir.filePath(QStringLiteral("report-ru.pdf"));
@@ -216,7 +216,7 @@ TEST(ArchivePeriodGui, TheViewTakesTheDevicesUnitAndAlarmThreshold) {
   EXPECT_TRUE(s.window.Get<QCheckBox>("CheckBox_HIS_Above")->isChecked());
   EXPECT_DOUBLE_EQ(s.window.Get<QDoubleSpinBox>("Edit_HIS_Threshold")->value(), 50);
   const QString figures = s.window.Get<QLabel>("Label_HIS_Figures")->text();
-  EXPECT_TRUE(figures.contains("Above&nbsp;50,0&nbsp;uR/h:&nbsp;<b>00:01:00</b>"))
+  EXPECT_TRUE(figures.contains("Above&nbsp;50.0&nbsp;uR/h:&nbsp;<b>00:01:00</b>"))
       << figures.toStdString();
 }
 
@@ -285,6 +285,63 @@ TEST(ArchivePeriodGui, TheStationsReadingsShowAsALineBesideTheRecords) {
   box->setChecked(false);
   EXPECT_TRUE(chart->StationLine().empty());
   EXPECT_TRUE(chart->TitleLines().back().startsWith("uR/h  K = "));
+}
+
+}  // namespace
+}  // namespace dravion::test
+
+namespace dravion::test {
+namespace {
+
+// From a device whose settings were read (uR/h, 50 uR/h) to one whose settings never were: the
+// view goes back to the unit and threshold of a device it knows nothing of (uSv/h, none),
+// instead of keeping the other device's.
+TEST(ArchivePeriodGui, AnotherDeviceWithoutReadSettingsDropsTheUnitAndThresholdOfTheLast) {
+  QTemporaryDir dir;
+  const std::string first = dir.filePath(QStringLiteral("a.sqlite3")).toStdString();
+  const std::string second = dir.filePath(QStringLiteral("b.sqlite3")).toStdString();
+  const std::vector<HistoryRecord> records = {archive_test::Measurement(kDayStart, 60, 172),
+                                              archive_test::Measurement(kDayStart + 60, 60, 86)};
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(first)) << archive.Error();
+    ASSERT_TRUE(archive.Merge(archive_test::DownloadOf(records, 100)).Ok);
+    ASSERT_TRUE(RememberDeviceAlarm(archive, "214-36587", 1, 2));
+    HistoryArchive other;
+    ASSERT_TRUE(other.Open(second)) << other.Error();
+    ArchiveBatch batch = archive_test::DownloadOf(records, 100);
+    batch.Serial = "214-40001";
+    batch.Uid = "0123456789ABCDEF00000001";
+    ASSERT_TRUE(other.Merge(batch).Ok);
+  }
+  ArchiveSession s;
+  ui::HistoryPage* page = s.Page();
+  ASSERT_TRUE(s.ShowArchive(first));
+  auto* unit = s.window.Combo("ComboBox_HIS_Unit");
+  auto* above = s.window.Get<QCheckBox>("CheckBox_HIS_Above");
+  EXPECT_EQ(unit->currentIndex(), 1);
+  EXPECT_TRUE(above->isChecked());
+  // In uSv/h the threshold shows the figures' decimal separator: a point in English, a comma in
+  // Russian, whatever the computer's locale.
+  unit->setCurrentIndex(0);
+  emit unit->activated(0);
+  auto* threshold = s.window.Get<QDoubleSpinBox>("Edit_HIS_Threshold");
+  EXPECT_EQ(threshold->text(), QStringLiteral("0.50"));
+  EXPECT_TRUE(s.window.Get<QLabel>("Label_HIS_Figures")->text().contains("Above&nbsp;0.500"));
+  s.window.form.OnLanguageTriggered();
+  EXPECT_EQ(threshold->text(), QStringLiteral("0,50"));
+  EXPECT_TRUE(s.window.Get<QLabel>("Label_HIS_Figures")->text().contains("0,500"));
+  s.window.form.OnLanguageTriggered();
+
+  page->Archive()->Archive()->Close();
+  ASSERT_TRUE(s.ShowArchive(second));
+  EXPECT_EQ(page->Archive()->Serial(), "214-40001");
+  EXPECT_EQ(unit->currentIndex(), 0);
+  EXPECT_TRUE(page->Chart()->TitleLines().back().startsWith("uSv/h  K = "));
+  EXPECT_FALSE(above->isChecked());
+  const QString figures = s.window.Get<QLabel>("Label_HIS_Figures")->text();
+  EXPECT_FALSE(figures.contains("Above")) << figures.toStdString();
+  EXPECT_TRUE(figures.contains("uSv/h")) << figures.toStdString();
 }
 
 }  // namespace

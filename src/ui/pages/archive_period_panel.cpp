@@ -7,7 +7,9 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -69,18 +71,26 @@ ArchivePeriodPanel::ArchivePeriodPanel(const Language& language, QWidget* parent
   threshold_->setValue(0.3);
   threshold_->setEnabled(false);
   station_ = Named(new QCheckBox(this), "CheckBox_HIS_Station");
+  // The period on a row of its own, the unit, threshold and station on the next: at the window's
+  // first size one row would squeeze the times and the station's box into what they cut off.
+  for (QWidget* w : {static_cast<QWidget*>(from_), static_cast<QWidget*>(to_),
+                     static_cast<QWidget*>(station_), static_cast<QWidget*>(above_)})
+    w->setSizePolicy(QSizePolicy::Minimum, w->sizePolicy().verticalPolicy());
   row->addWidget(fromLabel_);
   row->addWidget(from_);
+  row->addSpacing(8);
   row->addWidget(toLabel_);
   row->addWidget(to_);
-  row->addSpacing(8);
-  row->addWidget(unit_);
-  row->addSpacing(8);
-  row->addWidget(above_);
-  row->addWidget(threshold_);
-  row->addSpacing(8);
-  row->addWidget(station_);
   row->addStretch(1);
+  auto* settings = new QHBoxLayout;
+  settings->setSpacing(6);
+  settings->addWidget(unit_);
+  settings->addSpacing(8);
+  settings->addWidget(above_);
+  settings->addWidget(threshold_);
+  settings->addSpacing(8);
+  settings->addWidget(station_);
+  settings->addStretch(1);
   // The figures, and beside them the period's two files.
   auto* below = new QHBoxLayout;
   below->setSpacing(6);
@@ -101,6 +111,7 @@ ArchivePeriodPanel::ArchivePeriodPanel(const Language& language, QWidget* parent
   below->addWidget(figures_, 1);
   below->addLayout(files);
   column->addLayout(row);
+  column->addLayout(settings);
   column->addLayout(below);
   ApplyLanguage();
 }
@@ -183,6 +194,16 @@ void ArchivePeriodPanel::ApplyLanguage() {
   from_->setAccessibleName(LangText("Начало периода", "Start of the period"));
   to_->setAccessibleName(LangText("Конец периода", "End of the period"));
   threshold_->setAccessibleName(LangText("Порог", "Threshold"));
+  // The threshold's decimal separator is the figures' beside it: a comma in Russian, a point in
+  // English, whatever the computer's locale.
+  QLocale numbers(language_.Current() == Lang::Russian ? QLocale::Russian : QLocale::English,
+                  language_.Current() == Lang::Russian ? QLocale::Russia : QLocale::UnitedStates);
+  numbers.setNumberOptions(QLocale::OmitGroupSeparator);
+  threshold_->setLocale(numbers);
+  {
+    QSignalBlocker quiet(threshold_);
+    threshold_->setValue(threshold_->value());  // shown again with the separator
+  }
   if (controller_) {
     // Figures are text of the language they were made in.
     controller_->SetPeriod(controller_->From, controller_->To);
