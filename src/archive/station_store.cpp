@@ -23,19 +23,83 @@ constexpr const char* kReadingsSchema =
     " usvh REAL, cpm REAL NOT NULL, dose TEXT NOT NULL, dose_unit TEXT NOT NULL);"
     "CREATE INDEX IF NOT EXISTS station_readings_by_serial ON station_readings(serial, id);"
     "CREATE INDEX IF NOT EXISTS station_readings_by_time ON station_readings(serial, time);"
-    // Readings an output has still to deliver.
+    // Readings an output of a station has still to deliver. A reading is one station's: its
+    // entries name that station (its configuration file), and only that station sends them.
+    // Archives of earlier versions lack `station`: it is added, empty (see kStationColumns).
     "CREATE TABLE IF NOT EXISTS station_queue(output TEXT NOT NULL, reading INTEGER NOT NULL,"
-    " PRIMARY KEY(output, reading)) WITHOUT ROWID;"
+    " station TEXT NOT NULL DEFAULT '', PRIMARY KEY(output, reading)) WITHOUT ROWID;"
     // Where each reading went.
     "CREATE TABLE IF NOT EXISTS station_sent(reading INTEGER NOT NULL, output TEXT NOT NULL,"
     " PRIMARY KEY(reading, output)) WITHOUT ROWID;"
     // The stations running now (or killed: their heartbeat stops), and their outputs.
     "CREATE TABLE IF NOT EXISTS station_status(pid INTEGER NOT NULL, started INTEGER NOT NULL,"
     " heartbeat INTEGER NOT NULL, interval INTEGER NOT NULL, port INTEGER NOT NULL,"
-    " serial TEXT NOT NULL, state TEXT NOT NULL, PRIMARY KEY(pid, started));"
+    " serial TEXT NOT NULL, state TEXT NOT NULL, station TEXT NOT NULL DEFAULT '',"
+    " PRIMARY KEY(pid, started));"
     "CREATE TABLE IF NOT EXISTS station_outputs(pid INTEGER NOT NULL, started INTEGER NOT NULL,"
     " output TEXT NOT NULL, delivered INTEGER NOT NULL, failed INTEGER NOT NULL,"
     " last_success INTEGER NOT NULL, note TEXT NOT NULL, PRIMARY KEY(pid, started, output));";
+
+// Made after the columns that archives of earlier versions lack have been added.
+constexpr const char* kQueueIndexes =
+    "CREATE INDEX IF NOT EXISTS station_queue_by_station ON station_queue(station, output,"
+    " reading);"
+    // How many readings wait per station and output, kept by the queue's own triggers so that
+    // the window reads it without counting.
+    "CREATE TABLE IF NOT EXISTS station_queue_size(station TEXT NOT NULL, output TEXT NOT NULL,"
+    " waiting INTEGER NOT NULL, PRIMARY KEY(station, output)) WITHOUT ROWID;"
+    "CREATE TRIGGER IF NOT EXISTS station_queue_added AFTER INSERT ON station_queue BEGIN"
+    " INSERT INTO station_queue_size(station, output, waiting) VALUES(new.station, new.output, 1)"
+    " ON CONFLICT(station, output) DO UPDATE SET waiting = waiting + 1; END;"
+    "CREATE TRIGGER IF NOT EXISTS station_queue_removed AFTER DELETE ON station_queue BEGIN"
+    " UPDATE station_queue_size SET waiting = waiting - 1"
+    " WHERE station = old.station AND output = old.output; END;";
+
+// Counts the queue again into station_queue_size (after the table was made, or entries were
+// given to a station).
+constexpr const char* kRecountQueue =
+    "DELETE FROM station_queue_size;"
+    "INSERT INTO station_queue_size(station, output, waiting)"
+    " SELECT station, output, count(*) FROM station_queue GROUP BY station, output;";
+
+// Whether `table` of `db` has `column`.
+bool HasColumn(sqlite3* db, const char* table, const char* column) {
+  const std::string sql = std::string("SELECT count(*) FROM pragma_table_info('") + table +
+                          "') WHERE name = '" + column + "'";
+  SqlStatement has(db, sql.c_str());
+  return has.Step() == SQLITE_ROW && has.Int(0) > 0;
+}
+
+bool TableExists(sqlite3* db, const char* table) {
+  SqlStatement has(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?");
+  has.Bind(1, std::string(table));
+  return has.Step() == SQLITE_ROW && has.Int(0) > 0;
+}
+
+// The station tables, with what earlier versions lack added: the queue's and the status's
+// `station` column, the queue's index and its counts. In one transaction; false with SQLite's
+// error in `error`.
+bool MakeStationTables(sqlite3* db, std::string& error) {
+  auto exec = [&](const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+    error = message ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    return false;
+  };
+  if (!exec("BEGIN IMMEDIATE")) return false;
+  bool ok = exec(kReadingsSchema);
+  if (ok && !HasColumn(db, "station_queue", "station"))
+    ok = exec("ALTER TABLE station_queue ADD COLUMN station TEXT NOT NULL DEFAULT ''");
+  if (ok && !HasColumn(db, "station_status", "station"))
+    ok = exec("ALTER TABLE station_status ADD COLUMN station TEXT NOT NULL DEFAULT ''");
+  const bool counted = ok && TableExists(db, "station_queue_size");
+  if (ok) ok = exec(kQueueIndexes);
+  if (ok && !counted) ok = exec(kRecountQueue);
+  if (ok && exec("COMMIT")) return true;
+  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  return false;
+}
 
 // Always preceded by r.id.
 constexpr const char* kReadingColumns =
@@ -92,9 +156,10 @@ bool StationStore::Fail(const char* what) {
   return false;
 }
 
-bool StationStore::Open(const std::string& path) {
+bool StationStore::Open(const std::string& path, const std::string& station) {
   Close();
   error_.clear();
+  station_ = station;
   {
     // The history archive's own checks: a file of another program or of a newer version is
     // refused, a new one gets the archive's tables and stamp.
@@ -112,13 +177,23 @@ bool StationStore::Open(const std::string& path) {
   // its memory flat (SQLite's default, 2 MB, fills over hours at a reading a second). Writing a
   // reading touches a few pages only.
   sqlite3_exec(db_, "PRAGMA cache_size = -256", nullptr, nullptr, nullptr);
-  char* message = nullptr;
-  if (sqlite3_exec(db_, kReadingsSchema, nullptr, nullptr, &message) != SQLITE_OK) {
-    error_ = std::string("the table of readings could not be made: ") +
-             (message ? message : sqlite3_errmsg(db_));
-    sqlite3_free(message);
+  std::string why;
+  if (!MakeStationTables(db_, why)) {
+    error_ = "the table of readings could not be made: " + why;
     Close();
     return false;
+  }
+  // Entries queued before queues had a station are taken over by the first station that opens
+  // the archive (until then one station was all that sent from it).
+  if (!station_.empty()) {
+    SqlStatement adopt(db_, "UPDATE station_queue SET station = ? WHERE station = ''");
+    if (!adopt.Bind(1, station_).Run() ||
+        (sqlite3_changes(db_) > 0 &&
+         sqlite3_exec(db_, kRecountQueue, nullptr, nullptr, nullptr) != SQLITE_OK)) {
+      Fail("the queue could not be taken over");
+      Close();
+      return false;
+    }
   }
   return true;
 }
@@ -142,17 +217,34 @@ bool StationStore::Exec(const char* sql) {
 }
 
 bool StationStore::Add(const StationReading& r, const std::vector<std::string>& queueFor) {
+  dropped_.clear();
   if (!db_) return Fail("the reading could not be kept");
   if (!Exec("BEGIN IMMEDIATE")) return Fail("the reading could not be kept");
   bool ok = InsertReading(db_, r);
   const int64_t id = sqlite3_last_insert_rowid(db_);
   lastId_ = ok ? id : 0;
-  SqlStatement queue(db_, "INSERT INTO station_queue(output, reading) VALUES(?,?)");
+  SqlStatement queue(db_, "INSERT INTO station_queue(output, reading, station) VALUES(?,?,?)");
+  SqlStatement size(db_, "SELECT waiting FROM station_queue_size WHERE station = ? AND output = ?");
+  // A queue over its cap loses its oldest entries (their readings stay in the archive).
+  SqlStatement drop(db_,
+                    "DELETE FROM station_queue WHERE station = ?1 AND output = ?2 AND reading IN"
+                    " (SELECT reading FROM station_queue WHERE station = ?1 AND output = ?2"
+                    " ORDER BY reading LIMIT ?3)");
   for (const std::string& output : queueFor) {
     if (!ok) break;
-    ok = queue.Bind(1, output).Bind(2, id).Run();
+    ok = queue.Bind(1, output).Bind(2, id).Bind(3, station_).Run();
+    if (!ok) break;
+    size.Bind(1, station_).Bind(2, output);
+    const int64_t waiting = size.Step() == SQLITE_ROW ? size.Int(0) : 0;
+    size.Reset();
+    if (waiting > queueMax_) {
+      const int64_t over = waiting - queueMax_;
+      ok = drop.Bind(1, station_).Bind(2, output).Bind(3, over).Run();
+      if (ok) dropped_.emplace_back(output, static_cast<uint64_t>(over));
+    }
   }
   if (ok && Exec("COMMIT")) return true;
+  dropped_.clear();
   Fail("the reading could not be kept");
   Exec("ROLLBACK");
   lastId_ = 0;
@@ -165,9 +257,9 @@ std::vector<std::pair<int64_t, StationReading>> StationStore::Queued(const std::
   if (!db_) return readings;
   const std::string sql = std::string("SELECT r.id, ") + kReadingColumns +
                           " FROM station_queue q JOIN station_readings r ON r.id = q.reading"
-                          " WHERE q.output = ? ORDER BY q.reading LIMIT ?";
+                          " WHERE q.station = ? AND q.output = ? ORDER BY q.reading LIMIT ?";
   SqlStatement select(db_, sql.c_str());
-  select.Bind(1, output).Bind(2, static_cast<int64_t>(count));
+  select.Bind(1, station_).Bind(2, output).Bind(3, static_cast<int64_t>(count));
   int rc;
   while ((rc = select.Step()) == SQLITE_ROW)
     readings.emplace_back(select.Int(0), ReadingAt(select, 1));
@@ -180,11 +272,13 @@ std::vector<std::pair<int64_t, StationReading>> StationStore::Queued(const std::
 
 bool StationStore::Dequeue(const std::string& output, int64_t id, bool delivered) {
   if (!db_ || !Exec("BEGIN IMMEDIATE")) return Fail("the queue could not be changed");
-  SqlStatement remove(db_, "DELETE FROM station_queue WHERE output = ? AND reading = ?");
+  SqlStatement remove(db_,
+                      "DELETE FROM station_queue WHERE output = ? AND reading = ? AND station = ?");
   SqlStatement sent(db_, "INSERT OR IGNORE INTO station_sent(reading, output) VALUES(?,?)");
-  if (remove.Bind(1, output).Bind(2, id).Run() &&
-      (!delivered || sent.Bind(1, id).Bind(2, output).Run()) && Exec("COMMIT"))
-    return true;
+  // Only an entry of this station's queue is taken off, and noted as delivered.
+  bool ok = remove.Bind(1, output).Bind(2, id).Bind(3, station_).Run();
+  if (ok && delivered && sqlite3_changes(db_) > 0) ok = sent.Bind(1, id).Bind(2, output).Run();
+  if (ok && Exec("COMMIT")) return true;
   Fail("the queue could not be changed");
   Exec("ROLLBACK");
   return false;
@@ -207,10 +301,44 @@ std::vector<std::string> StationStore::SentTo(int64_t id) {
 }
 
 uint64_t StationStore::QueuedCount(const std::string& output) {
+  return QueuedCount(station_, output);
+}
+
+uint64_t StationStore::QueuedCount(const std::string& station, const std::string& output) {
   if (!db_) return 0;
-  SqlStatement count(db_, "SELECT count(*) FROM station_queue WHERE output = ?");
-  count.Bind(1, output);
-  return count.Step() == SQLITE_ROW ? static_cast<uint64_t>(count.Int(0)) : 0;
+  SqlStatement count(db_,
+                     "SELECT waiting FROM station_queue_size WHERE station = ? AND output = ?");
+  count.Bind(1, station).Bind(2, output);
+  return count.Step() == SQLITE_ROW && count.Int(0) > 0 ? static_cast<uint64_t>(count.Int(0)) : 0;
+}
+
+int64_t StationStore::NewestTime() {
+  if (!db_) return 0;
+  SqlStatement newest(db_, "SELECT max(time) FROM station_readings");
+  return newest.Step() == SQLITE_ROW ? newest.Int(0) : 0;
+}
+
+bool StationStore::Prune(int64_t before, size_t most, uint64_t& removed) {
+  removed = 0;
+  if (!db_ || !Exec("BEGIN IMMEDIATE")) return Fail("old readings could not be removed");
+  // The oldest first, by the index on (serial, time): a bounded piece at a time, so that the
+  // archive is not held for long.
+  Exec("CREATE TEMP TABLE IF NOT EXISTS station_pruned(id INTEGER PRIMARY KEY)");
+  SqlStatement choose(db_,
+                      "INSERT INTO temp.station_pruned(id) SELECT id FROM station_readings"
+                      " WHERE time < ? ORDER BY id LIMIT ?");
+  bool ok = Exec("DELETE FROM temp.station_pruned") &&
+            choose.Bind(1, before).Bind(2, static_cast<int64_t>(most)).Run();
+  removed = ok ? static_cast<uint64_t>(sqlite3_changes(db_)) : 0;
+  ok = ok &&
+       Exec("DELETE FROM station_queue WHERE reading IN (SELECT id FROM temp.station_pruned)") &&
+       Exec("DELETE FROM station_sent WHERE reading IN (SELECT id FROM temp.station_pruned)") &&
+       Exec("DELETE FROM station_readings WHERE id IN (SELECT id FROM temp.station_pruned)");
+  if (ok && Exec("COMMIT")) return true;
+  Fail("old readings could not be removed");
+  Exec("ROLLBACK");
+  removed = 0;
+  return false;
 }
 
 std::vector<StationReading> StationStore::Latest(const std::string& serial, size_t count) {
@@ -285,8 +413,11 @@ bool CarryStationReadings(sqlite3* to, const std::string& from, uint64_t& total,
     SqlStatement count(source, "SELECT count(*) FROM station_readings");
     if (count.Step() == SQLITE_ROW) total = static_cast<uint64_t>(count.Int(0));
   }
-  if (sqlite3_exec(to, kReadingsSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
-      sqlite3_exec(to, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+  if (std::string why; !MakeStationTables(to, why)) {
+    error = "the station's readings in " + from + ": the new archive could not take them: " + why;
+    return false;
+  }
+  if (sqlite3_exec(to, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
     return failed("the new archive could not take them", to);
   // Read in the order kept; a damaged page ends the reading, what was read before goes over.
   std::map<int64_t, int64_t> ids;  // the file's row -> the new archive's
@@ -307,15 +438,22 @@ bool CarryStationReadings(sqlite3* to, const std::string& from, uint64_t& total,
     if (ok && rc != SQLITE_DONE) ok = failed("not every reading could be read", source);
   }
   // The queue and the deliveries of the readings carried (tables a file may lack read as none).
+  // A queue of an earlier version has no station: its entries stay without one, to be taken
+  // over as in any archive.
   for (const char* table : {"station_queue", "station_sent"}) {
-    const std::string read = std::string("SELECT output, reading FROM ") + table;
+    const bool queue = std::string(table) == "station_queue";
+    const bool stations = queue && HasColumn(source, table, "station");
+    const std::string read = std::string("SELECT output, reading") +
+                             (stations ? ", station" : ", ''") + " FROM " + table;
     const std::string write =
-        std::string("INSERT OR IGNORE INTO ") + table + "(output, reading) VALUES(?,?)";
+        std::string("INSERT OR IGNORE INTO ") + table +
+        (queue ? "(output, reading, station) VALUES(?,?,?)" : "(output, reading) VALUES(?,?)");
     SqlStatement select(source, read.c_str());
     SqlStatement insert(to, write.c_str());
     while (select.Step() == SQLITE_ROW) {
       const auto id = ids.find(select.Int(1));
       if (id == ids.end()) continue;
+      if (queue) insert.Bind(3, select.Text(2));
       if (!insert.Bind(1, select.Text(0)).Bind(2, id->second).Run()) {
         ok = failed("the outputs' queue could not be written", to);
         break;
@@ -335,10 +473,10 @@ bool StationStore::Announce(const StationStatus& status) {
   if (!db_ || !Exec("BEGIN IMMEDIATE")) return Fail("the station's state could not be kept");
   SqlStatement row(db_,
                    "INSERT OR REPLACE INTO station_status(pid, started, heartbeat, interval, port,"
-                   " serial, state) VALUES(?,?,?,?,?,?,?)");
+                   " serial, state, station) VALUES(?,?,?,?,?,?,?,?)");
   row.Bind(1, status.pid).Bind(2, status.started).Bind(3, status.heartbeat);
   row.Bind(4, static_cast<int64_t>(status.interval)).Bind(5, static_cast<int64_t>(status.port));
-  row.Bind(6, status.serial).Bind(7, status.state);
+  row.Bind(6, status.serial).Bind(7, status.state).Bind(8, station_);
   bool ok = row.Run();
   SqlStatement output(db_,
                       "INSERT OR REPLACE INTO station_outputs(pid, started, output, delivered,"
@@ -382,7 +520,7 @@ std::vector<StationStatus> StationStore::LiveStations(int64_t now) {
   if (!db_) return stations;
   // A heartbeat from the future (a clock set back) counts as live until it is silent as long.
   SqlStatement select(db_,
-                      "SELECT pid, started, heartbeat, interval, port, serial, state FROM"
+                      "SELECT pid, started, heartbeat, interval, port, serial, state, station FROM"
                       " station_status WHERE heartbeat BETWEEN ?1 - ?2 AND ?1 + ?2"
                       " ORDER BY started, pid");
   select.Bind(1, now).Bind(2, kStationSilenceSeconds);
@@ -395,6 +533,7 @@ std::vector<StationStatus> StationStore::LiveStations(int64_t now) {
     s.port = static_cast<int>(select.Int(4));
     s.serial = select.Text(5);
     s.state = select.Text(6);
+    s.station = select.Text(7);
     stations.push_back(std::move(s));
   }
   SqlStatement outputs(db_,

@@ -29,6 +29,7 @@ struct StationStatus {
   int port = 0;           // the port it holds (0: none now)
   std::string serial;     // of the device it reads (empty before the first)
   std::string state;      // "starting", "reading", "away", "bootloader", "oldprogram"
+  std::string station;    // which station: the key its queue is kept under
   std::vector<StationOutputState> outputs;
 };
 
@@ -48,8 +49,10 @@ class StationStore {
   StationStore& operator=(const StationStore&) = delete;
 
   // Opens (or creates) the archive at `path` as the history archive does, checked the same way,
-  // and its table of readings. False with Error() set.
-  bool Open(const std::string& path);
+  // and its table of readings, for the station `station` (the key its outputs' queues are kept
+  // under; see MonitorConfig::station). Queue entries of an earlier version, which name no
+  // station, are taken over by it. False with Error() set.
+  bool Open(const std::string& path, const std::string& station = {});
   // Opens an existing archive only to look at its stations and readings: read-only, without the
   // archive's checks, and waiting at most `waitMs` for a writer. Tables not there yet read as
   // empty. False when the file is not there or cannot be opened.
@@ -59,11 +62,15 @@ class StationStore {
   const std::string& Error() const { return error_; }
 
   // Keeps one reading and, in the same transaction, queues it for each output named in
-  // `queueFor`; false with Error() set (nothing is kept). LastId() is then its row.
+  // `queueFor`, dropping the oldest entries of a queue that goes over its cap; false with Error()
+  // set (nothing is kept). LastId() is then its row, Dropped() the entries dropped per output.
   bool Add(const StationReading& reading, const std::vector<std::string>& queueFor = {});
   int64_t LastId() const { return lastId_; }
-  // The oldest `count` readings queued for `output`, in the order they were taken, each with its
-  // row's id.
+  const std::vector<std::pair<std::string, uint64_t>>& Dropped() const { return dropped_; }
+  // The most readings a queue of this station holds.
+  void SetQueueMax(int64_t most) { queueMax_ = most; }
+  // The oldest `count` readings this station queued for `output`, in the order they were taken,
+  // each with its row's id.
   std::vector<std::pair<int64_t, StationReading>> Queued(const std::string& output, size_t count);
   // Takes a reading off `output`'s queue and, when `delivered`, notes in the same transaction
   // that it went there; false with Error() set.
@@ -72,7 +79,14 @@ class StationStore {
   bool MarkSent(const std::string& output, int64_t id);
   // The outputs reading `id` went to, by name, in name order.
   std::vector<std::string> SentTo(int64_t id);
+  // How many readings wait for `output` of this station (of `station`), read without counting.
   uint64_t QueuedCount(const std::string& output);
+  uint64_t QueuedCount(const std::string& station, const std::string& output);
+  // The end of the newest reading kept by any station (UTC seconds), 0 without one.
+  int64_t NewestTime();
+  // Removes at most `most` of the readings that ended before `before` (UTC seconds), with
+  // their queue entries and deliveries, in one transaction; `removed` says how many.
+  bool Prune(int64_t before, size_t most, uint64_t& removed);
   // The newest `count` readings of the device with serial number `serial` (any device when
   // empty), newest first.
   std::vector<StationReading> Latest(const std::string& serial, size_t count);
@@ -99,7 +113,10 @@ class StationStore {
 
   sqlite3* db_ = nullptr;
   std::string error_;
+  std::string station_;
+  int64_t queueMax_ = INT64_MAX;
   int64_t lastId_ = 0;
+  std::vector<std::pair<std::string, uint64_t>> dropped_;
 };
 
 // Copies the monitoring station's readings that still read in the archive file `from` (one moved

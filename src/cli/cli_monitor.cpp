@@ -1,6 +1,10 @@
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <ostream>
+#include <system_error>
 
 #include "archive/archive_files.h"
 #include "archive/station_store.h"
@@ -30,14 +34,7 @@ class TerminalStationView : public StationView {
  public:
   explicit TerminalStationView(CliSession& s) : s_(s) {}
 
-  void OnReading(const StationReading& r, bool kept, const std::string& error) override {
-    if (!kept) {
-      s_.io.err << s_.language.Text("Показание не сохранено в архиве: ",
-                                    "The reading was not kept in the archive: ")
-                << error << '\n'
-                << std::flush;
-      failed = true;
-    }
+  void OnReading(const StationReading& r, bool kept) override {
     LocalDateTime local = ShiftedBy(LocalDateTime{1970, 1, 1, 0, 0, 0, 0, r.utcOffsetMinutes},
                                     r.time + static_cast<int64_t>(r.utcOffsetMinutes) * 60);
     if (s_.options.json) {
@@ -71,15 +68,13 @@ class TerminalStationView : public StationView {
     s_.log.LogLine(text);
     // A station runs for months and may end by force (a power cut, taskkill /f): its log file,
     // when it has one, holds every note from the moment it is said. Notes are few.
-    if (!s_.options.logFile.empty() && !WriteRunLogFile(s_.options.logFile, s_.log.Lines()) &&
-        !logFailed_) {
+    if (!s_.options.logFile.empty() &&
+        !WriteRunLogFile(s_.options.logFile, s_.log.Lines(), s_.logEarlier) && !logFailed_) {
       logFailed_ = true;
       s_.io.err << s_.language.Text("Не удалось записать журнал в ", "Could not write the log to ")
                 << s_.options.logFile << '\n';
     }
   }
-
-  bool failed = false;
 
  private:
   CliSession& s_;
@@ -87,11 +82,12 @@ class TerminalStationView : public StationView {
 };
 
 // Why the monitor cannot run: on stderr, and in the run log, which is all that the windowless
-// companion of a logon task leaves.
-int Refuse(CliSession& s, const std::string& reason) {
+// companion of a logon task leaves. `status` kExitConfig when the configuration must be mended
+// first (a service manager does not start it again by itself then).
+int Refuse(CliSession& s, const std::string& reason, int status = kExitFailed) {
   s.io.err << "dravion-cli: " << reason << '\n';
   s.log.LogLine(reason);
-  return kExitFailed;
+  return status;
 }
 
 // The station's configuration: --config FILE, else the user's monitor.ini. A missing default file
@@ -105,7 +101,7 @@ bool LoadConfig(CliSession& s, MonitorConfig& config) {
   bool missing = false;
   if (LoadMonitorConfig(path, config, error, missing)) return true;
   if (!missing || given) {
-    Refuse(s, error);
+    Refuse(s, error, kExitConfig);
     return false;
   }
   if (WritePrivateFile(path, MonitorConfigTemplate(), error)) {
@@ -121,17 +117,44 @@ bool LoadConfig(CliSession& s, MonitorConfig& config) {
   return true;
 }
 
+// A station's log (--log) keeps the runs before this one, so that a restart (at the next logon,
+// after a failure) does not lose what the last run said; a log over kMonitorLogRotateBytes is
+// moved aside to NAME.1.EXT (replacing the one before) and begun anew.
+constexpr uintmax_t kMonitorLogRotateBytes = 1024 * 1024;
+
+void KeepEarlierRuns(CliSession& s) {
+  if (s.options.logFile.empty()) return;
+  const std::filesystem::path file = PathFromUtf8(s.options.logFile);
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(file, error);
+  if (error) return;  // none yet
+  if (size > kMonitorLogRotateBytes) {
+    std::filesystem::path aside = file;
+    aside.replace_extension(".1" + file.extension().string());
+    std::filesystem::rename(file, aside, error);
+    if (!error) return;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes(static_cast<size_t>(std::min<uintmax_t>(size, 2 * kMonitorLogRotateBytes)),
+                    '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  if (!bytes.empty() && bytes.back() != '\n') bytes += '\n';
+  s.logEarlier = std::move(bytes);
+}
+
 }  // namespace
 
 int Monitor(CliSession& s) {
   if ((s.options.installTask || s.options.removeTask) && MonitorTaskRefused(s)) return kExitUsage;
   if (s.options.removeTask) return RemoveMonitorTask(s);
+  if (!s.options.installTask) KeepEarlierRuns(s);
   // A task is installed only with a configuration that the monitor would take.
   MonitorConfig config;
-  if (!LoadConfig(s, config)) return kExitFailed;
+  if (!LoadConfig(s, config)) return kExitConfig;
   std::vector<std::unique_ptr<NetworkOutput>> networks;
   if (std::string error; !MakeNetworkOutputs(config, networks, error))
-    return Refuse(s, config.path + ": " + error);
+    return Refuse(s, config.path + ": " + error, kExitConfig);
   if (s.options.installTask) return InstallMonitorTask(s);
   MetricsServer metrics;
   if (config.Has("prometheus")) {
@@ -142,7 +165,7 @@ int Monitor(CliSession& s) {
   }
   const std::string archive = DefaultArchivePath();
   StationStore store;
-  if (!store.Open(archive))
+  if (!store.Open(archive, config.station))
     return Refuse(
         s, s.language.Text("Архив недоступен: ", "The archive cannot be used: ") + store.Error());
   // The device as found now, if it is there; from then on (or when it is not) the connection
@@ -160,6 +183,8 @@ int Monitor(CliSession& s) {
   }
   TerminalStationView view(s);
   MonitorStation station(s.context, store, view, s.options.interval);
+  const StationLimits limits = StationLimitsOf(config);
+  station.SetLimits(limits.keepDays, limits.queueMax);
   if (config.Has("prometheus")) station.AddOutput(&metrics);
   std::optional<MqttOutput> mqtt;
   if (config.Has("mqtt")) {
@@ -196,7 +221,8 @@ int Monitor(CliSession& s) {
     output->Stop();
   if (mqtt) mqtt->Stop();
   metrics.Stop();
-  return view.failed ? kExitFailed : kExitDone;
+  // Readings that the archive never took are lost: not a clean end.
+  return station.Unkept() > 0 ? kExitFailed : kExitDone;
 }
 
 }  // namespace dravion::cli

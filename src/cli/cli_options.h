@@ -12,6 +12,7 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;    // the device refused, failed or did not answer
 inline constexpr int kExitUsage = 2;     // bad usage
 inline constexpr int kExitNoDevice = 3;  // no device found
+inline constexpr int kExitConfig = 4;    // the monitor's configuration cannot be used
 
 // monitor: seconds a reading stands for unless --interval says otherwise.
 inline constexpr int kMonitorIntervalSeconds = 60;

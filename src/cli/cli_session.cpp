@@ -138,7 +138,7 @@ bool CliSession::Finish() {
   finished_ = true;
   LogRunEnd(log, clock);
   if (options.logFile.empty()) return true;
-  if (WriteRunLogFile(options.logFile, log.Lines())) return true;
+  if (WriteRunLogFile(options.logFile, log.Lines(), logEarlier)) return true;
   io.err << language.Text("Не удалось записать журнал в ", "Could not write the log to ")
          << options.logFile << '\n';
   return false;

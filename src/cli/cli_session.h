@@ -59,6 +59,8 @@ class CliSession {
   HeartbeatPump pump;
   TerminalDialogs dialogs;
   SessionLog log;
+  // What the log file held of earlier runs, written before this run's lines (the monitor's).
+  std::string logEarlier;
   LinkStack stack{pump, clock, dialogs};
   DeviceCommands commands{stack};
   DeviceInfo record;

@@ -193,7 +193,9 @@ bool ConnectionManager::OpenPort(int number) {
     const auto [said, first] = explained_.try_emplace(number, failure.fault);
     if (first || said->second != failure.fault) {
       said->second = failure.fault;
-      log_.LogLine(PortFailureText(number, failure, language_));
+      const std::string text = PortFailureText(number, failure, language_);
+      log_.LogLine(text);
+      if (PortRefused) PortRefused(failure, text);
     }
   }
   return false;

@@ -90,6 +90,9 @@ class ConnectionManager {
   // Hooks of the pages that follow the connection; empty ones do nothing.
   std::function<void()> ShowDeviceInformation;
   std::function<void()> MeasurementTick;
+  // A port would not open: its fault and the line said about it, once per port and reason (the
+  // line that goes to the log).
+  std::function<void(const PortOpenFailure& failure, const std::string& text)> PortRefused;
 
   int ConnectionMode = kAutoWatch;
   bool Connected = false;

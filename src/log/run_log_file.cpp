@@ -29,9 +29,10 @@ std::string RunLogBytes(const std::vector<std::string>& lines) {
   return Utf8ToCp1251(text);
 }
 
-bool WriteRunLogFile(const std::string& path, const std::vector<std::string>& lines) {
+bool WriteRunLogFile(const std::string& path, const std::vector<std::string>& lines,
+                     const std::string& earlier) {
   if (path.empty()) return false;
-  const std::string bytes = RunLogBytes(lines);
+  const std::string bytes = earlier + RunLogBytes(lines);
   const auto file = PathFromUtf8(path);
   std::error_code ignored;
   std::filesystem::remove(file, ignored);

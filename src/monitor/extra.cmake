@@ -1,10 +1,15 @@
-# The monitoring station's configuration file is INI: read by Debian's inih on Linux, by the
-# system's profile functions on Windows.
-if(NOT WIN32)
-  find_path(INIH_INCLUDE_DIR ini.h REQUIRED)
-  find_library(INIH_LIBRARY inih REQUIRED)
-  target_include_directories(dravion_core PRIVATE ${INIH_INCLUDE_DIR})
-  target_link_libraries(dravion_core PUBLIC ${INIH_LIBRARY})
+# The monitoring station's configuration file is INI, read on both systems by SimpleIni, Debian's
+# header-only parser (libsimpleini-dev; used without its wide-character conversion, so nothing is
+# linked). The Windows build takes the same header, copied alone into the build folder so that no
+# other Linux header can be found beside it.
+if(CMAKE_CROSSCOMPILING)
+  find_file(SIMPLEINI_HEADER SimpleIni.h PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+            REQUIRED)
+  configure_file(${SIMPLEINI_HEADER} ${CMAKE_BINARY_DIR}/simpleini/SimpleIni.h COPYONLY)
+  target_include_directories(dravion_core PRIVATE ${CMAKE_BINARY_DIR}/simpleini)
+else()
+  find_path(SIMPLEINI_INCLUDE_DIR SimpleIni.h REQUIRED)
+  target_include_directories(dravion_core PRIVATE ${SIMPLEINI_INCLUDE_DIR})
 endif()
 # The metrics server: cpp-httplib, Debian's library on Linux; for Windows its header-only form
 # from Debian's source package (scripts/build-httplib-windows), found through CMAKE_PREFIX_PATH.

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <ini.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "archive/archive_files.h"
 #include "monitor/monitor_config.h"
@@ -24,57 +25,6 @@ std::string DefaultMonitorConfigPath() {
 }
 
 namespace {
-
-struct ParseState {
-  MonitorConfig* config;
-  std::string error;
-};
-
-int OnEntry(void* user, const char* section, const char* name, const char* value) {
-  auto* state = static_cast<ParseState*>(user);
-  return AddConfigEntry(*state->config, section, name, value ? value : "", state->error) ? 1 : 0;
-}
-
-// The text of a configuration file, parsed by inih. False with `error` naming the line.
-bool ParseConfigText(const std::string& text, MonitorConfig& config, std::string& error) {
-  config.sections.clear();
-  if (text.find('\0') != std::string::npos) {
-    error = "it holds a zero byte: not a text file";
-    return false;
-  }
-  // inih cuts longer lines into pieces: such a line is refused instead. A section line alone
-  // turns its output on with every default, which inih does not report.
-  size_t line = 1;
-  for (size_t start = 0; start <= text.size(); ++line) {
-    const size_t end = std::min(text.find('\n', start), text.size());
-    const std::string content = text.substr(start, end - start);
-    start = end + 1;
-    const std::string where = "line " + std::to_string(line) + ": ";
-    if (content.size() > kMonitorConfigMaxLine) {
-      error = where + "longer than " + std::to_string(kMonitorConfigMaxLine) + " characters";
-      return false;
-    }
-    const size_t first = content.find_first_not_of(" \t\r\xEF\xBB\xBF");
-    if (first == std::string::npos || content[first] != '[') continue;
-    const size_t close = content.find(']', first);
-    if (close == std::string::npos) continue;  // inih's error
-    if (!AddConfigSection(config, content.substr(first + 1, close - first - 1), error)) {
-      error = where + error;
-      return false;
-    }
-  }
-  ParseState state{&config, {}};
-  const int failed = ini_parse_string(text.c_str(), OnEntry, &state);
-  if (failed != 0) {
-    error = failed < 0
-                ? "it could not be parsed"
-                : "line " + std::to_string(failed) + ": " +
-                      (state.error.empty() ? "not a [section] or a key = value line" : state.error);
-    config.sections.clear();
-    return false;
-  }
-  return true;
-}
 
 // Reads a file that must be the user's alone. False with `error`; `missing` true when there is
 // no such file.
@@ -127,6 +77,13 @@ bool ReadPrivateFile(const std::string& path, std::string& text, std::string& er
   return ok;
 }
 
+// The file's absolute path, its folders resolved when they can be.
+std::string AbsoluteFilePath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::weakly_canonical(path, error);
+  return error ? path : absolute.string();
+}
+
 }  // namespace
 
 bool LoadMonitorConfig(const std::string& path, MonitorConfig& config, std::string& error,
@@ -134,10 +91,11 @@ bool LoadMonitorConfig(const std::string& path, MonitorConfig& config, std::stri
   config.path = path;
   std::string text;
   if (!ReadPrivateFile(path, text, error, missing)) return false;
-  if (!ParseConfigText(text, config, error)) {
+  if (!ParseMonitorConfig(text, config, error) || !CheckMonitorConfig(config, error)) {
     error = path + ": " + error;
     return false;
   }
+  config.station = AbsoluteFilePath(path);
   return true;
 }
 

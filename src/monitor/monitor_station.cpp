@@ -131,18 +131,102 @@ void MonitorStation::Keep(uint32_t startTick, uint32_t endTick) {
   reading.uid = uid_;
   dose_.clear();
   doseUnit_.clear();
+  // A clock that is not set (behind the newest reading kept) gives readings times that the
+  // networks would take for old or wrong ones: they are kept, and sent nowhere.
+  const bool behind = reading.time < newestTime_;
+  if (behind != clockBehind_) {
+    clockBehind_ = behind;
+    view_.Note(behind ? Text("Часы компьютера отстают от последнего сохранённого показания "
+                             "(не установлены?): показания сохраняются, но никуда не "
+                             "отправляются, пока часы не будут установлены",
+                             "The computer's clock is behind the newest reading kept (is it not "
+                             "set?): readings are kept but sent nowhere until the clock is set")
+                      : Text("Часы компьютера установлены: показания снова отправляются",
+                             "The computer's clock is set: readings are sent again"));
+  }
+  if (!behind) newestTime_ = reading.time;
   std::vector<std::string> queueFor;
   for (const StationOutput* output : outputs_) {
-    if (output->Replays()) queueFor.push_back(output->Name());
+    if (output->Replays() && !behind) queueFor.push_back(output->Name());
   }
-  const bool kept = store_.Add(reading, queueFor);
+  // Readings the archive refused before go first, in the order taken.
+  bool kept = WriteUnkept() && store_.Add(reading, queueFor);
   if (kept) {
     ++readings_;
     reading.id = store_.LastId();
+    for (const auto& [output, count] : store_.Dropped()) {
+      if (!queueFullSaid_.insert(output).second) continue;
+      view_.Note(output + Text(": очередь полна, самые старые показания удаляются из неё",
+                               ": its queue is full; the oldest readings are dropped from it"));
+    }
+  } else {
+    if (!unkeptSaid_) {
+      unkeptSaid_ = true;
+      view_.Note(Text("Архив не принимает показания (", "The archive does not take readings (") +
+                 store_.Error() +
+                 Text("); они хранятся в памяти и будут записаны, когда архив их примет",
+                      "); they are kept in memory and written when it takes them"));
+    }
+    if (unkept_.size() >= kUnkeptMax) {
+      unkept_.pop_front();
+      if (!unkeptDropSaid_) {
+        unkeptDropSaid_ = true;
+        view_.Note(Text("В памяти уже ", "Memory already holds ") + std::to_string(kUnkeptMax) +
+                   Text(" показаний, не принятых архивом: самые старые теряются",
+                        " readings the archive did not take: the oldest are lost"));
+      }
+    }
+    unkept_.push_back({reading, queueFor});
   }
-  view_.OnReading(reading, kept, kept ? std::string() : store_.Error());
+  view_.OnReading(reading, kept);
+  if (behind) return;
   for (StationOutput* output : outputs_)
     output->Publish(reading);
+}
+
+bool MonitorStation::WriteUnkept() {
+  while (!unkept_.empty()) {
+    if (!store_.Add(unkept_.front().reading, unkept_.front().queueFor)) return false;
+    ++readings_;
+    unkept_.pop_front();
+    if (unkept_.empty()) {
+      view_.Note(Text("Архив снова принимает показания; хранившиеся в памяти записаны",
+                      "The archive takes readings again; those kept in memory are written"));
+      unkeptSaid_ = unkeptDropSaid_ = false;
+    }
+  }
+  return true;
+}
+
+void MonitorStation::SetLimits(int keepDays, int64_t queueMax) {
+  keepDays_ = std::max(0, keepDays);
+  store_.SetQueueMax(queueMax);
+}
+
+void MonitorStation::Prune() {
+  if (keepDays_ <= 0) return;
+  const uint32_t tick = context_.clock.TickMs();
+  constexpr uint32_t kPruneEveryMs = 3600 * kSecondMs;
+  if (prunedTick_ != 0 && tick - prunedTick_ < kPruneEveryMs) return;
+  prunedTick_ = tick == 0 ? 1 : tick;
+  const int64_t before =
+      UniversalSeconds(context_.clock.Now()) - static_cast<int64_t>(keepDays_) * 86400;
+  // A few pieces each time: a long backlog goes over the next hours without holding the
+  // readings up.
+  constexpr size_t kPiece = 1000;
+  uint64_t total = 0;
+  for (int piece = 0; piece < 20; ++piece) {
+    uint64_t removed = 0;
+    if (!store_.Prune(before, kPiece, removed)) break;
+    total += removed;
+    if (removed < kPiece) break;
+  }
+  if (total > 0 && !pruneSaid_) {
+    pruneSaid_ = true;
+    view_.Note(Text("Показания старше ", "Readings older than ") + std::to_string(keepDays_) +
+               Text(" дн. удаляются из архива (keep_days)",
+                    " days are removed from the archive (keep_days)"));
+  }
 }
 
 void MonitorStation::PostNote(const std::string& text) {
@@ -239,6 +323,14 @@ void MonitorStation::Run() {
     outputsChanged_ = true;
   }
   Announce(true);
+  newestTime_ = store_.NewestTime();
+  // A port the system refuses says why, as in the window: no permission (and which group gives
+  // it) or another program holding it.
+  context_.connection.PortRefused = [this](const PortOpenFailure& failure,
+                                           const std::string& text) {
+    if (failure.fault == PortFault::Denied || failure.fault == PortFault::Busy) view_.Note(text);
+  };
+  Prune();
   EventPump& pump = context_.pump;
   Clock& clock = context_.clock;
   const uint32_t intervalMs = static_cast<uint32_t>(interval_) * kSecondMs;
@@ -252,6 +344,7 @@ void MonitorStation::Run() {
     const bool closes = static_cast<int32_t>(now + kSecondMs - intervalEnd) >= 0;
     Sample(closes);
     Announce(false);
+    Prune();
     if (closes) {
       if (averager_.Samples() > 0) Keep(intervalStart_, now);
       // After a stall longer than an interval, the next one begins now.
@@ -268,6 +361,12 @@ void MonitorStation::Run() {
   }
   // Stopped: the seconds read so far are kept as a shorter reading.
   if (averager_.Samples() > 0) Keep(intervalStart_, clock.TickMs());
+  if (!unkept_.empty()) {
+    view_.Note(std::to_string(unkept_.size()) +
+               Text(" показаний не приняты архивом и потеряны",
+                    " readings were not taken by the archive and are lost"));
+  }
+  context_.connection.PortRefused = nullptr;
   SayPostedNotes();
   store_.Withdraw(status_.pid, status_.started);
   controller_.RemoveListener(&last_);

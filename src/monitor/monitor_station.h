@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,9 +24,9 @@ int64_t CurrentProcessId();
 class StationView {
  public:
   virtual ~StationView() = default;
-  // A reading was taken and kept in the archive (`kept` false: the archive refused it, and
-  // `error` says why).
-  virtual void OnReading(const StationReading& reading, bool kept, const std::string& error) = 0;
+  // A reading was taken and kept in the archive (`kept` false: the archive refused it; it waits
+  // in memory to be written when the archive takes it).
+  virtual void OnReading(const StationReading& reading, bool kept) = 0;
   // A change of the device's state, said once each: gone, back, in its boot loader, another
   // device.
   virtual void Note(const std::string& text) = 0;
@@ -41,6 +43,9 @@ class MonitorStation {
 
   // Every reading goes to `output` too, after the archive (the output is the caller's).
   void AddOutput(StationOutput* output) { outputs_.push_back(output); }
+  // Readings older than `keepDays` days are removed from the archive (0: none), and each
+  // output's queue holds at most `queueMax` (the oldest go).
+  void SetLimits(int keepDays, int64_t queueMax);
 
   // A note from another thread (an output's): said through the view on the station's thread.
   void PostNote(const std::string& text);
@@ -53,6 +58,11 @@ class MonitorStation {
   // shorter reading.
   void Run();
   int Readings() const { return readings_; }
+  // Readings the archive has not taken (after Run: they are lost).
+  size_t Unkept() const { return unkept_.size(); }
+
+  // The most readings kept in memory while the archive refuses them; beyond, the oldest go.
+  static constexpr size_t kUnkeptMax = 10000;
 
  private:
   class SilentView : public MeasurementView {
@@ -86,6 +96,11 @@ class MonitorStation {
   bool Sample(bool withDose);
   // Keeps the interval's reading, begun at `startTick`, its last second read at `endTick`.
   void Keep(uint32_t startTick, uint32_t endTick);
+  // Writes the readings that wait in memory, oldest first, while the archive takes them; false
+  // when one is still refused.
+  bool WriteUnkept();
+  // Removes the readings older than the configured days, a bounded piece at a time.
+  void Prune();
   void SetState(State state, const std::string& detail = {});
   void SayPostedNotes();
   // Tells the archive how the station is: when something changed, else every few seconds.
@@ -109,6 +124,21 @@ class MonitorStation {
   uint32_t intervalStart_ = 0;  // tick of the interval's first second
   int readings_ = 0;
   std::vector<StationOutput*> outputs_;
+  // Readings the archive refused, with the outputs they are queued for, oldest first.
+  struct UnkeptReading {
+    StationReading reading;
+    std::vector<std::string> queueFor;
+  };
+  std::deque<UnkeptReading> unkept_;
+  bool unkeptSaid_ = false, unkeptDropSaid_ = false;
+  int keepDays_ = 0;
+  uint32_t prunedTick_ = 0;
+  bool pruneSaid_ = false;
+  std::set<std::string> queueFullSaid_;
+  // The end of the newest reading with a clock that was right (UTC seconds): a reading that
+  // ends before it was taken with a clock that is not set.
+  int64_t newestTime_ = 0;
+  bool clockBehind_ = false;
   std::mutex notesMutex_;
   std::vector<std::string> notes_;                          // posted by other threads, not yet said
   std::map<std::string, StationOutputState> outputStates_;  // under notesMutex_

@@ -140,7 +140,7 @@ bool MqttOutput::Start(const std::string& archivePath, std::string& error) {
     error = "[mqtt] topic must not be empty nor hold + or #";
     return false;
   }
-  if (!queue_.Open(archivePath)) {
+  if (!queue_.Open(archivePath, config_.station)) {
     error = "mqtt: " + queue_.Error();
     return false;
   }

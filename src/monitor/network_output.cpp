@@ -143,7 +143,7 @@ NetworkOutput::~NetworkOutput() {
 
 bool NetworkOutput::Start(const std::string& archivePath, std::string& error) {
   // The archive holds the queue of an output that replays, and where every reading went.
-  if (!queue_.Open(archivePath)) {
+  if (!queue_.Open(archivePath, station)) {
     error = name_ + ": " + queue_.Error();
     return false;
   }
@@ -293,6 +293,7 @@ bool MakeNetworkOutputs(const MonitorConfig& config,
     outputs.push_back(std::make_unique<SafecastOutput>(config, latitude, longitude));
   }
   for (auto& output : outputs) {
+    output->station = config.station;
     if (!ReadConfigAuthorities(config, output->Name(), output->authoritiesPem, error)) return false;
   }
   return true;

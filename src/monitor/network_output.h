@@ -54,6 +54,8 @@ class NetworkOutput : public StationOutput {
   std::function<void(const OutputCounts&)> counted;
   Retries retries;
   // Certificate authorities trusted for this output besides the system's (its section's `ca`).
+  // The station whose queue it delivers from (MonitorConfig::station).
+  std::string station;
   std::string authoritiesPem;
 
   // The request for a reading, and what an answer means.

@@ -76,7 +76,7 @@ std::string StationWatch::StationLine(const StationStatus& s) const {
          (s.serial.empty() ? std::string() : " " + s.serial);
 }
 
-std::string StationWatch::OutputLine(const StationOutputState& o) {
+std::string StationWatch::OutputLine(const StationStatus& s, const StationOutputState& o) {
   std::string line = o.name + ": ";
   if (o.name == "prometheus") {
     line += Text("метрики для Prometheus", "metrics for Prometheus");
@@ -85,7 +85,8 @@ std::string StationWatch::OutputLine(const StationOutputState& o) {
   line += std::to_string(o.counts.delivered) + Text(" доставлено", " delivered");
   if (o.counts.failed > 0)
     line += ", " + std::to_string(o.counts.failed) + Text(" неудачных попыток", " failed tries");
-  if (const uint64_t waiting = store_.QueuedCount(o.name); waiting > 0)
+  // Its station's queue, as the archive counts it (no counting here: the window's thread).
+  if (const uint64_t waiting = store_.QueuedCount(s.station, o.name); waiting > 0)
     line += ", " + std::to_string(waiting) + Text(" ждут отправки", " waiting");
   if (o.counts.lastSuccess > 0)
     line += Text(", последнее в ", ", last at ") +
@@ -122,7 +123,7 @@ void StationWatch::Update(bool now) {
   for (const StationStatus& s : stations_) {
     lines.push_back(StationLine(s));
     for (const StationOutputState& o : s.outputs)
-      outputs.push_back(OutputLine(o));
+      outputs.push_back(OutputLine(s, o));
     if (s.serial.empty()) continue;
     std::vector<StationReading> own = store_.Latest(s.serial, ReadingsShown);
     newest.insert(newest.end(), own.begin(), own.end());

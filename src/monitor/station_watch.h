@@ -61,7 +61,7 @@ class StationWatch {
   bool Refresh();
   std::string Text(const char* russian, const char* english) const;
   std::string StationLine(const StationStatus& station) const;
-  std::string OutputLine(const StationOutputState& output);
+  std::string OutputLine(const StationStatus& station, const StationOutputState& output);
   StationRowText RowOf(const StationReading& reading);
   std::string Decimal(double value, int decimals) const;
 

@@ -177,7 +177,7 @@ TEST(CliMonitorMqttLink, ARefusedLoginIsSaidOnceAndNotTriedAgain) {
   })) << FileText(err);
   // Readings go on being kept while nothing more goes to the broker.
   StationStore store;
-  ASSERT_TRUE(store.Open(archive));
+  ASSERT_TRUE(store.Open(archive, MqttMonitorStation(folder)));
   const uint64_t kept = store.Count();
   ASSERT_TRUE(WaitForFile(err, [&](const std::string&) { return store.Count() >= kept + 3; }));
   ASSERT_EQ(::kill(pid, SIGTERM), 0);

@@ -54,7 +54,7 @@ TEST(CliMonitorMqttTlsLink, AnUntrustedBrokerGetsNothingUntilItsCertificateIsTru
             std::string::npos)
       << FileText(err);
   StationStore store;
-  ASSERT_TRUE(store.Open(archive));
+  ASSERT_TRUE(store.Open(archive, MqttMonitorStation(folder)));
   ASSERT_TRUE(WaitForFile(err, [&](const std::string&) { return store.Count() >= 3; }));
   // The readings so far, oldest first: all still queued for the broker.
   std::vector<std::string> waiting;

@@ -156,7 +156,7 @@ TEST(MonitorTask, AMonitorThatCannotStartSaysWhyInTheLog) {
   std::ostringstream out, err;
   std::istringstream in;
   CliIo io{out, err, in, false, false};
-  EXPECT_EQ(RunCli({"monitor", "--config", config, "--log", log}, io), kExitFailed);
+  EXPECT_EQ(RunCli({"monitor", "--config", config, "--log", log}, io), kExitConfig);
   const std::string said = err.str();
   ASSERT_EQ(said.rfind("dravion-cli: ", 0), 0u) << said;
   const std::string reason = said.substr(13, said.find('\n') - 13);

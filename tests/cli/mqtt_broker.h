@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -161,6 +162,11 @@ inline pid_t SpawnMqttMonitor(const std::string& folder, const std::string& keys
   std::ofstream(config) << "[mqtt]\n" << keys;
   ::chmod(config.c_str(), 0600);
   return SpawnCli({"--port", "7", "monitor", "--interval", "1", "--config", config}, -1, err);
+}
+
+// The station that monitor is: its queue's key in the archive (its configuration's path).
+inline std::string MqttMonitorStation(const std::string& folder) {
+  return std::filesystem::weakly_canonical(folder + "/monitor.ini").string();
 }
 
 }  // namespace dravion::cli_test
