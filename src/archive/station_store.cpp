@@ -44,16 +44,20 @@ constexpr const char* kReadingsSchema =
 constexpr const char* kQueueIndexes =
     "CREATE INDEX IF NOT EXISTS station_queue_by_station ON station_queue(station, output,"
     " reading);"
-    // How many readings wait per station and output, kept by the queue's own triggers so that
-    // the window reads it without counting.
+    // How many readings wait per station and output, kept in the transaction of every change
+    // of the queue (archive connections run no triggers), so that the window reads it without
+    // counting.
     "CREATE TABLE IF NOT EXISTS station_queue_size(station TEXT NOT NULL, output TEXT NOT NULL,"
-    " waiting INTEGER NOT NULL, PRIMARY KEY(station, output)) WITHOUT ROWID;"
-    "CREATE TRIGGER IF NOT EXISTS station_queue_added AFTER INSERT ON station_queue BEGIN"
-    " INSERT INTO station_queue_size(station, output, waiting) VALUES(new.station, new.output, 1)"
-    " ON CONFLICT(station, output) DO UPDATE SET waiting = waiting + 1; END;"
-    "CREATE TRIGGER IF NOT EXISTS station_queue_removed AFTER DELETE ON station_queue BEGIN"
-    " UPDATE station_queue_size SET waiting = waiting - 1"
-    " WHERE station = old.station AND output = old.output; END;";
+    " waiting INTEGER NOT NULL, PRIMARY KEY(station, output)) WITHOUT ROWID;";
+
+// Adds to the readings that wait for a station's output.
+bool AddWaiting(sqlite3* db, const std::string& station, const std::string& output,
+                int64_t change) {
+  SqlStatement add(db,
+                   "INSERT INTO station_queue_size(station, output, waiting) VALUES(?1, ?2, ?3)"
+                   " ON CONFLICT(station, output) DO UPDATE SET waiting = waiting + ?3");
+  return add.Bind(1, station).Bind(2, output).Bind(3, change).Run();
+}
 
 // Counts the queue again into station_queue_size (after the table was made, or entries were
 // given to a station).
@@ -232,14 +236,16 @@ bool StationStore::Add(const StationReading& r, const std::vector<std::string>& 
                     " ORDER BY reading LIMIT ?3)");
   for (const std::string& output : queueFor) {
     if (!ok) break;
-    ok = queue.Bind(1, output).Bind(2, id).Bind(3, station_).Run();
+    ok = queue.Bind(1, output).Bind(2, id).Bind(3, station_).Run() &&
+         AddWaiting(db_, station_, output, 1);
     if (!ok) break;
     size.Bind(1, station_).Bind(2, output);
     const int64_t waiting = size.Step() == SQLITE_ROW ? size.Int(0) : 0;
     size.Reset();
     if (waiting > queueMax_) {
       const int64_t over = waiting - queueMax_;
-      ok = drop.Bind(1, station_).Bind(2, output).Bind(3, over).Run();
+      ok = drop.Bind(1, station_).Bind(2, output).Bind(3, over).Run() &&
+           AddWaiting(db_, station_, output, -sqlite3_changes(db_));
       if (ok) dropped_.emplace_back(output, static_cast<uint64_t>(over));
     }
   }
@@ -277,7 +283,9 @@ bool StationStore::Dequeue(const std::string& output, int64_t id, bool delivered
   SqlStatement sent(db_, "INSERT OR IGNORE INTO station_sent(reading, output) VALUES(?,?)");
   // Only an entry of this station's queue is taken off, and noted as delivered.
   bool ok = remove.Bind(1, output).Bind(2, id).Bind(3, station_).Run();
-  if (ok && delivered && sqlite3_changes(db_) > 0) ok = sent.Bind(1, id).Bind(2, output).Run();
+  const bool removed = ok && sqlite3_changes(db_) > 0;
+  if (removed) ok = AddWaiting(db_, station_, output, -1);
+  if (ok && delivered && removed) ok = sent.Bind(1, id).Bind(2, output).Run();
   if (ok && Exec("COMMIT")) return true;
   Fail("the queue could not be changed");
   Exec("ROLLBACK");
@@ -332,6 +340,7 @@ bool StationStore::Prune(int64_t before, size_t most, uint64_t& removed) {
   removed = ok ? static_cast<uint64_t>(sqlite3_changes(db_)) : 0;
   ok = ok &&
        Exec("DELETE FROM station_queue WHERE reading IN (SELECT id FROM temp.station_pruned)") &&
+       Exec(kRecountQueue) &&
        Exec("DELETE FROM station_sent WHERE reading IN (SELECT id FROM temp.station_pruned)") &&
        Exec("DELETE FROM station_readings WHERE id IN (SELECT id FROM temp.station_pruned)");
   if (ok && Exec("COMMIT")) return true;
@@ -460,6 +469,8 @@ bool CarryStationReadings(sqlite3* to, const std::string& from, uint64_t& total,
       }
     }
   }
+  if (ok && sqlite3_exec(to, kRecountQueue, nullptr, nullptr, nullptr) != SQLITE_OK)
+    ok = failed("the outputs' queue could not be counted", to);
   if (sqlite3_exec(to, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
     failed("the readings could not be kept", to);
     sqlite3_exec(to, "ROLLBACK", nullptr, nullptr, nullptr);
