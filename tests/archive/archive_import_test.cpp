@@ -73,9 +73,7 @@ struct CliRun {
 
 // dravion-cli in-process on the archive file `archive`.
 CliRun RunCli(const std::string& archive, const std::vector<std::string>& args) {
-  const char* before = std::getenv("DRAVION_ARCHIVE");
-  const std::string saved = before ? before : "";
-  ::setenv("DRAVION_ARCHIVE", archive.c_str(), 1);
+  const archive_test::ArchiveForCli named(archive);
   std::ostringstream out, err;
   std::istringstream in;
   cli::CliIo io{out, err, in, false, false};
@@ -83,7 +81,6 @@ CliRun RunCli(const std::string& archive, const std::vector<std::string>& args) 
   run.status = cli::RunCli(args, io);
   run.out = out.str();
   run.err = err.str();
-  ::setenv("DRAVION_ARCHIVE", saved.c_str(), 1);
   return run;
 }
 

@@ -18,6 +18,7 @@
 namespace dravion {
 namespace {
 
+using archive_test::ArchiveForCli;
 using archive_test::DownloadOf;
 using archive_test::Measurement;
 using archive_test::RecordStream;
@@ -202,26 +203,6 @@ TEST(ArchiveStatistics, FiguresOverManyDaysMatchTheRawRecordsAlsoAfterANewDownlo
 }
 
 // The archive named for dravion-cli while the object lives.
-class ArchiveForCli {
- public:
-  explicit ArchiveForCli(const std::string& path) {
-    const char* before = std::getenv("DRAVION_ARCHIVE");
-    previous_ = before ? before : "";
-    Set(path);
-  }
-  ~ArchiveForCli() { Set(previous_); }
-
- private:
-  static void Set(const std::string& value) {
-#ifdef _WIN32
-    _putenv_s("DRAVION_ARCHIVE", value.c_str());
-#else
-    ::setenv("DRAVION_ARCHIVE", value.c_str(), 1);
-#endif
-  }
-  std::string previous_;
-};
-
 // archive stats: one JSON object with the figures in the unit asked for, numbers with a decimal
 // point also where the process writes a decimal comma; the text in Russian with the device's
 // unit names; the threshold typed in the unit.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -118,5 +119,26 @@ inline std::vector<HistoryRecord> RecordStream(uint32_t count, uint32_t begin, u
   }
   return stream;
 }
+
+// Names the archive dravion-cli uses (DRAVION_ARCHIVE) while it lives.
+class ArchiveForCli {
+ public:
+  explicit ArchiveForCli(const std::string& path) {
+    const char* before = std::getenv("DRAVION_ARCHIVE");
+    previous_ = before ? before : "";
+    Set(path);
+  }
+  ~ArchiveForCli() { Set(previous_); }
+
+ private:
+  static void Set(const std::string& value) {
+#ifdef _WIN32
+    _putenv_s("DRAVION_ARCHIVE", value.c_str());
+#else
+    ::setenv("DRAVION_ARCHIVE", value.c_str(), 1);
+#endif
+  }
+  std::string previous_;
+};
 
 }  // namespace dravion::archive_test
