@@ -10,13 +10,19 @@ namespace {
 struct Transfer {
   std::string* body;
   const std::atomic<bool>* abort;
+  bool tooLong = false;
 };
 
+// An answer over the cap ends the transfer at once: taking fewer bytes than given makes libcurl
+// stop with a write error.
 size_t Collect(char* data, size_t size, size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
   const size_t bytes = size * count;
-  const size_t room = kHttpAnswerMaxBytes - std::min(kHttpAnswerMaxBytes, transfer->body->size());
-  transfer->body->append(data, std::min(bytes, room));
+  if (bytes > kHttpAnswerMaxBytes - transfer->body->size()) {
+    transfer->tooLong = true;
+    return 0;
+  }
+  transfer->body->append(data, bytes);
   return bytes;
 }
 
@@ -58,6 +64,9 @@ HttpAnswer RunHttpExchange(const HttpExchange& exchange, const std::atomic<bool>
   curl_easy_setopt(curl, CURLOPT_URL, exchange.url.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  // An abort during a name look-up does not wait for the resolver's thread (a name server that
+  // never answers would hold it for half a minute): the thread is left to end by itself.
+  curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 10L);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "dravion-cli monitor");
@@ -99,6 +108,9 @@ HttpAnswer RunHttpExchange(const HttpExchange& exchange, const std::atomic<bool>
     const std::string detail = error[0] != '\0' ? error : curl_easy_strerror(code);
     if (code == CURLE_ABORTED_BY_CALLBACK) {
       answer.error = "stopped";
+    } else if (code == CURLE_WRITE_ERROR && transfer.tooLong) {
+      answer.error =
+          "the answer was longer than " + std::to_string(kHttpAnswerMaxBytes / 1024) + " KiB";
     } else if (code == CURLE_PEER_FAILED_VERIFICATION) {
       answer.error = "the server's certificate is not trusted: " + detail;
     } else if (code == CURLE_SSL_CACERT_BADFILE) {

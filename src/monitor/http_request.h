@@ -19,7 +19,7 @@ struct HttpExchange {
 struct HttpAnswer {
   bool reached = false;  // an answer came (any status); false: no connection, a time-out, TLS
   long status = 0;
-  std::string body;   // at most kHttpAnswerMaxBytes of it
+  std::string body;   // an answer longer than kHttpAnswerMaxBytes is not reached: its transfer ends
   std::string error;  // why it was not reached; never holds the URL (it may carry secrets)
 };
 
@@ -28,7 +28,7 @@ inline constexpr size_t kHttpAnswerMaxBytes = 64 * 1024;
 // Runs one exchange with libcurl: the server's certificate and name always verified (by the
 // system's authorities and the exchange's own; on Windows by Schannel), 10 s to connect, 30 s in
 // all, redirects not followed. A certificate that is not trusted is said as such in `error`.
-// `abort` set by another thread ends it within a fraction of a second.
+// `abort` set by another thread ends it within about a second, also while a name is looked up.
 HttpAnswer RunHttpExchange(const HttpExchange& exchange, const std::atomic<bool>& abort);
 
 // `text` for a URL's query: every byte but letters, digits and -._~ as %XX.

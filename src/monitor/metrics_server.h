@@ -25,9 +25,11 @@ struct StationMetrics {
 // dravion_* and labelled with the device's serial number. Numbers whatever the locale.
 std::string MetricsText(const StationMetrics& metrics);
 
-// An HTTP server (cpp-httplib) on a host and port of this computer that answers GET /metrics
-// with MetricsText, on a thread of its own. Publish keeps the newest reading; Count updates an
-// output's counts.
+// An HTTP server on a host and port of this computer that answers GET /metrics with MetricsText,
+// on a thread of its own: cpp-httplib parses the requests and writes the answers, while the
+// server holds the sockets within limits that no client can push it past (the size of a request,
+// the time to send it and to take the answer, the connections open at once), and stops at once.
+// Publish keeps the newest reading; Count updates an output's counts.
 class MetricsServer : public StationOutput {
  public:
   MetricsServer();

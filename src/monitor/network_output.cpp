@@ -17,6 +17,19 @@ bool Contains(const std::string& text, const char* what) {
   return text.find(what) != std::string::npos;
 }
 
+// An answer's text without the blanks and line breaks around it.
+std::string Trimmed(const std::string& text) {
+  const char* blanks = " \t\r\n";
+  const size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(blanks) + 1 - first);
+}
+
+// Readings a service may refuse in a row, each dropped as one it will never take; after them it
+// is taken as refusing everything (a service failing, or a page that is not the service's), and
+// what is queued waits for it.
+constexpr int kRejectionsInARow = 3;
+
 // radmon.org: the documented GET submit, the reading in CPM with its UTC time.
 class RadmonOutput : public NetworkOutput {
  public:
@@ -37,11 +50,15 @@ class RadmonOutput : public NetworkOutput {
   Delivery Judge(const HttpAnswer& answer, std::string& why) const override {
     why = Why(answer);
     if (!answer.reached) return Delivery::Retry;
-    if (Contains(answer.body, "Incorrect login")) {
+    // The service answers its one word, "OK", or says why not; any other page (a proxy's, a
+    // captive portal's) is not its answer, whatever words it holds.
+    const std::string text = Trimmed(answer.body);
+    if (text.starts_with("Incorrect login")) {
       why = "the user name or the data sending password was refused";
       return Delivery::Refused;
     }
-    if (answer.status == 200 && Contains(answer.body, "OK")) return Delivery::Delivered;
+    if (answer.status == 200 && text == "OK") return Delivery::Delivered;
+    if (answer.status == 200) why = "the answer was not the service's OK";
     return Delivery::Retry;
   }
 
@@ -175,6 +192,7 @@ void NetworkOutput::Say(const std::string& text) {
 void NetworkOutput::Work() {
   enum class State { Delivering, Failing, Refused } state = State::Delivering;
   int failures = 0;
+  int rejections = 0;  // readings refused in a row
   auto nextTry = std::chrono::steady_clock::now();
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
@@ -205,7 +223,9 @@ void NetworkOutput::Work() {
     exchange.authoritiesPem = authoritiesPem;
     const HttpAnswer answer = RunHttpExchange(exchange, abort_);
     std::string why;
-    const Delivery delivery = Judge(answer, why);
+    Delivery delivery = Judge(answer, why);
+    const bool refusingAll = delivery == Delivery::Rejected && rejections >= kRejectionsInARow;
+    if (refusingAll) delivery = Delivery::Retry;
     lock.lock();
     if (stopping_) break;
     if (delivery == Delivery::Delivered || delivery == Delivery::Rejected) {
@@ -232,9 +252,11 @@ void NetworkOutput::Work() {
         if (state == State::Failing) Say("delivered again");
         state = State::Delivering;
         failures = 0;
+        rejections = 0;
         break;
       case Delivery::Rejected:
         ++counts_.failed;
+        ++rejections;
         Say("a reading was refused and is dropped (" + why + ")");
         break;
       case Delivery::Refused:
@@ -248,8 +270,11 @@ void NetworkOutput::Work() {
             std::min(retries.longest, retries.first * (int64_t{1} << std::min(failures, 20)));
         ++failures;
         nextTry = std::chrono::steady_clock::now() + wait;
-        if (state != State::Failing)
-          Say("not delivered (" + why + "); trying again, less and less often");
+        if (state != State::Failing) {
+          Say(refusingAll ? "the service refuses every reading (" + why +
+                                "); they stay queued and are tried again, less and less often"
+                          : "not delivered (" + why + "); trying again, less and less often");
+        }
         state = State::Failing;
         break;
       }

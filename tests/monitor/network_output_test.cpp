@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "archive/station_store.h"
 #include "monitor/network_output.h"
 #include "monitor/network_stand_in.h"
@@ -96,6 +98,108 @@ TEST(NetworkOutput, NetworksDownOrRefusingLoseNothingAndReplayOnlyWhatTheyTake) 
   const std::string all = notes.All();
   EXPECT_EQ(all.find("pass word"), std::string::npos) << all;
   EXPECT_EQ(all.find("k3y"), std::string::npos) << all;
+}
+
+// A server on loopback whose answers the test sets; it counts the bytes of an endless answer.
+class AnsweringServer {
+ public:
+  AnsweringServer() {
+    server_.Post("/measurements.json", [this](const httplib::Request&, httplib::Response& a) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      a.status = status_;
+      a.set_content("{}", "application/json");
+    });
+    server_.Get("/endless", [this](const httplib::Request&, httplib::Response& a) {
+      a.set_chunked_content_provider("text/plain", [this](size_t, httplib::DataSink& sink) {
+        static const std::string block(64 * 1024, 'x');
+        if (!sink.write(block.data(), block.size())) return false;
+        return (served_ += block.size()) < (size_t{4} << 30);
+      });
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+  ~AnsweringServer() {
+    while (!server_.is_running())
+      std::this_thread::sleep_for(1ms);
+    server_.stop();
+    thread_.join();
+  }
+  std::string Url(const char* path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  void SetStatus(int status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_ = status;
+  }
+  size_t Served() const { return served_; }
+
+ private:
+  httplib::Server server_;
+  std::thread thread_;
+  int port_ = 0;
+  std::mutex mutex_;
+  int status_ = 400;
+  std::atomic<size_t> served_{0};
+};
+
+// An answer is judged as the service documents it: radmon.org's "OK" is the whole answer (a
+// captive portal's page that holds "OK" somewhere is not a delivery); an answer longer than the
+// cap ends the exchange at once; a Safecast server that refuses every reading drops a few, then
+// is taken as failing: the rest stay queued, said once, and go out once it takes them again.
+TEST(NetworkOutput, AnswersAreJudgedAsTheServicesDocumentThem) {
+  MonitorConfig config;
+  config.sections["radmon"] = {{"user", "station"}, {"password", "p"}};
+  std::vector<std::unique_ptr<NetworkOutput>> radmon;
+  std::string error;
+  ASSERT_TRUE(MakeNetworkOutputs(config, radmon, error)) << error;
+  auto judged = [&](long status, const char* body) {
+    HttpAnswer answer;
+    answer.reached = true;
+    answer.status = status;
+    answer.body = body;
+    std::string why;
+    return radmon.front()->Judge(answer, why);
+  };
+  EXPECT_EQ(judged(200, "OK"), Delivery::Delivered);
+  EXPECT_EQ(judged(200, "OK\r\n"), Delivery::Delivered);
+  EXPECT_EQ(judged(200, "<html><body>BOOK your stay</body></html>"), Delivery::Retry);
+  EXPECT_EQ(judged(200, "Welcome. OK to continue?"), Delivery::Retry);
+  EXPECT_EQ(judged(503, "OK"), Delivery::Retry);
+  EXPECT_EQ(judged(200, "Incorrect login."), Delivery::Refused);
+
+  AnsweringServer server;
+  std::atomic<bool> abort{false};
+  HttpExchange endless;
+  endless.url = server.Url("/endless");
+  const HttpAnswer answer = RunHttpExchange(endless, abort);
+  EXPECT_FALSE(answer.reached);
+  EXPECT_NE(answer.error.find("longer than"), std::string::npos) << answer.error;
+  EXPECT_LE(answer.body.size(), kHttpAnswerMaxBytes);
+  // What the socket buffers held aside, no more was sent once the cap was reached.
+  EXPECT_LT(server.Served(), size_t{32} << 20);
+
+  test::ScratchFolder folder("network-output-judged");
+  config.sections.clear();
+  config.sections["safecast"] = {{"api_key", "k3y"},
+                                 {"latitude", "51.5"},
+                                 {"longitude", "-0.125"},
+                                 {"url", server.Url("/measurements.json")}};
+  test::NetworksUnderTest networks;
+  ASSERT_TRUE(networks.Start(config, folder.Utf8() + "/archive.sqlite3", {20ms, 100ms}, error))
+      << error;
+  for (int i = 0; i < 10; ++i)
+    networks.Take(30 + i);
+  ASSERT_TRUE(networks.counts.WaitForFailed("safecast", 7)) << networks.notes.All();
+  EXPECT_EQ(networks.store.QueuedCount("safecast"), 7u) << networks.notes.All();
+  EXPECT_EQ(networks.notes.Count("safecast: a reading was refused and is dropped"), 3u)
+      << networks.notes.All();
+  EXPECT_EQ(networks.notes.Count("refuses every reading"), 1u) << networks.notes.All();
+  server.SetStatus(201);
+  ASSERT_TRUE(networks.counts.WaitForDelivered("safecast", 7)) << networks.notes.All();
+  networks.Stop();
+  EXPECT_EQ(networks.store.QueuedCount("safecast"), 0u);
+  EXPECT_EQ(networks.notes.Count("safecast: delivered again"), 1u) << networks.notes.All();
 }
 
 TEST(NetworkOutput, AnIncompleteSectionIsSaidByNameWithoutItsSecrets) {
