@@ -45,7 +45,7 @@ std::string ProbabilityText(double p) {
 // The comparison in plain words.
 std::string Verdict(const RateComparison& c, const Language& language) {
   if (!c.Different)
-    return language.Text("разницы, которую не объяснил бы шум счёта, нет",
+    return language.Text("нет разницы, которую не объяснил бы шум счёта",
                          "no difference that counting noise does not explain");
   if (std::isinf(c.Ratio))
     return language.Text("выше: во втором периоде не сосчитано ни одного импульса",
