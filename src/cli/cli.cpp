@@ -98,6 +98,7 @@ const std::map<std::string, Handler>& PortCommands() {
                                                           {"archive export", ArchiveExport},
                                                           {"archive import", ArchiveImport},
                                                           {"archive stats", ArchiveStats},
+                                                          {"archive compare", ArchiveCompare},
                                                           {"monitor", Monitor}};
   return commands;
 }

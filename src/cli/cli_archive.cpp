@@ -12,6 +12,7 @@
 #include "archive/archive_stats.h"
 #include "archive/archive_workbook.h"
 #include "archive/history_archive.h"
+#include "cli/cli_archive_common.h"
 #include "cli/cli_json.h"
 #include "cli/cli_pages.h"
 #include "cli/cli_session.h"
@@ -19,9 +20,7 @@
 #include "services/printable_text.h"
 
 namespace dravion::cli {
-namespace {
 
-// Opens the user's archive; a file moved aside is told on stderr.
 bool OpenArchive(CliSession& s, HistoryArchive& archive) {
   const bool opened = archive.Open(DefaultArchivePath());
   if (const std::string moved = MovedAsideMessage(archive, s.language); !moved.empty())
@@ -30,7 +29,6 @@ bool OpenArchive(CliSession& s, HistoryArchive& archive) {
   return opened;
 }
 
-// "YYYY-MM-DD" (2000 to 2099) as device seconds at the day's start, or at its end.
 bool ParseDay(const std::string& text, bool end, uint32_t& seconds) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
   int parts[3] = {};
@@ -53,6 +51,8 @@ bool ParseDay(const std::string& text, bool end, uint32_t& seconds) {
   return true;
 }
 
+namespace {
+
 // --from and --to as the first and last second of their days (unchanged when not given); false,
 // after saying why, when one is not a date.
 bool ParseDays(CliSession& s, uint32_t& from, uint32_t& to) {
@@ -63,6 +63,8 @@ bool ParseDays(CliSession& s, uint32_t& from, uint32_t& to) {
   }
   return true;
 }
+
+}  // namespace
 
 std::string DeviceTimeText(uint32_t seconds) {
   const TimeRecord t = TimeRecordFromSeconds(seconds);
@@ -78,27 +80,26 @@ std::string IsoDeviceTime(uint32_t seconds) {
   return text;
 }
 
-// The archive's device named by --device (and --uid when two devices share the serial number),
-// or the only one when none is named.
-std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive) {
-  if (!s.options.device.empty()) {
-    const std::vector<ArchiveDevice> same = archive.DevicesOfSerial(s.options.device);
+std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive,
+                                          const std::string& serial, const std::string& uid) {
+  if (!serial.empty()) {
+    const std::vector<ArchiveDevice> same = archive.DevicesOfSerial(serial);
     if (archive.ReadFailed()) {
       s.io.err << TerminalText(ArchiveErrorMessage(archive, s.language)) << '\n';
       return std::nullopt;
     }
     std::optional<ArchiveDevice> chosen;
     for (const ArchiveDevice& d : same) {
-      if (s.options.uid.empty() || d.Uid == s.options.uid) chosen = d;  // the newest run
+      if (uid.empty() || d.Uid == uid) chosen = d;  // the newest run
     }
     const bool several =
-        s.options.uid.empty() && std::any_of(same.begin(), same.end(), [&](const ArchiveDevice& d) {
+        uid.empty() && std::any_of(same.begin(), same.end(), [&](const ArchiveDevice& d) {
           return d.Uid != same.front().Uid;
         });
     if (several) {
       s.io.err << s.language.Text("В архиве несколько приборов с номером ",
                                   "The archive holds several devices of serial number ")
-               << s.options.device
+               << serial
                << s.language.Text(": укажите --uid, один из", ": name one with --uid, one of");
       for (const ArchiveDevice& d : same)
         s.io.err << ' ' << (d.Uid.empty() ? "\"\"" : d.Uid);
@@ -106,8 +107,8 @@ std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive
       return std::nullopt;
     }
     if (chosen) return chosen;
-    s.io.err << s.language.Text("В архиве нет прибора ", "The archive holds no device ")
-             << s.options.device << (s.options.uid.empty() ? "" : " UID " + s.options.uid) << '\n';
+    s.io.err << s.language.Text("В архиве нет прибора ", "The archive holds no device ") << serial
+             << (uid.empty() ? "" : " UID " + uid) << '\n';
     return std::nullopt;
   }
   const std::vector<ArchiveDevice> devices = archive.Devices();
@@ -126,6 +127,10 @@ std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive
                                                  "with --device"))
            << '\n';
   return std::nullopt;
+}
+
+std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive) {
+  return ChosenDevice(s, archive, s.options.device, s.options.uid);
 }
 
 // A device whose clock was set back has runs over the same times: one run is named, the newest
@@ -155,6 +160,8 @@ std::optional<ArchiveDevice> ChosenRun(CliSession& s, HistoryArchive& archive,
              << '\n';
   return run;
 }
+
+namespace {
 
 // The device seconds the records of the device cover, [first, last]: of every run of it, or of
 // the run alone.
@@ -216,10 +223,6 @@ bool ArchivedEndOfDevice(CliSession& s, std::optional<ArchivedEnd>& end) {
   return false;
 }
 
-namespace {
-
-// The archive's damage met by a read: told, and the file moved aside with what still reads
-// carried over into a new one (unless another program has it open).
 void AfterReadFailure(CliSession& s, HistoryArchive& archive) {
   s.io.err << TerminalText(ArchiveErrorMessage(archive, s.language)) << '\n';
   if (!archive.Damaged()) return;
@@ -228,8 +231,6 @@ void AfterReadFailure(CliSession& s, HistoryArchive& archive) {
   else
     s.io.err << archive.Error() << '\n';
 }
-
-}  // namespace
 
 int ArchiveList(CliSession& s) {
   HistoryArchive archive;

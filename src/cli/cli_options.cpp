@@ -50,6 +50,7 @@ const std::vector<CommandShape>& Shapes() {
       {{"archive", "export"}, 0, 0},
       {{"archive", "stats"}, 0, 0},
       {{"archive", "import"}, 1, 1},
+      {{"archive", "compare"}, 0, 0},
       {{"monitor"}, 0, 0},
   };
   return shapes;
@@ -118,6 +119,19 @@ bool ParseThreshold(const std::string& text, CliOptions& options) {
   return true;
 }
 
+// A serial number as the device page shows it, three and five hexadecimal digits ("214-36587"),
+// in capitals; false for anything else.
+bool NormalSerial(std::string& serial) {
+  bool form = serial.size() == 9 && serial[3] == '-';
+  for (size_t i = 0; form && i < serial.size(); ++i) {
+    if (i == 3) continue;
+    const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(serial[i])));
+    form = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+    serial[i] = c;
+  }
+  return form;
+}
+
 }  // namespace
 
 const std::vector<OptionWord>& OptionWords() {
@@ -164,6 +178,14 @@ const std::vector<OptionWord>& OptionWords() {
       {"--to", "archive stats", "DATE"},
       {"--threshold", "archive stats", "RATE"},
       {"--unit", "archive stats", "sv|r"},
+      {"--device", "archive compare", "S"},
+      {"--uid", "archive compare", "UID"},
+      {"--from", "archive compare", "DATE"},
+      {"--to", "archive compare", "DATE"},
+      {"--with-device", "archive compare", "S"},
+      {"--with-from", "archive compare", "DATE"},
+      {"--with-to", "archive compare", "DATE"},
+      {"--confidence", "archive compare", "X"},
   };
   return options;
 }
@@ -258,6 +280,13 @@ const std::string& UsageText() {
       "                                uR/h; by default the device's unit and alarm threshold\n"
       "                                as its settings were last read); every run of the device\n"
       "                                in the period unless --run N names one\n"
+      "  archive compare [--device S] [--from DATE] [--to DATE] [--with-device T]\n"
+      "                [--with-from DATE] [--with-to DATE] [--confidence X]\n"
+      "                                the first period's mean rate over the second's, with its\n"
+      "                                interval and the chance that counting alone makes such a\n"
+      "                                difference; the second period's dates and device are the\n"
+      "                                first's unless given (X: 0.95 by default); for two devices\n"
+      "                                over the same days, the calibration factor of S against T\n"
       "  archive import [--device S [--uid UID] [--new-device]] FILE\n"
       "                                a file Save CSV wrote, into the archive of device S\n"
       "                                (--new-device: one the archive does not know yet), or\n"
@@ -279,8 +308,8 @@ const std::string& UsageText() {
       "  --log FILE    write the run's log to FILE (Windows-1251, LF line ends)\n"
       "  -v, --verbose also print the log lines to stderr\n"
       "  -y, --yes     answer Yes to every question\n"
-      "  --json        ports, info, settings get, measure, monitor, time show, archive list and\n"
-      "                archive stats print JSON\n"
+      "  --json        ports, info, settings get, measure, monitor, time show, archive list,\n"
+      "                archive stats and archive compare print JSON\n"
       "  -h, --help    this text\n"
       "  --version     the program's version\n"
       "\n"
@@ -304,6 +333,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
   options = CliOptions{};
   bool csvGiven = false, retriesGiven = false, intervalGiven = false, ifDriftGiven = false;
   bool deviceGiven = false, rangeGiven = false, uidGiven = false, configGiven = false;
+  bool compareGiven = false, confidenceGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&](std::string& out) {
@@ -401,16 +431,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
       options.newOnly = true;
     } else if (arg == "--device") {
       if (!value(options.device)) return false;
-      // The serial number as the device page shows it: three and five digits.
-      std::string& serial = options.device;
-      bool form = serial.size() == 9 && serial[3] == '-';
-      for (size_t i = 0; form && i < serial.size(); ++i) {
-        if (i == 3) continue;
-        const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(serial[i])));
-        form = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-        serial[i] = c;
-      }
-      if (!form) {
+      if (!NormalSerial(options.device)) {
         error = "--device takes a serial number as the device shows it, like 214-36587";
         return false;
       }
@@ -453,6 +474,24 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
       }
       options.roentgen = text == "r";
       options.unitGiven = true;
+    } else if (arg == "--with-device") {
+      if (!value(options.withDevice)) return false;
+      if (!NormalSerial(options.withDevice)) {
+        error = "--with-device takes a serial number as the device shows it, like 214-36587";
+        return false;
+      }
+      compareGiven = true;
+    } else if (arg == "--with-from" || arg == "--with-to") {
+      if (!value(arg == "--with-from" ? options.withFrom : options.withTo)) return false;
+      compareGiven = true;
+    } else if (arg == "--confidence") {
+      if (!value(text)) return false;
+      if (!ParseRate(text, options.confidence) || !(options.confidence > 0) ||
+          !(options.confidence < 1)) {
+        error = "--confidence takes a number between 0 and 1, like 0.95";
+        return false;
+      }
+      confidenceGiven = true;
     } else if (arg == "--from" || arg == "--to") {
       if (!value(arg == "--from" ? options.from : options.to)) return false;
       rangeGiven = true;
@@ -497,6 +536,17 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
   const bool isExport = name == "archive" && options.command[1] == "export";
   const bool isImport = name == "archive" && options.command[1] == "import";
   const bool isStats = name == "archive" && options.command[1] == "stats";
+  const bool isCompare = name == "archive" && options.command[1] == "compare";
+  if ((compareGiven || confidenceGiven) && !isCompare) {
+    error = "--with-device, --with-from, --with-to and --confidence belong to archive compare";
+    return false;
+  }
+  if (isCompare && !compareGiven) {
+    error =
+        "archive compare needs a second period (--with-from, --with-to) or a second device "
+        "(--with-device)";
+    return false;
+  }
   if (options.countGiven && !isMeasure) {
     error = "--count belongs to measure";
     return false;
@@ -546,8 +596,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     error = "--new reads what the archive lacks: it cannot go with --no-archive";
     return false;
   }
-  if (deviceGiven && !isExport && !isImport && !isStats) {
-    error = "--device belongs to archive export, stats and import";
+  if (deviceGiven && !isExport && !isImport && !isStats && !isCompare) {
+    error = "--device belongs to archive export, stats and import (and archive compare)";
     return false;
   }
   if (uidGiven && !deviceGiven) {
@@ -558,8 +608,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
     error = "--new-device belongs to archive import";
     return false;
   }
-  if (rangeGiven && !isExport && !isStats) {
-    error = "--from and --to belong to archive export and archive stats";
+  if (rangeGiven && !isExport && !isStats && !isCompare) {
+    error = "--from and --to belong to archive export and archive stats (and archive compare)";
     return false;
   }
   if (options.run != 0 && !isExport && !isStats) {

@@ -53,6 +53,10 @@ struct CliOptions {
   std::string configFile;    // monitor --config: the station's configuration file
   bool installTask = false;  // monitor --install-task: start the monitor at this user's logon
   bool removeTask = false;   // monitor --remove-task: no longer
+  // archive compare: the second period (--with-from / --with-to, each the first's when not
+  // given) and device (--with-device: a serial number; none: the first device).
+  std::string withFrom, withTo, withDevice;
+  double confidence = 0.95;  // archive compare --confidence: of its intervals, in (0, 1)
 };
 
 // Parses the arguments after the program name. Returns false with `error` set on bad usage.

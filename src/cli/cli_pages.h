@@ -37,6 +37,7 @@ int ArchiveList(CliSession& session);
 int ArchiveExport(CliSession& session);
 int ArchiveImport(CliSession& session);
 int ArchiveStats(CliSession& session);
+int ArchiveCompare(CliSession& session);
 // Keeps the device's unit and background alarm threshold, as a settings read found them, in the
 // archive: the defaults of archive stats.
 void RememberAlarmSettings(CliSession& session, uint32_t units, uint32_t backgroundLevel);
