@@ -133,11 +133,8 @@ std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive
   return ChosenDevice(s, archive, s.options.device, s.options.uid);
 }
 
-// A device whose clock was set back has runs over the same times: one run is named, the newest
-// unless --run names another (the CSV export takes that run alone; figures take every run in
-// their period unless --run names one).
 std::optional<ArchiveDevice> ChosenRun(CliSession& s, HistoryArchive& archive,
-                                       const ArchiveDevice& device, bool tellNewest = true) {
+                                       const ArchiveDevice& device, bool tellNewest) {
   if (s.options.run == 0 && device.Runs <= 1) return device;
   const int wanted = s.options.run != 0 ? s.options.run : device.Runs;
   std::optional<ArchiveDevice> run;

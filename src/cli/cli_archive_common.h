@@ -25,10 +25,11 @@ std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive
 // The same for a serial number (and identifier) named otherwise.
 std::optional<ArchiveDevice> ChosenDevice(CliSession& s, HistoryArchive& archive,
                                           const std::string& serial, const std::string& uid);
-// A device whose clock was set back has runs over the same times: one run is taken, the newest
-// unless --run names another.
+// A device whose clock was set back has runs over the same times: one run is named, the newest
+// unless --run names another (the CSV export takes that run alone; figures take every run in
+// their period unless --run names one); `tellNewest` says on stderr that the newest was taken.
 std::optional<ArchiveDevice> ChosenRun(CliSession& s, HistoryArchive& archive,
-                                       const ArchiveDevice& device);
+                                       const ArchiveDevice& device, bool tellNewest = true);
 // The archive's damage met by a read: told, and the file moved aside with what still reads
 // carried over into a new one (unless another program has it open).
 void AfterReadFailure(CliSession& s, HistoryArchive& archive);

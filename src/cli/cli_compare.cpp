@@ -13,6 +13,7 @@
 #include "cli/cli_services.h"
 #include "cli/cli_session.h"
 #include "services/number_text.h"
+#include "services/wording.h"
 #include "stats/counting_statistics.h"
 
 namespace dravion::cli {
@@ -25,21 +26,22 @@ struct Side {
   PeriodCounts Counts;
 };
 
-// A number as the figures are written: fixed decimals with a decimal comma, whatever the locale.
-std::string CommaNumber(double value, int decimals) {
+// A number as the figures are written: fixed decimals with the language's decimal separator,
+// whatever the process locale.
+std::string DecimalText(double value, int decimals, const Language& language) {
   std::string text = FixedDecimal(value, decimals);
-  std::replace(text.begin(), text.end(), '.', ',');
+  std::replace(text.begin(), text.end(), '.', DecimalSeparator(language));
   return text;
 }
 
 // A share in percent with `decimals` digits.
-std::string PercentText(double percent, int decimals) {
-  return CommaNumber(percent, decimals) + "%";
+std::string PercentText(double percent, int decimals, const Language& language) {
+  return DecimalText(percent, decimals, language) + "%";
 }
 
-std::string ProbabilityText(double p) {
-  if (p < 0.0001) return "p < 0,0001";
-  return "p = " + CommaNumber(p, p < 0.01 ? 4 : 2);
+std::string ProbabilityText(double p, const Language& language) {
+  if (p < 0.0001) return "p < " + DecimalText(0.0001, 4, language);
+  return "p = " + DecimalText(p, p < 0.01 ? 4 : 2, language);
 }
 
 // The comparison in plain words.
@@ -59,12 +61,12 @@ std::string Verdict(const RateComparison& c, const Language& language) {
   const int decimals = std::min(by, near) < 0.0995 ? 1 : 0;
   std::string text =
       higher ? language.Text("выше на ", "higher by ") : language.Text("ниже на ", "lower by ");
-  text += PercentText(100 * by, decimals) + " (";
+  text += PercentText(100 * by, decimals, language) + " (";
   if (std::isinf(far))
-    text += PercentText(100 * near, decimals) + language.Text(" и более", " or more");
+    text += PercentText(100 * near, decimals, language) + language.Text(" и более", " or more");
   else
-    text += language.Text("от ", "") + PercentText(100 * near, decimals) +
-            language.Text(" до ", " to ") + PercentText(100 * far, decimals);
+    text += language.Text("от ", "") + PercentText(100 * near, decimals, language) +
+            language.Text(" до ", " to ") + PercentText(100 * far, decimals, language);
   return text + ")";
 }
 
@@ -211,10 +213,10 @@ int ArchiveCompare(CliSession& s) {
   const Language& l = s.language;
   const std::string rateUnit = FigureRateUnit(unit, l);
   auto rate = [&](double value) {
-    return std::isfinite(value) ? FigureNumber(RateIn(unit, value), unit) : std::string("∞");
+    return std::isfinite(value) ? FigureNumber(RateIn(unit, value), unit, l) : std::string("∞");
   };
-  auto ratio = [](double value) {
-    return std::isfinite(value) ? CommaNumber(value, 3) : std::string("∞");
+  auto ratio = [&](double value) {
+    return std::isfinite(value) ? DecimalText(value, 3, l) : std::string("∞");
   };
   std::ostringstream text;
   auto line = [&](const std::string& label, const std::string& value) {
@@ -237,13 +239,13 @@ int ArchiveCompare(CliSession& s) {
   const std::string level = ShortestDecimal(100 * confidence) + "%";
   line(l.Text("Отношение:", "Ratio:"), ratio(c.Ratio) + " (" + ratio(c.Range.Low) +
                                            l.Text(" – ", " to ") + ratio(c.Range.High) + "; " +
-                                           level + "), " + ProbabilityText(c.P));
+                                           level + "), " + ProbabilityText(c.P, l));
   line(l.Text("Вывод:", "Verdict:"), Verdict(c, l));
   if (calibration.Valid) {
     line(l.Text("Калибровка:", "Calibration:"),
-         "K " + CommaNumber(coefficient, 2) + " x " + ratio(calibration.Factor) + " (" +
+         "K " + DecimalText(coefficient, 2, l) + " x " + ratio(calibration.Factor) + " (" +
              ratio(calibration.Range.Low) + l.Text(" – ", " to ") + ratio(calibration.Range.High) +
-             ") = " + CommaNumber(coefficient * calibration.Factor, 2) +
+             ") = " + DecimalText(coefficient * calibration.Factor, 2, l) +
              l.Text(": с ним S/N ", ": with it S/N ") + first.Device.Serial +
              l.Text(" показывал бы как S/N ", " would read as S/N ") + second.Device.Serial);
     line(l.Text("Для ±5%:", "For ±5%:"),
