@@ -136,7 +136,7 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
                                     const WorkbookInfo& info, const std::string& path,
                                     const FileStepHook& hook) {
   WorkbookResult result;
-  const ThreadNumbersInCLocale numbers;
+  [[maybe_unused]] const ThreadNumbersInCLocale numbers;
   const Language& l = info.Texts;
   const FigureUnit unit = info.Unit;
   // The figures of the period, of each of its days and the records behind them: one read of

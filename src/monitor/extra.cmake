@@ -6,10 +6,10 @@ if(CMAKE_CROSSCOMPILING)
   find_file(SIMPLEINI_HEADER SimpleIni.h PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
             REQUIRED)
   configure_file(${SIMPLEINI_HEADER} ${CMAKE_BINARY_DIR}/simpleini/SimpleIni.h COPYONLY)
-  target_include_directories(dravion_core PRIVATE ${CMAKE_BINARY_DIR}/simpleini)
+  target_include_directories(dravion_core SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/simpleini)
 else()
   find_path(SIMPLEINI_INCLUDE_DIR SimpleIni.h REQUIRED)
-  target_include_directories(dravion_core PRIVATE ${SIMPLEINI_INCLUDE_DIR})
+  target_include_directories(dravion_core SYSTEM PRIVATE ${SIMPLEINI_INCLUDE_DIR})
 endif()
 # The metrics server: cpp-httplib, Debian's library on Linux; for Windows its header-only form
 # from Debian's source package (scripts/build-httplib-windows), found through CMAKE_PREFIX_PATH.

@@ -442,11 +442,11 @@ bool MetricsServer::Start(const std::string& listen, std::string& error) {
   Server& http = *server_;
   http.set_payload_max_length(kRequestMaxBytes);
 #ifdef _WIN32
-  const bool windows = true;
+  constexpr bool windows = true;
 #else
-  const bool windows = false;
+  constexpr bool windows = false;
 #endif
-  http.set_socket_options([windows](socket_t sock) {
+  http.set_socket_options([](socket_t sock) {
     for (const ListenOption option : ListenSocketOptions(windows)) {
 #ifdef _WIN32
       const BOOL yes = TRUE;

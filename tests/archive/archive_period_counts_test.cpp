@@ -81,27 +81,6 @@ TEST(ArchivePeriodCounts, ThePeriodsCountsAreThoseOfItsFigures) {
   EXPECT_NEAR(CountsRateInterval(single).High, garwood.High * perPulse, 1e-9);
 }
 
-// The archive named for dravion-cli while the object lives.
-class ArchiveForCli {
- public:
-  explicit ArchiveForCli(const std::string& path) {
-    const char* before = std::getenv("DRAVION_ARCHIVE");
-    previous_ = before ? before : "";
-    Set(path);
-  }
-  ~ArchiveForCli() { Set(previous_); }
-
- private:
-  static void Set(const std::string& value) {
-#ifdef _WIN32
-    _putenv_s("DRAVION_ARCHIVE", value.c_str());
-#else
-    ::setenv("DRAVION_ARCHIVE", value.c_str(), 1);
-#endif
-  }
-  std::string previous_;
-};
-
 std::string Date(uint32_t seconds) {
   const TimeRecord t = TimeRecordFromSeconds(seconds);
   char text[16];
@@ -134,16 +113,9 @@ TEST(ArchivePeriodCounts, TheCliComparesTwoPeriodsInPlainWords) {
     other.Uid = "00000000000000000000FFFF";
     ASSERT_TRUE(archive.Merge(other).Ok);
   }
-  ArchiveForCli named(path);
+  archive_test::ArchiveForCli named(path);
   test::CommaDecimalLocale comma;
-  auto run = [](const std::vector<std::string>& args, std::string& out) {
-    std::ostringstream o, e;
-    std::istringstream in;
-    cli::CliIo io{o, e, in, false, false};
-    const int status = cli::RunCli(args, io);
-    out = o.str() + e.str();
-    return status;
-  };
+  const auto run = archive_test::RunCliCapturing;
   const std::string first = Date(kDayStart), second = Date(kDayStart + 86400);
   std::string out;
   ASSERT_EQ(run({"--json", "archive", "compare", "--device", "214-36587", "--from", second, "--to",

@@ -222,14 +222,7 @@ TEST(ArchiveStatistics, TheCliPrintsTheFiguresInTheUnitAskedFor) {
   }
   ArchiveForCli named(path);
   test::CommaDecimalLocale comma;
-  auto run = [](const std::vector<std::string>& args, std::string& out) {
-    std::ostringstream o, e;
-    std::istringstream in;
-    cli::CliIo io{o, e, in, false, false};
-    const int status = cli::RunCli(args, io);
-    out = o.str() + e.str();
-    return status;
-  };
+  const auto run = archive_test::RunCliCapturing;
   const TimeRecord day = TimeRecordFromSeconds(d);
   char date[16];
   std::snprintf(date, sizeof date, "20%02u-%02u-%02u", day.Bytes[5] % 100u, day.Bytes[4] % 100u,
@@ -447,14 +440,7 @@ TEST(ArchiveStatistics, TheCliTakesEveryRunAndRefusesAnEmptyPeriod) {
   }
   ArchiveForCli named(path);
   test::CommaDecimalLocale comma;
-  auto run = [](const std::vector<std::string>& args, std::string& out) {
-    std::ostringstream o, e;
-    std::istringstream in;
-    cli::CliIo io{o, e, in, false, false};
-    const int status = cli::RunCli(args, io);
-    out = o.str() + e.str();
-    return status;
-  };
+  const auto run = archive_test::RunCliCapturing;
   std::string out;
   ASSERT_EQ(run({"--json", "archive", "stats", "--from", "2025-05-08", "--to", "2025-05-08"}, out),
             0)

@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "archive/history_archive.h"
+#include "cli/cli.h"
 #include "device/history_chart_model.h"
 #include "device/history_ring.h"
 
@@ -140,5 +142,15 @@ class ArchiveForCli {
   }
   std::string previous_;
 };
+
+// dravion-cli in-process: its status, and what it wrote to stdout and stderr (in that order).
+inline int RunCliCapturing(const std::vector<std::string>& args, std::string& out) {
+  std::ostringstream o, e;
+  std::istringstream in;
+  cli::CliIo io{o, e, in, false, false};
+  const int status = cli::RunCli(args, io);
+  out = o.str() + e.str();
+  return status;
+}
 
 }  // namespace dravion::archive_test
