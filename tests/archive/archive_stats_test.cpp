@@ -13,6 +13,7 @@
 #include "archive/archive_support.h"
 #include "archive/history_archive.h"
 #include "cli/cli.h"
+#include "cli/cli_options.h"
 #include "device/device_time.h"
 #include "support/comma_locale.h"
 #include "support/scratch_folder.h"
@@ -285,6 +286,14 @@ TEST(ArchiveStatistics, TheCliPrintsTheFiguresInTheUnitAskedFor) {
   EXPECT_NE(out.find("\"confidence\":0.9,"), std::string::npos) << out;
   EXPECT_NEAR(number("meanHigh"), f.MeanInterval(0.9).High / 100, 1e-5);
   EXPECT_LT(number("meanHigh"), f.MeanInterval().High / 100);
+  // --confidence belongs to the figures and the comparison alone, and is a share.
+  cli::CliOptions options;
+  std::string error;
+  EXPECT_TRUE(cli::ParseCommandLine({"archive", "stats", "--confidence", "0.99"}, options, error));
+  EXPECT_DOUBLE_EQ(options.confidence, 0.99);
+  EXPECT_FALSE(cli::ParseCommandLine({"archive", "stats", "--confidence", "95"}, options, error));
+  EXPECT_FALSE(cli::ParseCommandLine({"archive", "export", "--confidence", "0.9"}, options, error));
+  EXPECT_NE(error.find("archive stats and archive compare"), std::string::npos) << error;
   // The text: the interval after the mean and the dose, in English with decimal points.
   ASSERT_EQ(run({"archive", "stats", "--from", date, "--to", date}, out), 0) << out;
   Language english;
