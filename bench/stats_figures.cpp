@@ -17,7 +17,6 @@
 #include <random>
 #include <vector>
 
-#include "archive/archive_period_counts.h"
 #include "archive/archive_stats.h"
 #include "archive/archive_support.h"
 #include "archive/history_archive.h"
@@ -47,7 +46,7 @@ void Coverage(int count) {
   const char* names[] = {"1 min to 1 h", "1 h to 1 d", "1 d to 1 month", "1 month to 1 year"};
   int periods[4] = {}, held[4] = {};
   int total = 0, totalHeld = 0;
-  const double factor = CountsRateFactor();
+  const double factor = RecordRate(1, 1, 1);  // uR/h per K x pulses per second
   for (int p = 0; p < count; ++p) {
     // The true rate, 0.1 to 1 uSv/h (10 to 100 uR/h), and the length, log-uniform.
     const double rate = 10 * std::pow(10.0, unit(random));
@@ -66,7 +65,9 @@ void Coverage(int count) {
       std::poisson_distribution<long long> pulses(rate / factor / k * length);
       counts.Add(static_cast<double>(pulses(random)), 1, k, length);
     }
-    const Interval i = CountsRateInterval(counts);
+    Interval i = counts.MeanInterval();
+    i.Low *= factor;
+    i.High *= factor;
     const bool in = i.Low <= rate && rate <= i.High;
     const int c = static_cast<int>(std::upper_bound(std::begin(edges), std::end(edges), seconds) -
                                    std::begin(edges));
@@ -120,24 +121,33 @@ bool CompareTwoYears(const fs::path& folder) {
   const uint32_t from = first + year, to = first + 3 * year - 1;
   for (int round = 0; round < 2; ++round) {
     auto started = Steady::now();
-    PeriodCounts now, before;
-    if (!ReadPeriodCounts(archive, device, from, to, now) ||
-        !ReadPeriodCounts(archive, device, first, from - 1, before)) {
-      std::printf("read failed: %s\n", archive.Error().c_str());
-      return false;
+    // As archive compare reads them: both periods' figures in one read, with their counts.
+    ArchiveFigures later, earlier;
+    {
+      FigureRead read(archive);
+      if (!read.Figures({device.Id, from, to, {}, false}, later) ||
+          !read.Figures({device.Id, first, from - 1, {}, false}, earlier)) {
+        std::printf("read failed: %s\n", archive.Error().c_str());
+        return false;
+      }
     }
+    const PeriodCounts& now = later.Counts;
+    const PeriodCounts& before = earlier.Counts;
     const RateComparison c =
         CompareRates(now.Pulses(), now.Exposure(), before.Pulses(), before.Exposure());
     const double compareMs = Ms(started);
     started = Steady::now();
     ArchiveFigures figures;
     ArchiveStatistics(archive, {device.Id, from, to, {}}, figures);
+    const Interval mean = figures.MeanInterval(), dose = figures.DoseInterval();
     const double figuresMs = Ms(started);
     std::printf(
         "%s run: comparison of two years (%.0f pulses) with the year before: %.0f ms "
-        "(ratio %.4f, %.4f to %.4f, p %.3g); the two years' figures: %.0f ms\n",
+        "(ratio %.4f, %.4f to %.4f, p %.3g); the two years' figures with intervals: %.0f ms "
+        "(mean %.3f, %.3f to %.3f uR/h; dose %.0f, %.0f to %.0f uR)\n",
         round == 0 ? "First" : "Second", now.Pulses(), compareMs, c.Ratio, c.Range.Low,
-        c.Range.High, c.P, figuresMs);
+        c.Range.High, c.P, figuresMs, figures.MeanRate(), mean.Low, mean.High, figures.Dose(),
+        dose.Low, dose.High);
   }
   return true;
 }

@@ -1,6 +1,7 @@
 #include "archive/archive_stats.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -49,6 +50,7 @@ struct DayFigures {
   double MinRate = 0;
   uint64_t MinAt = 0;
   uint64_t RatedSeconds = 0;  // seconds of records of 10 s or more
+  PeriodCounts Counts;
   // The rates of those records, lowest first, each with its seconds: the time above any
   // threshold without reading the day's records.
   std::vector<std::pair<double, uint32_t>> Rates;
@@ -100,6 +102,7 @@ class Accumulator : public FigureAccumulator {
     f_.Records += d.Records;
     f_.Covered += static_cast<uint64_t>(d.Covered);
     f_.WeightedPulses += static_cast<double>(d.PulsesK);
+    f_.Counts.Merge(d.Counts);
     if (d.HasSpan) {
       Interval(d.FirstStart, d.FirstStart);
       f_.Gaps += d.Gaps;
@@ -128,6 +131,7 @@ class Accumulator : public FigureAccumulator {
     d.MinRate = f_.MinRate;
     d.MinAt = f_.MinAt;
     d.RatedSeconds = rated_;
+    d.Counts = f_.Counts;
   }
 };
 
@@ -142,6 +146,7 @@ void FigureAccumulator::Add(uint32_t start, uint32_t duration, uint32_t pulses, 
     if (start < from_ || start > to_) return;
     ++f_.Records;
     f_.WeightedPulses += static_cast<double>(pulses) * k;
+    f_.Counts.Add(pulses, 1, k, 0);
     return;
   }
   const uint64_t last = uint64_t{start} + duration - 1;
@@ -150,8 +155,9 @@ void FigureAccumulator::Add(uint32_t start, uint32_t duration, uint32_t pulses, 
   const uint64_t overlap = std::min(last, to_) - first + 1;
   ++f_.Records;
   f_.Covered += overlap;
-  f_.WeightedPulses += static_cast<double>(pulses) * k * static_cast<double>(overlap) /
-                       static_cast<double>(duration);
+  const double share = static_cast<double>(overlap) / static_cast<double>(duration);
+  f_.WeightedPulses += static_cast<double>(pulses) * k * share;
+  f_.Counts.Add(pulses, share, k, static_cast<double>(overlap));
   Interval(first, first + overlap);
   if (duration >= kRatedDuration) {
     const double rate = RecordRate(pulses, duration, k);
@@ -207,6 +213,23 @@ double ArchiveFigures::MeanRate() const {
 
 double ArchiveFigures::Dose() const {
   return WeightedPulses * kDoseFactor;
+}
+
+dravion::Interval ArchiveFigures::MeanInterval(double confidence) const {
+  // The interval of the weighted pulses over the seconds the mean divides them by.
+  if (Covered == 0) return {};
+  const dravion::Interval sum = Counts.WeightedInterval(confidence);
+  const double perPulse = kRateFactor / static_cast<double>(Covered);
+  return {sum.Low * perPulse, sum.High * perPulse};
+}
+
+dravion::Interval ArchiveFigures::DoseInterval(double confidence) const {
+  const dravion::Interval sum = Counts.WeightedInterval(confidence);
+  return {sum.Low * kDoseFactor, sum.High * kDoseFactor};
+}
+
+uint64_t ArchiveFigures::CountedPulses() const {
+  return static_cast<uint64_t>(std::llround(Counts.Pulses()));
 }
 
 // Reads the records and the per-day figures of a device's runs for ArchiveStatistics and
@@ -545,7 +568,9 @@ class ArchiveFigureReader {
     SqlStatement select(
         db_, cache ? "SELECT d.start, d.pulses_k, d.covered, f.pulses_k, f.covered, f.records,"
                      " f.first_start, f.last_end, f.gaps, f.longest_gap, f.max_rate, f.max_at,"
-                     " f.min_rate, f.min_at, f.rated_seconds, f.rates FROM day_sums d LEFT JOIN"
+                     " f.min_rate, f.min_at, f.rated_seconds, f.rates, f.counted_seconds,"
+                     " f.counted_pulses, f.weighted_pulses, f.weighted_squares, f.largest_weight,"
+                     " f.exposure FROM day_sums d LEFT JOIN"
                      " figure_days f ON f.device=d.device AND f.start=d.start"
                      " WHERE d.device=?1 AND d.start>=?2 AND d.start<?3 ORDER BY d.start"
                    : "SELECT start, pulses_k, covered FROM day_sums"
@@ -575,6 +600,18 @@ class ArchiveFigureReader {
         d.RatedSeconds = static_cast<uint64_t>(select.Int(14));
         // Rates that do not read as written are made again from the day's records.
         if (!UnpackRates(select.Blob(15), d.Rates)) kept = false;
+        // So are counting sums that are no counts.
+        PeriodCounts::Sums sums;
+        sums.Seconds = select.Real(16);
+        sums.Pulses = select.Real(17);
+        sums.Weighted = select.Real(18);
+        sums.Squares = select.Real(19);
+        sums.MaxWeight = select.Real(20);
+        sums.Exposure = select.Real(21);
+        if (PeriodCounts::ValidSums(sums) && sums.Weighted == static_cast<double>(d.PulsesK))
+          d.Counts = PeriodCounts::FromKept(sums);
+        else
+          kept = false;
       }
       if (!kept) toMake.push_back(days.size());
       days.push_back(d);
@@ -605,8 +642,10 @@ class ArchiveFigureReader {
     SqlStatement insert(db_,
                         "INSERT OR REPLACE INTO figure_days(device, start, pulses_k, covered,"
                         " records, first_start, last_end, gaps, longest_gap, max_rate, max_at,"
-                        " min_rate, min_at, rated_seconds, rates)"
-                        " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15)");
+                        " min_rate, min_at, rated_seconds, rates, counted_seconds,"
+                        " counted_pulses, weighted_pulses, weighted_squares, largest_weight,"
+                        " exposure) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,"
+                        "?16,?17,?18,?19,?20,?21)");
     if (!insert.Ok()) return false;
     for (const DayFigures& d : stale_) {
       insert.Bind(1, d.Device).Bind(2, static_cast<int64_t>(d.Start)).Bind(3, d.PulsesK);
@@ -623,6 +662,9 @@ class ArchiveFigureReader {
         insert.Bind(13, static_cast<int64_t>(d.MinAt));
       }
       insert.BindBlob(15, PackRates(d.Rates));
+      const PeriodCounts::Sums sums = d.Counts.Kept();
+      insert.BindReal(16, sums.Seconds).BindReal(17, sums.Pulses).BindReal(18, sums.Weighted);
+      insert.BindReal(19, sums.Squares).BindReal(20, sums.MaxWeight).BindReal(21, sums.Exposure);
       if (!insert.Bind(14, static_cast<int64_t>(d.RatedSeconds)).Run()) return false;
     }
     return true;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "services/language.h"
+#include "stats/counting_statistics.h"
 
 namespace dravion {
 
@@ -61,11 +62,20 @@ struct ArchiveFigures {
   uint64_t Above = 0;    // seconds of records whose rate lies above the threshold
   int Run = 1;           // the run the range named
   std::vector<OtherRun> OtherRuns;
+  // The counting behind the mean and the dose: each record's part with its pulses in proportion
+  // and its K (as K x 100).
+  PeriodCounts Counts;
 
   // The time-weighted mean: all pulses over all seconds covered, in uR/h (0 without time).
   double MeanRate() const;
   // The dose: each record's rate times its duration, in uR (= mean x time covered).
   double Dose() const;
+  // Their exact intervals from the pulses counted, each record's with its own K: [0, 0] for the
+  // mean without time covered, and for both without records.
+  Interval MeanInterval(double confidence = kDefaultConfidence) const;
+  Interval DoseInterval(double confidence = kDefaultConfidence) const;
+  // The pulses counted (parts of records in proportion), to the nearest whole.
+  uint64_t CountedPulses() const;
 };
 
 // Adds records, in the order of their starts, to the figures of [from, to] (both included).
@@ -73,6 +83,7 @@ class FigureAccumulator {
  public:
   FigureAccumulator(ArchiveFigures& figures, uint64_t from, uint64_t to)
       : f_(figures), from_(from), to_(to) {}
+  // Also gathers the record's part in the figures' Counts.
   void Add(uint32_t start, uint32_t duration, uint32_t pulses, uint32_t k);
 
  protected:

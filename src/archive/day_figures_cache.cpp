@@ -10,12 +10,16 @@ namespace dravion {
 
 namespace {
 
-const char* const kFigureDaysTables =
+const char* const kFigureDaysTable =
     "CREATE TABLE IF NOT EXISTS figure_days(device INTEGER NOT NULL, start INTEGER NOT NULL,"
     " pulses_k INTEGER NOT NULL, covered INTEGER NOT NULL, records INTEGER NOT NULL,"
     " first_start INTEGER, last_end INTEGER, gaps INTEGER NOT NULL, longest_gap INTEGER NOT NULL,"
     " max_rate REAL, max_at INTEGER, min_rate REAL, min_at INTEGER,"
-    " rated_seconds INTEGER NOT NULL, rates BLOB, PRIMARY KEY(device, start)) WITHOUT ROWID;"
+    " rated_seconds INTEGER NOT NULL, rates BLOB, counted_seconds REAL NOT NULL,"
+    " counted_pulses REAL NOT NULL, weighted_pulses REAL NOT NULL,"
+    " weighted_squares REAL NOT NULL, largest_weight REAL NOT NULL, exposure REAL NOT NULL,"
+    " PRIMARY KEY(device, start)) WITHOUT ROWID";
+const char* const kRulesTable =
     "CREATE TABLE IF NOT EXISTS figure_days_rules(rules INTEGER NOT NULL)";
 
 bool Exec(sqlite3* db, const std::string& sql) {
@@ -39,12 +43,15 @@ bool PrepareDayFigures(sqlite3* db) {
   tables.Reset();
   if (present && KeptRules(db) == kDayFiguresRules) return true;
   if (!Exec(db, "SAVEPOINT day_figures")) return false;
-  const bool made =
-      Exec(db, kFigureDaysTables) && KeptRules(db) != -1 &&
-      (KeptRules(db) == kDayFiguresRules ||
-       (Exec(db, "DELETE FROM figure_days") && Exec(db, "DELETE FROM figure_days_rules") &&
-        Exec(db, "INSERT INTO figure_days_rules(rules) VALUES(" + std::to_string(kDayFiguresRules) +
-                     ")")));
+  // Rows of other rules may lack columns these need: their table is made anew.
+  bool made = Exec(db, kRulesTable);
+  const int kept = made ? KeptRules(db) : -1;
+  made = kept != -1 &&
+         (kept == kDayFiguresRules || (Exec(db, "DROP TABLE IF EXISTS figure_days") &&
+                                       Exec(db, "DELETE FROM figure_days_rules") &&
+                                       Exec(db, "INSERT INTO figure_days_rules(rules) VALUES(" +
+                                                    std::to_string(kDayFiguresRules) + ")"))) &&
+         Exec(db, kFigureDaysTable);
   if (!made) {
     Exec(db, "ROLLBACK TO day_figures");
     Exec(db, "RELEASE day_figures");

@@ -15,9 +15,10 @@ namespace dravion {
 
 // The rules the kept rows follow: raised whenever what a day's figures hold or how they are
 // made changes.
-inline constexpr int kDayFiguresRules = 2;
+inline constexpr int kDayFiguresRules = 3;
 
-// Makes the tables when missing and forgets rows made by other rules. False when the file
+// Makes the tables when missing and forgets rows made by other rules (their table is made
+// anew, with the columns of these). False when the file
 // cannot take that now (read-only, another program writing): the figures are then made without
 // the kept rows, and none is written.
 bool PrepareDayFigures(sqlite3* db);

@@ -465,10 +465,20 @@ int ArchiveImport(CliSession& s) {
 
 namespace {
 
-// A figure for JSON: the unit's decimals and two more, as a number.
+// A figure for JSON: the unit's decimals and two more, as a number (null when not finite).
 Json JsonFigure(double value, FigureUnit unit) {
+  if (!std::isfinite(value)) return Json();
   const double scale = std::pow(10.0, FigureDecimals(unit) + 2);
   return std::round(value * scale) / scale;
+}
+
+// A figure's interval after it in the text: " (0.139 to 0.145)".
+std::string IntervalText(const Interval& i, FigureUnit unit, const Language& l,
+                         double (*in)(FigureUnit, double)) {
+  auto number = [&](double value) {
+    return std::isfinite(value) ? FigureNumber(in(unit, value), unit, l) : std::string("∞");
+  };
+  return " (" + number(i.Low) + l.Text(" – ", " to ") + number(i.High) + ")";
 }
 
 }  // namespace
@@ -519,6 +529,8 @@ int ArchiveStats(CliSession& s) {
     AfterReadFailure(s, archive);
     return kExitFailed;
   }
+  const double confidence = s.options.confidence;
+  const Interval mean = f.MeanInterval(confidence), dose = f.DoseInterval(confidence);
   if (s.options.json) {
     Language english;
     english.Set(Lang::English);
@@ -532,11 +544,17 @@ int ArchiveStats(CliSession& s) {
                 {"gaps", f.Gaps},
                 {"longestGap", f.LongestGap},
                 {"mean", f.Covered ? JsonFigure(RateIn(unit, f.MeanRate()), unit) : Json()}};
+    out["meanLow"] = f.Covered ? JsonFigure(RateIn(unit, mean.Low), unit) : Json();
+    out["meanHigh"] = f.Covered ? JsonFigure(RateIn(unit, mean.High), unit) : Json();
     out["max"] = f.HasRates ? JsonFigure(RateIn(unit, f.MaxRate), unit) : Json();
     out["maxAt"] = f.HasRates ? Json(IsoDeviceTime(f.MaxAt)) : Json();
     out["min"] = f.HasRates ? JsonFigure(RateIn(unit, f.MinRate), unit) : Json();
     out["minAt"] = f.HasRates ? Json(IsoDeviceTime(f.MinAt)) : Json();
     out["dose"] = JsonFigure(DoseIn(unit, f.Dose()), unit);
+    out["doseLow"] = JsonFigure(DoseIn(unit, dose.Low), unit);
+    out["doseHigh"] = JsonFigure(DoseIn(unit, dose.High), unit);
+    out["counts"] = f.CountedPulses();
+    out["confidence"] = confidence;
     out["rateUnit"] = FigureRateUnit(unit, english);
     out["doseUnit"] = FigureDoseUnit(unit, english);
     out["threshold"] = f.HasThreshold ? JsonFigure(RateIn(unit, f.Threshold), unit) : Json();
@@ -560,6 +578,13 @@ int ArchiveStats(CliSession& s) {
   text << "S/N " << device->Serial << "  " << DeviceTimeText(range.From) << " - "
        << DeviceTimeText(range.To) << '\n';
   std::vector<FigureLine> lines = FigureLines(f, unit, s.language);
+  // The mean and the dose with their intervals.
+  for (FigureLine& line : lines) {
+    if (line.Label == s.language.Text("Среднее", "Mean") && f.Covered > 0)
+      line.Value += IntervalText(mean, unit, s.language, RateIn);
+    else if (line.Label == s.language.Text("Доза", "Dose"))
+      line.Value += IntervalText(dose, unit, s.language, DoseIn);
+  }
   for (const OtherRun& other : f.OtherRuns)
     lines.push_back({s.language.Text("Также", "Also"), OtherRunText(other, s.language)});
   for (const FigureLine& line : lines) {

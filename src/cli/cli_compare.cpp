@@ -3,7 +3,6 @@
 #include <ostream>
 #include <sstream>
 
-#include "archive/archive_period_counts.h"
 #include "archive/archive_session.h"
 #include "archive/archive_stats.h"
 #include "archive/history_archive.h"
@@ -19,11 +18,12 @@
 namespace dravion::cli {
 namespace {
 
-// One side of the comparison: a device's records of a period, counted.
+// One side of the comparison: a device's records of a period, its figures with their counts.
 struct Side {
   ArchiveDevice Device;
   uint32_t From = 0, To = 0;
-  PeriodCounts Counts;
+  ArchiveFigures Figures;
+  const PeriodCounts& Counts() const { return Figures.Counts; }
 };
 
 // A number as the figures are written: fixed decimals with the language's decimal separator,
@@ -88,15 +88,15 @@ Json JsonRatio(double value) {
 }
 
 Json SideJson(const Side& side, FigureUnit unit, double confidence) {
-  const Interval rate = CountsRateInterval(side.Counts, confidence);
+  const Interval rate = side.Figures.MeanInterval(confidence);
   Json out = {{"serial", side.Device.Serial},
               {"uid", side.Device.Uid},
               {"run", side.Device.Run},
               {"from", IsoDeviceTime(side.From)},
               {"to", IsoDeviceTime(side.To)},
-              {"covered", static_cast<uint64_t>(std::llround(side.Counts.Seconds()))},
-              {"counts", static_cast<uint64_t>(std::llround(side.Counts.Pulses()))}};
-  out["mean"] = JsonRate(CountsMeanRate(side.Counts), unit);
+              {"covered", side.Figures.Covered},
+              {"counts", side.Figures.CountedPulses()}};
+  out["mean"] = JsonRate(side.Figures.MeanRate(), unit);
   out["meanLow"] = JsonRate(rate.Low, unit);
   out["meanHigh"] = JsonRate(rate.High, unit);
   return out;
@@ -152,12 +152,19 @@ int ArchiveCompare(CliSession& s) {
     s.io.err << "dravion-cli: a period ends before it begins\n";
     return kExitUsage;
   }
+  // Both periods' figures from one picture of the archive; each of the run chosen alone.
+  FigureRead read(archive);
   for (Side* side : {&first, &second}) {
-    if (!ReadPeriodCounts(archive, side->Device, side->From, side->To, side->Counts)) {
+    FigureRange range;
+    range.Device = side->Device.Id;
+    range.From = side->From;
+    range.To = side->To;
+    range.AllRuns = false;
+    if (!read.Figures(range, side->Figures)) {
       AfterReadFailure(s, archive);
       return kExitFailed;
     }
-    if (side->Counts.Empty()) {
+    if (side->Counts().Empty()) {
       s.io.err << s.language.Text("Нет записей прибора ", "No records of S/N ")
                << side->Device.Serial << s.language.Text(" с ", " from ")
                << DeviceTimeText(side->From) << s.language.Text(" по ", " to ")
@@ -167,8 +174,8 @@ int ArchiveCompare(CliSession& s) {
   }
   const double confidence = o.confidence;
   const RateComparison c =
-      CompareRates(first.Counts.Pulses(), first.Counts.Exposure(), second.Counts.Pulses(),
-                   second.Counts.Exposure(), confidence);
+      CompareRates(first.Counts().Pulses(), first.Counts().Exposure(), second.Counts().Pulses(),
+                   second.Counts().Exposure(), confidence);
   if (!c.Valid) {
     s.io.err << s.language.Text("Ни в одном из периодов не сосчитано ни одного импульса",
                                 "Neither period counted a pulse")
@@ -179,7 +186,7 @@ int ArchiveCompare(CliSession& s) {
   const bool sideBySide =
       first.Device.Id != second.Device.Id && first.From == second.From && first.To == second.To;
   Calibration calibration;
-  if (sideBySide) calibration = CalibrateAgainstDevice(first.Counts, second.Counts, confidence);
+  if (sideBySide) calibration = CalibrateAgainstDevice(first.Counts(), second.Counts(), confidence);
 
   const std::optional<DeviceAlarm> alarm = RememberedDeviceAlarm(archive, device->Serial);
   const FigureUnit unit = alarm ? alarm->Unit : FigureUnit::Sievert;
@@ -226,15 +233,14 @@ int ArchiveCompare(CliSession& s) {
     text << label << std::string(width < 17 ? 17 - width : 1, ' ') << value << '\n';
   };
   for (const Side* side : {&first, &second}) {
-    const Interval i = CountsRateInterval(side->Counts, confidence);
+    const Interval i = side->Figures.MeanInterval(confidence);
     text << "S/N " << side->Device.Serial << "  " << DeviceTimeText(side->From) << " - "
          << DeviceTimeText(side->To) << '\n';
-    line(l.Text("Среднее:", "Mean:"),
-         rate(CountsMeanRate(side->Counts)) + " " + rateUnit + " (" + rate(i.Low) +
-             l.Text(" – ", " to ") + rate(i.High) + "), " +
-             GroupedNumber(static_cast<uint64_t>(std::llround(side->Counts.Pulses())), l) +
-             l.Text(" имп. за ", " pulses in ") +
-             DurationText(static_cast<uint64_t>(std::llround(side->Counts.Seconds())), l));
+    line(l.Text("Среднее:", "Mean:"), rate(side->Figures.MeanRate()) + " " + rateUnit + " (" +
+                                          rate(i.Low) + l.Text(" – ", " to ") + rate(i.High) +
+                                          "), " + GroupedNumber(side->Figures.CountedPulses(), l) +
+                                          l.Text(" имп. за ", " pulses in ") +
+                                          DurationText(side->Figures.Covered, l));
   }
   const std::string level = ShortestDecimal(100 * confidence) + "%";
   line(l.Text("Отношение:", "Ratio:"), ratio(c.Ratio) + " (" + ratio(c.Range.Low) +

@@ -178,6 +178,7 @@ const std::vector<OptionWord>& OptionWords() {
       {"--to", "archive stats", "DATE"},
       {"--threshold", "archive stats", "RATE"},
       {"--unit", "archive stats", "sv|r"},
+      {"--confidence", "archive stats", "X"},
       {"--device", "archive compare", "S"},
       {"--uid", "archive compare", "UID"},
       {"--from", "archive compare", "DATE"},
@@ -274,12 +275,15 @@ const std::string& UsageText() {
       "                                the same records as an Excel workbook: records, days,\n"
       "                                a chart of the days, the device and the period\n"
       "  archive stats [--device S] [--run N] [--from DATE] [--to DATE] [--threshold RATE]\n"
-      "                [--unit sv|r]   figures of the period: records, time covered, gaps, mean,\n"
+      "                [--unit sv|r] [--confidence X]\n"
+      "                                figures of the period: records, time covered, gaps, mean,\n"
       "                                highest and lowest rate, dose, time above RATE (0.3usv\n"
       "                                or 30ur, or a number in --unit's unit: sv uSv/h or r\n"
       "                                uR/h; by default the device's unit and alarm threshold\n"
       "                                as its settings were last read); every run of the device\n"
-      "                                in the period unless --run N names one\n"
+      "                                in the period unless --run N names one; the mean and the\n"
+      "                                dose with their intervals from the pulses counted (X:\n"
+      "                                0.95 by default)\n"
       "  archive compare [--device S] [--from DATE] [--to DATE] [--with-device T]\n"
       "                [--with-from DATE] [--with-to DATE] [--confidence X]\n"
       "                                the first period's mean rate over the second's, with its\n"
@@ -537,8 +541,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& options,
   const bool isImport = name == "archive" && options.command[1] == "import";
   const bool isStats = name == "archive" && options.command[1] == "stats";
   const bool isCompare = name == "archive" && options.command[1] == "compare";
-  if ((compareGiven || confidenceGiven) && !isCompare) {
-    error = "--with-device, --with-from, --with-to and --confidence belong to archive compare";
+  if (compareGiven && !isCompare) {
+    error = "--with-device, --with-from and --with-to belong to archive compare";
+    return false;
+  }
+  if (confidenceGiven && !isCompare && !isStats) {
+    error = "--confidence belongs to archive stats and archive compare";
     return false;
   }
   if (isCompare && !compareGiven) {

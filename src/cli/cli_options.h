@@ -56,7 +56,7 @@ struct CliOptions {
   // archive compare: the second period (--with-from / --with-to, each the first's when not
   // given) and device (--with-device: a serial number; none: the first device).
   std::string withFrom, withTo, withDevice;
-  double confidence = 0.95;  // archive compare --confidence: of its intervals, in (0, 1)
+  double confidence = 0.95;  // archive stats and compare --confidence: of their intervals, (0, 1)
 };
 
 // Parses the arguments after the program name. Returns false with `error` set on bad usage.

@@ -113,19 +113,53 @@ double PeriodCounts::Mean() const {
   return seconds_ > 0 ? weighted_ / seconds_ : 0;
 }
 
-Interval PeriodCounts::MeanInterval(double confidence) const {
-  if (seconds_ <= 0 || maxWeight_ <= 0 || !ValidConfidence(confidence)) return {};
+namespace {
+
+// Fay and Feuer: the weighted sum y with its variance v = sum(w^2 x) and the largest weight w
+// as gamma distributions; with weights all w, Garwood's interval times w.
+Interval GammaSumInterval(double y, double v, double w, double confidence) {
   const double alpha = 1 - confidence;
-  // Fay and Feuer: the weighted sum y with its variance v = sum(w^2 x) and the largest weight w
-  // as gamma distributions; with weights all w, Garwood's interval times w.
-  const double y = weighted_ / seconds_, v = squares_ / (seconds_ * seconds_);
-  const double w = maxWeight_ / seconds_;
   Interval i;
   i.Low = y > 0 && v > 0 ? GammaQuantile(y * y / v, v / y, alpha / 2) : 0;
   i.High = GammaQuantile((y + w) * (y + w) / (v + w * w), (v + w * w) / (y + w), 1 - alpha / 2);
   if (!(i.Low >= 0)) i.Low = 0;
   if (!(i.High >= y)) i.High = kInfinity;
   return i;
+}
+
+}  // namespace
+
+Interval PeriodCounts::MeanInterval(double confidence) const {
+  if (seconds_ <= 0 || maxWeight_ <= 0 || !ValidConfidence(confidence)) return {};
+  return GammaSumInterval(weighted_ / seconds_, squares_ / (seconds_ * seconds_),
+                          maxWeight_ / seconds_, confidence);
+}
+
+Interval PeriodCounts::WeightedInterval(double confidence) const {
+  if (maxWeight_ <= 0 || !ValidConfidence(confidence)) return {};
+  return GammaSumInterval(weighted_, squares_, maxWeight_, confidence);
+}
+
+PeriodCounts::Sums PeriodCounts::Kept() const {
+  return {seconds_, pulses_, weighted_, squares_, maxWeight_, exposure_};
+}
+
+bool PeriodCounts::ValidSums(const Sums& s) {
+  for (const double value : {s.Seconds, s.Pulses, s.Weighted, s.Squares, s.MaxWeight, s.Exposure})
+    if (!(value >= 0) || !std::isfinite(value)) return false;
+  return true;
+}
+
+PeriodCounts PeriodCounts::FromKept(const Sums& s) {
+  PeriodCounts counts;
+  if (!ValidSums(s)) return counts;
+  counts.seconds_ = s.Seconds;
+  counts.pulses_ = s.Pulses;
+  counts.weighted_ = s.Weighted;
+  counts.squares_ = s.Squares;
+  counts.maxWeight_ = s.MaxWeight;
+  counts.exposure_ = s.Exposure;
+  return counts;
 }
 
 RateComparison CompareRates(double counts1, double exposure1, double counts2, double exposure2,

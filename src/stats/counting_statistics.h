@@ -56,6 +56,18 @@ class PeriodCounts {
   // interval of Fay and Feuer): Garwood's interval when every weight is the same. Empty
   // periods give [0, 0].
   Interval MeanInterval(double confidence = kDefaultConfidence) const;
+  // The same interval on the weighted pulses themselves (K x pulses; the dose of the period),
+  // also for pulses that cover no time. Periods without a record give [0, 0].
+  Interval WeightedInterval(double confidence = kDefaultConfidence) const;
+
+  // The sums, as a period's part can be kept apart (a day's, in a file) and taken again.
+  struct Sums {
+    double Seconds = 0, Pulses = 0, Weighted = 0, Squares = 0, MaxWeight = 0, Exposure = 0;
+  };
+  Sums Kept() const;
+  // Counts of kept sums; nothing (empty counts) for sums that are not finite and not below 0.
+  static PeriodCounts FromKept(const Sums& sums);
+  static bool ValidSums(const Sums& sums);
 
  private:
   double seconds_ = 0;

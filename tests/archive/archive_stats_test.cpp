@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 
 #include "archive/archive_period.h"
@@ -11,6 +13,7 @@
 #include "archive/archive_support.h"
 #include "archive/history_archive.h"
 #include "cli/cli.h"
+#include "cli/cli_options.h"
 #include "device/device_time.h"
 #include "support/comma_locale.h"
 #include "support/scratch_folder.h"
@@ -237,12 +240,64 @@ TEST(ArchiveStatistics, TheCliPrintsTheFiguresInTheUnitAskedFor) {
   EXPECT_NE(out.find("\"records\":4,\"covered\":270,\"gaps\":2,\"longestGap\":86010,"),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find("\"mean\":0.46667,\"max\":1.2,"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"mean\":0.46667,\"meanLow\":0.4"), std::string::npos) << out;
+  EXPECT_NE(out.find(",\"max\":1.2,"), std::string::npos) << out;
   EXPECT_NE(out.find("\"min\":0.3,"), std::string::npos) << out;
-  EXPECT_NE(out.find("\"dose\":0.035,\"rateUnit\":\"uSv/h\",\"doseUnit\":\"uSv\","),
+  EXPECT_NE(out.find("\"dose\":0.035,\"doseLow\":0.03"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"counts\":430,\"confidence\":0.95,\"rateUnit\":\"uSv/h\","
+                     "\"doseUnit\":\"uSv\","),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("\"threshold\":0.5,\"above\":90,\"otherRuns\":[]}"), std::string::npos) << out;
+  // The intervals: about the figures, as the figures' counts give them, with a decimal point.
+  ArchiveFigures f;
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path));
+    ASSERT_TRUE(ArchiveStatistics(archive, {archive.Devices().at(0).Id, d, d + 86399, {}}, f));
+  }
+  auto number = [&](const std::string& name) {
+    const size_t at = out.find("\"" + name + "\":");
+    EXPECT_NE(at, std::string::npos) << name;
+    const char* begin = out.c_str() + at + name.size() + 3;
+    double value = -1;
+    std::from_chars(begin, out.c_str() + out.size(), value);
+    return value;
+  };
+  EXPECT_NEAR(number("meanLow"), f.MeanInterval().Low / 100, 1e-5);
+  EXPECT_NEAR(number("meanHigh"), f.MeanInterval().High / 100, 1e-5);
+  EXPECT_NEAR(number("doseLow"), f.DoseInterval().Low / 100, 1e-5);
+  EXPECT_NEAR(number("doseHigh"), f.DoseInterval().High / 100, 1e-5);
+  EXPECT_LT(number("meanLow"), 0.46);
+  EXPECT_GT(number("meanHigh"), 0.48);
+  EXPECT_FALSE(std::regex_search(out, std::regex("[0-9],[0-9]"))) << "a decimal comma in " << out;
+  // --confidence: narrower at 90%, written as given.
+  ASSERT_EQ(
+      run({"--json", "archive", "stats", "--from", date, "--to", date, "--confidence", "0,9"}, out),
+      0)
+      << out;
+  EXPECT_NE(out.find("\"confidence\":0.9,"), std::string::npos) << out;
+  EXPECT_NEAR(number("meanHigh"), f.MeanInterval(0.9).High / 100, 1e-5);
+  EXPECT_LT(number("meanHigh"), f.MeanInterval().High / 100);
+  // --confidence belongs to the figures and the comparison alone, and is a share.
+  cli::CliOptions options;
+  std::string error;
+  EXPECT_TRUE(cli::ParseCommandLine({"archive", "stats", "--confidence", "0.99"}, options, error));
+  EXPECT_DOUBLE_EQ(options.confidence, 0.99);
+  EXPECT_FALSE(cli::ParseCommandLine({"archive", "stats", "--confidence", "95"}, options, error));
+  EXPECT_FALSE(cli::ParseCommandLine({"archive", "export", "--confidence", "0.9"}, options, error));
+  EXPECT_NE(error.find("archive stats and archive compare"), std::string::npos) << error;
+  // The text: the interval after the mean and the dose, in English with decimal points.
+  ASSERT_EQ(run({"archive", "stats", "--from", date, "--to", date}, out), 0) << out;
+  Language english;
+  english.Set(Lang::English);
+  EXPECT_NE(
+      out.find("Mean:            0.467 uSv/h (" +
+               FigureNumber(f.MeanInterval().Low / 100, FigureUnit::Sievert, english) + " to " +
+               FigureNumber(f.MeanInterval().High / 100, FigureUnit::Sievert, english) + ")\n"),
+      std::string::npos)
+      << out;
+  EXPECT_NE(out.find("Dose:            0.035 uSv (0.0"), std::string::npos) << out;
 
   // The device's unit and alarm threshold as its settings were last read are the defaults:
   // Roentgen, background position 2 (50 uR/h); out-of-range readings are not kept.
@@ -258,8 +313,24 @@ TEST(ArchiveStatistics, TheCliPrintsTheFiguresInTheUnitAskedFor) {
     EXPECT_DOUBLE_EQ(BackgroundThresholdRate(15), 10000);
   }
   ASSERT_EQ(run({"--lang", "ru", "archive", "stats"}, out), 0);
+  Language russian;
+  russian.Set(Lang::Russian);
   EXPECT_NE(out.find("Наибольшее:      120,0 мкР/ч"), std::string::npos) << out;
-  EXPECT_NE(out.find("Доза:            4,5 мкР"), std::string::npos) << out;
+  // The device's records from the first to the end of the last (its whole last record).
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path));
+    ASSERT_TRUE(ArchiveStatistics(archive, {archive.Devices().at(0).Id, d, d + 86429, {}}, f));
+  }
+  EXPECT_NE(out.find("Доза:            4,5 мкР (" +
+                     FigureNumber(f.DoseInterval().Low, FigureUnit::Roentgen, russian) + " – " +
+                     FigureNumber(f.DoseInterval().High, FigureUnit::Roentgen, russian) + ")\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("Среднее:         54,0 мкР/ч (" +
+                     FigureNumber(f.MeanInterval().Low, FigureUnit::Roentgen, russian) + " – "),
+            std::string::npos)
+      << out;
   EXPECT_NE(out.find("Выше 50,0 мкР/ч: 00:02:00"), std::string::npos) << out;
 }
 
