@@ -144,6 +144,206 @@ std::string CountedReason(uint64_t count, const std::string& what, const std::st
   return std::to_string(count) + (count == 1 ? " record " : " records ") + what + ": " + why;
 }
 
+// Why the file is not an archive of this program within the limits, or empty.
+std::string FileProblem(sqlite3* source, const ArchiveImportLimits& limits) {
+  // The program's stamp, or the tables of an archive written before the stamp was.
+  {
+    SqlStatement id(source, "PRAGMA application_id");
+    SqlStatement own(source,
+                     "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN"
+                     " ('devices','downloads','records')");
+    const int rc = id.Step();
+    if (rc != SQLITE_ROW) return sqlite3_errstr(rc);
+    const bool stamped = id.Int(0) == kArchiveApplicationId;
+    if (!stamped && (id.Int(0) != 0 || own.Step() != SQLITE_ROW || own.Int(0) != 3))
+      return "not a history archive of this program";
+  }
+  for (const TableShape& shape : kShapes) {
+    const std::string problem = ShapeProblem(source, shape);
+    if (!problem.empty()) return "not a history archive of this program: " + problem;
+  }
+  SqlStatement pages(source, "PRAGMA page_count");
+  SqlStatement size(source, "PRAGMA page_size");
+  if (pages.Step() != SQLITE_ROW || size.Step() != SQLITE_ROW)
+    return std::string("its size cannot be read: ") + sqlite3_errmsg(source);
+  const uint64_t bytes = static_cast<uint64_t>(pages.Int(0)) * static_cast<uint64_t>(size.Int(0));
+  if (bytes > limits.Bytes) {
+    return "the file holds " + std::to_string(bytes) + " bytes, more than the " +
+           std::to_string(limits.Bytes) + " bytes an import reads";
+  }
+  return {};
+}
+
+// One identifier of a device row, read on its own: a read that fails says which one is not a
+// device's (the first such reason goes to the device's Refused).
+bool ReadIdentifier(sqlite3* source, SourceDevice& device, const char* sql, std::string& value,
+                    const char* what) {
+  Statement read(source, sql);
+  sqlite3_bind_int64(read.Handle, 1, device.Id);
+  const int got = read.Step();
+  if (got == SQLITE_ROW && sqlite3_column_type(read.Handle, 0) == SQLITE_TEXT) {
+    const auto* bytes = sqlite3_column_text(read.Handle, 0);
+    value.assign(reinterpret_cast<const char*>(bytes),
+                 static_cast<size_t>(sqlite3_column_bytes(read.Handle, 0)));
+    return true;
+  }
+  if (device.Refused.empty()) {
+    device.Refused = (got & 0xFF) == SQLITE_TOOBIG
+                         ? std::string("its ") + what + " is longer than a device's"
+                     : got == SQLITE_ROW
+                         ? std::string("its ") + what + " is not a text"
+                         : std::string("its ") + what + " cannot be read: " + sqlite3_errstr(got);
+  }
+  return false;
+}
+
+// A device row's identity, checked, and what it holds: counted in the records table, else the
+// devices row's own figures.
+void DescribeDevice(sqlite3* source, SourceDevice& device) {
+  if (ReadIdentifier(source, device, "SELECT serial FROM devices WHERE id=?1", device.Serial,
+                     "serial number") &&
+      !IsDeviceSerial(device.Serial)) {
+    device.Refused = "its serial number \"" + PrintableText(device.Serial, 40) +
+                     "\" is not one as a device shows it (like 214-36587)";
+  }
+  if (ReadIdentifier(source, device, "SELECT uid FROM devices WHERE id=?1", device.Uid,
+                     "identifier") &&
+      !device.Uid.empty() && !IsDeviceUid(device.Uid) && device.Refused.empty()) {
+    device.Refused = "its identifier \"" + PrintableText(device.Uid, 40) +
+                     "\" is not a device's (12 bytes as 01:23:...:AB)";
+  }
+  Statement held(source, "SELECT count(*), min(start), max(start) FROM records WHERE device=?1");
+  sqlite3_bind_int64(held.Handle, 1, device.Id);
+  if (held.Step() == SQLITE_ROW) {
+    device.Records = static_cast<uint64_t>(sqlite3_column_int64(held.Handle, 0));
+    device.CountRead = true;
+    if (device.Records > 0) {
+      device.First = WholeNumber(held.Handle, 1, INT64_MIN, INT64_MAX);
+      device.Last = WholeNumber(held.Handle, 2, INT64_MIN, INT64_MAX);
+    }
+  }
+  Statement row(source,
+                "SELECT records, first_start, last_start, coefficient FROM devices WHERE id=?1");
+  sqlite3_bind_int64(row.Handle, 1, device.Id);
+  if (row.Step() != SQLITE_ROW) return;
+  if (!device.CountRead)
+    device.Records = static_cast<uint64_t>(WholeNumber(row.Handle, 0, 0, INT64_MAX).value_or(0));
+  if (!device.CountRead || !device.First) {
+    device.First = WholeNumber(row.Handle, 1, 0, UINT32_MAX);
+    device.Last = WholeNumber(row.Handle, 2, 0, UINT32_MAX);
+  }
+  device.Coefficient = static_cast<uint32_t>(
+      WholeNumber(row.Handle, 3, kLeastCoefficient, kMostCoefficient).value_or(0));
+}
+
+// The file's devices, each described; empty `why` unless the list itself fails or is too long.
+std::vector<SourceDevice> ReadDevices(sqlite3* source, std::string& why) {
+  std::vector<SourceDevice> devices;
+  SqlStatement ids(source, "SELECT id FROM devices ORDER BY id");
+  int rc;
+  while ((rc = ids.Step()) == SQLITE_ROW) {
+    if (devices.size() == kMostDevices) {
+      why = "the file holds more than " + std::to_string(kMostDevices) +
+            " devices, the most an import takes";
+      return devices;
+    }
+    devices.emplace_back().Id = ids.Int(0);
+  }
+  if (rc != SQLITE_DONE) {
+    why = std::string("its devices cannot be read: ") + sqlite3_errstr(rc);
+    return devices;
+  }
+  for (SourceDevice& device : devices)
+    DescribeDevice(source, device);
+  return devices;
+}
+
+// The coefficient of each download the records name, looked up once; K 0 for one that is not
+// there, does not read or is out of range (then Why says which).
+class DownloadCoefficients {
+ public:
+  struct Coefficient {
+    uint32_t K = 0;
+    std::string Why;
+  };
+
+  explicit DownloadCoefficients(sqlite3* source)
+      : download_(source, "SELECT coefficient FROM downloads WHERE id=?1") {}
+
+  const Coefficient& Of(sqlite3_stmt* record, int column) {
+    static const Coefficient kNoRow{0, "the download it belongs to is not in the file"};
+    if (sqlite3_column_type(record, column) != SQLITE_INTEGER) return kNoRow;
+    const int64_t id = sqlite3_column_int64(record, column);
+    const auto known = known_.find(id);
+    if (known != known_.end()) return known->second;
+    Coefficient& k = known_[id];
+    sqlite3_bind_int64(download_.Handle, 1, id);
+    const int got = download_.Step();
+    if (got == SQLITE_ROW) {
+      const auto value = WholeNumber(download_.Handle, 0, kLeastCoefficient, kMostCoefficient);
+      if (value)
+        k.K = static_cast<uint32_t>(*value);
+      else
+        k.Why = "the calibration coefficient (K x 100) is not one of 10 to 999";
+    } else if (got == SQLITE_DONE) {
+      k.Why = kNoRow.Why;
+    } else {
+      k.Why =
+          std::string("the calibration coefficient cannot be read (") + sqlite3_errstr(got) + ")";
+    }
+    download_.Reset();
+    return k;
+  }
+
+ private:
+  Statement download_;
+  std::unordered_map<int64_t, Coefficient> known_;
+};
+
+// Why a records row (start, seq, duration, pulses, kind, status, ...) is not one the device
+// writes, or nullptr with `record` filled.
+const char* RecordProblem(sqlite3_stmt* r, HistoryRecord& record) {
+  const auto start = WholeNumber(r, 0, 0, UINT32_MAX);
+  const auto duration = WholeNumber(r, 2, 0, UINT16_MAX);
+  const auto pulses = WholeNumber(r, 3, 0, UINT32_MAX);
+  const auto kind = WholeNumber(r, 4, 0, UINT8_MAX);
+  const auto status = WholeNumber(r, 5, 0, UINT8_MAX);
+  if (!start) return "the start is not one of 0 to 4294967295 device seconds";
+  if (!duration) return "the duration is not one of 0 to 65535 seconds";
+  if (!pulses) return "the pulses are not one of 0 to 4294967295";
+  if (!kind) return "the kind is not one of 0 to 255";
+  if (!status) return "the status is not one of 0 to 255";
+  record.Start = static_cast<uint32_t>(*start);
+  record.Duration = static_cast<uint16_t>(*duration);
+  record.Pulses = static_cast<uint32_t>(*pulses);
+  record.Kind = static_cast<uint8_t>(*kind);
+  record.Status = static_cast<uint8_t>(*status);
+  return nullptr;
+}
+
+// Where the reading of a device goes on after a piece that did not read (a damaged page): from
+// the hour after the last record read (or after the hour the piece began in); false when it
+// cannot go on in order or nothing of the device lies after it.
+bool ResumeAfterFailure(const ValueCopy& lastStart, bool atStart, const SourceDevice& device,
+                        int64_t& from) {
+  int64_t failedAt = 0;
+  if (lastStart.Value) {
+    // Past a start that is no number the reading cannot go on in order.
+    if (sqlite3_value_type(lastStart.Value) != SQLITE_INTEGER) return false;
+    failedAt = sqlite3_value_int64(lastStart.Value);
+    if (atStart) failedAt = std::max(failedAt, from);
+  } else if (atStart && from != INT64_MIN) {
+    failedAt = from;
+  } else if (device.First) {
+    failedAt = *device.First;
+  } else {
+    return false;
+  }
+  if (!device.Last || failedAt >= *device.Last) return false;
+  from = failedAt - ((failedAt % kHour) + kHour) % kHour + kHour;
+  return true;
+}
+
 }  // namespace
 
 bool IsDeviceSerial(std::string_view serial) {
@@ -162,6 +362,162 @@ bool IsDeviceUid(std::string_view uid) {
   return true;
 }
 
+// One file merged into the archive, device by device, in pieces read in the order of the
+// records' key and merged in bounded transactions.
+class ArchiveFileMerge {
+ public:
+  ArchiveFileMerge(HistoryArchive& archive, sqlite3* source, const std::string& path)
+      : archive_(archive),
+        path_(path),
+        coefficients_(source),
+        first_(source,
+               "SELECT start, seq, duration, pulses, kind, status, download FROM records"
+               " WHERE device=?1 AND start>=?2 ORDER BY start, seq LIMIT ?3"),
+        next_(source,
+              "SELECT start, seq, duration, pulses, kind, status, download FROM records"
+              " WHERE device=?1 AND (start, seq)>(?2, ?3) ORDER BY start, seq LIMIT ?4") {}
+
+  bool Fail(const std::string& why) {
+    archive_.error_ = path_ + ": " + why;
+    return false;
+  }
+
+  // Merges what of the device can be read and is one the device writes.
+  bool Device(const SourceDevice& device) {
+    total_ += device.Records;
+    if (!device.Refused.empty()) {
+      if (device.Records > 0) {
+        refusedDevices_.push_back(CountedReason(
+            device.Records, "of the file's device " + std::to_string(device.Id) + " refused",
+            device.Refused));
+      }
+      return true;
+    }
+    // A device's later runs stay runs of their own: each after the run the one before went to.
+    int64_t& runBefore = runs_[{device.Serial, device.Uid}];
+    ArchiveBatch batch;
+    batch.Serial = device.Serial;
+    batch.Uid = device.Uid;
+    batch.File = path_;
+    batch.Coefficient = device.Coefficient;
+    batch.AfterRun = runBefore;
+    // Pieces in the order of the key, each following the last record read; where a piece does
+    // not read, the reading goes on from the next hour: the records of that page are lost,
+    // those around it carried over.
+    ValueCopy lastStart, lastSeq;
+    bool atStart = true;  // the next piece starts at `from`, else after the last record read
+    int64_t from = INT64_MIN;
+    for (;;) {
+      int rows = 0;
+      const int rc = Piece(device, atStart, from, lastStart, lastSeq, batch, rows);
+      if (rc == kOverLimit) return false;
+      if (batch.Records.size() >= kImportPart && !MergeBatch(batch, runBefore)) return false;
+      if (rc == SQLITE_DONE) {
+        if (rows < kReadPiece) break;  // the device's last piece
+        atStart = false;
+        continue;
+      }
+      if (!ResumeAfterFailure(lastStart, atStart, device, from)) break;
+      atStart = true;
+    }
+    return MergeBatch(batch, runBefore);
+  }
+
+  // What was not taken, said: each reason with its count, the devices refused, and what did not
+  // read at all.
+  void NoteNotCarried(const std::vector<SourceDevice>& devices) {
+    std::vector<std::string>& notes = archive_.NotCarried;
+    uint64_t refused = 0;
+    for (const auto& [why, count] : refusals_) {
+      notes.push_back(CountedReason(count, "refused", why));
+      refused += count;
+    }
+    for (const SourceDevice& device : devices) {
+      if (!device.Refused.empty()) refused += device.Records;
+    }
+    notes.insert(notes.end(), refusedDevices_.begin(), refusedDevices_.end());
+    if (total_ > carried_ + refused) {
+      const uint64_t unread = total_ - carried_ - refused;
+      notes.push_back(std::to_string(unread) + (unread == 1 ? " record" : " records") +
+                      " could not be read");
+    }
+  }
+
+  uint64_t Total() const { return total_; }
+  uint64_t Carried() const { return carried_; }
+
+ private:
+  static constexpr int kOverLimit = -1;
+
+  // Reads one piece of the device's records into the batch; SQLITE_DONE, the read's error, or
+  // kOverLimit (said) when the file holds more records than an import takes.
+  int Piece(const SourceDevice& device, bool atStart, int64_t from, ValueCopy& lastStart,
+            ValueCopy& lastSeq, ArchiveBatch& batch, int& rows) {
+    Statement& piece = atStart ? first_ : next_;
+    sqlite3_bind_int64(piece.Handle, 1, device.Id);
+    if (atStart) {
+      sqlite3_bind_int64(piece.Handle, 2, from);
+      sqlite3_bind_int(piece.Handle, 3, kReadPiece);
+    } else {
+      sqlite3_bind_value(piece.Handle, 2, lastStart.Value);
+      sqlite3_bind_value(piece.Handle, 3, lastSeq.Value);
+      sqlite3_bind_int(piece.Handle, 4, kReadPiece);
+    }
+    int rc;
+    while ((rc = piece.Step()) == SQLITE_ROW) {
+      ++rows;
+      sqlite3_stmt* r = piece.Handle;
+      lastStart.Take(sqlite3_column_value(r, 0));
+      lastSeq.Take(sqlite3_column_value(r, 1));
+      if (++read_ > archive_.ImportLimits.Records) {
+        piece.Reset();
+        Fail("the file holds more than the " + std::to_string(archive_.ImportLimits.Records) +
+             " records an import takes");
+        return kOverLimit;
+      }
+      HistoryRecord record;
+      if (const char* why = RecordProblem(r, record)) {
+        ++refusals_[why];
+        continue;
+      }
+      const DownloadCoefficients::Coefficient& k = coefficients_.Of(r, 6);
+      if (k.K == 0) {
+        ++refusals_[k.Why];
+        continue;
+      }
+      batch.Records.push_back(record);
+      batch.Coefficients.push_back(static_cast<uint16_t>(k.K));
+    }
+    piece.Reset();
+    return rc;
+  }
+
+  bool MergeBatch(ArchiveBatch& batch, int64_t& runBefore) {
+    if (batch.Records.empty()) return true;
+    // Without a coefficient of its own the device takes its records' first.
+    if (batch.Coefficient == 0) batch.Coefficient = batch.Coefficients.front();
+    const MergeResult merged = archive_.Merge(batch);
+    if (!merged.Ok) return Fail("not carried over: " + merged.Error);
+    carried_ += merged.Added + merged.AlreadyThere;
+    batch.Continues = true;
+    batch.AfterRun = 0;
+    runBefore = archive_.lastRun_;
+    batch.Records.clear();
+    batch.Coefficients.clear();
+    return true;
+  }
+
+  HistoryArchive& archive_;
+  const std::string& path_;
+  DownloadCoefficients coefficients_;
+  Statement first_, next_;
+  std::map<std::string, uint64_t> refusals_;  // why records were not taken, and how many
+  std::vector<std::string> refusedDevices_;
+  std::map<std::pair<std::string, std::string>, int64_t> runs_;
+  uint64_t total_ = 0, carried_ = 0;
+  uint64_t read_ = 0;  // records read: the limit holds also where counts did not read
+};
+
 bool HistoryArchive::MergeArchiveFile(const std::string& path, uint64_t& total, uint64_t& carried) {
   total = carried = 0;
   NotCarried.clear();
@@ -170,7 +526,7 @@ bool HistoryArchive::MergeArchiveFile(const std::string& path, uint64_t& total, 
     return false;
   }
   sqlite3* source = nullptr;
-  int rc = OpenArchiveConnection(path, SQLITE_OPEN_READONLY, &source);
+  const int rc = OpenArchiveConnection(path, SQLITE_OPEN_READONLY, &source);
   struct Closer {
     sqlite3* db;
     ~Closer() { sqlite3_close_v2(db); }
@@ -182,298 +538,33 @@ bool HistoryArchive::MergeArchiveFile(const std::string& path, uint64_t& total, 
   if (rc != SQLITE_OK) return failed(sqlite3_errstr(rc));
   sqlite3_busy_timeout(source, kArchiveBusyWaitMs);
   sqlite3_limit(source, SQLITE_LIMIT_LENGTH, kLongestValue);
+  if (const std::string problem = FileProblem(source, ImportLimits); !problem.empty())
+    return failed(problem);
 
-  // The program's stamp, or the tables of an archive written before the stamp was.
-  {
-    SqlStatement id(source, "PRAGMA application_id");
-    SqlStatement own(source,
-                     "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN"
-                     " ('devices','downloads','records')");
-    rc = id.Step();
-    if (rc != SQLITE_ROW) return failed(sqlite3_errstr(rc));
-    const bool stamped = id.Int(0) == kArchiveApplicationId;
-    if (!stamped && (id.Int(0) != 0 || own.Step() != SQLITE_ROW || own.Int(0) != 3))
-      return failed("not a history archive of this program");
-  }
-  for (const TableShape& shape : kShapes) {
-    const std::string problem = ShapeProblem(source, shape);
-    if (!problem.empty()) return failed("not a history archive of this program: " + problem);
-  }
-  {
-    SqlStatement pages(source, "PRAGMA page_count");
-    SqlStatement size(source, "PRAGMA page_size");
-    if (pages.Step() != SQLITE_ROW || size.Step() != SQLITE_ROW)
-      return failed(std::string("its size cannot be read: ") + sqlite3_errmsg(source));
-    const uint64_t bytes = static_cast<uint64_t>(pages.Int(0)) * static_cast<uint64_t>(size.Int(0));
-    if (bytes > ImportLimits.Bytes) {
-      return failed("the file holds " + std::to_string(bytes) + " bytes, more than the " +
-                    std::to_string(ImportLimits.Bytes) + " bytes an import reads");
-    }
-  }
-
-  // The devices, each checked, and what they hold.
-  std::vector<SourceDevice> devices;
-  {
-    SqlStatement ids(source, "SELECT id FROM devices ORDER BY id");
-    while ((rc = ids.Step()) == SQLITE_ROW) {
-      if (devices.size() == kMostDevices) {
-        return failed("the file holds more than " + std::to_string(kMostDevices) +
-                      " devices, the most an import takes");
-      }
-      devices.emplace_back().Id = ids.Int(0);
-    }
-    if (rc != SQLITE_DONE)
-      return failed(std::string("its devices cannot be read: ") + sqlite3_errstr(rc));
-  }
+  std::string why;
+  const std::vector<SourceDevice> devices = ReadDevices(source, why);
+  if (!why.empty()) return failed(why);
   uint64_t counted = 0;
-  for (SourceDevice& device : devices) {
-    // Each identifier on its own: a read that fails says which one is not a device's.
-    auto text = [&](const char* sql, std::string& value, const char* what) {
-      Statement read(source, sql);
-      sqlite3_bind_int64(read.Handle, 1, device.Id);
-      const int got = read.Step();
-      if (got == SQLITE_ROW && sqlite3_column_type(read.Handle, 0) == SQLITE_TEXT) {
-        const auto* bytes = sqlite3_column_text(read.Handle, 0);
-        value.assign(reinterpret_cast<const char*>(bytes),
-                     static_cast<size_t>(sqlite3_column_bytes(read.Handle, 0)));
-        return true;
-      }
-      if (device.Refused.empty()) {
-        device.Refused = (got & 0xFF) == SQLITE_TOOBIG
-                             ? std::string("its ") + what + " is longer than a device's"
-                         : got == SQLITE_ROW ? std::string("its ") + what + " is not a text"
-                                             : std::string("its ") + what +
-                                                   " cannot be read: " + sqlite3_errstr(got);
-      }
-      return false;
-    };
-    if (text("SELECT serial FROM devices WHERE id=?1", device.Serial, "serial number") &&
-        !IsDeviceSerial(device.Serial)) {
-      device.Refused = "its serial number \"" + PrintableText(device.Serial, 40) +
-                       "\" is not one as a device shows it (like 214-36587)";
-    }
-    if (text("SELECT uid FROM devices WHERE id=?1", device.Uid, "identifier") &&
-        !device.Uid.empty() && !IsDeviceUid(device.Uid) && device.Refused.empty()) {
-      device.Refused = "its identifier \"" + PrintableText(device.Uid, 40) +
-                       "\" is not a device's (12 bytes as 01:23:...:AB)";
-    }
-    // What the records table holds of it; the devices row's figures where that does not read.
-    Statement held(source, "SELECT count(*), min(start), max(start) FROM records WHERE device=?1");
-    sqlite3_bind_int64(held.Handle, 1, device.Id);
-    if (held.Step() == SQLITE_ROW) {
-      device.Records = static_cast<uint64_t>(sqlite3_column_int64(held.Handle, 0));
-      device.CountRead = true;
-      if (device.Records > 0) {
-        device.First = WholeNumber(held.Handle, 1, INT64_MIN, INT64_MAX);
-        device.Last = WholeNumber(held.Handle, 2, INT64_MIN, INT64_MAX);
-      }
-    }
-    Statement row(source,
-                  "SELECT records, first_start, last_start, coefficient FROM devices"
-                  " WHERE id=?1");
-    sqlite3_bind_int64(row.Handle, 1, device.Id);
-    if (row.Step() == SQLITE_ROW) {
-      if (!device.CountRead)
-        device.Records =
-            static_cast<uint64_t>(WholeNumber(row.Handle, 0, 0, INT64_MAX).value_or(0));
-      if (!device.CountRead || !device.First) {
-        device.First = WholeNumber(row.Handle, 1, 0, UINT32_MAX);
-        device.Last = WholeNumber(row.Handle, 2, 0, UINT32_MAX);
-      }
-      device.Coefficient = static_cast<uint32_t>(
-          WholeNumber(row.Handle, 3, kLeastCoefficient, kMostCoefficient).value_or(0));
-    }
+  for (const SourceDevice& device : devices)
     counted += device.Records;
-  }
   if (counted > ImportLimits.Records) {
     return failed("the file holds " + std::to_string(counted) + " records, more than the " +
                   std::to_string(ImportLimits.Records) + " records an import takes");
   }
 
-  // Why records were not taken, and how many for each reason.
-  std::map<std::string, uint64_t> refusals;
-  std::vector<std::string> refusedDevices;
-  uint64_t read = 0;  // records read from the file: the limit holds also where counts did not read
-  // The coefficient of each download the records name, looked up once; nothing for one that is
-  // not there, does not read or is out of range (then `why` says which).
-  struct Coefficient {
-    uint32_t K = 0;
-    std::string Why;
-  };
-  std::unordered_map<int64_t, Coefficient> coefficients;
-  Statement download(source, "SELECT coefficient FROM downloads WHERE id=?1");
-  auto coefficientOf = [&](sqlite3_stmt* record, int column) -> const Coefficient& {
-    static const Coefficient kNoRow{0, "the download it belongs to is not in the file"};
-    if (sqlite3_column_type(record, column) != SQLITE_INTEGER) return kNoRow;
-    const int64_t id = sqlite3_column_int64(record, column);
-    const auto known = coefficients.find(id);
-    if (known != coefficients.end()) return known->second;
-    Coefficient& k = coefficients[id];
-    sqlite3_bind_int64(download.Handle, 1, id);
-    const int got = download.Step();
-    if (got == SQLITE_ROW) {
-      const auto value = WholeNumber(download.Handle, 0, kLeastCoefficient, kMostCoefficient);
-      if (value)
-        k.K = static_cast<uint32_t>(*value);
-      else
-        k.Why = "the calibration coefficient (K x 100) is not one of 10 to 999";
-    } else if (got == SQLITE_DONE) {
-      k.Why = kNoRow.Why;
-    } else {
-      k.Why =
-          std::string("the calibration coefficient cannot be read (") + sqlite3_errstr(got) + ")";
-    }
-    download.Reset();
-    return k;
-  };
-
-  // A device's later runs stay runs of their own: each after the run the one before went to.
-  std::map<std::pair<std::string, std::string>, int64_t> runs;
-  Statement first(source,
-                  "SELECT start, seq, duration, pulses, kind, status, download FROM records"
-                  " WHERE device=?1 AND start>=?2 ORDER BY start, seq LIMIT ?3");
-  Statement next(source,
-                 "SELECT start, seq, duration, pulses, kind, status, download FROM records"
-                 " WHERE device=?1 AND (start, seq)>(?2, ?3) ORDER BY start, seq LIMIT ?4");
-  for (const SourceDevice& device : devices) {
-    total += device.Records;
-    if (!device.Refused.empty()) {
-      if (device.Records > 0) {
-        refusedDevices.push_back(CountedReason(
-            device.Records, "of the file's device " + std::to_string(device.Id) + " refused",
-            device.Refused));
-      }
-      continue;
-    }
-    int64_t& runBefore = runs[{device.Serial, device.Uid}];
-    ArchiveBatch batch;
-    batch.Serial = device.Serial;
-    batch.Uid = device.Uid;
-    batch.File = path;
-    batch.Coefficient = device.Coefficient;
-    batch.AfterRun = runBefore;
-    auto merge = [&]() {
-      if (batch.Records.empty()) return true;
-      // Without a coefficient of its own the device takes its records' first.
-      if (batch.Coefficient == 0) batch.Coefficient = batch.Coefficients.front();
-      const MergeResult merged = Merge(batch);
-      if (!merged.Ok) return failed("not carried over: " + merged.Error);
-      carried += merged.Added + merged.AlreadyThere;
-      batch.Continues = true;
-      batch.AfterRun = 0;
-      runBefore = lastRun_;
-      batch.Records.clear();
-      batch.Coefficients.clear();
-      return true;
-    };
-    // Pieces in the order of the key, each following the last record read; where a piece does
-    // not read (a damaged page), the reading goes on from the next hour: the records of that
-    // page are lost, those around it carried over.
-    ValueCopy lastStart, lastSeq;
-    // The next piece starts at `from` (while `atStart`), else after the last record read.
-    bool atStart = true;
-    int64_t from = INT64_MIN;
-    for (;;) {
-      Statement& piece = atStart ? first : next;
-      sqlite3_bind_int64(piece.Handle, 1, device.Id);
-      if (atStart) {
-        sqlite3_bind_int64(piece.Handle, 2, from);
-        sqlite3_bind_int(piece.Handle, 3, kReadPiece);
-      } else {
-        sqlite3_bind_value(piece.Handle, 2, lastStart.Value);
-        sqlite3_bind_value(piece.Handle, 3, lastSeq.Value);
-        sqlite3_bind_int(piece.Handle, 4, kReadPiece);
-      }
-      int rows = 0;
-      while ((rc = piece.Step()) == SQLITE_ROW) {
-        ++rows;
-        sqlite3_stmt* r = piece.Handle;
-        lastStart.Take(sqlite3_column_value(r, 0));
-        lastSeq.Take(sqlite3_column_value(r, 1));
-        if (++read > ImportLimits.Records) {
-          piece.Reset();
-          return failed("the file holds more than the " + std::to_string(ImportLimits.Records) +
-                        " records an import takes");
-        }
-        const auto start = WholeNumber(r, 0, 0, UINT32_MAX);
-        const auto duration = WholeNumber(r, 2, 0, UINT16_MAX);
-        const auto pulses = WholeNumber(r, 3, 0, UINT32_MAX);
-        const auto kind = WholeNumber(r, 4, 0, UINT8_MAX);
-        const auto status = WholeNumber(r, 5, 0, UINT8_MAX);
-        const char* why = !start      ? "the start is not one of 0 to 4294967295 device seconds"
-                          : !duration ? "the duration is not one of 0 to 65535 seconds"
-                          : !pulses   ? "the pulses are not one of 0 to 4294967295"
-                          : !kind     ? "the kind is not one of 0 to 255"
-                          : !status   ? "the status is not one of 0 to 255"
-                                      : nullptr;
-        if (why) {
-          ++refusals[why];
-          continue;
-        }
-        const Coefficient& k = coefficientOf(r, 6);
-        if (k.K == 0) {
-          ++refusals[k.Why];
-          continue;
-        }
-        HistoryRecord record;
-        record.Start = static_cast<uint32_t>(*start);
-        record.Duration = static_cast<uint16_t>(*duration);
-        record.Pulses = static_cast<uint32_t>(*pulses);
-        record.Kind = static_cast<uint8_t>(*kind);
-        record.Status = static_cast<uint8_t>(*status);
-        batch.Records.push_back(record);
-        batch.Coefficients.push_back(static_cast<uint16_t>(k.K));
-      }
-      piece.Reset();
-      if (batch.Records.size() >= kImportPart && !merge()) return false;
-      if (rc == SQLITE_DONE) {
-        if (rows < kReadPiece) break;  // the device's last piece
-        atStart = false;
-        continue;
-      }
-      // A piece that did not read: on from the hour after the last record read (or after the
-      // hour the piece began in), up to the device's last record.
-      int64_t failedAt = 0;
-      if (lastStart.Value) {
-        // Past a start that is no number the reading cannot go on in order.
-        if (sqlite3_value_type(lastStart.Value) != SQLITE_INTEGER) break;
-        failedAt = sqlite3_value_int64(lastStart.Value);
-        if (atStart) failedAt = std::max(failedAt, from);
-      } else if (atStart && from != INT64_MIN) {
-        failedAt = from;
-      } else if (device.First) {
-        failedAt = *device.First;
-      } else {
-        break;
-      }
-      if (!device.Last || failedAt >= *device.Last) break;
-      from = failedAt - ((failedAt % kHour) + kHour) % kHour + kHour;
-      atStart = true;
-    }
-    if (!merge()) return false;
-  }
-
-  // What was not taken, said: each reason with its count, the devices refused, and what did not
-  // read at all.
-  uint64_t refused = 0;
-  for (const auto& [why, count] : refusals) {
-    NotCarried.push_back(CountedReason(count, "refused", why));
-    refused += count;
-  }
-  for (const SourceDevice& device : devices) {
-    if (!device.Refused.empty()) refused += device.Records;
-  }
-  NotCarried.insert(NotCarried.end(), refusedDevices.begin(), refusedDevices.end());
-  if (total > carried + refused) {
-    NotCarried.push_back(std::to_string(total - carried - refused) +
-                         (total - carried - refused == 1 ? " record" : " records") +
-                         " could not be read");
-  }
+  ArchiveFileMerge merge(*this, source, path);
+  bool merged = true;
+  for (size_t i = 0; merged && i < devices.size(); ++i)
+    merged = merge.Device(devices[i]);
+  total = merge.Total();
+  carried = merge.Carried();
+  if (!merged) return false;
+  merge.NoteNotCarried(devices);
   if (carried == 0 && !NotCarried.empty()) {
-    std::string why;
+    std::string notes;
     for (const std::string& note : NotCarried)
-      why += (why.empty() ? "" : "; ") + note;
-    return failed("no record could be carried over: " + why);
+      notes += (notes.empty() ? "" : "; ") + note;
+    return failed("no record could be carried over: " + notes);
   }
   return true;
 }

@@ -222,6 +222,7 @@ class HistoryArchive {
  private:
   friend class ArchivePeriods;
   friend class ArchiveFigureReader;
+  friend class ArchiveFileMerge;
   bool OpenFile(const std::string& path, bool& unusable, bool& newer);
   bool MoveAside();
   void NoteError(int rc);
