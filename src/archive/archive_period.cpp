@@ -1,6 +1,7 @@
 #include "archive/archive_period.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "archive/archive_pane.h"
@@ -41,6 +42,15 @@ std::string MonthText(uint32_t seconds) {
   return text;
 }
 
+// A figure's interval after it in the text: " (0.139 to 0.145)" (an unbounded limit as "∞").
+std::string IntervalText(const Interval& i, FigureUnit unit, const Language& l,
+                         double (*in)(FigureUnit, double)) {
+  auto number = [&](double value) {
+    return std::isfinite(value) ? FigureNumber(in(unit, value), unit, l) : std::string("∞");
+  };
+  return " (" + number(i.Low) + l.Text(" – ", " to ") + number(i.High) + ")";
+}
+
 }  // namespace
 
 std::string DeviceDateTimeText(uint32_t seconds) {
@@ -48,7 +58,8 @@ std::string DeviceDateTimeText(uint32_t seconds) {
   return FormatDeviceDate(t) + " " + FormatDeviceClock(t);
 }
 
-std::vector<FigureLine> FigureLines(const ArchiveFigures& f, FigureUnit unit, const Language& l) {
+std::vector<FigureLine> FigureLines(const ArchiveFigures& f, FigureUnit unit, const Language& l,
+                                    double confidence) {
   const std::string rateUnit = FigureRateUnit(unit, l);
   auto rate = [&](double value) {
     return FigureNumber(RateIn(unit, value), unit, l) + " " + rateUnit;
@@ -60,7 +71,10 @@ std::vector<FigureLine> FigureLines(const ArchiveFigures& f, FigureUnit unit, co
   if (f.Gaps > 0)
     gaps += l.Text(", самый долгий ", ", the longest ") + DurationText(f.LongestGap, l);
   lines.push_back({l.Text("Пропусков", "Gaps"), gaps});
-  lines.push_back({l.Text("Среднее", "Mean"), f.Covered ? rate(f.MeanRate()) : "-"});
+  lines.push_back(
+      {l.Text("Среднее", "Mean"),
+       f.Covered ? rate(f.MeanRate()) + IntervalText(f.MeanInterval(confidence), unit, l, RateIn)
+                 : "-"});
   if (f.HasRates) {
     lines.push_back({l.Text("Наибольшее", "Highest"),
                      rate(f.MaxRate) + l.Text("  в ", "  at ") + DeviceDateTimeText(f.MaxAt)});
@@ -68,7 +82,8 @@ std::vector<FigureLine> FigureLines(const ArchiveFigures& f, FigureUnit unit, co
                      rate(f.MinRate) + l.Text("  в ", "  at ") + DeviceDateTimeText(f.MinAt)});
   }
   lines.push_back({l.Text("Доза", "Dose"),
-                   FigureNumber(DoseIn(unit, f.Dose()), unit, l) + " " + FigureDoseUnit(unit, l)});
+                   FigureNumber(DoseIn(unit, f.Dose()), unit, l) + " " + FigureDoseUnit(unit, l) +
+                       IntervalText(f.DoseInterval(confidence), unit, l, DoseIn)});
   if (f.HasThreshold)
     lines.push_back({l.Text("Выше ", "Above ") + rate(f.Threshold), DurationText(f.Above, l)});
   return lines;

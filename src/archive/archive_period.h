@@ -24,10 +24,12 @@ struct FigureLine {
   std::string Value;
 };
 
-// The figures as lines, in the unit and the language given; the time above a threshold only
-// when the figures have one.
+// The figures as lines, in the unit and the language given; the mean (when there is time
+// covered) and the dose with their intervals at `confidence` ("0.467 uSv/h (0.425 to 0.512)",
+// "0,467 мкЗв/ч (0,425 – 0,512)"); the time above a threshold only when the figures have one.
 std::vector<FigureLine> FigureLines(const ArchiveFigures& figures, FigureUnit unit,
-                                    const Language& language);
+                                    const Language& language,
+                                    double confidence = kDefaultConfidence);
 // "dd.mm.yyyy hh:mm:ss" of device seconds.
 std::string DeviceDateTimeText(uint32_t seconds);
 // Another run in a period: "Run 1: <first> - <last>, over this run's <first> - <last>".

@@ -4,6 +4,7 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -102,6 +103,10 @@ class Cells {
   void Number(lxw_worksheet* sheet, uint32_t row, int column, double value, lxw_format* format) {
     Check(worksheet_write_number(sheet, row, static_cast<lxw_col_t>(column), value, format), sheet,
           row, column);
+  }
+  // A limit of an interval: left empty when unbounded (a cell holds no infinity).
+  void Limit(lxw_worksheet* sheet, uint32_t row, int column, double value, lxw_format* format) {
+    if (std::isfinite(value)) Number(sheet, row, column, value, format);
   }
   void Text(lxw_worksheet* sheet, uint32_t row, int column, const std::string& text,
             lxw_format* format) {
@@ -212,6 +217,13 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
   const std::string frontName = l.Text("Прибор", "Device");
   const std::string recordsName = l.Text("Записи", "Records");
   const std::string daysName = l.Text("Дни", "Days");
+  // The 95% limits of the mean and the dose, each as a figure's name ("Mean, ") and its unit.
+  auto lowName = [&](const std::string& figure, const std::string& figureUnit) {
+    return figure + l.Text("нижняя граница 95%, ", "lower 95% limit, ") + figureUnit;
+  };
+  auto highName = [&](const std::string& figure, const std::string& figureUnit) {
+    return figure + l.Text("верхняя граница 95%, ", "upper 95% limit, ") + figureUnit;
+  };
   Cells cells;
   lxw_worksheet* front = workbook_add_worksheet(book, frontName.c_str());
   lxw_worksheet* records = nullptr;
@@ -241,14 +253,18 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
   newRecordSheet();
   lxw_worksheet* days = workbook_add_worksheet(book, daysName.c_str());
   worksheet_set_column(days, 0, 0, 12, nullptr);
-  worksheet_set_column(days, 1, 4, 16, nullptr);
+  worksheet_set_column(days, 1, 6, 16, nullptr);
   worksheet_freeze_panes(days, 1, 0);
   {
-    const std::string titles[] = {l.Text("День", "Day"), l.Text("Среднее, ", "Mean, ") + rateUnit,
+    // The mean's limits follow the columns earlier workbooks had, which keep their places.
+    const std::string titles[] = {l.Text("День", "Day"),
+                                  l.Text("Среднее, ", "Mean, ") + rateUnit,
                                   l.Text("Наибольшее, ", "Highest, ") + rateUnit,
                                   l.Text("Доза, ", "Dose, ") + doseUnit,
-                                  l.Text("Покрыто, ч", "Covered, h")};
-    for (int c = 0; c < 5; ++c)
+                                  l.Text("Покрыто, ч", "Covered, h"),
+                                  lowName(l.Text("Среднее, ", "Mean, "), rateUnit),
+                                  highName(l.Text("Среднее, ", "Mean, "), rateUnit)};
+    for (int c = 0; c < 7; ++c)
       cells.Text(days, 0, c, titles[c], header);
   }
 
@@ -280,6 +296,11 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
     if (f.HasRates) cells.Number(days, dayRow, 2, RateIn(unit, f.MaxRate), figure);
     cells.Number(days, dayRow, 3, DoseIn(unit, f.Dose()), figure);
     cells.Number(days, dayRow, 4, static_cast<double>(f.Covered) / 3600.0, hours);
+    if (f.Covered > 0) {
+      const Interval mean = f.MeanInterval();
+      cells.Limit(days, dayRow, 5, RateIn(unit, mean.Low), figure);
+      cells.Limit(days, dayRow, 6, RateIn(unit, mean.High), figure);
+    }
   }
   result.Days = dayRow;
 
@@ -304,7 +325,7 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
     lxw_chart_options place = {};
     place.x_scale = 2;
     place.y_scale = 1.5;
-    if (const lxw_error placed = worksheet_insert_chart_opt(days, 1, 6, chart, &place);
+    if (const lxw_error placed = worksheet_insert_chart_opt(days, 1, 8, chart, &place);
         placed != LXW_NO_ERROR) {
       result.Failed = FileStep::Write;
       result.Error = lxw_strerror(placed);
@@ -313,7 +334,7 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
   }
 
   // The front sheet: the device, the period and its figures.
-  worksheet_set_column(front, 0, 0, 34, nullptr);
+  worksheet_set_column(front, 0, 0, 40, nullptr);
   worksheet_set_column(front, 1, 1, 26, nullptr);
   worksheet_set_column(front, 2, 2, 20, nullptr);
   uint32_t line = 0;
@@ -327,6 +348,10 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
   auto number = [&](const std::string& name, double value, lxw_format* format) {
     cells.Text(front, line, 0, name, nullptr);
     cells.Number(front, line++, 1, value, format);
+  };
+  auto limit = [&](const std::string& name, double value) {
+    cells.Text(front, line, 0, name, nullptr);
+    cells.Limit(front, line++, 1, value, figure);
   };
   text(l.Text("Серийный номер", "Serial number"), info.Serial);
   if (!info.Uid.empty()) text(l.Text("Идентификатор", "Identifier"), info.Uid);
@@ -351,15 +376,26 @@ WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange&
   number(l.Text("Покрыто, ч", "Covered, h"), figures.Covered / 3600.0, hours);
   number(l.Text("Пропусков", "Gaps"), static_cast<double>(figures.Gaps), nullptr);
   number(l.Text("Самый долгий пропуск, ч", "Longest gap, h"), figures.LongestGap / 3600.0, hours);
-  if (figures.Covered > 0)
-    number(l.Text("Среднее, ", "Mean, ") + rateUnit, RateIn(unit, figures.MeanRate()), figure);
+  if (figures.Covered > 0) {
+    const std::string name = l.Text("Среднее, ", "Mean, ");
+    const Interval mean = figures.MeanInterval();
+    number(name + rateUnit, RateIn(unit, figures.MeanRate()), figure);
+    limit(lowName(name, rateUnit), RateIn(unit, mean.Low));
+    limit(highName(name, rateUnit), RateIn(unit, mean.High));
+  }
   if (figures.HasRates) {
     number(l.Text("Наибольшее, ", "Highest, ") + rateUnit, RateIn(unit, figures.MaxRate), figure);
     cells.Number(front, line - 1, 2, ExcelDate(figures.MaxAt), dateTime);
     number(l.Text("Наименьшее, ", "Lowest, ") + rateUnit, RateIn(unit, figures.MinRate), figure);
     cells.Number(front, line - 1, 2, ExcelDate(figures.MinAt), dateTime);
   }
-  number(l.Text("Доза, ", "Dose, ") + doseUnit, DoseIn(unit, figures.Dose()), figure);
+  {
+    const std::string name = l.Text("Доза, ", "Dose, ");
+    const Interval dose = figures.DoseInterval();
+    number(name + doseUnit, DoseIn(unit, figures.Dose()), figure);
+    limit(lowName(name, doseUnit), DoseIn(unit, dose.Low));
+    limit(highName(name, doseUnit), DoseIn(unit, dose.High));
+  }
   ++line;
   number(l.Text("Составлено", "Made"), ExcelDate(info.Made), dateTime);
 

@@ -39,8 +39,9 @@ struct WorkbookResult {
 // figures; the records that start in the period, oldest first (start as an Excel date and time,
 // duration, pulses, K, rate and dose as numbers in the unit, a frozen header; past a sheet's
 // 1,048,575 rows the records go on in a further sheet); a sheet of days (mean, highest, dose,
-// hours covered) with a chart of the daily mean and highest. Written aside and put in place of
-// `path` only when complete.
+// hours covered, the mean's 95% limits) with a chart of the daily mean and highest. The front
+// sheet's mean and dose have their 95% limits in rows of their own. Written aside and put in place
+// of `path` only when complete.
 WorkbookResult WriteArchiveWorkbook(HistoryArchive& archive, const ArchiveRange& range,
                                     const WorkbookInfo& info, const std::string& path,
                                     const FileStepHook& hook = {});

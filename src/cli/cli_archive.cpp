@@ -472,15 +472,6 @@ Json JsonFigure(double value, FigureUnit unit) {
   return std::round(value * scale) / scale;
 }
 
-// A figure's interval after it in the text: " (0.139 to 0.145)".
-std::string IntervalText(const Interval& i, FigureUnit unit, const Language& l,
-                         double (*in)(FigureUnit, double)) {
-  auto number = [&](double value) {
-    return std::isfinite(value) ? FigureNumber(in(unit, value), unit, l) : std::string("∞");
-  };
-  return " (" + number(i.Low) + l.Text(" – ", " to ") + number(i.High) + ")";
-}
-
 }  // namespace
 
 void RememberAlarmSettings(CliSession& s, uint32_t units, uint32_t backgroundLevel) {
@@ -577,14 +568,8 @@ int ArchiveStats(CliSession& s) {
   std::ostringstream text;
   text << "S/N " << device->Serial << "  " << DeviceTimeText(range.From) << " - "
        << DeviceTimeText(range.To) << '\n';
-  std::vector<FigureLine> lines = FigureLines(f, unit, s.language);
-  // The mean and the dose with their intervals.
-  for (FigureLine& line : lines) {
-    if (line.Label == s.language.Text("Среднее", "Mean") && f.Covered > 0)
-      line.Value += IntervalText(mean, unit, s.language, RateIn);
-    else if (line.Label == s.language.Text("Доза", "Dose"))
-      line.Value += IntervalText(dose, unit, s.language, DoseIn);
-  }
+  // The mean and the dose with their intervals at the confidence asked for.
+  std::vector<FigureLine> lines = FigureLines(f, unit, s.language, confidence);
   for (const OtherRun& other : f.OtherRuns)
     lines.push_back({s.language.Text("Также", "Also"), OtherRunText(other, s.language)});
   for (const FigureLine& line : lines) {

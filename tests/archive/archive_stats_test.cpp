@@ -376,6 +376,20 @@ TEST(ArchiveReport, ALongPeriodIsTabledByMonthAShortOneByDay) {
   ArchiveFigures all;
   ASSERT_TRUE(ArchiveStatistics(archive, {device.Id, request.From, request.To, {}}, all));
   EXPECT_NEAR(doses, all.Dose(), 0.15);
+  // The report's figures give the mean and the dose with their 95% intervals, those of the
+  // period's own figures.
+  auto figure = [&](const std::string& label) {
+    for (const FigureLine& line : report.Figures)
+      if (line.Label == label) return line.Value;
+    return std::string();
+  };
+  auto roentgen = [&](double value) { return FigureNumber(value, FigureUnit::Roentgen, english); };
+  EXPECT_EQ(figure("Mean"), roentgen(all.MeanRate()) + " uR/h (" +
+                                roentgen(all.MeanInterval().Low) + " to " +
+                                roentgen(all.MeanInterval().High) + ")");
+  EXPECT_EQ(figure("Dose"), roentgen(all.Dose()) + " uR (" + roentgen(all.DoseInterval().Low) +
+                                " to " + roentgen(all.DoseInterval().High) + ")");
+  EXPECT_LT(all.MeanInterval().Low, all.MeanInterval().High);
   // The chart is the period's, in days: its first day to its last, each with records.
   const size_t days = (request.To / 86400) - (request.From / 86400) + 1;
   ASSERT_EQ(report.Chart.Rate.size(), days);

@@ -67,6 +67,24 @@ std::string ReadBack(const fs::path& workbook, const fs::path& folder) {
   return FileBytes(out);
 }
 
+// The value of one cell of the read-back workbook ("Days!D2"), empty when there is none.
+std::string CellValue(const std::string& cells, const std::string& ref) {
+  const size_t at = cells.find("\n" + ref + " ");
+  if (at == std::string::npos) return {};
+  std::istringstream line(cells.substr(at + 1, cells.find('\n', at + 1) - at - 1));
+  std::string name, type, value;
+  line >> name >> type >> value;
+  return value;
+}
+
+// The value beside a label of the front sheet.
+std::string FrontValue(const std::string& cells, const std::string& label) {
+  const size_t at = cells.find(" inlineStr " + label + " \n");
+  if (at == std::string::npos) return {};
+  const size_t begin = cells.rfind("\nDevice!A", at) + 9;
+  return CellValue(cells, "Device!B" + cells.substr(begin, at - begin));
+}
+
 // The workbook of a small archive read back: dates are Excel dates with a date format, rates,
 // counts and doses are numbers in the unit asked for, headers frozen and columns sized; the days
 // sheet holds each day's mean, highest, dose and hours covered, charted; the front sheet the
@@ -135,11 +153,24 @@ TEST(ArchiveWorkbook, TheWorkbookReadBackHoldsDatesAndNumbersOfTheRecordsAndDays
   has("Device!B3 inlineStr 214-36587 ");
   has("Device!A5 inlineStr From ");
   has("Device!B5 n 45785 dd.mm.yyyy hh:mm:ss");
-  has("Device!C13 n 45785.99965277778 dd.mm.yyyy hh:mm:ss");  // the highest rate's time
+  // Each day's mean with its 95% interval, as numbers beside the other figures.
+  has("Days!F1 inlineStr Mean, lower 95% limit, uR/h ");
+  has("Days!G1 inlineStr Mean, upper 95% limit, uR/h ");
+  ArchiveFigures second;
+  ASSERT_TRUE(ArchiveStatistics(archive, {device.Id, d + 86400, d + 2 * 86400 - 1, {}}, second));
+  EXPECT_NEAR(std::stod(CellValue(cells, "Days!F3")), second.MeanInterval().Low, 1e-9) << cells;
+  EXPECT_NEAR(std::stod(CellValue(cells, "Days!G3")), second.MeanInterval().High, 1e-9) << cells;
+  EXPECT_LT(std::stod(CellValue(cells, "Days!F3")), 120);
+  EXPECT_GT(std::stod(CellValue(cells, "Days!G3")), 120);
+  has("Days!F2 n " + CellValue(cells, "Days!F2") + " 0.0");
+  has("Device!C15 n 45785.99965277778 dd.mm.yyyy hh:mm:ss");  // the highest rate's time
   has("Device!B8 n 4 ");
-  has("Device!A15 inlineStr Dose, uR ");
-  has("Device!B15 n 4.5 0.0");
-  has("Device!B17 n 46364.60416666666 dd.mm.yyyy hh:mm:ss");
+  has("Device!A13 inlineStr Mean, lower 95% limit, uR/h ");
+  has("Device!A17 inlineStr Dose, uR ");
+  has("Device!B17 n 4.5 0.0");
+  has("Device!A18 inlineStr Dose, lower 95% limit, uR ");
+  has("Device!B19 n " + CellValue(cells, "Device!B19") + " 0.0");
+  has("Device!B21 n 46364.60416666666 dd.mm.yyyy hh:mm:ss");
 
   // A file that cannot be put in place: the one there stays.
   std::ofstream(file, std::ios::binary | std::ios::trunc) << "earlier";
@@ -149,24 +180,6 @@ TEST(ArchiveWorkbook, TheWorkbookReadBackHoldsDatesAndNumbersOfTheRecordsAndDays
   EXPECT_EQ(FileBytes(file), "earlier");
   for (const fs::directory_entry& entry : fs::directory_iterator(folder.path()))
     EXPECT_EQ(entry.path().string().find(".part-"), std::string::npos) << entry.path();
-}
-
-// The value of one cell of the read-back workbook ("Days!D2"), empty when there is none.
-std::string CellValue(const std::string& cells, const std::string& ref) {
-  const size_t at = cells.find("\n" + ref + " ");
-  if (at == std::string::npos) return {};
-  std::istringstream line(cells.substr(at + 1, cells.find('\n', at + 1) - at - 1));
-  std::string name, type, value;
-  line >> name >> type >> value;
-  return value;
-}
-
-// The value beside a label of the front sheet.
-std::string FrontValue(const std::string& cells, const std::string& label) {
-  const size_t at = cells.find(" inlineStr " + label + " \n");
-  if (at == std::string::npos) return {};
-  const size_t begin = cells.rfind("\nDevice!A", at) + 9;
-  return CellValue(cells, "Device!B" + cells.substr(begin, at - begin));
 }
 
 // A period that cuts a record at each end, with a record in conflict inside it and a record in
@@ -215,6 +228,19 @@ TEST(ArchiveWorkbook, TheDaysTheFrontSheetAndTheStatisticsAgreeAtThePeriodsEdges
   EXPECT_EQ(CellValue(cells, "Days!E2"), FrontValue(cells, "Covered, h")) << cells;
   EXPECT_EQ(FrontValue(cells, "Records"), "3") << cells;
   EXPECT_NEAR(std::stod(CellValue(cells, "Days!D2")), figures.Dose(), 1e-9);
+  // The 95% limits of the mean and the dose: those of the statistics, the day's the period's.
+  auto front = [&](const std::string& label) {
+    const std::string value = FrontValue(cells, label);
+    EXPECT_FALSE(value.empty()) << label << "\n" << cells;
+    return value.empty() ? -1.0 : std::stod(value);
+  };
+  EXPECT_NEAR(front("Mean, lower 95% limit, uR/h"), figures.MeanInterval().Low, 1e-9);
+  EXPECT_NEAR(front("Mean, upper 95% limit, uR/h"), figures.MeanInterval().High, 1e-9);
+  EXPECT_NEAR(front("Dose, lower 95% limit, uR"), figures.DoseInterval().Low, 1e-9);
+  EXPECT_NEAR(front("Dose, upper 95% limit, uR"), figures.DoseInterval().High, 1e-9);
+  EXPECT_LT(figures.DoseInterval().Low, figures.Dose());
+  EXPECT_EQ(CellValue(cells, "Days!F2"), FrontValue(cells, "Mean, lower 95% limit, uR/h"));
+  EXPECT_EQ(CellValue(cells, "Days!G2"), FrontValue(cells, "Mean, upper 95% limit, uR/h"));
   // The record that began before the period is listed; the one in conflict is not.
   EXPECT_EQ(CellValue(cells, "Records!B2"), "60") << cells;
   EXPECT_EQ(CellValue(cells, "Records!C2"), "120") << cells;

@@ -149,6 +149,25 @@ TEST(ArchivePeriodGui, ThePeriodOfTheArchiveChartHasItsFiguresUnitAndReport) {
   EXPECT_NE(text.find("30.5&nbsp;uR/h"), std::string::npos) << text;  // (86 + 172 + 5160) / 3720 s
   EXPECT_NE(text.find("Above&nbsp;50.0&nbsp;uR/h"), std::string::npos) << text;
   EXPECT_NE(text.find("00:01:00"), std::string::npos) << text;
+  // The mean and the dose with their 95% intervals, those of the day's own figures.
+  ArchiveFigures day;
+  {
+    HistoryArchive archive;
+    ASSERT_TRUE(archive.Open(path)) << archive.Error();
+    ASSERT_TRUE(ArchiveStatistics(archive, {archive.Devices().at(0).Id, d, d + 86399, 50}, day));
+  }
+  auto roentgen = [](double value) {
+    Language english;
+    english.Set(Lang::English);
+    return FigureNumber(value, FigureUnit::Roentgen, english);
+  };
+  const std::string meanText = "30.5&nbsp;uR/h&nbsp;(" + roentgen(day.MeanInterval().Low) +
+                               "&nbsp;to&nbsp;" + roentgen(day.MeanInterval().High) + ")";
+  const std::string doseText = roentgen(day.Dose()) + "&nbsp;uR&nbsp;(" +
+                               roentgen(day.DoseInterval().Low) + "&nbsp;to&nbsp;" +
+                               roentgen(day.DoseInterval().High) + ")";
+  EXPECT_NE(text.find(meanText), std::string::npos) << meanText << "\n" << text;
+  EXPECT_NE(text.find(doseText), std::string::npos) << doseText << "\n" << text;
   // A bar's tooltip: minute 1 of the hour, in the unit.
   const std::string tip = chart->PositionToolTip(1).toStdString();
   EXPECT_NE(tip.find("08.05.2025 10:01:00 - 08.05.2025 10:01:59"), std::string::npos) << tip;
@@ -175,7 +194,10 @@ TEST(ArchivePeriodGui, ThePeriodOfTheArchiveChartHasItsFiguresUnitAndReport) {
   EXPECT_NE(report.find("Dose rate report"), std::string::npos) << report;
   EXPECT_NE(report.find("214-36587"), std::string::npos) << report;
   EXPECT_NE(report.find("08.05.2025 00:00:00 - 08.05.2025 23:59:59"), std::string::npos);
-  EXPECT_NE(report.find("30.5 uR/h"), std::string::npos) << report;
+  EXPECT_NE(report.find("30.5 uR/h (" + roentgen(day.MeanInterval().Low) + " to " +
+                        roentgen(day.MeanInterval().High) + ")"),
+            std::string::npos)
+      << report;
   EXPECT_NE(report.find("Page 1"), std::string::npos) << report;
   s.window.form.OnLanguageTriggered();
   const QString russian = dir.filePath(QStringLiteral("report-ru.pdf"));
