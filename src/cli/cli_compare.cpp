@@ -117,9 +117,19 @@ void WholeSpan(const ArchiveDevice& device, uint32_t& from, uint32_t& to) {
   to = device.Records > 0 ? std::max(device.LastEnd, device.LastStart + 1) - 1 : device.FirstStart;
 }
 
-}  // namespace
+// What a comparison found, for the two ways of saying it.
+struct Comparison {
+  Side First, Second;
+  RateComparison Rates;
+  Calibration Calibrated;  // Valid for two devices side by side over the same time
+  FigureUnit Unit = FigureUnit::Sievert;
+  double Coefficient = 1;  // the first device's K
+  double Confidence = 0.95;
+};
 
-int ArchiveCompare(CliSession& s) {
+// The two periods from the options: the first the dates given, else the device's records; the
+// second its own dates, else the first's. kExitDone, or the status of what failed (said).
+int ChooseSides(CliSession& s, HistoryArchive& archive, Side& first, Side& second) {
   const CliOptions& o = s.options;
   uint32_t from = 0, to = 0, withFrom = 0, withTo = 0;
   if ((!o.from.empty() && !ParseDay(o.from, false, from)) ||
@@ -130,17 +140,12 @@ int ArchiveCompare(CliSession& s) {
                 "(2000 to 2099)\n";
     return kExitUsage;
   }
-  HistoryArchive archive;
   if (!OpenArchive(s, archive)) return kExitFailed;
   std::optional<ArchiveDevice> device = ChosenDevice(s, archive);
   if (device) device = ChosenRun(s, archive, *device);
   if (!device) return kExitFailed;
   const std::optional<ArchiveDevice> withDevice = SecondDevice(s, archive, *device);
   if (!withDevice) return kExitFailed;
-
-  // The first period: the dates given, else the device's records; the second: its own dates,
-  // else the first's.
-  Side first, second;
   first.Device = *device;
   second.Device = *withDevice;
   WholeSpan(*device, first.From, first.To);
@@ -152,7 +157,11 @@ int ArchiveCompare(CliSession& s) {
     s.io.err << "dravion-cli: a period ends before it begins\n";
     return kExitUsage;
   }
-  // Both periods' figures from one picture of the archive; each of the run chosen alone.
+  return kExitDone;
+}
+
+// Both periods' figures from one picture of the archive, each of the run chosen alone.
+int ReadSides(CliSession& s, HistoryArchive& archive, Side& first, Side& second) {
   FigureRead read(archive);
   for (Side* side : {&first, &second}) {
     FigureRange range;
@@ -172,55 +181,39 @@ int ArchiveCompare(CliSession& s) {
       return kExitFailed;
     }
   }
-  const double confidence = o.confidence;
-  const RateComparison c =
-      CompareRates(first.Counts().Pulses(), first.Counts().Exposure(), second.Counts().Pulses(),
-                   second.Counts().Exposure(), confidence);
-  if (!c.Valid) {
-    s.io.err << s.language.Text("Ни в одном из периодов не сосчитано ни одного импульса",
-                                "Neither period counted a pulse")
-             << '\n';
-    return kExitFailed;
-  }
-  // Two devices side by side over the same time: what would make the first agree.
-  const bool sideBySide =
-      first.Device.Id != second.Device.Id && first.From == second.From && first.To == second.To;
-  Calibration calibration;
-  if (sideBySide) calibration = CalibrateAgainstDevice(first.Counts(), second.Counts(), confidence);
+  return kExitDone;
+}
 
-  const std::optional<DeviceAlarm> alarm = RememberedDeviceAlarm(archive, device->Serial);
-  const FigureUnit unit = alarm ? alarm->Unit : FigureUnit::Sievert;
-  const double coefficient = device->Coefficient / 100.0;
-  if (o.json) {
-    Language english;
-    english.Set(Lang::English);
-    Json out = {{"confidence", confidence},
-                {"ratio", JsonRatio(c.Ratio)},
-                {"ratioLow", JsonRatio(c.Range.Low)},
-                {"ratioHigh", JsonRatio(c.Range.High)},
-                {"p", c.P},
-                {"different", c.Different},
-                {"rateUnit", FigureRateUnit(unit, english)}};
-    out["first"] = SideJson(first, unit, confidence);
-    out["second"] = SideJson(second, unit, confidence);
-    if (calibration.Valid) {
-      out["calibration"] = {
-          {"factor", JsonRatio(calibration.Factor)},
-          {"factorLow", JsonRatio(calibration.Range.Low)},
-          {"factorHigh", JsonRatio(calibration.Range.High)},
-          {"coefficient", JsonRatio(coefficient * calibration.Factor)},
-          {"secondsFor5Percent", JsonValue(std::ceil(calibration.SecondsFor5Percent))}};
-    } else {
-      out["calibration"] = Json();
-    }
-    PrintJson(s.io, out);
-    return kExitDone;
+void PrintComparisonJson(CliSession& s, const Comparison& m) {
+  Language english;
+  english.Set(Lang::English);
+  const RateComparison& c = m.Rates;
+  Json out = {{"confidence", m.Confidence},
+              {"ratio", JsonRatio(c.Ratio)},
+              {"ratioLow", JsonRatio(c.Range.Low)},
+              {"ratioHigh", JsonRatio(c.Range.High)},
+              {"p", c.P},
+              {"different", c.Different},
+              {"rateUnit", FigureRateUnit(m.Unit, english)}};
+  out["first"] = SideJson(m.First, m.Unit, m.Confidence);
+  out["second"] = SideJson(m.Second, m.Unit, m.Confidence);
+  const Calibration& k = m.Calibrated;
+  if (k.Valid) {
+    out["calibration"] = {{"factor", JsonRatio(k.Factor)},
+                          {"factorLow", JsonRatio(k.Range.Low)},
+                          {"factorHigh", JsonRatio(k.Range.High)},
+                          {"coefficient", JsonRatio(m.Coefficient * k.Factor)},
+                          {"secondsFor5Percent", JsonValue(std::ceil(k.SecondsFor5Percent))}};
+  } else {
+    out["calibration"] = Json();
   }
+  PrintJson(s.io, out);
+}
 
-  const Language& l = s.language;
-  const std::string rateUnit = FigureRateUnit(unit, l);
+std::string ComparisonText(const Comparison& m, const Language& l) {
+  const std::string rateUnit = FigureRateUnit(m.Unit, l);
   auto rate = [&](double value) {
-    return std::isfinite(value) ? FigureNumber(RateIn(unit, value), unit, l) : std::string("∞");
+    return std::isfinite(value) ? FigureNumber(RateIn(m.Unit, value), m.Unit, l) : std::string("∞");
   };
   auto ratio = [&](double value) {
     return std::isfinite(value) ? DecimalText(value, 3, l) : std::string("∞");
@@ -232,8 +225,8 @@ int ArchiveCompare(CliSession& s) {
         std::count_if(label.begin(), label.end(), [](char ch) { return (ch & 0xC0) != 0x80; }));
     text << label << std::string(width < 17 ? 17 - width : 1, ' ') << value << '\n';
   };
-  for (const Side* side : {&first, &second}) {
-    const Interval i = side->Figures.MeanInterval(confidence);
+  for (const Side* side : {&m.First, &m.Second}) {
+    const Interval i = side->Figures.MeanInterval(m.Confidence);
     text << "S/N " << side->Device.Serial << "  " << DeviceTimeText(side->From) << " - "
          << DeviceTimeText(side->To) << '\n';
     line(l.Text("Среднее:", "Mean:"), rate(side->Figures.MeanRate()) + " " + rateUnit + " (" +
@@ -242,25 +235,58 @@ int ArchiveCompare(CliSession& s) {
                                           l.Text(" имп. за ", " pulses in ") +
                                           DurationText(side->Figures.Covered, l));
   }
-  const std::string level = ShortestDecimal(100 * confidence) + "%";
+  const RateComparison& c = m.Rates;
+  const std::string level = ShortestDecimal(100 * m.Confidence) + "%";
   line(l.Text("Отношение:", "Ratio:"), ratio(c.Ratio) + " (" + ratio(c.Range.Low) +
                                            l.Text(" – ", " to ") + ratio(c.Range.High) + "; " +
                                            level + "), " + ProbabilityText(c.P, l));
   line(l.Text("Вывод:", "Verdict:"), Verdict(c, l));
-  if (calibration.Valid) {
+  const Calibration& k = m.Calibrated;
+  if (k.Valid) {
     line(l.Text("Калибровка:", "Calibration:"),
-         "K " + DecimalText(coefficient, 2, l) + " x " + ratio(calibration.Factor) + " (" +
-             ratio(calibration.Range.Low) + l.Text(" – ", " to ") + ratio(calibration.Range.High) +
-             ") = " + DecimalText(coefficient * calibration.Factor, 2, l) +
-             l.Text(": с ним S/N ", ": with it S/N ") + first.Device.Serial +
-             l.Text(" показывал бы как S/N ", " would read as S/N ") + second.Device.Serial);
+         "K " + DecimalText(m.Coefficient, 2, l) + " x " + ratio(k.Factor) + " (" +
+             ratio(k.Range.Low) + l.Text(" – ", " to ") + ratio(k.Range.High) +
+             ") = " + DecimalText(m.Coefficient * k.Factor, 2, l) +
+             l.Text(": с ним S/N ", ": with it S/N ") + m.First.Device.Serial +
+             l.Text(" показывал бы как S/N ", " would read as S/N ") + m.Second.Device.Serial);
     line(l.Text("Для ±5%:", "For ±5%:"),
-         std::isfinite(calibration.SecondsFor5Percent)
-             ? DurationText(static_cast<uint64_t>(std::ceil(calibration.SecondsFor5Percent)), l) +
+         std::isfinite(k.SecondsFor5Percent)
+             ? DurationText(static_cast<uint64_t>(std::ceil(k.SecondsFor5Percent)), l) +
                    l.Text(" счёта рядом", " of counting side by side")
              : l.Text("недостижимо", "out of reach"));
   }
-  s.io.out << TerminalText(text.str());
+  return text.str();
+}
+
+}  // namespace
+
+int ArchiveCompare(CliSession& s) {
+  HistoryArchive archive;
+  Comparison m;
+  if (const int status = ChooseSides(s, archive, m.First, m.Second); status != kExitDone)
+    return status;
+  if (const int status = ReadSides(s, archive, m.First, m.Second); status != kExitDone)
+    return status;
+  m.Confidence = s.options.confidence;
+  m.Rates = CompareRates(m.First.Counts().Pulses(), m.First.Counts().Exposure(),
+                         m.Second.Counts().Pulses(), m.Second.Counts().Exposure(), m.Confidence);
+  if (!m.Rates.Valid) {
+    s.io.err << s.language.Text("Ни в одном из периодов не сосчитано ни одного импульса",
+                                "Neither period counted a pulse")
+             << '\n';
+    return kExitFailed;
+  }
+  // Two devices side by side over the same time: what would make the first agree.
+  if (m.First.Device.Id != m.Second.Device.Id && m.First.From == m.Second.From &&
+      m.First.To == m.Second.To)
+    m.Calibrated = CalibrateAgainstDevice(m.First.Counts(), m.Second.Counts(), m.Confidence);
+  const std::optional<DeviceAlarm> alarm = RememberedDeviceAlarm(archive, m.First.Device.Serial);
+  m.Unit = alarm ? alarm->Unit : FigureUnit::Sievert;
+  m.Coefficient = m.First.Device.Coefficient / 100.0;
+  if (s.options.json)
+    PrintComparisonJson(s, m);
+  else
+    s.io.out << TerminalText(ComparisonText(m, s.language));
   return kExitDone;
 }
 

@@ -51,6 +51,36 @@ bool SameRecord(const HistoryRecord& device, const HistoryRecord& archived) {
          (device.Kind == archived.Kind || archived.Kind == 0);
 }
 
+namespace {
+
+// Whether the record at logical index `l` is the archived one, and the records before it are the
+// ones the archive holds before it: records the archive may lack in between (a sector's header,
+// an erased slot, an unusable record an imported file left out) are passed over. The ring's
+// beginning confirms only where the ring has run round (`full`). A failed read sets `readFailed`.
+bool HoldsArchivedEnd(HistoryRing& ring, const ArchivedEnd& archived, bool full, uint32_t l,
+                      bool& readFailed) {
+  const std::optional<HistoryRecord> r = ring.HistoryRecordAt(l);
+  if (!r) readFailed = true;
+  if (!r || !SameRecord(*r, archived.Newest)) return false;
+  size_t confirmed = 0;
+  uint32_t at = l;
+  for (uint32_t looked = 0; confirmed < archived.Before.size() && at > 0; ++looked) {
+    if (looked == kConfirmReach) return false;
+    const std::optional<HistoryRecord> before = ring.HistoryRecordAt(--at);
+    if (!before) {
+      readFailed = true;
+      return false;
+    }
+    if (SameRecord(*before, archived.Before[confirmed]))
+      ++confirmed;
+    else if (before->IsMeasurement())
+      return false;
+  }
+  return confirmed == archived.Before.size() || full;
+}
+
+}  // namespace
+
 Continuation FindContinuation(HistoryRing& ring, const std::optional<ArchivedEnd>& archived) {
   Continuation c;
   const HistoryRingDescription& now = ring.Ring;
@@ -63,29 +93,8 @@ Continuation FindContinuation(HistoryRing& ring, const std::optional<ArchivedEnd
   const uint64_t capacity = uint64_t{now.SectorCount} * kHistorySectorRecords;
   // A ring that has run round has overwritten its oldest records as it went on.
   const bool full = count > 0 && count + kHistorySectorRecords >= capacity;
-  // Whether the record at logical index `l` is the archived one, and the records before it are
-  // the ones the archive holds before it: records the archive may lack in between (a sector's
-  // header, an erased slot, an unusable record an imported file left out) are passed over. The
-  // ring's beginning confirms only where the ring has run round. A failed read ends the search.
   auto matches = [&](uint32_t l) {
-    const std::optional<HistoryRecord> r = ring.HistoryRecordAt(l);
-    if (!r) c.ReadFailed = true;
-    if (!r || !SameRecord(*r, newest)) return false;
-    size_t confirmed = 0;
-    uint32_t at = l;
-    for (uint32_t looked = 0; confirmed < archived->Before.size() && at > 0; ++looked) {
-      if (looked == kConfirmReach) return false;
-      const std::optional<HistoryRecord> before = ring.HistoryRecordAt(--at);
-      if (!before) {
-        c.ReadFailed = true;
-        return false;
-      }
-      if (SameRecord(*before, archived->Before[confirmed]))
-        ++confirmed;
-      else if (before->IsMeasurement())
-        return false;
-    }
-    return confirmed == archived->Before.size() || full;
+    return HoldsArchivedEnd(ring, *archived, full, l, c.ReadFailed);
   };
 
   if (archived->LastRing) {
