@@ -81,9 +81,11 @@ std::vector<FigureLine> FigureLines(const ArchiveFigures& f, FigureUnit unit, co
     lines.push_back({l.Text("Наименьшее", "Lowest"),
                      rate(f.MinRate) + l.Text("  в ", "  at ") + DeviceDateTimeText(f.MinAt)});
   }
+  // A period without records has no dose to be unsure of.
   lines.push_back({l.Text("Доза", "Dose"),
                    FigureNumber(DoseIn(unit, f.Dose()), unit, l) + " " + FigureDoseUnit(unit, l) +
-                       IntervalText(f.DoseInterval(confidence), unit, l, DoseIn)});
+                       (f.Records > 0 ? IntervalText(f.DoseInterval(confidence), unit, l, DoseIn)
+                                      : std::string())});
   if (f.HasThreshold)
     lines.push_back({l.Text("Выше ", "Above ") + rate(f.Threshold), DurationText(f.Above, l)});
   return lines;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "archive/archive_period.h"
 #include "archive/archive_stats.h"
 #include "archive/archive_support.h"
 #include "archive/history_archive.h"
@@ -275,6 +276,17 @@ TEST(ArchiveFigureCounts, IntervalsOfOneKAreGarwoodsAndDifferentKWeighEachRecord
   EXPECT_EQ(none.CountedPulses(), 0u);
   EXPECT_EQ(none.MeanInterval().High, 0);
   EXPECT_EQ(none.DoseInterval().High, 0);
+  // The lines shown say no interval for it, and the mean's and dose's of a period with records.
+  Language english;
+  english.Set(Lang::English);
+  for (const FigureLine& line : FigureLines(none, FigureUnit::Sievert, english))
+    EXPECT_EQ(line.Value.find(" to "), std::string::npos) << line.Label << ": " << line.Value;
+  ArchiveFigures some;
+  ASSERT_TRUE(ArchiveStatistics(archive, {device, d, d + 20000, {}}, some));
+  int withInterval = 0;
+  for (const FigureLine& line : FigureLines(some, FigureUnit::Sievert, english))
+    withInterval += line.Value.find(" to ") != std::string::npos;
+  EXPECT_EQ(withInterval, 2);
 }
 
 std::string Date(uint32_t seconds) {
