@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "log/run_log_file.h"
+#include "services/text_encoding.h"
 
 namespace dravion {
 namespace {
@@ -81,21 +82,7 @@ bool Utf8FromUtf16File(const std::string& bytes, std::string& text) {
       code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
       at += 2;
     }
-    if (code < 0x80) {
-      text += static_cast<char>(code);
-    } else if (code < 0x800) {
-      text += static_cast<char>(0xC0 | (code >> 6));
-      text += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      text += static_cast<char>(0xE0 | (code >> 12));
-      text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      text += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      text += static_cast<char>(0xF0 | (code >> 18));
-      text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      text += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    AppendUtf8(text, static_cast<char32_t>(code));
   }
   return true;
 }

@@ -10,6 +10,8 @@ namespace dravion {
 // Characters the code page lacks become '?'.
 std::string Utf8ToCp1251(const std::string& text);
 std::string Cp1251ToUtf8(const std::string& bytes);
+// Appends a code point (below 0x110000) as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
 // Number of characters (code points) of a UTF-8 text.
 size_t Utf8Length(const std::string& text);
 
